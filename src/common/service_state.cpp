@@ -1,0 +1,16 @@
+#include "common/service_state.h"
+
+ServiceState serviceState;
+
+void ResetServiceState() {
+    serviceState.deviceHandle = INVALID_HANDLE_VALUE;
+    serviceState.deviceNotification = nullptr;
+    serviceState.reopenRequested = 0;
+    serviceState.deviceRemoved = 0;
+    for (BYTE& b : serviceState.statusFrame) {
+        b = 0;
+    }
+    serviceState.serviceStatus = SERVICE_STATUS{};
+    serviceState.statusHandle = nullptr;
+    serviceState.currentPortName.clear();
+}

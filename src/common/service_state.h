@@ -1,0 +1,30 @@
+// The process-wide record that the service host, the status poller and the control handler share.
+#pragma once
+
+#include <atomic>
+
+#include "common/wide_string.h"
+#include "platform/platform.h"
+
+inline constexpr size_t kStatusFrameSize = 5;
+
+struct ServiceState {
+    HANDLE deviceHandle = INVALID_HANDLE_VALUE;  // the printer's USB device, owned by the poller
+    HDEVNOTIFY deviceNotification = nullptr;
+    // Shared by the poller and the control handler without locks: each flag is one byte, written
+    // and read whole, so they are atomics (a plain byte would be a data race in C++).
+    std::atomic<BYTE> reopenRequested{0};
+    std::atomic<BYTE> deviceRemoved{0};
+    BYTE statusFrame[kStatusFrameSize] = {};
+    SERVICE_STATUS serviceStatus = {};
+    SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    WideString currentPortName;
+};
+
+extern ServiceState serviceState;
+
+// Puts every field back to its start value (a fresh process, for the simulation and tests).
+void ResetServiceState();
+
+// The print queue that every queue operation works on.
+inline constexpr const WCHAR* kQueueName = WSTR("Korvane-Q5");

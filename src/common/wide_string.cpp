@@ -1,0 +1,42 @@
+#include "common/wide_string.h"
+
+#include <climits>
+
+namespace {
+
+WCHAR FoldAscii(WCHAR c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<WCHAR>(c - u'A' + u'a') : c;
+}
+
+}  // namespace
+
+bool EqualsIgnoringAsciiCase(const WideString& left, const WideString& right) {
+    if (left.size() != right.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < left.size(); ++i) {
+        if (FoldAscii(left[i]) != FoldAscii(right[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Contains(const WideString& text, const WCHAR* part) {
+    return text.find(part) != WideString::npos;
+}
+
+WideString WideFromNarrow(const char* text, size_t length) {
+    if (length == 0 || length > INT_MAX) {
+        return WideString();
+    }
+    // No ANSI code page yields more UTF-16 units than it has bytes, so one call suffices.
+    WideString wide(length, WCHAR(0));
+    const int written = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length),
+                                            wide.data(), static_cast<int>(length));
+    if (written <= 0) {
+        return WideString();
+    }
+    wide.resize(static_cast<size_t>(written));
+    return wide;
+}

@@ -1,0 +1,16 @@
+// Reading one registry string value of a key under HKEY_LOCAL_MACHINE, as narrow text in a
+// fixed buffer, converted to UTF-16.
+#pragma once
+
+#include "common/wide_string.h"
+
+enum class RegistryRead {
+    NoKey,   // the key path does not fit, or the key cannot be opened: silent
+    Failed,  // the query failed: "GetLastError:%d\r\n" with its status has been written
+    Read,
+};
+
+// `keyFormat` has one %S, filled with `keyArgument`. A path that does not fit the key buffer
+// is never looked up: a cut path could name another key.
+RegistryRead ReadRegistryText(const char* keyFormat, const WideString& keyArgument,
+                              const char* valueName, WideString& text);

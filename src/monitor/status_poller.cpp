@@ -1,0 +1,88 @@
+#include "monitor/status_poller.h"
+
+#include <cstring>
+
+#include "common/format.h"
+#include "common/service_state.h"
+#include "device/device.h"
+#include "queue/queue.h"
+
+namespace {
+
+constexpr DWORD kPollIntervalMs = 800;
+constexpr size_t kStatusCodeByte = 3;
+
+void ReopenDevice() {
+    // The old handle was opened without sharing: left open, it would make the new open fail.
+    if (serviceState.deviceHandle != INVALID_HANDLE_VALUE && serviceState.deviceHandle != nullptr) {
+        CloseHandle(serviceState.deviceHandle);
+    }
+    serviceState.deviceHandle = FindAndOpenPrinterDevice();
+}
+
+void MirrorStatus(std::int8_t code) {
+    // State is re-applied on every cycle (level-triggered), never only on change.
+    switch (ClassifyStatus(code)) {
+        case QueueAction::DoorOpen:
+            ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_DOOR_OPEN);
+            break;
+        case QueueAction::PaperOut:
+            ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_PAPER_OUT);
+            break;
+        case QueueAction::Ready:
+            ApplyQueueState(PRINTER_CONTROL_RESUME, 0);
+            break;
+        case QueueAction::None:
+            break;
+    }
+}
+
+}  // namespace
+
+QueueAction ClassifyStatus(std::int8_t code) {
+    switch (static_cast<std::uint8_t>(code)) {
+        case 0x04:
+        case 0x0C:
+            return QueueAction::DoorOpen;
+        case 0x00:
+        case 0x08:
+        case 0x80:
+            return QueueAction::PaperOut;
+        case 0x20:
+        case 0x28:
+        case 0xA0:
+            return QueueAction::Ready;
+        default:
+            return QueueAction::None;
+    }
+}
+
+void RunPollCycle() {
+    // Cleared before the discovery, so a request made during it is not lost.
+    if (serviceState.reopenRequested.exchange(0) != 0) {
+        ReopenDevice();
+    }
+    if (serviceState.deviceHandle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    BYTE frame[kStatusFrameSize] = {};
+    DWORD count = 0;
+    if (!ReadFile(serviceState.deviceHandle, frame, sizeof frame, &count, nullptr) ||
+        count < sizeof frame) {
+        return;  // a status the printer never sent must not move the queue
+    }
+    std::memcpy(serviceState.statusFrame, frame, sizeof frame);
+    const auto code = static_cast<std::int8_t>(serviceState.statusFrame[kStatusCodeByte]);
+    if (serviceState.deviceRemoved == 0) {
+        MirrorStatus(code);
+    }
+    DebugPrint("KQ5 STATUS:%d\r\n", code);
+}
+
+DWORD WINAPI StatusPollThread(LPVOID) {
+    serviceState.deviceHandle = FindAndOpenPrinterDevice();
+    for (;;) {
+        RunPollCycle();
+        Sleep(kPollIntervalMs);
+    }
+}

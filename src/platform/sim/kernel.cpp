@@ -1,0 +1,209 @@
+// kernel32 and user32 of the simulated machine: last error, clock, debugger output, standard
+// output, memory, threads and text conversion.
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+using namespace sim;
+
+namespace {
+
+thread_local DWORD lastError = 0;
+
+HANDLE const kStandardOutput = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7));
+
+std::string Escape(const char* text, size_t length) {
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c >= 0x7f) {
+            out += "\\x" + Hex(c).substr(2);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+DWORD WINAPI GetLastError() {
+    return lastError;
+}
+
+void WINAPI SetLastError(DWORD dwErrCode) {
+    lastError = dwErrCode;
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    uint64_t wakeAt = 0;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        RecordCall(m, "Sleep", std::to_string(dwMilliseconds));
+        wakeAt = m.nowMs + dwMilliseconds;
+        if (!OnSimulatedThread()) {
+            m.nowMs = wakeAt;  // nothing else runs: time simply moves on
+            return;
+        }
+    }
+    SleepUntil(wakeAt);
+}
+
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    const std::string text = lpOutputString == nullptr ? "" : lpOutputString;
+    RecordCall(m, "OutputDebugStringA", "\"" + Escape(text.data(), text.size()) + "\"");
+    m.debugLines.push_back(text);
+    AddTimeline(m, "debug", "\"" + Escape(text.data(), text.size()) + "\"");
+}
+
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    RecordCall(TheMachine(), "GetStdHandle", std::to_string(static_cast<int32_t>(nStdHandle)));
+    if (nStdHandle != STD_OUTPUT_HANDLE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return kStandardOutput;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    const char* bytes = static_cast<const char*>(lpBuffer);
+    const bool toStdout = hFile == kStandardOutput;
+    RecordCall(m, "WriteFile",
+               (toStdout ? std::string("stdout") : HandleName(m, hFile)) + ", \"" +
+                   Escape(bytes, nNumberOfBytesToWrite) + "\", " +
+                   std::to_string(nNumberOfBytesToWrite));
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = 0;
+    }
+    if (!toStdout || lpOverlapped != nullptr || (bytes == nullptr && nNumberOfBytesToWrite != 0)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    m.standardOutput.append(bytes, nNumberOfBytesToWrite);
+    AddTimeline(m, "stdout", "\"" + Escape(bytes, nNumberOfBytesToWrite) + "\"");
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    }
+    return TRUE;
+}
+
+HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "GlobalAlloc", Hex(uFlags) + ", " + std::to_string(dwBytes))) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    void* memory = std::malloc(dwBytes == 0 ? 1 : dwBytes);
+    if (memory == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    // Without GMEM_ZEROINIT the block holds garbage, so code that relies on zeros shows up.
+    std::memset(memory, (uFlags & GMEM_ZEROINIT) != 0 ? 0 : 0xCD, dwBytes);
+    HandleEntry entry;
+    entry.kind = "memory";
+    entry.memory = memory;
+    // A fixed block's handle is its address.
+    return NewHandle(m, entry, reinterpret_cast<uintptr_t>(memory));
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    const std::string name = HandleName(m, hMem);
+    RecordCall(m, "GlobalFree", name);
+    HandleEntry* entry = FindHandle(m, hMem, "memory");
+    if (entry == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    std::free(entry->memory);
+    ReleaseHandle(m, hMem);
+    return nullptr;
+}
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "MultiByteToWideChar",
+                                std::to_string(CodePage) + ", " + std::to_string(dwFlags) + ", " +
+                                    std::to_string(cbMultiByte) + ", " +
+                                    std::to_string(cchWideChar))) {
+        SetLastError(*error);
+        return 0;
+    }
+    // The simulated machine's ANSI code page: ASCII, and Latin-1 above it.
+    if ((CodePage != CP_THREAD_ACP && CodePage != CP_ACP) || lpMultiByteStr == nullptr ||
+        cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t length =
+        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    if (cchWideChar == 0) {
+        return static_cast<int>(length);
+    }
+    if (static_cast<size_t>(cchWideChar) < length || lpWideCharStr == nullptr) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        lpWideCharStr[i] = static_cast<unsigned char>(lpMultiByteStr[i]);
+    }
+    return static_cast<int>(length);
+}
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                           DWORD dwCreationFlags, LPDWORD lpThreadId) {
+    HANDLE thread = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        if (auto error = RecordCall(m, "CreateThread",
+                                    std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
+                                        std::to_string(dwStackSize) + ", " +
+                                        (lpParameter ? "parameter" : "null") + ", " +
+                                        std::to_string(dwCreationFlags) + ", " +
+                                        (lpThreadId ? "id" : "null"))) {
+            SetLastError(*error);
+            return nullptr;
+        }
+        HandleEntry entry;
+        entry.kind = "thread";
+        thread = NewHandle(m, entry);
+        if (lpThreadId != nullptr) {
+            *lpThreadId = static_cast<DWORD>(m.handleNumbers["thread"]);
+        }
+    }
+    // Outside a running process (a unit test calling a start routine directly) the thread is
+    // recorded but not run: the test drives the thread's work itself.
+    StartSimulatedThread("thread", [lpStartAddress, lpParameter] { lpStartAddress(lpParameter); });
+    return thread;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    RecordCall(m, "CloseHandle", HandleName(m, hObject));
+    if (FindHandle(m, hObject, "thread") == nullptr && FindHandle(m, hObject, "device") == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ReleaseHandle(m, hObject);
+    return TRUE;
+}

@@ -1,0 +1,241 @@
+// The simulated machine's core: call log, failure injection, handle table, output channels,
+// timeline and the public control panel.
+#include "platform/sim/machine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+Machine& TheMachine() {
+    static Machine machine;
+    return machine;
+}
+
+std::mutex& MachineLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+namespace {
+
+void FreeMemoryHandles(Machine& m) {
+    for (auto& [value, entry] : m.handles) {
+        if (entry.kind == "memory") {
+            std::free(entry.memory);
+        }
+    }
+}
+
+}  // namespace
+
+void Reset() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    FreeMemoryHandles(m);
+    m = Machine();
+    ServiceRecord spooler;
+    spooler.name = "Spooler";
+    m.services.push_back(spooler);
+}
+
+uint64_t NowMs() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().nowMs;
+}
+
+// ---- Call log and failure injection ------------------------------------------------------------
+
+std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args) {
+    m.calls.push_back(function + "(" + args + ")");
+    const int ordinal = ++m.callCounts[function];
+    for (const Failure& f : m.failures) {
+        if (f.function == function && ordinal >= f.first && ordinal < f.first + f.count) {
+            return f.error;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().calls;
+}
+
+std::vector<std::string> CallsOf(const std::vector<std::string>& names) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    std::vector<std::string> selected;
+    for (const std::string& call : TheMachine().calls) {
+        const std::string name = call.substr(0, call.find('('));
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            selected.push_back(call);
+        }
+    }
+    return selected;
+}
+
+int CallCount(const std::string& function) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    auto it = TheMachine().callCounts.find(function);
+    return it == TheMachine().callCounts.end() ? 0 : it->second;
+}
+
+void ClearCalls() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().calls.clear();
+}
+
+void FailCall(const std::string& function, int nth, DWORD error, int count) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().failures.push_back(Failure{function, nth, count, error});
+}
+
+// ---- Handles -----------------------------------------------------------------------------------
+
+void* NewHandle(Machine& m, HandleEntry entry, uintptr_t at) {
+    entry.number = ++m.handleNumbers[entry.kind];
+    if (at == 0) {
+        // Distinct, non-null, never INVALID_HANDLE_VALUE, and never reused within one machine.
+        m.nextHandle += 0x10;
+        at = m.nextHandle;
+    }
+    m.handles[at] = std::move(entry);
+    return reinterpret_cast<void*>(at);
+}
+
+HandleEntry* FindHandle(Machine& m, const void* handle, const std::string& kind) {
+    auto it = m.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m.handles.end() || it->second.kind != kind) {
+        return nullptr;
+    }
+    return &it->second;
+}
+
+void ReleaseHandle(Machine& m, const void* handle) {
+    m.handles.erase(reinterpret_cast<uintptr_t>(handle));
+}
+
+std::string HandleName(Machine& m, const void* handle) {
+    if (handle == nullptr) {
+        return "null";
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return "INVALID_HANDLE_VALUE";
+    }
+    if (handle == HKEY_LOCAL_MACHINE) {
+        return "HKEY_LOCAL_MACHINE";
+    }
+    auto it = m.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m.handles.end()) {
+        return "stale:" + Hex(reinterpret_cast<uintptr_t>(handle));
+    }
+    return it->second.kind + "#" + std::to_string(it->second.number);
+}
+
+std::vector<std::string> OpenHandles() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    std::vector<std::string> open;
+    for (const auto& [value, entry] : TheMachine().handles) {
+        if (entry.mustClose) {
+            open.push_back(entry.kind + "#" + std::to_string(entry.number));
+        }
+    }
+    return open;
+}
+
+int OpenHandleCount(const std::string& kind) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    int count = 0;
+    for (const auto& [value, entry] : TheMachine().handles) {
+        count += (entry.kind == kind && entry.mustClose) ? 1 : 0;
+    }
+    return count;
+}
+
+// ---- Output and timeline -----------------------------------------------------------------------
+
+void AddTimeline(Machine& m, const std::string& source, const std::string& text) {
+    m.timeline.push_back(TimelineEvent{m.nowMs, source, text});
+}
+
+std::vector<std::string> DebugLines() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().debugLines;
+}
+
+std::string StandardOutput() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().standardOutput;
+}
+
+std::vector<TimelineEvent> Timeline() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    std::vector<TimelineEvent> events = TheMachine().timeline;
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });
+    return events;
+}
+
+void Note(const std::string& source, const std::string& text) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    AddTimeline(TheMachine(), source, text);
+}
+
+// ---- Text helpers ------------------------------------------------------------------------------
+
+std::string Narrow(const Text16& text) {
+    std::string narrow;
+    for (char16_t c : text) {
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return narrow;
+}
+
+Text16 Widen(const std::string& text) {
+    Text16 wide;
+    for (unsigned char c : text) {
+        wide += static_cast<char16_t>(c);
+    }
+    return wide;
+}
+
+std::string Quote(const char* text) {
+    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+}
+
+std::string Quote(const WCHAR* text) {
+    return text == nullptr ? "null" : "\"" + Narrow(Text16(text)) + "\"";
+}
+
+std::string Hex(uint64_t value) {
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+std::string Lower(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
+bool EqualsIgnoringCase16(const Text16& a, const Text16& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] - u'A' + u'a' : a[i];
+        char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] - u'A' + u'a' : b[i];
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,169 @@
+// Internal state of the simulated machine, shared by the files that implement the Win32 calls.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+namespace sim {
+
+struct HandleEntry {
+    std::string kind;
+    int number = 0;     // per kind, from 1
+    bool mustClose = true;
+    // What the handle refers to.
+    Text16 printer;                  // printer
+    uint64_t generation = 0;  // printer, device: handles die with a spooler restart or an unplug
+    std::string service;             // service
+    std::string keyPath;             // key
+    std::vector<Text16> paths;       // devinfo: the snapshot of device paths
+    Text16 devicePath;               // device
+    DWORD shareMode = 0;             // device
+    void* memory = nullptr;          // memory
+};
+
+struct PrinterRecord {
+    Text16 name;
+    Text16 port;
+    Text16 driver = u"Korvane Q5 Driver";
+    Text16 comment;
+    bool nullPort = false;
+    bool paused = false;
+    DWORD status = 0;
+    bool growAfterSizeQuery = false;
+};
+
+struct PortRecord {
+    Text16 name;
+    Text16 monitor;
+};
+
+struct ServiceRecord {
+    std::string name;
+    DWORD state = SERVICE_RUNNING;
+    uint64_t stopMs = 0;
+    uint64_t startMs = 0;
+    uint64_t transitionDoneAt = 0;
+};
+
+struct RegistryValue {
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;
+};
+
+struct RegistryKey {
+    std::string path;  // as written when created
+    std::map<std::string, RegistryValue> values;  // by lower-case name
+};
+
+struct ScriptedRead {
+    bool fails = false;
+    DWORD error = 0;
+    std::vector<BYTE> bytes;
+};
+
+struct Device {
+    Text16 path;
+    bool present = true;
+    uint64_t generation = 0;  // counts plug-ins; handles from an earlier one are dead
+    std::vector<BYTE> frame = std::vector<BYTE>(5, 0);
+    std::deque<ScriptedRead> script;
+};
+
+struct Failure {
+    std::string function;
+    int first = 0;
+    int count = 0;
+    DWORD error = 0;
+};
+
+struct Control {
+    DWORD control = 0;
+    DWORD eventType = 0;
+    std::vector<BYTE> data;
+};
+
+struct Machine {
+    uint64_t nowMs = 0;
+    std::vector<std::string> calls;
+    std::map<std::string, int> callCounts;
+    std::vector<Failure> failures;
+
+    std::map<uintptr_t, HandleEntry> handles;
+    uintptr_t nextHandle = 0x10000;
+    std::map<std::string, int> handleNumbers;
+
+    std::vector<std::string> debugLines;
+    std::string standardOutput;
+    std::vector<TimelineEvent> timeline;
+
+    std::vector<PrinterRecord> printers;
+    std::vector<PortRecord> ports;
+    bool denyPrinterAdministration = false;
+    uint64_t spoolerGeneration = 0;
+
+    std::vector<ServiceRecord> services;
+    bool startedByServiceManager = false;
+    std::vector<SERVICE_STATUS> statusReports;
+    NotificationRegistration notification;
+    std::vector<Text16> serviceNamesSeen;
+    LPHANDLER_FUNCTION_EX handler = nullptr;
+    LPVOID handlerContext = nullptr;
+    std::deque<Control> controls;
+    bool serviceStopped = false;
+
+    std::map<std::string, RegistryKey> registry;  // by lower-case path
+
+    std::vector<Device> devices;
+};
+
+// The machine and the lock that guards it. Every Win32 function takes the lock for its own work
+// and never holds it while calling back into system code or waiting.
+Machine& TheMachine();
+std::mutex& MachineLock();
+
+// Records a call in the log and answers whether an injected failure applies to it.
+// Call with the lock held.
+std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args);
+
+// Handle table. Call with the lock held.
+// `at` gives the handle a chosen value (a memory block's address); 0 picks a fresh one.
+void* NewHandle(Machine& m, HandleEntry entry, uintptr_t at = 0);
+HandleEntry* FindHandle(Machine& m, const void* handle, const std::string& kind);
+void ReleaseHandle(Machine& m, const void* handle);
+std::string HandleName(Machine& m, const void* handle);
+
+void AddTimeline(Machine& m, const std::string& source, const std::string& text);
+
+// Spooler availability follows the "Spooler" service. Call with the lock held.
+ServiceRecord* FindService(Machine& m, const std::string& name);
+void RefreshService(Machine& m, ServiceRecord& service);
+bool SpoolerRunning(Machine& m);
+
+// Formatting of call arguments.
+std::string Quote(const char* text);
+std::string Quote(const WCHAR* text);
+std::string Hex(uint64_t value);
+std::string Lower(const std::string& text);
+bool EqualsIgnoringCase16(const Text16& a, const Text16& b);
+
+// The scheduler of simulated threads (process.cpp).
+bool OnSimulatedThread();
+// Sleeps the calling simulated thread until the clock reaches `wakeAt`.
+void SleepUntil(uint64_t wakeAt);
+// Blocks the calling simulated thread until WakeDispatcher is called.
+void WaitForControl();
+void WakeDispatcher();
+// Starts `body` on a new simulated thread of the running process. False outside a process.
+bool StartSimulatedThread(const std::string& name, std::function<void()> body);
+
+// The dispatcher's loop over delivered controls (services.cpp), run by StartServiceCtrlDispatcherW.
+void RunDispatcher();
+
+}  // namespace sim

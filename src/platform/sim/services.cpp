@@ -1,0 +1,430 @@
+// The simulated service control manager (advapi32): the "Spooler" service with its stop and start
+// times, the service dispatcher of this process, status reports and device notifications.
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+using namespace sim;
+
+namespace sim {
+
+ServiceRecord* FindService(Machine& m, const std::string& name) {
+    for (ServiceRecord& service : m.services) {
+        if (Lower(service.name) == Lower(name)) {
+            return &service;
+        }
+    }
+    return nullptr;
+}
+
+// Completes a pending stop or start whose time has come.
+void RefreshService(Machine& m, ServiceRecord& service) {
+    if (service.state != SERVICE_STOP_PENDING && service.state != SERVICE_START_PENDING) {
+        return;
+    }
+    if (m.nowMs < service.transitionDoneAt) {
+        return;
+    }
+    const bool stopped = service.state == SERVICE_STOP_PENDING;
+    service.state = stopped ? SERVICE_STOPPED : SERVICE_RUNNING;
+    m.timeline.push_back(TimelineEvent{service.transitionDoneAt, "spooler",
+                                       service.name + (stopped ? " stopped" : " running")});
+}
+
+bool SpoolerRunning(Machine& m) {
+    ServiceRecord* spooler = FindService(m, "Spooler");
+    if (spooler == nullptr) {
+        return false;
+    }
+    RefreshService(m, *spooler);
+    return spooler->state == SERVICE_RUNNING;
+}
+
+}  // namespace sim
+
+namespace {
+
+ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
+    HandleEntry* entry = FindHandle(m, handle, "service");
+    if (entry == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    ServiceRecord* service = FindService(m, entry->service);
+    if (service != nullptr) {
+        RefreshService(m, *service);
+    }
+    return service;
+}
+
+void FillStatus(const ServiceRecord& service, LPSERVICE_STATUS status) {
+    if (status == nullptr) {
+        return;
+    }
+    std::memset(status, 0, sizeof *status);
+    status->dwServiceType = 0x20;  // SERVICE_WIN32_SHARE_PROCESS, as the spooler runs
+    status->dwCurrentState = service.state;
+    status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+}
+
+std::string StateName(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return "SERVICE_STOPPED";
+        case SERVICE_START_PENDING:
+            return "SERVICE_START_PENDING";
+        case SERVICE_STOP_PENDING:
+            return "SERVICE_STOP_PENDING";
+        case SERVICE_RUNNING:
+            return "SERVICE_RUNNING";
+        default:
+            return std::to_string(state);
+    }
+}
+
+const SERVICE_STATUS_HANDLE kStatusHandle =
+    reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<uintptr_t>(0x5e55));
+
+}  // namespace
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "OpenSCManagerA",
+                                Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " +
+                                    Hex(dwDesiredAccess))) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    HandleEntry entry;
+    entry.kind = "scmanager";
+    return static_cast<SC_HANDLE>(NewHandle(m, entry));
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "OpenServiceA",
+                                HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
+                                    Hex(dwDesiredAccess))) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (FindHandle(m, hSCManager, "scmanager") == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (lpServiceName == nullptr || FindService(m, lpServiceName) == nullptr) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    HandleEntry entry;
+    entry.kind = "service";
+    entry.service = lpServiceName;
+    return static_cast<SC_HANDLE>(NewHandle(m, entry));
+}
+
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "ControlService",
+                                HandleName(m, hService) + ", " + std::to_string(dwControl))) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    ServiceRecord* service = ServiceOf(m, hService);
+    if (service == nullptr) {
+        return FALSE;
+    }
+    if (dwControl != SERVICE_CONTROL_STOP) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (service->state == SERVICE_STOPPED) {
+        SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+        return FALSE;
+    }
+    if (service->state != SERVICE_RUNNING) {
+        SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        return FALSE;
+    }
+    service->state = SERVICE_STOP_PENDING;
+    service->transitionDoneAt = m.nowMs + service->stopMs;
+    ++m.spoolerGeneration;  // the spooler drops its clients' printer handles
+    AddTimeline(m, "spooler", service->name + " stop requested");
+    RefreshService(m, *service);
+    FillStatus(*service, lpServiceStatus);
+    return TRUE;
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "QueryServiceStatus", HandleName(m, hService))) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    ServiceRecord* service = ServiceOf(m, hService);
+    if (service == nullptr) {
+        return FALSE;
+    }
+    FillStatus(*service, lpServiceStatus);
+    return TRUE;
+}
+
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "StartServiceA",
+                                HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) +
+                                    ", " + (lpServiceArgVectors ? "args" : "null"))) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    ServiceRecord* service = ServiceOf(m, hService);
+    if (service == nullptr) {
+        return FALSE;
+    }
+    if (service->state != SERVICE_STOPPED) {
+        // A service that is running, starting or still stopping refuses to start.
+        SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+        AddTimeline(m, "spooler", service->name + " start refused (" + StateName(service->state) + ")");
+        return FALSE;
+    }
+    service->state = SERVICE_START_PENDING;
+    service->transitionDoneAt = m.nowMs + service->startMs;
+    AddTimeline(m, "spooler", service->name + " start requested");
+    RefreshService(m, *service);
+    return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    RecordCall(m, "CloseServiceHandle", HandleName(m, hSCObject));
+    if (FindHandle(m, hSCObject, "service") == nullptr &&
+        FindHandle(m, hSCObject, "scmanager") == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ReleaseHandle(m, hSCObject);
+    return TRUE;
+}
+
+// ---- The service dispatcher of this process ----------------------------------------------------
+
+BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
+    LPSERVICE_MAIN_FUNCTIONW serviceMain = nullptr;
+    LPWSTR name = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        const bool valid = lpServiceStartTable != nullptr &&
+                           lpServiceStartTable[0].lpServiceName != nullptr &&
+                           lpServiceStartTable[0].lpServiceProc != nullptr;
+        const bool terminated = valid && lpServiceStartTable[1].lpServiceName == nullptr &&
+                                lpServiceStartTable[1].lpServiceProc == nullptr;
+        RecordCall(m, "StartServiceCtrlDispatcherW",
+                   valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) + ", ServiceMain}" +
+                               (terminated ? ", {null, null}" : ", ?")
+                         : "invalid");
+        if (!valid) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (!m.startedByServiceManager) {
+            SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+            return FALSE;
+        }
+        m.serviceNamesSeen.push_back(lpServiceStartTable[0].lpServiceName);
+        serviceMain = lpServiceStartTable[0].lpServiceProc;
+        name = lpServiceStartTable[0].lpServiceName;
+        AddTimeline(m, "service", "started by the service manager");
+    }
+    auto runServiceMain = [serviceMain, name] {
+        LPWSTR argv[1] = {name};
+        serviceMain(1, argv);
+    };
+    if (!StartSimulatedThread("ServiceMain", runServiceMain)) {
+        runServiceMain();  // outside a simulated process: run it here, then the queued controls
+    }
+    for (;;) {
+        Control control;
+        bool delivered = false;
+        LPHANDLER_FUNCTION_EX handler = nullptr;
+        LPVOID context = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(MachineLock());
+            Machine& m = TheMachine();
+            if (m.serviceStopped) {
+                return TRUE;
+            }
+            if (!m.controls.empty()) {
+                control = std::move(m.controls.front());
+                m.controls.pop_front();
+                delivered = true;
+                handler = m.handler;
+                context = m.handlerContext;
+            } else if (!OnSimulatedThread()) {
+                return TRUE;
+            }
+        }
+        if (!delivered) {
+            WaitForControl();
+        } else if (handler != nullptr) {
+            // Controls run on the dispatcher's thread, one at a time, as on Windows.
+            handler(control.control, control.eventType,
+                    control.data.empty() ? nullptr : control.data.data(), context);
+        }
+    }
+}
+
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName,
+                                                           LPHANDLER_FUNCTION_EX lpHandlerProc,
+                                                           LPVOID lpContext) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "RegisterServiceCtrlHandlerExW",
+                                Quote(lpServiceName) + ", " + (lpHandlerProc ? "handler" : "null") +
+                                    ", " + (lpContext ? "context" : "null"))) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (lpHandlerProc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    m.serviceNamesSeen.push_back(lpServiceName ? lpServiceName : u"");
+    m.handler = lpHandlerProc;
+    m.handlerContext = lpContext;
+    return kStatusHandle;
+}
+
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
+    bool stopped = false;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        const std::string state =
+            lpServiceStatus ? StateName(lpServiceStatus->dwCurrentState) : std::string("null");
+        if (auto error = RecordCall(m, "SetServiceStatus",
+                                    (hServiceStatus == kStatusHandle ? std::string("status")
+                                                                     : HandleName(m, hServiceStatus)) +
+                                        ", " + state)) {
+            SetLastError(*error);
+            return FALSE;
+        }
+        if (hServiceStatus != kStatusHandle || lpServiceStatus == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        const SERVICE_STATUS& s = *lpServiceStatus;
+        m.statusReports.push_back(s);
+        AddTimeline(m, "service",
+                    "status " + state + " (type " + Hex(s.dwServiceType) + ", controls " +
+                        std::to_string(s.dwControlsAccepted) + ", exit " +
+                        std::to_string(s.dwWin32ExitCode) + "/" +
+                        std::to_string(s.dwServiceSpecificExitCode) + ", checkpoint " +
+                        std::to_string(s.dwCheckPoint) + ", wait hint " +
+                        std::to_string(s.dwWaitHint) + ")");
+        if (s.dwCurrentState == SERVICE_STOPPED) {
+            m.serviceStopped = true;
+            stopped = true;
+        }
+    }
+    if (stopped) {
+        WakeDispatcher();
+    }
+    return TRUE;
+}
+
+HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter,
+                                              DWORD Flags) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    const auto* filter = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(NotificationFilter);
+    std::string described = "null";
+    if (filter != nullptr) {
+        described = "{size " + std::to_string(filter->dbcc_size) + ", type " +
+                    std::to_string(filter->dbcc_devicetype) + "}";
+    }
+    if (auto error = RecordCall(m, "RegisterDeviceNotificationW",
+                                std::string(hRecipient == kStatusHandle ? "status" : "other") + ", " +
+                                    described + ", " + std::to_string(Flags))) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (filter == nullptr || filter->dbcc_size < offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    m.notification.registered = true;
+    m.notification.recipient = hRecipient;
+    m.notification.flags = Flags;
+    const auto* bytes = static_cast<const BYTE*>(NotificationFilter);
+    m.notification.filter.assign(bytes, bytes + filter->dbcc_size);
+    HandleEntry entry;
+    entry.kind = "devnotify";
+    entry.mustClose = false;  // lasts as long as the process
+    return NewHandle(m, entry);
+}
+
+namespace sim {
+
+void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    ServiceRecord* spooler = FindService(TheMachine(), "Spooler");
+    spooler->stopMs = stopMs;
+    spooler->startMs = startMs;
+}
+
+DWORD SpoolerState() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    ServiceRecord* spooler = FindService(m, "Spooler");
+    RefreshService(m, *spooler);
+    return spooler->state;
+}
+
+std::vector<SERVICE_STATUS> StatusReports() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().statusReports;
+}
+
+void SetStartedByServiceManager(bool started) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().startedByServiceManager = started;
+}
+
+NotificationRegistration Notification() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().notification;
+}
+
+std::vector<Text16> ServiceNamesSeen() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().serviceNamesSeen;
+}
+
+void SendControl(DWORD control, DWORD eventType, const std::vector<BYTE>& eventData) {
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        TheMachine().controls.push_back(Control{control, eventType, eventData});
+    }
+    WakeDispatcher();
+}
+
+std::vector<BYTE> DeviceInterfaceRecord(const Text16& path) {
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    const size_t size = nameOffset + (path.size() + 1) * sizeof(WCHAR);
+    std::vector<BYTE> record(size, 0);
+    DEV_BROADCAST_DEVICEINTERFACE_W header = {};
+    header.dbcc_size = static_cast<DWORD>(size);
+    header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    header.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    std::memcpy(record.data(), &header, nameOffset);
+    std::memcpy(record.data() + nameOffset, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+    return record;
+}
+
+}  // namespace sim

@@ -1,0 +1,144 @@
+// The simulated Windows machine: the control panel through which tests and the simulator set up
+// a machine, drive it, inject failures and read back everything the system did to it.
+// Every Win32 function declared in win32.h records its call here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/win32.h"
+
+namespace sim {
+
+using Text16 = std::u16string;
+
+// ---- The machine as a whole --------------------------------------------------------------------
+// Replaces the machine with a fresh one: the "Spooler" service running, no printers, ports,
+// registry keys, devices, calls, handles or output; the clock at 0.
+void Reset();
+
+uint64_t NowMs();
+
+// ---- Call log, handles, failure injection ------------------------------------------------------
+// Every platform call as "Name(arg, arg, ...)", in order.
+std::vector<std::string> Calls();
+// Only the calls whose name is one of `names`.
+std::vector<std::string> CallsOf(const std::vector<std::string>& names);
+int CallCount(const std::string& function);
+void ClearCalls();
+
+// Handles, keys, lists and buffers that must be released and are still open, e.g. "printer#2".
+std::vector<std::string> OpenHandles();
+// Open handles of one kind: "printer", "scmanager", "service", "key", "devinfo", "memory",
+// "device", "thread".
+int OpenHandleCount(const std::string& kind);
+
+// Makes calls number nth .. nth+count-1 (counted from 1, per function) of `function` fail with
+// `error`. The failure is what the real function reports: its failure result and the error as
+// last error (or, for the registry, as the returned status).
+void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
+
+// ---- Output channels ---------------------------------------------------------------------------
+std::vector<std::string> DebugLines();  // every OutputDebugStringA text, raw bytes
+std::string StandardOutput();           // every byte written to standard output
+
+// ---- Print spooler -----------------------------------------------------------------------------
+struct PrinterState {
+    bool exists = false;
+    bool paused = false;
+    DWORD status = 0;  // the status word set by PRINTER_CONTROL_SET_STATUS
+    Text16 port;
+    bool nullPort = false;
+};
+
+// Adds a printer (a queue) printing to `port`; `port` is also added to the port list.
+void AddPrinter(const Text16& name, const Text16& port);
+void RemovePrinter(const Text16& name);
+PrinterState Printer(const Text16& name);
+// The printer's level-2 record reports a null port name.
+void SetPrinterNullPort(const Text16& name);
+// The printer's record grows between the next size query and the read that follows it.
+void GrowPrinterRecordAfterSizeQuery(const Text16& name);
+// OpenPrinterW with full access is refused (an account without administrative rights).
+void DenyPrinterAdministration(bool deny);
+// Adds a port to the spooler's port list (in order) with its port monitor.
+void AddPort(const Text16& name, const Text16& monitor = u"USB Monitor");
+std::vector<Text16> Ports();
+
+// ---- Service control manager -------------------------------------------------------------------
+// How long the "Spooler" takes to stop after a stop request and to start after a start request.
+void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs);
+DWORD SpoolerState();  // SERVICE_RUNNING, SERVICE_STOPPED, ...
+// The service reports received through SetServiceStatus, in order.
+std::vector<SERVICE_STATUS> StatusReports();
+// Whether the next process counts as started by the service manager.
+void SetStartedByServiceManager(bool started);
+// The notification filter that RegisterDeviceNotificationW received, and its flags.
+struct NotificationRegistration {
+    bool registered = false;
+    HANDLE recipient = nullptr;
+    DWORD flags = 0;
+    std::vector<BYTE> filter;
+};
+NotificationRegistration Notification();
+// The names given to the dispatcher table and to the handler registration.
+std::vector<Text16> ServiceNamesSeen();
+
+// ---- Registry (HKEY_LOCAL_MACHINE) -------------------------------------------------------------
+void AddRegistryKey(const std::string& path);
+void SetRegistryValue(const std::string& key, const std::string& name, DWORD type,
+                      const std::vector<BYTE>& data);
+// A REG_SZ value: the text and its terminating NUL.
+void SetRegistryString(const std::string& key, const std::string& name, const std::string& text);
+void DeleteRegistryKey(const std::string& path);
+
+// ---- USB devices -------------------------------------------------------------------------------
+// Makes a device interface of GUID_DEVINTERFACE_USB_DEVICE present under `path`.
+void PlugDevice(const Text16& path);
+// Removes it: it is no longer listed, and reads on its open handles fail.
+void UnplugDevice(const Text16& path);
+// The 5-byte frame a read returns when nothing else is scripted.
+void SetDeviceFrame(const Text16& path, const std::vector<BYTE>& frame);
+// Scripted reads, used once each before the standing frame: a frame of any length (a short
+// read when fewer than 5 bytes), or a failure with `error`.
+void ScriptDeviceRead(const Text16& path, const std::vector<BYTE>& bytes);
+void ScriptDeviceReadFailure(const Text16& path, DWORD error);
+bool DeviceOpen(const Text16& path);
+
+// ---- Timeline ----------------------------------------------------------------------------------
+// What a person watching the machine would see, in simulated time: debugger and standard
+// output text, queue changes, spooler stops and starts, service status reports.
+struct TimelineEvent {
+    uint64_t timeMs;
+    std::string source;  // "debug", "stdout", "queue", "spooler", "service", "scenario"
+    std::string text;
+};
+std::vector<TimelineEvent> Timeline();
+void Note(const std::string& source, const std::string& text);  // adds a scenario event
+
+// ---- Processes and controls --------------------------------------------------------------------
+// Runs `entry` as the main thread of a simulated process, with `driver` on a thread of its own
+// beside it. Simulated threads take turns deterministically: a thread runs until it sleeps or
+// waits, then the earliest thread due goes next, and the clock jumps to its time. The run ends
+// when main returns (the process exits and every other thread ends with it), when no thread can
+// run any more, or when the clock would pass `timeLimitMs`. Returns main's exit code, or -1.
+int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs);
+
+// Lets simulated time pass on the calling simulated thread until the clock reads `timeMs`, without
+// a recorded call (for drivers of a run). Outside a process the clock simply moves there.
+void WaitUntil(uint64_t timeMs);
+
+// Delivers a control to the service's handler, as the service manager does. `eventData` is
+// copied and handed to the handler as lpEventData (null when empty).
+void SendControl(DWORD control, DWORD eventType = 0, const std::vector<BYTE>& eventData = {});
+
+// A DEV_BROADCAST_DEVICEINTERFACE_W record for `path`, with dbcc_size covering the name.
+std::vector<BYTE> DeviceInterfaceRecord(const Text16& path);
+
+// Narrow text for logs and messages (ASCII kept, other code units as '?').
+std::string Narrow(const Text16& text);
+Text16 Widen(const std::string& text);
+
+}  // namespace sim

@@ -1,0 +1,91 @@
+#include "service/service.h"
+
+#include <mutex>
+
+#include "common/format.h"
+#include "common/service_state.h"
+#include "monitor/status_poller.h"
+#include "queue/queue.h"
+
+namespace {
+
+constexpr const WCHAR* kDispatchServiceName = WSTR("testserviceZ47M55");
+constexpr const WCHAR* kServiceName = WSTR("testservice");
+constexpr DWORD kWaitHintMs = 60000;
+
+// Start-up and the handler run on different threads and both write the current state, so the
+// status record is changed and reported under one lock.
+std::mutex statusLock;
+
+void ReportServiceStatus(DWORD newState = 0) {
+    std::lock_guard<std::mutex> lock(statusLock);
+    if (newState != 0) {
+        serviceState.serviceStatus.dwCurrentState = newState;
+    }
+    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+}
+
+void RegisterUsbNotifications() {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+    static_assert(sizeof filter == 32);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    serviceState.deviceNotification = RegisterDeviceNotificationW(
+        serviceState.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
+}
+
+}  // namespace
+
+int ServiceProgramMain() {
+    WideString name = kDispatchServiceName;
+    SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
+    // Blocks while the service runs; fails at once outside the service manager.
+    StartServiceCtrlDispatcherW(table);
+    DebugPrint(" MainError:%d\n", GetLastError());
+    return 0;
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*) {
+    const WideString name = kServiceName;
+    // A probe: only its diagnostics matter when the queue is missing.
+    HANDLE queue = OpenQueueChecked();
+    if (queue != INVALID_HANDLE_VALUE) {
+        ClosePrinter(queue);
+    }
+    serviceState.currentPortName = QueryQueuePort();
+    {
+        std::lock_guard<std::mutex> lock(statusLock);
+        serviceState.serviceStatus = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS,
+                                                    SERVICE_START_PENDING,
+                                                    SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN,
+                                                    0,
+                                                    0,
+                                                    0,
+                                                    kWaitHintMs};
+    }
+    serviceState.statusHandle = RegisterServiceCtrlHandlerExW(name.c_str(), ServiceCtrlHandler, nullptr);
+    RegisterUsbNotifications();
+    ReportServiceStatus(SERVICE_RUNNING);
+    HANDLE poller = CreateThread(nullptr, 0, StatusPollThread, nullptr, 0, nullptr);
+    if (poller != nullptr) {
+        CloseHandle(poller);  // never waited for; the thread runs on
+    }
+}
+
+DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_SHUTDOWN:
+            // Nothing is torn down: the process exit ends the poller.
+            ReportServiceStatus(SERVICE_STOPPED);
+            return NO_ERROR;
+        case SERVICE_CONTROL_DEVICEEVENT:
+            OnDeviceEvent(eventType, eventData);
+            break;
+        default:
+            break;
+    }
+    ReportServiceStatus();
+    return NO_ERROR;
+}
