@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include <cstring>
 #include <mutex>
 
 #include "common/format.h"
@@ -26,8 +27,9 @@ void ReportServiceStatus(DWORD newState = 0) {
 }
 
 void RegisterUsbNotifications() {
-    DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
     static_assert(sizeof filter == 32);
+    std::memset(&filter, 0, sizeof filter);  // the padding too: the platform copies the bytes
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;

@@ -117,6 +117,7 @@ struct Machine {
     LPVOID handlerContext = nullptr;
     std::deque<Control> controls;
     bool serviceStopped = false;
+    DWORD controlDuringNotification = 0;  // delivered inside RegisterDeviceNotificationW
 
     std::map<std::string, RegistryKey> registry;  // by lower-case path
 

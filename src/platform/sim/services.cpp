@@ -1,6 +1,7 @@
 // The simulated service control manager (advapi32): the "Spooler" service with its stop and start
 // times, the service dispatcher of this process, status reports and device notifications.
 #include <cstring>
+#include <utility>
 
 #include "platform/sim/machine.h"
 
@@ -340,6 +341,19 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STA
 
 HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter,
                                               DWORD Flags) {
+    LPHANDLER_FUNCTION_EX handler = nullptr;
+    DWORD early = 0;
+    LPVOID context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        std::swap(early, m.controlDuringNotification);
+        handler = m.handler;
+        context = m.handlerContext;
+    }
+    if (early != 0 && handler != nullptr) {
+        handler(early, 0, nullptr, context);
+    }
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
     const auto* filter = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(NotificationFilter);
@@ -389,6 +403,11 @@ DWORD SpoolerState() {
 std::vector<SERVICE_STATUS> StatusReports() {
     std::lock_guard<std::mutex> lock(MachineLock());
     return TheMachine().statusReports;
+}
+
+void DeliverControlDuringNotificationRegistration(DWORD control) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().controlDuringNotification = control;
 }
 
 void SetStartedByServiceManager(bool started) {

@@ -26,7 +26,8 @@ uint64_t NowMs();
 std::vector<std::string> Calls();
 // Only the calls whose name is one of `names`.
 std::vector<std::string> CallsOf(const std::vector<std::string>& names);
-int CallCount(const std::string& function);
+int CallCount(const std::string& function);  // in the log since the last ClearCalls
+// Empties the log; failure injection goes on counting calls from the start.
 void ClearCalls();
 
 // Handles, keys, lists and buffers that must be released and are still open, e.g. "printer#2".
@@ -83,6 +84,9 @@ struct NotificationRegistration {
     std::vector<BYTE> filter;
 };
 NotificationRegistration Notification();
+// Delivers `control` to the registered handler while RegisterDeviceNotificationW runs: a control
+// that the service manager sends in the middle of start-up.
+void DeliverControlDuringNotificationRegistration(DWORD control);
 // The names given to the dispatcher table and to the handler registration.
 std::vector<Text16> ServiceNamesSeen();
 
