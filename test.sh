@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds both builds of kq5 and runs every test:
+#  - the host build: the system code against the simulated Windows, with its unit and scenario tests;
+#  - the Windows x64 build: the real kq5svc.exe, cross-compiled with mingw-w64, and its checks
+#    under Wine, an independent implementation of the Win32 API.
+# Ends with ctest's summary; exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine wine64
+
+echo "== Windows x64 build (mingw-w64)"
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build/win
+
+echo "== Host build (simulated Windows)"
+cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DKQ5_WINDOWS_BUILD_DIR="$PWD/build/win" >/dev/null
+cmake --build build/host
+
+echo "== Tests"
+ctest --test-dir build/host --output-on-failure -j2
