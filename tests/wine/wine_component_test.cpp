@@ -1,0 +1,227 @@
+// Component checks of the system code against a real Win32 implementation (Wine): the registry,
+// the spooler and the service manager as Wine implements them, with the debug output captured
+// from the channel that debug viewers read.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/service_state.h"
+#include "dbwin_capture.h"
+#include "device/device.h"
+#include "queue/queue.h"
+
+namespace {
+
+DebugOutputCapture* capture = nullptr;
+
+// Started before the system writes its first line: a process looks for the channel only once.
+class CaptureEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        capture = new DebugOutputCapture();
+        ASSERT_TRUE(capture->Start()) << "another debug-output capture is running";
+    }
+    void TearDown() override {
+        capture->Stop();
+        delete capture;
+    }
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CaptureEnvironment);
+
+// This process's debug lines since the last call. A marker line, once seen, proves that every
+// line written before it has been collected.
+std::vector<std::string> TakeDebugLines() {
+    const std::string marker = "--kq5 wine test marker--";
+    OutputDebugStringA(marker.c_str());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<std::string> lines;
+    while (std::chrono::steady_clock::now() < deadline) {
+        lines = capture->OwnTexts();
+        if (!lines.empty() && lines.back() == marker) {
+            lines.pop_back();
+            capture->Clear();
+            return lines;
+        }
+        Sleep(10);
+    }
+    ADD_FAILURE() << "the debug output marker never arrived";
+    return lines;
+}
+
+void SetString(const std::string& key, const std::string& name, const std::string& text) {
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                              nullptr),
+              ERROR_SUCCESS)
+        << key;
+    ASSERT_EQ(RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(text.size() + 1)),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+void CreateKey(const std::string& key) {
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+void DeleteTree(const std::string& key) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+const std::string kClasses =
+    "SYSTEM\\ControlSet001\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+const std::string kPorts = "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports";
+const std::string kQueueKey = "System\\CurrentControlSet\\Control\\Print\\Printers\\Korvane-Q5";
+
+std::wstring PrinterPath(const std::wstring& serial) {
+    return L"\\\\?\\usb#vid_0483&pid_5741#" + serial + L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+}
+
+std::string DescriptionKey(const std::string& serial) {
+    return kClasses + "\\##?#usb#vid_0483&pid_5741#" + serial +
+           "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters";
+}
+
+class WineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TakeDebugLines();
+        DeleteTree(kClasses);
+        DeleteTree(kPorts);
+    }
+    void TearDown() override {
+        DeleteTree(kClasses);
+        DeleteTree(kPorts);
+    }
+};
+
+TEST_F(WineTest, IdentityReadsThePortDescriptionUnderControlSet001) {
+    SetString(DescriptionKey("EXACT"), "Port Description", "KorvaneQ5");
+    SetString(DescriptionKey("CASE"), "Port Description", "KORVANEq5");
+    SetString(DescriptionKey("LONG"), "Port Description", std::string(200, 'K'));
+    SetString(DescriptionKey("FITS"), "Port Description", std::string(199, 'K'));
+    CreateKey(DescriptionKey("NOVALUE"));
+    EXPECT_TRUE(IsTargetPrinter(PrinterPath(L"EXACT")));
+    EXPECT_TRUE(IsTargetPrinter(PrinterPath(L"CASE")));
+    EXPECT_FALSE(IsTargetPrinter(PrinterPath(L"FITS")));
+    EXPECT_EQ(TakeDebugLines(), std::vector<std::string>{});
+    EXPECT_FALSE(IsTargetPrinter(PrinterPath(L"LONG")));
+    EXPECT_EQ(TakeDebugLines(), std::vector<std::string>{"GetLastError:234\r\n"});
+    EXPECT_FALSE(IsTargetPrinter(PrinterPath(L"NOVALUE")));
+    EXPECT_EQ(TakeDebugLines(), std::vector<std::string>{"GetLastError:2\r\n"});
+    EXPECT_FALSE(IsTargetPrinter(PrinterPath(L"NOKEY")));
+    EXPECT_EQ(TakeDebugLines(), std::vector<std::string>{});
+}
+
+TEST_F(WineTest, PortLookupMatchesTheMonitorsDeviceId) {
+    SetString(kPorts + "\\USB001", "Device Id", "USB\\VID_0483&PID_5741\\OTHER");
+    CreateKey(kPorts + "\\USB002");
+    SetString(kPorts + "\\USB003", "Device Id", "usb\\vid_0483&pid_5741\\a1b2c3");
+    const PortList ports = {L"USB000", L"USB001", L"USB002", L"USB003"};
+    EXPECT_EQ(FindPortForDevice(ports, PrinterPath(L"A1B2C3")), L"USB003");
+    // USB000 has no key and is skipped; USB002 has no value and says so.
+    EXPECT_EQ(TakeDebugLines(), std::vector<std::string>{"GetLastError:2\r\n"});
+    EXPECT_EQ(FindPortForDevice(ports, PrinterPath(L"NOTHERE")), L"");
+}
+
+TEST_F(WineTest, CollectUsbPortsKeepsTheSpoolersUsbPortsInOrder) {
+    // Local ports that Wine's spooler lists, two of them USB printer ports.
+    const std::string localPorts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+    SetString(localPorts, "USB001", "");
+    SetString(localPorts, "xUSB7", "");
+    SetString(localPorts, "usb009", "");
+    DWORD needed = 0;
+    DWORD count = 0;
+    EnumPortsW(nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    ASSERT_TRUE(EnumPortsW(nullptr, 2, buffer.data(), needed, &needed, &count));
+    ASSERT_GT(count, 0u);
+    PortList expected;
+    const auto* records = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (records[i].pPortName && std::wstring(records[i].pPortName).find(L"USB") != std::wstring::npos) {
+            expected.push_back(records[i].pPortName);
+        }
+    }
+    EXPECT_EQ(CollectUsbPorts(), expected);
+    EXPECT_EQ(expected.size(), 2u);
+}
+
+TEST_F(WineTest, NoUsbPrinterMeansNoDevice) {
+    EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
+}
+
+class WineQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TakeDebugLines();
+        DeleteTree(kQueueKey);
+    }
+    void TearDown() override { DeleteTree(kQueueKey); }
+
+    static void MakeQueue(const std::string& port) {
+        SetString(kQueueKey, "Name", "Korvane-Q5");
+        SetString(kQueueKey, "Port", port);
+        SetString(kQueueKey, "Printer Driver", "Generic / Text Only");
+        SetString(kQueueKey, "Print Processor", "winprint");
+        SetString(kQueueKey, "Datatype", "RAW");
+    }
+
+    static DWORD SpoolerState() {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS);
+        SERVICE_STATUS status = {};
+        QueryServiceStatus(service, &status);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return status.dwCurrentState;
+    }
+};
+
+TEST_F(WineQueueTest, MissingQueueReportsErrorAndTheGbkMessage) {
+    // The message goes to standard output: point it at a file for the call.
+    wchar_t path[MAX_PATH];
+    GetTempPathW(MAX_PATH, path);
+    const std::wstring file = std::wstring(path) + L"kq5_stdout.bin";
+    HANDLE out = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, out);
+    EXPECT_EQ(QueryQueuePort(), L"");
+    SetStdHandle(STD_OUTPUT_HANDLE, saved);
+    char bytes[64] = {};
+    DWORD read = 0;
+    SetFilePointer(out, 0, nullptr, FILE_BEGIN);
+    ReadFile(out, bytes, sizeof bytes, &read, nullptr);
+    CloseHandle(out);
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(std::string(bytes, read), "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!");
+    EXPECT_EQ(TakeDebugLines(), (std::vector<std::string>{"GetPrinterHandle",
+                                                          " Open Printer Error :GetLastError() returns: 0x709\n"}));
+}
+
+TEST_F(WineQueueTest, PortIsReadRewrittenAndTheSpoolerRestarted) {
+    MakeQueue("LPT1:");
+    HANDLE probe = OpenQueueChecked();
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+    ClosePrinter(probe);
+    EXPECT_EQ(QueryQueuePort(), L"LPT1:");
+    const auto start = std::chrono::steady_clock::now();
+    SetQueuePort(L"COM1:");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1600));  // both halves of the restart ran
+    EXPECT_EQ(SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(QueryQueuePort(), L"COM1:");
+    EXPECT_EQ(TakeDebugLines(), (std::vector<std::string>{"GetPrinterHandle", "GetPrinterHandle"}));
+}
+
+}  // namespace
