@@ -14,9 +14,16 @@ cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build build/win
 
+echo "== Host builds with sanitizers (AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer)"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_SANITIZE=address,undefined >/dev/null
+cmake --build build/asan --target kq5_tests
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_SANITIZE=thread >/dev/null
+cmake --build build/tsan --target kq5_tests
+
 echo "== Host build (simulated Windows)"
 cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DKQ5_WINDOWS_BUILD_DIR="$PWD/build/win" >/dev/null
+    -DKQ5_WINDOWS_BUILD_DIR="$PWD/build/win" \
+    -DKQ5_ASAN_BUILD_DIR="$PWD/build/asan" -DKQ5_TSAN_BUILD_DIR="$PWD/build/tsan" >/dev/null
 cmake --build build/host
 
 echo "== Tests"

@@ -284,12 +284,17 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
     return true;
 }
 
-ScenarioResult RunScenario(const Scenario& scenario) {
+ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
+                           const std::function<void()>& arrange) {
     SetUpMachine(scenario);
+    if (arrange) {
+        arrange();
+    }
     ResetServiceState();
     Driver driver{scenario, scenario.printerPresent ? scenario.printerSerial : "", scenario.printerCode};
     ScenarioResult result;
-    result.exitCode = sim::RunProcess(ServiceProgramMain, [&driver] { driver.Run(); }, scenario.endMs);
+    const uint64_t endMs = threads == sim::Threads::Concurrent ? UINT64_MAX : scenario.endMs;
+    result.exitCode = sim::RunProcess(ServiceProgramMain, [&driver] { driver.Run(); }, endMs, threads);
     result.timeline = sim::Timeline();
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();

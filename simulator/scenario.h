@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,12 @@ struct ScenarioResult {
 };
 
 // Sets up a fresh simulated machine, runs the real service program in it and drives the events.
-ScenarioResult RunScenario(const Scenario& scenario);
+// With concurrent threads the events still come in order, but the service's threads run at once
+// and the run ends only when the service stops.
+// `arrange`, when given, runs once the machine is set up, before the service starts (for failure
+// injection).
+ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads = sim::Threads::TakeTurns,
+                           const std::function<void()>& arrange = nullptr);
 
 // The readable timeline: one line per event, identical consecutive lines folded with a count,
 // then the final state.

@@ -33,8 +33,8 @@ void RegisterUsbNotifications() {
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
-    serviceState.deviceNotification = RegisterDeviceNotificationW(
-        serviceState.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
+    serviceState.deviceNotification =
+        RegisterDeviceNotificationW(serviceState.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
 }
 
 }  // namespace
@@ -66,7 +66,13 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
                                                     0,
                                                     kWaitHintMs};
     }
-    serviceState.statusHandle = RegisterServiceCtrlHandlerExW(name.c_str(), ServiceCtrlHandler, nullptr);
+    const SERVICE_STATUS_HANDLE statusHandle =
+        RegisterServiceCtrlHandlerExW(name.c_str(), ServiceCtrlHandler, nullptr);
+    {
+        // From here on the handler may run on the dispatcher thread and report with this handle.
+        std::lock_guard<std::mutex> lock(statusLock);
+        serviceState.statusHandle = statusHandle;
+    }
     RegisterUsbNotifications();
     ReportServiceStatus(SERVICE_RUNNING);
     HANDLE poller = CreateThread(nullptr, 0, StatusPollThread, nullptr, 0, nullptr);

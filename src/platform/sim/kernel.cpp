@@ -60,7 +60,9 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     Machine& m = TheMachine();
     const std::string text = lpOutputString == nullptr ? "" : lpOutputString;
     RecordCall(m, "OutputDebugStringA", "\"" + Escape(text.data(), text.size()) + "\"");
-    m.debugLines.push_back(text);
+    if (m.recording) {
+        m.debugLines.push_back(text);
+    }
     AddTimeline(m, "debug", "\"" + Escape(text.data(), text.size()) + "\"");
 }
 
@@ -91,7 +93,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    m.standardOutput.append(bytes, nNumberOfBytesToWrite);
+    if (m.recording) {
+        m.standardOutput.append(bytes, nNumberOfBytesToWrite);
+    }
     AddTimeline(m, "stdout", "\"" + Escape(bytes, nNumberOfBytesToWrite) + "\"");
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;

@@ -48,7 +48,10 @@ uint64_t NowMs() {
 // ---- Call log and failure injection ------------------------------------------------------------
 
 std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args) {
-    m.calls.push_back(function + "(" + args + ")");
+    if (m.recording) {
+        m.calls.push_back(function + "(" + args + ")");
+    }
+    ++m.callTotals[function];
     const int ordinal = ++m.callCounts[function];
     for (const Failure& f : m.failures) {
         if (f.function == function && ordinal >= f.first && ordinal < f.first + f.count) {
@@ -82,6 +85,16 @@ int CallCount(const std::string& function) {
         count += call.compare(0, function.size() + 1, function + "(") == 0 ? 1 : 0;
     }
     return count;
+}
+
+std::map<std::string, uint64_t> CallTotals() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().callTotals;
+}
+
+void SetRecording(bool on) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().recording = on;
 }
 
 void ClearCalls() {
@@ -159,7 +172,9 @@ int OpenHandleCount(const std::string& kind) {
 // ---- Output and timeline -----------------------------------------------------------------------
 
 void AddTimeline(Machine& m, const std::string& source, const std::string& text) {
-    m.timeline.push_back(TimelineEvent{m.nowMs, source, text});
+    if (m.recording) {
+        m.timeline.push_back(TimelineEvent{m.nowMs, source, text});
+    }
 }
 
 std::vector<std::string> DebugLines() {
@@ -228,13 +243,12 @@ std::string Lower(const std::string& text) {
 }
 
 bool EqualsIgnoringCase16(const Text16& a, const Text16& b) {
+    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c; };
     if (a.size() != b.size()) {
         return false;
     }
     for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] - u'A' + u'a' : a[i];
-        char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] - u'A' + u'a' : b[i];
-        if (x != y) {
+        if (fold(a[i]) != fold(b[i])) {
             return false;
         }
     }

@@ -91,8 +91,10 @@ struct Control {
 
 struct Machine {
     uint64_t nowMs = 0;
+    bool recording = true;
     std::vector<std::string> calls;
-    std::map<std::string, int> callCounts;
+    std::map<std::string, int> callCounts;       // for failure injection
+    std::map<std::string, uint64_t> callTotals;  // never cleared but by Reset
     std::vector<Failure> failures;
 
     std::map<uintptr_t, HandleEntry> handles;

@@ -1,8 +1,14 @@
-// Simulated threads and time. The threads of a simulated process are real threads that take
-// turns: exactly one runs at a time, until it sleeps, waits or ends; then the runnable thread
-// that became ready first goes next, or else the sleeper due earliest, and the clock jumps to
-// its wake time. The same scenario therefore gives the same timeline on every run, and nothing
-// ever waits in real time.
+// Simulated threads and time.
+//
+// Taking turns (the default): the threads of a simulated process are real threads of which
+// exactly one runs at a time, until it sleeps, waits or ends; then the runnable thread that became
+// ready first goes next, or else the sleeper due earliest, and the clock jumps to its wake time.
+// The same scenario therefore gives the same timeline on every run, and nothing waits in real time.
+//
+// Concurrent: every thread runs at once, as on Windows, so that races show. A sleep moves the
+// shared clock forward to its wake time and yields; a wait for a time spins until the clock gets
+// there.
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <thread>
@@ -18,7 +24,6 @@ struct ThreadTerminated {};  // unwinds a thread whose process has ended
 enum class RunState { Runnable, Sleeping, Waiting, Done };
 
 struct SimThread {
-    std::string name;
     RunState state = RunState::Runnable;
     uint64_t wakeAt = 0;
     uint64_t order = 0;  // ties go to the thread that became ready first
@@ -34,6 +39,7 @@ struct Scheduler {
     SimThread* dispatcher = nullptr;
     bool dispatcherWake = false;
     bool active = false;
+    bool concurrent = false;
     bool finished = false;
     uint64_t timeLimit = 0;
     uint64_t order = 0;
@@ -45,6 +51,20 @@ Scheduler& TheScheduler() {
 }
 
 thread_local SimThread* currentThread = nullptr;
+
+// Moves the clock forward (never back). Scheduler lock held; the machine lock comes after it.
+uint64_t AdvanceClock(uint64_t to) {
+    std::lock_guard<std::mutex> machineLock(MachineLock());
+    Machine& m = TheMachine();
+    m.nowMs = to > m.nowMs ? to : m.nowMs;
+    return m.nowMs;
+}
+
+void Finish(Scheduler& s) {
+    s.running = nullptr;
+    s.finished = true;
+    s.changed.notify_all();
+}
 
 // Gives the turn to the next thread, or ends the run when none can go on. Lock held.
 void PassTurn(Scheduler& s) {
@@ -62,23 +82,23 @@ void PassTurn(Scheduler& s) {
                 next = t.get();
             }
         }
-        if (next != nullptr && next->wakeAt > s.timeLimit) {
-            next = nullptr;
+        if (next == nullptr || next->wakeAt > s.timeLimit) {
+            Finish(s);
+            return;
         }
-        if (next != nullptr) {
-            // Only the thread holding the turn touches the machine, so the clock can move here.
-            Machine& m = TheMachine();
-            m.nowMs = next->wakeAt > m.nowMs ? next->wakeAt : m.nowMs;
-            next->state = RunState::Runnable;
-        }
+        AdvanceClock(next->wakeAt);
+        next->state = RunState::Runnable;
     }
     s.running = next;
-    s.finished = next == nullptr;
     s.changed.notify_all();
 }
 
+// Blocks until it is the caller's turn again (taking turns) or returns at once (concurrent).
+// Throws when the process has ended.
 void AwaitTurn(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* self) {
-    s.changed.wait(lock, [&] { return s.running == self || self->killed; });
+    if (!s.concurrent) {
+        s.changed.wait(lock, [&] { return s.running == self || self->killed; });
+    }
     if (self->killed) {
         throw ThreadTerminated{};
     }
@@ -87,16 +107,11 @@ void AwaitTurn(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* self
 void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
     Scheduler& s = TheScheduler();
     currentThread = self;
-    {
-        std::unique_lock<std::mutex> lock(s.lock);
-        s.changed.wait(lock, [&] { return s.running == self || self->killed; });
-        if (self->killed) {
-            self->state = RunState::Done;
-            s.changed.notify_all();
-            return;
-        }
-    }
     try {
+        {
+            std::unique_lock<std::mutex> lock(s.lock);
+            AwaitTurn(s, lock, self);
+        }
         body();
     } catch (const ThreadTerminated&) {
     }
@@ -105,18 +120,16 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
     if (self->killed) {
         s.changed.notify_all();
     } else if (isMain) {
-        // main returned: the process exits, and every other thread ends with it.
-        s.running = nullptr;
-        s.finished = true;
-        s.changed.notify_all();
-    } else {
+        Finish(s);  // main returned: the process exits, and every other thread ends with it
+    } else if (!s.concurrent) {
         PassTurn(s);
+    } else {
+        s.changed.notify_all();
     }
 }
 
-SimThread* AddThread(Scheduler& s, const std::string& name, std::function<void()> body, bool isMain) {
+SimThread* AddThread(Scheduler& s, std::function<void()> body, bool isMain) {
     auto thread = std::make_unique<SimThread>();
-    thread->name = name;
     thread->order = ++s.order;
     SimThread* raw = thread.get();
     s.threads.push_back(std::move(thread));
@@ -132,8 +145,19 @@ bool OnSimulatedThread() {
 
 void SleepUntil(uint64_t wakeAt) {
     Scheduler& s = TheScheduler();
-    std::unique_lock<std::mutex> lock(s.lock);
     SimThread* self = currentThread;
+    if (s.concurrent) {
+        {
+            std::unique_lock<std::mutex> lock(s.lock);
+            if (AdvanceClock(wakeAt) > s.timeLimit) {
+                Finish(s);
+            }
+            AwaitTurn(s, lock, self);
+        }
+        std::this_thread::yield();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(s.lock);
     self->state = RunState::Sleeping;
     self->wakeAt = wakeAt;
     self->order = ++s.order;
@@ -141,14 +165,46 @@ void SleepUntil(uint64_t wakeAt) {
     AwaitTurn(s, lock, self);
 }
 
+void WaitUntil(uint64_t timeMs) {
+    Scheduler& s = TheScheduler();
+    if (!OnSimulatedThread()) {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        m.nowMs = timeMs > m.nowMs ? timeMs : m.nowMs;
+        return;
+    }
+    if (!s.concurrent) {
+        SleepUntil(timeMs);
+        return;
+    }
+    // Concurrent: the other threads' sleeps move the clock; wait for it to get here.
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(s.lock);
+            AwaitTurn(s, lock, currentThread);
+            std::lock_guard<std::mutex> machineLock(MachineLock());
+            if (TheMachine().nowMs >= timeMs) {
+                return;
+            }
+        }
+        std::this_thread::yield();
+    }
+}
+
 void WaitForControl() {
     Scheduler& s = TheScheduler();
     std::unique_lock<std::mutex> lock(s.lock);
+    SimThread* self = currentThread;
+    if (s.concurrent) {
+        s.changed.wait(lock, [&] { return s.dispatcherWake || self->killed; });
+        s.dispatcherWake = false;
+        AwaitTurn(s, lock, self);
+        return;
+    }
     if (s.dispatcherWake) {
         s.dispatcherWake = false;
         return;
     }
-    SimThread* self = currentThread;
     s.dispatcher = self;
     self->state = RunState::Waiting;
     PassTurn(s);
@@ -164,29 +220,20 @@ void WakeDispatcher() {
         s.dispatcher->state = RunState::Runnable;
         s.dispatcher->order = ++s.order;
     }
+    s.changed.notify_all();
 }
 
-void WaitUntil(uint64_t timeMs) {
-    if (!OnSimulatedThread()) {
-        std::lock_guard<std::mutex> lock(MachineLock());
-        Machine& m = TheMachine();
-        m.nowMs = timeMs > m.nowMs ? timeMs : m.nowMs;
-        return;
-    }
-    SleepUntil(timeMs);
-}
-
-bool StartSimulatedThread(const std::string& name, std::function<void()> body) {
+bool StartSimulatedThread(const std::string&, std::function<void()> body) {
     Scheduler& s = TheScheduler();
     std::unique_lock<std::mutex> lock(s.lock);
     if (!s.active || currentThread == nullptr) {
         return false;
     }
-    AddThread(s, name, std::move(body), false);
+    AddThread(s, std::move(body), false);
     return true;
 }
 
-int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs) {
+int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs, Threads threads) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
@@ -203,28 +250,49 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
     s.dispatcher = nullptr;
     s.dispatcherWake = false;
     s.active = true;
+    s.concurrent = threads == Threads::Concurrent;
     s.finished = false;
     s.timeLimit = timeLimitMs;
-    AddThread(s, "main", [&exitCode, entry] { exitCode = entry(); }, true);
+    AddThread(s, [&exitCode, entry] { exitCode = entry(); }, true);
     if (driver) {
-        AddThread(s, "driver", std::move(driver), false);
+        AddThread(s, std::move(driver), false);
     }
-    PassTurn(s);
-    s.changed.wait(lock, [&] { return s.finished; });
+    if (!s.concurrent) {
+        PassTurn(s);
+    }
+    bool hung = false;
+    if (s.concurrent) {
+        // Real threads can deadlock for real: a run that never ends fails instead of hanging.
+        hung = !s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; });
+        if (hung) {
+            Finish(s);
+        }
+    } else {
+        s.changed.wait(lock, [&] { return s.finished; });
+    }
     for (auto& t : s.threads) {
         if (t->state != RunState::Done) {
             t->killed = true;
         }
     }
     s.changed.notify_all();
-    lock.unlock();
-    for (auto& t : s.threads) {
+    // Threads still to start may append to the list; join by index under the lock's protection.
+    for (size_t i = 0; i < s.threads.size(); ++i) {
+        SimThread* t = s.threads[i].get();
+        lock.unlock();
         t->thread.join();
+        lock.lock();
+        for (auto& other : s.threads) {
+            if (other->state != RunState::Done) {
+                other->killed = true;
+            }
+        }
+        s.changed.notify_all();
     }
-    lock.lock();
     s.threads.clear();
     s.active = false;
-    return exitCode;
+    s.concurrent = false;
+    return hung ? -2 : exitCode;
 }
 
 }  // namespace sim

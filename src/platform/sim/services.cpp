@@ -28,8 +28,10 @@ void RefreshService(Machine& m, ServiceRecord& service) {
     }
     const bool stopped = service.state == SERVICE_STOP_PENDING;
     service.state = stopped ? SERVICE_STOPPED : SERVICE_RUNNING;
-    m.timeline.push_back(TimelineEvent{service.transitionDoneAt, "spooler",
-                                       service.name + (stopped ? " stopped" : " running")});
+    if (m.recording) {
+        m.timeline.push_back(TimelineEvent{service.transitionDoneAt, "spooler",
+                                           service.name + (stopped ? " stopped" : " running")});
+    }
 }
 
 bool SpoolerRunning(Machine& m) {
@@ -225,10 +227,13 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
                            lpServiceStartTable[0].lpServiceProc != nullptr;
         const bool terminated = valid && lpServiceStartTable[1].lpServiceName == nullptr &&
                                 lpServiceStartTable[1].lpServiceProc == nullptr;
-        RecordCall(m, "StartServiceCtrlDispatcherW",
-                   valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) + ", ServiceMain}" +
-                               (terminated ? ", {null, null}" : ", ?")
-                         : "invalid");
+        if (auto error = RecordCall(m, "StartServiceCtrlDispatcherW",
+                                    valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
+                                                ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
+                                          : "invalid")) {
+            SetLastError(*error);
+            return FALSE;
+        }
         if (!valid) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
@@ -320,7 +325,9 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STA
             return FALSE;
         }
         const SERVICE_STATUS& s = *lpServiceStatus;
-        m.statusReports.push_back(s);
+        if (m.recording) {
+            m.statusReports.push_back(s);
+        }
         AddTimeline(m, "service",
                     "status " + state + " (type " + Hex(s.dwServiceType) + ", controls " +
                         std::to_string(s.dwControlsAccepted) + ", exit " +

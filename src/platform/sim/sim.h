@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ std::vector<std::string> CallsOf(const std::vector<std::string>& names);
 int CallCount(const std::string& function);  // in the log since the last ClearCalls
 // Empties the log; failure injection goes on counting calls from the start.
 void ClearCalls();
+
+// Per function, how many calls the machine has received since Reset (kept when recording is off).
+std::map<std::string, uint64_t> CallTotals();
+
+// With recording off the machine keeps no call log, output, timeline or status reports (only the
+// call totals), so that long runs measure the system and not the recorder.
+void SetRecording(bool on);
 
 // Handles, keys, lists and buffers that must be released and are still open, e.g. "printer#2".
 std::vector<std::string> OpenHandles();
@@ -128,7 +136,13 @@ void Note(const std::string& source, const std::string& text);  // adds a scenar
 // waits, then the earliest thread due goes next, and the clock jumps to its time. The run ends
 // when main returns (the process exits and every other thread ends with it), when no thread can
 // run any more, or when the clock would pass `timeLimitMs`. Returns main's exit code, or -1.
-int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs);
+//
+// Concurrent mode instead lets every thread run at once, as on Windows, for race detection: a
+// sleep moves the shared clock forward and yields, and a wait for a time spins until the clock
+// gets there. Timelines of such runs differ from run to run.
+enum class Threads { TakeTurns, Concurrent };
+int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs,
+               Threads threads = Threads::TakeTurns);
 
 // Lets simulated time pass on the calling simulated thread until the clock reads `timeMs`, without
 // a recorded call (for drivers of a run). Outside a process the clock simply moves there.

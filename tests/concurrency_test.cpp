@@ -1,0 +1,29 @@
+// The service's threads running at once, as on Windows: the poller's queue operations overlap the
+// control handler's port rewrite and spooler restart. Run under ThreadSanitizer by test.sh.
+#include <gtest/gtest.h>
+
+#include "scenario.h"
+
+namespace {
+
+TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
+    Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(ParseScenario("queue USB001\nport USB002\nprinter P1 USB001 0x20\n"
+                              "at 1 status 0x04\nat 2 other-device M1\nat 3 status 0x20\n"
+                              "at 4 unplug\nat 5 plug P2 USB002\nat 6 status 0x80\nat 7 plug P1 USB001\n"
+                              "at 9 stop\n",
+                              scenario, error))
+        << error;
+    for (int run = 0; run < 3; ++run) {
+        const ScenarioResult r = RunScenario(scenario, sim::Threads::Concurrent);
+        ASSERT_EQ(r.exitCode, 0) << "the service did not stop (-2: it hung)";
+        EXPECT_EQ(r.queue.port, u"USB001");
+        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+        for (const std::string& handle : r.openHandles) {
+            EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// Every platform call of the main scenarios made to fail, one at a time, with an error that call
+// plausibly returns. Whatever fails, the service must not crash or hang, must keep its poller
+// running, must release what it opened, must never write an empty or unknown port, must not leave
+// the spooler down while the service manager can be reached, and must say what failed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "scenario.h"
+
+namespace {
+
+// A plausible error for each call that can fail; calls that only release are left out.
+const std::map<std::string, DWORD> kErrors = {
+    {"OpenPrinterW", ERROR_ACCESS_DENIED},
+    {"GetPrinterW", RPC_S_SERVER_UNAVAILABLE},
+    {"SetPrinterW", ERROR_ACCESS_DENIED},
+    {"EnumPortsW", RPC_S_SERVER_UNAVAILABLE},
+    {"OpenSCManagerA", ERROR_ACCESS_DENIED},
+    {"OpenServiceA", ERROR_SERVICE_DOES_NOT_EXIST},
+    {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
+    {"QueryServiceStatus", ERROR_ACCESS_DENIED},
+    {"StartServiceA", ERROR_ACCESS_DENIED},
+    {"RegOpenKeyExA", ERROR_ACCESS_DENIED},
+    {"RegQueryValueExA", ERROR_ACCESS_DENIED},
+    {"SetupDiGetClassDevsW", ERROR_INVALID_PARAMETER},
+    {"SetupDiEnumDeviceInterfaces", ERROR_NO_MORE_ITEMS},
+    {"SetupDiGetDeviceInterfaceDetailW", ERROR_INSUFFICIENT_BUFFER},
+    {"GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY},
+    {"CreateFileW", ERROR_SHARING_VIOLATION},
+    {"ReadFile", ERROR_DEVICE_NOT_CONNECTED},
+    {"MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER},
+    {"WriteFile", ERROR_INVALID_HANDLE},
+    {"StartServiceCtrlDispatcherW", ERROR_SERVICE_ALREADY_RUNNING},
+    {"RegisterServiceCtrlHandlerExW", 123},  // ERROR_INVALID_NAME
+    {"RegisterDeviceNotificationW", 13},     // ERROR_INVALID_DATA
+    {"SetServiceStatus", 13},
+    {"CreateThread", ERROR_NOT_ENOUGH_MEMORY},
+};
+
+const char* kScenarios[] = {
+    // start-up and a few cycles
+    "queue USB001\nprinter P1 USB001 0x20\nend 2\n",
+    // status cycles
+    "queue USB001\nprinter P1 USB001 0x20\nat 0.5 status 0x04\nat 1.3 status 0x80\nat 2.1 status 0x20\nend 3\n",
+    // the printer arrives on a new port
+    "queue USB001\nport USB002\nprinter P1 USB001 0x20\nat 1 unplug\nat 1.5 plug P2 USB002\nend 5\n",
+    // removal
+    "queue USB001\nprinter P1 USB001 0x04\nat 1 unplug\nend 2\n",
+    // stop
+    "queue USB001\nprinter P1 USB001 0x20\nat 1 stop\n",
+};
+
+std::string Name(const std::string& call) {
+    return call.substr(0, call.find('('));
+}
+
+std::vector<std::string> CallsOf(const std::string& name) {
+    return sim::CallsOf({name});
+}
+
+std::string Hex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+    return text;
+}
+
+bool HasLine(const std::string& line) {
+    const auto lines = sim::DebugLines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+void CheckRun(const std::string& function, DWORD error, int pollerCycles, const ScenarioResult& r) {
+    SCOPED_TRACE(function + " fails with " + std::to_string(error));
+    // Nothing left open but the printer's device, which the poller owns for good.
+    for (const std::string& handle : r.openHandles) {
+        EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
+    }
+    // The poller keeps running (only a failed thread creation leaves the service without one).
+    const std::vector<std::string> sleepCalls = CallsOf("Sleep");
+    const auto sleeps = static_cast<int>(std::count(sleepCalls.begin(), sleepCalls.end(), "Sleep(800)"));
+    if (function == "CreateThread") {
+        EXPECT_EQ(sleeps, 0);
+    } else if (function != "StartServiceCtrlDispatcherW") {
+        EXPECT_GE(sleeps, pollerCycles);  // more when a failure keeps the service from stopping
+    }
+    // Every port written is one the spooler knows.
+    const auto ports = sim::Ports();
+    for (const std::string& call : CallsOf("SetPrinterW")) {
+        const size_t at = call.find("{port \"");
+        if (at == std::string::npos) {
+            continue;
+        }
+        const std::string port = call.substr(at + 7, call.find('"', at + 7) - at - 7);
+        EXPECT_FALSE(port.empty());
+        EXPECT_NE(std::find(ports.begin(), ports.end(), sim::Widen(port)), ports.end()) << port;
+    }
+    // The spooler is running unless the start request itself could not be made.
+    if (function != "OpenSCManagerA" && function != "OpenServiceA" && function != "StartServiceA") {
+        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+    }
+    // The diagnostics that name the failure.
+    if (function == "OpenPrinterW") {
+        EXPECT_TRUE(HasLine(" Open Printer Error :GetLastError() returns: " + Hex(error) + "\n"));
+        EXPECT_NE(sim::StandardOutput().find("\xB4\xF2\xBF\xAA"), std::string::npos);
+    } else if (function == "GetPrinterW") {
+        EXPECT_TRUE(HasLine("\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!"));
+    } else if (function == "RegQueryValueExA") {
+        EXPECT_TRUE(HasLine("GetLastError:" + std::to_string(error) + "\r\n"));
+    } else if (function == "StartServiceCtrlDispatcherW") {
+        EXPECT_TRUE(HasLine(" MainError:" + std::to_string(error) + "\n"));
+        EXPECT_EQ(r.exitCode, 0);
+    }
+}
+
+class FaultSweep : public ::testing::TestWithParam<int> {};
+
+TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
+    Scenario scenario;
+    std::string parseError;
+    ASSERT_TRUE(ParseScenario(kScenarios[GetParam()], scenario, parseError)) << parseError;
+    RunScenario(scenario);
+    const std::vector<std::string> calls = sim::Calls();
+    const int pollerCycles = static_cast<int>(std::count(calls.begin(), calls.end(), "Sleep(800)"));
+    ASSERT_GT(pollerCycles, 0);
+    std::map<std::string, int> seen;
+    int injected = 0;
+    for (const std::string& call : calls) {
+        const std::string function = Name(call);
+        const int ordinal = ++seen[function];
+        auto error = kErrors.find(function);
+        if (error == kErrors.end()) {
+            continue;
+        }
+        const ScenarioResult r = RunScenario(scenario, sim::Threads::TakeTurns, [&] {
+            sim::FailCall(function, ordinal, error->second);
+        });
+        CheckRun(function, error->second, pollerCycles, r);
+        ++injected;
+        if (HasFailure()) {
+            ADD_FAILURE() << "stopped at call " << ordinal << " of " << function << ": " << call;
+            return;
+        }
+    }
+    EXPECT_GT(injected, 10);
+}
+
+std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
+    const char* const names[] = {"StartUp", "StatusCycles", "ArrivalOnNewPort", "Removal", "Stop"};
+    return names[param.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::Range(0, 5), ScenarioName);
+
+}  // namespace
