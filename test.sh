@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
-ensure_packages cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine wine64
+ensure_packages cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
+    clang libclang-rt-14-dev
 
 echo "== Windows x64 build (mingw-w64)"
 cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -20,10 +21,16 @@ cmake --build build/asan --target kq5_tests
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_SANITIZE=thread >/dev/null
 cmake --build build/tsan --target kq5_tests
 
+echo "== Fuzz targets (clang, libFuzzer)"
+CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_FUZZ=ON \
+    -DKQ5_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
+cmake --build build/fuzz
+
 echo "== Host build (simulated Windows)"
 cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DKQ5_WINDOWS_BUILD_DIR="$PWD/build/win" \
-    -DKQ5_ASAN_BUILD_DIR="$PWD/build/asan" -DKQ5_TSAN_BUILD_DIR="$PWD/build/tsan" >/dev/null
+    -DKQ5_ASAN_BUILD_DIR="$PWD/build/asan" -DKQ5_TSAN_BUILD_DIR="$PWD/build/tsan" \
+    -DKQ5_FUZZ_BUILD_DIR="$PWD/build/fuzz" >/dev/null
 cmake --build build/host
 
 echo "== Tests"
