@@ -32,13 +32,15 @@ void SetUpMachine() {
     sim::AddPrinter(u"Korvane-Q5", u"USB001");
     sim::AddPort(u"USB002");
     for (int socket = 0; socket < 2; ++socket) {
-        sim::SetRegistryString(std::string("SYSTEM\\ControlSet001\\Control\\DeviceClasses\\"
-                                           "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#usb#vid_0483&pid_5741#") +
-                                   kSerials[socket] + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters",
-                               "Port Description", "KorvaneQ5");
-        sim::SetRegistryString(std::string("SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\") +
-                                   kPorts[socket],
-                               "Device Id", std::string("USB\\VID_0483&PID_5741\\") + kSerials[socket]);
+        sim::SetRegistryString(
+            std::string("SYSTEM\\ControlSet001\\Control\\DeviceClasses\\"
+                        "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#usb#vid_0483&pid_5741#") +
+                kSerials[socket] + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters",
+            "Port Description", "KorvaneQ5");
+        sim::SetRegistryString(
+            std::string("SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\") +
+                kPorts[socket],
+            "Device Id", std::string("USB\\VID_0483&PID_5741\\") + kSerials[socket]);
     }
     sim::SetDeviceFrame(PrinterPath(0), {0x10, 0x01, 0x00, 0x20, 0x00});
     sim::PlugDevice(PrinterPath(0));
@@ -64,15 +66,16 @@ struct CycleCalls {
     uint64_t reads = 0, spooler = 0, other = 0;
 };
 
-CycleCalls Difference(const std::map<std::string, uint64_t>& before, const std::map<std::string, uint64_t>& after,
-                      uint64_t cycles) {
+CycleCalls Difference(const std::map<std::string, uint64_t>& before,
+                      const std::map<std::string, uint64_t>& after, uint64_t cycles) {
     CycleCalls calls;
     for (const auto& [name, total] : after) {
         const auto it = before.find(name);
         const uint64_t count = total - (it == before.end() ? 0 : it->second);
         if (name == "ReadFile") {
             calls.reads += count;
-        } else if (name == "OpenPrinterW" || name == "GetPrinterW" || name == "SetPrinterW" || name == "ClosePrinter") {
+        } else if (name == "OpenPrinterW" || name == "GetPrinterW" || name == "SetPrinterW" ||
+                   name == "ClosePrinter") {
             calls.spooler += count;
         } else {
             calls.other += count;
@@ -107,7 +110,8 @@ void Drive() {
         sim::WaitUntil(t);
         if (minute % 10 == 0) {
             sim::UnplugDevice(PrinterPath(socket));
-            sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE, sim::DeviceInterfaceRecord(PrinterPath(socket)));
+            sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE,
+                             sim::DeviceInterfaceRecord(PrinterPath(socket)));
             if (minute == 10) {  // ten idle cycles while the printer is away
                 sim::WaitUntil(t + 400);
                 snapshot = sim::CallTotals();
@@ -118,7 +122,8 @@ void Drive() {
             socket = 1 - socket;
             sim::SetDeviceFrame(PrinterPath(socket), {0x10, 0x01, 0x00, kCodes[minute % 4], 0x00});
             sim::PlugDevice(PrinterPath(socket));
-            sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, sim::DeviceInterfaceRecord(PrinterPath(socket)));
+            sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL,
+                             sim::DeviceInterfaceRecord(PrinterPath(socket)));
         } else {
             sim::SetDeviceFrame(PrinterPath(socket), {0x10, 0x01, 0x00, kCodes[minute % 4], 0x00});
         }
@@ -141,7 +146,8 @@ int main() {
     SetUpMachine();
     const auto start = std::chrono::steady_clock::now();
     const int exitCode = sim::RunProcess(ServiceProgramMain, Drive, kDay + kMinute);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto totals = sim::CallTotals();
     const auto handles = sim::OpenHandles();
     std::string open;
@@ -152,16 +158,21 @@ int main() {
     std::printf("kq5bench: one simulated day, %llu poll cycles\n",
                 static_cast<unsigned long long>(totals.count("ReadFile") ? kDay / 800 : 0));
     std::printf("  wall time                  %.2f s\n", seconds);
-    std::printf("  calls per acting cycle     %llu read + %llu spooler + %llu other (sleep, debug line)\n",
-                static_cast<unsigned long long>(m.acting.reads), static_cast<unsigned long long>(m.acting.spooler),
-                static_cast<unsigned long long>(m.acting.other));
-    std::printf("  calls per idle cycle       %llu read + %llu spooler + %llu other (printer away)\n",
-                static_cast<unsigned long long>(m.idle.reads), static_cast<unsigned long long>(m.idle.spooler),
-                static_cast<unsigned long long>(m.idle.other));
+    std::printf(
+        "  calls per acting cycle     %llu read + %llu spooler + %llu other (sleep, debug line)\n",
+        static_cast<unsigned long long>(m.acting.reads),
+        static_cast<unsigned long long>(m.acting.spooler),
+        static_cast<unsigned long long>(m.acting.other));
+    std::printf(
+        "  calls per idle cycle       %llu read + %llu spooler + %llu other (printer away)\n",
+        static_cast<unsigned long long>(m.idle.reads),
+        static_cast<unsigned long long>(m.idle.spooler),
+        static_cast<unsigned long long>(m.idle.other));
     std::printf("  spooler restarts           %llu\n",
-                static_cast<unsigned long long>(totals.count("StartServiceA") ? totals.at("StartServiceA") : 0));
-    std::printf("  RSS at hour 1 / hour 24    %ld KiB / %ld KiB (growth %ld KiB)\n", m.rssHour1, m.rssHour24,
-                m.rssHour24 - m.rssHour1);
+                static_cast<unsigned long long>(
+                    totals.count("StartServiceA") ? totals.at("StartServiceA") : 0));
+    std::printf("  RSS at hour 1 / hour 24    %ld KiB / %ld KiB (growth %ld KiB)\n", m.rssHour1,
+                m.rssHour24, m.rssHour24 - m.rssHour1);
     std::printf("  peak RSS                   %ld KiB\n", StatusKiB("VmHWM"));
     std::printf("  handles open at the end    %s\n", open.empty() ? "none" : open.c_str());
     std::printf("  exit code                  %d\n", exitCode);

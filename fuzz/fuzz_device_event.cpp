@@ -18,18 +18,22 @@ void Check(bool condition) {
     }
 }
 
-const std::u16string kPrinterPath = u"\\\\?\\usb#vid_0483&pid_5741#A1B2C3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+const std::u16string kPrinterPath =
+    u"\\\\?\\usb#vid_0483&pid_5741#A1B2C3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
 void SetUpMachine() {
     sim::Reset();
     ResetServiceState();
     sim::AddPrinter(u"Korvane-Q5", u"USB001");
     sim::AddPort(u"USB002");
-    sim::SetRegistryString("SYSTEM\\ControlSet001\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\"
-                           "##?#usb#vid_0483&pid_5741#A1B2C3#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters",
-                           "Port Description", "KorvaneQ5");
-    sim::SetRegistryString("SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\USB002", "Device Id",
-                           "USB\\VID_0483&PID_5741\\A1B2C3");
+    sim::SetRegistryString(
+        "SYSTEM\\ControlSet001\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\"
+        "##?#usb#vid_0483&pid_5741#A1B2C3#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device "
+        "Parameters",
+        "Port Description", "KorvaneQ5");
+    sim::SetRegistryString(
+        "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\USB002", "Device Id",
+        "USB\\VID_0483&PID_5741\\A1B2C3");
 }
 
 }  // namespace
@@ -38,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     SetUpMachine();
     const uint8_t kind = in.Byte();
-    const DWORD eventType = kind % 3 == 0 ? DBT_DEVICEARRIVAL : kind % 3 == 1 ? DBT_DEVICEREMOVECOMPLETE : in.Word();
+    const DWORD eventType = kind % 3 == 0   ? DBT_DEVICEARRIVAL
+                            : kind % 3 == 1 ? DBT_DEVICEREMOVECOMPLETE
+                                            : in.Word();
     std::vector<BYTE> record;
     if (in.Byte() & 1) {
         record = sim::DeviceInterfaceRecord(kPrinterPath);  // the real thing, then damaged
@@ -69,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t at = call.find("{port \"");
         if (at != std::string::npos) {
             const std::string port = call.substr(at + 7, call.find('"', at + 7) - at - 7);
-            Check(!port.empty() && std::find(ports.begin(), ports.end(), sim::Widen(port)) != ports.end());
+            Check(!port.empty() &&
+                  std::find(ports.begin(), ports.end(), sim::Widen(port)) != ports.end());
         }
     }
     Check(sim::OpenHandles().empty());

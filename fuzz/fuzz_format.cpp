@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         narrow += static_cast<char>(c);
     }
     KeyPath path;
-    const std::string prefix = "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\";
+    const std::string prefix =
+        "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\";
     const bool formatted = FormatKeyPath(path, (prefix + "%S").c_str(), argument.c_str());
     Check(std::strlen(path.text) < kKeyPathSize);
     Check(formatted == (ascii && prefix.size() + argument.size() < kKeyPathSize));

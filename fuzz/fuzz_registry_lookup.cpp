@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> expectedKeys;
     if (interfaceKey) {
         const std::string key = kClasses + sim::Narrow(*interfaceKey) + "\\#\\Device Parameters";
-        sim::SetRegistryValue(key, "Port Description", in.Byte(), Value(in, in.Byte() & 1 ? "KORVANEq5" : "KorvaneQ5"));
+        sim::SetRegistryValue(key, "Port Description", in.Byte(),
+                              Value(in, in.Byte() & 1 ? "KORVANEq5" : "KorvaneQ5"));
         if (Ascii(*interfaceKey) && key.size() < 500) {
             expectedKeys.push_back(key);
         }
@@ -76,7 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::map<std::u16string, std::vector<BYTE>> deviceIds;
     const int portCount = in.Byte() % 7;
     for (int i = 0; i < portCount; ++i) {
-        std::u16string name = in.Byte() & 1 ? u"USB00" + std::u16string(1, static_cast<char16_t>(u'0' + i)) : in.PathLike(460);
+        std::u16string name = in.Byte() & 1
+                                  ? u"USB00" + std::u16string(1, static_cast<char16_t>(u'0' + i))
+                                  : in.PathLike(460);
         ports.push_back(name);
         const std::string key = kPorts + sim::Narrow(name);
         if (in.Byte() % 5 != 0) {
@@ -109,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(text && instanceId && EqualsIgnoringAsciiCase(sim::Widen(*text), *instanceId));
     }
     for (const std::string& line : sim::DebugLines()) {
-        Check(line.rfind("GetLastError:", 0) == 0 && line.size() > 15 && line.substr(line.size() - 2) == "\r\n");
+        Check(line.rfind("GetLastError:", 0) == 0 && line.size() > 15 &&
+              line.substr(line.size() - 2) == "\r\n");
     }
     Check(ports == portsBefore);
     Check(sim::OpenHandles().empty());

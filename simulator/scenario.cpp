@@ -76,11 +76,13 @@ bool CheckEvent(const std::vector<std::string>& w, std::string& why) {
     return true;
 }
 
-// ---- The machine the scenario describes ----------------------------------------------------------
+// ---- The machine the scenario describes
+// ----------------------------------------------------------
 
 std::string UsbPrintInterfaceKey(const std::string& serial) {
     return std::string("SYSTEM\\ControlSet001\\Control\\DeviceClasses\\") + kUsbPrintClass +
-           "\\##?#usb#vid_0483&pid_5741#" + serial + "#" + kUsbPrintClass + "\\#\\Device Parameters";
+           "\\##?#usb#vid_0483&pid_5741#" + serial + "#" + kUsbPrintClass +
+           "\\#\\Device Parameters";
 }
 
 std::string UsbPortKey(const std::string& port) {
@@ -163,7 +165,8 @@ struct Driver {
     }
 
     void Arrive(const sim::Text16& path) {
-        sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, sim::DeviceInterfaceRecord(path));
+        sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL,
+                         sim::DeviceInterfaceRecord(path));
     }
     void Leave(const sim::Text16& path) {
         sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE,
@@ -236,7 +239,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             scenario.queuePort = scenario.queueExists ? w[1] : "";
         } else if (k == "port" && (w.size() == 2 || w.size() >= 3)) {
             const size_t monitorAt = content.find(w[1]) + w[1].size();
-            const std::string monitor = w.size() == 2 ? "USB Monitor" : Trim(content.substr(monitorAt));
+            const std::string monitor =
+                w.size() == 2 ? "USB Monitor" : Trim(content.substr(monitorAt));
             scenario.ports.emplace_back(w[1], monitor);
         } else if (k == "printer" && w.size() == 4 && ParseCode(w[3], scenario.printerCode)) {
             scenario.printerPresent = true;
@@ -279,7 +283,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
         }
     }
     if (!endGiven) {
-        scenario.endMs = (scenario.events.empty() ? 0 : scenario.events.back().atMs) + kRunOnAfterLastEventMs;
+        scenario.endMs =
+            (scenario.events.empty() ? 0 : scenario.events.back().atMs) + kRunOnAfterLastEventMs;
     }
     return true;
 }
@@ -291,10 +296,12 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
         arrange();
     }
     ResetServiceState();
-    Driver driver{scenario, scenario.printerPresent ? scenario.printerSerial : "", scenario.printerCode};
+    Driver driver{scenario, scenario.printerPresent ? scenario.printerSerial : "",
+                  scenario.printerCode};
     ScenarioResult result;
     const uint64_t endMs = threads == sim::Threads::Concurrent ? UINT64_MAX : scenario.endMs;
-    result.exitCode = sim::RunProcess(ServiceProgramMain, [&driver] { driver.Run(); }, endMs, threads);
+    result.exitCode = sim::RunProcess(
+        ServiceProgramMain, [&driver] { driver.Run(); }, endMs, threads);
     result.timeline = sim::Timeline();
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();

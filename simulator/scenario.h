@@ -12,10 +12,10 @@
 //   at SECONDS EVENT            an event, where EVENT is one of
 //       status CODE             the printer reports status CODE (byte 3 of its frame)
 //       read-fails              the printer's next status read fails
-//       plug SERIAL PORT        the printer (instance SERIAL) is plugged in and Windows gives it PORT
-//       unplug                  the printer is unplugged
-//       other-device NAME       another USB device arrives; other-device-gone NAME: it leaves
-//       stop | shutdown | interrogate   a service control
+//       plug SERIAL PORT        the printer (instance SERIAL) is plugged in and Windows gives it
+//       PORT unplug                  the printer is unplugged other-device NAME       another USB
+//       device arrives; other-device-gone NAME: it leaves stop | shutdown | interrogate   a service
+//       control
 #pragma once
 
 #include <cstdint>

@@ -58,9 +58,10 @@ std::string FormatTimeline(const ScenarioResult& result) {
     } else {
         char status[16];
         std::snprintf(status, sizeof status, "0x%08X", static_cast<unsigned>(result.queue.status));
-        out += "  queue \"Korvane-Q5\": " + std::string(result.queue.paused ? "paused" : "resumed") +
-               ", status " + status + ", port " +
-               (result.queue.nullPort ? std::string("(none)") : sim::Narrow(result.queue.port)) + "\n";
+        out +=
+            "  queue \"Korvane-Q5\": " + std::string(result.queue.paused ? "paused" : "resumed") +
+            ", status " + status + ", port " +
+            (result.queue.nullPort ? std::string("(none)") : sim::Narrow(result.queue.port)) + "\n";
     }
     out += "  spooler: " + SpoolerStateName(result.spoolerState) + "\n";
     out += "  exit code: " + std::to_string(result.exitCode) + "\n";

@@ -9,11 +9,12 @@ namespace {
 TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
     Scenario scenario;
     std::string error;
-    ASSERT_TRUE(ParseScenario("queue USB001\nport USB002\nprinter P1 USB001 0x20\n"
-                              "at 1 status 0x04\nat 2 other-device M1\nat 3 status 0x20\n"
-                              "at 4 unplug\nat 5 plug P2 USB002\nat 6 status 0x80\nat 7 plug P1 USB001\n"
-                              "at 9 stop\n",
-                              scenario, error))
+    ASSERT_TRUE(
+        ParseScenario("queue USB001\nport USB002\nprinter P1 USB001 0x20\n"
+                      "at 1 status 0x04\nat 2 other-device M1\nat 3 status 0x20\n"
+                      "at 4 unplug\nat 5 plug P2 USB002\nat 6 status 0x80\nat 7 plug P1 USB001\n"
+                      "at 9 stop\n",
+                      scenario, error))
         << error;
     for (int run = 0; run < 3; ++run) {
         const ScenarioResult r = RunScenario(scenario, sim::Threads::Concurrent);

@@ -44,7 +44,8 @@ TEST_F(DeviceEventsTest, PrinterOnAnotherPortMovesAndResumesTheQueue) {
     sim::SetRegistryString(PortKey("USB001"), "Device Id", "USB\\VID_0483&PID_5741\\OLD");
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
     Event(DBT_DEVICEARRIVAL, PrinterPath("NEW"));
-    EXPECT_EQ(sim::CallsOf({"SetPrinterW"}).at(2), "SetPrinterW(printer#3, 2, {port \"USB002\"}, 0)");
+    EXPECT_EQ(sim::CallsOf({"SetPrinterW"}).at(2),
+              "SetPrinterW(printer#3, 2, {port \"USB002\"}, 0)");
     EXPECT_EQ(Restarts(), 1);
     EXPECT_EQ(serviceState.currentPortName, u"USB002");
     const sim::PrinterState queue = sim::Printer(u"Korvane-Q5");
@@ -81,7 +82,8 @@ TEST_F(DeviceEventsTest, PrinterRemovalPausesMarksOfflineThenSetsTheFlag) {
     serviceState.reopenRequested = 0;
     Event(DBT_DEVICEREMOVECOMPLETE, PrinterPath("NEW"));
     EXPECT_EQ(sim::CallsOf({"SetPrinterW"}),
-              (std::vector<std::string>{"SetPrinterW(printer#1, 0, 0x0, 1)", "SetPrinterW(printer#1, 0, 0x80, 4)"}));
+              (std::vector<std::string>{"SetPrinterW(printer#1, 0, 0x0, 1)",
+                                        "SetPrinterW(printer#1, 0, 0x80, 4)"}));
     EXPECT_EQ(serviceState.deviceRemoved, 1);
     EXPECT_EQ(serviceState.reopenRequested, 0);
     // Another device's arrival clears the flag, although the printer is still gone.

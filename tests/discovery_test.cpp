@@ -24,13 +24,14 @@ TEST_F(DiscoveryTest, OpensThePrinterExactlyAsRequired) {
                   "CreateFileW(\"\\\\?\\usb#vid_0483&pid_5741#0001#" + kUsbDeviceClass +
                       "\", 0xc0000000, 0, null, 3, 0x20000000, null)"}));
     EXPECT_EQ(sim::DebugLines(),
-              std::vector<std::string>{" DevicePath:\\\\?\\usb#vid_0483&pid_5741#0001#" + kUsbDeviceClass + "\n"});
+              std::vector<std::string>{" DevicePath:\\\\?\\usb#vid_0483&pid_5741#0001#" +
+                                       kUsbDeviceClass + "\n"});
     ExpectOnlyDeviceOpen(device);
 }
 
 TEST_F(DiscoveryTest, PathFilterWantsBothDigitGroupsAnywhereCaseSensitive) {
-    PlugPrinter("S1", "KorvaneQ5", "vid_1111&pid_5741");       // vendor digits missing
-    PlugPrinter("5741X", "KorvaneQ5", "vid_0483&pid_9999");    // both, product in the serial
+    PlugPrinter("S1", "KorvaneQ5", "vid_1111&pid_5741");     // vendor digits missing
+    PlugPrinter("5741X", "KorvaneQ5", "vid_0483&pid_9999");  // both, product in the serial
     HANDLE device = FindAndOpenPrinterDevice();
     EXPECT_EQ(sim::DebugLines().size(), 1u);
     EXPECT_NE(sim::DebugLines()[0].find("5741X"), std::string::npos);
@@ -58,7 +59,8 @@ TEST_F(DiscoveryTest, FirstOfTwoPrintersWinsAndLaterOnesAreNotExamined) {
 TEST_F(DiscoveryTest, PrinterHeldElsewhereEndsTheSearch) {
     PlugPrinter("FIRST");
     PlugPrinter("SECOND");
-    HANDLE holder = CreateFileW(PrinterPath("FIRST").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE holder = CreateFileW(PrinterPath("FIRST").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(sim::DeviceOpen(PrinterPath("SECOND")));

@@ -44,9 +44,11 @@ const char* kScenarios[] = {
     // start-up and a few cycles
     "queue USB001\nprinter P1 USB001 0x20\nend 2\n",
     // status cycles
-    "queue USB001\nprinter P1 USB001 0x20\nat 0.5 status 0x04\nat 1.3 status 0x80\nat 2.1 status 0x20\nend 3\n",
+    "queue USB001\nprinter P1 USB001 0x20\nat 0.5 status 0x04\nat 1.3 status 0x80\nat 2.1 status "
+    "0x20\nend 3\n",
     // the printer arrives on a new port
-    "queue USB001\nport USB002\nprinter P1 USB001 0x20\nat 1 unplug\nat 1.5 plug P2 USB002\nend 5\n",
+    "queue USB001\nport USB002\nprinter P1 USB001 0x20\nat 1 unplug\nat 1.5 plug P2 USB002\nend "
+    "5\n",
     // removal
     "queue USB001\nprinter P1 USB001 0x04\nat 1 unplug\nend 2\n",
     // stop
@@ -80,7 +82,8 @@ void CheckRun(const std::string& function, DWORD error, int pollerCycles, const 
     }
     // The poller keeps running (only a failed thread creation leaves the service without one).
     const std::vector<std::string> sleepCalls = CallsOf("Sleep");
-    const auto sleeps = static_cast<int>(std::count(sleepCalls.begin(), sleepCalls.end(), "Sleep(800)"));
+    const auto sleeps =
+        static_cast<int>(std::count(sleepCalls.begin(), sleepCalls.end(), "Sleep(800)"));
     if (function == "CreateThread") {
         EXPECT_EQ(sleeps, 0);
     } else if (function != "StartServiceCtrlDispatcherW") {
@@ -106,7 +109,8 @@ void CheckRun(const std::string& function, DWORD error, int pollerCycles, const 
         EXPECT_TRUE(HasLine(" Open Printer Error :GetLastError() returns: " + Hex(error) + "\n"));
         EXPECT_NE(sim::StandardOutput().find("\xB4\xF2\xBF\xAA"), std::string::npos);
     } else if (function == "GetPrinterW") {
-        EXPECT_TRUE(HasLine("\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!"));
+        EXPECT_TRUE(
+            HasLine("\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!"));
     } else if (function == "RegQueryValueExA") {
         EXPECT_TRUE(HasLine("GetLastError:" + std::to_string(error) + "\r\n"));
     } else if (function == "StartServiceCtrlDispatcherW") {

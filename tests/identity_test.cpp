@@ -10,13 +10,15 @@ class IdentityTest : public SimTest {};
 TEST_F(IdentityTest, WorkedExampleKeyIsLookedUp) {
     PlugPrinter("A1B2C3");
     EXPECT_TRUE(IsTargetPrinter(PrinterPath("A1B2C3")));
-    EXPECT_EQ(sim::CallsOf({"RegOpenKeyExA"}),
-              std::vector<std::string>{
-                  "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"SYSTEM\\ControlSet001\\Control\\DeviceClasses\\"
-                  "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#usb#vid_0483&pid_5741#A1B2C3#"
-                  "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters\", 0, 0x20019)"});
+    EXPECT_EQ(
+        sim::CallsOf({"RegOpenKeyExA"}),
+        std::vector<std::string>{
+            "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"SYSTEM\\ControlSet001\\Control\\DeviceClasses\\"
+            "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#usb#vid_0483&pid_5741#A1B2C3#"
+            "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters\", 0, 0x20019)"});
     EXPECT_EQ(sim::CallsOf({"RegQueryValueExA"}),
-              std::vector<std::string>{"RegQueryValueExA(key#1, \"Port Description\", null, type, buffer, 200)"});
+              std::vector<std::string>{
+                  "RegQueryValueExA(key#1, \"Port Description\", null, type, buffer, 200)"});
     EXPECT_TRUE(sim::OpenHandles().empty());
     EXPECT_TRUE(sim::DebugLines().empty());
 }
@@ -59,7 +61,8 @@ TEST_F(IdentityTest, ValueWithoutTerminatorEndsWithTheReturnedBytes) {
                           std::vector<BYTE>(text.begin(), text.end()));
     EXPECT_TRUE(IsTargetPrinter(PrinterPath("S1")));
     // 200 bytes without a NUL: the whole buffer is the text, and nothing past it is read.
-    sim::SetRegistryValue(DescriptionKey("S1"), "Port Description", REG_BINARY, std::vector<BYTE>(200, 'K'));
+    sim::SetRegistryValue(DescriptionKey("S1"), "Port Description", REG_BINARY,
+                          std::vector<BYTE>(200, 'K'));
     EXPECT_FALSE(IsTargetPrinter(PrinterPath("S1")));
 }
 

@@ -8,7 +8,8 @@ namespace {
 const std::u16string kSuffix = u"#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 
 TEST(PathTransforms, WorkedExample) {
-    const std::u16string path = u"\\\\?\\usb#vid_0483&pid_5741#A1B2C3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    const std::u16string path =
+        u"\\\\?\\usb#vid_0483&pid_5741#A1B2C3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     EXPECT_EQ(InterfaceKeyFromPath(path),
               u"##?#usb#vid_0483&pid_5741#A1B2C3#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}");
     EXPECT_EQ(DeviceInstanceIdFromPath(path), u"usb\\vid_0483&pid_5741\\A1B2C3");
@@ -34,7 +35,8 @@ TEST(PathTransforms, RejectsPathsWithoutSeparators) {
 
 TEST(PathTransforms, PrefixIsDroppedUnseenAndShortPathsGiveEmptyIds) {
     // Without the \\?\ prefix the first four characters still go.
-    EXPECT_EQ(DeviceInstanceIdFromPath(u"usb#vid_0483&pid_5741#X1#{guid}"), u"vid_0483&pid_5741\\X1");
+    EXPECT_EQ(DeviceInstanceIdFromPath(u"usb#vid_0483&pid_5741#X1#{guid}"),
+              u"vid_0483&pid_5741\\X1");
     EXPECT_EQ(DeviceInstanceIdFromPath(u"abcd#{guid}"), u"");
     EXPECT_EQ(DeviceInstanceIdFromPath(u"abcde#{guid}"), u"e");
 }

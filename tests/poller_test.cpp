@@ -14,7 +14,9 @@ protected:
         AddQueue();
         PlugPrinter("P1");
     }
-    static void SetCode(BYTE code) { sim::SetDeviceFrame(PrinterPath("P1"), {0x10, 0x01, 0x00, code, 0x00}); }
+    static void SetCode(BYTE code) {
+        sim::SetDeviceFrame(PrinterPath("P1"), {0x10, 0x01, 0x00, code, 0x00});
+    }
     static void OpenDevice() { serviceState.deviceHandle = FindAndOpenPrinterDevice(); }
     static std::vector<std::string> QueueCommands() {
         std::vector<std::string> commands;

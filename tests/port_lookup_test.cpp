@@ -15,7 +15,8 @@ protected:
 const std::string kId = "USB\\VID_0483&PID_5741\\A1B2C3";
 
 TEST_F(PortLookupTest, CollectsPortsWithUsbInTheirNameInSpoolerOrder) {
-    for (const char16_t* name : {u"LPT1:", u"USB002", u"usb003", u"COM1:", u"VIRTUALUSB", u"USB001"}) {
+    for (const char16_t* name :
+         {u"LPT1:", u"USB002", u"usb003", u"COM1:", u"VIRTUALUSB", u"USB001"}) {
         sim::AddPort(name);
     }
     EXPECT_EQ(CollectUsbPorts(), (PortList{u"USB002", u"VIRTUALUSB", u"USB001"}));

@@ -5,9 +5,9 @@
 
 namespace {
 
-const std::vector<std::string> kRestart = {"OpenSCManagerA", "OpenServiceA", "ControlService",
-                                           "QueryServiceStatus", "StartServiceA",
-                                           "CloseServiceHandle", "Sleep"};
+const std::vector<std::string> kRestart = {
+    "OpenSCManagerA", "OpenServiceA",       "ControlService", "QueryServiceStatus",
+    "StartServiceA",  "CloseServiceHandle", "Sleep"};
 
 class PortTest : public SimTest {
 protected:
@@ -31,23 +31,22 @@ TEST_F(PortTest, AcceptedWriteRestartsTheSpooler) {
     EXPECT_EQ(sim::CallsOf({"SetPrinterW", "ClosePrinter"}),
               (std::vector<std::string>{"SetPrinterW(printer#1, 2, {port \"USB002\"}, 0)",
                                         "ClosePrinter(printer#1)"}));
-    EXPECT_EQ(sim::CallsOf(kRestart),
-              (std::vector<std::string>{
-                  "OpenSCManagerA(null, null, 0xf003f)",
-                  "OpenServiceA(scmanager#1, \"Spooler\", 0xf01ff)",
-                  "ControlService(service#1, 1)",
-                  "CloseServiceHandle(service#1)",
-                  "CloseServiceHandle(scmanager#1)",
-                  "Sleep(300)",
-                  "OpenSCManagerA(null, null, 0xf003f)",
-                  "OpenServiceA(scmanager#2, \"Spooler\", 0xf01ff)",
-                  "QueryServiceStatus(service#2)",
-                  "StartServiceA(service#2, 0, null)",
-                  "CloseServiceHandle(service#2)",
-                  "CloseServiceHandle(scmanager#2)",
-                  "Sleep(300)",
-                  "Sleep(1000)",
-              }));
+    EXPECT_EQ(sim::CallsOf(kRestart), (std::vector<std::string>{
+                                          "OpenSCManagerA(null, null, 0xf003f)",
+                                          "OpenServiceA(scmanager#1, \"Spooler\", 0xf01ff)",
+                                          "ControlService(service#1, 1)",
+                                          "CloseServiceHandle(service#1)",
+                                          "CloseServiceHandle(scmanager#1)",
+                                          "Sleep(300)",
+                                          "OpenSCManagerA(null, null, 0xf003f)",
+                                          "OpenServiceA(scmanager#2, \"Spooler\", 0xf01ff)",
+                                          "QueryServiceStatus(service#2)",
+                                          "StartServiceA(service#2, 0, null)",
+                                          "CloseServiceHandle(service#2)",
+                                          "CloseServiceHandle(scmanager#2)",
+                                          "Sleep(300)",
+                                          "Sleep(1000)",
+                                      }));
     EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
     EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::NowMs(), 1600u);

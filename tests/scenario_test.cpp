@@ -13,7 +13,8 @@ ScenarioResult RunText(const std::string& text) {
 }
 
 // The position of the first event at or after `from` whose text contains `part`, or npos.
-size_t Find(const ScenarioResult& r, const std::string& source, const std::string& part, size_t from = 0) {
+size_t Find(const ScenarioResult& r, const std::string& source, const std::string& part,
+            size_t from = 0) {
     for (size_t i = from; i < r.timeline.size(); ++i) {
         if (r.timeline[i].source == source && r.timeline[i].text.find(part) != std::string::npos) {
             return i;
@@ -30,7 +31,8 @@ TEST(Scenario, DefaultScenarioFollowsThePrinterAndEndsCleanly) {
     EXPECT_EQ(r.queue.status, 0u);
     EXPECT_EQ(r.queue.port, u"USB002");
     EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(r.openHandles, std::vector<std::string>{"device#4"});  // owned by the poller to the end
+    EXPECT_EQ(r.openHandles,
+              std::vector<std::string>{"device#4"});  // owned by the poller to the end
 
     // The story, in order.
     size_t at = 0;
@@ -72,7 +74,8 @@ TEST(Scenario, RemovedPrinterKeepsTheQueueOfflineUntilItComesBack) {
     const size_t offline = Find(r, "queue", "PRINTER_STATUS_OFFLINE");
     ASSERT_NE(offline, std::string::npos);
     // Nothing touches the queue while the printer is away, and the same port needs no restart.
-    EXPECT_EQ(Find(r, "queue", "DOOR_OPEN", offline), r.timeline.size() > 0 ? Find(r, "queue", "DOOR_OPEN", offline) : 0);
+    EXPECT_EQ(Find(r, "queue", "DOOR_OPEN", offline),
+              r.timeline.size() > 0 ? Find(r, "queue", "DOOR_OPEN", offline) : 0);
     EXPECT_GE(r.timeline[Find(r, "queue", "DOOR_OPEN", offline)].timeMs, 5000u);
     EXPECT_EQ(Find(r, "spooler", "stop requested"), std::string::npos);
     EXPECT_TRUE(r.queue.paused);

@@ -19,33 +19,40 @@ protected:
 };
 
 void ExpectStatus(const SERVICE_STATUS& actual, const SERVICE_STATUS& expected) {
-    EXPECT_EQ(0, std::memcmp(&actual, &expected, sizeof actual)) << "state " << actual.dwCurrentState;
+    EXPECT_EQ(0, std::memcmp(&actual, &expected, sizeof actual))
+        << "state " << actual.dwCurrentState;
 }
 
 TEST_F(ServiceTest, OutsideTheServiceManagerMainWritesOneLineAndTouchesNothing) {
     EXPECT_EQ(ServiceProgramMain(), 0);
     EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{" MainError:1063\n"});
     EXPECT_EQ(sim::StandardOutput(), "");
-    EXPECT_EQ(sim::CallsOf({"StartServiceCtrlDispatcherW"}),
-              std::vector<std::string>{"StartServiceCtrlDispatcherW({\"testserviceZ47M55\", ServiceMain}, {null, null})"});
+    EXPECT_EQ(
+        sim::CallsOf({"StartServiceCtrlDispatcherW"}),
+        std::vector<std::string>{
+            "StartServiceCtrlDispatcherW({\"testserviceZ47M55\", ServiceMain}, {null, null})"});
     EXPECT_EQ(sim::CallCount("OpenPrinterW") + sim::CallCount("SetupDiGetClassDevsW"), 0);
 }
 
 TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
     AddQueue(u"USB003");
     Start();
-    EXPECT_EQ(Names(sim::CallsOf({"OpenPrinterW", "ClosePrinter", "RegisterServiceCtrlHandlerExW",
-                                  "RegisterDeviceNotificationW", "SetServiceStatus", "CreateThread"})),
-              (std::vector<std::string>{"OpenPrinterW", "ClosePrinter", "OpenPrinterW", "ClosePrinter",
-                                        "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
-                                        "SetServiceStatus", "CreateThread"}));
-    EXPECT_EQ(sim::CallsOf({"RegisterServiceCtrlHandlerExW"}),
-              std::vector<std::string>{"RegisterServiceCtrlHandlerExW(\"testservice\", handler, null)"});
-    EXPECT_EQ(sim::CallsOf({"CreateThread"}), std::vector<std::string>{"CreateThread(null, 0, null, 0, null)"});
+    EXPECT_EQ(
+        Names(sim::CallsOf({"OpenPrinterW", "ClosePrinter", "RegisterServiceCtrlHandlerExW",
+                            "RegisterDeviceNotificationW", "SetServiceStatus", "CreateThread"})),
+        (std::vector<std::string>{"OpenPrinterW", "ClosePrinter", "OpenPrinterW", "ClosePrinter",
+                                  "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
+                                  "SetServiceStatus", "CreateThread"}));
+    EXPECT_EQ(
+        sim::CallsOf({"RegisterServiceCtrlHandlerExW"}),
+        std::vector<std::string>{"RegisterServiceCtrlHandlerExW(\"testservice\", handler, null)"});
+    EXPECT_EQ(sim::CallsOf({"CreateThread"}),
+              std::vector<std::string>{"CreateThread(null, 0, null, 0, null)"});
     ASSERT_EQ(sim::StatusReports().size(), 1u);
     ExpectStatus(sim::StatusReports()[0], Expected(SERVICE_RUNNING));
     EXPECT_EQ(serviceState.currentPortName, u"USB003");
-    EXPECT_EQ(sim::OpenHandles(), std::vector<std::string>{});  // probe closed, thread handle closed
+    EXPECT_EQ(sim::OpenHandles(),
+              std::vector<std::string>{});  // probe closed, thread handle closed
 }
 
 TEST_F(ServiceTest, NotificationFilterAsksForUsbDeviceInterfaces) {
@@ -54,16 +61,18 @@ TEST_F(ServiceTest, NotificationFilterAsksForUsbDeviceInterfaces) {
     ASSERT_TRUE(n.registered);
     EXPECT_EQ(n.flags, static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE));
     EXPECT_EQ(n.recipient, static_cast<HANDLE>(serviceState.statusHandle));
-    const std::vector<BYTE> expected = {32, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0,
-                                        0x10, 0xBF, 0xDC, 0xA5, 0x30, 0x65, 0xD2, 0x11,
-                                        0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED, 0, 0, 0, 0};
+    const std::vector<BYTE> expected = {32,   0,    0,    0,    5,    0,    0,    0,
+                                        0,    0,    0,    0,    0x10, 0xBF, 0xDC, 0xA5,
+                                        0x30, 0x65, 0xD2, 0x11, 0x90, 0x1F, 0x00, 0xC0,
+                                        0x4F, 0xB9, 0x51, 0xED, 0,    0,    0,    0};
     EXPECT_EQ(n.filter, expected);
 }
 
 TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
     Start();
     EXPECT_EQ(sim::DebugLines(),
-              (std::vector<std::string>{" Open Printer Error :GetLastError() returns: 0x709\n", "GetPrinterHandle",
+              (std::vector<std::string>{" Open Printer Error :GetLastError() returns: 0x709\n",
+                                        "GetPrinterHandle",
                                         " Open Printer Error :GetLastError() returns: 0x709\n"}));
     EXPECT_EQ(sim::StandardOutput(), kOpenFailedGbk + kOpenFailedGbk);
     EXPECT_EQ(serviceState.currentPortName, u"");
@@ -73,15 +82,18 @@ TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
 
 TEST_F(ServiceTest, HandlerReportsAfterEveryControl) {
     Start();
-    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
-    EXPECT_EQ(ServiceCtrlHandler(0x80, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));  // user control
+    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, nullptr),
+              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(ServiceCtrlHandler(0x80, 0, nullptr, nullptr),
+              static_cast<DWORD>(NO_ERROR));  // user control
     ASSERT_EQ(sim::StatusReports().size(), 3u);
     ExpectStatus(sim::StatusReports()[1], Expected(SERVICE_RUNNING));
     ExpectStatus(sim::StatusReports()[2], Expected(SERVICE_RUNNING));
 }
 
 TEST_F(ServiceTest, StopAndShutdownReportStopped) {
-    for (DWORD control : {static_cast<DWORD>(SERVICE_CONTROL_STOP), static_cast<DWORD>(SERVICE_CONTROL_SHUTDOWN)}) {
+    for (DWORD control :
+         {static_cast<DWORD>(SERVICE_CONTROL_STOP), static_cast<DWORD>(SERVICE_CONTROL_SHUTDOWN)}) {
         sim::Reset();
         Start();
         EXPECT_EQ(ServiceCtrlHandler(control, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
@@ -109,13 +121,17 @@ TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredWithStartPending) {
 TEST_F(ServiceTest, WholeProcessRunsAndStopsUnderTheServiceManager) {
     AddQueue();
     sim::SetStartedByServiceManager(true);
-    const int exitCode = sim::RunProcess(ServiceProgramMain, [] {
-        sim::WaitUntil(2000);
-        sim::SendControl(SERVICE_CONTROL_STOP);
-    }, 10000);
+    const int exitCode = sim::RunProcess(
+        ServiceProgramMain,
+        [] {
+            sim::WaitUntil(2000);
+            sim::SendControl(SERVICE_CONTROL_STOP);
+        },
+        10000);
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(sim::NowMs(), 2000u);
-    EXPECT_EQ(sim::ServiceNamesSeen(), (std::vector<std::u16string>{u"testserviceZ47M55", u"testservice"}));
+    EXPECT_EQ(sim::ServiceNamesSeen(),
+              (std::vector<std::u16string>{u"testserviceZ47M55", u"testservice"}));
     EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(sim::DebugLines().back().rfind(" MainError:", 0), 0u);
     EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(800)"), 3);  // at 0, 800 and 1600 ms

@@ -38,7 +38,8 @@ inline int Count(const std::vector<std::string>& calls, const std::string& exact
     return n;
 }
 
-inline const std::string kOpenFailedGbk = "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
+inline const std::string kOpenFailedGbk =
+    "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
 inline const std::string kReadFailedGbk =
     "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
 
@@ -46,14 +47,17 @@ inline const std::string kReadFailedGbk =
 
 inline const std::string kUsbDeviceClass = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
-inline std::u16string PrinterPath(const std::string& serial, const std::string& ids = "vid_0483&pid_5741") {
+inline std::u16string PrinterPath(const std::string& serial,
+                                  const std::string& ids = "vid_0483&pid_5741") {
     return sim::Widen("\\\\?\\usb#" + ids + "#" + serial + "#" + kUsbDeviceClass);
 }
 
 // Where the USB printing class keeps the port description of the device at `serial`.
-inline std::string DescriptionKey(const std::string& serial, const std::string& ids = "vid_0483&pid_5741") {
+inline std::string DescriptionKey(const std::string& serial,
+                                  const std::string& ids = "vid_0483&pid_5741") {
     return "SYSTEM\\ControlSet001\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\"
-           "##?#usb#" + ids + "#" + serial + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters";
+           "##?#usb#" +
+           ids + "#" + serial + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters";
 }
 
 inline std::string PortKey(const std::string& port) {

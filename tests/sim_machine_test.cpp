@@ -8,16 +8,20 @@ class SimMachineTest : public SimTest {};
 TEST_F(SimMachineTest, RegistryAnswersAsWindowsDoes) {
     sim::SetRegistryString("SOFTWARE\\Test", "Name", std::string(5, 'x'));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\TEST", 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\TEST", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
     char buffer[6];
     DWORD size = 5;
-    EXPECT_EQ(RegQueryValueExA(key, "Name", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
-              ERROR_MORE_DATA);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "Name", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
+        ERROR_MORE_DATA);
     EXPECT_EQ(size, 6u);
-    EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "Missing", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
+        ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 
@@ -76,12 +80,15 @@ TEST_F(SimMachineTest, SimulatedThreadsTakeTurnsInTimeOrder) {
     order = &seen;
     const int exitCode = sim::RunProcess(
         [] {
-            CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
-                for (;;) {
-                    order->push_back("tick " + std::to_string(sim::NowMs()));
-                    Sleep(300);
-                }
-            }, nullptr, 0, nullptr);
+            CreateThread(
+                nullptr, 0,
+                [](LPVOID) -> DWORD {
+                    for (;;) {
+                        order->push_back("tick " + std::to_string(sim::NowMs()));
+                        Sleep(300);
+                    }
+                },
+                nullptr, 0, nullptr);
             Sleep(1000);
             return 7;
         },

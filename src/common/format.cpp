@@ -92,7 +92,8 @@ FormatResult FormatText(char* buffer, size_t size, const char* format,
             case 'u':
             case 'x':
                 if (arg.kind == FormatArg::Kind::Integer) {
-                    out.PutUnsigned(static_cast<std::uint32_t>(arg.integer), conversion == 'x' ? 16 : 10);
+                    out.PutUnsigned(static_cast<std::uint32_t>(arg.integer),
+                                    conversion == 'x' ? 16 : 10);
                 }
                 break;
             case 's':

@@ -43,7 +43,8 @@ struct DebugLine {
 template <typename... Args>
 DebugLine FormatDebugLine(const char* format, Args... args) {
     DebugLine line{};
-    const FormatResult result = FormatText(line.text, sizeof line.text, format, {FormatArg(args)...});
+    const FormatResult result =
+        FormatText(line.text, sizeof line.text, format, {FormatArg(args)...});
     line.length = result.length < sizeof line.text ? result.length : sizeof line.text - 1;
     return line;
 }

@@ -19,7 +19,8 @@ std::optional<WideString> ReadDevicePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA
         return std::nullopt;
     }
     const DWORD size = required + kDetailSlack;
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(GlobalAlloc(GMEM_ZEROINIT, size));
+    auto* detail =
+        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(GlobalAlloc(GMEM_ZEROINIT, size));
     if (detail == nullptr) {
         return std::nullopt;
     }
@@ -34,8 +35,8 @@ std::optional<WideString> ReadDevicePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA
 }
 
 HANDLE OpenPrinterDevice(const WideString& path) {
-    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_NO_BUFFERING, nullptr);
+    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     return device == nullptr ? INVALID_HANDLE_VALUE : device;
 }
 

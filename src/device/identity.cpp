@@ -23,6 +23,7 @@ bool IsTargetPrinter(WideString path) {
         RegistryRead::Read) {
         return false;
     }
-    const WideString expected = WideFromNarrow(kPortDescription, std::char_traits<char>::length(kPortDescription));
+    const WideString expected =
+        WideFromNarrow(kPortDescription, std::char_traits<char>::length(kPortDescription));
     return !expected.empty() && EqualsIgnoringAsciiCase(description, expected);
 }

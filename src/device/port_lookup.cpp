@@ -47,7 +47,8 @@ WideString FindPortForDevice(PortList ports, WideString path) {
         WideString deviceId;
         // A port whose key is missing (say, a stale port of another monitor) is skipped, so it
         // cannot hide the printer's own port further down the list.
-        if (ReadRegistryText(kUsbPortKeyFormat, port, kDeviceIdValue, deviceId) == RegistryRead::Read &&
+        if (ReadRegistryText(kUsbPortKeyFormat, port, kDeviceIdValue, deviceId) ==
+                RegistryRead::Read &&
             EqualsIgnoringAsciiCase(deviceId, *instanceId)) {
             return port;
         }

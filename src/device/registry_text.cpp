@@ -28,7 +28,8 @@ RegistryRead ReadRegistryText(const char* keyFormat, const WideString& keyArgume
     // A value stored without its NUL ends where the returned bytes end.
     const size_t returned = size < sizeof buffer ? size : sizeof buffer;
     const void* nul = std::memchr(buffer, '\0', returned);
-    const size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : returned;
+    const size_t length =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : returned;
     text = WideFromNarrow(buffer, length);
     return RegistryRead::Read;
 }

@@ -9,7 +9,8 @@ namespace {
 
 // Code page 936 (GBK) bytes, kept as escapes so that no source encoding can change them.
 // "Opening the printer failed!"
-constexpr const char* kOpenFailedMessage = "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
+constexpr const char* kOpenFailedMessage =
+    "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
 // "Getting the PRINTER_INFO_2 array failed!"
 constexpr const char* kReadFailedMessage =
     "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";

@@ -23,7 +23,8 @@ std::optional<WideString> PathFromRecord(LPVOID eventData) {
         return std::nullopt;
     }
     const size_t maxUnits = (size - kNameOffset) / sizeof(WCHAR);
-    const auto* name = reinterpret_cast<const WCHAR*>(static_cast<const BYTE*>(eventData) + kNameOffset);
+    const auto* name =
+        reinterpret_cast<const WCHAR*>(static_cast<const BYTE*>(eventData) + kNameOffset);
     size_t length = 0;
     while (length < maxUnits && name[length] != 0) {
         ++length;

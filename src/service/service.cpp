@@ -33,8 +33,8 @@ void RegisterUsbNotifications() {
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
-    serviceState.deviceNotification =
-        RegisterDeviceNotificationW(serviceState.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
+    serviceState.deviceNotification = RegisterDeviceNotificationW(
+        serviceState.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
 }
 
 }  // namespace

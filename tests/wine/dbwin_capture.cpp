@@ -58,7 +58,8 @@ int wmain(int argc, wchar_t** argv) {
         const bool stopping = GetFileAttributesW(argv[2]) != INVALID_FILE_ATTRIBUTES;
         const std::vector<DebugMessage> messages = capture.Messages();
         for (; written < messages.size(); ++written) {
-            std::fprintf(out, "%lu \"%s\"\n", static_cast<unsigned long>(messages[written].processId),
+            std::fprintf(out, "%lu \"%s\"\n",
+                         static_cast<unsigned long>(messages[written].processId),
                          Escape(messages[written].text).c_str());
         }
         std::fflush(out);

@@ -23,10 +23,12 @@ public:
         mutex_ = CreateMutexW(nullptr, FALSE, L"DBWinMutex");
         bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
         dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-        if (bufferReady_ == nullptr || dataReady_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (bufferReady_ == nullptr || dataReady_ == nullptr ||
+            GetLastError() == ERROR_ALREADY_EXISTS) {
             return false;
         }
-        section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize, L"DBWIN_BUFFER");
+        section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize,
+                                      L"DBWIN_BUFFER");
         if (section_ == nullptr) {
             return false;
         }
@@ -44,9 +46,11 @@ public:
         if (thread_.joinable()) {
             thread_.join();
         }
-        if (view_ != nullptr) UnmapViewOfFile(view_);
+        if (view_ != nullptr)
+            UnmapViewOfFile(view_);
         for (HANDLE h : {section_, dataReady_, bufferReady_, mutex_}) {
-            if (h != nullptr) CloseHandle(h);
+            if (h != nullptr)
+                CloseHandle(h);
         }
         view_ = nullptr;
         section_ = dataReady_ = bufferReady_ = mutex_ = nullptr;

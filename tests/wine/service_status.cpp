@@ -13,14 +13,16 @@ int wmain(int argc, wchar_t** argv) {
     SC_HANDLE service = manager ? OpenServiceW(manager, argv[1], SERVICE_QUERY_STATUS) : nullptr;
     SERVICE_STATUS s = {};
     const bool ok = service != nullptr && QueryServiceStatus(service, &s);
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
     if (!ok) {
         std::printf("error=%lu\n", GetLastError());
         return 1;
     }
-    std::printf("type=0x%lx state=%lu controls=%lu exit=%lu/%lu checkpoint=%lu waithint=%lu\n", s.dwServiceType,
-                s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode,
-                s.dwCheckPoint, s.dwWaitHint);
+    std::printf("type=0x%lx state=%lu controls=%lu exit=%lu/%lu checkpoint=%lu waithint=%lu\n",
+                s.dwServiceType, s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode,
+                s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
     return 0;
 }

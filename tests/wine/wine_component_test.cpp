@@ -54,20 +54,21 @@ std::vector<std::string> TakeDebugLines() {
 
 void SetString(const std::string& key, const std::string& name, const std::string& text) {
     HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &handle, nullptr),
               ERROR_SUCCESS)
         << key;
-    ASSERT_EQ(RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>(text.size() + 1)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>(text.size() + 1)),
+        ERROR_SUCCESS);
     RegCloseKey(handle);
 }
 
 void CreateKey(const std::string& key) {
     HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &handle, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(handle);
 }
@@ -148,7 +149,8 @@ TEST_F(WineTest, CollectUsbPortsKeepsTheSpoolersUsbPortsInOrder) {
     PortList expected;
     const auto* records = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
-        if (records[i].pPortName && std::wstring(records[i].pPortName).find(L"USB") != std::wstring::npos) {
+        if (records[i].pPortName &&
+            std::wstring(records[i].pPortName).find(L"USB") != std::wstring::npos) {
             expected.push_back(records[i].pPortName);
         }
     }
@@ -192,7 +194,8 @@ TEST_F(WineQueueTest, MissingQueueReportsErrorAndTheGbkMessage) {
     wchar_t path[MAX_PATH];
     GetTempPathW(MAX_PATH, path);
     const std::wstring file = std::wstring(path) + L"kq5_stdout.bin";
-    HANDLE out = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE out = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             0, nullptr);
     ASSERT_NE(out, INVALID_HANDLE_VALUE);
     HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
     SetStdHandle(STD_OUTPUT_HANDLE, out);
@@ -204,9 +207,11 @@ TEST_F(WineQueueTest, MissingQueueReportsErrorAndTheGbkMessage) {
     ReadFile(out, bytes, sizeof bytes, &read, nullptr);
     CloseHandle(out);
     DeleteFileW(file.c_str());
-    EXPECT_EQ(std::string(bytes, read), "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!");
-    EXPECT_EQ(TakeDebugLines(), (std::vector<std::string>{"GetPrinterHandle",
-                                                          " Open Printer Error :GetLastError() returns: 0x709\n"}));
+    EXPECT_EQ(std::string(bytes, read),
+              "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!");
+    EXPECT_EQ(TakeDebugLines(),
+              (std::vector<std::string>{"GetPrinterHandle",
+                                        " Open Printer Error :GetLastError() returns: 0x709\n"}));
 }
 
 TEST_F(WineQueueTest, PortIsReadRewrittenAndTheSpoolerRestarted) {

@@ -86,10 +86,10 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "SetupDiEnumDeviceInterfaces",
-                                HandleName(m, DeviceInfoSet) + ", " + (DeviceInfoData ? "devinfo" : "null") +
-                                    ", " + GuidText(InterfaceClassGuid) + ", " +
-                                    std::to_string(MemberIndex))) {
+    if (auto error = RecordCall(
+            m, "SetupDiEnumDeviceInterfaces",
+            HandleName(m, DeviceInfoSet) + ", " + (DeviceInfoData ? "devinfo" : "null") + ", " +
+                GuidText(InterfaceClassGuid) + ", " + std::to_string(MemberIndex))) {
         SetLastError(*error);
         return FALSE;
     }
@@ -98,11 +98,13 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (DeviceInterfaceData == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+    if (DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
         SetLastError(kErrorInvalidUserBuffer);
         return FALSE;
     }
-    if (InterfaceClassGuid == nullptr || !SameGuid(*InterfaceClassGuid, GUID_DEVINTERFACE_USB_DEVICE) ||
+    if (InterfaceClassGuid == nullptr ||
+        !SameGuid(*InterfaceClassGuid, GUID_DEVINTERFACE_USB_DEVICE) ||
         MemberIndex >= list->paths.size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
@@ -115,12 +117,13 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
 
 BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
     HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
-    PSP_DEVICE_INTERFACE_DETAIL_DATA_W DeviceInterfaceDetailData, DWORD DeviceInterfaceDetailDataSize,
-    PDWORD RequiredSize, PSP_DEVINFO_DATA DeviceInfoData) {
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_W DeviceInterfaceDetailData,
+    DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize, PSP_DEVINFO_DATA DeviceInfoData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    const std::string member =
-        DeviceInterfaceData ? "member " + std::to_string(DeviceInterfaceData->Reserved - 1) : "null";
+    const std::string member = DeviceInterfaceData
+                                   ? "member " + std::to_string(DeviceInterfaceData->Reserved - 1)
+                                   : "null";
     if (auto error = RecordCall(m, "SetupDiGetDeviceInterfaceDetailW",
                                 HandleName(m, DeviceInfoSet) + ", " + member + ", " +
                                     (DeviceInterfaceDetailData ? "buffer" : "null") + ", " +
@@ -140,8 +143,8 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const size_t needed =
-        offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + (path->size() + 1) * sizeof(WCHAR);
+    const size_t needed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                          (path->size() + 1) * sizeof(WCHAR);
     if (RequiredSize != nullptr) {
         *RequiredSize = static_cast<DWORD>(needed);
     }
@@ -180,12 +183,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "CreateFileW",
-                                Quote(lpFileName) + ", " + Hex(dwDesiredAccess) + ", " +
-                                    std::to_string(dwShareMode) + ", " +
-                                    (lpSecurityAttributes ? "attributes" : "null") + ", " +
-                                    std::to_string(dwCreationDisposition) + ", " +
-                                    Hex(dwFlagsAndAttributes) + ", " + HandleName(m, hTemplateFile))) {
+    if (auto error = RecordCall(
+            m, "CreateFileW",
+            Quote(lpFileName) + ", " + Hex(dwDesiredAccess) + ", " + std::to_string(dwShareMode) +
+                ", " + (lpSecurityAttributes ? "attributes" : "null") + ", " +
+                std::to_string(dwCreationDisposition) + ", " + Hex(dwFlagsAndAttributes) + ", " +
+                HandleName(m, hTemplateFile))) {
         SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }

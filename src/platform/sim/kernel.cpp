@@ -143,10 +143,10 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
                                LPWSTR lpWideCharStr, int cchWideChar) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "MultiByteToWideChar",
-                                std::to_string(CodePage) + ", " + std::to_string(dwFlags) + ", " +
-                                    std::to_string(cbMultiByte) + ", " +
-                                    std::to_string(cchWideChar))) {
+    if (auto error =
+            RecordCall(m, "MultiByteToWideChar",
+                       std::to_string(CodePage) + ", " + std::to_string(dwFlags) + ", " +
+                           std::to_string(cbMultiByte) + ", " + std::to_string(cchWideChar))) {
         SetLastError(*error);
         return 0;
     }
@@ -178,12 +178,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error = RecordCall(m, "CreateThread",
-                                    std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
-                                        std::to_string(dwStackSize) + ", " +
-                                        (lpParameter ? "parameter" : "null") + ", " +
-                                        std::to_string(dwCreationFlags) + ", " +
-                                        (lpThreadId ? "id" : "null"))) {
+        if (auto error = RecordCall(
+                m, "CreateThread",
+                std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
+                    std::to_string(dwStackSize) + ", " + (lpParameter ? "parameter" : "null") +
+                    ", " + std::to_string(dwCreationFlags) + ", " + (lpThreadId ? "id" : "null"))) {
             SetLastError(*error);
             return nullptr;
         }
@@ -204,7 +203,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
     RecordCall(m, "CloseHandle", HandleName(m, hObject));
-    if (FindHandle(m, hObject, "thread") == nullptr && FindHandle(m, hObject, "device") == nullptr) {
+    if (FindHandle(m, hObject, "thread") == nullptr &&
+        FindHandle(m, hObject, "device") == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -190,8 +190,9 @@ std::string StandardOutput() {
 std::vector<TimelineEvent> Timeline() {
     std::lock_guard<std::mutex> lock(MachineLock());
     std::vector<TimelineEvent> events = TheMachine().timeline;
-    std::stable_sort(events.begin(), events.end(),
-                     [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });
+    std::stable_sort(
+        events.begin(), events.end(),
+        [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });
     return events;
 }
 
@@ -243,7 +244,9 @@ std::string Lower(const std::string& text) {
 }
 
 bool EqualsIgnoringCase16(const Text16& a, const Text16& b) {
-    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c; };
+    auto fold = [](char16_t c) {
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c;
+    };
     if (a.size() != b.size()) {
         return false;
     }

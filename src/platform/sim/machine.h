@@ -15,17 +15,17 @@ namespace sim {
 
 struct HandleEntry {
     std::string kind;
-    int number = 0;     // per kind, from 1
+    int number = 0;  // per kind, from 1
     bool mustClose = true;
     // What the handle refers to.
-    Text16 printer;                  // printer
-    uint64_t generation = 0;  // printer, device: handles die with a spooler restart or an unplug
-    std::string service;             // service
-    std::string keyPath;             // key
-    std::vector<Text16> paths;       // devinfo: the snapshot of device paths
-    Text16 devicePath;               // device
-    DWORD shareMode = 0;             // device
-    void* memory = nullptr;          // memory
+    Text16 printer;             // printer
+    uint64_t generation = 0;    // printer, device: handles die with a spooler restart or an unplug
+    std::string service;        // service
+    std::string keyPath;        // key
+    std::vector<Text16> paths;  // devinfo: the snapshot of device paths
+    Text16 devicePath;          // device
+    DWORD shareMode = 0;        // device
+    void* memory = nullptr;     // memory
 };
 
 struct PrinterRecord {
@@ -58,7 +58,7 @@ struct RegistryValue {
 };
 
 struct RegistryKey {
-    std::string path;  // as written when created
+    std::string path;                             // as written when created
     std::map<std::string, RegistryValue> values;  // by lower-case name
 };
 

@@ -233,7 +233,8 @@ bool StartSimulatedThread(const std::string&, std::function<void()> body) {
     return true;
 }
 
-int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs, Threads threads) {
+int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs,
+               Threads threads) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
@@ -253,7 +254,8 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
     s.concurrent = threads == Threads::Concurrent;
     s.finished = false;
     s.timeLimit = timeLimitMs;
-    AddThread(s, [&exitCode, entry] { exitCode = entry(); }, true);
+    AddThread(
+        s, [&exitCode, entry] { exitCode = entry(); }, true);
     if (driver) {
         AddThread(s, std::move(driver), false);
     }

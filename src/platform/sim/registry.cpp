@@ -64,11 +64,12 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
                                 LPBYTE lpData, LPDWORD lpcbData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "RegQueryValueExA",
-                                HandleName(m, hKey) + ", " + Quote(lpValueName) + ", " +
-                                    (lpReserved ? "reserved" : "null") + ", " +
-                                    (lpType ? "type" : "null") + ", " + (lpData ? "buffer" : "null") +
-                                    ", " + (lpcbData ? std::to_string(*lpcbData) : "null"))) {
+    if (auto error =
+            RecordCall(m, "RegQueryValueExA",
+                       HandleName(m, hKey) + ", " + Quote(lpValueName) + ", " +
+                           (lpReserved ? "reserved" : "null") + ", " + (lpType ? "type" : "null") +
+                           ", " + (lpData ? "buffer" : "null") + ", " +
+                           (lpcbData ? std::to_string(*lpcbData) : "null"))) {
         return static_cast<LSTATUS>(*error);
     }
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
@@ -144,7 +145,8 @@ void DeleteRegistryKey(const std::string& path) {
     Machine& m = TheMachine();
     const std::string lower = Lower(path);
     for (auto it = m.registry.begin(); it != m.registry.end();) {
-        const bool below = it->first == lower || it->first.compare(0, lower.size() + 1, lower + "\\") == 0;
+        const bool below =
+            it->first == lower || it->first.compare(0, lower.size() + 1, lower + "\\") == 0;
         it = below ? m.registry.erase(it) : std::next(it);
     }
 }

@@ -90,12 +90,13 @@ const SERVICE_STATUS_HANDLE kStatusHandle =
 
 }  // namespace
 
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
+                                DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "OpenSCManagerA",
-                                Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " +
-                                    Hex(dwDesiredAccess))) {
+    if (auto error = RecordCall(
+            m, "OpenSCManagerA",
+            Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " + Hex(dwDesiredAccess))) {
         SetLastError(*error);
         return nullptr;
     }
@@ -191,7 +192,8 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
     if (service->state != SERVICE_STOPPED) {
         // A service that is running, starting or still stopping refuses to start.
         SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-        AddTimeline(m, "spooler", service->name + " start refused (" + StateName(service->state) + ")");
+        AddTimeline(m, "spooler",
+                    service->name + " start refused (" + StateName(service->state) + ")");
         return FALSE;
     }
     service->state = SERVICE_START_PENDING;
@@ -227,10 +229,11 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
                            lpServiceStartTable[0].lpServiceProc != nullptr;
         const bool terminated = valid && lpServiceStartTable[1].lpServiceName == nullptr &&
                                 lpServiceStartTable[1].lpServiceProc == nullptr;
-        if (auto error = RecordCall(m, "StartServiceCtrlDispatcherW",
-                                    valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
-                                                ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
-                                          : "invalid")) {
+        if (auto error =
+                RecordCall(m, "StartServiceCtrlDispatcherW",
+                           valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
+                                       ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
+                                 : "invalid")) {
             SetLastError(*error);
             return FALSE;
         }
@@ -306,17 +309,19 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName
     return kStatusHandle;
 }
 
-BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
+                             LPSERVICE_STATUS lpServiceStatus) {
     bool stopped = false;
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
         const std::string state =
             lpServiceStatus ? StateName(lpServiceStatus->dwCurrentState) : std::string("null");
-        if (auto error = RecordCall(m, "SetServiceStatus",
-                                    (hServiceStatus == kStatusHandle ? std::string("status")
-                                                                     : HandleName(m, hServiceStatus)) +
-                                        ", " + state)) {
+        if (auto error =
+                RecordCall(m, "SetServiceStatus",
+                           (hServiceStatus == kStatusHandle ? std::string("status")
+                                                            : HandleName(m, hServiceStatus)) +
+                               ", " + state)) {
             SetLastError(*error);
             return FALSE;
         }
@@ -370,12 +375,13 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID Notifica
                     std::to_string(filter->dbcc_devicetype) + "}";
     }
     if (auto error = RecordCall(m, "RegisterDeviceNotificationW",
-                                std::string(hRecipient == kStatusHandle ? "status" : "other") + ", " +
-                                    described + ", " + std::to_string(Flags))) {
+                                std::string(hRecipient == kStatusHandle ? "status" : "other") +
+                                    ", " + described + ", " + std::to_string(Flags))) {
         SetLastError(*error);
         return nullptr;
     }
-    if (filter == nullptr || filter->dbcc_size < offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) {
+    if (filter == nullptr ||
+        filter->dbcc_size < offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }

@@ -158,9 +158,10 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
                         LPDWORD pcbNeeded) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "GetPrinterW",
-                                HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " +
-                                    (pPrinter ? "buffer" : "null") + ", " + std::to_string(cbBuf))) {
+    if (auto error =
+            RecordCall(m, "GetPrinterW",
+                       HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " +
+                           (pPrinter ? "buffer" : "null") + ", " + std::to_string(cbBuf))) {
         SetLastError(*error);
         return FALSE;
     }
