@@ -137,12 +137,4 @@ TEST_F(PortTest, SpoolerThatNeverStopsIsWaitedForAtMostTenSeconds) {
     EXPECT_EQ(sim::NowMs(), 300u + 10000u + 1300u);
 }
 
-TEST_F(PortTest, PrinterHandlesDieWithTheSpoolerRestart) {
-    HANDLE queue = OpenQueueChecked();
-    RestartSpooler();
-    EXPECT_EQ(SetPrinterW(queue, 0, nullptr, PRINTER_CONTROL_PAUSE), FALSE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    ClosePrinter(queue);
-}
-
 }  // namespace

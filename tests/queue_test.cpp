@@ -40,14 +40,6 @@ TEST_F(QueueTest, ResumeQueueIsTheResumeFormOfApplyQueueState) {
     EXPECT_EQ(Names(resumed), Names(applied));
 }
 
-TEST_F(QueueTest, RepeatedCallsRepeatBothCommands) {
-    AddQueue();
-    ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_DOOR_OPEN);
-    ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_DOOR_OPEN);
-    EXPECT_EQ(sim::CallCount("SetPrinterW"), 4);
-    EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, PRINTER_STATUS_DOOR_OPEN);
-}
-
 TEST_F(QueueTest, MissingQueueReportsTheOpenFailureAndChangesNothing) {
     EXPECT_EQ(OpenQueueChecked(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(sim::DebugLines(),
@@ -116,15 +108,6 @@ TEST_F(QueueTest, FailedReadLeavesQueueUntouchedAndClosed) {
     EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
     EXPECT_EQ(sim::CallCount("SetPrinterW"), 0);
     EXPECT_EQ(sim::CallCount("ClosePrinter"), 1);
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
-TEST_F(QueueTest, CheckedOpenHandsAValidHandleToTheCaller) {
-    AddQueue();
-    HANDLE queue = OpenQueueChecked();
-    ASSERT_NE(queue, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(sim::OpenHandleCount("printer"), 1);
-    ClosePrinter(queue);
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 

@@ -25,33 +25,6 @@ TEST_F(SimMachineTest, RegistryAnswersAsWindowsDoes) {
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 
-TEST_F(SimMachineTest, EnumPortsUsesTheTwoCallSizeProtocol) {
-    sim::AddPort(u"USB001");
-    DWORD needed = 0;
-    DWORD count = 7;
-    EXPECT_FALSE(EnumPortsW(nullptr, 2, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(count, 0u);
-    std::vector<BYTE> buffer(needed);
-    EXPECT_TRUE(EnumPortsW(nullptr, 2, buffer.data(), needed, &needed, &count));
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(std::u16string(reinterpret_cast<PORT_INFO_2W*>(buffer.data())->pPortName), u"USB001");
-}
-
-TEST_F(SimMachineTest, FailureInjectionHitsTheNthCallOnly) {
-    sim::AddPrinter(u"Q", u"USB001");
-    sim::FailCall("OpenPrinterW", 2, ERROR_ACCESS_DENIED);
-    WCHAR name[] = u"Q";
-    HANDLE h[3] = {};
-    EXPECT_TRUE(OpenPrinterW(name, &h[0], nullptr));
-    EXPECT_FALSE(OpenPrinterW(name, &h[1], nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(OpenPrinterW(name, &h[2], nullptr));
-    EXPECT_EQ(sim::OpenHandleCount("printer"), 2);
-    ClosePrinter(h[0]);
-    ClosePrinter(h[2]);
-}
-
 TEST_F(SimMachineTest, SpoolerIsUnreachableWhileStopped) {
     sim::AddPrinter(u"Q", u"USB001");
     sim::SetSpoolerTimes(500, 0);

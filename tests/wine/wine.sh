@@ -103,7 +103,7 @@ console)
     w 'C:\kq5svc.exe' >"$work/console.out" 2>"$work/console.err" || code=$?
     stop_capture console
     [ "$code" -eq 0 ] || fail "exit code $code"
-    [ ! -s "$work/console.out" ] || fail "standard output is not empty: $(xxd "$work/console.out")"
+    [ ! -s "$work/console.out" ] || fail "standard output is not empty: $(od -c "$work/console.out" | head)"
     got=$(lines_of_writer "$drive/console.txt" MainError)
     [ "$got" = '" MainError:1063\n"' ] || fail "debug lines: $got"
     echo "console start: one line \" MainError:1063\\n\", nothing on standard output, exit 0"
