@@ -112,11 +112,29 @@ TEST_F(PortTest, ManagerUnavailableForTheStartHalfSkipsItsPauses) {
 }
 
 TEST_F(PortTest, ServiceThatCannotBeOpenedStillClosesTheManagerAndPauses) {
-    sim::FailCall("OpenServiceA", 1, ERROR_ACCESS_DENIED, 2);
+    sim::FailCall("OpenServiceA", 1, ERROR_ACCESS_DENIED, 10);
     SetQueuePort(u"USB002");
     EXPECT_EQ(sim::CallCount("ControlService"), 0);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 0);
-    EXPECT_EQ(Sleeps(), (std::vector<std::string>{"Sleep(300)", "Sleep(300)", "Sleep(1000)"}));
+    EXPECT_EQ(sim::CallCount("OpenServiceA"), 4);  // the stop half's, and three start attempts
+    EXPECT_EQ(Sleeps(), (std::vector<std::string>{"Sleep(300)", "Sleep(500)", "Sleep(500)", "Sleep(300)",
+                                                  "Sleep(1000)"}));
+    EXPECT_TRUE(sim::OpenHandles().empty());
+}
+
+TEST_F(PortTest, RefusedStartIsRequestedAgainSoTheSpoolerComesBack) {
+    sim::FailCall("StartServiceA", 1, 1055);  // ERROR_SERVICE_DATABASE_LOCKED
+    SetQueuePort(u"USB002");
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 2);
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(sim::OpenHandles().empty());
+}
+
+TEST_F(PortTest, StartIsGivenUpAfterThreeRefusals) {
+    sim::FailCall("StartServiceA", 1, ERROR_ACCESS_DENIED, 10);
+    SetQueuePort(u"USB002");
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 3);
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 

@@ -12,6 +12,8 @@ constexpr DWORD kSettleAfterStartMs = 1000;
 // whole machine dead; so the start waits for the stop to finish, within a bound.
 constexpr DWORD kStopWaitLimitMs = 10000;
 constexpr DWORD kStopPollMs = 100;
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryMs = 500;
 
 bool WriteQueueRecord(HANDLE queue, PRINTER_INFO_2W* record) {
     for (int attempt = 0; attempt < kPortWriteAttempts; ++attempt) {
@@ -48,16 +50,30 @@ void StopSpooler() {
     Sleep(kPauseAfterStopMs);
 }
 
+// One start request; true when the spooler is started or already running. A spooler still
+// stopping is waited for first.
+bool RequestStart(SC_HANDLE manager) {
+    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        return false;
+    }
+    WaitWhileStopping(service);
+    const bool started =
+        StartServiceA(service, 0, nullptr) != 0 || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    CloseServiceHandle(service);
+    return started;
+}
+
 void StartSpooler() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
         return;
     }
-    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
-    if (service != nullptr) {
-        WaitWhileStopping(service);
-        StartServiceA(service, 0, nullptr);
-        CloseServiceHandle(service);
+    // A refused start would leave the spooler, and printing on the whole machine, down: when
+    // the service manager answers, the request is made again after a pause, a bounded number
+    // of times.
+    for (int attempt = 1; !RequestStart(manager) && attempt < kStartAttempts; ++attempt) {
+        Sleep(kStartRetryMs);
     }
     CloseServiceHandle(manager);
     Sleep(kPauseAfterStartMs);
