@@ -30,6 +30,27 @@ std::string Trim(const std::string& text) {
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
+// A '#' at the start of a line or after a blank starts a comment; inside a word (a registry key
+// such as ...\#\Device Parameters) it is text.
+std::string StripComment(const std::string& line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+            return line.substr(0, i);
+        }
+    }
+    return line;
+}
+
+bool ParseMilliseconds(const std::string& text, uint64_t& ms) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || text[0] == '-' || value > 3600000) {
+        return false;
+    }
+    ms = value;
+    return true;
+}
+
 bool ParseSeconds(const std::string& text, uint64_t& ms) {
     char* end = nullptr;
     const double seconds = std::strtod(text.c_str(), &end);
@@ -76,8 +97,7 @@ bool CheckEvent(const std::vector<std::string>& w, std::string& why) {
     return true;
 }
 
-// ---- The machine the scenario describes
-// ----------------------------------------------------------
+// ---- The machine the scenario describes ---------------------------------------------------------
 
 std::string UsbPrintInterfaceKey(const std::string& serial) {
     return std::string("SYSTEM\\ControlSet001\\Control\\DeviceClasses\\") + kUsbPrintClass +
@@ -227,7 +247,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
     std::istringstream in(text);
     std::string raw;
     for (int line = 1; std::getline(in, raw); ++line) {
-        const std::string content = Trim(raw.substr(0, raw.find('#')));
+        const std::string content = Trim(StripComment(raw));
         if (content.empty()) {
             continue;
         }
@@ -237,7 +257,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
         if (k == "queue" && w.size() == 2) {
             scenario.queueExists = w[1] != "none";
             scenario.queuePort = scenario.queueExists ? w[1] : "";
-        } else if (k == "port" && (w.size() == 2 || w.size() >= 3)) {
+        } else if (k == "port" && w.size() >= 2) {
             const size_t monitorAt = content.find(w[1]) + w[1].size();
             const std::string monitor =
                 w.size() == 2 ? "USB Monitor" : Trim(content.substr(monitorAt));
@@ -257,8 +277,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
                                              Trim(rest.substr(bar1 + 1, bar2 - bar1 - 1)),
                                              Trim(rest.substr(bar2 + 1))});
             }
-        } else if (k == "spooler-stop-time" && w.size() == 2) {
-            scenario.spoolerStopMs = static_cast<uint64_t>(std::strtoul(w[1].c_str(), nullptr, 10));
+        } else if (k == "spooler-stop-time" && w.size() == 2 &&
+                   ParseMilliseconds(w[1], scenario.spoolerStopMs)) {
         } else if (k == "not-a-service" && w.size() == 1) {
             scenario.startedByServiceManager = false;
         } else if (k == "end" && w.size() == 2 && ParseSeconds(w[1], scenario.endMs)) {
