@@ -1,6 +1,10 @@
 // The simulator's scenarios, run whole: the real service program in the simulated Windows.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "scenario.h"
 
 namespace {
@@ -97,6 +101,24 @@ TEST(Scenario, MissingQueueIsReportedAndTheServiceRunsOn) {
     EXPECT_NE(Find(r, "debug", "0x709"), std::string::npos);
     EXPECT_NE(Find(r, "stdout", "\\xb4\\xf2"), std::string::npos);
     EXPECT_NE(Find(r, "service", "SERVICE_STOPPED"), std::string::npos);
+}
+
+TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(KQ5_SCENARIO_DIR)) {
+        std::ifstream file(entry.path());
+        std::stringstream text;
+        text << file.rdbuf();
+        SCOPED_TRACE(entry.path().filename().string());
+        const ScenarioResult r = RunText(text.str());
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(Find(r, "service", "SERVICE_STOPPED"), std::string::npos);
+        for (const std::string& handle : r.openHandles) {
+            EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
+        }
+        ++files;
+    }
+    EXPECT_GE(files, 4);
 }
 
 TEST(Scenario, ParserNamesTheLineOfAnError) {
