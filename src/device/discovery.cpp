@@ -43,7 +43,9 @@ HANDLE OpenPrinterDevice(const WideString& path) {
 }  // namespace
 
 HANDLE FindAndOpenPrinterDevice() {
-    static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32 || sizeof(void*) != 8);
+    // The x64 layouts that the detail buffer's cbSize and the enumeration record rely on.
+    static_assert(sizeof(void*) != 8 || sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+    static_assert(sizeof(void*) != 8 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8);
     HDEVINFO list = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_USB_DEVICE, nullptr, nullptr,
                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) {

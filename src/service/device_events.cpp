@@ -10,6 +10,7 @@
 namespace {
 
 constexpr size_t kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+static_assert(kNameOffset == 28);
 
 // The record's device interface path, read no further than dbcc_size allows. Nothing when there
 // is no record or it is too short to hold a name.
