@@ -117,8 +117,8 @@ TEST_F(PortTest, ServiceThatCannotBeOpenedStillClosesTheManagerAndPauses) {
     EXPECT_EQ(sim::CallCount("ControlService"), 0);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 0);
     EXPECT_EQ(sim::CallCount("OpenServiceA"), 4);  // the stop half's, and three start attempts
-    EXPECT_EQ(Sleeps(), (std::vector<std::string>{"Sleep(300)", "Sleep(500)", "Sleep(500)", "Sleep(300)",
-                                                  "Sleep(1000)"}));
+    EXPECT_EQ(Sleeps(), (std::vector<std::string>{"Sleep(300)", "Sleep(500)", "Sleep(500)",
+                                                  "Sleep(300)", "Sleep(1000)"}));
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 

@@ -134,7 +134,8 @@ TEST(Scenario, ParserNamesTheLineOfAnError) {
     EXPECT_FALSE(ParseScenario("spooler-stop-time -5\n", s, error));
     EXPECT_TRUE(ParseScenario("# only a comment\n\n", s, error));
     // '#' inside a word is text: registry keys are full of them.
-    ASSERT_TRUE(ParseScenario("registry A\\#\\B | Port Description | x  # comment\n", s, error)) << error;
+    ASSERT_TRUE(ParseScenario("registry A\\#\\B | Port Description | x  # comment\n", s, error))
+        << error;
     EXPECT_EQ(s.registry.at(0).key, "A\\#\\B");
     EXPECT_EQ(s.registry.at(0).text, "x");
 }
