@@ -4,7 +4,9 @@
 #   setup       a fresh prefix in WORK/prefix, booted, with the programs copied in
 #   console     kq5svc.exe started from a console
 #   service     kq5svc.exe installed with sc and run by the service manager
-#   components  the component tests (kq5_wine_tests.exe) against Wine's registry, spooler and SCM
+#   printer     kq5svc.exe run by the service manager against a virtual USB printer
+#   components  the component tests (kq5_wine_tests.exe) against Wine's registry, spooler and SCM,
+#               with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
 # Usage: wine.sh STAGE WINDOWS-BUILD-DIR WORK-DIR
 set -euo pipefail
@@ -17,8 +19,11 @@ unset DISPLAY WAYLAND_DISPLAY
 drive="$WINEPREFIX/drive_c"
 pids="$work/pids"
 
+# A failed check ends the Wine session too: a service left running would keep every process of
+# the session, and the test's output, open until the time limit.
 fail() {
     echo "FAIL: $*"
+    wineserver -k 2>/dev/null || true
     exit 1
 }
 
@@ -80,6 +85,66 @@ make_queue() {
     w reg add "$printer_key" /v Attributes /t REG_DWORD /d 0 /f >/dev/null
 }
 
+# The virtual USB printer (virtual_printer.exe) with its devices, steered through files in
+# C:\vusb\SERIAL\ (status, unplugged, fail) and logging each frame taken to C:\vusb\SERIAL\log.
+# The printer itself; a decoy with the same digits and another port description; two devices
+# with the printer's port description that have only the vendor or only the product digits.
+# Their serials sort before the printer's, so discovery meets them first.
+vusb="$drive/vusb"
+devices=(A1B2C3:0483:5741:KorvaneQ5:USB005 0D3C0Y:0483:5741:OtherQ5 0ONLYV:0483:1234:KorvaneQ5
+    0ONLYP:1234:5741:KorvaneQ5)
+
+start_printer() {
+    rm -rf "$vusb"
+    for device in "${devices[@]}"; do
+        mkdir -p "$vusb/${device%%:*}"
+        : >"$vusb/${device%%:*}/log"
+    done
+    for arg in "$@"; do touch "$vusb/A1B2C3/$arg"; done
+    timeout 300 wine 'C:\virtual_printer.exe' 'C:\vusb' "${devices[@]}" </dev/null >"$work/virtual_printer.log" 2>&1 &
+    echo $! >>"$pids"
+    wait_for_file "$vusb/ready"
+}
+
+stop_printer() {
+    touch "$vusb/stop"
+    for _ in $(seq 200); do
+        [ -e "$vusb/ready" ] || return 0
+        sleep 0.05
+    done
+    fail "the virtual printer did not stop"
+}
+
+# The signed value of a status byte, as the service prints it.
+signed() {
+    local value=$(($1))
+    [ "$value" -lt 128 ] || value=$((value - 256))
+    echo "$value"
+}
+
+# The service's "KQ5 STATUS" lines so far in capture NAME.
+status_lines() {
+    grep -F 'KQ5 STATUS:' "$drive/$1.txt" | cut -d' ' -f2- || true
+}
+
+# Sets the printer's status and waits for the service to report it: at most two lines of the old
+# status may come first (the frame already offered and one cycle), whatever the machine's speed.
+expect_status() {
+    local capture=$1 code=$2 before line stale
+    before=$(status_lines "$capture" | wc -l)
+    echo "$code" >"$vusb/A1B2C3/status"
+    line="\"KQ5 STATUS:$(signed "$code")\\r\\n\""
+    for _ in $(seq 300); do
+        stale=$(status_lines "$capture" | tail -n +"$((before + 1))" | grep -nxF -- "$line" | head -n1 | cut -d: -f1 || true)
+        if [ -n "$stale" ]; then
+            [ "$((stale - 1))" -le 2 ] || fail "status $code reported after $((stale - 1)) older lines"
+            return 0
+        fi
+        sleep 0.05
+    done
+    fail "status $code never reported: $(status_lines "$capture" | tail -n 5)"
+}
+
 case "$stage" in
 setup)
     rm -rf "$work"
@@ -91,7 +156,7 @@ setup)
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
     for program in kq5svc.exe tests/wine/dbwin_capture.exe tests/wine/service_status.exe \
-        tests/wine/kq5_wine_tests.exe; do
+        tests/wine/kq5_wine_tests.exe tests/wine/virtual_printer.exe; do
         cp "$windir/$program" "$drive/"
     done
     echo "Wine prefix ready: $(wine --version)"
@@ -146,9 +211,74 @@ service)
     echo "service with queue: \"GetPrinterHandle\" and the MainError line only"
     ;;
 
+printer)
+    make_queue
+    w sc create kq5check binPath= 'C:\kq5svc.exe' >/dev/null
+    # Present at start: every status code is mirrored within two cycles, a short frame writes no
+    # line, an unplugged printer no line at all.
+    start_printer
+    echo 4 >"$vusb/A1B2C3/status"
+    start_capture printer1
+    w net start kq5check >/dev/null
+    wait_for_state kq5check 4
+    for code in 4 12 0 8 0x80 32 40 0xA0 0x84; do
+        expect_status printer1 "$code"
+    done
+    touch "$vusb/A1B2C3/fail"
+    for _ in $(seq 100); do grep -qx short "$vusb/A1B2C3/log" && break; sleep 0.05; done
+    expect_status printer1 0x20
+    touch "$vusb/A1B2C3/unplugged"
+    for _ in $(seq 100); do grep -qx closed "$vusb/A1B2C3/log" && break; sleep 0.05; done
+    sleep 2.5 # three cycles of a running service with its printer gone
+    service_state kq5check | grep -q "state=4 " || fail "the service did not keep running: $(service_state kq5check)"
+    w net stop kq5check >/dev/null
+    wait_for_state kq5check 1
+    stop_capture printer1
+    stop_printer
+    got=$(lines_of_writer "$drive/printer1.txt" GetPrinterHandle)
+    # One status line for every whole frame the printer handed out, in order; none for the short one.
+    frames=$(grep '^frame ' "$vusb/A1B2C3/log" | sed 's/^frame \(.*\)$/"KQ5 STATUS:\1\\r\\n"/')
+    [ "$(status_lines printer1)" = "$frames" ] || fail "status lines differ from the frames read: $(status_lines printer1 | tr '\n' ' ') / $(echo $frames)"
+    grep -qx short "$vusb/A1B2C3/log" || fail "the short frame was never read"
+    paths=$(echo "$got" | grep -F DevicePath)
+    expected=$(printf '%s\n' '" DevicePath:\\\\?\\usb#vid_0483&pid_5741#0d3c0y#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\n"' \
+        '" DevicePath:\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\n"')
+    [ "$paths" = "$expected" ] || fail "devices listed: $paths"
+    for serial in 0D3C0Y 0ONLYV 0ONLYP; do
+        [ ! -s "$vusb/$serial/log" ] || fail "$serial was opened: $(cat "$vusb/$serial/log")"
+    done
+    [ "$(grep -c '^open$' "$vusb/A1B2C3/log")" -eq 1 ] || fail "printer opened more than once"
+    echo "$got" | tail -n1 | grep -qE '^" MainError:[0-9-]+\\n"$' || fail "no MainError line after stop: $got"
+    echo "printer present: $(grep -c '^frame ' "$vusb/A1B2C3/log") frames, one status line each; decoy listed, not opened; one-digit-group devices not listed; unplugged: no lines, still running"
+
+    # Started with no printer: no read and no line, and none when the printer comes later, since
+    # only a device event makes the service look again.
+    start_printer unplugged
+    start_capture printer2
+    w net start kq5check >/dev/null
+    wait_for_state kq5check 4
+    sleep 1.7 # two cycles
+    rm "$vusb/A1B2C3/unplugged"
+    sleep 1.7
+    w net stop kq5check >/dev/null
+    wait_for_state kq5check 1
+    stop_capture printer2
+    stop_printer
+    got=$(lines_of_writer "$drive/printer2.txt" GetPrinterHandle)
+    [ -z "$(status_lines printer2)" ] || fail "status lines without a printer: $(status_lines printer2)"
+    [ -z "$(echo "$got" | grep -F a1b2c3)" ] || fail "the unplugged printer was listed: $got"
+    grep -q '^open$' "$vusb/A1B2C3/log" && fail "the printer was opened without a device event"
+    w sc delete kq5check >/dev/null
+    w reg delete "$printer_key" /f >/dev/null
+    echo "no printer at start: no reads, no status lines"
+    ;;
+
 components)
-    WINE_TIMEOUT=180 w 'C:\kq5_wine_tests.exe' 2>&1 | tr -d '\r'
-    exit "${PIPESTATUS[0]}"
+    start_printer
+    code=0
+    WINE_TIMEOUT=180 w 'C:\kq5_wine_tests.exe' 2>&1 | tr -d '\r' || code=$?
+    stop_printer
+    exit "$code"
     ;;
 
 cleanup)
