@@ -1,7 +1,6 @@
 #include "scenario.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +16,7 @@ constexpr const char* kUsbPrintClass = "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 constexpr uint64_t kRunOnAfterLastEventMs = 2000;
 constexpr DWORD kReadFailureError = ERROR_GEN_FAILURE;
 
-std::vector<std::string> Words(const std::string& line) {
+std::vector<std::string> SplitWords(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> words;
     for (std::string w; in >> w;) {
@@ -97,7 +96,7 @@ bool ParseError(const std::string& text, DWORD& error) {
 
 bool ParseCount(const std::string& text, int& count) {
     unsigned long long value = 0;
-    if (!ParseNumber(text, 1, INT_MAX, value)) {
+    if (!ParseNumber(text, 1, 1000000, value)) {  // the sum of two stays an int
         return false;
     }
     count = static_cast<int>(value);
@@ -128,12 +127,12 @@ std::string ControlName(DWORD control) {
     return std::to_string(control);
 }
 
-// "FUNCTION ERROR [COUNT]" (the event) or "FUNCTION NTH ERROR [COUNT]" (the statement).
-bool ParseFailure(const std::vector<std::string>& a, bool withNth, CallFailure& f) {
-    const size_t at = withNth ? 2 : 1;
-    f.function = a[0];
-    return (!withNth || ParseCount(a[1], f.nth)) && ParseError(a[at], f.error) &&
-           (a.size() == at + 1 || ParseCount(a[at + 1], f.count));
+// "fail FUNCTION ERROR [COUNT]" (the event) or "fail FUNCTION NTH ERROR [COUNT]" (the statement).
+bool ParseFailure(const std::vector<std::string>& w, bool withNth, CallFailure& f) {
+    const size_t at = withNth ? 3 : 2;
+    f.function = w[1];
+    return (!withNth || ParseCount(w[2], f.nth)) && ParseError(w[at], f.error) &&
+           (w.size() == at + 1 || ParseCount(w[at + 1], f.count));
 }
 
 // ---- The machine the scenario describes ---------------------------------------------------------
@@ -192,9 +191,14 @@ std::string Abbreviated(const std::string& text) {
                                    " characters)";
 }
 
-std::string FailureText(const CallFailure& f) {
-    return "with error " + std::to_string(f.error) +
-           (f.count == 1 ? "" : " (" + std::to_string(f.count) + " calls)");
+// "OpenPrinterW fails with error 5 at call 3", "... at its next 2 calls".
+std::string FailureText(const CallFailure& f, bool fromNow) {
+    const std::string count = std::to_string(f.count);
+    const std::string nth = std::to_string(f.nth);
+    const std::string last = std::to_string(f.nth + f.count - 1);
+    return f.function + " fails with error " + std::to_string(f.error) + " at " +
+           (fromNow ? (f.count == 1 ? "its next call" : "its next " + count + " calls")
+                    : (f.count == 1 ? "call " + nth : "calls " + nth + " to " + last));
 }
 
 void SetUpMachine(const Scenario& s) {
@@ -263,8 +267,7 @@ void SetUpMachine(const Scenario& s) {
                                   " ms to start");
     }
     for (const CallFailure& f : s.failures) {
-        sim::Note("scenario",
-                  f.function + " call " + std::to_string(f.nth) + " fails " + FailureText(f));
+        sim::Note("scenario", FailureText(f, false));
     }
     if (s.controlAtStartup != 0) {
         sim::Note("scenario", "the service manager sends " + ControlName(s.controlAtStartup) +
@@ -277,7 +280,7 @@ void SetUpMachine(const Scenario& s) {
 
 // ---- Driving the events ------------------------------------------------------------------------
 
-using Arguments = std::vector<std::string>;
+using Words = std::vector<std::string>;  // an event or statement, then its arguments
 
 struct Driver {
     const Scenario& scenario;
@@ -309,19 +312,19 @@ struct Driver {
     }
 };
 
-void Status(Driver& d, const Arguments& a) {
-    ParseCode(a[0], d.printerCode);
-    d.Say("", "printer reports status " + a[0]);  // the printer's lane shows the code
+void Status(Driver& d, const Words& w) {
+    ParseCode(w[1], d.printerCode);
+    d.Say("", "printer reports status " + w[1]);  // the printer's lane shows the code
     if (!d.printerSerial.empty()) {
         sim::SetDeviceFrame(PrinterDevicePath(d.printerSerial), Frame(d.printerCode));
     }
     d.PrinterChanged(d.printerPresent);
 }
 
-void ReadFails(Driver& d, const Arguments& a) {
+void ReadFails(Driver& d, const Words& w) {
     DWORD error = kReadFailureError;
-    if (!a.empty()) {
-        ParseError(a[0], error);
+    if (w.size() == 2) {
+        ParseError(w[1], error);
     }
     d.Say("printer", "the printer's next status read fails with error " + std::to_string(error));
     if (!d.printerSerial.empty()) {
@@ -329,11 +332,11 @@ void ReadFails(Driver& d, const Arguments& a) {
     }
 }
 
-void ReadReturns(Driver& d, const Arguments& a) {
+void ReadReturns(Driver& d, const Words& w) {
     std::vector<BYTE> bytes;
     int byte = 0;
-    for (const std::string& word : a) {
-        ParseCode(word, byte);
+    for (size_t i = 1; i < w.size(); ++i) {
+        ParseCode(w[i], byte);
         bytes.push_back(static_cast<BYTE>(byte));
     }
     d.Say("printer",
@@ -343,15 +346,15 @@ void ReadReturns(Driver& d, const Arguments& a) {
     }
 }
 
-void Plug(Driver& d, const Arguments& a) {
-    d.printerSerial = a[0];
-    d.Say("service", "printer " + a[0] + " plugged in, Windows gives it " + a[1]);
-    PlugPrinter(d.scenario, a[0], a[1], d.printerCode);
+void Plug(Driver& d, const Words& w) {
+    d.printerSerial = w[1];
+    d.Say("service", "printer " + w[1] + " plugged in, Windows gives it " + w[2]);
+    PlugPrinter(d.scenario, w[1], w[2], d.printerCode);
     d.PrinterChanged(true);
     d.Arrive(PrinterDevicePath(d.printerSerial));
 }
 
-void Unplug(Driver& d, const Arguments&) {
+void Unplug(Driver& d, const Words&) {
     d.Say("service", "printer unplugged");
     if (!d.printerSerial.empty()) {
         sim::UnplugDevice(PrinterDevicePath(d.printerSerial));
@@ -360,61 +363,52 @@ void Unplug(Driver& d, const Arguments&) {
     }
 }
 
-void OtherDevice(Driver& d, const Arguments& a) {
-    d.Say("service", "another USB device (" + a[0] + ") plugged in");
-    sim::PlugDevice(OtherDevicePath(a[0]));
-    d.Arrive(OtherDevicePath(a[0]));
+void OtherDevice(Driver& d, const Words& w) {
+    d.Say("service", "another USB device (" + w[1] + ") plugged in");
+    sim::PlugDevice(OtherDevicePath(w[1]));
+    d.Arrive(OtherDevicePath(w[1]));
 }
 
-void OtherDeviceGone(Driver& d, const Arguments& a) {
-    d.Say("service", "another USB device (" + a[0] + ") unplugged");
-    sim::UnplugDevice(OtherDevicePath(a[0]));
-    d.Leave(OtherDevicePath(a[0]));
+void OtherDeviceGone(Driver& d, const Words& w) {
+    d.Say("service", "another USB device (" + w[1] + ") unplugged");
+    sim::UnplugDevice(OtherDevicePath(w[1]));
+    d.Leave(OtherDevicePath(w[1]));
 }
 
-void Control(Driver& d, const std::string& name) {
+void Control(Driver& d, const Words& w) {
     DWORD control = 0;
-    ParseControl(name, control);
-    d.Say("service", "service manager sends " + name);
+    ParseControl(w[0], control);
+    d.Say("service", "service manager sends " + w[0]);
     sim::SendControl(control);
 }
-void Stop(Driver& d, const Arguments&) {
-    Control(d, "stop");
-}
-void Shutdown(Driver& d, const Arguments&) {
-    Control(d, "shutdown");
-}
-void Interrogate(Driver& d, const Arguments&) {
-    Control(d, "interrogate");
-}
 
-void Fail(Driver& d, const Arguments& a) {
+void Fail(Driver& d, const Words& w) {
     CallFailure f;
-    ParseFailure(a, false, f);
+    ParseFailure(w, false, f);
     const auto totals = sim::CallTotals();
     const auto made = totals.find(f.function);
     f.nth = static_cast<int>(made == totals.end() ? 1 : made->second + 1);
-    d.Say("service", "the next call of " + f.function + " fails " + FailureText(f));
+    d.Say("service", FailureText(f, true));
     sim::FailCall(f.function, f.nth, f.error, f.count);
     d.failures.push_back(f);
 }
 
-bool CodeOk(const Arguments& a) {
+bool CodeOk(const Words& w) {
     int code = 0;
-    return ParseCode(a[0], code);
+    return ParseCode(w[1], code);
 }
-bool ErrorOk(const Arguments& a) {
+bool ErrorOk(const Words& w) {
     DWORD error = 0;
-    return a.empty() || ParseError(a[0], error);
+    return w.size() == 1 || ParseError(w[1], error);
 }
-bool BytesOk(const Arguments& a) {
+bool BytesOk(const Words& w) {
     int byte = 0;
-    return std::all_of(a.begin(), a.end(),
-                       [&](const std::string& w) { return ParseCode(w, byte); });
+    return std::all_of(w.begin() + 1, w.end(),
+                       [&](const std::string& word) { return ParseCode(word, byte); });
 }
-bool FailureOk(const Arguments& a) {
+bool FailureOk(const Words& w) {
     CallFailure f;
-    return ParseFailure(a, false, f);
+    return ParseFailure(w, false, f);
 }
 
 // The events a scenario can name after "at SECONDS".
@@ -422,8 +416,8 @@ struct EventKind {
     const char* name;
     const char* usage;  // its arguments, for error messages
     size_t minArguments, maxArguments;
-    bool (*check)(const Arguments&);  // null: any words will do
-    void (*apply)(Driver&, const Arguments&);
+    bool (*check)(const Words&);           // null: any words will do
+    void (*apply)(Driver&, const Words&);  // the event's name, then its arguments
 };
 
 constexpr EventKind kEvents[] = {
@@ -434,9 +428,9 @@ constexpr EventKind kEvents[] = {
     {"unplug", "nothing", 0, 0, nullptr, Unplug},
     {"other-device", "NAME", 1, 1, nullptr, OtherDevice},
     {"other-device-gone", "NAME", 1, 1, nullptr, OtherDeviceGone},
-    {"stop", "nothing", 0, 0, nullptr, Stop},
-    {"shutdown", "nothing", 0, 0, nullptr, Shutdown},
-    {"interrogate", "nothing", 0, 0, nullptr, Interrogate},
+    {"stop", "nothing", 0, 0, nullptr, Control},
+    {"shutdown", "nothing", 0, 0, nullptr, Control},
+    {"interrogate", "nothing", 0, 0, nullptr, Control},
     {"fail", "FUNCTION ERROR [COUNT]", 2, 3, FailureOk, Fail},
 };
 
@@ -452,7 +446,7 @@ const EventKind* FindEvent(const std::string& name) {
 void RunEvents(Driver& d) {
     for (const ScenarioEvent& event : d.scenario.events) {
         sim::WaitUntil(event.atMs);
-        FindEvent(event.words[0])->apply(d, Arguments(event.words.begin() + 1, event.words.end()));
+        FindEvent(event.words[0])->apply(d, event.words);
     }
 }
 
@@ -464,9 +458,9 @@ struct Parsing {
     bool endGiven = false;
 };
 
-// One statement: its words after the keyword, and the text after the keyword as written.
+// One statement: its words, and the text after the keyword as written.
 struct Statement {
-    Arguments a;
+    Words words;
     std::string rest;
 };
 
@@ -485,8 +479,8 @@ bool SplitBars(const std::string& text, size_t parts, std::vector<std::string>& 
 }
 
 bool Queue(Parsing& p, const Statement& s, std::string&) {
-    p.scenario.queueExists = s.a[0] != "none";
-    p.scenario.queuePort = p.scenario.queueExists ? s.a[0] : "";
+    p.scenario.queueExists = s.words[1] != "none";
+    p.scenario.queuePort = p.scenario.queueExists ? s.words[1] : "";
     return true;
 }
 bool QueueNullPort(Parsing& p, const Statement&, std::string&) {
@@ -503,15 +497,16 @@ bool NotAnAdministrator(Parsing& p, const Statement&, std::string&) {
 }
 bool Port(Parsing& p, const Statement& s, std::string&) {
     const std::string monitor =
-        s.a.size() == 1 ? "USB Monitor" : Trim(s.rest.substr(s.rest.find(s.a[0]) + s.a[0].size()));
-    p.scenario.ports.emplace_back(s.a[0], monitor);
+        s.words.size() == 2 ? "USB Monitor"
+                            : Trim(s.rest.substr(s.rest.find(s.words[1]) + s.words[1].size()));
+    p.scenario.ports.emplace_back(s.words[1], monitor);
     return true;
 }
 bool Printer(Parsing& p, const Statement& s, std::string&) {
     p.scenario.printerPresent = true;
-    p.scenario.printerSerial = s.a[0];
-    p.scenario.printerPort = s.a[1];
-    return ParseCode(s.a[2], p.scenario.printerCode);
+    p.scenario.printerSerial = s.words[1];
+    p.scenario.printerPort = s.words[2];
+    return ParseCode(s.words[3], p.scenario.printerCode);
 }
 bool Registry(Parsing& p, const Statement& s, std::string&) {
     std::vector<std::string> parts;
@@ -530,21 +525,21 @@ bool RegistryMissing(Parsing& p, const Statement& s, std::string&) {
     return true;
 }
 bool SpoolerStopTime(Parsing& p, const Statement& s, std::string&) {
-    return ParseMilliseconds(s.a[0], p.scenario.spoolerStopMs);
+    return ParseMilliseconds(s.words[1], p.scenario.spoolerStopMs);
 }
 bool SpoolerStartTime(Parsing& p, const Statement& s, std::string&) {
-    return ParseMilliseconds(s.a[0], p.scenario.spoolerStartMs);
+    return ParseMilliseconds(s.words[1], p.scenario.spoolerStartMs);
 }
 bool FailStatement(Parsing& p, const Statement& s, std::string&) {
     CallFailure f;
-    if (!ParseFailure(s.a, true, f)) {
+    if (!ParseFailure(s.words, true, f)) {
         return false;
     }
     p.scenario.failures.push_back(f);
     return true;
 }
 bool ControlAtStartup(Parsing& p, const Statement& s, std::string&) {
-    return ParseControl(s.a[0], p.scenario.controlAtStartup);
+    return ParseControl(s.words[1], p.scenario.controlAtStartup);
 }
 bool NotAService(Parsing& p, const Statement&, std::string&) {
     p.scenario.startedByServiceManager = false;
@@ -552,23 +547,22 @@ bool NotAService(Parsing& p, const Statement&, std::string&) {
 }
 bool End(Parsing& p, const Statement& s, std::string&) {
     p.endGiven = true;
-    return ParseSeconds(s.a[0], p.scenario.endMs);
+    return ParseSeconds(s.words[1], p.scenario.endMs);
 }
 bool At(Parsing& p, const Statement& s, std::string& why) {
     ScenarioEvent event;
     event.line = p.line;
-    event.words.assign(s.a.begin() + 1, s.a.end());
+    event.words.assign(s.words.begin() + 2, s.words.end());
     const EventKind* kind = FindEvent(event.words[0]);
     const size_t arguments = event.words.size() - 1;
-    if (!ParseSeconds(s.a[0], event.atMs)) {
-        why = "'" + s.a[0] + "' is not a time in seconds";
+    if (!ParseSeconds(s.words[1], event.atMs)) {
+        why = "'" + s.words[1] + "' is not a time in seconds";
     } else if (!p.scenario.events.empty() && event.atMs < p.scenario.events.back().atMs) {
         why = "events must be in time order";
     } else if (kind == nullptr) {
         why = "unknown event '" + event.words[0] + "'";
     } else if (arguments < kind->minArguments || arguments > kind->maxArguments ||
-               (kind->check != nullptr &&
-                !kind->check(Arguments(event.words.begin() + 1, event.words.end())))) {
+               (kind->check != nullptr && !kind->check(event.words))) {
         why = "'" + event.words[0] + "' takes " + kind->usage;
     } else {
         p.scenario.events.push_back(event);
@@ -621,10 +615,9 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
         if (content.empty()) {
             continue;
         }
-        std::vector<std::string> words = Words(content);
+        const Words words = SplitWords(content);
         const std::string keyword = words[0];
-        const Statement statement{Arguments(words.begin() + 1, words.end()),
-                                  Trim(content.substr(keyword.size()))};
+        const Statement statement{words, Trim(content.substr(keyword.size()))};
         const StatementKind* kind = nullptr;
         for (const StatementKind& k : kStatements) {
             kind = keyword == k.keyword ? &k : kind;
@@ -633,8 +626,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
         std::string why;
         if (kind == nullptr) {
             why = "unknown statement '" + keyword + "'";
-        } else if (statement.a.size() < kind->minArguments ||
-                   statement.a.size() > kind->maxArguments ||
+        } else if (words.size() - 1 < kind->minArguments || words.size() - 1 > kind->maxArguments ||
                    !kind->parse(parsing, statement, why)) {
             why = why.empty() ? "'" + keyword + "' takes " + kind->usage : why;
         }

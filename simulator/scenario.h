@@ -13,8 +13,9 @@
 // clang-format off
 inline constexpr const char* kScenarioFormat = R"(SCENARIO FORMAT
 One statement per line; a '#' at the start of a word starts a comment. SECONDS may have decimals;
-CODE, BYTE and NTH are decimal or 0x-hex; ERROR is a Win32 error code as a number (2 not found,
-5 access denied, 31 device not functioning, 1722 RPC server unavailable, ...).
+CODE and BYTE (0 to 255), NTH and COUNT (1 to 1000000) are decimal or 0x-hex; ERROR is a Win32
+error code as a number (2 not found, 5 access denied, 31 device not functioning, 1722 RPC server
+unavailable, ...).
 
 The machine when the service starts:
   queue PORT                    the queue "Korvane-Q5" exists and prints to PORT (without a
