@@ -232,7 +232,8 @@ Lane ServiceLane(const ScenarioResult& result) {
                         "service reported " + e.text.substr(7));
                 }
             }
-            lane.marks.push_back(Mark{e.timeMs, "#ffffff", e.text, true});
+            const bool report = StartsWith(e.text, "status ");
+            lane.marks.push_back(Mark{e.timeMs, report ? "#ffffff" : "#3a6ea5", e.text, report});
         } else if (e.source == "debug" || e.source == "stdout") {
             // Lines at the same moment share one tick.
             const std::string line = e.source + " " + e.text;
