@@ -1,30 +1,68 @@
 // kq5sim: runs the real kq5 service in the simulated Windows on a scenario and prints what it did
-// to the print queue, in simulated time.
-//   kq5sim           the built-in default scenario
-//   kq5sim FILE      a scenario file
+// to the print queue, in simulated time; with --svg it also draws the run as a picture.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "scenario.h"
 
-int main(int argc, char** argv) {
-    std::string text = DefaultScenarioText();
-    std::string name = "built-in default scenario";
-    if (argc > 2) {
-        std::fprintf(stderr, "usage: kq5sim [SCENARIO-FILE]\n");
-        return 2;
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kq5sim [--svg FILE] [SCENARIO]\n"
+    "\n"
+    "Runs the real kq5 service in a simulated Windows on SCENARIO (a scenario file; without\n"
+    "one, the built-in default scenario) and prints the timeline in simulated time, then the\n"
+    "final state. The same scenario always gives the same output.\n"
+    "\n"
+    "  --svg FILE   also write the run as an SVG lane chart to FILE (printer, queue, Spooler,\n"
+    "               service; hover in a browser to read the details)\n"
+    "  --help       print this text and exit\n"
+    "\n";
+
+bool ReadFile(const char* path, std::string& text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
     }
-    if (argc == 2) {
-        std::ifstream file(argv[1], std::ios::binary);
-        if (!file) {
-            std::fprintf(stderr, "kq5sim: cannot read %s\n", argv[1]);
-            return 2;
+    std::ostringstream content;
+    content << file.rdbuf();
+    text = content.str();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* scenarioFile = nullptr;
+    const char* svgFile = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%s%s", kUsage, kScenarioFormat);
+            return 0;
         }
-        std::ostringstream content;
-        content << file.rdbuf();
-        text = content.str();
-        name = argv[1];
+        if (std::strcmp(argv[i], "--svg") == 0 && i + 1 < argc) {
+            svgFile = argv[++i];
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            std::fprintf(
+                stderr, "kq5sim: %s '%s' (see kq5sim --help)\n",
+                std::strcmp(argv[i], "--svg") == 0 ? "a file name must follow" : "unknown option",
+                argv[i]);
+            return 2;
+        } else if (scenarioFile != nullptr) {
+            std::fprintf(stderr, "kq5sim: one scenario at a time ('%s' and '%s')\n", scenarioFile,
+                         argv[i]);
+            return 2;
+        } else {
+            scenarioFile = argv[i];
+        }
+    }
+    std::string text = DefaultScenarioText();
+    const std::string name = scenarioFile ? scenarioFile : "built-in default scenario";
+    if (scenarioFile != nullptr && !ReadFile(scenarioFile, text)) {
+        std::fprintf(stderr, "kq5sim: cannot read %s\n", scenarioFile);
+        return 2;
     }
     Scenario scenario;
     std::string error;
@@ -35,5 +73,14 @@ int main(int argc, char** argv) {
     std::printf("kq5sim: %s\n\n", name.c_str());
     const ScenarioResult result = RunScenario(scenario);
     std::fputs(FormatTimeline(result).c_str(), stdout);
+    if (svgFile != nullptr) {
+        std::ofstream out(svgFile, std::ios::binary);
+        out << FormatSvg(scenario, result, "kq5sim: " + name);
+        if (!out.flush()) {
+            std::fprintf(stderr, "kq5sim: cannot write %s\n", svgFile);
+            return 1;
+        }
+        std::printf("\nPicture: %s\n", svgFile);
+    }
     return 0;
 }

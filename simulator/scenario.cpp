@@ -14,8 +14,9 @@ namespace {
 constexpr const char* kUsbDeviceClass = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 constexpr const char* kUsbPrintClass = "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 constexpr uint64_t kRunOnAfterLastEventMs = 2000;
+constexpr DWORD kReadFailureError = ERROR_GEN_FAILURE;
 
-std::vector<std::string> Words(const std::string& line) {
+std::vector<std::string> SplitWords(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> words;
     for (std::string w; in >> w;) {
@@ -30,6 +31,13 @@ std::string Trim(const std::string& text) {
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return text;
+}
+
 // A '#' at the start of a line or after a blank starts a comment; inside a word (a registry key
 // such as ...\#\Device Parameters) it is text.
 std::string StripComment(const std::string& line) {
@@ -41,10 +49,17 @@ std::string StripComment(const std::string& line) {
     return line;
 }
 
-bool ParseMilliseconds(const std::string& text, uint64_t& ms) {
+// An unsigned number, decimal or 0x-hex, within [low, high].
+bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high,
+                 unsigned long long& value) {
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-    if (end == text.c_str() || *end != '\0' || text[0] == '-' || value > 3600000) {
+    value = std::strtoull(text.c_str(), &end, 0);
+    return end != text.c_str() && *end == '\0' && text[0] != '-' && value >= low && value <= high;
+}
+
+bool ParseMilliseconds(const std::string& text, uint64_t& ms) {
+    unsigned long long value = 0;
+    if (!ParseNumber(text, 0, 3600000, value)) {
         return false;
     }
     ms = value;
@@ -62,39 +77,62 @@ bool ParseSeconds(const std::string& text, uint64_t& ms) {
 }
 
 bool ParseCode(const std::string& text, int& code) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
-    if (end == text.c_str() || *end != '\0' || value < 0 || value > 255) {
+    unsigned long long value = 0;
+    if (!ParseNumber(text, 0, 255, value)) {
         return false;
     }
     code = static_cast<int>(value);
     return true;
 }
 
-bool CheckEvent(const std::vector<std::string>& w, std::string& why) {
-    const std::string& e = w[0];
-    size_t arguments = 0;
-    int code = 0;
-    if (e == "status") {
-        arguments = 1;
-        if (w.size() == 2 && !ParseCode(w[1], code)) {
-            why = "status code must be 0..255";
-            return false;
-        }
-    } else if (e == "plug") {
-        arguments = 2;
-    } else if (e == "other-device" || e == "other-device-gone") {
-        arguments = 1;
-    } else if (e != "unplug" && e != "read-fails" && e != "stop" && e != "shutdown" &&
-               e != "interrogate") {
-        why = "unknown event '" + e + "'";
+bool ParseError(const std::string& text, DWORD& error) {
+    unsigned long long value = 0;
+    if (!ParseNumber(text, 0, 0xFFFFFFFF, value)) {
         return false;
     }
-    if (w.size() != arguments + 1) {
-        why = "'" + e + "' takes " + std::to_string(arguments) + " argument(s)";
-        return false;
-    }
+    error = static_cast<DWORD>(value);
     return true;
+}
+
+bool ParseCount(const std::string& text, int& count) {
+    unsigned long long value = 0;
+    if (!ParseNumber(text, 1, 1000000, value)) {  // the sum of two stays an int
+        return false;
+    }
+    count = static_cast<int>(value);
+    return true;
+}
+
+constexpr std::pair<const char*, DWORD> kControls[] = {
+    {"stop", SERVICE_CONTROL_STOP},
+    {"shutdown", SERVICE_CONTROL_SHUTDOWN},
+    {"interrogate", SERVICE_CONTROL_INTERROGATE}};
+
+bool ParseControl(const std::string& word, DWORD& control) {
+    for (const auto& [name, value] : kControls) {
+        if (word == name) {
+            control = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ControlName(DWORD control) {
+    for (const auto& [name, value] : kControls) {
+        if (control == value) {
+            return name;
+        }
+    }
+    return std::to_string(control);
+}
+
+// "fail FUNCTION ERROR [COUNT]" (the event) or "fail FUNCTION NTH ERROR [COUNT]" (the statement).
+bool ParseFailure(const std::vector<std::string>& w, bool withNth, CallFailure& f) {
+    const size_t at = withNth ? 3 : 2;
+    f.function = w[1];
+    return (!withNth || ParseCount(w[2], f.nth)) && ParseError(w[at], f.error) &&
+           (w.size() == at + 1 || ParseCount(w[at + 1], f.count));
 }
 
 // ---- The machine the scenario describes ---------------------------------------------------------
@@ -126,44 +164,114 @@ std::vector<BYTE> Frame(int code) {
     return {0x10, 0x01, 0x00, static_cast<BYTE>(code), 0x00};
 }
 
+// What the printer registers, unless a registry line of the scenario describes that value.
+void RegisterByDefault(const Scenario& s, const std::string& key, const std::string& value,
+                       const std::string& text) {
+    for (const Scenario::RegistryText& r : s.registry) {
+        if (Lower(r.key) == Lower(key) && Lower(r.value) == Lower(value)) {
+            return;
+        }
+    }
+    sim::SetRegistryString(key, value, text);
+}
+
 // Plugs the printer in: the USB printing class registers its port description, the USB port
 // monitor records the device on its port, and the device appears.
-void PlugPrinter(const std::string& serial, const std::string& port, int code) {
-    sim::SetRegistryString(UsbPrintInterfaceKey(serial), "Port Description", "KorvaneQ5");
-    sim::SetRegistryString(UsbPortKey(port), "Device Id", "USB\\VID_0483&PID_5741\\" + serial);
+void PlugPrinter(const Scenario& s, const std::string& serial, const std::string& port, int code) {
+    RegisterByDefault(s, UsbPrintInterfaceKey(serial), "Port Description", "KorvaneQ5");
+    RegisterByDefault(s, UsbPortKey(port), "Device Id", "USB\\VID_0483&PID_5741\\" + serial);
     EnsurePort(port);
     sim::SetDeviceFrame(PrinterDevicePath(serial), Frame(code));
     sim::PlugDevice(PrinterDevicePath(serial));
 }
 
+std::string Abbreviated(const std::string& text) {
+    return text.size() <= 40 ? "\"" + text + "\""
+                             : "\"" + text.substr(0, 24) + "...\" (" + std::to_string(text.size()) +
+                                   " characters)";
+}
+
+// "OpenPrinterW fails with error 5 at call 3", "... at its next 2 calls".
+std::string FailureText(const CallFailure& f, bool fromNow) {
+    const std::string count = std::to_string(f.count);
+    const std::string nth = std::to_string(f.nth);
+    const std::string last = std::to_string(f.nth + f.count - 1);
+    return f.function + " fails with error " + std::to_string(f.error) + " at " +
+           (fromNow ? (f.count == 1 ? "its next call" : "its next " + count + " calls")
+                    : (f.count == 1 ? "call " + nth : "calls " + nth + " to " + last));
+}
+
 void SetUpMachine(const Scenario& s) {
     sim::Reset();
     sim::SetStartedByServiceManager(s.startedByServiceManager);
-    sim::SetSpoolerTimes(s.spoolerStopMs, 0);
+    sim::SetSpoolerTimes(s.spoolerStopMs, s.spoolerStartMs);
     if (s.queueExists) {
         sim::AddPrinter(kQueueName, sim::Widen(s.queuePort));
+        if (s.queueNullPort) {
+            sim::SetPrinterNullPort(kQueueName);
+        }
+        if (s.queueGrows) {
+            sim::GrowPrinterRecordAfterSizeQuery(kQueueName);
+        }
     }
+    sim::DenyPrinterAdministration(s.notAnAdministrator);
     for (const auto& [name, monitor] : s.ports) {
         EnsurePort(name, monitor);
     }
     for (const auto& r : s.registry) {
-        sim::SetRegistryString(r.key, r.value, r.text);
+        if (r.missing) {
+            sim::AddRegistryKey(r.key);
+        } else {
+            sim::SetRegistryString(r.key, r.value, r.text);
+        }
     }
     if (s.printerPresent) {
-        PlugPrinter(s.printerSerial, s.printerPort, s.printerCode);
+        PlugPrinter(s, s.printerSerial, s.printerPort, s.printerCode);
     }
+    for (const CallFailure& f : s.failures) {
+        sim::FailCall(f.function, f.nth, f.error, f.count);
+    }
+    if (s.controlAtStartup != 0) {
+        sim::DeliverControlDuringNotificationRegistration(s.controlAtStartup);
+    }
+
     std::string ports;
     for (const sim::Text16& port : sim::Ports()) {
         ports += (ports.empty() ? "" : ", ") + sim::Narrow(port);
     }
-    sim::Note("scenario", s.queueExists ? "queue \"Korvane-Q5\" prints to " + s.queuePort
-                                        : std::string("no queue \"Korvane-Q5\""));
+    sim::Note("scenario", !s.queueExists    ? std::string("no queue \"Korvane-Q5\"")
+                          : s.queueNullPort ? "queue \"Korvane-Q5\" prints to " + s.queuePort +
+                                                  ", its record reports no port"
+                                            : "queue \"Korvane-Q5\" prints to " + s.queuePort);
     sim::Note("scenario", "spooler ports: " + (ports.empty() ? std::string("none") : ports));
+    if (s.queueGrows) {
+        sim::Note("scenario", "the queue's record grows after the next size query");
+    }
+    if (s.notAnAdministrator) {
+        sim::Note("scenario", "opening the queue with full access is refused");
+    }
+    for (const auto& r : s.registry) {
+        sim::Note("scenario",
+                  "registry " + r.key + ": \"" + r.value + "\" " +
+                      (r.missing ? std::string("missing") : "= " + Abbreviated(r.text)));
+    }
     if (s.printerPresent) {
         char code[8];
         std::snprintf(code, sizeof code, "0x%02X", s.printerCode);
         sim::Note("scenario", "printer " + s.printerSerial + " plugged in on " + s.printerPort +
                                   ", status " + code);
+    }
+    if (s.spoolerStopMs != 0 || s.spoolerStartMs != 0) {
+        sim::Note("scenario", "the Spooler takes " + std::to_string(s.spoolerStopMs) +
+                                  " ms to stop and " + std::to_string(s.spoolerStartMs) +
+                                  " ms to start");
+    }
+    for (const CallFailure& f : s.failures) {
+        sim::Note("scenario", FailureText(f, false));
+    }
+    if (s.controlAtStartup != 0) {
+        sim::Note("scenario", "the service manager sends " + ControlName(s.controlAtStartup) +
+                                  " while the service registers for device events");
     }
     if (!s.startedByServiceManager) {
         sim::Note("scenario", "kq5svc.exe started from a console");
@@ -172,18 +280,28 @@ void SetUpMachine(const Scenario& s) {
 
 // ---- Driving the events ------------------------------------------------------------------------
 
+using Words = std::vector<std::string>;  // an event or statement, then its arguments
+
 struct Driver {
     const Scenario& scenario;
     std::string printerSerial;
     int printerCode;
+    bool printerPresent;
+    std::vector<PrinterChange> printer;
+    std::vector<sim::TimelineEvent> actions;
+    std::vector<CallFailure> failures;  // injected while the run goes on
 
-    void Run() {
-        for (const ScenarioEvent& event : scenario.events) {
-            sim::WaitUntil(event.atMs);
-            Apply(event.words);
+    // Notes an action on the timeline and, for the picture, in its lane (if any).
+    void Say(const std::string& lane, const std::string& text) {
+        sim::Note("scenario", text);
+        if (!lane.empty()) {
+            actions.push_back(sim::TimelineEvent{sim::NowMs(), lane, text});
         }
     }
-
+    void PrinterChanged(bool present) {
+        printerPresent = present;
+        printer.push_back(PrinterChange{sim::NowMs(), present, printerCode});
+    }
     void Arrive(const sim::Text16& path) {
         sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL,
                          sim::DeviceInterfaceRecord(path));
@@ -192,47 +310,293 @@ struct Driver {
         sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE,
                          sim::DeviceInterfaceRecord(path));
     }
+};
 
-    void Apply(const std::vector<std::string>& w) {
-        const std::string& e = w[0];
-        if (e == "status") {
-            ParseCode(w[1], printerCode);
-            sim::Note("scenario", "printer reports status " + w[1]);
-            if (!printerSerial.empty()) {
-                sim::SetDeviceFrame(PrinterDevicePath(printerSerial), Frame(printerCode));
-            }
-        } else if (e == "read-fails") {
-            sim::Note("scenario", "the printer's next status read fails");
-            if (!printerSerial.empty()) {
-                sim::ScriptDeviceReadFailure(PrinterDevicePath(printerSerial), ERROR_GEN_FAILURE);
-            }
-        } else if (e == "plug") {
-            printerSerial = w[1];
-            sim::Note("scenario", "printer " + w[1] + " plugged in, Windows gives it " + w[2]);
-            PlugPrinter(w[1], w[2], printerCode);
-            Arrive(PrinterDevicePath(printerSerial));
-        } else if (e == "unplug") {
-            sim::Note("scenario", "printer unplugged");
-            if (!printerSerial.empty()) {
-                sim::UnplugDevice(PrinterDevicePath(printerSerial));
-                Leave(PrinterDevicePath(printerSerial));
-            }
-        } else if (e == "other-device") {
-            sim::Note("scenario", "another USB device (" + w[1] + ") plugged in");
-            sim::PlugDevice(OtherDevicePath(w[1]));
-            Arrive(OtherDevicePath(w[1]));
-        } else if (e == "other-device-gone") {
-            sim::Note("scenario", "another USB device (" + w[1] + ") unplugged");
-            sim::UnplugDevice(OtherDevicePath(w[1]));
-            Leave(OtherDevicePath(w[1]));
-        } else {
-            const DWORD control = e == "stop"       ? SERVICE_CONTROL_STOP
-                                  : e == "shutdown" ? SERVICE_CONTROL_SHUTDOWN
-                                                    : SERVICE_CONTROL_INTERROGATE;
-            sim::Note("scenario", "service manager sends " + e);
-            sim::SendControl(control);
+void Status(Driver& d, const Words& w) {
+    ParseCode(w[1], d.printerCode);
+    d.Say("", "printer reports status " + w[1]);  // the printer's lane shows the code
+    if (!d.printerSerial.empty()) {
+        sim::SetDeviceFrame(PrinterDevicePath(d.printerSerial), Frame(d.printerCode));
+    }
+    d.PrinterChanged(d.printerPresent);
+}
+
+void ReadFails(Driver& d, const Words& w) {
+    DWORD error = kReadFailureError;
+    if (w.size() == 2) {
+        ParseError(w[1], error);
+    }
+    d.Say("printer", "the printer's next status read fails with error " + std::to_string(error));
+    if (!d.printerSerial.empty()) {
+        sim::ScriptDeviceReadFailure(PrinterDevicePath(d.printerSerial), error);
+    }
+}
+
+void ReadReturns(Driver& d, const Words& w) {
+    std::vector<BYTE> bytes;
+    int byte = 0;
+    for (size_t i = 1; i < w.size(); ++i) {
+        ParseCode(w[i], byte);
+        bytes.push_back(static_cast<BYTE>(byte));
+    }
+    d.Say("printer",
+          "the printer's next status read returns " + std::to_string(bytes.size()) + " byte(s)");
+    if (!d.printerSerial.empty()) {
+        sim::ScriptDeviceRead(PrinterDevicePath(d.printerSerial), bytes);
+    }
+}
+
+void Plug(Driver& d, const Words& w) {
+    d.printerSerial = w[1];
+    d.Say("service", "printer " + w[1] + " plugged in, Windows gives it " + w[2]);
+    PlugPrinter(d.scenario, w[1], w[2], d.printerCode);
+    d.PrinterChanged(true);
+    d.Arrive(PrinterDevicePath(d.printerSerial));
+}
+
+void Unplug(Driver& d, const Words&) {
+    d.Say("service", "printer unplugged");
+    if (!d.printerSerial.empty()) {
+        sim::UnplugDevice(PrinterDevicePath(d.printerSerial));
+        d.PrinterChanged(false);
+        d.Leave(PrinterDevicePath(d.printerSerial));
+    }
+}
+
+void OtherDevice(Driver& d, const Words& w) {
+    d.Say("service", "another USB device (" + w[1] + ") plugged in");
+    sim::PlugDevice(OtherDevicePath(w[1]));
+    d.Arrive(OtherDevicePath(w[1]));
+}
+
+void OtherDeviceGone(Driver& d, const Words& w) {
+    d.Say("service", "another USB device (" + w[1] + ") unplugged");
+    sim::UnplugDevice(OtherDevicePath(w[1]));
+    d.Leave(OtherDevicePath(w[1]));
+}
+
+void Control(Driver& d, const Words& w) {
+    DWORD control = 0;
+    ParseControl(w[0], control);
+    d.Say("service", "service manager sends " + w[0]);
+    sim::SendControl(control);
+}
+
+void Fail(Driver& d, const Words& w) {
+    CallFailure f;
+    ParseFailure(w, false, f);
+    const auto totals = sim::CallTotals();
+    const auto made = totals.find(f.function);
+    f.nth = static_cast<int>(made == totals.end() ? 1 : made->second + 1);
+    d.Say("service", FailureText(f, true));
+    sim::FailCall(f.function, f.nth, f.error, f.count);
+    d.failures.push_back(f);
+}
+
+bool CodeOk(const Words& w) {
+    int code = 0;
+    return ParseCode(w[1], code);
+}
+bool ErrorOk(const Words& w) {
+    DWORD error = 0;
+    return w.size() == 1 || ParseError(w[1], error);
+}
+bool BytesOk(const Words& w) {
+    int byte = 0;
+    return std::all_of(w.begin() + 1, w.end(),
+                       [&](const std::string& word) { return ParseCode(word, byte); });
+}
+bool FailureOk(const Words& w) {
+    CallFailure f;
+    return ParseFailure(w, false, f);
+}
+
+// The events a scenario can name after "at SECONDS".
+struct EventKind {
+    const char* name;
+    const char* usage;  // its arguments, for error messages
+    size_t minArguments, maxArguments;
+    bool (*check)(const Words&);           // null: any words will do
+    void (*apply)(Driver&, const Words&);  // the event's name, then its arguments
+};
+
+constexpr EventKind kEvents[] = {
+    {"status", "CODE (0..255)", 1, 1, CodeOk, Status},
+    {"read-fails", "[ERROR]", 0, 1, ErrorOk, ReadFails},
+    {"read-returns", "BYTE... (0..255, at most 16)", 0, 16, BytesOk, ReadReturns},
+    {"plug", "SERIAL PORT", 2, 2, nullptr, Plug},
+    {"unplug", "nothing", 0, 0, nullptr, Unplug},
+    {"other-device", "NAME", 1, 1, nullptr, OtherDevice},
+    {"other-device-gone", "NAME", 1, 1, nullptr, OtherDeviceGone},
+    {"stop", "nothing", 0, 0, nullptr, Control},
+    {"shutdown", "nothing", 0, 0, nullptr, Control},
+    {"interrogate", "nothing", 0, 0, nullptr, Control},
+    {"fail", "FUNCTION ERROR [COUNT]", 2, 3, FailureOk, Fail},
+};
+
+const EventKind* FindEvent(const std::string& name) {
+    for (const EventKind& kind : kEvents) {
+        if (name == kind.name) {
+            return &kind;
         }
     }
+    return nullptr;
+}
+
+void RunEvents(Driver& d) {
+    for (const ScenarioEvent& event : d.scenario.events) {
+        sim::WaitUntil(event.atMs);
+        FindEvent(event.words[0])->apply(d, event.words);
+    }
+}
+
+// ---- Statements --------------------------------------------------------------------------------
+
+struct Parsing {
+    Scenario& scenario;
+    int line = 0;
+    bool endGiven = false;
+};
+
+// One statement: its words, and the text after the keyword as written.
+struct Statement {
+    Words words;
+    std::string rest;
+};
+
+// "A | B | C": exactly `parts` parts, none empty.
+bool SplitBars(const std::string& text, size_t parts, std::vector<std::string>& out) {
+    out.clear();
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, '|');) {
+        out.push_back(Trim(part));
+    }
+    if (!text.empty() && text.back() == '|') {
+        out.push_back("");
+    }
+    return out.size() == parts &&
+           std::none_of(out.begin(), out.end(), [](const std::string& p) { return p.empty(); });
+}
+
+bool Queue(Parsing& p, const Statement& s, std::string&) {
+    p.scenario.queueExists = s.words[1] != "none";
+    p.scenario.queuePort = p.scenario.queueExists ? s.words[1] : "";
+    return true;
+}
+bool QueueNullPort(Parsing& p, const Statement&, std::string&) {
+    p.scenario.queueNullPort = true;
+    return true;
+}
+bool QueueGrows(Parsing& p, const Statement&, std::string&) {
+    p.scenario.queueGrows = true;
+    return true;
+}
+bool NotAnAdministrator(Parsing& p, const Statement&, std::string&) {
+    p.scenario.notAnAdministrator = true;
+    return true;
+}
+bool Port(Parsing& p, const Statement& s, std::string&) {
+    const std::string monitor =
+        s.words.size() == 2 ? "USB Monitor"
+                            : Trim(s.rest.substr(s.rest.find(s.words[1]) + s.words[1].size()));
+    p.scenario.ports.emplace_back(s.words[1], monitor);
+    return true;
+}
+bool Printer(Parsing& p, const Statement& s, std::string&) {
+    p.scenario.printerPresent = true;
+    p.scenario.printerSerial = s.words[1];
+    p.scenario.printerPort = s.words[2];
+    return ParseCode(s.words[3], p.scenario.printerCode);
+}
+bool Registry(Parsing& p, const Statement& s, std::string&) {
+    std::vector<std::string> parts;
+    if (!SplitBars(s.rest, 3, parts)) {
+        return false;
+    }
+    p.scenario.registry.push_back({parts[0], parts[1], parts[2], false});
+    return true;
+}
+bool RegistryMissing(Parsing& p, const Statement& s, std::string&) {
+    std::vector<std::string> parts;
+    if (!SplitBars(s.rest, 2, parts)) {
+        return false;
+    }
+    p.scenario.registry.push_back({parts[0], parts[1], "", true});
+    return true;
+}
+bool SpoolerStopTime(Parsing& p, const Statement& s, std::string&) {
+    return ParseMilliseconds(s.words[1], p.scenario.spoolerStopMs);
+}
+bool SpoolerStartTime(Parsing& p, const Statement& s, std::string&) {
+    return ParseMilliseconds(s.words[1], p.scenario.spoolerStartMs);
+}
+bool FailStatement(Parsing& p, const Statement& s, std::string&) {
+    CallFailure f;
+    if (!ParseFailure(s.words, true, f)) {
+        return false;
+    }
+    p.scenario.failures.push_back(f);
+    return true;
+}
+bool ControlAtStartup(Parsing& p, const Statement& s, std::string&) {
+    return ParseControl(s.words[1], p.scenario.controlAtStartup);
+}
+bool NotAService(Parsing& p, const Statement&, std::string&) {
+    p.scenario.startedByServiceManager = false;
+    return true;
+}
+bool End(Parsing& p, const Statement& s, std::string&) {
+    p.endGiven = true;
+    return ParseSeconds(s.words[1], p.scenario.endMs);
+}
+bool At(Parsing& p, const Statement& s, std::string& why) {
+    ScenarioEvent event;
+    event.line = p.line;
+    event.words.assign(s.words.begin() + 2, s.words.end());
+    const EventKind* kind = FindEvent(event.words[0]);
+    const size_t arguments = event.words.size() - 1;
+    if (!ParseSeconds(s.words[1], event.atMs)) {
+        why = "'" + s.words[1] + "' is not a time in seconds";
+    } else if (!p.scenario.events.empty() && event.atMs < p.scenario.events.back().atMs) {
+        why = "events must be in time order";
+    } else if (kind == nullptr) {
+        why = "unknown event '" + event.words[0] + "'";
+    } else if (arguments < kind->minArguments || arguments > kind->maxArguments ||
+               (kind->check != nullptr && !kind->check(event.words))) {
+        why = "'" + event.words[0] + "' takes " + kind->usage;
+    } else {
+        p.scenario.events.push_back(event);
+        return true;
+    }
+    return false;
+}
+
+struct StatementKind {
+    const char* keyword;
+    const char* usage;  // its arguments, for error messages
+    size_t minArguments, maxArguments;
+    // Fills the scenario; false with `why` empty means the arguments do not fit the usage.
+    bool (*parse)(Parsing&, const Statement&, std::string& why);
+};
+
+constexpr size_t kAny = SIZE_MAX;
+
+constexpr StatementKind kStatements[] = {
+    {"queue", "PORT or none", 1, 1, Queue},
+    {"queue-null-port", "nothing", 0, 0, QueueNullPort},
+    {"queue-grows", "nothing", 0, 0, QueueGrows},
+    {"not-an-administrator", "nothing", 0, 0, NotAnAdministrator},
+    {"port", "NAME [MONITOR]", 1, kAny, Port},
+    {"printer", "SERIAL PORT CODE (0..255)", 3, 3, Printer},
+    {"registry", "KEY | VALUE | TEXT", 0, kAny, Registry},
+    {"registry-missing", "KEY | VALUE", 0, kAny, RegistryMissing},
+    {"spooler-stop-time", "MS (0..3600000)", 1, 1, SpoolerStopTime},
+    {"spooler-start-time", "MS (0..3600000)", 1, 1, SpoolerStartTime},
+    {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
+    {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},
+    {"not-a-service", "nothing", 0, 0, NotAService},
+    {"end", "SECONDS", 1, 1, End},
+    {"at", "SECONDS EVENT", 2, kAny, At},
 };
 
 }  // namespace
@@ -243,7 +607,7 @@ sim::Text16 PrinterDevicePath(const std::string& serial) {
 
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
     scenario = Scenario();
-    bool endGiven = false;
+    Parsing parsing{scenario};
     std::istringstream in(text);
     std::string raw;
     for (int line = 1; std::getline(in, raw); ++line) {
@@ -251,58 +615,27 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
         if (content.empty()) {
             continue;
         }
-        const std::vector<std::string> w = Words(content);
-        const std::string& k = w[0];
+        const Words words = SplitWords(content);
+        const std::string keyword = words[0];
+        const Statement statement{words, Trim(content.substr(keyword.size()))};
+        const StatementKind* kind = nullptr;
+        for (const StatementKind& k : kStatements) {
+            kind = keyword == k.keyword ? &k : kind;
+        }
+        parsing.line = line;
         std::string why;
-        if (k == "queue" && w.size() == 2) {
-            scenario.queueExists = w[1] != "none";
-            scenario.queuePort = scenario.queueExists ? w[1] : "";
-        } else if (k == "port" && w.size() >= 2) {
-            const size_t monitorAt = content.find(w[1]) + w[1].size();
-            const std::string monitor =
-                w.size() == 2 ? "USB Monitor" : Trim(content.substr(monitorAt));
-            scenario.ports.emplace_back(w[1], monitor);
-        } else if (k == "printer" && w.size() == 4 && ParseCode(w[3], scenario.printerCode)) {
-            scenario.printerPresent = true;
-            scenario.printerSerial = w[1];
-            scenario.printerPort = w[2];
-        } else if (k == "registry") {
-            const std::string rest = Trim(content.substr(8));
-            const size_t bar1 = rest.find('|');
-            const size_t bar2 = bar1 == std::string::npos ? bar1 : rest.find('|', bar1 + 1);
-            if (bar2 == std::string::npos) {
-                why = "registry takes KEY | VALUE | TEXT";
-            } else {
-                scenario.registry.push_back({Trim(rest.substr(0, bar1)),
-                                             Trim(rest.substr(bar1 + 1, bar2 - bar1 - 1)),
-                                             Trim(rest.substr(bar2 + 1))});
-            }
-        } else if (k == "spooler-stop-time" && w.size() == 2 &&
-                   ParseMilliseconds(w[1], scenario.spoolerStopMs)) {
-        } else if (k == "not-a-service" && w.size() == 1) {
-            scenario.startedByServiceManager = false;
-        } else if (k == "end" && w.size() == 2 && ParseSeconds(w[1], scenario.endMs)) {
-            endGiven = true;
-        } else if (k == "at" && w.size() >= 3) {
-            ScenarioEvent event;
-            event.line = line;
-            event.words.assign(w.begin() + 2, w.end());
-            if (!ParseSeconds(w[1], event.atMs)) {
-                why = "'" + w[1] + "' is not a time in seconds";
-            } else if (!scenario.events.empty() && event.atMs < scenario.events.back().atMs) {
-                why = "events must be in time order";
-            } else if (CheckEvent(event.words, why)) {
-                scenario.events.push_back(event);
-            }
-        } else {
-            why = "cannot read '" + content + "'";
+        if (kind == nullptr) {
+            why = "unknown statement '" + keyword + "'";
+        } else if (words.size() - 1 < kind->minArguments || words.size() - 1 > kind->maxArguments ||
+                   !kind->parse(parsing, statement, why)) {
+            why = why.empty() ? "'" + keyword + "' takes " + kind->usage : why;
         }
         if (!why.empty()) {
             error = "line " + std::to_string(line) + ": " + why;
             return false;
         }
     }
-    if (!endGiven) {
+    if (!parsing.endGiven) {
         scenario.endMs =
             (scenario.events.empty() ? 0 : scenario.events.back().atMs) + kRunOnAfterLastEventMs;
     }
@@ -316,15 +649,37 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
         arrange();
     }
     ResetServiceState();
-    Driver driver{scenario, scenario.printerPresent ? scenario.printerSerial : "",
-                  scenario.printerCode};
+    Driver driver{scenario,
+                  scenario.printerPresent ? scenario.printerSerial : "",
+                  scenario.printerCode,
+                  scenario.printerPresent,
+                  {},
+                  {},
+                  {}};
+    driver.printer.push_back(PrinterChange{0, scenario.printerPresent, scenario.printerCode});
     ScenarioResult result;
     const uint64_t endMs = threads == sim::Threads::Concurrent ? UINT64_MAX : scenario.endMs;
     result.exitCode = sim::RunProcess(
-        ServiceProgramMain, [&driver] { driver.Run(); }, endMs, threads);
+        ServiceProgramMain, [&driver] { RunEvents(driver); }, endMs, threads);
     result.timeline = sim::Timeline();
+    // A failure whose call never came is most likely a misspelt function name: say so.
+    std::vector<CallFailure> failures = scenario.failures;
+    failures.insert(failures.end(), driver.failures.begin(), driver.failures.end());
+    const auto totals = sim::CallTotals();
+    for (const CallFailure& f : failures) {
+        const auto made = totals.find(f.function);
+        const uint64_t count = made == totals.end() ? 0 : made->second;
+        if (count < static_cast<uint64_t>(f.nth)) {
+            result.timeline.push_back(sim::TimelineEvent{
+                sim::NowMs(), "scenario",
+                "no call " + std::to_string(f.nth) + " of " + f.function + " came (" +
+                    std::to_string(count) + " made): that failure never happened"});
+        }
+    }
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();
     result.openHandles = sim::OpenHandles();
+    result.printer = driver.printer;
+    result.actions = driver.actions;
     return result;
 }

@@ -1,21 +1,6 @@
 // Scenarios for the simulator: the machine before the service starts and the timed events that
-// happen to it while kq5 runs. One statement per line; '#' starts a comment.
-//
-//   queue USB001                the queue "Korvane-Q5" exists and prints to USB001 ("queue none")
-//   port USB002 [MONITOR]       a spooler port, in order (the queue's port is added first)
-//   printer SERIAL PORT CODE    the printer is plugged in at start on PORT, status code CODE
-//   registry KEY | VALUE | TEXT a REG_SZ value under HKEY_LOCAL_MACHINE
-//   spooler-stop-time MS        how long the Spooler takes to stop (default 0)
-//   not-a-service               the process is started from a console, not by the service manager
-//   end SECONDS                 when the run ends if the service has not stopped (default: last
-//                               event + 2 s)
-//   at SECONDS EVENT            an event, where EVENT is one of
-//       status CODE             the printer reports status CODE (byte 3 of its frame)
-//       read-fails              the printer's next status read fails
-//       plug SERIAL PORT        the printer (instance SERIAL) is plugged in and Windows gives it
-//       PORT unplug                  the printer is unplugged other-device NAME       another USB
-//       device arrives; other-device-gone NAME: it leaves stop | shutdown | interrogate   a service
-//       control
+// happen to it while kq5 runs. kScenarioFormat below is the format's description; `kq5sim --help`
+// prints it.
 #pragma once
 
 #include <cstdint>
@@ -25,15 +10,93 @@
 
 #include "platform/sim/sim.h"
 
+// clang-format off
+inline constexpr const char* kScenarioFormat = R"(SCENARIO FORMAT
+One statement per line; a '#' at the start of a word starts a comment. SECONDS may have decimals;
+CODE and BYTE (0 to 255), NTH and COUNT (1 to 1000000) are decimal or 0x-hex; ERROR is a Win32
+error code as a number (2 not found, 5 access denied, 31 device not functioning, 1722 RPC server
+unavailable, ...).
+
+The machine when the service starts:
+  queue PORT                    the queue "Korvane-Q5" exists and prints to PORT (without a
+                                queue line: USB001)
+  queue none                    there is no queue "Korvane-Q5"
+  queue-null-port               the queue's record reports no port name
+  queue-grows                   the queue's record grows once between a size query and the read
+                                that follows it
+  not-an-administrator          opening the queue with full access is refused
+  port NAME [MONITOR]           a spooler port, in order, with its port monitor (default
+                                "USB Monitor"); the queue's port comes first
+  printer SERIAL PORT CODE      the printer (USB instance SERIAL) is plugged in on PORT and
+                                reports status CODE; it registers its "Port Description"
+                                (KorvaneQ5) and PORT's "Device Id" (USB\VID_0483&PID_5741\SERIAL)
+  registry KEY | VALUE | TEXT   a REG_SZ value under HKEY_LOCAL_MACHINE; it wins over what a
+                                printer line or a plug event registers for the same value
+  registry-missing KEY | VALUE  the key exists without that value, whatever a printer registers
+  spooler-stop-time MS          how long the Spooler takes to stop (default 0)
+  spooler-start-time MS         how long the Spooler takes to start (default 0)
+  fail FUNCTION NTH ERROR [COUNT]
+                                calls NTH to NTH+COUNT-1 (counted from 1 over the whole run) of
+                                the Win32 function FUNCTION fail with ERROR (COUNT default 1)
+  control-at-startup CONTROL    the service manager sends CONTROL (stop, shutdown or
+                                interrogate) while the service registers for device events
+  not-a-service                 kq5svc.exe is started from a console, not by the service manager
+  end SECONDS                   when the run ends if the service has not stopped (default: the
+                                last event + 2 s)
+
+What happens while it runs, in time order:
+  at SECONDS EVENT              where EVENT is one of
+    status CODE                 the printer reports CODE (byte 3 of its frame) from now on
+    read-fails [ERROR]          the printer's next status read fails (default 31)
+    read-returns BYTE...        the printer's next status read returns these bytes once (fewer
+                                than 5: a short read)
+    plug SERIAL PORT            the printer (instance SERIAL) is plugged in and Windows gives it
+                                PORT
+    unplug                      the printer is unplugged
+    other-device NAME           another USB device is plugged in
+    other-device-gone NAME      ... and unplugged
+    stop | shutdown | interrogate
+                                the service manager sends that control
+    fail FUNCTION ERROR [COUNT] the next COUNT calls of FUNCTION fail with ERROR
+
+The registry keys the service reads (SERIAL: the printer's USB instance; PORT: a port name):
+  SYSTEM\ControlSet001\Control\DeviceClasses\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\##?#usb#vid_0483&pid_5741#SERIAL#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\#\Device Parameters
+      value "Port Description": KorvaneQ5 for the printer (at most 199 characters can be read)
+  SYSTEM\ControlSet001\Control\Print\Monitors\USB Monitor\Ports\PORT
+      value "Device Id": USB\VID_0483&PID_5741\SERIAL for the port the printer is on
+
+Example (simulator/scenarios/ has more):
+  queue USB001
+  port USB002
+  spooler-stop-time 450
+  printer A1B2C3 USB001 0x20
+  at 3 status 0x04                  # the door is opened
+  at 6 unplug
+  at 8 plug 7&2B4C&0&2 USB002       # on another socket: the queue follows it
+  at 12 stop
+)";
+// clang-format on
+
 struct ScenarioEvent {
     uint64_t atMs = 0;
     std::vector<std::string> words;  // the event and its arguments
     int line = 0;
 };
 
+// Calls nth .. nth+count-1 of `function` fail with `error`.
+struct CallFailure {
+    std::string function;
+    int nth = 1;
+    DWORD error = 0;
+    int count = 1;
+};
+
 struct Scenario {
     bool queueExists = true;
     std::string queuePort = "USB001";
+    bool queueNullPort = false;
+    bool queueGrows = false;
+    bool notAnAdministrator = false;
     std::vector<std::pair<std::string, std::string>> ports;  // name, monitor
     bool printerPresent = false;
     std::string printerSerial;
@@ -41,9 +104,13 @@ struct Scenario {
     int printerCode = 0x20;
     struct RegistryText {
         std::string key, value, text;
+        bool missing = false;  // the key without the value
     };
     std::vector<RegistryText> registry;
     uint64_t spoolerStopMs = 0;
+    uint64_t spoolerStartMs = 0;
+    std::vector<CallFailure> failures;
+    DWORD controlAtStartup = 0;
     bool startedByServiceManager = true;
     uint64_t endMs = 0;
     std::vector<ScenarioEvent> events;
@@ -54,12 +121,24 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 
 const char* DefaultScenarioText();
 
+// The printer as the scenario left it from `atMs` on.
+struct PrinterChange {
+    uint64_t atMs = 0;
+    bool present = false;
+    int code = 0;
+};
+
 struct ScenarioResult {
     int exitCode = -1;
     std::vector<sim::TimelineEvent> timeline;
     sim::PrinterState queue;
     DWORD spoolerState = 0;
     std::vector<std::string> openHandles;
+    // What the scenario did, for the picture: the printer's presence and status code, and its
+    // other actions with the lane they belong to as source ("printer": read faults; "service":
+    // device events, controls and call failures).
+    std::vector<PrinterChange> printer;
+    std::vector<sim::TimelineEvent> actions;
 };
 
 // Sets up a fresh simulated machine, runs the real service program in it and drives the events.
@@ -70,9 +149,14 @@ struct ScenarioResult {
 ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads = sim::Threads::TakeTurns,
                            const std::function<void()>& arrange = nullptr);
 
-// The readable timeline: one line per event, identical consecutive lines folded with a count,
-// then the final state.
+// The readable timeline: one line per event, identical consecutive lines and groups of lines
+// folded with a count, then the final state.
 std::string FormatTimeline(const ScenarioResult& result);
+
+// The run as an SVG lane chart over simulated time (printer, queue, Spooler, service, with the
+// output lines as ticks to hover); the same run always gives the same bytes.
+std::string FormatSvg(const Scenario& scenario, const ScenarioResult& result,
+                      const std::string& title);
 
 // The printer's device interface path for an instance part (serial).
 sim::Text16 PrinterDevicePath(const std::string& serial);

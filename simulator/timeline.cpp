@@ -33,24 +33,50 @@ std::string SpoolerStateName(DWORD state) {
     }
 }
 
+// How many copies of the `length` events at `at` follow them directly.
+size_t Copies(const std::vector<sim::TimelineEvent>& events, size_t at, size_t length) {
+    size_t copies = 0;
+    for (size_t next = at + length; next + length <= events.size(); next += length, ++copies) {
+        for (size_t k = 0; k < length; ++k) {
+            if (events[next + k].source != events[at + k].source ||
+                events[next + k].text != events[at + k].text) {
+                return copies;
+            }
+        }
+    }
+    return copies;
+}
+
 }  // namespace
 
 std::string FormatTimeline(const ScenarioResult& result) {
+    // Repeats fold: an identical line (the poller's line every 800 ms) or an identical group of
+    // lines (a failed open with its message, then the status line, each cycle) is printed once.
+    constexpr size_t kLongestGroup = 8;
     std::string out;
     const auto& events = result.timeline;
     for (size_t i = 0; i < events.size();) {
-        // Identical consecutive events (the poller's line every 800 ms) fold into one.
-        size_t same = i + 1;
-        while (same < events.size() && events[same].source == events[i].source &&
-               events[same].text == events[i].text) {
-            ++same;
+        size_t length = 1;
+        size_t copies = 0;
+        for (size_t n = 1; n <= kLongestGroup && i + 2 * n <= events.size(); ++n) {
+            const size_t c = Copies(events, i, n);
+            if (c * n > copies * length) {
+                length = n;
+                copies = c;
+            }
         }
-        out += Line(events[i]);
-        if (same - i > 1) {
-            out += "           ... " + std::to_string(same - i - 1) + " more, the last at " +
-                   Seconds(events[same - 1].timeMs) + "\n";
+        for (size_t k = 0; k < length && i + k < events.size(); ++k) {
+            out += Line(events[i + k]);
         }
-        i = same;
+        const std::string last = Seconds(events[i + copies * length].timeMs);
+        if (copies > 0 && length == 1) {
+            out += "           ... " + std::to_string(copies) + " more, the last at " + last + "\n";
+        } else if (copies > 0) {
+            out += "           ... these " + std::to_string(length) + " lines " +
+                   std::to_string(copies) + (copies == 1 ? " more time" : " more times") +
+                   ", the last at " + last + "\n";
+        }
+        i += (copies + 1) * length;
     }
     out += "\nFinal state:\n";
     if (!result.queue.exists) {

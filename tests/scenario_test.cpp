@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "scenario.h"
 
@@ -121,6 +122,82 @@ TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
     EXPECT_GE(files, 4);
 }
 
+// Each scenario line reaches the simulated machine: the service meets what the line describes.
+TEST(Scenario, EveryLineReachesTheMachine) {
+    const std::string ports =
+        "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\";
+    const std::string p1Description =
+        "registry SYSTEM\\ControlSet001\\Control\\DeviceClasses\\"
+        "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#usb#vid_0483&pid_5741#P1#"
+        "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters | Port Description | ";
+    const std::string start = "queue USB001\nport USB002\nprinter P1 USB001 0x20\n";
+    const std::string move = "at 1 plug P2 USB002\nat 3 stop\n";
+    const struct {
+        std::string scenario;
+        std::string source, part;  // the first event with it comes
+        uint64_t notBeforeMs;      // not before this
+        bool happens;
+    } kCases[] = {
+        // Registry lines win over what the printer registers.
+        {start + p1Description + std::string(200, 'x') + "\nat 1 stop\n", "debug",
+         "\"GetLastError:234\\r\\n\"", 0, true},
+        {start + "registry-missing " + ports + "USB002 | Device Id\n" + move, "debug",
+         "\"GetLastError:2\\r\\n\"", 1000, true},
+        {start + "registry " + ports + "USB002 | Device Id | USB\\VID_0483&PID_5741\\P3\n" + move,
+         "queue", "port USB001 -> USB002", 0, false},
+        // Windows faults.
+        {start + "fail OpenPrinterW 1 5\nat 1 stop\n", "debug", "returns: 0x5\\n", 0, true},
+        {start + "at 1 fail OpenPrinterW 5\nat 2 stop\n", "debug", "returns: 0x5\\n", 1000, true},
+        {start + "fail OpenPrinter 1 5\nat 1 stop\n", "scenario", "no call 1 of OpenPrinter came",
+         0, true},
+        {start + "not-an-administrator\nat 1 stop\n", "debug", "returns: 0x5\\n", 0, true},
+        {start + "at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n", "queue",
+         "PRINTER_STATUS_DOOR_OPEN", 1000, true},
+        {start + "spooler-start-time 700\n" + move, "spooler", "Spooler running", 2000, true},
+        {start + "queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n", "queue",
+         "port USB001 -> USB001", 1000, true},
+        {start + "queue-grows\nat 1 stop\n", "debug", "\\xbb\\xf1\\xb5\\xc3", 0, true},
+        {start + "control-at-startup stop\n", "service", "SERVICE_STOPPED", 0, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.scenario);
+        const ScenarioResult r = RunText(c.scenario);
+        const size_t at = Find(r, c.source, c.part);
+        if (!c.happens) {
+            EXPECT_EQ(at, std::string::npos);
+            continue;
+        }
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_GE(r.timeline[at].timeMs, c.notBeforeMs);
+    }
+}
+
+TEST(Scenario, TimelineFoldsRepeatedLinesAndGroups) {
+    ScenarioResult r;
+    for (const auto& [ms, source, text] :
+         std::vector<std::tuple<uint64_t, std::string, std::string>>{{0, "debug", "A"},
+                                                                     {0, "debug", "B"},
+                                                                     {0, "stdout", "C"},
+                                                                     {800, "debug", "B"},
+                                                                     {800, "stdout", "C"},
+                                                                     {1600, "debug", "B"},
+                                                                     {1600, "stdout", "C"},
+                                                                     {2000, "debug", "D"},
+                                                                     {2800, "debug", "D"},
+                                                                     {3600, "debug", "B"}}) {
+        r.timeline.push_back(sim::TimelineEvent{ms, source, text});
+    }
+    const std::string text = FormatTimeline(r);
+    EXPECT_EQ(text.substr(0, text.find("\nFinal state")),
+              "   0.000s  debug    A\n"
+              "   0.000s  debug    B\n"
+              "   0.000s  stdout   C\n"
+              "           ... these 2 lines 2 more times, the last at    1.600s\n"
+              "   2.000s  debug    D\n"
+              "           ... 1 more, the last at    2.800s\n"
+              "   3.600s  debug    B\n");
+}
+
 TEST(Scenario, ParserNamesTheLineOfAnError) {
     Scenario s;
     std::string error;
@@ -132,6 +209,15 @@ TEST(Scenario, ParserNamesTheLineOfAnError) {
     EXPECT_FALSE(ParseScenario("at 1 status 300\n", s, error));
     EXPECT_FALSE(ParseScenario("printer P1\n", s, error));
     EXPECT_FALSE(ParseScenario("spooler-stop-time -5\n", s, error));
+    EXPECT_FALSE(ParseScenario("queue USB001\nprinter P1 USB001\n", s, error));
+    EXPECT_EQ(error, "line 2: 'printer' takes SERIAL PORT CODE (0..255)");
+    EXPECT_FALSE(ParseScenario("dance\n", s, error));
+    EXPECT_EQ(error, "line 1: unknown statement 'dance'");
+    for (const char* wrong :
+         {"fail OpenPrinterW 0 5\n", "at 1 fail OpenPrinterW\n", "registry-missing A | B | C\n",
+          "registry A | | C\n", "control-at-startup pause\n", "at 1 read-returns 0x100\n"}) {
+        EXPECT_FALSE(ParseScenario(wrong, s, error)) << wrong;
+    }
     EXPECT_TRUE(ParseScenario("# only a comment\n\n", s, error));
     // '#' inside a word is text: registry keys are full of them.
     ASSERT_TRUE(ParseScenario("registry A\\#\\B | Port Description | x  # comment\n", s, error))

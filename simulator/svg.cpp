@@ -1,0 +1,412 @@
+// The run as a picture: an SVG lane chart over simulated time. Each lane is a bar of states
+// (what held from one change to the next), a row of marks above it for single happenings, and
+// for the queue its port and for the service its output lines below it. Everything carries a
+// <title>, so a browser shows the details on hover.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "scenario.h"
+
+namespace {
+
+constexpr double kLeft = 160;  // the lane names
+constexpr double kPlotWidth = 1100;
+constexpr double kTop = 70;
+constexpr double kLaneHeight = 56;
+
+constexpr const char* kGreen = "#7cc47f";
+constexpr const char* kAmber = "#f4b350";
+constexpr const char* kRed = "#e0645c";
+constexpr const char* kGrey = "#e4e4e4";
+constexpr const char* kDarkGrey = "#a8a8a8";
+constexpr const char* kPurple = "#b9a3dc";
+
+struct Span {
+    uint64_t fromMs = 0;
+    std::string label, fill, title;
+    std::string shortLabel;  // for a span too narrow for the label
+};
+using Track = std::vector<Span>;  // each span holds until the next one starts
+
+struct Mark {
+    uint64_t atMs = 0;
+    std::string fill, title;
+    bool round = false;  // a status report; otherwise a triangle
+};
+
+struct Lane {
+    std::string id, name, caption;
+    Track bar;
+    Track strip;  // the queue's port
+    std::vector<Mark> marks;
+    std::vector<Mark> ticks;  // the service's output lines
+};
+
+// A new state from `atMs` on. One that replaces another at the same moment supersedes it, and
+// one that changes nothing is no change.
+void Set(Track& track, uint64_t atMs, const std::string& label, const std::string& fill,
+         const std::string& title, const std::string& shortLabel = "") {
+    if (!track.empty() && track.back().fromMs == atMs) {
+        track.pop_back();
+    }
+    if (!track.empty() && track.back().label == label && track.back().title == title) {
+        return;
+    }
+    track.push_back(Span{atMs, label, fill, title, shortLabel});
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string Seconds(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return text;
+}
+
+// Text for XML: markup characters escaped, other than printable ASCII and line breaks as '?'.
+std::string Xml(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += (c >= 0x20 && c < 0x7f) || c == '\n' ? c : '?';
+        }
+    }
+    return out;
+}
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// ---- The lanes -----------------------------------------------------------------------------
+
+Lane PrinterLane(const ScenarioResult& result) {
+    Lane lane{"printer", "printer", "present, status", {}, {}, {}, {}};
+    for (const PrinterChange& c : result.printer) {
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X", c.code);
+        const int v = c.code;
+        const bool ready = v == 0x20 || v == 0x28 || v == 0xA0;
+        const bool door = v == 0x04 || v == 0x0C;
+        const bool paper = v == 0x00 || v == 0x08 || v == 0x80;
+        const std::string meaning = ready ? "ready" : door ? "door open" : paper ? "paper out" : "";
+        const std::string label = std::string(code) + (meaning.empty() ? "" : " " + meaning);
+        if (c.present) {
+            Set(lane.bar, c.atMs, label,
+                ready   ? kGreen
+                : door  ? kAmber
+                : paper ? kRed
+                        : kPurple,
+                "printer present, status " + label, code);
+        } else {
+            Set(lane.bar, c.atMs, "absent", kGrey, "printer absent");
+        }
+    }
+    for (const sim::TimelineEvent& a : result.actions) {
+        if (a.source == "printer") {
+            lane.marks.push_back(Mark{a.timeMs, kRed, a.text, false});
+        }
+    }
+    return lane;
+}
+
+Lane QueueLane(const Scenario& scenario, const ScenarioResult& result) {
+    Lane lane{"queue", "queue", "state, status; port", {}, {}, {}, {}};
+    if (!scenario.queueExists) {
+        Set(lane.bar, 0, "no queue", kGrey, "there is no queue \"Korvane-Q5\"");
+        return lane;
+    }
+    bool paused = false;
+    std::string status;  // as the spooler names it; empty when cleared
+    std::string port = scenario.queueNullPort ? "" : scenario.queuePort;
+    std::vector<std::string> portsSeen;
+    auto show = [&](uint64_t atMs) {
+        // PRINTER_STATUS_PAPER_OUT reads "paper out".
+        std::string word = status;
+        for (size_t at; (at = word.find("PRINTER_STATUS_")) != std::string::npos;) {
+            word.erase(at, 15);
+        }
+        for (char& c : word) {
+            c = c == '_' ? ' ' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        const std::string label =
+            std::string(paused ? "paused" : "resumed") + (word.empty() ? "" : ", " + word);
+        const char* fill = !paused                                         ? kGreen
+                           : status.find("PAPER_OUT") != std::string::npos ? kRed
+                           : status.find("OFFLINE") != std::string::npos   ? kDarkGrey
+                                                                           : kAmber;
+        Set(lane.bar, atMs, label, fill,
+            std::string("queue ") + (paused ? "paused" : "resumed") +
+                (status.empty() ? ", no status" : ", status " + status),
+            paused ? "paused" : "resumed");
+        if (std::find(portsSeen.begin(), portsSeen.end(), port) == portsSeen.end()) {
+            portsSeen.push_back(port);
+        }
+        const size_t shade = static_cast<size_t>(
+            std::find(portsSeen.begin(), portsSeen.end(), port) - portsSeen.begin());
+        static const char* kShades[] = {"#c6dbef", "#9ecae1", "#dadaeb", "#bcbddc"};
+        Set(lane.strip, atMs, port.empty() ? "(no port)" : port, kShades[shade % 4],
+            port.empty() ? "the queue reports no port" : "the queue prints to " + port);
+    };
+    show(0);
+    for (const sim::TimelineEvent& e : result.timeline) {
+        if (e.source != "queue") {
+            continue;
+        }
+        if (e.text == "paused" || e.text == "resumed") {
+            paused = e.text == "paused";
+        } else if (StartsWith(e.text, "status ")) {
+            status = StartsWith(e.text, "status 0 ") ? "" : e.text.substr(7);
+        } else if (StartsWith(e.text, "port ") && e.text.find(" -> ") != std::string::npos) {
+            port = e.text.substr(e.text.find(" -> ") + 4);
+        }
+        show(e.timeMs);
+    }
+    return lane;
+}
+
+Lane SpoolerLane(const ScenarioResult& result) {
+    Lane lane{"spooler", "Spooler", "service state", {}, {}, {}, {}};
+    static const struct {
+        const char* event;
+        const char* state;
+        const char* fill;
+    } kStates[] = {{"Spooler stop requested", "stopping", kAmber},
+                   {"Spooler stopped", "stopped", kRed},
+                   {"Spooler start requested", "starting", kAmber},
+                   {"Spooler running", "running", kGreen}};
+    Set(lane.bar, 0, "running", kGreen, "Spooler running");
+    for (const sim::TimelineEvent& e : result.timeline) {
+        if (e.source != "spooler") {
+            continue;
+        }
+        bool known = false;
+        for (const auto& s : kStates) {
+            if (e.text == s.event) {
+                Set(lane.bar, e.timeMs, s.state, s.fill, std::string("Spooler ") + s.state);
+                known = true;
+            }
+        }
+        if (!known) {
+            lane.marks.push_back(Mark{e.timeMs, kRed, e.text, false});  // e.g. a refused start
+        }
+    }
+    return lane;
+}
+
+Lane ServiceLane(const ScenarioResult& result) {
+    Lane lane{"service", "service", "reports, events; output", {}, {}, {}, {}};
+    static const struct {
+        const char* report;
+        const char* state;
+        const char* fill;
+    } kStates[] = {{"status SERVICE_RUNNING", "running", kGreen},
+                   {"status SERVICE_START_PENDING", "start pending", kAmber},
+                   {"status SERVICE_STOP_PENDING", "stop pending", kAmber},
+                   {"status SERVICE_STOPPED", "stopped", kDarkGrey}};
+    Set(lane.bar, 0, "no status reported", kGrey, "no status reported yet");
+    for (const sim::TimelineEvent& e : result.timeline) {
+        if (e.source == "service") {
+            for (const auto& s : kStates) {
+                if (StartsWith(e.text, std::string(s.report) + " ")) {
+                    Set(lane.bar, e.timeMs, s.state, s.fill,
+                        "service reported " + e.text.substr(7));
+                }
+            }
+            const bool report = StartsWith(e.text, "status ");
+            lane.marks.push_back(Mark{e.timeMs, report ? "#ffffff" : "#3a6ea5", e.text, report});
+        } else if (e.source == "debug" || e.source == "stdout") {
+            // Lines at the same moment share one tick.
+            const std::string line = e.source + " " + e.text;
+            if (!lane.ticks.empty() && lane.ticks.back().atMs == e.timeMs) {
+                lane.ticks.back().title += "\n" + line;
+            } else {
+                lane.ticks.push_back(
+                    Mark{e.timeMs, "#555555", Seconds(e.timeMs) + "\n" + line, false});
+            }
+            if (e.source == "stdout") {
+                lane.ticks.back().fill = "#8e44ad";
+            }
+        }
+    }
+    for (const sim::TimelineEvent& a : result.actions) {
+        if (a.source == "service") {
+            lane.marks.push_back(Mark{a.timeMs, "#3a6ea5", a.text, false});
+        }
+    }
+    return lane;
+}
+
+// ---- Drawing -------------------------------------------------------------------------------
+
+struct Scale {
+    uint64_t endMs;
+    double pixelsPerMs;
+    double X(uint64_t ms) const { return kLeft + static_cast<double>(ms) * pixelsPerMs; }
+};
+
+std::string Title(const std::string& text) {
+    return "<title>" + Xml(text) + "</title>";
+}
+
+void DrawTrack(std::string& out, const Track& track, const Scale& scale, double y, double height,
+               const std::string& kind) {
+    for (size_t i = 0; i < track.size(); ++i) {
+        const Span& s = track[i];
+        const uint64_t toMs = i + 1 < track.size() ? track[i + 1].fromMs : scale.endMs;
+        const double x = scale.X(s.fromMs);
+        const double width = scale.X(toMs) - x;
+        out += "<g class=\"" + kind + "\">" +
+               Title(s.title + "\n" + Seconds(s.fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
+               Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(width) + "\" height=\"" +
+               Number(height) + "\" fill=\"" + s.fill +
+               "\" stroke=\"#ffffff\" stroke-width=\"0.5\"/>";
+        // The label, or the short one, only where it fits (at most 6.5 px a character).
+        for (const std::string& label : {s.label, s.shortLabel}) {
+            if (!label.empty() && width >= 6.5 * static_cast<double>(label.size()) + 8) {
+                out += "<text x=\"" + Number(x + 4) + "\" y=\"" + Number(y + height / 2 + 4) +
+                       "\">" + Xml(label) + "</text>";
+                break;
+            }
+        }
+        out += "</g>\n";
+    }
+}
+
+void DrawMarks(std::string& out, const std::vector<Mark>& marks, const Scale& scale, double y) {
+    for (const Mark& m : marks) {
+        const double x = scale.X(m.atMs);
+        out += "<g class=\"mark\">" + Title(Seconds(m.atMs) + "\n" + m.title);
+        if (m.round) {
+            out += "<circle cx=\"" + Number(x) + "\" cy=\"" + Number(y + 31) +
+                   "\" r=\"3\" fill=\"" + m.fill + "\" stroke=\"#333333\"/>";
+        } else {
+            out += "<path d=\"M" + Number(x - 4.5) + "," + Number(y) + " h9 l-4.5,8 z\" fill=\"" +
+                   m.fill + "\"/>";
+        }
+        out += "</g>\n";
+    }
+}
+
+void DrawTicks(std::string& out, const std::vector<Mark>& ticks, const Scale& scale, double y) {
+    for (const Mark& t : ticks) {
+        const double x = scale.X(t.atMs);
+        // A wider invisible rectangle makes the thin tick easy to hover.
+        out += "<g class=\"tick\">" + Title(t.title) + "<rect x=\"" + Number(x - 0.75) + "\" y=\"" +
+               Number(y) + "\" width=\"1.5\" height=\"12\" fill=\"" + t.fill + "\"/><rect x=\"" +
+               Number(x - 3) + "\" y=\"" + Number(y) +
+               "\" width=\"6\" height=\"12\" fill=\"#000000\" fill-opacity=\"0\"/></g>\n";
+    }
+}
+
+void DrawLane(std::string& out, const Lane& lane, const Scale& scale, double y) {
+    out += "<g class=\"lane\" id=\"lane-" + lane.id + "\">\n";
+    out += "<text x=\"12\" y=\"" + Number(y + 20) + "\" font-weight=\"bold\" font-size=\"13\">" +
+           Xml(lane.name) + "</text>";
+    out += "<text x=\"12\" y=\"" + Number(y + 36) + "\" fill=\"#666666\" font-size=\"10\">" +
+           Xml(lane.caption) + "</text>\n";
+    DrawTrack(out, lane.bar, scale, y + 10, 22, "state");
+    DrawTrack(out, lane.strip, scale, y + 34, 14, "port");
+    DrawMarks(out, lane.marks, scale, y + 1);
+    DrawTicks(out, lane.ticks, scale, y + 36);
+    out += "<line x1=\"0\" y1=\"" + Number(y + kLaneHeight - 2) + "\" x2=\"" +
+           Number(scale.X(scale.endMs) + 20) + "\" y2=\"" + Number(y + kLaneHeight - 2) +
+           "\" stroke=\"#dddddd\"/>\n</g>\n";
+}
+
+void DrawAxis(std::string& out, const Scale& scale, double bottom) {
+    static const uint64_t kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    uint64_t step = kSteps[0];
+    for (const uint64_t s : kSteps) {
+        step = s;
+        if (static_cast<double>(s) * 1000 * scale.pixelsPerMs >= 45) {
+            break;
+        }
+    }
+    out += "<g class=\"axis\">\n";
+    for (uint64_t ms = 0; ms <= scale.endMs; ms += step * 1000) {
+        const std::string x = Number(scale.X(ms));
+        out += "<line x1=\"" + x + "\" y1=\"" + Number(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" +
+               Number(bottom) + "\" stroke=\"#eeeeee\"/><text x=\"" + x + "\" y=\"" +
+               Number(kTop - 12) + "\" text-anchor=\"middle\" fill=\"#666666\">" +
+               std::to_string(ms / 1000) + " s</text>\n";
+    }
+    out += "</g>\n";
+}
+
+void DrawLegend(std::string& out, double y) {
+    static const struct {
+        const char* shape;
+        const char* text;
+    } kKeys[] = {
+        {"<path d=\"M-4.5,-8 h9 l-4.5,8 z\" fill=\"#3a6ea5\"/>", "device event or control"},
+        {"<path d=\"M-4.5,-8 h9 l-4.5,8 z\" fill=\"#e0645c\"/>", "fault or refusal"},
+        {"<circle cx=\"0\" cy=\"-4\" r=\"3\" fill=\"#ffffff\" stroke=\"#333333\"/>",
+         "status report"},
+        {"<rect x=\"-0.75\" y=\"-10\" width=\"1.5\" height=\"12\" fill=\"#555555\"/>",
+         "debugger line"},
+        {"<rect x=\"-0.75\" y=\"-10\" width=\"1.5\" height=\"12\" fill=\"#8e44ad\"/>",
+         "standard output"}};
+    out += "<g class=\"legend\" fill=\"#666666\">";
+    double x = kLeft + 5;
+    for (const auto& key : kKeys) {
+        out += "<g transform=\"translate(" + Number(x) + "," + Number(y) + ")\">" + key.shape +
+               "<text x=\"9\" y=\"0\">" + key.text + "</text></g>";
+        x += 30 + 6.0 * static_cast<double>(std::strlen(key.text));
+    }
+    out += "</g>\n";
+}
+
+}  // namespace
+
+std::string FormatSvg(const Scenario& scenario, const ScenarioResult& result,
+                      const std::string& title) {
+    uint64_t lastMs = 0;
+    for (const sim::TimelineEvent& e : result.timeline) {
+        lastMs = std::max(lastMs, e.timeMs);
+    }
+    const uint64_t endMs = (lastMs / 1000 + 1) * 1000;  // room to see the final states
+    const Scale scale{endMs, kPlotWidth / static_cast<double>(endMs)};
+    const std::vector<Lane> lanes = {PrinterLane(result), QueueLane(scenario, result),
+                                     SpoolerLane(result), ServiceLane(result)};
+    const double bottom = kTop + kLaneHeight * static_cast<double>(lanes.size());
+    const std::string width = Number(scale.X(endMs) + 20);
+    const std::string height = Number(bottom + 24);
+
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + width + "\" height=\"" + height +
+           "\" viewBox=\"0 0 " + width + " " + height +
+           "\" font-family=\"sans-serif\" font-size=\"11\">\n";
+    out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    out +=
+        "<text x=\"12\" y=\"24\" font-size=\"15\" font-weight=\"bold\">" + Xml(title) + "</text>\n";
+    out += "<text x=\"12\" y=\"42\" fill=\"#666666\">kq5 in the simulated Windows, " +
+           std::to_string(endMs / 1000) +
+           " s of simulated time. Hover over a bar, mark or tick to read it.</text>\n";
+    DrawAxis(out, scale, bottom);
+    for (size_t i = 0; i < lanes.size(); ++i) {
+        DrawLane(out, lanes[i], scale, kTop + kLaneHeight * static_cast<double>(i));
+    }
+    DrawLegend(out, bottom + 14);
+    out += "</svg>\n";
+    return out;
+}
