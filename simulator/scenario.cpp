@@ -140,6 +140,10 @@ void SetUpMachine(const Scenario& s) {
     sim::Reset();
     sim::SetStartedByServiceManager(s.startedByServiceManager);
     sim::SetSpoolerTimes(s.spoolerStopMs, 0);
+    for (const std::string& name : s.spoolerDependents) {
+        sim::AddSpoolerDependent(name);
+        sim::Note("scenario", "service " + name + " depends on the Spooler and is running");
+    }
     if (s.queueExists) {
         sim::AddPrinter(kQueueName, sim::Widen(s.queuePort));
     }
@@ -279,6 +283,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             }
         } else if (k == "spooler-stop-time" && w.size() == 2 &&
                    ParseMilliseconds(w[1], scenario.spoolerStopMs)) {
+        } else if (k == "spooler-dependent" && w.size() == 2) {
+            scenario.spoolerDependents.push_back(w[1]);
         } else if (k == "not-a-service" && w.size() == 1) {
             scenario.startedByServiceManager = false;
         } else if (k == "end" && w.size() == 2 && ParseSeconds(w[1], scenario.endMs)) {
@@ -326,5 +332,6 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();
     result.openHandles = sim::OpenHandles();
+    result.longestControlMs = sim::LongestControlMs();
     return result;
 }

@@ -6,6 +6,8 @@
 //   printer SERIAL PORT CODE    the printer is plugged in at start on PORT, status code CODE
 //   registry KEY | VALUE | TEXT a REG_SZ value under HKEY_LOCAL_MACHINE
 //   spooler-stop-time MS        how long the Spooler takes to stop (default 0)
+//   spooler-dependent NAME      a running service NAME depends on the Spooler, so the service
+//                               manager refuses to stop the Spooler
 //   not-a-service               the process is started from a console, not by the service manager
 //   end SECONDS                 when the run ends if the service has not stopped (default: last
 //                               event + 2 s)
@@ -44,6 +46,7 @@ struct Scenario {
     };
     std::vector<RegistryText> registry;
     uint64_t spoolerStopMs = 0;
+    std::vector<std::string> spoolerDependents;
     bool startedByServiceManager = true;
     uint64_t endMs = 0;
     std::vector<ScenarioEvent> events;
@@ -60,6 +63,7 @@ struct ScenarioResult {
     sim::PrinterState queue;
     DWORD spoolerState = 0;
     std::vector<std::string> openHandles;
+    uint64_t longestControlMs = 0;  // the longest the control handler took over one control
 };
 
 // Sets up a fresh simulated machine, runs the real service program in it and drives the events.
