@@ -55,8 +55,15 @@ void NoteOutcome(StartOutcome outcome) {
     serviceState.spoolerStartOwed = owed ? 1 : 0;
 }
 
-bool IsUp(DWORD state) {
-    return state != SERVICE_STOPPED && state != SERVICE_STOP_PENDING;
+StartOutcome OutcomeOfState(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return StartOutcome::Retry;
+        case SERVICE_STOP_PENDING:
+            return StartOutcome::StillStopping;
+        default:
+            return StartOutcome::Running;  // running, starting (or paused)
+    }
 }
 
 // One look at the spooler and, when it has stopped (or its state cannot be read), one start
@@ -66,15 +73,15 @@ StartOutcome StartIfStopped(SC_HANDLE service) {
     SERVICE_STATUS status = {};
     StartOutcome outcome = StartOutcome::Running;
     if (QueryServiceStatus(service, &status) != 0 && status.dwCurrentState != SERVICE_STOPPED) {
-        outcome = IsUp(status.dwCurrentState) ? StartOutcome::Running : StartOutcome::StillStopping;
+        outcome = OutcomeOfState(status.dwCurrentState);
     } else if (StartServiceA(service, 0, nullptr) == 0) {
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_ALREADY_RUNNING) {
             // Windows answers so for any service that is not stopped, a stopping one included:
             // only the service's state tells.
-            const bool up =
-                QueryServiceStatus(service, &status) != 0 && IsUp(status.dwCurrentState);
-            outcome = up ? StartOutcome::Running : StartOutcome::Retry;
+            outcome = QueryServiceStatus(service, &status) != 0
+                          ? OutcomeOfState(status.dwCurrentState)
+                          : StartOutcome::Retry;
         } else {
             outcome = OutcomeOfFailure(error);
         }
