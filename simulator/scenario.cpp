@@ -205,6 +205,10 @@ void SetUpMachine(const Scenario& s) {
     sim::Reset();
     sim::SetStartedByServiceManager(s.startedByServiceManager);
     sim::SetSpoolerTimes(s.spoolerStopMs, s.spoolerStartMs);
+    for (const std::string& name : s.spoolerDependents) {
+        sim::AddSpoolerDependent(name);
+        sim::Note("scenario", "service " + name + " depends on the Spooler and is running");
+    }
     if (s.queueExists) {
         sim::AddPrinter(kQueueName, sim::Widen(s.queuePort));
         if (s.queueNullPort) {
@@ -530,6 +534,10 @@ bool SpoolerStopTime(Parsing& p, const Statement& s, std::string&) {
 bool SpoolerStartTime(Parsing& p, const Statement& s, std::string&) {
     return ParseMilliseconds(s.words[1], p.scenario.spoolerStartMs);
 }
+bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
+    p.scenario.spoolerDependents.push_back(s.words[1]);
+    return true;
+}
 bool FailStatement(Parsing& p, const Statement& s, std::string&) {
     CallFailure f;
     if (!ParseFailure(s.words, true, f)) {
@@ -592,6 +600,7 @@ constexpr StatementKind kStatements[] = {
     {"registry-missing", "KEY | VALUE", 0, kAny, RegistryMissing},
     {"spooler-stop-time", "MS (0..3600000)", 1, 1, SpoolerStopTime},
     {"spooler-start-time", "MS (0..3600000)", 1, 1, SpoolerStartTime},
+    {"spooler-dependent", "NAME", 1, 1, SpoolerDependent},
     {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
     {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},
     {"not-a-service", "nothing", 0, 0, NotAService},
@@ -681,5 +690,6 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     result.openHandles = sim::OpenHandles();
     result.printer = driver.printer;
     result.actions = driver.actions;
+    result.longestControlMs = sim::LongestControlMs();
     return result;
 }

@@ -35,6 +35,8 @@ The machine when the service starts:
   registry-missing KEY | VALUE  the key exists without that value, whatever a printer registers
   spooler-stop-time MS          how long the Spooler takes to stop (default 0)
   spooler-start-time MS         how long the Spooler takes to start (default 0)
+  spooler-dependent NAME        a running service NAME depends on the Spooler, so the service
+                                manager refuses to stop the Spooler (1051)
   fail FUNCTION NTH ERROR [COUNT]
                                 calls NTH to NTH+COUNT-1 (counted from 1 over the whole run) of
                                 the Win32 function FUNCTION fail with ERROR (COUNT default 1)
@@ -111,6 +113,7 @@ struct Scenario {
     uint64_t spoolerStartMs = 0;
     std::vector<CallFailure> failures;
     DWORD controlAtStartup = 0;
+    std::vector<std::string> spoolerDependents;
     bool startedByServiceManager = true;
     uint64_t endMs = 0;
     std::vector<ScenarioEvent> events;
@@ -139,6 +142,7 @@ struct ScenarioResult {
     // device events, controls and call failures).
     std::vector<PrinterChange> printer;
     std::vector<sim::TimelineEvent> actions;
+    uint64_t longestControlMs = 0;  // the longest the control handler took over one control
 };
 
 // Sets up a fresh simulated machine, runs the real service program in it and drives the events.

@@ -91,6 +91,8 @@ std::string FormatTimeline(const ScenarioResult& result) {
     }
     out += "  spooler: " + SpoolerStateName(result.spoolerState) + "\n";
     out += "  exit code: " + std::to_string(result.exitCode) + "\n";
+    const std::string held = Seconds(result.longestControlMs);
+    out += "  longest control handling: " + held.substr(held.find_first_not_of(' ')) + "\n";
     std::string handles;
     for (const std::string& h : result.openHandles) {
         handles += (handles.empty() ? "" : ", ") + h;

@@ -1,5 +1,6 @@
 // The service's threads running at once, as on Windows: the poller's queue operations overlap the
-// control handler's port rewrite and spooler restart. Run under ThreadSanitizer by test.sh.
+// control handler's port rewrite and spooler restart, and, the spooler being slow to stop, the
+// handler's start request overlaps the poller's. Run under ThreadSanitizer by test.sh.
 #include <gtest/gtest.h>
 
 #include "scenario.h"
@@ -10,7 +11,7 @@ TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
     Scenario scenario;
     std::string error;
     ASSERT_TRUE(
-        ParseScenario("queue USB001\nport USB002\nprinter P1 USB001 0x20\n"
+        ParseScenario("queue USB001\nport USB002\nspooler-stop-time 1500\nprinter P1 USB001 0x20\n"
                       "at 1 status 0x04\nat 2 other-device M1\nat 3 status 0x20\n"
                       "at 4 unplug\nat 5 plug P2 USB002\nat 6 status 0x80\nat 7 plug P1 USB001\n"
                       "at 9 stop\n",
@@ -21,6 +22,10 @@ TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
         ASSERT_EQ(r.exitCode, 0) << "the service did not stop (-2: it hung)";
         EXPECT_EQ(r.queue.port, u"USB001");
         EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+        for (const sim::TimelineEvent& event : r.timeline) {
+            // Refused: a request made while another was in flight, or while it was stopping.
+            EXPECT_EQ(event.text.find("start refused"), std::string::npos) << event.timeMs;
+        }
         for (const std::string& handle : r.openHandles) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
         }

@@ -65,6 +65,32 @@ TEST(Scenario, DefaultScenarioFollowsThePrinterAndEndsCleanly) {
     EXPECT_EQ(Find(r, "spooler", "start refused"), std::string::npos);
 }
 
+// A spooler asked to stop that takes 12 s, 45 s or 5 minutes: the control handler goes on after
+// its bounded wait, and the poller starts the spooler within a cycle of its stop, with one
+// request; the printer's ready status then resumes the queue on its new port.
+TEST(Scenario, SlowStoppingSpoolerRunsAgainSoonAfterItsStop) {
+    for (const int stopSeconds : {12, 45, 300}) {
+        SCOPED_TRACE(stopSeconds);
+        const ScenarioResult r = RunText(
+            "queue USB001\nport USB002\nspooler-stop-time " + std::to_string(stopSeconds * 1000) +
+            "\nprinter A1B2C3 USB001 0x20\nat 1.0 unplug\nat 2.0 plug 5&99&0&1 USB002\nat " +
+            std::to_string(stopSeconds + 10) + " stop\n");
+        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_FALSE(r.queue.paused);
+        EXPECT_EQ(r.queue.status, 0u);
+        EXPECT_EQ(r.queue.port, u"USB002");
+        const size_t stopped = Find(r, "spooler", "Spooler stopped");
+        const size_t started = Find(r, "spooler", "Spooler start requested");
+        ASSERT_NE(stopped, std::string::npos);
+        ASSERT_NE(started, std::string::npos);
+        EXPECT_EQ(r.timeline[stopped].timeMs, 2000u + stopSeconds * 1000u);
+        EXPECT_LE(r.timeline[started].timeMs, r.timeline[stopped].timeMs + 800);
+        EXPECT_EQ(Find(r, "spooler", "Spooler start requested", started + 1), std::string::npos);
+        EXPECT_EQ(Find(r, "spooler", "start refused"), std::string::npos);
+        EXPECT_LE(r.longestControlMs, 12000u);
+    }
+}
+
 TEST(Scenario, SameScenarioGivesTheSameTimelineEveryTime) {
     const std::string first = FormatTimeline(RunText(DefaultScenarioText()));
     for (int i = 0; i < 5; ++i) {
@@ -117,9 +143,11 @@ TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
         for (const std::string& handle : r.openHandles) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
         }
+        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_LE(r.longestControlMs, 12000u);  // later controls are never held up for long
         ++files;
     }
-    EXPECT_GE(files, 4);
+    EXPECT_GE(files, 5);
 }
 
 // Each scenario line reaches the simulated machine: the service meets what the line describes.

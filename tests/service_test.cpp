@@ -74,7 +74,13 @@ TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
               (std::vector<std::string>{" Open Printer Error :GetLastError() returns: 0x709\n",
                                         "GetPrinterHandle",
                                         " Open Printer Error :GetLastError() returns: 0x709\n"}));
-    EXPECT_EQ(sim::StandardOutput(), kOpenFailedGbk + kOpenFailedGbk);
+    // A service has no console: the message is written all the same, to no avail.
+    EXPECT_EQ(sim::StandardOutput(), "");
+    const std::vector<std::string> writes = sim::CallsOf({"WriteFile"});
+    ASSERT_EQ(writes.size(), 2u);
+    for (const std::string& write : writes) {
+        EXPECT_EQ(write.rfind("WriteFile(null, \"\\xb4\\xf2\\xbf\\xaa", 0), 0u) << write;
+    }
     EXPECT_EQ(serviceState.currentPortName, u"");
     ExpectStatus(sim::StatusReports().at(0), Expected(SERVICE_RUNNING));
     EXPECT_EQ(sim::CallCount("CreateThread"), 1);
@@ -110,12 +116,39 @@ TEST_F(ServiceTest, DeviceEventGoesToTheDeviceHandling) {
     EXPECT_EQ(sim::StatusReports().size(), 2u);
 }
 
-TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredWithStartPending) {
-    sim::DeliverControlDuringNotificationRegistration(SERVICE_CONTROL_INTERROGATE);
+// A control during start-up is answered with the state of the moment; once stopped, the service
+// stays stopped: no RUNNING report, no poller.
+TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredAndAStopIsFinal) {
+    const struct {
+        DWORD control;
+        std::vector<DWORD> reports;
+        int threads;
+    } cases[] = {
+        {SERVICE_CONTROL_INTERROGATE, {SERVICE_START_PENDING, SERVICE_RUNNING}, 1},
+        {SERVICE_CONTROL_STOP, {SERVICE_STOPPED}, 0},
+        {SERVICE_CONTROL_SHUTDOWN, {SERVICE_STOPPED}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        SetUp();
+        sim::DeliverControlDuringNotificationRegistration(c.control);
+        Start();
+        const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+        ASSERT_EQ(reports.size(), c.reports.size());
+        for (size_t i = 0; i < reports.size(); ++i) {
+            ExpectStatus(reports[i], Expected(c.reports[i]));
+        }
+        EXPECT_EQ(sim::CallCount("CreateThread"), c.threads);
+    }
+}
+
+TEST_F(ServiceTest, FailedThreadCreationReportsStoppedWithTheError) {
+    sim::FailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
     Start();
     ASSERT_EQ(sim::StatusReports().size(), 2u);
-    ExpectStatus(sim::StatusReports()[0], Expected(SERVICE_START_PENDING));
-    ExpectStatus(sim::StatusReports()[1], Expected(SERVICE_RUNNING));
+    SERVICE_STATUS stopped = Expected(SERVICE_STOPPED);
+    stopped.dwWin32ExitCode = ERROR_NOT_ENOUGH_MEMORY;  // so that recovery actions can restart it
+    ExpectStatus(sim::StatusReports()[1], stopped);
 }
 
 TEST_F(ServiceTest, WholeProcessRunsAndStopsUnderTheServiceManager) {

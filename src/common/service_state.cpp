@@ -7,6 +7,7 @@ void ResetServiceState() {
     serviceState.deviceNotification = nullptr;
     serviceState.reopenRequested = 0;
     serviceState.deviceRemoved = 0;
+    serviceState.spoolerStartOwed = 0;
     for (BYTE& b : serviceState.statusFrame) {
         b = 0;
     }

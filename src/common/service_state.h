@@ -15,6 +15,9 @@ struct ServiceState {
     // and read whole, so they are atomics (a plain byte would be a data race in C++).
     std::atomic<BYTE> reopenRequested{0};
     std::atomic<BYTE> deviceRemoved{0};
+    // A spooler restart's start request not yet made (the spooler was still stopping) or refused
+    // for a reason that can clear; the poller makes it.
+    std::atomic<BYTE> spoolerStartOwed{0};
     BYTE statusFrame[kStatusFrameSize] = {};
     SERVICE_STATUS serviceStatus = {};
     SERVICE_STATUS_HANDLE statusHandle = nullptr;

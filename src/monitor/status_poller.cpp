@@ -58,6 +58,8 @@ QueueAction ClassifyStatus(std::int8_t code) {
 }
 
 void RunPollCycle() {
+    // A spooler that stopped too slowly for the control handler is started here.
+    StartOwedSpooler();
     // Cleared before the discovery, so a request made during it is not lost.
     if (serviceState.reopenRequested.exchange(0) != 0) {
         ReopenDevice();

@@ -1,6 +1,10 @@
 // Rewriting the queue's port and restarting the spooler so that it takes the new port.
 #include "queue/queue.h"
 
+#include <mutex>
+
+#include "common/service_state.h"
+
 namespace {
 
 constexpr int kPortWriteAttempts = 21;  // the first write and up to 20 immediate repeats
@@ -8,12 +12,88 @@ constexpr const char* kSpoolerServiceName = "Spooler";
 constexpr DWORD kPauseAfterStopMs = 300;
 constexpr DWORD kPauseAfterStartMs = 300;
 constexpr DWORD kSettleAfterStartMs = 1000;
-// A spooler that is still stopping refuses a start request, which would leave printing on the
-// whole machine dead; so the start waits for the stop to finish, within a bound.
+// The control handler waits this long at most for a stopping spooler, so that later controls
+// (stop, device events) are not held up for long; a spooler that takes longer is started by the
+// poller once it has stopped.
 constexpr DWORD kStopWaitLimitMs = 10000;
 constexpr DWORD kStopPollMs = 100;
-constexpr int kStartAttempts = 3;
-constexpr DWORD kStartRetryMs = 500;
+
+// The handler's start request and the poller's never overlap: at most one is in flight.
+std::mutex startLock;
+
+enum class StartOutcome {
+    Running,        // running or starting: nothing more to do
+    StillStopping,  // no request sent: it would be refused until the stop is complete
+    Retry,          // not started for a reason that can clear
+    Refused,        // refused for good: asking again would change nothing
+};
+
+// Refusals that asking again will not change (the spooler disabled, no right to start it, ...).
+bool IsLastingRefusal(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_SERVICE_DISABLED:
+        case ERROR_SERVICE_DOES_NOT_EXIST:
+        case ERROR_SERVICE_LOGON_FAILED:
+        case ERROR_SERVICE_MARKED_FOR_DELETE:
+        case ERROR_SERVICE_DEPENDENCY_DELETED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+StartOutcome OutcomeOfFailure(DWORD error) {
+    return IsLastingRefusal(error) ? StartOutcome::Refused : StartOutcome::Retry;
+}
+
+// The start stays owed to the poller until the spooler runs or has refused for good.
+void NoteOutcome(StartOutcome outcome) {
+    const bool owed = outcome == StartOutcome::StillStopping || outcome == StartOutcome::Retry;
+    serviceState.spoolerStartOwed = owed ? 1 : 0;
+}
+
+StartOutcome OutcomeOfState(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return StartOutcome::Retry;
+        case SERVICE_STOP_PENDING:
+            return StartOutcome::StillStopping;
+        default:
+            return StartOutcome::Running;  // running, starting (or paused)
+    }
+}
+
+// One look at the spooler and, when it has stopped (or its state cannot be read), one start
+// request.
+StartOutcome StartIfStopped(SC_HANDLE service) {
+    std::lock_guard<std::mutex> lock(startLock);
+    SERVICE_STATUS status = {};
+    StartOutcome outcome = StartOutcome::Running;
+    if (QueryServiceStatus(service, &status) != 0 && status.dwCurrentState != SERVICE_STOPPED) {
+        outcome = OutcomeOfState(status.dwCurrentState);
+    } else if (StartServiceA(service, 0, nullptr) == 0) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SERVICE_ALREADY_RUNNING) {
+            // Windows answers so for any service that is not stopped, a stopping one included:
+            // only the service's state tells.
+            outcome = QueryServiceStatus(service, &status) != 0
+                          ? OutcomeOfState(status.dwCurrentState)
+                          : StartOutcome::Retry;
+        } else {
+            outcome = OutcomeOfFailure(error);
+        }
+    }
+    NoteOutcome(outcome);
+    return outcome;
+}
+
+void OweStartAfterFailure(DWORD error) {
+    std::lock_guard<std::mutex> lock(startLock);
+    NoteOutcome(OutcomeOfFailure(error));
+}
 
 bool WriteQueueRecord(HANDLE queue, PRINTER_INFO_2W* record) {
     for (int attempt = 0; attempt < kPortWriteAttempts; ++attempt) {
@@ -24,17 +104,6 @@ bool WriteQueueRecord(HANDLE queue, PRINTER_INFO_2W* record) {
     return false;
 }
 
-void WaitWhileStopping(SC_HANDLE service) {
-    SERVICE_STATUS status = {};
-    for (DWORD waited = 0; waited < kStopWaitLimitMs; waited += kStopPollMs) {
-        if (QueryServiceStatus(service, &status) == 0 ||
-            status.dwCurrentState != SERVICE_STOP_PENDING) {
-            return;
-        }
-        Sleep(kStopPollMs);
-    }
-}
-
 void StopSpooler() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -42,6 +111,8 @@ void StopSpooler() {
     }
     SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
     if (service != nullptr) {
+        // Not examined: whether the spooler stopped, or refused to (services that depend on it
+        // are running), the start half looks at its state before asking it to start.
         SERVICE_STATUS status = {};
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         CloseServiceHandle(service);
@@ -50,30 +121,24 @@ void StopSpooler() {
     Sleep(kPauseAfterStopMs);
 }
 
-// One start request; true when the spooler is started or already running. A spooler still
-// stopping is waited for first.
-bool RequestStart(SC_HANDLE manager) {
-    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
-        return false;
-    }
-    WaitWhileStopping(service);
-    const bool started =
-        StartServiceA(service, 0, nullptr) != 0 || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-    CloseServiceHandle(service);
-    return started;
-}
-
+// Starts the spooler once it has stopped, waiting for that within the handler's bound.
 void StartSpooler() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
+        OweStartAfterFailure(GetLastError());
         return;
     }
-    // A refused start would leave the spooler, and printing on the whole machine, down: when
-    // the service manager answers, the request is made again after a pause, a bounded number
-    // of times.
-    for (int attempt = 1; !RequestStart(manager) && attempt < kStartAttempts; ++attempt) {
-        Sleep(kStartRetryMs);
+    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        OweStartAfterFailure(GetLastError());
+    } else {
+        StartOutcome outcome = StartIfStopped(service);
+        for (DWORD waited = 0; outcome == StartOutcome::StillStopping && waited < kStopWaitLimitMs;
+             waited += kStopPollMs) {
+            Sleep(kStopPollMs);
+            outcome = StartIfStopped(service);
+        }
+        CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
     Sleep(kPauseAfterStartMs);
@@ -108,4 +173,23 @@ void SetQueuePort(WideString newPort) {
 void RestartSpooler() {
     StopSpooler();
     StartSpooler();
+}
+
+void StartOwedSpooler() {
+    if (serviceState.spoolerStartOwed == 0) {
+        return;
+    }
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) {
+        OweStartAfterFailure(GetLastError());
+        return;
+    }
+    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        OweStartAfterFailure(GetLastError());
+    } else {
+        StartIfStopped(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
 }

@@ -38,4 +38,11 @@ void ResumeQueue();
 void SetQueuePort(WideString newPort);
 
 // Stops the "Spooler" service and starts it again, each half with its own manager connection.
+// A spooler still stopping when the handler's wait ends, or a start refused for a reason that can
+// clear, leaves the start owed (ServiceState::spoolerStartOwed) to StartOwedSpooler.
 void RestartSpooler();
+
+// Makes the start request a restart still owes once the spooler has stopped: at most one
+// request, none while it runs or is stopping; a lasting refusal ends the debt. The poller calls
+// it on every cycle.
+void StartOwedSpooler();

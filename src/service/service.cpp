@@ -18,12 +18,27 @@ constexpr DWORD kWaitHintMs = 60000;
 // status record is changed and reported under one lock.
 std::mutex statusLock;
 
-void ReportServiceStatus(DWORD newState = 0) {
+void ReportServiceStatus() {
     std::lock_guard<std::mutex> lock(statusLock);
-    if (newState != 0) {
-        serviceState.serviceStatus.dwCurrentState = newState;
-    }
     SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+}
+
+void ReportStopped(DWORD exitCode) {
+    std::lock_guard<std::mutex> lock(statusLock);
+    serviceState.serviceStatus.dwCurrentState = SERVICE_STOPPED;
+    serviceState.serviceStatus.dwWin32ExitCode = exitCode;
+    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+}
+
+// Start-up's one report. False when a stop came first: a stopped service stays stopped.
+bool ReportRunning() {
+    std::lock_guard<std::mutex> lock(statusLock);
+    if (serviceState.serviceStatus.dwCurrentState == SERVICE_STOPPED) {
+        return false;
+    }
+    serviceState.serviceStatus.dwCurrentState = SERVICE_RUNNING;
+    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    return true;
 }
 
 void RegisterUsbNotifications() {
@@ -58,13 +73,14 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     serviceState.currentPortName = QueryQueuePort();
     {
         std::lock_guard<std::mutex> lock(statusLock);
-        serviceState.serviceStatus = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS,
-                                                    SERVICE_START_PENDING,
-                                                    SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN,
-                                                    0,
-                                                    0,
-                                                    0,
-                                                    kWaitHintMs};
+        SERVICE_STATUS& status = serviceState.serviceStatus;
+        status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+        status.dwCurrentState = SERVICE_START_PENDING;
+        status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+        status.dwWin32ExitCode = 0;
+        status.dwServiceSpecificExitCode = 0;
+        status.dwCheckPoint = 0;
+        status.dwWaitHint = kWaitHintMs;
     }
     const SERVICE_STATUS_HANDLE statusHandle =
         RegisterServiceCtrlHandlerExW(name.c_str(), ServiceCtrlHandler, nullptr);
@@ -74,11 +90,17 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         serviceState.statusHandle = statusHandle;
     }
     RegisterUsbNotifications();
-    ReportServiceStatus(SERVICE_RUNNING);
-    HANDLE poller = CreateThread(nullptr, 0, StatusPollThread, nullptr, 0, nullptr);
-    if (poller != nullptr) {
-        CloseHandle(poller);  // never waited for; the thread runs on
+    if (!ReportRunning()) {
+        return;  // stopped during start-up: no poller
     }
+    HANDLE poller = CreateThread(nullptr, 0, StatusPollThread, nullptr, 0, nullptr);
+    if (poller == nullptr) {
+        // A service without its poller does nothing: it says so, and the service manager's
+        // recovery actions can restart it.
+        ReportStopped(GetLastError());
+        return;
+    }
+    CloseHandle(poller);  // never waited for; the thread runs on
 }
 
 DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
@@ -86,7 +108,7 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
             // Nothing is torn down: the process exit ends the poller.
-            ReportServiceStatus(SERVICE_STOPPED);
+            ReportStopped(NO_ERROR);
             return NO_ERROR;
         case SERVICE_CONTROL_DEVICEEVENT:
             OnDeviceEvent(eventType, eventData);

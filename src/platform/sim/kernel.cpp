@@ -64,16 +64,23 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
         m.debugLines.push_back(text);
     }
     AddTimeline(m, "debug", "\"" + Escape(text.data(), text.size()) + "\"");
+    // With no debugger attached, the call looks for a debug-output monitor's shared buffer
+    // ("DBWIN_BUFFER"); the failed open leaves its error behind, so a last error read after a
+    // diagnostic line is no longer the one the line was about.
+    SetLastError(ERROR_FILE_NOT_FOUND);
 }
 
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
     std::lock_guard<std::mutex> lock(MachineLock());
-    RecordCall(TheMachine(), "GetStdHandle", std::to_string(static_cast<int32_t>(nStdHandle)));
+    Machine& m = TheMachine();
+    RecordCall(m, "GetStdHandle", std::to_string(static_cast<int32_t>(nStdHandle)));
     if (nStdHandle != STD_OUTPUT_HANDLE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    return kStandardOutput;
+    // A process that the service manager starts has no console and no redirected handles:
+    // Windows answers NULL, not a failure.
+    return m.startedByServiceManager ? nullptr : kStandardOutput;
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
@@ -89,6 +96,12 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
+    if (hFile == nullptr && bytes != nullptr) {
+        // What a service writes to the standard output it does not have.
+        AddTimeline(
+            m, "stdout",
+            "not written, no standard output: \"" + Escape(bytes, nNumberOfBytesToWrite) + "\"");
+    }
     if (!toStdout || lpOverlapped != nullptr || (bytes == nullptr && nNumberOfBytesToWrite != 0)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -100,6 +113,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     }
+    // The last error after a successful write is not defined; here it is cleared, so that a read
+    // of it after the write shows.
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 

@@ -28,14 +28,7 @@ struct HandleEntry {
     void* memory = nullptr;     // memory
 };
 
-struct PrinterRecord {
-    Text16 name;
-    Text16 port;
-    Text16 driver = u"Korvane Q5 Driver";
-    Text16 comment;
-    bool nullPort = false;
-    bool paused = false;
-    DWORD status = 0;
+struct PrinterRecord : PrinterState {
     bool growAfterSizeQuery = false;
 };
 
@@ -46,6 +39,7 @@ struct PortRecord {
 
 struct ServiceRecord {
     std::string name;
+    std::vector<std::string> dependsOn;
     DWORD state = SERVICE_RUNNING;
     uint64_t stopMs = 0;
     uint64_t startMs = 0;
@@ -107,6 +101,7 @@ struct Machine {
 
     std::vector<PrinterRecord> printers;
     std::vector<PortRecord> ports;
+    std::vector<Text16> drivers;  // installed printer drivers
     bool denyPrinterAdministration = false;
     uint64_t spoolerGeneration = 0;
 
@@ -120,6 +115,7 @@ struct Machine {
     std::deque<Control> controls;
     bool serviceStopped = false;
     DWORD controlDuringNotification = 0;  // delivered inside RegisterDeviceNotificationW
+    uint64_t longestControlMs = 0;
 
     std::map<std::string, RegistryKey> registry;  // by lower-case path
 

@@ -1,5 +1,6 @@
 // The simulated service control manager (advapi32): the "Spooler" service with its stop and start
 // times, the service dispatcher of this process, status reports and device notifications.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -85,6 +86,18 @@ std::string StateName(DWORD state) {
     }
 }
 
+bool HasRunningDependents(Machine& m, const ServiceRecord& service) {
+    for (ServiceRecord& other : m.services) {
+        for (const std::string& dependency : other.dependsOn) {
+            RefreshService(m, other);
+            if (Lower(dependency) == Lower(service.name) && other.state != SERVICE_STOPPED) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 const SERVICE_STATUS_HANDLE kStatusHandle =
     reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<uintptr_t>(0x5e55));
 
@@ -150,6 +163,13 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
     }
     if (service->state != SERVICE_RUNNING) {
         SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        return FALSE;
+    }
+    if (HasRunningDependents(m, *service)) {
+        // The service manager does not pass the stop on, and fills in no status.
+        SetLastError(ERROR_DEPENDENT_SERVICES_RUNNING);
+        AddTimeline(m, "spooler",
+                    service->name + " stop refused: services that depend on it are running");
         return FALSE;
     }
     service->state = SERVICE_STOP_PENDING;
@@ -282,8 +302,13 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
             WaitForControl();
         } else if (handler != nullptr) {
             // Controls run on the dispatcher's thread, one at a time, as on Windows.
+            const uint64_t startedAt = NowMs();
             handler(control.control, control.eventType,
                     control.data.empty() ? nullptr : control.data.data(), context);
+            const uint64_t heldMs = NowMs() - startedAt;
+            std::lock_guard<std::mutex> lock(MachineLock());
+            Machine& m = TheMachine();
+            m.longestControlMs = std::max(m.longestControlMs, heldMs);
         }
     }
 }
@@ -403,6 +428,19 @@ void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs) {
     ServiceRecord* spooler = FindService(TheMachine(), "Spooler");
     spooler->stopMs = stopMs;
     spooler->startMs = startMs;
+}
+
+void AddSpoolerDependent(const std::string& name) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    ServiceRecord dependent;
+    dependent.name = name;
+    dependent.dependsOn.push_back("Spooler");
+    TheMachine().services.push_back(dependent);
+}
+
+uint64_t LongestControlMs() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().longestControlMs;
 }
 
 DWORD SpoolerState() {

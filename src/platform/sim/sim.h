@@ -60,9 +60,29 @@ struct PrinterState {
     DWORD status = 0;  // the status word set by PRINTER_CONTROL_SET_STATUS
     Text16 port;
     bool nullPort = false;
+    // The rest of the level-2 record: what a level-2 write sets.
+    Text16 name;
+    Text16 shareName;
+    Text16 driver;
+    Text16 comment;
+    Text16 location;
+    Text16 sepFile;
+    Text16 printProcessor;
+    Text16 datatype;
+    Text16 parameters;
+    std::vector<BYTE> devMode;             // a DEVMODEW and its driver's private bytes
+    std::vector<BYTE> securityDescriptor;  // self-relative
+    DWORD attributes = 0;
+    DWORD priority = 0;
+    DWORD defaultPriority = 0;
+    DWORD startTime = 0;
+    DWORD untilTime = 0;
+    bool operator==(const PrinterState&) const = default;
 };
 
-// Adds a printer (a queue) printing to `port`; `port` is also added to the port list.
+// Adds a printer (a queue) printing to `port`, with a whole level-2 record as a real queue has
+// (comment, location, device mode, security descriptor, ...); `port` is also added to the port
+// list and its driver to the installed drivers.
 void AddPrinter(const Text16& name, const Text16& port);
 void RemovePrinter(const Text16& name);
 PrinterState Printer(const Text16& name);
@@ -79,10 +99,16 @@ std::vector<Text16> Ports();
 // ---- Service control manager -------------------------------------------------------------------
 // How long the "Spooler" takes to stop after a stop request and to start after a start request.
 void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs);
+// A running service `name` that depends on the "Spooler": the service manager refuses to stop
+// the Spooler (ERROR_DEPENDENT_SERVICES_RUNNING) while it runs.
+void AddSpoolerDependent(const std::string& name);
+// The longest time, in simulated ms, that the service's control handler took over one control.
+uint64_t LongestControlMs();
 DWORD SpoolerState();  // SERVICE_RUNNING, SERVICE_STOPPED, ...
 // The service reports received through SetServiceStatus, in order.
 std::vector<SERVICE_STATUS> StatusReports();
-// Whether the next process counts as started by the service manager.
+// Whether the next process counts as started by the service manager. Such a process has no
+// console: it has no standard output, as on Windows.
 void SetStartedByServiceManager(bool started);
 // The notification filter that RegisterDeviceNotificationW received, and its flags.
 struct NotificationRegistration {
