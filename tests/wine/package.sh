@@ -31,6 +31,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 
 probe() {
     w 'C:\service_status.exe' "$@" | tr -d '\r'
@@ -97,10 +98,10 @@ WINE_TIMEOUT=120 w wineboot --init >"$work/boot.log" 2>&1 ||
 # As in wine.sh: the first boot leaves two service managers behind; start over with one.
 wineserver -k || true
 wineserver -w
-# A server that stays up: else, between two commands with no program running, Wine shuts the
-# session down, and the next command's start-up starts every automatic service itself, which
-# would hide a service that the package failed to start.
-wineserver -p
+# A server that stays up for 30 s after its last program: else, between two commands with no
+# program running, Wine shuts the session down, and the next command's start-up starts every
+# automatic service itself, which would hide a service that the package failed to start.
+wineserver -p30
 # The session's background processes inherit this command's output: send it to files.
 w cmd /c exit >"$work/session.out" 2>"$work/session.err"
 cp "$windir/tests/wine/service_status.exe" "$windir/kq5-$version-x64.msi" "$drive/"
