@@ -10,8 +10,7 @@ cd "$(dirname "$0")/.."
 cycles=${1:-150}
 windir=$PWD/build/win
 work=$PWD/build/wine-bench
-for program in kq5svc.exe tests/wine/virtual_printer.exe bench/wine/process_figures.exe \
-    bench/wine/spooler_floor.exe; do
+for program in kq5svc.exe tests/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
     [ -f "$windir/$program" ] || { echo "missing $windir/$program: run ./test.sh first" >&2; exit 2; }
 done
 
@@ -33,8 +32,7 @@ timeout 120 wine wineboot --init >"$work/boot.log" 2>&1
 wineserver -k || true
 wineserver -w
 w cmd /c exit >"$work/session.out" 2>&1
-for program in kq5svc.exe tests/wine/virtual_printer.exe bench/wine/process_figures.exe \
-    bench/wine/spooler_floor.exe; do
+for program in kq5svc.exe tests/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
     cp "$windir/$program" "$drive/"
 done
 key='HKLM\System\CurrentControlSet\Control\Print\Printers\Korvane-Q5'
@@ -53,21 +51,40 @@ frames() { grep -c '^frame ' "$vusb/A1B2C3/log" || true; }
 wait_for_frames() {
     while [ "$(frames)" -lt "$1" ]; do sleep 0.2; done
 }
-figures() { w 'C:\process_figures.exe' kq5bench | tr -d '\r'; }
-field() { echo "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
-
-report() { # NAME CYCLES FIGURES-AT-CYCLE-10 FIGURES-AT-END
-    local cpu0 cpu1 ws0 ws1
-    cpu0=$(field "$3" cpu_ms)
-    cpu1=$(field "$4" cpu_ms)
-    ws0=$(field "$3" working_set_kib)
-    ws1=$(field "$4" working_set_kib)
-    printf '  %-8s %4d cycles  CPU %6.2f ms/cycle  working set %d KiB -> %d KiB (growth %d KiB)  handles %s\n' \
-        "$1" "$2" "$(awk -v a="$cpu0" -v b="$cpu1" -v n="$2" 'BEGIN { print (b - a) / n }')" \
-        "$ws0" "$ws1" "$((ws1 - ws0))" "$(field "$4" handles)"
+# Figures of the service's process, read from Linux: under Wine 8 GetProcessTimes of another
+# process and GetProcessHandleCount cannot be trusted (the latter answers 0). Each Wine process is
+# a Linux process; Wine keeps a Linux file descriptor for each open file, pipe or device handle, so
+# their count stands in for the handle count.
+service_pid() {
+    local pid
+    for pid in $(pgrep -f 'kq5svc\.exe'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done | head -n1
+}
+figures() { # "cpu_ms rss_kib fds" of the service's process
+    local pid
+    pid=$(service_pid)
+    [ -n "$pid" ] || { echo "no kq5svc.exe process" >&2; exit 1; }
+    echo "$(awk '{ print ($14 + $15) * 10 }' "/proc/$pid/stat") \
+$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status") $(ls "/proc/$pid/fd" | wc -l)"
 }
 
-echo "kq5 under $(wine --version): the service with the virtual USB printer"
+report() { # NAME CYCLES FIGURES-AT-CYCLE-10 FIGURES-AT-END
+    local -a a b
+    read -ra a <<<"$3"
+    read -ra b <<<"$4"
+    printf '  %-8s %4d cycles  CPU %5.2f ms/cycle  resident %d KiB -> %d KiB (%+d KiB)  descriptors %d -> %d\n' \
+        "$1" "$2" "$(awk -v a="${a[0]}" -v b="${b[0]}" -v n="$2" 'BEGIN { print (b - a) / n }')" \
+        "${a[1]}" "${b[1]}" "$((b[1] - a[1]))" "${a[2]}" "${b[2]}"
+}
+
+# CPU milliseconds of a whole Wine program run (the process and what it waits for).
+cpu_of_run() {
+    local TIMEFORMAT='%3U %3S'
+    { time w "$@" >/dev/null; } 2>&1 | tail -n1 | awk '{ print ($1 + $2) * 1000 }'
+}
+
+echo "kq5svc.exe under $(wine --version) with the virtual USB printer (CPU and memory from /proc)"
 
 # Acting: status door open, each cycle one read and six spooler calls.
 w net start kq5bench >/dev/null
@@ -79,6 +96,7 @@ report acting "$cycles" "$start" "$end"
 w net stop kq5bench >/dev/null
 
 # Idle: the printer unplugged under the running service; each cycle a read that fails at once.
+# Cycles are counted by time here (800 ms each), as no frame marks them.
 : >"$vusb/A1B2C3/log"
 w net start kq5bench >/dev/null
 wait_for_frames 10
@@ -92,7 +110,10 @@ w net stop kq5bench >/dev/null
 rm "$vusb/A1B2C3/unplugged"
 while ! grep -qx plugged "$vusb/A1B2C3/log"; do sleep 0.05; done
 
-# The floor: the same calls in a bare loop.
-floor=$(w 'C:\spooler_floor.exe' '\\?\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}' "$cycles" | tr -d '\r')
-printf '  floor    %4d loops   CPU %6.2f ms/loop (one read + six spooler calls, no pause)\n' \
-    "$(field "$floor" iterations)" "$(awk -v c="$(field "$floor" cpu_ms)" -v n="$(field "$floor" iterations)" 'BEGIN { print c / n }')"
+# The floor: the same calls in a bare loop; a run of 0 loops takes off the program's start.
+printer_path='\\?\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}'
+loops=$((cycles * 4))
+base=$(cpu_of_run 'C:\spooler_floor.exe' "$printer_path" 0)
+full=$(cpu_of_run 'C:\spooler_floor.exe' "$printer_path" "$loops")
+printf '  floor    %4d loops   CPU %5.2f ms/loop (one read and six spooler calls in a bare loop)\n' \
+    "$loops" "$(awk -v a="$base" -v b="$full" -v n="$loops" 'BEGIN { print (b - a) / n }')"

@@ -1,7 +1,7 @@
 // spooler_floor.exe DEVICE-PATH N: the floor under the service's acting cycle. Makes, N times and
 // without pausing, the calls of one cycle with a door-open status: one 5-byte read from the
 // printer's device, then open the queue, read its level-2 record (size query and read), pause it,
-// set its status and close it. Prints "iterations=N cpu_ms=N" (this process's CPU time).
+// set its status and close it. The benchmark measures the process's CPU time from outside.
 #include <windows.h>
 #include <winspool.h>
 
@@ -9,17 +9,6 @@
 #include <vector>
 
 namespace {
-
-unsigned long long Milliseconds(const FILETIME& time) {
-    return ((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime) /
-           10000;
-}
-
-unsigned long long CpuMilliseconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return Milliseconds(kernel) + Milliseconds(user);
-}
 
 void QueueCycle() {
     wchar_t name[] = L"Korvane-Q5";
@@ -53,14 +42,12 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "spooler_floor: cannot open %ls (%lu)\n", argv[1], GetLastError());
         return 1;
     }
-    const unsigned long long start = CpuMilliseconds();
     for (int i = 0; i < iterations; ++i) {
         BYTE frame[5];
         DWORD count = 0;
         ReadFile(device, frame, sizeof frame, &count, nullptr);
         QueueCycle();
     }
-    std::printf("iterations=%d cpu_ms=%llu\n", iterations, CpuMilliseconds() - start);
     CloseHandle(device);
     return 0;
 }
