@@ -121,19 +121,21 @@ void StopSpooler() {
     Sleep(kPauseAfterStopMs);
 }
 
-// Starts the spooler once it has stopped, waiting for that within the handler's bound.
-void StartSpooler() {
+// Asks the spooler to start once it has stopped, waiting at most waitLimitMs for a stopping one;
+// a start that cannot be asked for now is owed to the poller. False when the service manager
+// cannot be opened.
+bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
         OweStartAfterFailure(GetLastError());
-        return;
+        return false;
     }
     SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {
         OweStartAfterFailure(GetLastError());
     } else {
         StartOutcome outcome = StartIfStopped(service);
-        for (DWORD waited = 0; outcome == StartOutcome::StillStopping && waited < kStopWaitLimitMs;
+        for (DWORD waited = 0; outcome == StartOutcome::StillStopping && waited < waitLimitMs;
              waited += kStopPollMs) {
             Sleep(kStopPollMs);
             outcome = StartIfStopped(service);
@@ -141,8 +143,14 @@ void StartSpooler() {
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
-    Sleep(kPauseAfterStartMs);
-    Sleep(kSettleAfterStartMs);
+    return true;
+}
+
+void StartSpooler() {
+    if (StartSpoolerWhenStopped(kStopWaitLimitMs)) {
+        Sleep(kPauseAfterStartMs);
+        Sleep(kSettleAfterStartMs);
+    }
 }
 
 }  // namespace
@@ -176,20 +184,7 @@ void RestartSpooler() {
 }
 
 void StartOwedSpooler() {
-    if (serviceState.spoolerStartOwed == 0) {
-        return;
+    if (serviceState.spoolerStartOwed != 0) {
+        StartSpoolerWhenStopped(0);  // the poller does not wait: it looks again next cycle
     }
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) {
-        OweStartAfterFailure(GetLastError());
-        return;
-    }
-    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
-        OweStartAfterFailure(GetLastError());
-    } else {
-        StartIfStopped(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
 }
