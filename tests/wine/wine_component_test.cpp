@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/service_state.h"
+#include "conformance_env.h"
 #include "dbwin_capture.h"
 #include "device/device.h"
 #include "queue/queue.h"
@@ -250,26 +251,6 @@ void WriteControlFile(const std::wstring& name, const std::string& text) {
     std::fclose(f);
 }
 
-// Waits until the virtual printer's log has LINE; it polls its control files every 20 ms.
-void WaitForPrinterLog(const std::string& line) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::string log;
-        if (FILE* f = _wfopen((kPrinterFolder + L"log").c_str(), L"rb")) {
-            char chunk[512];
-            for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-                log.append(chunk, n);
-            }
-            std::fclose(f);
-        }
-        if (("\n" + log).find("\n" + line + "\n") != std::string::npos) {
-            return;
-        }
-        Sleep(20);
-    }
-    ADD_FAILURE() << "the virtual printer never logged " << line;
-}
-
 // A device-interface event record as the service manager hands it to the handler.
 std::vector<BYTE> InterfaceRecord(const std::wstring& path) {
     const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
@@ -312,11 +293,9 @@ TEST_F(WineDeviceTest, DiscoveryOpensThePrinterAndItsFramesCarryTheStatus) {
     EXPECT_EQ(count, 5u);
     EXPECT_EQ(frame[3], 0x0C);
     CloseHandle(device);
-    WriteControlFile(L"unplugged", "");
-    WaitForPrinterLog("unplugged");
+    conformance::SetPrinterPlugged(false);
     EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
-    DeleteFileW((kPrinterFolder + L"unplugged").c_str());
-    WaitForPrinterLog("plugged");
+    conformance::SetPrinterPlugged(true);
 }
 
 TEST_F(WineDeviceTest, ArrivalOnAnotherPortMovesTheQueueAndRestartsTheSpooler) {
