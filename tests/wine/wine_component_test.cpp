@@ -58,18 +58,7 @@ std::vector<std::string> TakeDebugLines() {
     return lines;
 }
 
-void SetString(const std::string& key, const std::string& name, const std::string& text) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &handle, nullptr),
-              ERROR_SUCCESS)
-        << key;
-    ASSERT_EQ(
-        RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1)),
-        ERROR_SUCCESS);
-    RegCloseKey(handle);
-}
+using conformance::SetRegistryString;
 
 void CreateKey(const std::string& key) {
     HKEY handle = nullptr;
@@ -118,10 +107,10 @@ protected:
 };
 
 TEST_F(WineTest, IdentityReadsThePortDescriptionUnderControlSet001) {
-    SetString(DescriptionKey("EXACT"), "Port Description", "KorvaneQ5");
-    SetString(DescriptionKey("CASE"), "Port Description", "KORVANEq5");
-    SetString(DescriptionKey("LONG"), "Port Description", std::string(200, 'K'));
-    SetString(DescriptionKey("FITS"), "Port Description", std::string(199, 'K'));
+    SetRegistryString(DescriptionKey("EXACT"), "Port Description", "KorvaneQ5");
+    SetRegistryString(DescriptionKey("CASE"), "Port Description", "KORVANEq5");
+    SetRegistryString(DescriptionKey("LONG"), "Port Description", std::string(200, 'K'));
+    SetRegistryString(DescriptionKey("FITS"), "Port Description", std::string(199, 'K'));
     CreateKey(DescriptionKey("NOVALUE"));
     EXPECT_TRUE(IsTargetPrinter(PrinterPath(L"EXACT")));
     EXPECT_TRUE(IsTargetPrinter(PrinterPath(L"CASE")));
@@ -136,9 +125,9 @@ TEST_F(WineTest, IdentityReadsThePortDescriptionUnderControlSet001) {
 }
 
 TEST_F(WineTest, PortLookupMatchesTheMonitorsDeviceId) {
-    SetString(kPorts + "\\USB001", "Device Id", "USB\\VID_0483&PID_5741\\OTHER");
+    SetRegistryString(kPorts + "\\USB001", "Device Id", "USB\\VID_0483&PID_5741\\OTHER");
     CreateKey(kPorts + "\\USB002");
-    SetString(kPorts + "\\USB003", "Device Id", "usb\\vid_0483&pid_5741\\a1b2c3");
+    SetRegistryString(kPorts + "\\USB003", "Device Id", "usb\\vid_0483&pid_5741\\a1b2c3");
     const PortList ports = {L"USB000", L"USB001", L"USB002", L"USB003"};
     EXPECT_EQ(FindPortForDevice(ports, PrinterPath(L"A1B2C3")), L"USB003");
     // USB000 has no key and is skipped; USB002 has no value and says so.
@@ -149,9 +138,9 @@ TEST_F(WineTest, PortLookupMatchesTheMonitorsDeviceId) {
 TEST_F(WineTest, CollectUsbPortsKeepsTheSpoolersUsbPortsInOrder) {
     // Local ports that Wine's spooler lists, two of them USB printer ports.
     const std::string localPorts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-    SetString(localPorts, "USB001", "");
-    SetString(localPorts, "xUSB7", "");
-    SetString(localPorts, "usb009", "");
+    SetRegistryString(localPorts, "USB001", "");
+    SetRegistryString(localPorts, "xUSB7", "");
+    SetRegistryString(localPorts, "usb009", "");
     // USB005 is the virtual printer's port.
     DWORD needed = 0;
     DWORD count = 0;
@@ -180,11 +169,11 @@ protected:
     void TearDown() override { DeleteTree(kQueueKey); }
 
     static void MakeQueue(const std::string& port) {
-        SetString(kQueueKey, "Name", "Korvane-Q5");
-        SetString(kQueueKey, "Port", port);
-        SetString(kQueueKey, "Printer Driver", "Generic / Text Only");
-        SetString(kQueueKey, "Print Processor", "winprint");
-        SetString(kQueueKey, "Datatype", "RAW");
+        SetRegistryString(kQueueKey, "Name", "Korvane-Q5");
+        SetRegistryString(kQueueKey, "Port", port);
+        SetRegistryString(kQueueKey, "Printer Driver", "Generic / Text Only");
+        SetRegistryString(kQueueKey, "Print Processor", "winprint");
+        SetRegistryString(kQueueKey, "Datatype", "RAW");
     }
 
     static DWORD SpoolerState() {
