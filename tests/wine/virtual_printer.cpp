@@ -11,7 +11,7 @@
 //
 // Each device is steered through files in DIR\SERIAL\ that the tests write:
 //   status      the status code (byte 3 of the frame), decimal or 0x hex; 0x20 when absent
-//   unplugged   while it exists the device is unplugged: not listed, not openable, its open
+//   unplugged   while it exists the device is unplugged: not listed, its path gone, its open
 //               handles broken
 //   fail        the next read gets a short frame (2 bytes); the file is then deleted
 // and it writes DIR\SERIAL\log: "open", "frame N" (each frame taken, N the code), "short",
@@ -43,6 +43,7 @@ struct Device {
     std::wstring folder;
     std::mutex logLock;
     std::atomic<bool> unplugged{false};
+    HANDLE link = nullptr;        // the device path, while plugged in
     std::vector<HANDLE> clients;  // server ends of connected pipe instances
     std::mutex clientsLock;
 };
@@ -197,6 +198,19 @@ HANDLE LinkToPipe(const std::wstring& linkName, const std::wstring& pipeName) {
     return status >= 0 ? link : nullptr;
 }
 
+// Like Windows, which removes a device's path with the device, the path exists only while the
+// device is plugged in: an open of an unplugged device finds no such file.
+bool SetLinked(Device& device, bool linked) {
+    if (!linked && device.link != nullptr) {
+        CloseHandle(device.link);
+        device.link = nullptr;
+    } else if (linked && device.link == nullptr) {
+        device.link = LinkToPipe(InterfaceName(device, kUsbDeviceClass),
+                                 L"kq5-virtual-usb-" + Lower(device.serial));
+    }
+    return !linked || device.link != nullptr;
+}
+
 // Waits for an overlapped operation while the device stays plugged in; false when it failed or
 // the device went away (the operation is then cancelled).
 bool Await(Device& device, HANDLE pipe, OVERLAPPED& overlapped, BOOL started) {
@@ -241,8 +255,10 @@ void Serve(Device& device, HANDLE pipe) {
     Log(device, "closed");
 }
 
-// Keeps one instance of the device's pipe listening while the device is plugged in; each
-// connected instance is served on a thread of its own.
+// Keeps the device's pipe listening while the device is plugged in and no handle is open: the
+// pipe has one instance, so the device serves one handle at a time, as a device opened without
+// sharing does (a second open gets ERROR_PIPE_BUSY, where Windows answers
+// ERROR_SHARING_VIOLATION). The connected instance is served on a thread of its own.
 void Listen(Device& device) {
     const std::wstring pipeName = L"\\\\.\\pipe\\kq5-virtual-usb-" + Lower(device.serial);
     std::vector<std::thread> servers;
@@ -251,9 +267,9 @@ void Listen(Device& device) {
             Sleep(kPollMs);
             continue;
         }
-        HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                       PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+        HANDLE pipe =
+            CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) {
             Sleep(kPollMs);
             continue;
@@ -301,7 +317,6 @@ int wmain(int argc, wchar_t** argv) {
     dir = argv[1];
     CreateDirectoryW(dir.c_str(), nullptr);
     std::vector<Device> devices(static_cast<size_t>(argc - 2));
-    std::vector<HANDLE> links;
     for (int i = 2; i < argc; ++i) {
         Device& device = devices[static_cast<size_t>(i - 2)];
         if (!Parse(argv[i], device)) {
@@ -311,13 +326,10 @@ int wmain(int argc, wchar_t** argv) {
         device.folder = dir + L"\\" + device.serial;
         CreateDirectoryW(device.folder.c_str(), nullptr);
         device.unplugged = Exists(device.folder + L"\\unplugged");
-        HANDLE link = LinkToPipe(InterfaceName(device, kUsbDeviceClass),
-                                 L"kq5-virtual-usb-" + Lower(device.serial));
-        if (link == nullptr) {
+        if (!SetLinked(device, !device.unplugged)) {
             std::fprintf(stderr, "virtual_printer: cannot link the device path of %ls\n", argv[i]);
             return 1;
         }
-        links.push_back(link);
         Register(device);
     }
     std::vector<std::thread> listeners;
@@ -333,6 +345,7 @@ int wmain(int argc, wchar_t** argv) {
             const bool unplugged = Exists(device.folder + L"\\unplugged");
             if (unplugged != device.unplugged) {
                 device.unplugged = unplugged;
+                SetLinked(device, !unplugged);
                 SetDword(InterfaceKey(device) + L"\\#\\Control", L"Linked", unplugged ? 0 : 1);
                 Log(device, unplugged ? "unplugged" : "plugged");
             }
@@ -343,11 +356,9 @@ int wmain(int argc, wchar_t** argv) {
     for (std::thread& listener : listeners) {
         listener.join();
     }
-    for (const Device& device : devices) {
+    for (Device& device : devices) {
         Unregister(device);
-    }
-    for (HANDLE link : links) {
-        CloseHandle(link);
+        SetLinked(device, false);
     }
     DeleteFileW((dir + L"\\stop").c_str());
     DeleteFileW((dir + L"\\ready").c_str());

@@ -5,8 +5,8 @@
 #   console     kq5svc.exe started from a console
 #   service     kq5svc.exe installed with sc and run by the service manager
 #   printer     kq5svc.exe run by the service manager against a virtual USB printer
-#   components  the component tests (kq5_wine_tests.exe) against Wine's registry, spooler and SCM,
-#               with the virtual USB printer plugged in
+#   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
+#               registry, spooler and SCM, with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
 # Usage: wine.sh STAGE WINDOWS-BUILD-DIR WORK-DIR
 set -euo pipefail
@@ -156,7 +156,7 @@ setup)
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
     for program in kq5svc.exe tests/wine/dbwin_capture.exe tests/wine/service_status.exe \
-        tests/wine/kq5_wine_tests.exe tests/wine/virtual_printer.exe; do
+        tests/wine/kq5_wine_tests.exe tests/wine/conformance_service.exe tests/wine/virtual_printer.exe; do
         cp "$windir/$program" "$drive/"
     done
     echo "Wine prefix ready: $(wine --version)"

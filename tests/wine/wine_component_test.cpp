@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/service_state.h"
+#include "conformance_env.h"
 #include "dbwin_capture.h"
 #include "device/device.h"
 #include "queue/queue.h"
@@ -57,18 +58,7 @@ std::vector<std::string> TakeDebugLines() {
     return lines;
 }
 
-void SetString(const std::string& key, const std::string& name, const std::string& text) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &handle, nullptr),
-              ERROR_SUCCESS)
-        << key;
-    ASSERT_EQ(
-        RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1)),
-        ERROR_SUCCESS);
-    RegCloseKey(handle);
-}
+using conformance::SetRegistryString;
 
 void CreateKey(const std::string& key) {
     HKEY handle = nullptr;
@@ -117,10 +107,10 @@ protected:
 };
 
 TEST_F(WineTest, IdentityReadsThePortDescriptionUnderControlSet001) {
-    SetString(DescriptionKey("EXACT"), "Port Description", "KorvaneQ5");
-    SetString(DescriptionKey("CASE"), "Port Description", "KORVANEq5");
-    SetString(DescriptionKey("LONG"), "Port Description", std::string(200, 'K'));
-    SetString(DescriptionKey("FITS"), "Port Description", std::string(199, 'K'));
+    SetRegistryString(DescriptionKey("EXACT"), "Port Description", "KorvaneQ5");
+    SetRegistryString(DescriptionKey("CASE"), "Port Description", "KORVANEq5");
+    SetRegistryString(DescriptionKey("LONG"), "Port Description", std::string(200, 'K'));
+    SetRegistryString(DescriptionKey("FITS"), "Port Description", std::string(199, 'K'));
     CreateKey(DescriptionKey("NOVALUE"));
     EXPECT_TRUE(IsTargetPrinter(PrinterPath(L"EXACT")));
     EXPECT_TRUE(IsTargetPrinter(PrinterPath(L"CASE")));
@@ -135,9 +125,9 @@ TEST_F(WineTest, IdentityReadsThePortDescriptionUnderControlSet001) {
 }
 
 TEST_F(WineTest, PortLookupMatchesTheMonitorsDeviceId) {
-    SetString(kPorts + "\\USB001", "Device Id", "USB\\VID_0483&PID_5741\\OTHER");
+    SetRegistryString(kPorts + "\\USB001", "Device Id", "USB\\VID_0483&PID_5741\\OTHER");
     CreateKey(kPorts + "\\USB002");
-    SetString(kPorts + "\\USB003", "Device Id", "usb\\vid_0483&pid_5741\\a1b2c3");
+    SetRegistryString(kPorts + "\\USB003", "Device Id", "usb\\vid_0483&pid_5741\\a1b2c3");
     const PortList ports = {L"USB000", L"USB001", L"USB002", L"USB003"};
     EXPECT_EQ(FindPortForDevice(ports, PrinterPath(L"A1B2C3")), L"USB003");
     // USB000 has no key and is skipped; USB002 has no value and says so.
@@ -148,9 +138,9 @@ TEST_F(WineTest, PortLookupMatchesTheMonitorsDeviceId) {
 TEST_F(WineTest, CollectUsbPortsKeepsTheSpoolersUsbPortsInOrder) {
     // Local ports that Wine's spooler lists, two of them USB printer ports.
     const std::string localPorts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-    SetString(localPorts, "USB001", "");
-    SetString(localPorts, "xUSB7", "");
-    SetString(localPorts, "usb009", "");
+    SetRegistryString(localPorts, "USB001", "");
+    SetRegistryString(localPorts, "xUSB7", "");
+    SetRegistryString(localPorts, "usb009", "");
     // USB005 is the virtual printer's port.
     DWORD needed = 0;
     DWORD count = 0;
@@ -179,11 +169,11 @@ protected:
     void TearDown() override { DeleteTree(kQueueKey); }
 
     static void MakeQueue(const std::string& port) {
-        SetString(kQueueKey, "Name", "Korvane-Q5");
-        SetString(kQueueKey, "Port", port);
-        SetString(kQueueKey, "Printer Driver", "Generic / Text Only");
-        SetString(kQueueKey, "Print Processor", "winprint");
-        SetString(kQueueKey, "Datatype", "RAW");
+        SetRegistryString(kQueueKey, "Name", "Korvane-Q5");
+        SetRegistryString(kQueueKey, "Port", port);
+        SetRegistryString(kQueueKey, "Printer Driver", "Generic / Text Only");
+        SetRegistryString(kQueueKey, "Print Processor", "winprint");
+        SetRegistryString(kQueueKey, "Datatype", "RAW");
     }
 
     static DWORD SpoolerState() {
@@ -250,26 +240,6 @@ void WriteControlFile(const std::wstring& name, const std::string& text) {
     std::fclose(f);
 }
 
-// Waits until the virtual printer's log has LINE; it polls its control files every 20 ms.
-void WaitForPrinterLog(const std::string& line) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::string log;
-        if (FILE* f = _wfopen((kPrinterFolder + L"log").c_str(), L"rb")) {
-            char chunk[512];
-            for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-                log.append(chunk, n);
-            }
-            std::fclose(f);
-        }
-        if (("\n" + log).find("\n" + line + "\n") != std::string::npos) {
-            return;
-        }
-        Sleep(20);
-    }
-    ADD_FAILURE() << "the virtual printer never logged " << line;
-}
-
 // A device-interface event record as the service manager hands it to the handler.
 std::vector<BYTE> InterfaceRecord(const std::wstring& path) {
     const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
@@ -312,11 +282,9 @@ TEST_F(WineDeviceTest, DiscoveryOpensThePrinterAndItsFramesCarryTheStatus) {
     EXPECT_EQ(count, 5u);
     EXPECT_EQ(frame[3], 0x0C);
     CloseHandle(device);
-    WriteControlFile(L"unplugged", "");
-    WaitForPrinterLog("unplugged");
+    conformance::SetPrinterPlugged(false);
     EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
-    DeleteFileW((kPrinterFolder + L"unplugged").c_str());
-    WaitForPrinterLog("plugged");
+    conformance::SetPrinterPlugged(true);
 }
 
 TEST_F(WineDeviceTest, ArrivalOnAnotherPortMovesTheQueueAndRestartsTheSpooler) {

@@ -9,9 +9,6 @@ using namespace sim;
 
 namespace {
 
-constexpr DWORD kErrorInvalidUserBuffer = 1784;
-constexpr DWORD kInterfaceActive = 1;  // SPINT_ACTIVE
-
 bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -54,6 +51,12 @@ const Text16* MemberOf(HandleEntry& list, const SP_DEVICE_INTERFACE_DATA* data) 
         return nullptr;
     }
     return &list.paths[data->Reserved - 1];
+}
+
+// Whether a handle opened with `share` lets another have `access`.
+bool Shares(DWORD share, DWORD access) {
+    return ((access & GENERIC_READ) == 0 || (share & FILE_SHARE_READ) != 0) &&
+           ((access & GENERIC_WRITE) == 0 || (share & FILE_SHARE_WRITE) != 0);
 }
 
 }  // namespace
@@ -100,7 +103,7 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
     }
     if (DeviceInterfaceData == nullptr ||
         DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-        SetLastError(kErrorInvalidUserBuffer);
+        SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     if (InterfaceClassGuid == nullptr ||
@@ -110,7 +113,7 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
         return FALSE;
     }
     DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
-    DeviceInterfaceData->Flags = kInterfaceActive;
+    DeviceInterfaceData->Flags = SPINT_ACTIVE;
     DeviceInterfaceData->Reserved = MemberIndex + 1;
     return TRUE;
 }
@@ -150,11 +153,11 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
     }
     if (DeviceInterfaceDetailData == nullptr) {
         SetLastError(DeviceInterfaceDetailDataSize == 0 ? ERROR_INSUFFICIENT_BUFFER
-                                                        : kErrorInvalidUserBuffer);
+                                                        : ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     if (DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        SetLastError(kErrorInvalidUserBuffer);
+        SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     if (DeviceInterfaceDetailDataSize < needed) {
@@ -197,10 +200,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    // Share mode 0 admits no other handle to the same device, in either order.
+    // Each open handle must share what the new one asks for, and the new one must share what
+    // each open handle has.
     for (const auto& [value, entry] : m.handles) {
         if (entry.kind == "device" && EqualsIgnoringCase16(entry.devicePath, device->path) &&
-            entry.generation == device->generation && (dwShareMode == 0 || entry.shareMode == 0)) {
+            entry.generation == device->generation &&
+            (!Shares(entry.shareMode, dwDesiredAccess) || !Shares(dwShareMode, entry.access))) {
             SetLastError(ERROR_SHARING_VIOLATION);
             return INVALID_HANDLE_VALUE;
         }
@@ -208,6 +213,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     HandleEntry entry;
     entry.kind = "device";
     entry.devicePath = device->path;
+    entry.access = dwDesiredAccess;
     entry.shareMode = dwShareMode;
     entry.generation = device->generation;
     return NewHandle(m, entry);

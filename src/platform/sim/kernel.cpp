@@ -168,7 +168,8 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
     }
     // The simulated machine's ANSI code page: ASCII, and Latin-1 above it.
     if ((CodePage != CP_THREAD_ACP && CodePage != CP_ACP) || lpMultiByteStr == nullptr ||
-        cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0) {
+        cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+        (lpWideCharStr == nullptr && cchWideChar != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -177,7 +178,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
     if (cchWideChar == 0) {
         return static_cast<int>(length);
     }
-    if (static_cast<size_t>(cchWideChar) < length || lpWideCharStr == nullptr) {
+    if (static_cast<size_t>(cchWideChar) < length) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }

@@ -24,6 +24,7 @@ struct HandleEntry {
     std::string keyPath;        // key
     std::vector<Text16> paths;  // devinfo: the snapshot of device paths
     Text16 devicePath;          // device
+    DWORD access = 0;           // device
     DWORD shareMode = 0;        // device
     void* memory = nullptr;     // memory
 };

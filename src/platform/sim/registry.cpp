@@ -102,9 +102,15 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
         *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    // The bytes as stored: a string stored without its NUL comes back without one.
+    // The bytes as stored: a string stored without its NUL comes back without one, though where
+    // the buffer has room Windows puts a NUL behind it (the size returned leaves it out).
     if (size != 0) {
         std::memcpy(lpData, value.data.data(), size);
+    }
+    const bool isString =
+        value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+    if (isString && size != 0 && size < *lpcbData && lpData[size - 1] != 0) {
+        lpData[size] = 0;
     }
     *lpcbData = size;
     return ERROR_SUCCESS;

@@ -157,12 +157,11 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (service->state == SERVICE_STOPPED) {
-        SetLastError(ERROR_SERVICE_NOT_ACTIVE);
-        return FALSE;
-    }
     if (service->state != SERVICE_RUNNING) {
-        SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        // For these two refusals the service manager fills in the service's status.
+        SetLastError(service->state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
+                                                       : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        FillStatus(*service, lpServiceStatus);
         return FALSE;
     }
     if (HasRunningDependents(m, *service)) {
