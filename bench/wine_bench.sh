@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 cycles=${1:-150}
 windir=$PWD/build/win
 work=$PWD/build/wine-bench
-for program in kq5svc.exe tests/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
+for program in kq5svc.exe tools/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
     [ -f "$windir/$program" ] || { echo "missing $windir/$program: run ./test.sh first" >&2; exit 2; }
 done
 
@@ -32,7 +32,7 @@ timeout 120 wine wineboot --init >"$work/boot.log" 2>&1
 wineserver -k || true
 wineserver -w
 w cmd /c exit >"$work/session.out" 2>&1
-for program in kq5svc.exe tests/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
+for program in kq5svc.exe tools/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
     cp "$windir/$program" "$drive/"
 done
 key='HKLM\System\CurrentControlSet\Control\Print\Printers\Korvane-Q5'

@@ -104,7 +104,7 @@ wineserver -w
 wineserver -p30
 # The session's background processes inherit this command's output: send it to files.
 w cmd /c exit >"$work/session.out" 2>"$work/session.err"
-cp "$windir/tests/wine/service_status.exe" "$windir/kq5-$version-x64.msi" "$drive/"
+cp "$windir/tools/wine/service_status.exe" "$windir/kq5-$version-x64.msi" "$drive/"
 cp "$windir/tests/wine/kq5-next-x64.msi" "$drive/kq5-$next-x64.msi"
 
 got=$(probe -version "Z:$(echo "$windir/kq5svc.exe" | tr / '\\')")

@@ -155,8 +155,8 @@ setup)
     wineserver -w
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
-    for program in kq5svc.exe tests/wine/dbwin_capture.exe tests/wine/service_status.exe \
-        tests/wine/kq5_wine_tests.exe tests/wine/conformance_service.exe tests/wine/virtual_printer.exe; do
+    for program in kq5svc.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
+        tools/wine/virtual_printer.exe tests/wine/kq5_wine_tests.exe tests/wine/conformance_service.exe; do
         cp "$windir/$program" "$drive/"
     done
     echo "Wine prefix ready: $(wine --version)"
