@@ -10,8 +10,6 @@ class FuzzInput {
 public:
     FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-    bool Empty() const { return at_ >= size_; }
-
     uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
 
     uint16_t Word() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
@@ -22,19 +20,6 @@ public:
             bytes.push_back(data_[at_++]);
         }
         return bytes;
-    }
-
-    // UTF-16 text of up to `maxUnits` code units, without NULs.
-    std::u16string Text16(size_t maxUnits) {
-        const size_t count = Byte() % (maxUnits + 1);
-        std::u16string text;
-        for (size_t i = 0; i < count && at_ < size_; ++i) {
-            const char16_t c = static_cast<char16_t>(Word());
-            if (c != 0) {
-                text += c;
-            }
-        }
-        return text;
     }
 
     // Mostly the characters device paths are made of, now and then anything.

@@ -1,7 +1,8 @@
 // Every platform call of the main scenarios made to fail, one at a time, with an error that call
-// plausibly returns. Whatever fails, the service must not crash or hang, must keep its poller
-// running, must release what it opened, must never write an empty or unknown port, must not leave
-// the spooler down while the service manager can be reached, and must say what failed.
+// plausibly returns: once, then from that call on (a component that stays away). Whatever fails,
+// the service must not crash or hang, must keep its poller running, must release what it opened,
+// must never write an empty or unknown port, must not leave the spooler down while it can be
+// started, and must say what failed. Every injected failure must have been delivered.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 
 namespace {
 
-// A plausible error for each call that can fail; calls that only release are left out.
+// A plausible error for each call that can fail (sim::CanFail).
 const std::map<std::string, DWORD> kErrors = {
     {"OpenPrinterW", ERROR_ACCESS_DENIED},
     {"GetPrinterW", RPC_S_SERVER_UNAVAILABLE},
@@ -32,6 +33,7 @@ const std::map<std::string, DWORD> kErrors = {
     {"CreateFileW", ERROR_SHARING_VIOLATION},
     {"ReadFile", ERROR_DEVICE_NOT_CONNECTED},
     {"MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER},
+    {"GetStdHandle", ERROR_INVALID_HANDLE},
     {"WriteFile", ERROR_INVALID_HANDLE},
     {"StartServiceCtrlDispatcherW", ERROR_SERVICE_ALREADY_RUNNING},
     {"RegisterServiceCtrlHandlerExW", 123},  // ERROR_INVALID_NAME
@@ -74,8 +76,9 @@ bool HasLine(const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-void CheckRun(const std::string& function, DWORD error, int pollerCycles, const ScenarioResult& r) {
-    SCOPED_TRACE(function + " fails with " + std::to_string(error));
+void CheckRun(const std::string& function, DWORD error, bool persistent, int pollerCycles,
+              const ScenarioResult& r) {
+    EXPECT_EQ(sim::UndeliveredFailures(), std::vector<std::string>{});
     // Nothing left open but the printer's device, which the poller owns for good.
     for (const std::string& handle : r.openHandles) {
         EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
@@ -103,11 +106,15 @@ void CheckRun(const std::string& function, DWORD error, int pollerCycles, const 
         EXPECT_FALSE(port.empty());
         EXPECT_NE(std::find(ports.begin(), ports.end(), sim::Widen(port)), ports.end()) << port;
     }
-    // The spooler runs again, unless the service manager or the Spooler service could not be
-    // opened for the start, for good (both errors last): then no start request is made.
+    // The spooler runs again, unless the start cannot be made: the service manager or the
+    // Spooler service could not be opened for it (both errors last: no start request is made),
+    // or every start request from then on is refused.
     if (r.spoolerState != SERVICE_RUNNING) {
-        EXPECT_TRUE(function == "OpenSCManagerA" || function == "OpenServiceA");
-        EXPECT_EQ(CallsOf("StartServiceA").size(), 0u);
+        const bool cannotOpen = function == "OpenSCManagerA" || function == "OpenServiceA";
+        EXPECT_TRUE(cannotOpen || (persistent && function == "StartServiceA"));
+        if (cannotOpen) {
+            EXPECT_EQ(CallsOf("StartServiceA").size(), 0u);
+        }
     }
     // The diagnostics that name the failure (the message for standard output is written, though
     // a service has none).
@@ -128,18 +135,22 @@ void CheckRun(const std::string& function, DWORD error, int pollerCycles, const 
     }
 }
 
+Scenario Parsed(int index) {
+    Scenario scenario;
+    std::string parseError;
+    EXPECT_TRUE(ParseScenario(kScenarios[index], scenario, parseError)) << parseError;
+    return scenario;
+}
+
 class FaultSweep : public ::testing::TestWithParam<int> {};
 
 TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
-    Scenario scenario;
-    std::string parseError;
-    ASSERT_TRUE(ParseScenario(kScenarios[GetParam()], scenario, parseError)) << parseError;
+    const Scenario scenario = Parsed(GetParam());
     RunScenario(scenario);
     const std::vector<std::string> calls = sim::Calls();
     const int pollerCycles = static_cast<int>(std::count(calls.begin(), calls.end(), "Sleep(800)"));
     ASSERT_GT(pollerCycles, 0);
     std::map<std::string, int> seen;
-    int injected = 0;
     for (const std::string& call : calls) {
         const std::string function = Name(call);
         const int ordinal = ++seen[function];
@@ -147,17 +158,20 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
         if (error == kErrors.end()) {
             continue;
         }
-        const ScenarioResult r = RunScenario(scenario, sim::Threads::TakeTurns, [&] {
-            sim::FailCall(function, ordinal, error->second);
-        });
-        CheckRun(function, error->second, pollerCycles, r);
-        ++injected;
-        if (HasFailure()) {
-            ADD_FAILURE() << "stopped at call " << ordinal << " of " << function << ": " << call;
-            return;
+        for (const int count : {1, sim::kEveryLaterCall}) {
+            const ScenarioResult r = RunScenario(scenario, sim::Threads::TakeTurns, [&] {
+                sim::FailCall(function, ordinal, error->second, count);
+            });
+            SCOPED_TRACE(function + " fails with " + std::to_string(error->second) +
+                         (count == 1 ? " once" : " from then on"));
+            CheckRun(function, error->second, count != 1, pollerCycles, r);
+            if (HasFailure()) {
+                ADD_FAILURE() << "stopped at call " << ordinal << " of " << function << ": "
+                              << call;
+                return;
+            }
         }
     }
-    EXPECT_GT(injected, 10);
 }
 
 std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
@@ -166,5 +180,20 @@ std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::Range(0, 5), ScenarioName);
+
+// The scenarios make every call that can fail, and the sweep has an error for each.
+TEST(FaultSweepCoverage, EveryCallThatCanFailIsSwept) {
+    std::set<std::string> made;
+    for (int index = 0; index < 5; ++index) {
+        RunScenario(Parsed(index));
+        for (const auto& [function, count] : sim::CallTotals()) {
+            made.insert(function);
+            EXPECT_TRUE(kErrors.count(function) != 0 || !sim::CanFail(function)) << function;
+        }
+    }
+    for (const auto& [function, error] : kErrors) {
+        EXPECT_TRUE(made.count(function) != 0 && sim::CanFail(function)) << function;
+    }
+}
 
 }  // namespace
