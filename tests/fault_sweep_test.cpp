@@ -1,13 +1,15 @@
 // Every platform call of the main scenarios made to fail, one at a time, with an error that call
 // plausibly returns: once, then from that call on (a component that stays away). Whatever fails,
-// the service must not crash or hang, must keep its poller running, must release what it opened,
-// must never write an empty or unknown port, must not leave the spooler down while it can be
-// started, and must say what failed. Every injected failure must have been delivered.
+// the service must not crash or hang, must keep its poller running (or say that it has none),
+// must release what it opened, must never write an empty or unknown port, and must not leave the
+// spooler down while it can be started. Every injected failure must have been delivered. (What
+// each failure writes is checked where the failing operation is tested.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "scenario.h"
 
@@ -65,17 +67,6 @@ std::vector<std::string> CallsOf(const std::string& name) {
     return sim::CallsOf({name});
 }
 
-std::string Hex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-    return text;
-}
-
-bool HasLine(const std::string& line) {
-    const auto lines = sim::DebugLines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 void CheckRun(const std::string& function, DWORD error, bool persistent, int pollerCycles,
               const ScenarioResult& r) {
     EXPECT_EQ(sim::UndeliveredFailures(), std::vector<std::string>{});
@@ -116,21 +107,10 @@ void CheckRun(const std::string& function, DWORD error, bool persistent, int pol
             EXPECT_EQ(CallsOf("StartServiceA").size(), 0u);
         }
     }
-    // The diagnostics that name the failure (the message for standard output is written, though
-    // a service has none).
-    if (function == "OpenPrinterW") {
-        EXPECT_TRUE(HasLine(" Open Printer Error :GetLastError() returns: " + Hex(error) + "\n"));
-        const std::vector<std::string> writes = CallsOf("WriteFile");
-        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(), [](const std::string& call) {
-            return call.find("\\xb4\\xf2\\xbf\\xaa") != std::string::npos;
-        }));
-    } else if (function == "GetPrinterW") {
-        EXPECT_TRUE(
-            HasLine("\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!"));
-    } else if (function == "RegQueryValueExA") {
-        EXPECT_TRUE(HasLine("GetLastError:" + std::to_string(error) + "\r\n"));
-    } else if (function == "StartServiceCtrlDispatcherW") {
-        EXPECT_TRUE(HasLine(" MainError:" + std::to_string(error) + "\n"));
+    // Outside the service manager: the one line that says so, and exit code 0.
+    if (function == "StartServiceCtrlDispatcherW") {
+        const std::vector<std::string> lines = sim::DebugLines();
+        EXPECT_EQ(lines.back(), " MainError:" + std::to_string(error) + "\n");
         EXPECT_EQ(r.exitCode, 0);
     }
 }
@@ -180,6 +160,25 @@ std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::Range(0, 5), ScenarioName);
+
+// An injection that could not happen is an error, not a silent no-op; one that can, happens.
+TEST(FaultInjection, IsRefusedWhereItCouldNotFailAndDeliveredWhereItCan) {
+    sim::Reset();
+    EXPECT_THROW(sim::FailCall("OpenPrinter", 1, 5), std::invalid_argument);  // misspelt
+    EXPECT_THROW(sim::FailCall("CloseHandle", 1, 5), std::invalid_argument);
+    EXPECT_THROW(sim::AtCall("Sleeep", 1, [] {}), std::invalid_argument);
+    sim::FailCall("GetStdHandle", 1, ERROR_NOT_ENOUGH_MEMORY);
+    sim::FailCall("WriteFile", 2, ERROR_INVALID_HANDLE, sim::kEveryLaterCall);
+    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), INVALID_HANDLE_VALUE);
+    for (const bool written : {true, false, false}) {
+        EXPECT_EQ(WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "x", 1, nullptr, nullptr), written);
+    }
+    EXPECT_EQ(sim::StandardOutput(), "x");
+    EXPECT_EQ(sim::UndeliveredFailures(), std::vector<std::string>{});
+    sim::FailCall("ReadFile", 1, ERROR_GEN_FAILURE);
+    EXPECT_EQ(sim::UndeliveredFailures(),
+              std::vector<std::string>{"no call 1 of ReadFile came (0 made)"});
+}
 
 // The scenarios make every call that can fail, and the sweep has an error for each.
 TEST(FaultSweepCoverage, EveryCallThatCanFailIsSwept) {

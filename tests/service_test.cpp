@@ -140,23 +140,4 @@ TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredAndAStopIsFinal) {
     }
 }
 
-TEST_F(ServiceTest, WholeProcessRunsAndStopsUnderTheServiceManager) {
-    AddQueue();
-    sim::SetStartedByServiceManager(true);
-    const int exitCode = sim::RunProcess(
-        ServiceProgramMain,
-        [] {
-            sim::WaitUntil(2000);
-            sim::SendControl(SERVICE_CONTROL_STOP);
-        },
-        10000);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(sim::NowMs(), 2000u);
-    EXPECT_EQ(sim::ServiceNamesSeen(),
-              (std::vector<std::u16string>{u"testserviceZ47M55", u"testservice"}));
-    EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(sim::DebugLines().back().rfind(" MainError:", 0), 0u);
-    EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(800)"), 3);  // at 0, 800 and 1600 ms
-}
-
 }  // namespace
