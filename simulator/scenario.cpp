@@ -676,7 +676,7 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     result.exitCode = sim::RunProcess(
         ServiceProgramMain, [&driver] { RunEvents(driver); }, endMs, threads);
     result.timeline = sim::Timeline();
-    for (const std::string& undelivered : sim::UndeliveredFailures()) {
+    for (const std::string& undelivered : sim::UndeliveredInjections()) {
         result.timeline.push_back(sim::TimelineEvent{
             sim::NowMs(), "scenario", undelivered + ": that failure never happened"});
     }

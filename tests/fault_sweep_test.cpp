@@ -69,7 +69,7 @@ std::vector<std::string> CallsOf(const std::string& name) {
 
 void CheckRun(const std::string& function, DWORD error, bool persistent, int pollerCycles,
               const ScenarioResult& r) {
-    EXPECT_EQ(sim::UndeliveredFailures(), std::vector<std::string>{});
+    EXPECT_EQ(sim::UndeliveredInjections(), std::vector<std::string>{});
     // Nothing left open but the printer's device, which the poller owns for good.
     for (const std::string& handle : r.openHandles) {
         EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
@@ -174,9 +174,9 @@ TEST(FaultInjection, IsRefusedWhereItCouldNotFailAndDeliveredWhereItCan) {
         EXPECT_EQ(WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "x", 1, nullptr, nullptr), written);
     }
     EXPECT_EQ(sim::StandardOutput(), "x");
-    EXPECT_EQ(sim::UndeliveredFailures(), std::vector<std::string>{});
+    EXPECT_EQ(sim::UndeliveredInjections(), std::vector<std::string>{});
     sim::FailCall("ReadFile", 1, ERROR_GEN_FAILURE);
-    EXPECT_EQ(sim::UndeliveredFailures(),
+    EXPECT_EQ(sim::UndeliveredInjections(),
               std::vector<std::string>{"no call 1 of ReadFile came (0 made)"});
 }
 

@@ -15,8 +15,10 @@ protected:
         sim::Reset();
         ResetServiceState();
     }
-    // A failure a test injected that never happened tested nothing.
-    void TearDown() override { EXPECT_EQ(sim::UndeliveredFailures(), std::vector<std::string>{}); }
+    // A failure or action a test injected at a call that never came tested nothing.
+    void TearDown() override {
+        EXPECT_EQ(sim::UndeliveredInjections(), std::vector<std::string>{});
+    }
 };
 
 // The queue "Korvane-Q5" on `port`, with the spooler running.

@@ -172,14 +172,22 @@ void FailCall(const std::string& function, int nth, DWORD error, int count) {
     TheMachine().failures.push_back(Failure{function, nth, count, error});
 }
 
-std::vector<std::string> UndeliveredFailures() {
+std::vector<std::string> UndeliveredInjections() {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
     std::vector<std::string> undelivered;
+    auto missed = [&m](const std::string& function, int nth) {
+        return "no call " + std::to_string(nth) + " of " + function + " came (" +
+               std::to_string(m.callCounts[function]) + " made)";
+    };
     for (const Failure& f : m.failures) {
         if (f.delivered == 0) {
-            undelivered.push_back("no call " + std::to_string(f.first) + " of " + f.function +
-                                  " came (" + std::to_string(m.callCounts[f.function]) + " made)");
+            undelivered.push_back(missed(f.function, f.first));
+        }
+    }
+    for (const CallAction& a : m.callActions) {
+        if (m.callCounts[a.function] < a.nth) {
+            undelivered.push_back(missed(a.function, a.nth));
         }
     }
     return undelivered;

@@ -50,14 +50,15 @@ int OpenHandleCount(const std::string& kind);
 // The failure is what the real function reports: its failure result and the error as last error
 // (or, for the registry, as the returned status). An injection must never be a silent no-op: a
 // function the simulation does not know, or cannot make fail (see CanFail), is refused with
-// std::invalid_argument, and UndeliveredFailures names those whose calls never came.
+// std::invalid_argument, and UndeliveredInjections names those whose calls never came.
 inline constexpr int kEveryLaterCall = INT_MAX;
 void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
 // Whether FailCall accepts `function`: not for the calls that return nothing or only release
 // what the caller owns (Sleep, OutputDebugStringA, the close and free calls).
 bool CanFail(const std::string& function);
-// "no call 3 of OpenPrinterW came (2 made)" for each injected failure not yet delivered.
-std::vector<std::string> UndeliveredFailures();
+// "no call 3 of OpenPrinterW came (2 made)" for each failure (FailCall) or action (AtCall) whose
+// call has not come yet.
+std::vector<std::string> UndeliveredInjections();
 // Runs `action` when call nth of `function` is made, before it is answered: a point in the
 // system's work at which a test can act as another thread would (set a flag) or look. The action
 // must not call the simulation.
