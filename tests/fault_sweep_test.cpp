@@ -50,9 +50,10 @@ const char* kScenarios[] = {
     // status cycles
     "queue USB001\nprinter P1 USB001 0x20\nat 0.5 status 0x04\nat 1.3 status 0x80\nat 2.1 status "
     "0x20\nend 3\n",
-    // the printer arrives on a new port
-    "queue USB001\nport USB002\nprinter P1 USB001 0x20\nat 1 unplug\nat 1.5 plug P2 USB002\nend "
-    "5\n",
+    // the printer arrives on a new port; the spooler takes a second to stop, so the poller's queue
+    // operations meet it down
+    "queue USB001\nport USB002\nspooler-stop-time 1000\nprinter P1 USB001 0x20\nat 1 unplug\n"
+    "at 1.5 plug P2 USB002\nend 5\n",
     // removal
     "queue USB001\nprinter P1 USB001 0x04\nat 1 unplug\nend 2\n",
     // stop
