@@ -127,12 +127,17 @@ std::string ControlName(DWORD control) {
     return std::to_string(control);
 }
 
+// A misspelt name, or a call that cannot fail, would make a failure that never happens.
+std::string NoSuchFailure(const std::string& function) {
+    return "'" + function + "' is not a Win32 function the simulation can make fail";
+}
+
 // "fail FUNCTION ERROR [COUNT]" (the event) or "fail FUNCTION NTH ERROR [COUNT]" (the statement).
 bool ParseFailure(const std::vector<std::string>& w, bool withNth, CallFailure& f) {
     const size_t at = withNth ? 3 : 2;
     f.function = w[1];
-    return (!withNth || ParseCount(w[2], f.nth)) && ParseError(w[at], f.error) &&
-           (w.size() == at + 1 || ParseCount(w[at + 1], f.count));
+    return sim::CanFail(f.function) && (!withNth || ParseCount(w[2], f.nth)) &&
+           ParseError(w[at], f.error) && (w.size() == at + 1 || ParseCount(w[at + 1], f.count));
 }
 
 // ---- The machine the scenario describes ---------------------------------------------------------
@@ -293,7 +298,6 @@ struct Driver {
     bool printerPresent;
     std::vector<PrinterChange> printer;
     std::vector<sim::TimelineEvent> actions;
-    std::vector<CallFailure> failures;  // injected while the run goes on
 
     // Notes an action on the timeline and, for the picture, in its lane (if any).
     void Say(const std::string& lane, const std::string& text) {
@@ -394,7 +398,6 @@ void Fail(Driver& d, const Words& w) {
     f.nth = static_cast<int>(made == totals.end() ? 1 : made->second + 1);
     d.Say("service", FailureText(f, true));
     sim::FailCall(f.function, f.nth, f.error, f.count);
-    d.failures.push_back(f);
 }
 
 bool CodeOk(const Words& w) {
@@ -538,9 +541,10 @@ bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
     p.scenario.spoolerDependents.push_back(s.words[1]);
     return true;
 }
-bool FailStatement(Parsing& p, const Statement& s, std::string&) {
+bool FailStatement(Parsing& p, const Statement& s, std::string& why) {
     CallFailure f;
     if (!ParseFailure(s.words, true, f)) {
+        why = sim::CanFail(s.words[1]) ? "" : NoSuchFailure(s.words[1]);
         return false;
     }
     p.scenario.failures.push_back(f);
@@ -569,6 +573,8 @@ bool At(Parsing& p, const Statement& s, std::string& why) {
         why = "events must be in time order";
     } else if (kind == nullptr) {
         why = "unknown event '" + event.words[0] + "'";
+    } else if (kind->apply == Fail && arguments > 0 && !sim::CanFail(event.words[1])) {
+        why = NoSuchFailure(event.words[1]);
     } else if (arguments < kind->minArguments || arguments > kind->maxArguments ||
                (kind->check != nullptr && !kind->check(event.words))) {
         why = "'" + event.words[0] + "' takes " + kind->usage;
@@ -663,7 +669,6 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
                   scenario.printerCode,
                   scenario.printerPresent,
                   {},
-                  {},
                   {}};
     driver.printer.push_back(PrinterChange{0, scenario.printerPresent, scenario.printerCode});
     ScenarioResult result;
@@ -671,19 +676,9 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     result.exitCode = sim::RunProcess(
         ServiceProgramMain, [&driver] { RunEvents(driver); }, endMs, threads);
     result.timeline = sim::Timeline();
-    // A failure whose call never came is most likely a misspelt function name: say so.
-    std::vector<CallFailure> failures = scenario.failures;
-    failures.insert(failures.end(), driver.failures.begin(), driver.failures.end());
-    const auto totals = sim::CallTotals();
-    for (const CallFailure& f : failures) {
-        const auto made = totals.find(f.function);
-        const uint64_t count = made == totals.end() ? 0 : made->second;
-        if (count < static_cast<uint64_t>(f.nth)) {
-            result.timeline.push_back(sim::TimelineEvent{
-                sim::NowMs(), "scenario",
-                "no call " + std::to_string(f.nth) + " of " + f.function + " came (" +
-                    std::to_string(count) + " made): that failure never happened"});
-        }
+    for (const std::string& undelivered : sim::UndeliveredInjections()) {
+        result.timeline.push_back(sim::TimelineEvent{
+            sim::NowMs(), "scenario", undelivered + ": that failure never happened"});
     }
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();

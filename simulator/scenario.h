@@ -39,7 +39,10 @@ The machine when the service starts:
                                 manager refuses to stop the Spooler (1051)
   fail FUNCTION NTH ERROR [COUNT]
                                 calls NTH to NTH+COUNT-1 (counted from 1 over the whole run) of
-                                the Win32 function FUNCTION fail with ERROR (COUNT default 1)
+                                the Win32 function FUNCTION fail with ERROR (COUNT default 1);
+                                a name the simulation does not know, or a call it cannot fail
+                                (Sleep, OutputDebugStringA, the close and free calls), is an
+                                error, and a failure whose call never comes is reported
   control-at-startup CONTROL    the service manager sends CONTROL (stop, shutdown or
                                 interrogate) while the service registers for device events
   not-a-service                 kq5svc.exe is started from a console, not by the service manager

@@ -5,95 +5,68 @@
 
 namespace {
 
-class DiscoveryTest : public SimTest {
-protected:
-    static void ExpectOnlyDeviceOpen(HANDLE device) {
-        ASSERT_NE(device, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(sim::OpenHandles(), std::vector<std::string>{"device#1"});
-        CloseHandle(device);
-    }
-};
+class DiscoveryTest : public SimTest {};
 
 TEST_F(DiscoveryTest, OpensThePrinterExactlyAsRequired) {
-    PlugPrinter("0001");
+    const std::string serial(150, 'S');  // its " DevicePath:" line is cut at 99 bytes
+    PlugPrinter(serial);
     HANDLE device = FindAndOpenPrinterDevice();
+    const std::string path = sim::Narrow(PrinterPath(serial));
     EXPECT_EQ(sim::CallsOf({"SetupDiGetClassDevsW", "GlobalAlloc", "CreateFileW"}),
               (std::vector<std::string>{
                   "SetupDiGetClassDevsW({A5DCBF10-6530-11D2-901F-00C04FB951ED}, null, null, 0x12)",
-                  "GlobalAlloc(0x40, 244)",  // 4 + 70 UTF-16 units + 100
-                  "CreateFileW(\"\\\\?\\usb#vid_0483&pid_5741#0001#" + kUsbDeviceClass +
-                      "\", 0xc0000000, 0, null, 3, 0x20000000, null)"}));
+                  "GlobalAlloc(0x40, 536)",  // 4 + 216 UTF-16 units + 100
+                  "CreateFileW(\"" + path + "\", 0xc0000000, 0, null, 3, 0x20000000, null)"}));
     EXPECT_EQ(sim::DebugLines(),
-              std::vector<std::string>{" DevicePath:\\\\?\\usb#vid_0483&pid_5741#0001#" +
-                                       kUsbDeviceClass + "\n"});
-    ExpectOnlyDeviceOpen(device);
+              std::vector<std::string>{(" DevicePath:" + path + "\n").substr(0, 99)});
+    EXPECT_NE(device, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sim::OpenHandles(), std::vector<std::string>{"device#1"});
 }
 
-TEST_F(DiscoveryTest, PathFilterWantsBothDigitGroupsAnywhereCaseSensitive) {
-    PlugPrinter("S1", "KorvaneQ5", "vid_1111&pid_5741");     // vendor digits missing
-    PlugPrinter("5741X", "KorvaneQ5", "vid_0483&pid_9999");  // both, product in the serial
-    HANDLE device = FindAndOpenPrinterDevice();
-    EXPECT_EQ(sim::DebugLines().size(), 1u);
-    EXPECT_NE(sim::DebugLines()[0].find("5741X"), std::string::npos);
-    ExpectOnlyDeviceOpen(device);
-}
-
-TEST_F(DiscoveryTest, IdentityDecidesAndNonPrintersAreSkipped) {
-    PlugPrinter("OTHER", "Some Other Printer");
-    PlugPrinter("MINE");
-    HANDLE device = FindAndOpenPrinterDevice();
-    EXPECT_EQ(sim::DebugLines().size(), 2u);
-    EXPECT_TRUE(sim::DeviceOpen(PrinterPath("MINE")));
-    ExpectOnlyDeviceOpen(device);
-}
-
-TEST_F(DiscoveryTest, FirstOfTwoPrintersWinsAndLaterOnesAreNotExamined) {
-    PlugPrinter("FIRST");
-    PlugPrinter("SECOND");
-    HANDLE device = FindAndOpenPrinterDevice();
-    EXPECT_TRUE(sim::DeviceOpen(PrinterPath("FIRST")));
-    EXPECT_EQ(sim::DebugLines().size(), 1u);
-    ExpectOnlyDeviceOpen(device);
-}
-
-TEST_F(DiscoveryTest, PrinterHeldElsewhereEndsTheSearch) {
-    PlugPrinter("FIRST");
-    PlugPrinter("SECOND");
-    HANDLE holder = CreateFileW(PrinterPath("FIRST").c_str(), GENERIC_READ, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_FALSE(sim::DeviceOpen(PrinterPath("SECOND")));
-    CloseHandle(holder);
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
-TEST_F(DiscoveryTest, NoPrinterOrNoListGivesInvalidHandleAndReleasesEverything) {
-    sim::PlugDevice(PrinterPath("NOREG"));
-    EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
-    sim::FailCall("SetupDiGetClassDevsW", 2, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
-TEST_F(DiscoveryTest, MemberWhoseDetailFailsIsSkipped) {
-    PlugPrinter("FIRST");
-    PlugPrinter("SECOND");
-    sim::FailCall("SetupDiGetDeviceInterfaceDetailW", 2, ERROR_GEN_FAILURE);  // FIRST's fetch
-    HANDLE device = FindAndOpenPrinterDevice();
-    EXPECT_TRUE(sim::DeviceOpen(PrinterPath("SECOND")));
-    ExpectOnlyDeviceOpen(device);
-    sim::FailCall("GlobalAlloc", 3, ERROR_NOT_ENOUGH_MEMORY, 10);
-    EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
-TEST_F(DiscoveryTest, LongPathIsLoggedCutAndStillOpened) {
-    const std::string serial(150, 'S');
-    PlugPrinter(serial);
-    HANDLE device = FindAndOpenPrinterDevice();
-    EXPECT_EQ(sim::DebugLines().at(0).size(), 99u);
-    ExpectOnlyDeviceOpen(device);
+// Members are listed when their path holds both digit groups (anywhere); the identity check
+// decides; the first printer ends the search, opened or not; a member whose detail cannot be
+// fetched is skipped.
+TEST_F(DiscoveryTest, FirstListedPrinterIsOpened) {
+    const struct {
+        void (*arrange)();
+        std::string logged, opened;  // serials
+    } cases[] = {
+        {[] {}, "OTHER 5741X", "5741X"},
+        {[] {
+             CreateFileW(PrinterPath("5741X", "vid_0483&pid_9999").c_str(), GENERIC_READ, 0,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+         },
+         "OTHER 5741X", ""},
+        {[] { sim::FailCall("SetupDiGetDeviceInterfaceDetailW", 8, ERROR_GEN_FAILURE); },
+         "OTHER SECOND", "SECOND"},
+        {[] { sim::FailCall("GlobalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, sim::kEveryLaterCall); }, "",
+         ""},
+        {[] { sim::FailCall("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY); }, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        SetUp();
+        PlugPrinter("V", "KorvaneQ5", "vid_1111&pid_5741");
+        PlugPrinter("P", "KorvaneQ5", "vid_0483&pid_9999");
+        PlugPrinter("OTHER", "Some Other Printer");
+        PlugPrinter("5741X", "KorvaneQ5", "vid_0483&pid_9999");
+        PlugPrinter("SECOND");
+        c.arrange();
+        const int held = sim::OpenHandleCount("device");
+        HANDLE device = FindAndOpenPrinterDevice();
+        std::string logged;
+        for (const std::string& line : sim::DebugLines()) {
+            const size_t serial = line.find('#', line.find('#') + 1) + 1;
+            logged +=
+                (logged.empty() ? "" : " ") + line.substr(serial, line.find('#', serial) - serial);
+        }
+        EXPECT_EQ(logged, c.logged);
+        EXPECT_EQ(device != INVALID_HANDLE_VALUE, !c.opened.empty());
+        EXPECT_EQ(sim::DeviceOpen(PrinterPath("SECOND")), c.opened == "SECOND");
+        EXPECT_EQ(sim::OpenHandles().size(), held + (c.opened.empty() ? 0u : 1u));
+        EXPECT_EQ(sim::OpenHandleCount("device"), static_cast<int>(sim::OpenHandles().size()));
+        TearDown();
+    }
 }
 
 }  // namespace

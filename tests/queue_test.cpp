@@ -10,10 +10,10 @@ const std::vector<std::string> kSpooler = {"OpenPrinterW", "GetPrinterW", "SetPr
 
 class QueueTest : public SimTest {};
 
-TEST_F(QueueTest, ApplyQueueStateMakesTheExactSpoolerCalls) {
+TEST_F(QueueTest, ApplyQueueStateSendsTheCommandThenTheStatusAndResumeIsItsResumeForm) {
     AddQueue();
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
-    const auto calls = sim::CallsOf(kSpooler);
+    const std::vector<std::string> calls = sim::CallsOf(kSpooler);
     ASSERT_EQ(calls.size(), 6u);
     EXPECT_EQ(calls[0], "OpenPrinterW(\"Korvane-Q5\", {null, null, 0xf000c})");
     EXPECT_EQ(calls[1], "GetPrinterW(printer#1, 2, null, 0)");
@@ -23,91 +23,82 @@ TEST_F(QueueTest, ApplyQueueStateMakesTheExactSpoolerCalls) {
     EXPECT_EQ(calls[5], "ClosePrinter(printer#1)");
     EXPECT_TRUE(sim::Printer(u"Korvane-Q5").paused);
     EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, PRINTER_STATUS_OFFLINE);
+    sim::ClearCalls();
+    ResumeQueue();
+    EXPECT_EQ(Names(sim::CallsOf(kSpooler)),
+              (std::vector<std::string>{"OpenPrinterW", "GetPrinterW", "GetPrinterW", "SetPrinterW",
+                                        "SetPrinterW", "ClosePrinter"}));
+    EXPECT_EQ(sim::CallsOf({"SetPrinterW"}),
+              (std::vector<std::string>{"SetPrinterW(printer#2, 0, 0x0, 2)",
+                                        "SetPrinterW(printer#2, 0, 0x0, 4)"}));
+    EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
+    EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, 0u);
     EXPECT_TRUE(sim::OpenHandles().empty());
     EXPECT_TRUE(sim::DebugLines().empty());
 }
 
-TEST_F(QueueTest, ResumeQueueIsTheResumeFormOfApplyQueueState) {
-    AddQueue();
-    ApplyQueueState(PRINTER_CONTROL_RESUME, 0);
-    const auto applied = sim::CallsOf(kSpooler);
-    sim::ClearCalls();
-    ResumeQueue();
-    const auto resumed = sim::CallsOf(kSpooler);
-    ASSERT_EQ(resumed.size(), applied.size());
-    EXPECT_EQ(resumed[3], "SetPrinterW(printer#2, 0, 0x0, 2)");
-    EXPECT_EQ(resumed[4], "SetPrinterW(printer#2, 0, 0x0, 4)");
-    EXPECT_EQ(Names(resumed), Names(applied));
+// A queue that cannot be opened: the error, read at once, on the debugger channel, then the code
+// page 936 message on standard output, and nothing more.
+TEST_F(QueueTest, FailedOpenIsReportedThenNothingElseHappens) {
+    const struct {
+        DWORD openError;  // with neither an error nor a refusal: no queue at all
+        bool denied;
+        int operation;  // OpenQueueChecked, QueryQueuePort, ApplyQueueState
+        std::vector<std::string> lines;
+    } cases[] = {
+        {0, false, 0, {kNoQueueLine}},
+        {0, false, 2, {kNoQueueLine}},
+        {170, false, 1, {"GetPrinterHandle", OpenErrorLine("aa")}},
+        {0, true, 1, {"GetPrinterHandle", OpenErrorLine("5")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines.back());
+        SetUp();
+        if (c.openError != 0 || c.denied) {
+            AddQueue();
+        }
+        if (c.openError != 0) {
+            sim::FailCall("OpenPrinterW", 1, c.openError);
+        }
+        sim::DenyPrinterAdministration(c.denied);
+        if (c.operation == 0) {
+            EXPECT_EQ(OpenQueueChecked(), INVALID_HANDLE_VALUE);
+        } else if (c.operation == 1) {
+            EXPECT_EQ(QueryQueuePort(), u"");
+        } else {
+            ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_PAPER_OUT);
+        }
+        EXPECT_EQ(sim::DebugLines(), c.lines);
+        EXPECT_EQ(sim::StandardOutput(), kOpenFailedGbk);
+        EXPECT_EQ(Order({"OutputDebugStringA", "WriteFile", "GetPrinterW", "SetPrinterW"}).back(),
+                  "WriteFile");
+        EXPECT_TRUE(sim::OpenHandles().empty());
+        TearDown();
+    }
 }
 
-TEST_F(QueueTest, MissingQueueReportsTheOpenFailureAndChangesNothing) {
-    EXPECT_EQ(OpenQueueChecked(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(sim::DebugLines(),
-              std::vector<std::string>{" Open Printer Error :GetLastError() returns: 0x709\n"});
-    EXPECT_EQ(sim::StandardOutput(), kOpenFailedGbk);  // 15 bytes, no line end
-    EXPECT_EQ(sim::StandardOutput().size(), 15u);
-
-    ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_PAPER_OUT);
-    EXPECT_EQ(sim::CallCount("SetPrinterW"), 0);
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
-TEST_F(QueueTest, QueryQueuePortAnnouncesItselfThenReportsAFailedOpen) {
-    sim::FailCall("OpenPrinterW", 1, ERROR_ACCESS_DENIED);
-    AddQueue();
-    EXPECT_EQ(QueryQueuePort(), u"");
-    EXPECT_EQ(sim::DebugLines(),
-              (std::vector<std::string>{"GetPrinterHandle",
-                                        " Open Printer Error :GetLastError() returns: 0x5\n"}));
-    EXPECT_EQ(sim::StandardOutput(), kOpenFailedGbk);
-}
-
-TEST_F(QueueTest, OpenRequestsFullAccessEvenToRead) {
-    AddQueue();
-    sim::DenyPrinterAdministration(true);
-    EXPECT_EQ(QueryQueuePort(), u"");
-    EXPECT_EQ(sim::DebugLines().back(), " Open Printer Error :GetLastError() returns: 0x5\n");
-}
-
-TEST_F(QueueTest, ErrorCodesAreLowerCaseHexWithoutLeadingZeros) {
-    AddQueue();
-    sim::FailCall("OpenPrinterW", 1, 170);
-    OpenQueueChecked();
-    EXPECT_EQ(sim::DebugLines().back(), " Open Printer Error :GetLastError() returns: 0xaa\n");
-}
-
-TEST_F(QueueTest, QueryQueuePortReadsThePort) {
+TEST_F(QueueTest, QueryQueuePortAnnouncesItselfAndReadsThePort) {
     AddQueue(u"USB003");
     EXPECT_EQ(QueryQueuePort(), u"USB003");
-    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{"GetPrinterHandle"});
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
-TEST_F(QueueTest, NullPortNameGivesTheEmptyPort) {
-    AddQueue();
     sim::SetPrinterNullPort(u"Korvane-Q5");
     EXPECT_EQ(QueryQueuePort(), u"");
-    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{"GetPrinterHandle"});
-}
-
-TEST_F(QueueTest, RecordThatGrowsBeforeTheReadFailsWithMessageThreeOnly) {
-    AddQueue();
-    sim::GrowPrinterRecordAfterSizeQuery(u"Korvane-Q5");
-    EXPECT_EQ(OpenQueueChecked(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{kReadFailedGbk});
-    EXPECT_EQ(kReadFailedGbk.size(), 29u);
-    EXPECT_EQ(sim::StandardOutput(), "");
-    EXPECT_EQ(sim::CallCount("GetPrinterW"), 2);  // no second attempt
+    EXPECT_EQ(sim::DebugLines(),
+              (std::vector<std::string>{"GetPrinterHandle", "GetPrinterHandle"}));
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 
-TEST_F(QueueTest, FailedReadLeavesQueueUntouchedAndClosed) {
+// A record that grows between the size query and the read fails the read: message 3 alone (no
+// error code, nothing on standard output), no second attempt, the queue closed and untouched.
+TEST_F(QueueTest, FailedReadIsReportedAndLeavesTheQueueUntouched) {
     AddQueue();
-    sim::FailCall("GetPrinterW", 2, ERROR_INVALID_HANDLE);
+    sim::GrowPrinterRecordAfterSizeQuery(u"Korvane-Q5");
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_PAPER_OUT);
+    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{kReadFailedGbk});
+    EXPECT_EQ(sim::StandardOutput(), "");
+    EXPECT_EQ(
+        Names(sim::CallsOf(kSpooler)),
+        (std::vector<std::string>{"OpenPrinterW", "GetPrinterW", "GetPrinterW", "ClosePrinter"}));
     EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
-    EXPECT_EQ(sim::CallCount("SetPrinterW"), 0);
-    EXPECT_EQ(sim::CallCount("ClosePrinter"), 1);
     EXPECT_TRUE(sim::OpenHandles().empty());
 }
 

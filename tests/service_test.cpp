@@ -13,15 +13,18 @@ protected:
         sim::SetStartedByServiceManager(true);
         ServiceMain(0, nullptr);
     }
-    static SERVICE_STATUS Expected(DWORD state) {
-        return SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, state, 5, 0, 0, 0, 60000};
+    // The record every report carries: only the state (and, once stopped for a failure, the
+    // exit code) ever changes.
+    static void ExpectReports(const std::vector<DWORD>& states, DWORD lastExitCode = 0) {
+        const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+        ASSERT_EQ(reports.size(), states.size());
+        for (size_t i = 0; i < reports.size(); ++i) {
+            SERVICE_STATUS expected = {SERVICE_WIN32_OWN_PROCESS, states[i], 5, 0, 0, 0, 60000};
+            expected.dwWin32ExitCode = i + 1 == reports.size() ? lastExitCode : 0;
+            EXPECT_EQ(0, std::memcmp(&reports[i], &expected, sizeof expected)) << i;
+        }
     }
 };
-
-void ExpectStatus(const SERVICE_STATUS& actual, const SERVICE_STATUS& expected) {
-    EXPECT_EQ(0, std::memcmp(&actual, &expected, sizeof actual))
-        << "state " << actual.dwCurrentState;
-}
 
 TEST_F(ServiceTest, OutsideTheServiceManagerMainWritesOneLineAndTouchesNothing) {
     EXPECT_EQ(ServiceProgramMain(), 0);
@@ -34,140 +37,107 @@ TEST_F(ServiceTest, OutsideTheServiceManagerMainWritesOneLineAndTouchesNothing) 
     EXPECT_EQ(sim::CallCount("OpenPrinterW") + sim::CallCount("SetupDiGetClassDevsW"), 0);
 }
 
+// The queue probed and its port read, the handler and the USB notification registered, one
+// RUNNING report, and only then the poller; nothing left open.
 TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
     AddQueue(u"USB003");
     Start();
+    EXPECT_EQ(Order({"OpenPrinterW", "ClosePrinter", "OutputDebugStringA",
+                     "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
+                     "SetServiceStatus", "CreateThread"}),
+              (std::vector<std::string>{
+                  "OpenPrinterW", "ClosePrinter", "OutputDebugStringA", "OpenPrinterW",
+                  "ClosePrinter", "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
+                  "SetServiceStatus", "CreateThread"}));
     EXPECT_EQ(
-        Names(sim::CallsOf({"OpenPrinterW", "ClosePrinter", "RegisterServiceCtrlHandlerExW",
-                            "RegisterDeviceNotificationW", "SetServiceStatus", "CreateThread"})),
-        (std::vector<std::string>{"OpenPrinterW", "ClosePrinter", "OpenPrinterW", "ClosePrinter",
-                                  "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
-                                  "SetServiceStatus", "CreateThread"}));
-    EXPECT_EQ(
-        sim::CallsOf({"RegisterServiceCtrlHandlerExW"}),
-        std::vector<std::string>{"RegisterServiceCtrlHandlerExW(\"testservice\", handler, null)"});
-    EXPECT_EQ(sim::CallsOf({"CreateThread"}),
-              std::vector<std::string>{"CreateThread(null, 0, null, 0, null)"});
-    ASSERT_EQ(sim::StatusReports().size(), 1u);
-    ExpectStatus(sim::StatusReports()[0], Expected(SERVICE_RUNNING));
+        sim::CallsOf({"RegisterServiceCtrlHandlerExW", "CreateThread"}),
+        (std::vector<std::string>{"RegisterServiceCtrlHandlerExW(\"testservice\", handler, null)",
+                                  "CreateThread(null, 0, null, 0, null)"}));
+    ExpectReports({SERVICE_RUNNING});
     EXPECT_EQ(serviceState.currentPortName, u"USB003");
-    EXPECT_EQ(sim::OpenHandles(),
-              std::vector<std::string>{});  // probe closed, thread handle closed
-}
-
-TEST_F(ServiceTest, NotificationFilterAsksForUsbDeviceInterfaces) {
-    Start();
+    EXPECT_TRUE(sim::OpenHandles().empty());
     const sim::NotificationRegistration n = sim::Notification();
-    ASSERT_TRUE(n.registered);
     EXPECT_EQ(n.flags, static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE));
     EXPECT_EQ(n.recipient, static_cast<HANDLE>(serviceState.statusHandle));
-    const std::vector<BYTE> expected = {32,   0,    0,    0,    5,    0,    0,    0,
-                                        0,    0,    0,    0,    0x10, 0xBF, 0xDC, 0xA5,
-                                        0x30, 0x65, 0xD2, 0x11, 0x90, 0x1F, 0x00, 0xC0,
-                                        0x4F, 0xB9, 0x51, 0xED, 0,    0,    0,    0};
-    EXPECT_EQ(n.filter, expected);
+    EXPECT_EQ(n.filter,
+              (std::vector<BYTE>{32,   0,    0,    0,    5,    0,    0,    0,    0,    0,    0,
+                                 0,    0x10, 0xBF, 0xDC, 0xA5, 0x30, 0x65, 0xD2, 0x11, 0x90, 0x1F,
+                                 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED, 0,    0,    0,    0}));
 }
 
+// Without the queue, start-up says so and goes on; a service has no console, so the code page
+// 936 message is written to a standard output that is not there.
 TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
     Start();
     EXPECT_EQ(sim::DebugLines(),
-              (std::vector<std::string>{" Open Printer Error :GetLastError() returns: 0x709\n",
-                                        "GetPrinterHandle",
-                                        " Open Printer Error :GetLastError() returns: 0x709\n"}));
-    // A service has no console: the message is written all the same, to no avail.
+              (std::vector<std::string>{kNoQueueLine, "GetPrinterHandle", kNoQueueLine}));
     EXPECT_EQ(sim::StandardOutput(), "");
-    const std::vector<std::string> writes = sim::CallsOf({"WriteFile"});
-    ASSERT_EQ(writes.size(), 2u);
-    for (const std::string& write : writes) {
-        EXPECT_EQ(write.rfind("WriteFile(null, \"\\xb4\\xf2\\xbf\\xaa", 0), 0u) << write;
-    }
+    EXPECT_EQ(Count(sim::CallsOf({"WriteFile"}),
+                    "WriteFile(null, \"\\xb4\\xf2\\xbf\\xaa\\xb4\\xf2\\xd3"
+                    "\\xa1\\xbb\\xfa\\xca\\xa7\\xb0\\xdc!\", 15)"),
+              2);
     EXPECT_EQ(serviceState.currentPortName, u"");
-    ExpectStatus(sim::StatusReports().at(0), Expected(SERVICE_RUNNING));
+    ExpectReports({SERVICE_RUNNING});
     EXPECT_EQ(sim::CallCount("CreateThread"), 1);
 }
 
+// Every control ends with a report and NO_ERROR; stop and shutdown report STOPPED (exit code 0,
+// whatever the thread's last error); a device event is handled before the report.
 TEST_F(ServiceTest, HandlerReportsAfterEveryControl) {
-    Start();
-    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, nullptr),
-              static_cast<DWORD>(NO_ERROR));
-    EXPECT_EQ(ServiceCtrlHandler(0x80, 0, nullptr, nullptr),
-              static_cast<DWORD>(NO_ERROR));  // user control
-    ASSERT_EQ(sim::StatusReports().size(), 3u);
-    ExpectStatus(sim::StatusReports()[1], Expected(SERVICE_RUNNING));
-    ExpectStatus(sim::StatusReports()[2], Expected(SERVICE_RUNNING));
-}
-
-TEST_F(ServiceTest, StopAndShutdownReportStopped) {
-    for (DWORD control :
-         {static_cast<DWORD>(SERVICE_CONTROL_STOP), static_cast<DWORD>(SERVICE_CONTROL_SHUTDOWN)}) {
-        sim::Reset();
+    const struct {
+        DWORD control;
+        DWORD state;
+    } cases[] = {{SERVICE_CONTROL_INTERROGATE, SERVICE_RUNNING},
+                 {0x80, SERVICE_RUNNING},
+                 {SERVICE_CONTROL_DEVICEEVENT, SERVICE_RUNNING},
+                 {SERVICE_CONTROL_STOP, SERVICE_STOPPED},
+                 {SERVICE_CONTROL_SHUTDOWN, SERVICE_STOPPED}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        SetUp();
+        AddQueue();
+        PlugPrinter("P1");
         Start();
-        EXPECT_EQ(ServiceCtrlHandler(control, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
-        ASSERT_EQ(sim::StatusReports().size(), 2u);
-        ExpectStatus(sim::StatusReports()[1], Expected(SERVICE_STOPPED));
+        std::vector<BYTE> record = sim::DeviceInterfaceRecord(PrinterPath("P1"));
+        sim::ClearCalls();
+        SetLastError(ERROR_ACCESS_DENIED);
+        EXPECT_EQ(ServiceCtrlHandler(c.control, DBT_DEVICEREMOVECOMPLETE, record.data(), nullptr),
+                  static_cast<DWORD>(NO_ERROR));
+        ExpectReports({SERVICE_RUNNING, c.state});
+        EXPECT_EQ(Order({"SetPrinterW", "SetServiceStatus"}).back(), "SetServiceStatus");
+        EXPECT_EQ(sim::CallCount("SetPrinterW"), c.control == SERVICE_CONTROL_DEVICEEVENT ? 2 : 0);
     }
 }
 
-TEST_F(ServiceTest, DeviceEventGoesToTheDeviceHandling) {
-    Start();
-    std::vector<BYTE> record = sim::DeviceInterfaceRecord(PrinterPath("M1", "vid_046d&pid_c52b"));
-    ServiceCtrlHandler(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, record.data(), nullptr);
-    EXPECT_EQ(serviceState.reopenRequested, 1);
-    EXPECT_EQ(sim::StatusReports().size(), 2u);
-}
-
 // A control during start-up is answered with the state of the moment; once stopped, the service
-// stays stopped: no RUNNING report, no poller.
+// stays stopped: no RUNNING report, no poller. A poller that cannot be started stops the
+// service with the error, so that the service manager's recovery actions can restart it.
 TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredAndAStopIsFinal) {
     const struct {
         DWORD control;
+        bool threadFails;
         std::vector<DWORD> reports;
-        int threads;
+        DWORD exitCode;
     } cases[] = {
-        {SERVICE_CONTROL_INTERROGATE, {SERVICE_START_PENDING, SERVICE_RUNNING}, 1},
-        {SERVICE_CONTROL_STOP, {SERVICE_STOPPED}, 0},
-        {SERVICE_CONTROL_SHUTDOWN, {SERVICE_STOPPED}, 0},
+        {SERVICE_CONTROL_INTERROGATE, false, {SERVICE_START_PENDING, SERVICE_RUNNING}, 0},
+        {SERVICE_CONTROL_STOP, false, {SERVICE_STOPPED}, 0},
+        {SERVICE_CONTROL_SHUTDOWN, false, {SERVICE_STOPPED}, 0},
+        {0, true, {SERVICE_RUNNING, SERVICE_STOPPED}, ERROR_NOT_ENOUGH_MEMORY},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.control);
         SetUp();
-        sim::DeliverControlDuringNotificationRegistration(c.control);
-        Start();
-        const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
-        ASSERT_EQ(reports.size(), c.reports.size());
-        for (size_t i = 0; i < reports.size(); ++i) {
-            ExpectStatus(reports[i], Expected(c.reports[i]));
+        if (c.threadFails) {
+            sim::FailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
+        } else {
+            sim::DeliverControlDuringNotificationRegistration(c.control);
         }
-        EXPECT_EQ(sim::CallCount("CreateThread"), c.threads);
+        Start();
+        ExpectReports(c.reports, c.exitCode);
+        EXPECT_EQ(sim::CallCount("CreateThread"),
+                  c.control == SERVICE_CONTROL_INTERROGATE || c.threadFails ? 1 : 0);
+        TearDown();
     }
-}
-
-TEST_F(ServiceTest, FailedThreadCreationReportsStoppedWithTheError) {
-    sim::FailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
-    Start();
-    ASSERT_EQ(sim::StatusReports().size(), 2u);
-    SERVICE_STATUS stopped = Expected(SERVICE_STOPPED);
-    stopped.dwWin32ExitCode = ERROR_NOT_ENOUGH_MEMORY;  // so that recovery actions can restart it
-    ExpectStatus(sim::StatusReports()[1], stopped);
-}
-
-TEST_F(ServiceTest, WholeProcessRunsAndStopsUnderTheServiceManager) {
-    AddQueue();
-    sim::SetStartedByServiceManager(true);
-    const int exitCode = sim::RunProcess(
-        ServiceProgramMain,
-        [] {
-            sim::WaitUntil(2000);
-            sim::SendControl(SERVICE_CONTROL_STOP);
-        },
-        10000);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(sim::NowMs(), 2000u);
-    EXPECT_EQ(sim::ServiceNamesSeen(),
-              (std::vector<std::u16string>{u"testserviceZ47M55", u"testservice"}));
-    EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(sim::DebugLines().back().rfind(" MainError:", 0), 0u);
-    EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(800)"), 3);  // at 0, 800 and 1600 ms
 }
 
 }  // namespace

@@ -15,6 +15,10 @@ protected:
         sim::Reset();
         ResetServiceState();
     }
+    // A failure or action a test injected at a call that never came tested nothing.
+    void TearDown() override {
+        EXPECT_EQ(sim::UndeliveredInjections(), std::vector<std::string>{});
+    }
 };
 
 // The queue "Korvane-Q5" on `port`, with the spooler running.
@@ -30,6 +34,11 @@ inline std::vector<std::string> Names(const std::vector<std::string>& calls) {
     return names;
 }
 
+// The names of the calls of these functions, in the order they were made.
+inline std::vector<std::string> Order(const std::vector<std::string>& functions) {
+    return Names(sim::CallsOf(functions));
+}
+
 inline int Count(const std::vector<std::string>& calls, const std::string& exact) {
     int n = 0;
     for (const std::string& call : calls) {
@@ -38,10 +47,15 @@ inline int Count(const std::vector<std::string>& calls, const std::string& exact
     return n;
 }
 
+// The two code page 936 messages, spelled here independently of the product.
 inline const std::string kOpenFailedGbk =
     "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
 inline const std::string kReadFailedGbk =
     "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
+inline std::string OpenErrorLine(const std::string& hexCode) {
+    return " Open Printer Error :GetLastError() returns: 0x" + hexCode + "\n";
+}
+inline const std::string kNoQueueLine = OpenErrorLine("709");
 
 // ---- USB devices and their registry entries ----------------------------------------------------
 

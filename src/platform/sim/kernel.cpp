@@ -73,7 +73,11 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "GetStdHandle", std::to_string(static_cast<int32_t>(nStdHandle)));
+    if (auto error =
+            RecordCall(m, "GetStdHandle", std::to_string(static_cast<int32_t>(nStdHandle)))) {
+        SetLastError(*error);
+        return INVALID_HANDLE_VALUE;
+    }
     if (nStdHandle != STD_OUTPUT_HANDLE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -89,12 +93,16 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     Machine& m = TheMachine();
     const char* bytes = static_cast<const char*>(lpBuffer);
     const bool toStdout = hFile == kStandardOutput;
-    RecordCall(m, "WriteFile",
-               (toStdout ? std::string("stdout") : HandleName(m, hFile)) + ", \"" +
-                   Escape(bytes, nNumberOfBytesToWrite) + "\", " +
-                   std::to_string(nNumberOfBytesToWrite));
+    const auto error = RecordCall(m, "WriteFile",
+                                  (toStdout ? std::string("stdout") : HandleName(m, hFile)) +
+                                      ", \"" + Escape(bytes, nNumberOfBytesToWrite) + "\", " +
+                                      std::to_string(nNumberOfBytesToWrite));
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
+    }
+    if (error) {
+        SetLastError(*error);
+        return FALSE;
     }
     if (hFile == nullptr && bytes != nullptr) {
         // What a service writes to the standard output it does not have.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <stdexcept>
 
 namespace sim {
 
@@ -47,14 +49,66 @@ uint64_t NowMs() {
 
 // ---- Call log and failure injection ------------------------------------------------------------
 
+namespace {
+
+// The simulated functions that record their calls. Those that cannot fail return nothing or only
+// release what the caller owns, and kq5 never looks at what they return: a failure injected there
+// could change nothing, so it is refused rather than ignored.
+constexpr const char* kCanFail[] = {"OpenPrinterW",
+                                    "GetPrinterW",
+                                    "SetPrinterW",
+                                    "EnumPortsW",
+                                    "OpenSCManagerA",
+                                    "OpenServiceA",
+                                    "ControlService",
+                                    "QueryServiceStatus",
+                                    "StartServiceA",
+                                    "StartServiceCtrlDispatcherW",
+                                    "RegisterServiceCtrlHandlerExW",
+                                    "SetServiceStatus",
+                                    "RegisterDeviceNotificationW",
+                                    "RegOpenKeyExA",
+                                    "RegQueryValueExA",
+                                    "SetupDiGetClassDevsW",
+                                    "SetupDiEnumDeviceInterfaces",
+                                    "SetupDiGetDeviceInterfaceDetailW",
+                                    "CreateFileW",
+                                    "ReadFile",
+                                    "WriteFile",
+                                    "GetStdHandle",
+                                    "GlobalAlloc",
+                                    "MultiByteToWideChar",
+                                    "CreateThread"};
+constexpr const char* kCannotFail[] = {
+    "ClosePrinter", "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
+    "CloseHandle",  "GlobalFree",         "Sleep",       "OutputDebugStringA"};
+
+bool Listed(const std::string& function, const auto& names) {
+    return std::find(std::begin(names), std::end(names), function) != std::end(names);
+}
+
+void CheckKnown(const std::string& caller, const std::string& function) {
+    if (!Listed(function, kCanFail) && !Listed(function, kCannotFail)) {
+        throw std::invalid_argument(caller + ": the simulation has no function '" + function + "'");
+    }
+}
+
+}  // namespace
+
 std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args) {
     if (m.recording) {
         m.calls.push_back(function + "(" + args + ")");
     }
     ++m.callTotals[function];
     const int ordinal = ++m.callCounts[function];
-    for (const Failure& f : m.failures) {
-        if (f.function == function && ordinal >= f.first && ordinal < f.first + f.count) {
+    for (const CallAction& a : m.callActions) {
+        if (a.function == function && a.nth == ordinal) {
+            a.action();
+        }
+    }
+    for (Failure& f : m.failures) {
+        if (f.function == function && ordinal >= f.first && ordinal - f.first < f.count) {
+            ++f.delivered;
             return f.error;
         }
     }
@@ -102,9 +156,47 @@ void ClearCalls() {
     TheMachine().calls.clear();
 }
 
+bool CanFail(const std::string& function) {
+    return Listed(function, kCanFail);
+}
+
 void FailCall(const std::string& function, int nth, DWORD error, int count) {
+    CheckKnown("FailCall", function);
+    if (!CanFail(function)) {
+        throw std::invalid_argument("FailCall: the simulation cannot make " + function + " fail");
+    }
+    if (nth < 1 || count < 1) {
+        throw std::invalid_argument("FailCall: calls are counted from 1, and at least one fails");
+    }
     std::lock_guard<std::mutex> lock(MachineLock());
     TheMachine().failures.push_back(Failure{function, nth, count, error});
+}
+
+std::vector<std::string> UndeliveredInjections() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    std::vector<std::string> undelivered;
+    auto missed = [&m](const std::string& function, int nth) {
+        return "no call " + std::to_string(nth) + " of " + function + " came (" +
+               std::to_string(m.callCounts[function]) + " made)";
+    };
+    for (const Failure& f : m.failures) {
+        if (f.delivered == 0) {
+            undelivered.push_back(missed(f.function, f.first));
+        }
+    }
+    for (const CallAction& a : m.callActions) {
+        if (m.callCounts[a.function] < a.nth) {
+            undelivered.push_back(missed(a.function, a.nth));
+        }
+    }
+    return undelivered;
+}
+
+void AtCall(const std::string& function, int nth, std::function<void()> action) {
+    CheckKnown("AtCall", function);
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().callActions.push_back(CallAction{function, nth, std::move(action)});
 }
 
 // ---- Handles -----------------------------------------------------------------------------------

@@ -76,6 +76,13 @@ struct Failure {
     int first = 0;
     int count = 0;
     DWORD error = 0;
+    int delivered = 0;
+};
+
+struct CallAction {
+    std::string function;
+    int nth = 0;
+    std::function<void()> action;
 };
 
 struct Control {
@@ -91,6 +98,7 @@ struct Machine {
     std::map<std::string, int> callCounts;       // for failure injection
     std::map<std::string, uint64_t> callTotals;  // never cleared but by Reset
     std::vector<Failure> failures;
+    std::vector<CallAction> callActions;
 
     std::map<uintptr_t, HandleEntry> handles;
     uintptr_t nextHandle = 0x10000;
@@ -128,8 +136,8 @@ struct Machine {
 Machine& TheMachine();
 std::mutex& MachineLock();
 
-// Records a call in the log and answers whether an injected failure applies to it.
-// Call with the lock held.
+// Records a call in the log, runs the actions set for it, and answers whether an injected failure
+// applies to it. Call with the lock held.
 std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args);
 
 // Handle table. Call with the lock held.

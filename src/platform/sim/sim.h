@@ -3,6 +3,7 @@
 // Every Win32 function declared in win32.h records its call here.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -45,9 +46,23 @@ std::vector<std::string> OpenHandles();
 int OpenHandleCount(const std::string& kind);
 
 // Makes calls number nth .. nth+count-1 (counted from 1, per function) of `function` fail with
-// `error`. The failure is what the real function reports: its failure result and the error as
-// last error (or, for the registry, as the returned status).
+// `error`; with kEveryLaterCall, call nth and every call after it (a service that stays away).
+// The failure is what the real function reports: its failure result and the error as last error
+// (or, for the registry, as the returned status). An injection must never be a silent no-op: a
+// function the simulation does not know, or cannot make fail (see CanFail), is refused with
+// std::invalid_argument, and UndeliveredInjections names those whose calls never came.
+inline constexpr int kEveryLaterCall = INT_MAX;
 void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
+// Whether FailCall accepts `function`: not for the calls that return nothing or only release
+// what the caller owns (Sleep, OutputDebugStringA, the close and free calls).
+bool CanFail(const std::string& function);
+// "no call 3 of OpenPrinterW came (2 made)" for each failure (FailCall) or action (AtCall) whose
+// call has not come yet.
+std::vector<std::string> UndeliveredInjections();
+// Runs `action` when call nth of `function` is made, before it is answered: a point in the
+// system's work at which a test can act as another thread would (set a flag) or look. The action
+// must not call the simulation.
+void AtCall(const std::string& function, int nth, std::function<void()> action);
 
 // ---- Output channels ---------------------------------------------------------------------------
 std::vector<std::string> DebugLines();  // every OutputDebugStringA text, raw bytes
