@@ -289,13 +289,13 @@ void Listen(Device& device) {
     }
 }
 
-bool Parse(const std::wstring& spec, Device& device) {
+bool Parse(const std::wstring& text, Device& device) {
     std::vector<std::wstring> fields;
     size_t start = 0;
-    for (size_t colon; (colon = spec.find(L':', start)) != std::wstring::npos; start = colon + 1) {
-        fields.push_back(spec.substr(start, colon - start));
+    for (size_t colon; (colon = text.find(L':', start)) != std::wstring::npos; start = colon + 1) {
+        fields.push_back(text.substr(start, colon - start));
     }
-    fields.push_back(spec.substr(start));
+    fields.push_back(text.substr(start));
     if (fields.size() < 4 || fields.size() > 5) {
         return false;
     }
