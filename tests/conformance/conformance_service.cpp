@@ -10,12 +10,11 @@ constexpr DWORD kTransitionMs = 1500;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 HANDLE stopRequested = nullptr;
 
-void Report(DWORD state, DWORD controls) {
+// A pending state promises the next report within twice the transition.
+void Report(DWORD state) {
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
-    SERVICE_STATUS status = {};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
-    status.dwControlsAccepted = controls;
+    SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, state,
+                             state == SERVICE_RUNNING ? DWORD{SERVICE_ACCEPT_STOP} : 0};
     status.dwCheckPoint = pending ? 1 : 0;
     status.dwWaitHint = pending ? 2 * kTransitionMs : 0;
     SetServiceStatus(statusHandle, &status);
@@ -23,7 +22,7 @@ void Report(DWORD state, DWORD controls) {
 
 DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
     if (control == SERVICE_CONTROL_STOP) {
-        Report(SERVICE_STOP_PENDING, 0);
+        Report(SERVICE_STOP_PENDING);
         SetEvent(stopRequested);
         return NO_ERROR;
     }
@@ -32,12 +31,12 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
 
 void WINAPI ServiceMain(DWORD, LPWSTR* argv) {
     statusHandle = RegisterServiceCtrlHandlerExW(argv[0], Handler, nullptr);
-    Report(SERVICE_START_PENDING, 0);
+    Report(SERVICE_START_PENDING);
     Sleep(kTransitionMs);
-    Report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
+    Report(SERVICE_RUNNING);
     WaitForSingleObject(stopRequested, INFINITE);
     Sleep(kTransitionMs);
-    Report(SERVICE_STOPPED, 0);
+    Report(SERVICE_STOPPED);
 }
 
 }  // namespace
