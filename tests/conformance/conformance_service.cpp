@@ -10,11 +10,12 @@ constexpr DWORD kTransitionMs = 1500;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 HANDLE stopRequested = nullptr;
 
-// A pending state promises the next report within twice the transition.
-void Report(DWORD state) {
+void Report(DWORD state, DWORD controls) {
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
-    SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, state,
-                             state == SERVICE_RUNNING ? DWORD{SERVICE_ACCEPT_STOP} : 0};
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = controls;
     status.dwCheckPoint = pending ? 1 : 0;
     status.dwWaitHint = pending ? 2 * kTransitionMs : 0;
     SetServiceStatus(statusHandle, &status);
@@ -22,7 +23,7 @@ void Report(DWORD state) {
 
 DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
     if (control == SERVICE_CONTROL_STOP) {
-        Report(SERVICE_STOP_PENDING);
+        Report(SERVICE_STOP_PENDING, 0);
         SetEvent(stopRequested);
         return NO_ERROR;
     }
@@ -31,12 +32,12 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
 
 void WINAPI ServiceMain(DWORD, LPWSTR* argv) {
     statusHandle = RegisterServiceCtrlHandlerExW(argv[0], Handler, nullptr);
-    Report(SERVICE_START_PENDING);
+    Report(SERVICE_START_PENDING, 0);
     Sleep(kTransitionMs);
-    Report(SERVICE_RUNNING);
+    Report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
     WaitForSingleObject(stopRequested, INFINITE);
     Sleep(kTransitionMs);
-    Report(SERVICE_STOPPED);
+    Report(SERVICE_STOPPED, 0);
 }
 
 }  // namespace
