@@ -22,6 +22,9 @@ inline constexpr bool kOnWine = false;
 
 // The root of the registry keys the cases write; CleanUp removes it.
 inline constexpr const char* kTestKey = "SOFTWARE\\kq5-conformance";
+// The USB printer's device interface path, as SetupDi lists it.
+inline const Text kPrinterPath =
+    WSTR("\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
 
 // A machine with the spooler running, the printer plugged in and nothing the cases made.
 void Prepare();
@@ -36,8 +39,6 @@ void AddSpoolerPort(const Text& name);
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& text,
                        bool withNul = true);
 
-// The USB printer's device interface path, as SetupDi lists it.
-Text PrinterPath();
 void SetPrinterPlugged(bool plugged);
 // Returns once the printer, closed by the case, can be opened again.
 void AwaitPrinterClosed();
@@ -46,5 +47,26 @@ void AwaitPrinterClosed();
 const char* MakeSlowService();
 // A running service that depends on the slow service.
 void AddRunningDependent();
+
+// The service opened with all access; the manager's handle is closed already.
+inline SC_HANDLE OpenServiceByName(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    CloseServiceHandle(manager);
+    return service;
+}
+
+inline DWORD StateOf(SC_HANDLE service) {
+    SERVICE_STATUS status = {};
+    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+// Polls until the service reaches `state`; in the simulation, simulated time passes.
+inline bool AwaitState(SC_HANDLE service, DWORD state) {
+    for (int i = 0; i < 200 && StateOf(service) != state; ++i) {
+        Sleep(50);
+    }
+    return StateOf(service) == state;
+}
 
 }  // namespace conformance

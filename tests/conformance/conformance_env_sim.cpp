@@ -6,13 +6,6 @@
 
 namespace conformance {
 
-namespace {
-
-const Text kPrinterPath =
-    u"\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-
-}  // namespace
-
 void Prepare() {
     sim::Reset();
     sim::PlugDevice(kPrinterPath);
@@ -31,22 +24,12 @@ void AddSpoolerPort(const Text& name) {
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& text,
                        bool withNul) {
     std::vector<BYTE> data(text.begin(), text.end());
-    if (withNul) {
-        data.push_back(0);
-    }
+    data.resize(text.size() + (withNul ? 1 : 0));
     sim::SetRegistryValue(key, name, REG_SZ, data);
 }
 
-Text PrinterPath() {
-    return kPrinterPath;
-}
-
 void SetPrinterPlugged(bool plugged) {
-    if (plugged) {
-        sim::PlugDevice(kPrinterPath);
-    } else {
-        sim::UnplugDevice(kPrinterPath);
-    }
+    plugged ? sim::PlugDevice(kPrinterPath) : sim::UnplugDevice(kPrinterPath);
 }
 
 void AwaitPrinterClosed() {}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,36 +16,13 @@ namespace {
 
 const std::string kPrinters = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
 const char* const kLocalPorts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-const Text kPrinterPath =
-    L"\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 const std::wstring kPrinterFolder = L"C:\\vusb\\A1B2C3\\";
-const wchar_t* const kPrinterPipe = L"\\\\.\\pipe\\kq5-virtual-usb-a1b2c3";
-const char* const kSlowService = "kq5-conformance";
-const char* const kDependent = "kq5-conformance-dependent";
 
-// What the running case made, for CleanUp.
-std::vector<std::string> queues;
-std::vector<Text> ports;
-std::vector<std::string> services;
+// How to take away what the running case made, for CleanUp.
+std::vector<std::function<void()>> undo;
 
 std::string Narrow(const Text& text) {
     return std::string(text.begin(), text.end());  // the cases' names are ASCII
-}
-
-void SetValue(const std::string& key, const std::string& name, const std::string& text,
-              bool withNul) {
-    // RegSetValueExA counts a NUL the caller left out when one follows the data: give it none.
-    const std::string data = withNul ? text : text + "#";
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &handle, nullptr),
-              ERROR_SUCCESS)
-        << key;
-    ASSERT_EQ(
-        RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                       static_cast<DWORD>(text.size() + (withNul ? 1 : 0))),
-        ERROR_SUCCESS);
-    RegCloseKey(handle);
 }
 
 // How many lines `line` the virtual printer has logged; it polls its control files every 20 ms.
@@ -60,46 +38,27 @@ int LoggedLines(const std::string& line) {
     return count;
 }
 
-DWORD StateOf(SC_HANDLE service) {
-    SERVICE_STATUS status = {};
-    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
-}
-
-bool AwaitState(SC_HANDLE service, DWORD state) {
-    for (int i = 0; i < 200 && StateOf(service) != state; ++i) {
-        Sleep(50);
-    }
-    return StateOf(service) == state;
-}
-
 void StartNewService(const char* name, const char* dependencies) {
     char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string binary(path, length);
+    std::string binary(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
     binary = binary.substr(0, binary.find_last_of('\\') + 1) + "conformance_service.exe";
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = CreateServiceA(
         manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
         SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, dependencies, nullptr, nullptr);
+    CloseServiceHandle(manager);
     EXPECT_NE(service, nullptr) << name << ": " << GetLastError();
-    services.push_back(name);
+    undo.push_back([made = std::string(name)] {
+        SC_HANDLE handle = OpenServiceByName(made.c_str());
+        SERVICE_STATUS status = {};
+        ControlService(handle, SERVICE_CONTROL_STOP, &status);
+        EXPECT_TRUE(AwaitState(handle, SERVICE_STOPPED)) << made;
+        DeleteService(handle);
+        CloseServiceHandle(handle);
+    });
     EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << name << ": " << GetLastError();
     EXPECT_TRUE(AwaitState(service, SERVICE_RUNNING)) << name;
     CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-}
-
-void RemoveService(const std::string& name) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
-    if (service != nullptr) {
-        SERVICE_STATUS status = {};
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        EXPECT_TRUE(AwaitState(service, SERVICE_STOPPED)) << name;
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
 }
 
 }  // namespace
@@ -107,37 +66,19 @@ void RemoveService(const std::string& name) {
 void Prepare() {
     CleanUp();
     // Wine starts its spooler on demand; the cases begin with it running.
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE spooler = OpenServiceA(manager, "Spooler", SERVICE_ALL_ACCESS);
-    if (StateOf(spooler) == SERVICE_STOPPED) {
-        StartServiceA(spooler, 0, nullptr);
-    }
+    SC_HANDLE spooler = OpenServiceByName("Spooler");
+    StartServiceA(spooler, 0, nullptr);
     EXPECT_TRUE(AwaitState(spooler, SERVICE_RUNNING));
     CloseServiceHandle(spooler);
-    CloseServiceHandle(manager);
 }
 
+// The last made first: a dependent service before the service it depends on.
 void CleanUp() {
-    for (const std::string& name : queues) {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kPrinters + name).c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kPrinters + name).c_str());
+    for (auto step = undo.rbegin(); step != undo.rend(); ++step) {
+        (*step)();
     }
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLocalPorts, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        for (const Text& port : ports) {
-            RegDeleteValueW(key, port.c_str());
-        }
-        RegCloseKey(key);
-    }
-    // The dependent first: it was made last.
-    for (auto name = services.rbegin(); name != services.rend(); ++name) {
-        RemoveService(*name);
-    }
-    queues.clear();
-    ports.clear();
-    services.clear();
+    undo.clear();
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
     if (GetFileAttributesW((kPrinterFolder + L"unplugged").c_str()) != INVALID_FILE_ATTRIBUTES) {
         SetPrinterPlugged(true);
     }
@@ -146,28 +87,30 @@ void CleanUp() {
 // The queue's port must be one the spooler lists, as with any queue.
 void MakeQueue(const Text& name, const Text& port) {
     const std::string key = kPrinters + Narrow(name);
-    queues.push_back(Narrow(name));
+    undo.push_back([key] { RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str()); });
     AddSpoolerPort(port);
-    SetValue(key, "Name", Narrow(name), true);
-    SetValue(key, "Port", Narrow(port), true);
-    SetValue(key, "Printer Driver", "Generic / Text Only", true);
-    SetValue(key, "Print Processor", "winprint", true);
-    SetValue(key, "Datatype", "RAW", true);
+    SetRegistryString(key, "Name", Narrow(name));
+    SetRegistryString(key, "Port", Narrow(port));
+    SetRegistryString(key, "Printer Driver", "Generic / Text Only");
+    SetRegistryString(key, "Print Processor", "winprint");
+    SetRegistryString(key, "Datatype", "RAW");
 }
 
 // Wine's local port monitor lists the value names of this key.
 void AddSpoolerPort(const Text& name) {
-    ports.push_back(name);
-    SetValue(kLocalPorts, Narrow(name), "", true);
+    const std::string value = Narrow(name);
+    undo.push_back([value] { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLocalPorts, value.c_str()); });
+    SetRegistryString(kLocalPorts, value, "");
 }
 
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& text,
                        bool withNul) {
-    SetValue(key, name, text, withNul);
-}
-
-Text PrinterPath() {
-    return kPrinterPath;
+    // RegSetValueExA counts a NUL the caller left out when one follows the data: give it none.
+    const std::string data = withNul ? text : text + "#";
+    EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), REG_SZ, data.c_str(),
+                              static_cast<DWORD>(text.size() + (withNul ? 1 : 0))),
+              ERROR_SUCCESS)
+        << key;
 }
 
 void SetPrinterPlugged(bool plugged) {
@@ -187,18 +130,18 @@ void SetPrinterPlugged(bool plugged) {
 
 // The virtual printer takes a moment to listen again after its one handle closes.
 void AwaitPrinterClosed() {
-    for (int i = 0; i < 500 && !WaitNamedPipeW(kPrinterPipe, 20); ++i) {
+    for (int i = 0; i < 500 && !WaitNamedPipeW(L"\\\\.\\pipe\\kq5-virtual-usb-a1b2c3", 20); ++i) {
         Sleep(20);
     }
 }
 
 const char* MakeSlowService() {
-    StartNewService(kSlowService, nullptr);
-    return kSlowService;
+    StartNewService("kq5-conformance", nullptr);
+    return "kq5-conformance";
 }
 
 void AddRunningDependent() {
-    StartNewService(kDependent, "kq5-conformance\0");
+    StartNewService("kq5-conformance-dependent", "kq5-conformance\0");
 }
 
 }  // namespace conformance
