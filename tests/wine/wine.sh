@@ -156,7 +156,7 @@ setup)
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
     for program in kq5svc.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
-        tools/wine/virtual_printer.exe tests/wine/kq5_wine_tests.exe tests/wine/conformance_service.exe; do
+        tools/wine/virtual_printer.exe tools/wine/conformance_service.exe tests/wine/kq5_wine_tests.exe; do
         cp "$windir/$program" "$drive/"
     done
     echo "Wine prefix ready: $(wine --version)"

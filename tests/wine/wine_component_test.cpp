@@ -29,10 +29,10 @@ void DeleteTree(const std::string& key) {
 
 const std::string kQueueKey = "System\\CurrentControlSet\\Control\\Print\\Printers\\Korvane-Q5";
 
-// The virtual USB printer that wine.sh plugs in (virtual_printer.exe): serial A1B2C3, port
-// description "KorvaneQ5", its port USB005 listed by the spooler and tied to it by "Device Id".
-const std::wstring kPrinterPath =
-    L"\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+// The virtual USB printer that wine.sh plugs in (virtual_printer.exe, conformance::kPrinterPath):
+// serial A1B2C3, port description "KorvaneQ5", its port USB005 listed by the spooler and tied to
+// it by "Device Id".
+using conformance::kPrinterPath;
 const std::wstring kPrinterFolder = L"C:\\vusb\\A1B2C3\\";
 
 void WriteControlFile(const std::wstring& name, const std::string& text) {
