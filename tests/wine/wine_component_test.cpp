@@ -42,14 +42,12 @@ std::vector<BYTE> InterfaceRecord(const std::wstring& path) {
 
 // The Spooler's state and process: a restarted Spooler runs in a new process.
 SERVICE_STATUS_PROCESS Spooler() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS);
+    SC_HANDLE service = conformance::OpenServiceByName("Spooler");
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
     QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
                          sizeof status, &needed);
     CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     return status;
 }
 
