@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The Windows Installer package under Wine, in a throw-away prefix of its own: installs
+# The Windows Installer package under Wine, in a throw-away prefix of its own: checks that its
+# tables configure the service with sc.exe between InstallServices and StartServices; installs
 # kq5-VERSION-x64.msi, upgrades it with the next patch version, refuses the downgrade back,
-# uninstalls; then installs the service by hand the README's way and checks that its path is
-# registered quoted. Every Wine command is time-bounded.
+# uninstalls, each with a verbose log and a trace of the programs msiexec starts; then installs
+# the service by hand the README's way and checks that its path is registered quoted. Every Wine
+# command is time-bounded.
 # Usage: package.sh WINDOWS-BUILD-DIR WORK-DIR VERSION README
 set -euo pipefail
 windir=$1
@@ -10,6 +12,9 @@ work=$2
 version=$3
 readme=$4
 next=${version%.*}.$((${version##*.} + 1))
+# What the package runs with sc.exe, and the README's install by hand too.
+recovery='failure kq5 reset= 86400 actions= restart/60000/restart/60000//'
+privileges='privs kq5 SeChangeNotifyPrivilege'
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
@@ -62,11 +67,31 @@ wait_for_programs() {
     fail "$(count_programs) kq5svc.exe processes run, not $1"
 }
 
-# msiexec's exit code as it reaches Linux (the low byte: 1603 arrives as 67).
+# msiexec's exit code as it reaches Linux (the low byte: 1603 arrives as 67). Its verbose log
+# goes to C:\NAME.log, its output and Wine's trace of the programs it starts to NAME.out.
 run_msiexec() {
-    local code=0
-    w msiexec "$@" /qn >>"$work/msiexec.log" 2>&1 || code=$?
+    local name=$1 code=0
+    shift
+    WINEDEBUG=+process w msiexec "$@" /qn /l*v "C:\\$name.log" >"$work/$name.out" 2>&1 || code=$?
     echo "$code"
+}
+
+# The sc.exe command lines that the msiexec run NAME started, in order.
+sc_runs() {
+    grep -a 'trace:process:CreateProcessInternalW app L"C:\\\\windows\\\\system32\\\\sc.exe"' \
+        "$work/$1.out" | sed -E 's/.* cmdline L"C:\\\\windows\\\\system32\\\\sc\.exe (.*)"$/\1/' || true
+}
+
+# The run NAME configured the service with sc.exe: both commands, in this order, between
+# InstallServices and StartServices (the verbose log lists each action as it starts).
+check_configured() {
+    local order
+    [ "$(sc_runs "$1")" = "$(printf '%s\n' "$recovery" "$privileges")" ] ||
+        fail "$1: sc.exe ran as: $(sc_runs "$1")"
+    order=$(grep -aoE '^Action start [0-9:]+: (InstallServices|kq5Recovery|kq5Privileges|StartServices)\.' \
+        "$drive/$1.log" | sed -E 's/.*: (.*)\./\1/' | tr '\n' ' ')
+    echo "$order" | grep -qxE '(InstallServices kq5Recovery kq5Privileges StartServices )+' ||
+        fail "$1: actions in the order: $order"
 }
 
 # The installed program is EXE, byte for byte, registered as the package registers it, and running.
@@ -93,6 +118,26 @@ readme_block() {
 
 mkdir -p "$work"
 (cd "$windir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+
+# The package's tables: the path of sc.exe set while the install script is written (type 51),
+# then both commands as deferred actions that run sc.exe from that property (50), as LocalSystem
+# (+2048 no impersonation, +1024 deferred) and go on if it fails (+64), between InstallServices
+# and StartServices, not on removal.
+msi=$windir/kq5-$version-x64.msi
+table() {
+    msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4
+}
+[ "$(table CustomAction | sort)" = "$(printf '%s\t\n' \
+    "kq5Privileges	3186	KQ5_SC	$privileges" "kq5Recovery	3186	KQ5_SC	$recovery" \
+    'kq5ScPath	51	KQ5_SC	[System64Folder]sc.exe')" ] ||
+    fail "CustomAction table: $(table CustomAction)"
+sequence=$(table InstallExecuteSequence | sort -t$'\t' -k3,3n |
+    awk -F'\t' '$1 == "kq5ScPath" || $1 == "InstallServices" { on = 1 } on { print } $1 == "StartServices" { exit }')
+[ "$sequence" = "$(printf '%s\n' 'kq5ScPath		5790' 'InstallServices	VersionNT	5800' \
+    'kq5Recovery	NOT REMOVE~="ALL"	5810' 'kq5Privileges	NOT REMOVE~="ALL"	5820' \
+    'StartServices	VersionNT	5900')" ] || fail "InstallExecuteSequence: $sequence"
+echo "the package runs sc.exe between InstallServices and StartServices (msiinfo export):"
+echo "$sequence" | sed 's/^/  /'
 WINE_TIMEOUT=120 w wineboot --init >"$work/boot.log" 2>&1 ||
     fail "wineboot failed: $(tail "$work/boot.log")"
 # As in wine.sh: the first boot leaves two service managers behind; start over with one.
@@ -114,24 +159,29 @@ for line in "file=$version.0" "product=$version.0" "FileVersion=$version" \
 done
 echo "kq5svc.exe carries version $version; SHA256SUMS matches"
 
-code=$(run_msiexec /i "C:\\kq5-$version-x64.msi")
-[ "$code" -eq 0 ] || fail "install exit code $code: $(tail "$work/msiexec.log")"
+code=$(run_msiexec install /i "C:\\kq5-$version-x64.msi")
+[ "$code" -eq 0 ] || fail "install exit code $code: $(tail "$work/install.out")"
 check_installed "$windir/kq5svc.exe"
+check_configured install
 echo "installed $version: C:\\Program Files\\kq5\\kq5svc.exe, service kq5 registered and running"
 echo "  registered path: $(probe -config kq5 | grep '^path=')"
+echo "  between InstallServices and StartServices, sc.exe ran: $(sc_runs install | paste -sd '|' | sed 's/|/; then: /')"
 
-code=$(run_msiexec /i "C:\\kq5-$next-x64.msi")
-[ "$code" -eq 0 ] || fail "upgrade exit code $code: $(tail "$work/msiexec.log")"
+code=$(run_msiexec upgrade /i "C:\\kq5-$next-x64.msi")
+[ "$code" -eq 0 ] || fail "upgrade exit code $code: $(tail "$work/upgrade.out")"
 check_installed "$windir/tests/wine/next/kq5svc.exe"
-echo "upgraded to $next: the new exe, the same service, one program running"
+check_configured upgrade
+echo "upgraded to $next: the new exe, the same service, one program running, sc.exe run again"
 
-code=$(run_msiexec /i "C:\\kq5-$version-x64.msi")
+code=$(run_msiexec downgrade /i "C:\\kq5-$version-x64.msi")
 [ "$code" -eq 67 ] || fail "downgrade exit code $code (expected 1603, seen as 67)"
 check_installed "$windir/tests/wine/next/kq5svc.exe"
+[ -z "$(sc_runs downgrade)" ] || fail "the refused downgrade ran sc.exe: $(sc_runs downgrade)"
 echo "downgrade to $version refused (1603); $next still installed and running"
 
-code=$(run_msiexec /x "C:\\kq5-$next-x64.msi")
-[ "$code" -eq 0 ] || fail "uninstall exit code $code: $(tail "$work/msiexec.log")"
+code=$(run_msiexec uninstall /x "C:\\kq5-$next-x64.msi")
+[ "$code" -eq 0 ] || fail "uninstall exit code $code: $(tail "$work/uninstall.out")"
+[ -z "$(sc_runs uninstall)" ] || fail "the removal ran sc.exe: $(sc_runs uninstall)"
 [ "$(probe -config kq5)" = "error=1060" ] || fail "service left behind: $(probe -config kq5)"
 [ ! -e "$folder" ] || fail "left behind: $(ls -la "$folder")"
 wait_for_programs 0
@@ -143,6 +193,9 @@ cp "$windir/kq5svc.exe" "$drive/manual/"
 readme_block '^### By hand' >"$drive/manual/install.cmd"
 readme_block 'To remove it' >"$drive/manual/remove.cmd"
 grep -q '^sc create ' "$drive/manual/install.cmd" || fail "no sc create line in $readme"
+for line in "sc $recovery" "sc $privileges"; do
+    grep -qxF "$line" "$drive/manual/install.cmd" || fail "the README's install by hand has no line: $line"
+done
 (cd "$drive/manual" && w cmd /c install.cmd >"$work/manual.log" 2>&1)
 config=$(probe -config kq5)
 echo "$config" | grep -qxF 'path="C:\Program Files\kq5\kq5svc.exe"' ||
