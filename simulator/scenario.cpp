@@ -210,6 +210,7 @@ void SetUpMachine(const Scenario& s) {
     sim::Reset();
     sim::SetStartedByServiceManager(s.startedByServiceManager);
     sim::SetSpoolerTimes(s.spoolerStopMs, s.spoolerStartMs);
+    sim::SetSpoolerStopHangs(s.spoolerStopHangs);
     for (const std::string& name : s.spoolerDependents) {
         sim::AddSpoolerDependent(name);
         sim::Note("scenario", "service " + name + " depends on the Spooler and is running");
@@ -274,6 +275,9 @@ void SetUpMachine(const Scenario& s) {
         sim::Note("scenario", "the Spooler takes " + std::to_string(s.spoolerStopMs) +
                                   " ms to stop and " + std::to_string(s.spoolerStartMs) +
                                   " ms to start");
+    }
+    if (s.spoolerStopHangs) {
+        sim::Note("scenario", "the Spooler, once asked to stop, never gets there");
     }
     for (const CallFailure& f : s.failures) {
         sim::Note("scenario", FailureText(f, false));
@@ -537,6 +541,10 @@ bool SpoolerStopTime(Parsing& p, const Statement& s, std::string&) {
 bool SpoolerStartTime(Parsing& p, const Statement& s, std::string&) {
     return ParseMilliseconds(s.words[1], p.scenario.spoolerStartMs);
 }
+bool SpoolerStopHangs(Parsing& p, const Statement&, std::string&) {
+    p.scenario.spoolerStopHangs = true;
+    return true;
+}
 bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
     p.scenario.spoolerDependents.push_back(s.words[1]);
     return true;
@@ -606,6 +614,7 @@ constexpr StatementKind kStatements[] = {
     {"registry-missing", "KEY | VALUE", 0, kAny, RegistryMissing},
     {"spooler-stop-time", "MS (0..3600000)", 1, 1, SpoolerStopTime},
     {"spooler-start-time", "MS (0..3600000)", 1, 1, SpoolerStartTime},
+    {"spooler-stop-hangs", "nothing", 0, 0, SpoolerStopHangs},
     {"spooler-dependent", "NAME", 1, 1, SpoolerDependent},
     {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
     {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},

@@ -106,7 +106,8 @@ TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
         }
         EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_LE(r.longestControlMs, 12000u);  // later controls are never held up for long
+        // Later controls are never held up for long; a stop with a start owed waits 20 s at most.
+        EXPECT_LE(r.longestControlMs, 20000u);
         ++files;
     }
     EXPECT_GE(files, 5);

@@ -13,6 +13,9 @@ namespace {
 constexpr const WCHAR* kDispatchServiceName = WSTR("testserviceZ47M55");
 constexpr const WCHAR* kServiceName = WSTR("testservice");
 constexpr DWORD kWaitHintMs = 60000;
+// A stop that waits for the spooler reports before each of its pauses of at most 1 s
+// (PaySpoolerDebtBeforeExit): the hint covers a pause and the look that follows it.
+constexpr DWORD kStopStepHintMs = 3000;
 
 // Start-up and the handler run on different threads and both write the current state, so the
 // status record is changed and reported under one lock.
@@ -23,10 +26,23 @@ void ReportServiceStatus() {
     SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
 }
 
+// exitCode goes to the System event log: non-zero when the spooler could not be restored.
 void ReportStopped(DWORD exitCode) {
     std::lock_guard<std::mutex> lock(statusLock);
     serviceState.serviceStatus.dwCurrentState = SERVICE_STOPPED;
     serviceState.serviceStatus.dwWin32ExitCode = exitCode;
+    serviceState.serviceStatus.dwCheckPoint = 0;
+    serviceState.serviceStatus.dwWaitHint = kWaitHintMs;
+    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+}
+
+// One step of a stop that waits for the spooler: the checkpoint goes up with every report, and the
+// hint covers the next look and pause.
+void ReportStopPending() {
+    std::lock_guard<std::mutex> lock(statusLock);
+    serviceState.serviceStatus.dwCurrentState = SERVICE_STOP_PENDING;
+    ++serviceState.serviceStatus.dwCheckPoint;
+    serviceState.serviceStatus.dwWaitHint = kStopStepHintMs;
     SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
 }
 
@@ -70,7 +86,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     if (queue != INVALID_HANDLE_VALUE) {
         ClosePrinter(queue);
     }
-    serviceState.currentPortName = QueryQueuePort();
+    RefreshCurrentPort();
     {
         std::lock_guard<std::mutex> lock(statusLock);
         SERVICE_STATUS& status = serviceState.serviceStatus;
@@ -106,8 +122,17 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
+            // A spooler restart that still owes its start would die with the process and leave
+            // printing down: it is paid first, bounded, while the service reports its progress.
+            if (SpoolerDebtOwed()) {
+                ReportStopped(PaySpoolerDebtBeforeExit(ReportStopPending));
+                return NO_ERROR;
+            }
+            ReportStopped(NO_ERROR);
+            return NO_ERROR;
         case SERVICE_CONTROL_SHUTDOWN:
-            // Nothing is torn down: the process exit ends the poller.
+            // The machine is going down and the spooler starts with it again: no wait. Nothing
+            // is torn down: the process exit ends the poller.
             ReportStopped(NO_ERROR);
             return NO_ERROR;
         case SERVICE_CONTROL_DEVICEEVENT:

@@ -55,6 +55,14 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     SleepUntil(wakeAt);
 }
 
+// Milliseconds since the machine started: the simulated clock.
+ULONGLONG WINAPI GetTickCount64() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    RecordCall(m, "GetTickCount64", "");
+    return m.nowMs;
+}
+
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();

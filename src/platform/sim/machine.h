@@ -44,7 +44,9 @@ struct ServiceRecord {
     DWORD state = SERVICE_RUNNING;
     uint64_t stopMs = 0;
     uint64_t startMs = 0;
+    uint64_t transitionStartedAt = 0;
     uint64_t transitionDoneAt = 0;
+    bool hangs = false;  // a stop never completes and its checkpoint stays where it is
 };
 
 struct RegistryValue {

@@ -12,6 +12,7 @@
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
+using ULONGLONG = std::uint64_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using UINT = unsigned int;
@@ -322,6 +323,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId);
 void WINAPI Sleep(DWORD dwMilliseconds);
+ULONGLONG WINAPI GetTickCount64();
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD dwErrCode);
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
