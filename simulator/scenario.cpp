@@ -211,6 +211,7 @@ void SetUpMachine(const Scenario& s) {
     sim::SetStartedByServiceManager(s.startedByServiceManager);
     sim::SetSpoolerTimes(s.spoolerStopMs, s.spoolerStartMs);
     sim::SetSpoolerStopHangs(s.spoolerStopHangs);
+    sim::SetSpoolerStartBlocks(s.spoolerStartBlocksMs);
     for (const std::string& name : s.spoolerDependents) {
         sim::AddSpoolerDependent(name);
         sim::Note("scenario", "service " + name + " depends on the Spooler and is running");
@@ -278,6 +279,10 @@ void SetUpMachine(const Scenario& s) {
     }
     if (s.spoolerStopHangs) {
         sim::Note("scenario", "the Spooler, once asked to stop, never gets there");
+    }
+    if (s.spoolerStartBlocksMs != 0) {
+        sim::Note("scenario", "a start request of the Spooler returns only after " +
+                                  std::to_string(s.spoolerStartBlocksMs) + " ms");
     }
     for (const CallFailure& f : s.failures) {
         sim::Note("scenario", FailureText(f, false));
@@ -545,6 +550,9 @@ bool SpoolerStopHangs(Parsing& p, const Statement&, std::string&) {
     p.scenario.spoolerStopHangs = true;
     return true;
 }
+bool SpoolerStartBlocks(Parsing& p, const Statement& s, std::string&) {
+    return ParseMilliseconds(s.words[1], p.scenario.spoolerStartBlocksMs);
+}
 bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
     p.scenario.spoolerDependents.push_back(s.words[1]);
     return true;
@@ -615,6 +623,7 @@ constexpr StatementKind kStatements[] = {
     {"spooler-stop-time", "MS (0..3600000)", 1, 1, SpoolerStopTime},
     {"spooler-start-time", "MS (0..3600000)", 1, 1, SpoolerStartTime},
     {"spooler-stop-hangs", "nothing", 0, 0, SpoolerStopHangs},
+    {"spooler-start-blocks", "MS (0..3600000)", 1, 1, SpoolerStartBlocks},
     {"spooler-dependent", "NAME", 1, 1, SpoolerDependent},
     {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
     {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},

@@ -79,15 +79,17 @@ StartLook LookOfFailure(DWORD error) {
 
 // The start stays owed until the spooler runs, is starting, or has refused for good; a lasting
 // refusal ends the port move's follow-up with it. A refusal that can clear sets the pace of the
-// poller's next request. Start lock held.
-void NoteOutcome(StartOutcome outcome) {
+// poller's next request ("already running" does not: it says only that the spooler is not yet
+// stopped). Start lock held.
+void NoteOutcome(const StartLook& look) {
+    const StartOutcome outcome = look.outcome;
     const bool owed = outcome == StartOutcome::StillStopping || outcome == StartOutcome::Retry;
     serviceState.spoolerStartOwed = owed ? 1 : 0;
-    if (outcome == StartOutcome::Retry) {
+    if (outcome == StartOutcome::Retry && look.error != ERROR_SERVICE_ALREADY_RUNNING) {
         ++serviceState.spoolerStartRefusals;
         serviceState.spoolerStartCyclesToWait =
             serviceState.spoolerStartRefusals <= kQuickRetries ? 0 : kCyclesBetweenSlowRetries - 1;
-    } else if (outcome != StartOutcome::StillStopping) {
+    } else if (!owed) {
         serviceState.spoolerStartRefusals = 0;
         serviceState.spoolerStartCyclesToWait = 0;
     }
@@ -131,28 +133,38 @@ StartLook StartIfStopped(SC_HANDLE service) {
         look.status = {};  // the checkpoint counts from here
         look.status.dwCurrentState = SERVICE_START_PENDING;
     }
-    NoteOutcome(look.outcome);
+    NoteOutcome(look);
     return look;
 }
 
 void OweStartAfterFailure(DWORD error) {
     std::lock_guard<std::mutex> lock(startLock);
-    NoteOutcome(LookOfFailure(error).outcome);
+    NoteOutcome(LookOfFailure(error));
 }
 
-// The arrival's last two steps, which failed while the spooler was down. Start lock held.
-void FinishPortMove() {
-    serviceState.portMoveOwed = 0;
-    RefreshCurrentPort();
-    ResumeQueue();
+bool StateUnknown(const StartLook& look) {
+    return look.status.dwCurrentState == 0;
 }
 
-// One look and at most one request, then the port move's follow-up once the spooler runs.
+// The arrival's last two steps, which failed while the spooler was down, once it runs: made
+// once. When its state cannot be read, the port read afresh is what tells that it answers.
 // Start lock held.
+void FinishPortMove(bool running) {
+    RefreshCurrentPort();
+    if (running || !CurrentPort().empty()) {
+        serviceState.portMoveOwed = 0;
+        ResumeQueue();
+    }
+}
+
+// One look and at most one request, then the port move's follow-up once the start is made and
+// the spooler runs. Start lock held.
 StartLook PayOnce(SC_HANDLE service) {
     const StartLook look = StartIfStopped(service);
-    if (look.outcome == StartOutcome::Running && serviceState.portMoveOwed != 0) {
-        FinishPortMove();
+    const bool running = look.outcome == StartOutcome::Running;
+    if (serviceState.portMoveOwed != 0 && serviceState.spoolerStartOwed == 0 &&
+        (running || StateUnknown(look))) {
+        FinishPortMove(running);
     }
     return look;
 }
@@ -277,7 +289,7 @@ void StartOwedSpooler() {
     SC_HANDLE service =
         manager == nullptr ? nullptr : OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {
-        NoteOutcome(LookOfFailure(GetLastError()).outcome);
+        NoteOutcome(LookOfFailure(GetLastError()));
     } else {
         PayOnce(service);
         CloseServiceHandle(service);
@@ -308,7 +320,7 @@ namespace {
 // move's follow-up. NO_ERROR once the spooler runs and nothing is owed; otherwise why it ended
 // first: the lasting refusal, the last of a few refusals that can clear, or
 // ERROR_SERVICE_REQUEST_TIMEOUT for a spooler still stopping or starting.
-DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline, void (*reportProgress)()) {
+DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline) {
     DWORD checkPoint = 0;
     DWORD state = 0;
     ULONGLONG lastProgress = GetTickCount64();
@@ -319,17 +331,19 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline, void (*reportProgress)()
             std::lock_guard<std::mutex> lock(startLock);
             look = PayOnce(service);
         }
-        if (!DebtOwed() && look.outcome == StartOutcome::Running) {
+        const bool refusal =
+            look.outcome == StartOutcome::Retry && look.error != ERROR_SERVICE_ALREADY_RUNNING;
+        if (look.outcome == StartOutcome::Refused || (refusal && ++refusals > kQuickRetries)) {
+            return look.error;
+        }
+        if (!DebtOwed() && (look.outcome == StartOutcome::Running || StateUnknown(look))) {
             return NO_ERROR;
         }
-        if (look.outcome == StartOutcome::Refused) {
-            return look.error;
-        }
-        if (look.outcome == StartOutcome::Retry && ++refusals > kQuickRetries) {
-            return look.error;
-        }
         const ULONGLONG now = GetTickCount64();
-        if (look.status.dwCheckPoint != checkPoint || look.status.dwCurrentState != state) {
+        // Progress: a checkpoint or state that moved; a spooler whose state cannot be read is
+        // asked again until the ceiling.
+        if (StateUnknown(look) || look.status.dwCheckPoint != checkPoint ||
+            look.status.dwCurrentState != state) {
             checkPoint = look.status.dwCheckPoint;
             state = look.status.dwCurrentState;
             lastProgress = now;
@@ -337,17 +351,16 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline, void (*reportProgress)()
         const DWORD hint = std::max(look.status.dwWaitHint, kLeastSpoolerWaitHintMs);
         if (now - lastProgress > hint || now >= deadline) {
             // Still stopping or starting when the spooler stopped counting, or at the ceiling.
-            return look.outcome == StartOutcome::Retry ? look.error : ERROR_SERVICE_REQUEST_TIMEOUT;
+            return refusal ? look.error : ERROR_SERVICE_REQUEST_TIMEOUT;
         }
         const DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(kLookIntervalMs, deadline - now));
-        reportProgress();
         Sleep(pause);
     }
 }
 
 }  // namespace
 
-DWORD PaySpoolerDebtBeforeExit(void (*reportProgress)()) {
+DWORD PaySpoolerDebtBeforeExit() {
     const ULONGLONG deadline = GetTickCount64() + kExitWaitCeilingMs;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -356,7 +369,7 @@ DWORD PaySpoolerDebtBeforeExit(void (*reportProgress)()) {
     SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
     DWORD result = GetLastError();
     if (service != nullptr) {
-        result = WaitAndPay(service, deadline, reportProgress);
+        result = WaitAndPay(service, deadline);
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);

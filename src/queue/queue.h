@@ -54,12 +54,12 @@ bool SpoolerDebtOwed();
 
 // Before kq5's process ends with a debt owed: waits for the spooler to stop, makes the start,
 // waits for it to run and makes the port move's follow-up, following the spooler's checkpoint
-// and wait hint and never longer than 20 s in all. `reportProgress` is called before each pause
-// (at most 1 s apart). NO_ERROR when the spooler runs and nothing is owed; otherwise the reason:
+// and wait hint, looking once a second, and beginning no look later than 20 s after the call
+// (kExitWaitCeilingMs). NO_ERROR when the spooler runs and nothing is owed; otherwise the reason:
 // the service manager's error when it or the spooler cannot be opened, the start's own error
-// when it was refused, ERROR_SERVICE_REQUEST_TIMEOUT when the spooler was still stopping or
-// starting.
-DWORD PaySpoolerDebtBeforeExit(void (*reportProgress)());
+// when it was refused (for good, or still after a few quick retries), and
+// ERROR_SERVICE_REQUEST_TIMEOUT when the spooler was still stopping or starting.
+DWORD PaySpoolerDebtBeforeExit();
 
 // ServiceState::currentPortName, under its lock: the queue's port read afresh into it, and a copy
 // of it.

@@ -78,7 +78,8 @@ constexpr const char* kCanFail[] = {"OpenPrinterW",
                                     "GetStdHandle",
                                     "GlobalAlloc",
                                     "MultiByteToWideChar",
-                                    "CreateThread"};
+                                    "CreateThread",
+                                    "WaitForSingleObject"};
 constexpr const char* kCannotFail[] = {
     "ClosePrinter", "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
     "CloseHandle",  "GlobalFree",         "Sleep",       "OutputDebugStringA", "GetTickCount64"};

@@ -213,9 +213,12 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     return TRUE;
 }
 
-BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
+namespace {
+
+// The request as the service manager answers it; `blocksUntil` is set when the answer waits for
+// the service's process. Lock held.
+BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
+                 LPCSTR* lpServiceArgVectors, uint64_t& blocksUntil) {
     const auto error = RecordCall(m, "StartServiceA",
                                   HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) +
                                       ", " + (lpServiceArgVectors ? "args" : "null"));
@@ -240,9 +243,29 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
     }
     service->state = SERVICE_START_PENDING;
     service->transitionStartedAt = m.nowMs;
-    service->transitionDoneAt = m.nowMs + service->startMs;
+    service->transitionDoneAt = m.nowMs + service->startBlocksMs + service->startMs;
+    // StartService returns once the service's process has connected to the service manager
+    // (StartService: "...did not call StartServiceCtrlDispatcher" within its timeout): a process
+    // that is slow to come up holds the caller that long.
+    blocksUntil = m.nowMs + service->startBlocksMs;
     RefreshService(m, *service);
     return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors) {
+    uint64_t blocksUntil = 0;
+    BOOL answer = FALSE;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        answer = AnswerStart(TheMachine(), hService, dwNumServiceArgs, lpServiceArgVectors,
+                             blocksUntil);
+    }
+    if (blocksUntil != 0 && OnSimulatedThread()) {
+        SleepUntil(blocksUntil);
+    }
+    return answer;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
@@ -450,6 +473,11 @@ void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs) {
     ServiceRecord* spooler = FindService(TheMachine(), "Spooler");
     spooler->stopMs = stopMs;
     spooler->startMs = startMs;
+}
+
+void SetSpoolerStartBlocks(uint64_t ms) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    FindService(TheMachine(), "Spooler")->startBlocksMs = ms;
 }
 
 void SetSpoolerStopHangs(bool hangs) {
