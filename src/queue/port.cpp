@@ -38,6 +38,18 @@ constexpr DWORD kLookIntervalMs = 1000;
 // The handler's start request and the poller's never overlap: at most one is in flight.
 std::mutex startLock;
 
+// Takes the start lock, pausing while another thread holds it: a start request it makes can take
+// as long as the spooler's process takes to come up, and a thread that sleeps rather than blocks
+// on the lock stays what it is, one that waits for time to pass.
+std::unique_lock<std::mutex> TakeStartLock() {
+    std::unique_lock<std::mutex> lock(startLock, std::try_to_lock);
+    while (!lock.owns_lock()) {
+        Sleep(kStopPollMs);
+        lock.try_lock();
+    }
+    return lock;
+}
+
 enum class StartOutcome {
     Running,        // running: nothing more to do
     Starting,       // start pending: the request is made, the spooler not yet running
@@ -138,7 +150,7 @@ StartLook StartIfStopped(SC_HANDLE service) {
 }
 
 void OweStartAfterFailure(DWORD error) {
-    std::lock_guard<std::mutex> lock(startLock);
+    const auto lock = TakeStartLock();
     NoteOutcome(LookOfFailure(error));
 }
 
@@ -205,7 +217,7 @@ void StopSpooler() {
 bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
     {
         // A new restart: its own start owes nothing yet, and its refusals count afresh.
-        std::lock_guard<std::mutex> lock(startLock);
+        const auto lock = TakeStartLock();
         serviceState.spoolerStartRefusals = 0;
         serviceState.spoolerStartCyclesToWait = 0;
     }
@@ -219,7 +231,7 @@ bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
         OweStartAfterFailure(GetLastError());
     } else {
         auto look = [service] {
-            std::lock_guard<std::mutex> lock(startLock);
+            const auto lock = TakeStartLock();
             return StartIfStopped(service).outcome;
         };
         StartOutcome outcome = look();
@@ -328,7 +340,7 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline) {
     for (;;) {
         StartLook look;
         {
-            std::lock_guard<std::mutex> lock(startLock);
+            const auto lock = TakeStartLock();
             look = PayOnce(service);
         }
         const bool refusal =
@@ -362,16 +374,22 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline) {
 
 DWORD PaySpoolerDebtBeforeExit() {
     const ULONGLONG deadline = GetTickCount64() + kExitWaitCeilingMs;
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) {
-        return GetLastError();
+    for (;;) {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = manager == nullptr
+                                ? nullptr
+                                : OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
+        const DWORD result = service != nullptr ? WaitAndPay(service, deadline) : GetLastError();
+        if (service != nullptr) {
+            CloseServiceHandle(service);
+        }
+        if (manager != nullptr) {
+            CloseServiceHandle(manager);
+        }
+        // A service manager that cannot be opened for a reason that can clear is tried again.
+        if (service != nullptr || IsLastingRefusal(result) || GetTickCount64() >= deadline) {
+            return result;
+        }
+        Sleep(kLookIntervalMs);
     }
-    SC_HANDLE service = OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
-    DWORD result = GetLastError();
-    if (service != nullptr) {
-        result = WaitAndPay(service, deadline);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return result;
 }

@@ -77,6 +77,7 @@ DWORD PayDebtBeforeStopping() {
     stopWaitResult = ERROR_SERVICE_REQUEST_TIMEOUT;
     HANDLE worker = CreateThread(nullptr, 0, StopWaitThread, nullptr, 0, nullptr);
     if (worker == nullptr) {
+        ReportStopPending();
         return PaySpoolerDebtBeforeExit();  // on this thread, then: bounded but for a blocked call
     }
     const ULONGLONG deadline = GetTickCount64() + kStopWaitLimitMs;
