@@ -224,6 +224,34 @@ TEST(Scenario, RefusedStartsBackOff) {
     }
 }
 
+// Status mirroring keeps its pace while a start is owed: the poller only looks, on a thread of
+// its own, and never waits for the spooler or for the handler at work on the same debt, also
+// when a start request does not return for 40 s.
+TEST(Scenario, StatusMirroringKeepsItsPaceWhileAStartIsOwed) {
+    const std::string moved =
+        "queue USB001\nport USB002\nprinter A1B2C3 USB001 0x20\nat 1 unplug\n"
+        "at 2 plug 5&99&0&1 USB002\n";
+    for (const std::string& rest :
+         {std::string("spooler-stop-time 45000\nend 70\n"),
+          std::string("spooler-stop-time 15000\nspooler-start-blocks 40000\nend 70\n"),
+          std::string("spooler-stop-time 15000\nspooler-start-blocks 40000\nat 30 stop\nend 70\n"),
+          std::string("spooler-stop-time 45000\nat 30 stop\nend 70\n")}) {
+        SCOPED_TRACE(rest);
+        const ScenarioResult r = RunText(moved + rest);
+        // From the end of the arrival's handling (13.6 s) on, a status line every 800 ms.
+        std::vector<uint64_t> lines;
+        for (const uint64_t at : TimesOf(r, "debug", "KQ5 STATUS:")) {
+            if (at >= 14000) {
+                lines.push_back(at);
+            }
+        }
+        ASSERT_GE(lines.size(), 10u);
+        for (size_t i = 1; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i] - lines[i - 1], 800u) << lines[i];
+        }
+    }
+}
+
 // The three sequences end with printing restored: the spooler running, the queue resumed
 // on the printer's new port, and for the stop, its progress reported before it stopped.
 TEST(Scenario, RestartScenariosEndWithPrintingRestored) {

@@ -11,6 +11,7 @@ void ResetServiceState() {
     serviceState.portMoveOwed = 0;
     serviceState.spoolerStartRefusals = 0;
     serviceState.spoolerStartCyclesToWait = 0;
+    serviceState.spoolerLookInFlight = 0;
     for (BYTE& b : serviceState.statusFrame) {
         b = 0;
     }

@@ -26,6 +26,8 @@ struct ServiceState {
     // refused since the debt began, and poller cycles still to let pass before the next one.
     int spoolerStartRefusals = 0;
     int spoolerStartCyclesToWait = 0;
+    // Set while the poller's look at the spooler is under way on its own thread.
+    std::atomic<BYTE> spoolerLookInFlight{0};
     BYTE statusFrame[kStatusFrameSize] = {};
     SERVICE_STATUS serviceStatus = {};
     SERVICE_STATUS_HANDLE statusHandle = nullptr;

@@ -283,12 +283,11 @@ void RestartSpooler() {
     StartSpooler();
 }
 
-void StartOwedSpooler() {
-    if (!DebtOwed()) {
-        return;
-    }
-    // The poller never waits for the spooler, nor for the handler at work on the same debt: it
-    // looks again on a later cycle.
+namespace {
+
+// The poller's one look at the spooler and at most one request; never waits for the handler at
+// work on the same debt (it looks again on a later cycle).
+void LookOnce() {
     std::unique_lock<std::mutex> lock(startLock, std::try_to_lock);
     if (!lock.owns_lock()) {
         return;
@@ -298,8 +297,9 @@ void StartOwedSpooler() {
         return;
     }
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager == nullptr ? nullptr : OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
+    SC_HANDLE service = manager == nullptr
+                            ? nullptr
+                            : OpenServiceA(manager, kSpoolerServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {
         NoteOutcome(LookOfFailure(GetLastError()));
     } else {
@@ -309,6 +309,28 @@ void StartOwedSpooler() {
     if (manager != nullptr) {
         CloseServiceHandle(manager);
     }
+}
+
+DWORD WINAPI LookThread(LPVOID) {
+    LookOnce();
+    serviceState.spoolerLookInFlight = 0;
+    return 0;
+}
+
+}  // namespace
+
+void StartOwedSpooler() {
+    if (!DebtOwed() || serviceState.spoolerLookInFlight.exchange(1) != 0) {
+        return;
+    }
+    // On a thread of its own: a start request returns only once the spooler's process has come
+    // up, which can take 30 s, and status mirroring must not wait for it.
+    HANDLE thread = CreateThread(nullptr, 0, LookThread, nullptr, 0, nullptr);
+    if (thread == nullptr) {
+        LookThread(nullptr);  // here, then
+        return;
+    }
+    CloseHandle(thread);
 }
 
 void RefreshCurrentPort() {
