@@ -184,9 +184,9 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
 }
 
 std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
-    const char* const names[] = {"StartUp", "StatusCycles",        "ArrivalOnNewPort",
-                                 "Removal", "Stop",                "StopWhileStartOwed",
-                                 "StopDuringTheHandlersWait"};
+    const char* const names[] = {
+        "StartUp", "StatusCycles",       "ArrivalOnNewPort",         "Removal",
+        "Stop",    "StopWhileStartOwed", "StopDuringTheHandlersWait"};
     return names[param.param];
 }
 

@@ -137,8 +137,8 @@ TEST(Scenario, StopWithAStartOwedWaitsBoundedAndSaysWhy) {
         {moved + "spooler-stop-time 45000\nat 20 stop\nend 60\n", 20000, true, 20000,
          ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
         // The start request does not return for 40 s: the stop does not wait for it.
-        {moved + "spooler-stop-time 15000\nspooler-start-blocks 40000\nat 16 stop\nend 90\n",
-         16000, true, 21000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_START_PENDING},
+        {moved + "spooler-stop-time 15000\nspooler-start-blocks 40000\nat 16 stop\nend 90\n", 16000,
+         true, 21000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_START_PENDING},
         // No right to the service manager; one that answers again after three failed opens.
         {moved + "spooler-stop-time 45000\nat 19.95 fail OpenSCManagerA 5 1000\nat 19.95 stop\n"
                  "end 60\n",

@@ -387,7 +387,8 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline) {
             // Still stopping or starting when the spooler stopped counting, or at the ceiling.
             return refusal ? look.error : ERROR_SERVICE_REQUEST_TIMEOUT;
         }
-        const DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(kLookIntervalMs, deadline - now));
+        const DWORD pause =
+            static_cast<DWORD>(std::min<ULONGLONG>(kLookIntervalMs, deadline - now));
         Sleep(pause);
     }
 }

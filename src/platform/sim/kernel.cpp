@@ -243,8 +243,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error = RecordCall(m, "WaitForSingleObject",
-                                    HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds))) {
+        if (auto error =
+                RecordCall(m, "WaitForSingleObject",
+                           HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds))) {
             SetLastError(*error);
             return WAIT_FAILED;
         }

@@ -81,8 +81,9 @@ constexpr const char* kCanFail[] = {"OpenPrinterW",
                                     "CreateThread",
                                     "WaitForSingleObject"};
 constexpr const char* kCannotFail[] = {
-    "ClosePrinter", "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
-    "CloseHandle",  "GlobalFree",         "Sleep",       "OutputDebugStringA", "GetTickCount64"};
+    "ClosePrinter",  "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
+    "CloseHandle",   "GlobalFree",         "Sleep",       "OutputDebugStringA",
+    "GetTickCount64"};
 
 bool Listed(const std::string& function, const auto& names) {
     return std::find(std::begin(names), std::end(names), function) != std::end(names);

@@ -47,7 +47,7 @@ struct ServiceRecord {
     uint64_t startMs = 0;
     uint64_t transitionStartedAt = 0;
     uint64_t transitionDoneAt = 0;
-    bool hangs = false;  // a stop never completes and its checkpoint stays where it is
+    bool hangs = false;          // a stop never completes and its checkpoint stays where it is
     uint64_t startBlocksMs = 0;  // how long an accepted start request holds its caller
 };
 

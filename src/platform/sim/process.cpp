@@ -27,7 +27,7 @@ struct SimThread {
     RunState state = RunState::Runnable;
     uint64_t wakeAt = 0;
     SimThread* awaited = nullptr;  // a thread whose end wakes this one before wakeAt
-    uint64_t order = 0;  // ties go to the thread that became ready first
+    uint64_t order = 0;            // ties go to the thread that became ready first
     bool killed = false;
     std::thread thread;
 };

@@ -219,9 +219,10 @@ namespace {
 // the service's process. Lock held.
 BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
                  LPCSTR* lpServiceArgVectors, uint64_t& blocksUntil) {
-    const auto error = RecordCall(m, "StartServiceA",
-                                  HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) +
-                                      ", " + (lpServiceArgVectors ? "args" : "null"));
+    const auto error =
+        RecordCall(m, "StartServiceA",
+                   HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) + ", " +
+                       (lpServiceArgVectors ? "args" : "null"));
     ServiceRecord* service = ServiceOf(m, hService);
     if (service == nullptr) {
         SetLastError(error.value_or(ERROR_INVALID_HANDLE));
@@ -231,7 +232,8 @@ BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
     AddTimeline(m, "spooler", service->name + " start requested");
     const auto refuse = [&](DWORD refusal, const std::string& why) {
         SetLastError(refusal);
-        AddTimeline(m, "spooler", service->name + " start refused: " + std::to_string(refusal) + why);
+        AddTimeline(m, "spooler",
+                    service->name + " start refused: " + std::to_string(refusal) + why);
         return FALSE;
     };
     if (error) {
@@ -259,8 +261,8 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
     BOOL answer = FALSE;
     {
         std::lock_guard<std::mutex> lock(MachineLock());
-        answer = AnswerStart(TheMachine(), hService, dwNumServiceArgs, lpServiceArgVectors,
-                             blocksUntil);
+        answer =
+            AnswerStart(TheMachine(), hService, dwNumServiceArgs, lpServiceArgVectors, blocksUntil);
     }
     if (blocksUntil != 0 && OnSimulatedThread()) {
         SleepUntil(blocksUntil);
