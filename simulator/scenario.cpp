@@ -210,6 +210,8 @@ void SetUpMachine(const Scenario& s) {
     sim::Reset();
     sim::SetStartedByServiceManager(s.startedByServiceManager);
     sim::SetSpoolerTimes(s.spoolerStopMs, s.spoolerStartMs);
+    sim::SetSpoolerStopHangs(s.spoolerStopHangs);
+    sim::SetSpoolerStartBlocks(s.spoolerStartBlocksMs);
     for (const std::string& name : s.spoolerDependents) {
         sim::AddSpoolerDependent(name);
         sim::Note("scenario", "service " + name + " depends on the Spooler and is running");
@@ -274,6 +276,13 @@ void SetUpMachine(const Scenario& s) {
         sim::Note("scenario", "the Spooler takes " + std::to_string(s.spoolerStopMs) +
                                   " ms to stop and " + std::to_string(s.spoolerStartMs) +
                                   " ms to start");
+    }
+    if (s.spoolerStopHangs) {
+        sim::Note("scenario", "the Spooler, once asked to stop, never gets there");
+    }
+    if (s.spoolerStartBlocksMs != 0) {
+        sim::Note("scenario", "a start request of the Spooler returns only after " +
+                                  std::to_string(s.spoolerStartBlocksMs) + " ms");
     }
     for (const CallFailure& f : s.failures) {
         sim::Note("scenario", FailureText(f, false));
@@ -537,6 +546,13 @@ bool SpoolerStopTime(Parsing& p, const Statement& s, std::string&) {
 bool SpoolerStartTime(Parsing& p, const Statement& s, std::string&) {
     return ParseMilliseconds(s.words[1], p.scenario.spoolerStartMs);
 }
+bool SpoolerStopHangs(Parsing& p, const Statement&, std::string&) {
+    p.scenario.spoolerStopHangs = true;
+    return true;
+}
+bool SpoolerStartBlocks(Parsing& p, const Statement& s, std::string&) {
+    return ParseMilliseconds(s.words[1], p.scenario.spoolerStartBlocksMs);
+}
 bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
     p.scenario.spoolerDependents.push_back(s.words[1]);
     return true;
@@ -606,6 +622,8 @@ constexpr StatementKind kStatements[] = {
     {"registry-missing", "KEY | VALUE", 0, kAny, RegistryMissing},
     {"spooler-stop-time", "MS (0..3600000)", 1, 1, SpoolerStopTime},
     {"spooler-start-time", "MS (0..3600000)", 1, 1, SpoolerStartTime},
+    {"spooler-stop-hangs", "nothing", 0, 0, SpoolerStopHangs},
+    {"spooler-start-blocks", "MS (0..3600000)", 1, 1, SpoolerStartBlocks},
     {"spooler-dependent", "NAME", 1, 1, SpoolerDependent},
     {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
     {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},

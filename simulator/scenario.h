@@ -35,6 +35,10 @@ The machine when the service starts:
   registry-missing KEY | VALUE  the key exists without that value, whatever a printer registers
   spooler-stop-time MS          how long the Spooler takes to stop (default 0)
   spooler-start-time MS         how long the Spooler takes to start (default 0)
+  spooler-stop-hangs            a Spooler asked to stop never gets there: it stays stopping,
+                                its checkpoint frozen
+  spooler-start-blocks MS       an accepted start request of the Spooler returns only after MS
+                                (its process is slow to come up)
   spooler-dependent NAME        a running service NAME depends on the Spooler, so the service
                                 manager refuses to stop the Spooler (1051)
   fail FUNCTION NTH ERROR [COUNT]
@@ -114,6 +118,8 @@ struct Scenario {
     std::vector<RegistryText> registry;
     uint64_t spoolerStopMs = 0;
     uint64_t spoolerStartMs = 0;
+    bool spoolerStopHangs = false;
+    uint64_t spoolerStartBlocksMs = 0;
     std::vector<CallFailure> failures;
     DWORD controlAtStartup = 0;
     std::vector<std::string> spoolerDependents;

@@ -195,6 +195,7 @@ Lane SpoolerLane(const ScenarioResult& result) {
                    {"Spooler start requested", "starting", kAmber},
                    {"Spooler running", "running", kGreen}};
     Set(lane.bar, 0, "running", kGreen, "Spooler running");
+    Span beforeRequest = lane.bar.back();  // what a refused start request leaves
     for (const sim::TimelineEvent& e : result.timeline) {
         if (e.source != "spooler") {
             continue;
@@ -202,12 +203,21 @@ Lane SpoolerLane(const ScenarioResult& result) {
         bool known = false;
         for (const auto& s : kStates) {
             if (e.text == s.event) {
+                if (e.text == "Spooler start requested") {
+                    beforeRequest = lane.bar.back();
+                }
                 Set(lane.bar, e.timeMs, s.state, s.fill, std::string("Spooler ") + s.state);
                 known = true;
             }
         }
         if (!known) {
-            lane.marks.push_back(Mark{e.timeMs, kRed, e.text, false});  // e.g. a refused start
+            // A refusal (a start refused with its error, a stop refused): a red mark, and a
+            // refused start leaves the Spooler as it was.
+            lane.marks.push_back(Mark{e.timeMs, kRed, e.text, false});
+            if (StartsWith(e.text, "Spooler start refused")) {
+                Set(lane.bar, e.timeMs, beforeRequest.label, beforeRequest.fill,
+                    beforeRequest.title);
+            }
         }
     }
     return lane;

@@ -1,6 +1,7 @@
 // The service's threads running at once, as on Windows: the poller's queue operations overlap the
 // control handler's port rewrite and spooler restart, and, the spooler being slow to stop, the
-// handler's start request overlaps the poller's. Run under ThreadSanitizer by test.sh.
+// handler's start request overlaps the poller's; a stop's wait overlaps both. Run under
+// ThreadSanitizer by test.sh.
 #include <gtest/gtest.h>
 
 #include "scenario.h"
@@ -26,6 +27,27 @@ TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
             // Refused: a request made while another was in flight, or while it was stopping.
             EXPECT_EQ(event.text.find("start refused"), std::string::npos) << event.timeMs;
         }
+        for (const std::string& handle : r.openHandles) {
+            EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
+        }
+    }
+}
+
+// A stop while the start is owed: the stop's wait on its own thread, the poller's look on its
+// own, and the handler reporting progress, all at once. Simulated time races ahead here, so only
+// that the service stops, and cleanly, is held.
+TEST(Concurrency, StopWhileAStartIsOwed) {
+    Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(
+        ParseScenario("queue USB001\nport USB002\nspooler-stop-time 12000\nprinter P1 USB001 0x84\n"
+                      "at 1 unplug\nat 1.5 plug P2 USB002\nat 13 stop\n",
+                      scenario, error))
+        << error;
+    for (int run = 0; run < 3; ++run) {
+        const ScenarioResult r = RunScenario(scenario, sim::Threads::Concurrent);
+        ASSERT_EQ(r.exitCode, 0) << "the service did not stop (-2: it hung)";
+        EXPECT_EQ(r.queue.port, u"USB002");
         for (const std::string& handle : r.openHandles) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
         }

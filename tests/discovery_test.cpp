@@ -70,3 +70,18 @@ TEST_F(DiscoveryTest, FirstListedPrinterIsOpened) {
 }
 
 }  // namespace
+
+// A detail size beyond the discovery's limit (64 KiB; no real device path comes near it) is
+// refused before anything is allocated: that member is skipped, and the next one is found.
+TEST_F(DiscoveryTest, OversizedDetailIsRefusedBeforeAnyAllocation) {
+    PlugPrinter(std::string(33000, 'L'));  // 4 + 2 * (path + NUL) bytes: over 65536
+    PlugPrinter("SECOND");
+    HANDLE device = FindAndOpenPrinterDevice();
+    EXPECT_NE(device, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sim::DeviceOpen(PrinterPath("SECOND")));
+    const std::vector<std::string> allocations = sim::CallsOf({"GlobalAlloc"});
+    ASSERT_EQ(allocations.size(), 1u);
+    EXPECT_EQ(allocations[0], "GlobalAlloc(0x40, " +
+                                  std::to_string(4 + 2 * (PrinterPath("SECOND").size() + 1) + 100) +
+                                  ")");
+}

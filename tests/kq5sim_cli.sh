@@ -51,4 +51,11 @@ expect spooler "starts-with(., 'Spooler stopped') and contains(., '20.450 s to 2
 expect service "starts-with(., 'service reported SERVICE_STOPPED')" "service stop"
 expect service "contains(., 'service manager sends stop')" "stop control"
 expect service "contains(., 'debug \"KQ5 STATUS:4\\r\\n\"')" "debugger line to hover"
+# A refused start is a red mark in the Spooler's lane, and the Spooler stays as it was (stopped);
+# the one accepted start is running at once.
+refusals=$work/start-refusals.svg
+[ "$(count "$refusals" "$(lane spooler)//*[local-name()='g'][@class='mark']/*[local-name()='title'][contains(., 'Spooler start refused: 1053')]")" = 8 ] ||
+    fail "start-refusals: not eight refusal marks"
+[ "$(count "$refusals" "$(lane spooler)//*[local-name()='g'][@class='state']/*[local-name()='title'][starts-with(., 'Spooler starting')]")" = 0 ] ||
+    fail "start-refusals: a refused start drawn as a starting Spooler"
 echo "kq5sim: help, options and pictures as expected"

@@ -8,6 +8,10 @@ void ResetServiceState() {
     serviceState.reopenRequested = 0;
     serviceState.deviceRemoved = 0;
     serviceState.spoolerStartOwed = 0;
+    serviceState.portMoveOwed = 0;
+    serviceState.spoolerStartRefusals = 0;
+    serviceState.spoolerStartCyclesToWait = 0;
+    serviceState.spoolerLookInFlight = 0;
     for (BYTE& b : serviceState.statusFrame) {
         b = 0;
     }

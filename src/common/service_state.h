@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include "common/wide_string.h"
 #include "platform/platform.h"
@@ -18,10 +19,20 @@ struct ServiceState {
     // A spooler restart's start request not yet made (the spooler was still stopping) or refused
     // for a reason that can clear; the poller makes it.
     std::atomic<BYTE> spoolerStartOwed{0};
+    // The arrival's re-read of the port and its resume, which failed while the spooler was down:
+    // part of the same debt, made once the spooler runs again.
+    std::atomic<BYTE> portMoveOwed{0};
+    // The pace of the owed start's retries (touched only under the spooler start lock): requests
+    // refused since the debt began, and poller cycles still to let pass before the next one.
+    int spoolerStartRefusals = 0;
+    int spoolerStartCyclesToWait = 0;
+    // Set while the poller's look at the spooler is under way on its own thread.
+    std::atomic<BYTE> spoolerLookInFlight{0};
     BYTE statusFrame[kStatusFrameSize] = {};
     SERVICE_STATUS serviceStatus = {};
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
-    WideString currentPortName;
+    WideString currentPortName;  // written and read under portNameLock
+    std::mutex portNameLock;     // the handler's arrival and the poller's port-move follow-up
 };
 
 extern ServiceState serviceState;

@@ -42,7 +42,26 @@ void SetQueuePort(WideString newPort);
 // clear, leaves the start owed (ServiceState::spoolerStartOwed) to StartOwedSpooler.
 void RestartSpooler();
 
-// Makes the start request a restart still owes once the spooler has stopped: at most one
-// request, none while it runs or is stopping; a lasting refusal ends the debt. The poller calls
-// it on every cycle.
+// Pays what a restart still owes, one step a call, never waiting: the start request once the
+// spooler has stopped (at most one request, none while it runs or is stopping, none while the
+// handler is at it; after a refusal that can clear, the next few cycles ask again, then every
+// 75th), and, once it runs, the arrival's re-read of the port and resume
+// (ServiceState::portMoveOwed). A lasting refusal ends the debt. The poller calls it every cycle.
 void StartOwedSpooler();
+
+// Whether a restart still owes a start request or the port move's follow-up.
+bool SpoolerDebtOwed();
+
+// Before kq5's process ends with a debt owed: waits for the spooler to stop, makes the start,
+// waits for it to run and makes the port move's follow-up, following the spooler's checkpoint
+// and wait hint, looking once a second, and beginning no look later than 20 s after the call
+// (kExitWaitCeilingMs). NO_ERROR when the spooler runs and nothing is owed; otherwise the reason:
+// the service manager's error when it or the spooler cannot be opened, the start's own error
+// when it was refused (for good, or still after a few quick retries), and
+// ERROR_SERVICE_REQUEST_TIMEOUT when the spooler was still stopping or starting.
+DWORD PaySpoolerDebtBeforeExit();
+
+// ServiceState::currentPortName, under its lock: the queue's port read afresh into it, and a copy
+// of it.
+void RefreshCurrentPort();
+WideString CurrentPort();

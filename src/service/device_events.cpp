@@ -58,12 +58,16 @@ void OnDeviceEvent(DWORD eventType, LPVOID eventData) {
 void OnPrinterArrival(WideString path) {
     const WideString devicePort = FindPortForDevice(CollectUsbPorts(), path);
     // The queue's port is read afresh: the value stored at start-up may be stale.
-    serviceState.currentPortName = QueryQueuePort();
+    RefreshCurrentPort();
     // No port found for the printer: there is nothing to move the queue to.
-    if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, serviceState.currentPortName)) {
+    if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
         SetQueuePort(devicePort);
-        serviceState.currentPortName = QueryQueuePort();
+        RefreshCurrentPort();
         ResumeQueue();
+        // A spooler not back yet failed both: they are made again once it runs.
+        if (serviceState.spoolerStartOwed != 0 || CurrentPort().empty()) {
+            serviceState.portMoveOwed = 1;
+        }
     }
     // Again at the end: a re-open the poller made while this ran may have come too early.
     serviceState.reopenRequested = 1;

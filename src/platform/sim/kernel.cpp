@@ -55,6 +55,14 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     SleepUntil(wakeAt);
 }
 
+// Milliseconds since the machine started: the simulated clock.
+ULONGLONG WINAPI GetTickCount64() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    RecordCall(m, "GetTickCount64", "");
+    return m.nowMs;
+}
+
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
@@ -200,6 +208,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId) {
     HANDLE thread = nullptr;
+    std::function<void()> body = [lpStartAddress, lpParameter] { lpStartAddress(lpParameter); };
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
@@ -220,8 +229,41 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     }
     // Outside a running process (a unit test calling a start routine directly) the thread is
     // recorded but not run: the test drives the thread's work itself.
-    StartSimulatedThread("thread", [lpStartAddress, lpParameter] { lpStartAddress(lpParameter); });
+    void* simulated = StartSimulatedThread("thread", std::move(body));
+    std::lock_guard<std::mutex> lock(MachineLock());
+    if (HandleEntry* entry = FindHandle(TheMachine(), thread, "thread")) {
+        entry->thread = simulated;
+    }
     return thread;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    void* simulated = nullptr;
+    uint64_t deadline = 0;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        Machine& m = TheMachine();
+        if (auto error =
+                RecordCall(m, "WaitForSingleObject",
+                           HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds))) {
+            SetLastError(*error);
+            return WAIT_FAILED;
+        }
+        HandleEntry* entry = FindHandle(m, hHandle, "thread");
+        if (entry == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        simulated = entry->thread;
+        deadline = dwMilliseconds == INFINITE ? UINT64_MAX : m.nowMs + dwMilliseconds;
+        if (simulated == nullptr || !OnSimulatedThread()) {
+            // A thread that never runs (outside a process) never ends: the wait times out.
+            m.nowMs = deadline == UINT64_MAX ? m.nowMs : deadline;
+            return WAIT_TIMEOUT;
+        }
+    }
+    // A thread object is signalled once its thread has ended.
+    return AwaitSimulatedThread(simulated, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {

@@ -78,10 +78,12 @@ constexpr const char* kCanFail[] = {"OpenPrinterW",
                                     "GetStdHandle",
                                     "GlobalAlloc",
                                     "MultiByteToWideChar",
-                                    "CreateThread"};
+                                    "CreateThread",
+                                    "WaitForSingleObject"};
 constexpr const char* kCannotFail[] = {
-    "ClosePrinter", "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
-    "CloseHandle",  "GlobalFree",         "Sleep",       "OutputDebugStringA"};
+    "ClosePrinter",  "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
+    "CloseHandle",   "GlobalFree",         "Sleep",       "OutputDebugStringA",
+    "GetTickCount64"};
 
 bool Listed(const std::string& function, const auto& names) {
     return std::find(std::begin(names), std::end(names), function) != std::end(names);

@@ -27,6 +27,7 @@ struct HandleEntry {
     DWORD access = 0;           // device
     DWORD shareMode = 0;        // device
     void* memory = nullptr;     // memory
+    void* thread = nullptr;     // thread: the simulated thread, null when it was never run
 };
 
 struct PrinterRecord : PrinterState {
@@ -44,7 +45,10 @@ struct ServiceRecord {
     DWORD state = SERVICE_RUNNING;
     uint64_t stopMs = 0;
     uint64_t startMs = 0;
+    uint64_t transitionStartedAt = 0;
     uint64_t transitionDoneAt = 0;
+    bool hangs = false;          // a stop never completes and its checkpoint stays where it is
+    uint64_t startBlocksMs = 0;  // how long an accepted start request holds its caller
 };
 
 struct RegistryValue {
@@ -168,8 +172,12 @@ void SleepUntil(uint64_t wakeAt);
 // Blocks the calling simulated thread until WakeDispatcher is called.
 void WaitForControl();
 void WakeDispatcher();
-// Starts `body` on a new simulated thread of the running process. False outside a process.
-bool StartSimulatedThread(const std::string& name, std::function<void()> body);
+// Starts `body` on a new simulated thread of the running process: the thread, or null outside a
+// process.
+void* StartSimulatedThread(const std::string& name, std::function<void()> body);
+// Lets the calling simulated thread wait until `thread` has ended or the clock reads `deadline`;
+// whether it ended.
+bool AwaitSimulatedThread(void* thread, uint64_t deadline);
 
 // The dispatcher's loop over delivered controls (services.cpp), run by StartServiceCtrlDispatcherW.
 void RunDispatcher();

@@ -26,7 +26,8 @@ enum class RunState { Runnable, Sleeping, Waiting, Done };
 struct SimThread {
     RunState state = RunState::Runnable;
     uint64_t wakeAt = 0;
-    uint64_t order = 0;  // ties go to the thread that became ready first
+    SimThread* awaited = nullptr;  // a thread whose end wakes this one before wakeAt
+    uint64_t order = 0;            // ties go to the thread that became ready first
     bool killed = false;
     std::thread thread;
 };
@@ -117,6 +118,12 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
     }
     std::unique_lock<std::mutex> lock(s.lock);
     self->state = RunState::Done;
+    for (auto& t : s.threads) {
+        if (t->awaited == self && t->state == RunState::Sleeping) {
+            t->state = RunState::Runnable;  // its wait for this thread is over
+            t->order = ++s.order;
+        }
+    }
     if (self->killed) {
         s.changed.notify_all();
     } else if (isMain) {
@@ -223,14 +230,48 @@ void WakeDispatcher() {
     s.changed.notify_all();
 }
 
-bool StartSimulatedThread(const std::string&, std::function<void()> body) {
+void* StartSimulatedThread(const std::string&, std::function<void()> body) {
     Scheduler& s = TheScheduler();
     std::unique_lock<std::mutex> lock(s.lock);
     if (!s.active || currentThread == nullptr) {
-        return false;
+        return nullptr;
     }
-    AddThread(s, std::move(body), false);
-    return true;
+    return AddThread(s, std::move(body), false);
+}
+
+bool AwaitSimulatedThread(void* thread, uint64_t deadline) {
+    Scheduler& s = TheScheduler();
+    auto* target = static_cast<SimThread*>(thread);
+    SimThread* self = currentThread;
+    std::unique_lock<std::mutex> lock(s.lock);
+    if (s.concurrent) {
+        // The other threads' sleeps move the clock; spin until the thread ends or it gets there.
+        for (;;) {
+            AwaitTurn(s, lock, self);
+            if (target->state == RunState::Done) {
+                return true;
+            }
+            {
+                std::lock_guard<std::mutex> machineLock(MachineLock());
+                if (TheMachine().nowMs >= deadline) {
+                    return false;
+                }
+            }
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        }
+    }
+    if (target->state != RunState::Done) {
+        self->state = RunState::Sleeping;
+        self->wakeAt = deadline;
+        self->awaited = target;
+        self->order = ++s.order;
+        PassTurn(s);
+        AwaitTurn(s, lock, self);
+        self->awaited = nullptr;
+    }
+    return target->state == RunState::Done;
 }
 
 int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs,

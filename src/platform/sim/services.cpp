@@ -8,6 +8,15 @@
 
 using namespace sim;
 
+namespace {
+
+// While stopping or starting, the simulated services count a checkpoint every second and report
+// a wait hint of two seconds.
+constexpr uint64_t kCheckPointIntervalMs = 1000;
+constexpr DWORD kPendingWaitHintMs = 2000;
+
+}  // namespace
+
 namespace sim {
 
 ServiceRecord* FindService(Machine& m, const std::string& name) {
@@ -61,7 +70,7 @@ ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
     return service;
 }
 
-void FillStatus(const ServiceRecord& service, LPSERVICE_STATUS status) {
+void FillStatus(const Machine& m, const ServiceRecord& service, LPSERVICE_STATUS status) {
     if (status == nullptr) {
         return;
     }
@@ -69,6 +78,14 @@ void FillStatus(const ServiceRecord& service, LPSERVICE_STATUS status) {
     status->dwServiceType = 0x20;  // SERVICE_WIN32_SHARE_PROCESS, as the spooler runs
     status->dwCurrentState = service.state;
     status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    if (service.state == SERVICE_STOP_PENDING || service.state == SERVICE_START_PENDING) {
+        // A pending service reports progress: its checkpoint goes up at least once within its
+        // wait hint (SERVICE_STATUS); one that hangs stops counting.
+        const uint64_t elapsed = m.nowMs - service.transitionStartedAt;
+        status->dwCheckPoint =
+            1 + (service.hangs ? 0 : static_cast<DWORD>(elapsed / kCheckPointIntervalMs));
+        status->dwWaitHint = kPendingWaitHintMs;
+    }
 }
 
 std::string StateName(DWORD state) {
@@ -161,7 +178,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         // For these two refusals the service manager fills in the service's status.
         SetLastError(service->state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
                                                        : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-        FillStatus(*service, lpServiceStatus);
+        FillStatus(m, *service, lpServiceStatus);
         return FALSE;
     }
     if (HasRunningDependents(m, *service)) {
@@ -172,11 +189,12 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         return FALSE;
     }
     service->state = SERVICE_STOP_PENDING;
-    service->transitionDoneAt = m.nowMs + service->stopMs;
+    service->transitionStartedAt = m.nowMs;
+    service->transitionDoneAt = service->hangs ? UINT64_MAX : m.nowMs + service->stopMs;
     ++m.spoolerGeneration;  // the spooler drops its clients' printer handles
     AddTimeline(m, "spooler", service->name + " stop requested");
     RefreshService(m, *service);
-    FillStatus(*service, lpServiceStatus);
+    FillStatus(m, *service, lpServiceStatus);
     return TRUE;
 }
 
@@ -191,35 +209,65 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     if (service == nullptr) {
         return FALSE;
     }
-    FillStatus(*service, lpServiceStatus);
+    FillStatus(m, *service, lpServiceStatus);
     return TRUE;
 }
 
-BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "StartServiceA",
-                                HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) +
-                                    ", " + (lpServiceArgVectors ? "args" : "null"))) {
-        SetLastError(*error);
-        return FALSE;
-    }
+namespace {
+
+// The request as the service manager answers it; `blocksUntil` is set when the answer waits for
+// the service's process. Lock held.
+BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
+                 LPCSTR* lpServiceArgVectors, uint64_t& blocksUntil) {
+    const auto error =
+        RecordCall(m, "StartServiceA",
+                   HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) + ", " +
+                       (lpServiceArgVectors ? "args" : "null"));
     ServiceRecord* service = ServiceOf(m, hService);
     if (service == nullptr) {
+        SetLastError(error.value_or(ERROR_INVALID_HANDLE));
         return FALSE;
+    }
+    // Every request shows, and a refusal with its error, so that a run shows the pace of them.
+    AddTimeline(m, "spooler", service->name + " start requested");
+    const auto refuse = [&](DWORD refusal, const std::string& why) {
+        SetLastError(refusal);
+        AddTimeline(m, "spooler",
+                    service->name + " start refused: " + std::to_string(refusal) + why);
+        return FALSE;
+    };
+    if (error) {
+        return refuse(*error, "");
     }
     if (service->state != SERVICE_STOPPED) {
         // A service that is running, starting or still stopping refuses to start.
-        SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-        AddTimeline(m, "spooler",
-                    service->name + " start refused (" + StateName(service->state) + ")");
-        return FALSE;
+        return refuse(ERROR_SERVICE_ALREADY_RUNNING, " (" + StateName(service->state) + ")");
     }
     service->state = SERVICE_START_PENDING;
-    service->transitionDoneAt = m.nowMs + service->startMs;
-    AddTimeline(m, "spooler", service->name + " start requested");
+    service->transitionStartedAt = m.nowMs;
+    service->transitionDoneAt = m.nowMs + service->startBlocksMs + service->startMs;
+    // StartService returns once the service's process has connected to the service manager
+    // (StartService: "...did not call StartServiceCtrlDispatcher" within its timeout): a process
+    // that is slow to come up holds the caller that long.
+    blocksUntil = m.nowMs + service->startBlocksMs;
     RefreshService(m, *service);
     return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors) {
+    uint64_t blocksUntil = 0;
+    BOOL answer = FALSE;
+    {
+        std::lock_guard<std::mutex> lock(MachineLock());
+        answer =
+            AnswerStart(TheMachine(), hService, dwNumServiceArgs, lpServiceArgVectors, blocksUntil);
+    }
+    if (blocksUntil != 0 && OnSimulatedThread()) {
+        SleepUntil(blocksUntil);
+    }
+    return answer;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
@@ -427,6 +475,16 @@ void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs) {
     ServiceRecord* spooler = FindService(TheMachine(), "Spooler");
     spooler->stopMs = stopMs;
     spooler->startMs = startMs;
+}
+
+void SetSpoolerStartBlocks(uint64_t ms) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    FindService(TheMachine(), "Spooler")->startBlocksMs = ms;
+}
+
+void SetSpoolerStopHangs(bool hangs) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    FindService(TheMachine(), "Spooler")->hangs = hangs;
 }
 
 void AddSpoolerDependent(const std::string& name) {

@@ -114,6 +114,12 @@ std::vector<Text16> Ports();
 // ---- Service control manager -------------------------------------------------------------------
 // How long the "Spooler" takes to stop after a stop request and to start after a start request.
 void SetSpoolerTimes(uint64_t stopMs, uint64_t startMs);
+// A "Spooler" asked to stop that never gets there: it stays SERVICE_STOP_PENDING with a frozen
+// checkpoint (a print driver that hangs in its unload).
+void SetSpoolerStopHangs(bool hangs);
+// An accepted start request of the "Spooler" returns only after `ms` (its process is slow to
+// connect to the service manager); the Spooler is starting meanwhile.
+void SetSpoolerStartBlocks(uint64_t ms);
 // A running service `name` that depends on the "Spooler": the service manager refuses to stop
 // the Spooler (ERROR_DEPENDENT_SERVICES_RUNNING) while it runs.
 void AddSpoolerDependent(const std::string& name);

@@ -12,6 +12,7 @@
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
+using ULONGLONG = std::uint64_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using UINT = unsigned int;
@@ -302,6 +303,10 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID Notifica
 #define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
 #define GMEM_FIXED 0x0000
 #define GMEM_ZEROINIT 0x0040
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED 0xFFFFFFFF
 #define CP_ACP 0
 #define CP_THREAD_ACP 3
 
@@ -322,6 +327,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId);
 void WINAPI Sleep(DWORD dwMilliseconds);
+ULONGLONG WINAPI GetTickCount64();
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD dwErrCode);
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
