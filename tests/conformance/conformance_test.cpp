@@ -81,8 +81,9 @@ TEST_F(Conformance, OpenPrinterFindsTheQueueGetPrinterSizesTheRecordAndBothNeedT
     ASSERT_NE(printer, nullptr);
     DWORD needed = 0;
     // Evidence: ReactOS apitests/winspool/GetPrinter.c (a null size pointer; the size query).
+    // Wine's GetPrinterW takes a null size pointer for a size query: ERROR_INSUFFICIENT_BUFFER.
     EXPECT_EQ(ErrorOf([&] { return GetPrinterW(printer, 2, nullptr, 0, nullptr); }),
-              DWORD{RPC_X_NULL_REF_POINTER});
+              kOnWine ? DWORD{ERROR_INSUFFICIENT_BUFFER} : DWORD{RPC_X_NULL_REF_POINTER});
     EXPECT_EQ(ErrorOf([&] { return GetPrinterW(printer, 2, nullptr, 0, &needed); }),
               DWORD{ERROR_INSUFFICIENT_BUFFER});
     ASSERT_GT(needed, sizeof(PRINTER_INFO_2W));
@@ -275,8 +276,9 @@ TEST_F(Conformance, ServiceManagerAnswersStopStartAndQueryInEachStateAndMindsDep
     // (remarks: the service manager sets the accepted controls to none at the start).
     EXPECT_EQ(StateOf(service), DWORD{SERVICE_START_PENDING});
     EXPECT_EQ(start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
+    // Wine gives the same answer but fills in no status with it.
     EXPECT_EQ(stop(), DWORD{ERROR_INVALID_SERVICE_CONTROL});
-    EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_START_PENDING});
+    EXPECT_TRUE(kOnWine || status.dwCurrentState == SERVICE_START_PENDING);
     ASSERT_TRUE(AwaitState(service, SERVICE_RUNNING));
 
     // No stop while a dependent runs. Wine's service manager does not look at dependents: it
