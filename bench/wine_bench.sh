@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Figures of the real kq5svc.exe under Wine (not a test): the service run by Wine's service
-# manager against the virtual USB printer, once acting (door open: every cycle reads a frame and
-# pauses the queue) and once idle (the printer unplugged while the service holds its device);
-# beside it the floor, the same read and six spooler calls made in a loop by a bare probe.
-# Usage: bench/wine_bench.sh [CYCLES]   (default 150; about 2 x CYCLES x 0.8 s)
+# manager against the virtual USB printer, acting (door open: every cycle reads a frame and pauses
+# the queue), in turn with the floor, a bare probe that makes the same calls the same way
+# (bench/wine/spooler_floor.cpp), ROUNDS times each; then once idle (the printer unplugged while
+# the service holds its device). CPU time is each thread's run time in nanoseconds
+# (/proc/PID/task/*/schedstat), summed over the process, from cycle 3 to cycle 3 + CYCLES.
+# Usage: bench/wine_bench.sh [ROUNDS [CYCLES]]   (default 6 15; about 4 minutes)
 # Needs the Windows build (./test.sh makes it in build/win).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cycles=${1:-150}
+rounds=${1:-6}
+cycles=${2:-15}
+warm=3  # the first cycles open the device and fault in the spooler's code
 windir=$PWD/build/win
 work=$PWD/build/wine-bench
 for program in kq5svc.exe tools/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
@@ -47,73 +51,109 @@ wine 'C:\virtual_printer.exe' 'C:\vusb' A1B2C3:0483:5741:KorvaneQ5:USB005 </dev/
 for _ in $(seq 200); do [ -e "$vusb/ready" ] && break; sleep 0.05; done
 w sc create kq5bench binPath= 'C:\kq5svc.exe' >/dev/null
 
-frames() { grep -c '^frame ' "$vusb/A1B2C3/log" || true; }
+log="$vusb/A1B2C3/log"
+frames() { grep -c '^frame ' "$log" || true; }
 wait_for_frames() {
-    while [ "$(frames)" -lt "$1" ]; do sleep 0.2; done
+    while [ "$(frames)" -lt "$1" ]; do sleep 0.05; done
 }
-# Figures of the service's process, read from Linux: under Wine 8 GetProcessTimes of another
-# process and GetProcessHandleCount cannot be trusted (the latter answers 0). Each Wine process is
-# a Linux process; Wine keeps a Linux file descriptor for each open file, pipe or device handle, so
-# their count stands in for the handle count.
-service_pid() {
+wait_for_line() {
+    while ! grep -qx "$1" "$log"; do sleep 0.05; done
+}
+# The Wine process of a program, told apart from wrappers (timeout, the shell) by its executable.
+# Under Wine 8 GetProcessTimes of another process and GetProcessHandleCount cannot be trusted (the
+# latter answers 0); each Wine process is a Linux process, read from /proc.
+process_pid() { # PATTERN
     local pid
-    for pid in $(pgrep -f 'kq5svc\.exe'); do
+    for pid in $(pgrep -f "$1"); do
+        readlink "/proc/$pid/exe" 2>/dev/null | grep -q wine || continue
         tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done | head -n1
 }
-figures() { # "cpu_ms rss_kib fds" of the service's process
-    local pid
-    pid=$(service_pid)
-    [ -n "$pid" ] || { echo "no kq5svc.exe process" >&2; exit 1; }
-    echo "$(awk '{ print ($14 + $15) * 10 }' "/proc/$pid/stat") \
-$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status") $(ls "/proc/$pid/fd" | wc -l)"
+# "cpu_ns rss_kib fds frames" of a process, at a cycle boundary: the frame count is read before
+# and after, and the figures are taken again if a frame came in between. A cycle's calls take a
+# millisecond or two after its frame; the next frame is 800 ms away.
+figures() { # PID
+    local before after cpu
+    while :; do
+        sleep 0.1
+        before=$(frames)
+        cpu=$(cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { printf "%d", t }')
+        after=$(frames)
+        [ "$before" = "$after" ] && break
+    done
+    echo "$cpu $(awk '/^VmRSS:/ { print $2 }' "/proc/$1/status") $(ls "/proc/$1/fd" | wc -l) $after"
 }
-
-report() { # NAME CYCLES FIGURES-AT-CYCLE-10 FIGURES-AT-END
+# Milliseconds of CPU per cycle between two figures.
+per_cycle() { # START END
     local -a a b
-    read -ra a <<<"$3"
-    read -ra b <<<"$4"
-    printf '  %-8s %4d cycles  CPU %5.2f ms/cycle  resident %d KiB -> %d KiB (%+d KiB)  descriptors %d -> %d\n' \
-        "$1" "$2" "$(awk -v a="${a[0]}" -v b="${b[0]}" -v n="$2" 'BEGIN { print (b - a) / n }')" \
-        "${a[1]}" "${b[1]}" "$((b[1] - a[1]))" "${a[2]}" "${b[2]}"
+    read -ra a <<<"$1"
+    read -ra b <<<"$2"
+    awk -v a="${a[0]}" -v b="${b[0]}" -v n="$((b[3] - a[3]))" 'BEGIN { printf "%.4f", (b - a) / n / 1e6 }'
+}
+# The figures of a process from cycle `warm` to cycle `warm + cycles`: "START|END".
+measure() { # PATTERN
+    local pid start
+    wait_for_frames "$warm"
+    pid=$(process_pid "$1")
+    [ -n "$pid" ] || { echo "no process matching $1" >&2; exit 1; }
+    start=$(figures "$pid")
+    wait_for_frames $((warm + cycles))
+    echo "$start|$(figures "$pid")"
+}
+# "median min max" of numbers, one a line.
+summary() {
+    sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        printf "%.2f %.2f %.2f", m, v[1], v[NR] }'
 }
 
-# CPU milliseconds of a whole Wine program run (the process and what it waits for).
-cpu_of_run() {
-    local TIMEFORMAT='%3U %3S'
-    { time w "$@" >/dev/null; } 2>&1 | tail -n1 | awk '{ print ($1 + $2) * 1000 }'
-}
-
-echo "kq5svc.exe under $(wine --version) with the virtual USB printer (CPU and memory from /proc)"
-
-# Acting: status door open, each cycle one read and six spooler calls.
-w net start kq5bench >/dev/null
-wait_for_frames 10
-start=$(figures)
-wait_for_frames $((10 + cycles))
-end=$(figures)
-report acting "$cycles" "$start" "$end"
-w net stop kq5bench >/dev/null
+echo "kq5svc.exe under $(wine --version) with the virtual USB printer" \
+    "(CPU: the threads' run time from /proc schedstat, in ns; load average $(cut -d' ' -f1-3 /proc/loadavg))"
+printer_path='\\?\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}'
+acting=() floor=() ratio=()
+for round in $(seq "$rounds"); do
+    # Acting: status door open, each cycle one read, the queue's calls, a debugger line.
+    : >"$log"
+    w net start kq5bench >/dev/null
+    IFS='|' read -r a b <<<"$(measure 'kq5svc\.exe')"
+    w net stop kq5bench >/dev/null
+    wait_for_line closed
+    service=$(per_cycle "$a" "$b")
+    # The floor: the same calls, made the same way, by a bare program.
+    : >"$log"
+    wine 'C:\spooler_floor.exe' "$printer_path" $((warm + cycles + 1)) </dev/null >/dev/null 2>&1 &
+    floor_job=$!
+    IFS='|' read -r fa fb <<<"$(measure 'spooler_floor\.exe')"
+    wait "$floor_job"
+    wait_for_line closed
+    probe=$(per_cycle "$fa" "$fb")
+    acting+=("$service") floor+=("$probe")
+    ratio+=("$(awk -v s="$service" -v f="$probe" 'BEGIN { printf "%.4f", s / f }')")
+    printf '  round %d   acting %.3f ms/cycle   floor %.3f ms/loop   ratio %.2f\n' \
+        "$round" "$service" "$probe" "${ratio[-1]}"
+done
+read -ra rss_a <<<"$a"
+read -ra rss_b <<<"$b"
+read -r m lo hi <<<"$(printf '%s\n' "${acting[@]}" | summary)"
+printf '  acting   %d x %d cycles  CPU %s ms/cycle (%s to %s)  resident %d KiB -> %d KiB  descriptors %d -> %d\n' \
+    "$rounds" "$cycles" "$m" "$lo" "$hi" "${rss_a[1]}" "${rss_b[1]}" "${rss_a[2]}" "${rss_b[2]}"
+read -r m lo hi <<<"$(printf '%s\n' "${floor[@]}" | summary)"
+printf '  floor    %d x %d loops   CPU %s ms/loop  (%s to %s)\n' "$rounds" "$cycles" "$m" "$lo" "$hi"
+read -r m lo hi <<<"$(printf '%s\n' "${ratio[@]}" | summary)"
+printf '  ratio    acting / floor  %s (%s to %s over the rounds)\n' "$m" "$lo" "$hi"
 
 # Idle: the printer unplugged under the running service; each cycle a read that fails at once.
 # Cycles are counted by time here (800 ms each), as no frame marks them.
-: >"$vusb/A1B2C3/log"
+: >"$log"
 w net start kq5bench >/dev/null
-wait_for_frames 10
+wait_for_frames "$warm"
 touch "$vusb/A1B2C3/unplugged"
-while ! grep -qx closed "$vusb/A1B2C3/log"; do sleep 0.05; done
-start=$(figures)
+wait_for_line closed
+pid=$(process_pid 'kq5svc\.exe')
+read -ra a <<<"$(figures "$pid")"
 sleep "$(awk -v n="$cycles" 'BEGIN { print n * 0.8 }')"
-end=$(figures)
-report idle "$cycles" "$start" "$end"
+read -ra b <<<"$(figures "$pid")"
+printf '  idle     %d cycles      CPU %.2f ms/cycle  resident %d KiB -> %d KiB  descriptors %d -> %d\n' \
+    "$cycles" "$(awk -v a="${a[0]}" -v b="${b[0]}" -v n="$cycles" 'BEGIN { print (b - a) / n / 1e6 }')" \
+    "${a[1]}" "${b[1]}" "${a[2]}" "${b[2]}"
 w net stop kq5bench >/dev/null
-rm "$vusb/A1B2C3/unplugged"
-while ! grep -qx plugged "$vusb/A1B2C3/log"; do sleep 0.05; done
-
-# The floor: the same calls in a bare loop; a run of 0 loops takes off the program's start.
-printer_path='\\?\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}'
-loops=$((cycles * 4))
-base=$(cpu_of_run 'C:\spooler_floor.exe' "$printer_path" 0)
-full=$(cpu_of_run 'C:\spooler_floor.exe' "$printer_path" "$loops")
-printf '  floor    %4d loops   CPU %5.2f ms/loop (one read and six spooler calls in a bare loop)\n' \
-    "$loops" "$(awk -v a="$base" -v b="$full" -v n="$loops" 'BEGIN { print (b - a) / n }')"
+echo "  load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"

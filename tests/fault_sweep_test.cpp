@@ -33,7 +33,7 @@ const std::map<std::string, DWORD> kErrors = {
     {"SetupDiEnumDeviceInterfaces", ERROR_NO_MORE_ITEMS},
     {"SetupDiGetDeviceInterfaceDetailW", ERROR_INSUFFICIENT_BUFFER},
     {"GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY},
-    {"CreateFileW", ERROR_SHARING_VIOLATION},
+    {"CreateFileW", ERROR_ACCESS_DENIED},
     {"ReadFile", ERROR_DEVICE_NOT_CONNECTED},
     {"MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER},
     {"GetStdHandle", ERROR_INVALID_HANDLE},

@@ -67,7 +67,7 @@ TEST_F(PollerTest, SameCodeIsReappliedOnEveryCycleAndNotWhileRemoved) {
 
 // The device is looked for again only when the handler asks; the request is taken before the
 // search, so one made while the search runs is not lost; the old handle is closed first, since
-// one left open would make the new open fail (no sharing).
+// one left open would make the new open fail (the printer opens one handle at a time).
 TEST_F(PollerTest, DeviceIsReopenedOnlyOnRequest) {
     CloseHandle(serviceState.deviceHandle);
     serviceState.deviceHandle = INVALID_HANDLE_VALUE;  // as when start-up found no printer

@@ -1,30 +1,41 @@
-// spooler_floor.exe DEVICE-PATH N: the floor under the service's acting cycle. Makes, N times and
-// without pausing, the calls of one cycle with a door-open status: one 5-byte read from the
-// printer's device, then open the queue, read its level-2 record (size query and read), pause it,
-// set its status and close it. The benchmark measures the process's CPU time from outside.
+// spooler_floor.exe DEVICE-PATH N: the floor under the service's acting cycle. Makes N times the
+// Win32 calls of the status poller's cycle with a door-open status, with the same functions and
+// arguments and the same opening and closing (src/monitor/status_poller.cpp, src/queue/queue.cpp):
+// one 5-byte read from the printer's device, held open for good; then open the queue, its level-2
+// record by the sizing protocol into a fresh block, the pause and the status commands, close the
+// queue; the debugger line; the 800 ms sleep. The benchmark reads the process's CPU time from
+// outside, at frames the virtual printer counts.
 #include <windows.h>
 #include <winspool.h>
 
 #include <cstdio>
-#include <vector>
+#include <new>
+
+#include "common/format.h"
 
 namespace {
 
-void QueueCycle() {
-    wchar_t name[] = L"Korvane-Q5";
+constexpr DWORD kPollIntervalMs = 800;
+constexpr DWORD kFrameSize = 5;
+constexpr size_t kStatusCodeByte = 3;
+
+void PauseQueueWithDoorOpen() {
+    HANDLE queue = INVALID_HANDLE_VALUE;
     PRINTER_DEFAULTSW request = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE queue = nullptr;
-    if (!OpenPrinterW(name, &queue, &request)) {
+    wchar_t name[] = L"Korvane-Q5";
+    if (OpenPrinterW(name, &queue, &request) == 0) {
         return;
     }
     DWORD needed = 0;
     GetPrinterW(queue, 2, nullptr, 0, &needed);
-    std::vector<BYTE> record(needed ? needed : 1);
-    GetPrinterW(queue, 2, record.data(), needed, &needed);
-    SetPrinterW(queue, 0, nullptr, PRINTER_CONTROL_PAUSE);
-    SetPrinterW(queue, 0,
-                reinterpret_cast<LPBYTE>(static_cast<ULONG_PTR>(PRINTER_STATUS_DOOR_OPEN)),
-                PRINTER_CONTROL_SET_STATUS);
+    BYTE* record = new (std::nothrow) BYTE[needed == 0 ? 1 : needed];
+    if (record != nullptr && GetPrinterW(queue, 2, record, needed, &needed) != 0) {
+        SetPrinterW(queue, 0, nullptr, PRINTER_CONTROL_PAUSE);
+        SetPrinterW(queue, 0,
+                    reinterpret_cast<LPBYTE>(static_cast<ULONG_PTR>(PRINTER_STATUS_DOOR_OPEN)),
+                    PRINTER_CONTROL_SET_STATUS);
+    }
+    delete[] record;
     ClosePrinter(queue);
 }
 
@@ -43,10 +54,13 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     for (int i = 0; i < iterations; ++i) {
-        BYTE frame[5];
+        BYTE frame[kFrameSize] = {};
         DWORD count = 0;
-        ReadFile(device, frame, sizeof frame, &count, nullptr);
-        QueueCycle();
+        if (ReadFile(device, frame, sizeof frame, &count, nullptr) && count == sizeof frame) {
+            PauseQueueWithDoorOpen();
+            DebugPrint("KQ5 STATUS:%d\r\n", static_cast<signed char>(frame[kStatusCodeByte]));
+        }
+        Sleep(kPollIntervalMs);
     }
     CloseHandle(device);
     return 0;

@@ -6,9 +6,13 @@
 
 namespace conformance {
 
+// Plugged with its instance ID's upper-case serial, as the virtual printer is under Wine.
+const Text kPluggedPath =
+    WSTR("\\\\?\\USB#VID_0483&PID_5741#A1B2C3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+
 void Prepare() {
     sim::Reset();
-    sim::PlugDevice(kPrinterPath);
+    sim::PlugDevice(kPluggedPath);
 }
 
 void CleanUp() {}
@@ -29,7 +33,7 @@ void SetRegistryString(const std::string& key, const std::string& name, const st
 }
 
 void SetPrinterPlugged(bool plugged) {
-    plugged ? sim::PlugDevice(kPrinterPath) : sim::UnplugDevice(kPrinterPath);
+    plugged ? sim::PlugDevice(kPluggedPath) : sim::UnplugDevice(kPluggedPath);
 }
 
 void AwaitPrinterClosed() {}

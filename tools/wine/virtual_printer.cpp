@@ -256,9 +256,10 @@ void Serve(Device& device, HANDLE pipe) {
 }
 
 // Keeps the device's pipe listening while the device is plugged in and no handle is open: the
-// pipe has one instance, so the device serves one handle at a time, as a device opened without
-// sharing does (a second open gets ERROR_PIPE_BUSY, where Windows answers
-// ERROR_SHARING_VIOLATION). The connected instance is served on a thread of its own.
+// pipe has one instance, so the device serves one handle at a time, as an exclusive device does
+// (a second open gets ERROR_PIPE_BUSY; on Windows the answer is the device's driver's: an
+// exclusive device gives ERROR_ACCESS_DENIED). The connected instance is served on a thread of
+// its own.
 void Listen(Device& device) {
     const std::wstring pipeName = L"\\\\.\\pipe\\kq5-virtual-usb-" + Lower(device.serial);
     std::vector<std::thread> servers;

@@ -53,10 +53,16 @@ const Text16* MemberOf(HandleEntry& list, const SP_DEVICE_INTERFACE_DATA* data) 
     return &list.paths[data->Reserved - 1];
 }
 
-// Whether a handle opened with `share` lets another have `access`.
-bool Shares(DWORD share, DWORD access) {
-    return ((access & GENERIC_READ) == 0 || (share & FILE_SHARE_READ) != 0) &&
-           ((access & GENERIC_WRITE) == 0 || (share & FILE_SHARE_WRITE) != 0);
+// A device path as the system keeps it: setupapi hands out interface paths in lower case
+// (Wine's devinst.c, check_device_iface_: check_all_lower_case), whatever case the device's
+// instance ID has.
+Text16 SystemCase(Text16 path) {
+    for (char16_t& c : path) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+    }
+    return path;
 }
 
 }  // namespace
@@ -77,7 +83,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
     if (interfaces && ClassGuid != nullptr && SameGuid(*ClassGuid, GUID_DEVINTERFACE_USB_DEVICE)) {
         for (const Device& d : m.devices) {
             if (d.present || (Flags & DIGCF_PRESENT) == 0) {
-                list.paths.push_back(d.path);
+                list.paths.push_back(SystemCase(d.path));
             }
         }
     }
@@ -200,13 +206,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    // Each open handle must share what the new one asks for, and the new one must share what
-    // each open handle has.
+    // Share modes are the file system's rule; a device checks share access only if its driver
+    // asks for it. The simulated printer is an exclusive device: one handle at a time, whatever
+    // the share modes, and the I/O manager refuses any other open with access denied.
     for (const auto& [value, entry] : m.handles) {
         if (entry.kind == "device" && EqualsIgnoringCase16(entry.devicePath, device->path) &&
-            entry.generation == device->generation &&
-            (!Shares(entry.shareMode, dwDesiredAccess) || !Shares(dwShareMode, entry.access))) {
-            SetLastError(ERROR_SHARING_VIOLATION);
+            entry.generation == device->generation) {
+            SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
     }

@@ -184,13 +184,13 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
     }
     // The simulated machine's ANSI code page: ASCII, and Latin-1 above it.
     if ((CodePage != CP_THREAD_ACP && CodePage != CP_ACP) || lpMultiByteStr == nullptr ||
-        cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
-        (lpWideCharStr == nullptr && cchWideChar != 0)) {
+        cbMultiByte == 0 || cchWideChar < 0 || (lpWideCharStr == nullptr && cchWideChar != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    // Any negative length means up to and with the NUL, as -1 does.
     const size_t length =
-        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     if (cchWideChar == 0) {
         return static_cast<int>(length);
     }

@@ -35,6 +35,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     if (auto error = RecordCall(m, "RegOpenKeyExA",
                                 HandleName(m, hKey) + ", " + Quote(lpSubKey) + ", " +
                                     std::to_string(ulOptions) + ", " + Hex(samDesired))) {
+        if (phkResult != nullptr) {
+            *phkResult = nullptr;
+        }
         return static_cast<LSTATUS>(*error);
     }
     if (phkResult == nullptr) {
@@ -51,6 +54,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     const std::string sub = lpSubKey == nullptr ? "" : lpSubKey;
     const std::string path = base.empty() ? sub : (sub.empty() ? base : base + "\\" + sub);
     if (path.empty() || !KeyExists(m, Lower(path))) {
+        *phkResult = nullptr;  // a missing key leaves no handle behind
         return ERROR_FILE_NOT_FOUND;
     }
     HandleEntry entry;
@@ -85,6 +89,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     }
     auto v = k->second.values.find(Lower(lpValueName == nullptr ? "" : lpValueName));
     if (v == k->second.values.end()) {
+        // A size-only query of a missing value answers size 0; with a buffer the size stays.
+        if (lpData == nullptr && lpcbData != nullptr) {
+            *lpcbData = 0;
+        }
         return ERROR_FILE_NOT_FOUND;
     }
     const RegistryValue& value = v->second;

@@ -70,14 +70,23 @@ ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
     return service;
 }
 
+// A service being started accepts no control until it reports otherwise (StartService remarks);
+// the simulated services accept stop once running.
+DWORD AcceptedControls(const ServiceRecord& service) {
+    return service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+}
+
 void FillStatus(const Machine& m, const ServiceRecord& service, LPSERVICE_STATUS status) {
     if (status == nullptr) {
         return;
     }
     std::memset(status, 0, sizeof *status);
-    status->dwServiceType = 0x20;  // SERVICE_WIN32_SHARE_PROCESS, as the spooler runs
+    // The Spooler runs in a process of its own, spoolsv.exe (its service key's Type is 0x110).
+    status->dwServiceType = Lower(service.name) == "spooler"
+                                ? SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS
+                                : SERVICE_WIN32_OWN_PROCESS;
     status->dwCurrentState = service.state;
-    status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    status->dwControlsAccepted = AcceptedControls(service);
     if (service.state == SERVICE_STOP_PENDING || service.state == SERVICE_START_PENDING) {
         // A pending service reports progress: its checkpoint goes up at least once within its
         // wait hint (SERVICE_STATUS); one that hangs stops counting.
@@ -174,10 +183,17 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (service->state != SERVICE_RUNNING) {
-        // For these two refusals the service manager fills in the service's status.
+    // The service manager's answer by state (ControlService remarks, the table of controls by
+    // state): a stopped service is not active, a stopping one takes no control, a starting or
+    // running one gets a stop only if it accepts stop. These refusals fill in the status.
+    if (service->state == SERVICE_STOPPED || service->state == SERVICE_STOP_PENDING) {
         SetLastError(service->state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
                                                        : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        FillStatus(m, *service, lpServiceStatus);
+        return FALSE;
+    }
+    if ((AcceptedControls(*service) & SERVICE_ACCEPT_STOP) == 0) {
+        SetLastError(ERROR_INVALID_SERVICE_CONTROL);
         FillStatus(m, *service, lpServiceStatus);
         return FALSE;
     }

@@ -318,7 +318,7 @@ DWORD TakeRecord(Machine& m, const PRINTER_INFO_2W& info, const PrinterRecord& c
     const auto* descriptor = static_cast<const BYTE*>(info.pSecurityDescriptor);
     const size_t descriptorBytes = descriptor == nullptr ? 0 : SecurityDescriptorBytes(descriptor);
     if (descriptor != nullptr && descriptorBytes == 0) {
-        return ERROR_INVALID_SECURITY_DESCR;
+        return ERROR_INVALID_PARAMETER;  // the spooler's answer to a malformed descriptor
     }
     into.name = info.pPrinterName;
     into.shareName = TextOrEmpty(info.pShareName);
@@ -423,6 +423,11 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
                        HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " +
                            (pPrinter ? "buffer" : "null") + ", " + std::to_string(cbBuf))) {
         SetLastError(*error);
+        return FALSE;
+    }
+    // The size is an RPC reference pointer: the client's stub refuses a null one unsent.
+    if (pcbNeeded == nullptr && FindHandle(m, hPrinter, "printer") != nullptr) {
+        SetLastError(RPC_X_NULL_REF_POINTER);
         return FALSE;
     }
     PrinterRecord* printer = PrinterOf(m, hPrinter);
