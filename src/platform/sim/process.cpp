@@ -117,7 +117,7 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
     }
     std::unique_lock<std::mutex> lock(s.lock);
     self->state = RunState::Done;
-    if (self->killed) {
+    if (self->killed) {  // NOLINT(bugprone-branch-clone): the same wake-up, for another reason
         s.changed.notify_all();
     } else if (isMain) {
         Finish(s);  // main returned: the process exits, and every other thread ends with it

@@ -37,14 +37,15 @@ using PCWSTR = const WCHAR*;
 
 using HANDLE = void*;
 using LPHANDLE = HANDLE*;
-using HWND = struct HWND__*;
+// The SDK's own names of its handle types.
+using HWND = struct HWND__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 using HGLOBAL = void*;
 using HDEVINFO = void*;
 using HDEVNOTIFY = void*;
-using HKEY = struct HKEY__*;
+using HKEY = struct HKEY__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 using PHKEY = HKEY*;
-using SC_HANDLE = struct SC_HANDLE__*;
-using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
+using SC_HANDLE = struct SC_HANDLE__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 using LSTATUS = LONG;
 using REGSAM = DWORD;
 
