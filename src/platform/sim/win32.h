@@ -37,15 +37,17 @@ using PCWSTR = const WCHAR*;
 
 using HANDLE = void*;
 using LPHANDLE = HANDLE*;
-// The SDK's own names of its handle types.
-using HWND = struct HWND__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+// The SDK's own names of its handle types, reserved names as in the SDK.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+using HWND = struct HWND__*;
 using HGLOBAL = void*;
 using HDEVINFO = void*;
 using HDEVNOTIFY = void*;
-using HKEY = struct HKEY__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+using HKEY = struct HKEY__*;
 using PHKEY = HKEY*;
-using SC_HANDLE = struct SC_HANDLE__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+using SC_HANDLE = struct SC_HANDLE__*;
+using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 using LSTATUS = LONG;
 using REGSAM = DWORD;
 
