@@ -649,7 +649,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             continue;
         }
         const Words words = SplitWords(content);
-        const std::string keyword = words[0];
+        const std::string& keyword = words[0];
         const Statement statement{words, Trim(content.substr(keyword.size()))};
         const StatementKind* kind = nullptr;
         for (const StatementKind& k : kStatements) {

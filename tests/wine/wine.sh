@@ -2,17 +2,19 @@
 # Checks of the real kq5svc.exe under Wine, an independent implementation of the Win32 API.
 # ctest runs the stages one at a time, in this order, on one throw-away Wine prefix:
 #   setup       a fresh prefix in WORK/prefix, booted, with the programs copied in
-#   console     kq5svc.exe started from a console
+#   console     kq5svc.exe started from a console; with EXE-DIR, the kq5svc.exe of that build
+#               (another compiler's) instead of the Windows build's
 #   service     kq5svc.exe installed with sc and run by the service manager
 #   printer     kq5svc.exe run by the service manager against a virtual USB printer
 #   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
 #               registry, spooler and SCM, with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
-# Usage: wine.sh STAGE WINDOWS-BUILD-DIR WORK-DIR
+# Usage: wine.sh STAGE WINDOWS-BUILD-DIR WORK-DIR [EXE-DIR]
 set -euo pipefail
 stage=$1
 windir=$2
 work=$3
+exedir=${4:-}
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
@@ -163,15 +165,22 @@ setup)
     ;;
 
 console)
-    start_capture console
+    name=console exe='C:\kq5svc.exe'
+    if [ -n "$exedir" ]; then
+        # Another build's exe, in a folder of its own named after the build's.
+        name=console-$(basename "$exedir") exe="C:\\$(basename "$exedir")\\kq5svc.exe"
+        mkdir -p "$drive/$(basename "$exedir")"
+        cp "$exedir/kq5svc.exe" "$drive/$(basename "$exedir")/"
+    fi
+    start_capture "$name"
     code=0
-    w 'C:\kq5svc.exe' >"$work/console.out" 2>"$work/console.err" || code=$?
-    stop_capture console
+    w "$exe" >"$work/$name.out" 2>"$work/$name.err" || code=$?
+    stop_capture "$name"
     [ "$code" -eq 0 ] || fail "exit code $code"
-    [ ! -s "$work/console.out" ] || fail "standard output is not empty: $(od -c "$work/console.out" | head)"
-    got=$(lines_of_writer "$drive/console.txt" MainError)
+    [ ! -s "$work/$name.out" ] || fail "standard output is not empty: $(od -c "$work/$name.out" | head)"
+    got=$(lines_of_writer "$drive/$name.txt" MainError)
     [ "$got" = '" MainError:1063\n"' ] || fail "debug lines: $got"
-    echo "console start: one line \" MainError:1063\\n\", nothing on standard output, exit 0"
+    echo "console start of $exe: one line \" MainError:1063\\n\", nothing on standard output, exit 0"
     ;;
 
 service)

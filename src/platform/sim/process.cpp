@@ -124,7 +124,7 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
             t->order = ++s.order;
         }
     }
-    if (self->killed) {
+    if (self->killed) {  // NOLINT(bugprone-branch-clone): the same wake-up, for another reason
         s.changed.notify_all();
     } else if (isMain) {
         Finish(s);  // main returned: the process exits, and every other thread ends with it

@@ -38,6 +38,8 @@ using PCWSTR = const WCHAR*;
 
 using HANDLE = void*;
 using LPHANDLE = HANDLE*;
+// The SDK's own names of its handle types, reserved names as in the SDK.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 using HWND = struct HWND__*;
 using HGLOBAL = void*;
 using HDEVINFO = void*;
@@ -46,6 +48,7 @@ using HKEY = struct HKEY__*;
 using PHKEY = HKEY*;
 using SC_HANDLE = struct SC_HANDLE__*;
 using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 using LSTATUS = LONG;
 using REGSAM = DWORD;
 
