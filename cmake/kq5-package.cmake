@@ -21,9 +21,10 @@ endfunction()
 function(kq5_add_package target version package)
     set(source ${PROJECT_SOURCE_DIR}/packaging/kq5.wxs)
     add_custom_command(OUTPUT ${package}
-        COMMAND ${WIXL_PROGRAM} -a x64 -D Version=${version} -o ${package} ${source}
+        COMMAND ${WIXL_PROGRAM} -a x64 -D Version=${version}
+                -D DoctorSource=$<TARGET_FILE:kq5doctor> -o ${package} ${source}
         # wixl takes File/@Source from its working folder, so it runs beside the exe.
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-        DEPENDS ${target} ${source}
+        DEPENDS ${target} kq5doctor ${source}
         VERBATIM)
 endfunction()

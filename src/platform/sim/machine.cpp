@@ -78,7 +78,11 @@ constexpr const char* kCanFail[] = {"OpenPrinterW",
                                     "GetStdHandle",
                                     "GlobalAlloc",
                                     "MultiByteToWideChar",
-                                    "CreateThread"};
+                                    "CreateThread",
+                                    "EnumServicesStatusExW",
+                                    "OpenServiceW",
+                                    "QueryServiceConfigW",
+                                    "QueryServiceConfig2W"};
 constexpr const char* kCannotFail[] = {
     "ClosePrinter", "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
     "CloseHandle",  "GlobalFree",         "Sleep",       "OutputDebugStringA"};

@@ -45,6 +45,7 @@ struct ServiceRecord {
     uint64_t stopMs = 0;
     uint64_t startMs = 0;
     uint64_t transitionDoneAt = 0;
+    ServiceConfig config;  // what the service database reads back (InstallService)
 };
 
 struct RegistryValue {
