@@ -21,9 +21,11 @@ endfunction()
 function(kq5_add_package target version package)
     set(source ${PROJECT_SOURCE_DIR}/packaging/kq5.wxs)
     add_custom_command(OUTPUT ${package}
-        COMMAND ${WIXL_PROGRAM} -a x64 -D Version=${version}
-                -D DoctorSource=$<TARGET_FILE:kq5doctor> -o ${package} ${source}
-        # wixl takes File/@Source from its working folder, so it runs beside the exe.
+        # wixl takes File/@Source from its working folder, so it runs beside the exe, and
+        # kq5doctor.exe is put there too (it is there already beside kq5svc.exe).
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:kq5doctor>
+                $<TARGET_FILE_DIR:${target}>/kq5doctor.exe
+        COMMAND ${WIXL_PROGRAM} -a x64 -D Version=${version} -o ${package} ${source}
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
         DEPENDS ${target} kq5doctor ${source}
         VERBATIM)
