@@ -52,29 +52,32 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "\"port_match\":true"},
         {"no queue", [] { sim::RemovePrinter(u"Korvane-Q5"); }, 1, "queue_missing",
          "queue Korvane-Q5 does not exist (0x709: no such queue)", "\"open_error\":1801"},
-        {"queue on another port", [] { sim::RemovePrinter(u"Korvane-Q5"); AddQueue(u"LPT1:"); }, 1,
-         "port_mismatch", "the queue prints to LPT1: but the printer is on USB005",
+        {"queue on another port",
+         [] {
+             sim::RemovePrinter(u"Korvane-Q5");
+             AddQueue(u"LPT1:");
+         },
+         1, "port_mismatch", "the queue prints to LPT1: but the printer is on USB005",
          "\"port_match\":false"},
         {"printer absent", [] { sim::UnplugDevice(PrinterPath("A1B2C3")); }, 1, "printer_absent",
          "the printer is not plugged in", "\"printer\":{\"found\":false"},
-        {"another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }, 1,
-         "printer_absent", "port description \"OtherQ5\" is not KorvaneQ5",
-         "\"identity\":\"description_different\""},
+        {"another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }, 1, "printer_absent",
+         "port description \"OtherQ5\" is not KorvaneQ5", "\"identity\":\"description_different\""},
         {"a decoy beside the printer", [] { PlugPrinter("0D3C0Y", "OtherQ5"); }, 0, "",
          "usb#vid_0483&pid_5741#0D3C0Y", "\"identity\":\"description_different\""},
         {"port description longer than the read",
          [] { PlugPrinter("A1B2C3", std::string(300, 'K')); }, 1, "printer_absent",
          "port description too long", "\"identity\":\"description_too_long\""},
-        {"port description missing",
-         [] { sim::DeleteRegistryKey(DescriptionKey("A1B2C3")); }, 1, "printer_absent",
-         "port description missing", "\"identity\":\"description_missing\""},
+        {"port description missing", [] { sim::DeleteRegistryKey(DescriptionKey("A1B2C3")); }, 1,
+         "printer_absent", "port description missing", "\"identity\":\"description_missing\""},
         {"Spooler stopped", [] { sim::InstallService("Spooler", {}, SERVICE_STOPPED); }, 1,
          "spooler_not_running", "Spooler service: stopped", "\"queue_spooler_down\""},
-        {"kq5 not installed",
-         [] { sim::InstallService("KorvaneKeeper", sim::ServiceConfig{}); }, 1,
+        {"kq5 not installed", [] { sim::InstallService("KorvaneKeeper", sim::ServiceConfig{}); }, 1,
          "kq5_not_installed", "no service runs kq5svc.exe", "\"installed\":false"},
         {"unquoted path with a space",
-         [] { sim::InstallService("KorvaneKeeper", Kq5Config("C:\\Program Files\\kq5\\kq5svc.exe")); },
+         [] {
+             sim::InstallService("KorvaneKeeper", Kq5Config("C:\\Program Files\\kq5\\kq5svc.exe"));
+         },
          1, "kq5_path_unquoted", "is not quoted and holds a space", "\"path_quoted\":false"},
         {"kq5 stopped", [] { sim::InstallService("KorvaneKeeper", Kq5Config(), SERVICE_STOPPED); },
          1, "kq5_not_running", "kq5 (service \"KorvaneKeeper\"): stopped", "\"state\":\"stopped\""},
@@ -94,8 +97,8 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          0, "", "recovery actions: this system cannot tell (0x7c",
          "\"recovery\":null,\"recovery_error\":124"},
         {"service manager refused", [] { sim::FailCall("OpenSCManagerA", 1, ERROR_ACCESS_DENIED); },
-         2, "service_manager_unavailable", "the service manager cannot be opened (0x5: access denied)",
-         "\"manager_error\":5"},
+         2, "service_manager_unavailable",
+         "the service manager cannot be opened (0x5: access denied)", "\"manager_error\":5"},
         {"device list unreadable",
          [] { sim::FailCall("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY); }, 2,
          "device_list_unreadable", "the list of USB devices cannot be read (0x8",
@@ -160,13 +163,15 @@ TEST_F(DoctorTest, OptionsAndUsage) {
 TEST_F(DoctorTest, ThousandsOfUsbDevices) {
     WellMachine();
     for (int i = 0; i < 2000; ++i) {
-        sim::PlugDevice(PrinterPath("D" + std::to_string(i), i % 2 ? "vid_0483&pid_5741" : "vid_1111&pid_2222"));
+        sim::PlugDevice(PrinterPath("D" + std::to_string(i),
+                                    i % 2 ? "vid_0483&pid_5741" : "vid_1111&pid_2222"));
     }
     int code = -1;
     const std::string json = Doctor({"--json"}, code);
     EXPECT_EQ(code, 0);
     size_t listed = 0;
-    for (size_t at = json.find("\"identity\""); at != std::string::npos; at = json.find("\"identity\"", at + 1)) {
+    for (size_t at = json.find("\"identity\""); at != std::string::npos;
+         at = json.find("\"identity\"", at + 1)) {
         ++listed;
     }
     EXPECT_EQ(listed, 1001u);  // the printer and the 1000 devices with both digit groups

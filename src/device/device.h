@@ -25,10 +25,10 @@ std::optional<WideString> DeviceInstanceIdFromPath(WideString path);
 
 // What the device's registered port description says about it.
 enum class Identity {
-    Printer,              // the printer's description
-    NoInterfaceKey,       // the path names no registry key
-    DescriptionMissing,   // no key or no "Port Description" value
-    DescriptionTooLong,   // the value does not fit the 200-byte read
+    Printer,             // the printer's description
+    NoInterfaceKey,      // the path names no registry key
+    DescriptionMissing,  // no key or no "Port Description" value
+    DescriptionTooLong,  // the value does not fit the 200-byte read
     DescriptionUnreadable,
     DescriptionDifferent,  // another device's description
 };

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr DWORD kEnumBufferSize = 64 * 1024;  // a page of services; the rest by resuming
+constexpr DWORD kEnumBufferSize = 64 * 1024;   // a page of services; the rest by resuming
 constexpr DWORD kConfigSizeLimit = 64 * 1024;  // the service manager's records stay far below
 constexpr int kEnumRounds = 64;                // 4 MiB of services: far beyond any machine
 
@@ -60,7 +60,8 @@ PrinterFacts GatherPrinter() {
     facts.listed = VisitPrinterCandidates(
         [&facts](const WideString& path) {
             const IdentityCheck check = CheckIdentity(path);
-            facts.devices.push_back(DeviceFacts{Utf8(path), check.identity, Utf8(check.description)});
+            facts.devices.push_back(
+                DeviceFacts{Utf8(path), check.identity, Utf8(check.description)});
             if (check.identity == Identity::Printer && facts.printer < 0) {
                 facts.printer = static_cast<int>(facts.devices.size()) - 1;
                 facts.port = Utf8(FindPortForDevice(CollectUsbPorts(), path));
@@ -119,9 +120,8 @@ void ReadConfig2(SC_HANDLE service, ServiceFacts& facts) {
         facts.recoveryKnown = true;
         const auto* record = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(recovery.get());
         for (DWORD i = 0; record->lpsaActions != nullptr && i < record->cActions; ++i) {
-            facts.recovery.push_back(
-                FailureAction{static_cast<DWORD>(record->lpsaActions[i].Type),
-                              record->lpsaActions[i].Delay});
+            facts.recovery.push_back(FailureAction{static_cast<DWORD>(record->lpsaActions[i].Type),
+                                                   record->lpsaActions[i].Delay});
         }
     }
     std::unique_ptr<BYTE[]> privileges = ReadRecord(
@@ -179,10 +179,9 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
     for (int round = 0; round < kEnumRounds; ++round) {
         DWORD needed = 0;
         DWORD returned = 0;
-        const BOOL done =
-            EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
-                                  buffer.get(), kEnumBufferSize, &needed, &returned, &resume,
-                                  nullptr);
+        const BOOL done = EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
+                                                SERVICE_STATE_ALL, buffer.get(), kEnumBufferSize,
+                                                &needed, &returned, &resume, nullptr);
         const DWORD error = GetLastError();
         const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
         for (DWORD i = 0; i < returned; ++i) {

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr DWORD kNoSuchQueue = 0x709;  // ERROR_INVALID_PRINTER_NAME
+constexpr DWORD kNoSuchQueue = 0x709;     // ERROR_INVALID_PRINTER_NAME
 constexpr DWORD kRpcUnavailable = 0x6ba;  // RPC_S_SERVER_UNAVAILABLE: the spooler is not there
 
 struct Bit {
@@ -17,14 +17,30 @@ struct Bit {
 
 // The PRINTER_STATUS_* bits of winspool.h.
 constexpr Bit kStatusBits[] = {
-    {0x1, "paused"},         {0x2, "error"},          {0x4, "pending deletion"},
-    {0x8, "paper jam"},      {0x10, "paper out"},     {0x20, "manual feed"},
-    {0x40, "paper problem"}, {0x80, "offline"},       {0x100, "I/O active"},
-    {0x200, "busy"},         {0x400, "printing"},     {0x800, "output bin full"},
-    {0x1000, "not available"}, {0x2000, "waiting"},   {0x4000, "processing"},
-    {0x8000, "initializing"}, {0x10000, "warming up"}, {0x20000, "toner low"},
-    {0x40000, "no toner"},   {0x80000, "page punt"},  {0x100000, "user intervention"},
-    {0x200000, "out of memory"}, {0x400000, "door open"}, {0x800000, "server unknown"},
+    {0x1, "paused"},
+    {0x2, "error"},
+    {0x4, "pending deletion"},
+    {0x8, "paper jam"},
+    {0x10, "paper out"},
+    {0x20, "manual feed"},
+    {0x40, "paper problem"},
+    {0x80, "offline"},
+    {0x100, "I/O active"},
+    {0x200, "busy"},
+    {0x400, "printing"},
+    {0x800, "output bin full"},
+    {0x1000, "not available"},
+    {0x2000, "waiting"},
+    {0x4000, "processing"},
+    {0x8000, "initializing"},
+    {0x10000, "warming up"},
+    {0x20000, "toner low"},
+    {0x40000, "no toner"},
+    {0x80000, "page punt"},
+    {0x100000, "user intervention"},
+    {0x200000, "out of memory"},
+    {0x400000, "door open"},
+    {0x800000, "server unknown"},
     {0x1000000, "power save"},
 };
 
@@ -37,19 +53,44 @@ std::string Hex(DWORD value) {
 std::string ErrorWords(DWORD error) {
     const char* words = nullptr;
     switch (error) {
-        case 2: words = "not found"; break;
-        case 5: words = "access denied"; break;
-        case 8: words = "out of memory"; break;
-        case 13: words = "the record is not valid"; break;
-        case 32: words = "in use by another program"; break;
-        case 122: words = "buffer too small"; break;
-        case 124: words = "this system cannot answer this query"; break;
-        case 231: words = "in use by another program"; break;
-        case 1060: words = "no such service"; break;
-        case 1167: words = "the device is not connected"; break;
-        case kRpcUnavailable: words = "the Spooler is not running"; break;
-        case kNoSuchQueue: words = "no such queue"; break;
-        default: break;
+        case 2:
+            words = "not found";
+            break;
+        case 5:
+            words = "access denied";
+            break;
+        case 8:
+            words = "out of memory";
+            break;
+        case 13:
+            words = "the record is not valid";
+            break;
+        case 32:
+            words = "in use by another program";
+            break;
+        case 122:
+            words = "buffer too small";
+            break;
+        case 124:
+            words = "this system cannot answer this query";
+            break;
+        case 231:
+            words = "in use by another program";
+            break;
+        case 1060:
+            words = "no such service";
+            break;
+        case 1167:
+            words = "the device is not connected";
+            break;
+        case kRpcUnavailable:
+            words = "the Spooler is not running";
+            break;
+        case kNoSuchQueue:
+            words = "no such queue";
+            break;
+        default:
+            break;
     }
     return words ? Hex(error) + ": " + words : Hex(error);
 }
@@ -79,45 +120,68 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
 
 const char* StateName(DWORD state) {
     switch (state) {
-        case SERVICE_STOPPED: return "stopped";
-        case SERVICE_START_PENDING: return "starting";
-        case SERVICE_STOP_PENDING: return "stopping";
-        case SERVICE_RUNNING: return "running";
-        case 5: return "continuing";
-        case 6: return "pausing";
-        case 7: return "paused";
-        default: return "unknown";
+        case SERVICE_STOPPED:
+            return "stopped";
+        case SERVICE_START_PENDING:
+            return "starting";
+        case SERVICE_STOP_PENDING:
+            return "stopping";
+        case SERVICE_RUNNING:
+            return "running";
+        case 5:
+            return "continuing";
+        case 6:
+            return "pausing";
+        case 7:
+            return "paused";
+        default:
+            return "unknown";
     }
 }
 
 const char* StartTypeName(DWORD type) {
     switch (type) {
-        case SERVICE_BOOT_START: return "boot";
-        case SERVICE_SYSTEM_START: return "system";
-        case SERVICE_AUTO_START: return "automatic";
-        case SERVICE_DEMAND_START: return "manual";
-        case SERVICE_DISABLED: return "disabled";
-        default: return "unknown";
+        case SERVICE_BOOT_START:
+            return "boot";
+        case SERVICE_SYSTEM_START:
+            return "system";
+        case SERVICE_AUTO_START:
+            return "automatic";
+        case SERVICE_DEMAND_START:
+            return "manual";
+        case SERVICE_DISABLED:
+            return "disabled";
+        default:
+            return "unknown";
     }
 }
 
 const char* IdentityName(Identity identity) {
     switch (identity) {
-        case Identity::Printer: return "printer";
-        case Identity::NoInterfaceKey: return "path_without_key";
-        case Identity::DescriptionMissing: return "description_missing";
-        case Identity::DescriptionTooLong: return "description_too_long";
-        case Identity::DescriptionUnreadable: return "description_unreadable";
-        case Identity::DescriptionDifferent: return "description_different";
+        case Identity::Printer:
+            return "printer";
+        case Identity::NoInterfaceKey:
+            return "path_without_key";
+        case Identity::DescriptionMissing:
+            return "description_missing";
+        case Identity::DescriptionTooLong:
+            return "description_too_long";
+        case Identity::DescriptionUnreadable:
+            return "description_unreadable";
+        case Identity::DescriptionDifferent:
+            return "description_different";
     }
     return "unknown";
 }
 
 std::string IdentityWords(const DeviceFacts& device) {
     switch (device.identity) {
-        case Identity::Printer: return "the printer (port description KorvaneQ5)";
-        case Identity::NoInterfaceKey: return "not the printer: its path names no registry key";
-        case Identity::DescriptionMissing: return "not the printer: port description missing";
+        case Identity::Printer:
+            return "the printer (port description KorvaneQ5)";
+        case Identity::NoInterfaceKey:
+            return "not the printer: its path names no registry key";
+        case Identity::DescriptionMissing:
+            return "not the printer: port description missing";
         case Identity::DescriptionTooLong:
             return "not the printer: port description too long (over 200 bytes)";
         case Identity::DescriptionUnreadable:
@@ -131,21 +195,30 @@ std::string IdentityWords(const DeviceFacts& device) {
 
 const char* OpenName(DeviceOpen open) {
     switch (open) {
-        case DeviceOpen::NotTried: return "not_tried";
-        case DeviceOpen::Opened: return "opened";
-        case DeviceOpen::Held: return "held";
-        case DeviceOpen::Failed: return "failed";
+        case DeviceOpen::NotTried:
+            return "not_tried";
+        case DeviceOpen::Opened:
+            return "opened";
+        case DeviceOpen::Held:
+            return "held";
+        case DeviceOpen::Failed:
+            return "failed";
     }
     return "unknown";
 }
 
 const char* ActionName(DWORD type) {
     switch (type) {
-        case 0: return "none";
-        case 1: return "restart";
-        case 2: return "reboot";
-        case 3: return "run_command";
-        default: return "unknown";
+        case 0:
+            return "none";
+        case 1:
+            return "restart";
+        case 2:
+            return "reboot";
+        case 3:
+            return "run_command";
+        default:
+            return "unknown";
     }
 }
 
@@ -154,7 +227,9 @@ bool SameAscii(const std::string& a, const std::string& b) {
         return false;
     }
     for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+        };
         if (lower(a[i]) != lower(b[i])) {
             return false;
         }
@@ -217,15 +292,17 @@ void JudgeQueue(const Facts& facts, Report& report) {
     const std::vector<std::string> words = StatusWords(queue.status);
     const bool paused = (queue.status & PRINTER_STATUS_PAUSED) != 0;
     if (paused && PresentPrinter(facts) != nullptr) {
-        report.Problem("queue_paused", "queue Korvane-Q5 is paused though the printer is plugged in",
+        report.Problem("queue_paused",
+                       "queue Korvane-Q5 is paused though the printer is plugged in",
                        "resume it (printer queue window: Printer > Pause Printing), or unplug "
                        "and plug in the printer while kq5 runs");
     } else if (paused) {
-        report.Ok("queue_paused", "queue Korvane-Q5 is paused: kq5 does so while the printer is "
-                                  "unplugged, and resumes it when the printer is back");
+        report.Ok("queue_paused",
+                  "queue Korvane-Q5 is paused: kq5 does so while the printer is "
+                  "unplugged, and resumes it when the printer is back");
     }
-    report.Ok("queue_status",
-              "queue status: " + (words.empty() ? std::string("no status bits") : Join(words, ", ")));
+    report.Ok("queue_status", "queue status: " + (words.empty() ? std::string("no status bits")
+                                                                : Join(words, ", ")));
 }
 
 void JudgeSpooler(const Facts& facts, Report& report) {
@@ -249,10 +326,10 @@ void JudgeSpooler(const Facts& facts, Report& report) {
 void JudgePrinter(const Facts& facts, Report& report) {
     const PrinterFacts& printer = facts.printer;
     if (!printer.listed) {
-        report.CannotLook("device_list_unreadable",
-                          "the list of USB devices cannot be read (" + ErrorWords(printer.listError) +
-                              ")",
-                          "run kq5doctor again; if it persists, check Device Manager");
+        report.CannotLook(
+            "device_list_unreadable",
+            "the list of USB devices cannot be read (" + ErrorWords(printer.listError) + ")",
+            "run kq5doctor again; if it persists, check Device Manager");
         return;
     }
     for (const DeviceFacts& device : printer.devices) {
@@ -267,27 +344,29 @@ void JudgePrinter(const Facts& facts, Report& report) {
         return;
     }
     if (printer.port.empty()) {
-        report.Problem("printer_port_unknown",
-                       "Windows gave the printer no USB printer port (no port's Device Id is its "
-                       "instance)",
-                       "unplug the printer and plug it in again; if it stays, reinstall its driver");
+        report.Problem(
+            "printer_port_unknown",
+            "Windows gave the printer no USB printer port (no port's Device Id is its "
+            "instance)",
+            "unplug the printer and plug it in again; if it stays, reinstall its driver");
     } else {
         report.Ok("printer_port", "Windows gave the printer port " + printer.port);
     }
     if (printer.open == DeviceOpen::Opened) {
         report.Ok("printer_device", "the printer's device opens");
     } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
-        report.Ok("printer_device", "the printer's device is held by kq5, as expected while it runs");
+        report.Ok("printer_device",
+                  "the printer's device is held by kq5, as expected while it runs");
     } else if (printer.open == DeviceOpen::Held) {
         report.Problem("printer_held",
                        "the printer's device is held by another program (" +
                            ErrorWords(printer.openError) + ") while kq5 does not run",
                        "close the program that uses the printer, or unplug and plug it in");
     } else {
-        report.Problem("printer_open_failed",
-                       "the printer's device cannot be opened (" + ErrorWords(printer.openError) +
-                           ")",
-                       "unplug the printer and plug it in again");
+        report.Problem(
+            "printer_open_failed",
+            "the printer's device cannot be opened (" + ErrorWords(printer.openError) + ")",
+            "unplug the printer and plug it in again");
     }
 }
 
@@ -300,22 +379,22 @@ void JudgePort(const Facts& facts, Report& report) {
         report.Ok("port", "the queue prints to " + printer->port + ", the printer's port");
         return;
     }
-    report.Problem("port_mismatch",
-                   "the queue prints to " + facts.queue.port + " but the printer is on " +
-                       printer->port,
-                   "kq5 moves the queue to " + printer->port +
-                       " at the printer's next arrival: unplug the printer and plug it in again "
-                       "while kq5 runs; or now, in the queue's Printer properties > Ports, choose " +
-                       printer->port);
+    report.Problem(
+        "port_mismatch",
+        "the queue prints to " + facts.queue.port + " but the printer is on " + printer->port,
+        "kq5 moves the queue to " + printer->port +
+            " at the printer's next arrival: unplug the printer and plug it in again "
+            "while kq5 runs; or now, in the queue's Printer properties > Ports, choose " +
+            printer->port);
 }
 
 void JudgeService(const Facts& facts, Report& report) {
     const ServiceFacts& service = facts.service;
     if (!service.managerOpened) {
-        report.CannotLook("service_manager_unavailable",
-                          "the service manager cannot be opened (" +
-                              ErrorWords(service.managerError) + ")",
-                          "run kq5doctor from an elevated console");
+        report.CannotLook(
+            "service_manager_unavailable",
+            "the service manager cannot be opened (" + ErrorWords(service.managerError) + ")",
+            "run kq5doctor from an elevated console");
         return;
     }
     if (!service.installed) {
@@ -347,7 +426,8 @@ void JudgeService(const Facts& facts, Report& report) {
                            " is not quoted and holds a space: Windows may start another program",
                        "sc config " + service.name + " binPath= \"\\\"" + service.path + "\\\"\"");
     } else {
-        report.Ok("kq5_path", name + ": path " + service.path + " is not quoted but holds no space");
+        report.Ok("kq5_path",
+                  name + ": path " + service.path + " is not quoted but holds no space");
     }
     if (!service.recoveryKnown) {
         report.Ok("kq5_recovery", name + ": recovery actions: this system cannot tell (" +
@@ -365,9 +445,10 @@ void JudgeService(const Facts& facts, Report& report) {
         report.Ok("kq5_privileges", name + ": required privileges: this system cannot tell (" +
                                         ErrorWords(service.privilegesError) + ")");
     } else {
-        report.Ok("kq5_privileges",
-                  name + ": required privileges: " +
-                      (service.privileges.empty() ? "not restricted" : Join(service.privileges, ", ")));
+        report.Ok(
+            "kq5_privileges",
+            name + ": required privileges: " +
+                (service.privileges.empty() ? "not restricted" : Join(service.privileges, ", ")));
     }
 }
 
@@ -409,8 +490,8 @@ bool IsKq5Path(const std::string& path) {
     // The executable's own name: after a separator or at the start, ending the program's path.
     for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
         const size_t end = at + std::char_traits<char>::length(kExe);
-        const bool startOk = at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' ||
-                             lower[at - 1] == '"';
+        const bool startOk =
+            at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' || lower[at - 1] == '"';
         const bool endOk = end == lower.size() || lower[end] == '"' || lower[end] == ' ';
         if (startOk && endOk) {
             return true;
@@ -450,9 +531,15 @@ std::string RenderText(const std::vector<Finding>& findings) {
     std::string out;
     for (const Finding& finding : findings) {
         switch (finding.verdict) {
-            case Verdict::Ok: out += "ok       "; break;
-            case Verdict::Problem: out += "PROBLEM  "; break;
-            case Verdict::CannotLook: out += "CANNOT   "; break;
+            case Verdict::Ok:
+                out += "ok       ";
+                break;
+            case Verdict::Problem:
+                out += "PROBLEM  ";
+                break;
+            case Verdict::CannotLook:
+                out += "CANNOT   ";
+                break;
         }
         out += finding.text + "\n";
         if (!finding.fix.empty()) {
@@ -494,14 +581,14 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
                           ",\"description\":" + JsonString(device.description) + "}");
     }
     out += ",\"devices_listed\":" + Bool(printer.listed) +
-           ",\"device_list_error\":" + Error(printer.listError) +
-           ",\"devices\":[" + Join(devices, ",") + "]";
+           ",\"device_list_error\":" + Error(printer.listError) + ",\"devices\":[" +
+           Join(devices, ",") + "]";
     const bool present = printer.printer >= 0;
     out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
            JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
-           ",\"port\":" + JsonString(printer.port) + ",\"device\":" +
-           JsonString(OpenName(printer.open)) + ",\"device_error\":" + Error(printer.openError) +
-           "}";
+           ",\"port\":" + JsonString(printer.port) +
+           ",\"device\":" + JsonString(OpenName(printer.open)) +
+           ",\"device_error\":" + Error(printer.openError) + "}";
     const bool comparable = present && !printer.port.empty() && queue.read;
     out += ",\"port_match\":" +
            (comparable ? Bool(SameAscii(queue.port, printer.port)) : std::string("null"));
@@ -515,9 +602,8 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
            ",\"state\":" + (service.installed ? JsonString(StateName(service.state)) : "null") +
            ",\"start_type\":" +
            (service.installed ? JsonString(StartTypeName(service.startType)) : "null") +
-           ",\"account\":" + JsonString(service.account) + ",\"path\":" +
-           JsonString(service.path) + ",\"path_quoted\":" + Bool(PathQuoted(service.path)) +
-           ",\"recovery\":" +
+           ",\"account\":" + JsonString(service.account) + ",\"path\":" + JsonString(service.path) +
+           ",\"path_quoted\":" + Bool(PathQuoted(service.path)) + ",\"recovery\":" +
            (service.recoveryKnown ? "[" + Join(recovery, ",") + "]" : std::string("null")) +
            ",\"recovery_error\":" + Error(service.recoveryError) + ",\"required_privileges\":" +
            (service.privilegesKnown ? StringList(service.privileges) : std::string("null")) +

@@ -86,8 +86,8 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
     Machine& m = TheMachine();
     if (auto error = RecordCall(m, "EnumServicesStatusExW",
                                 HandleName(m, hSCManager) + ", " + std::to_string(InfoLevel) +
-                                    ", " + Hex(dwServiceType) + ", " + Hex(dwServiceState) +
-                                    ", " + std::to_string(cbBufSize))) {
+                                    ", " + Hex(dwServiceType) + ", " + Hex(dwServiceState) + ", " +
+                                    std::to_string(cbBufSize))) {
         SetLastError(*error);
         return FALSE;
     }
