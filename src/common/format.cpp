@@ -1,8 +1,11 @@
 #include "common/format.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace {
+
+std::atomic<bool> debugOutputSilenced{false};
 
 // Appends to the buffer while there is room; always counts the full length.
 struct Writer {
@@ -117,4 +120,12 @@ FormatResult FormatText(char* buffer, size_t size, const char* format,
 bool FormatKeyPath(KeyPath& path, const char* format, const WCHAR* argument) {
     const FormatResult result = FormatText(path.text, sizeof path.text, format, {argument});
     return result.length < sizeof path.text && !result.lossy;
+}
+
+void SilenceDebugOutput(bool silenced) {
+    debugOutputSilenced.store(silenced);
+}
+
+bool DebugOutputSilenced() {
+    return debugOutputSilenced.load();
 }

@@ -49,9 +49,17 @@ DebugLine FormatDebugLine(const char* format, Args... args) {
     return line;
 }
 
+// Turns the debugger output channel of this process off (or on again). Only programs other than
+// the service turn it off (kq5doctor), so that a debug viewer watching kq5 sees the service alone.
+void SilenceDebugOutput(bool silenced);
+bool DebugOutputSilenced();
+
 // Formats a line and writes it to the debugger output channel.
 template <typename... Args>
 void DebugPrint(const char* format, Args... args) {
+    if (DebugOutputSilenced()) {
+        return;
+    }
     const DebugLine line = FormatDebugLine(format, args...);
     OutputDebugStringA(line.text);
 }

@@ -2,6 +2,7 @@
 // Windows gave it. Paths and registry values come from the system and are handled as untrusted.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -22,8 +23,34 @@ std::optional<WideString> InterfaceKeyFromPath(WideString path);
 // '#'. An empty ID is a valid result.
 std::optional<WideString> DeviceInstanceIdFromPath(WideString path);
 
+// What the device's registered port description says about it.
+enum class Identity {
+    Printer,             // the printer's description
+    NoInterfaceKey,      // the path names no registry key
+    DescriptionMissing,  // no key or no "Port Description" value
+    DescriptionTooLong,  // the value does not fit the 200-byte read
+    DescriptionUnreadable,
+    DescriptionDifferent,  // another device's description
+};
+
+struct IdentityCheck {
+    Identity identity = Identity::NoInterfaceKey;
+    WideString description;  // as read, when it was read
+};
+
+IdentityCheck CheckIdentity(const WideString& path);
+
 // Whether the device's registered port description is the printer's.
 bool IsTargetPrinter(WideString path);
+
+// Calls `visit` with the path of each present USB device that carries both the vendor's and
+// the product's digits, in the system's order, until it returns true. False, with the error in
+// `error`, when the device list cannot be had.
+bool VisitPrinterCandidates(const std::function<bool(const WideString&)>& visit, DWORD& error);
+
+// Opens the printer's device as the service does: exclusively, read and write.
+// INVALID_HANDLE_VALUE when it cannot be opened (GetLastError says why).
+HANDLE OpenPrinterDevice(const WideString& path);
 
 // Opens the first present USB device that is the printer; INVALID_HANDLE_VALUE when there is
 // none or it cannot be opened. The caller owns the handle.

@@ -34,40 +34,53 @@ std::optional<WideString> ReadDevicePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA
     return path;
 }
 
+}  // namespace
+
 HANDLE OpenPrinterDevice(const WideString& path) {
     HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     return device == nullptr ? INVALID_HANDLE_VALUE : device;
 }
 
-}  // namespace
-
-HANDLE FindAndOpenPrinterDevice() {
+bool VisitPrinterCandidates(const std::function<bool(const WideString&)>& visit, DWORD& error) {
     // The x64 layouts that the detail buffer's cbSize and the enumeration record rely on.
     static_assert(sizeof(void*) != 8 || sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
     static_assert(sizeof(void*) != 8 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8);
     HDEVINFO list = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_USB_DEVICE, nullptr, nullptr,
                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) {
-        return INVALID_HANDLE_VALUE;
+        error = GetLastError();
+        return false;
     }
     SP_DEVICE_INTERFACE_DATA member = {};
     member.cbSize = sizeof member;
-    HANDLE device = INVALID_HANDLE_VALUE;
     for (DWORD index = 0;
          SetupDiEnumDeviceInterfaces(list, nullptr, &GUID_DEVINTERFACE_USB_DEVICE, index, &member);
          ++index) {
         const std::optional<WideString> path = ReadDevicePath(list, member);
-        if (!path || !Contains(*path, kVendorDigits) || !Contains(*path, kProductDigits)) {
-            continue;
-        }
-        DebugPrint(" DevicePath:%S\n", path->c_str());
-        if (IsTargetPrinter(*path)) {
-            // The first device that is the printer ends the search, opened or not.
-            device = OpenPrinterDevice(*path);
+        if (path && Contains(*path, kVendorDigits) && Contains(*path, kProductDigits) &&
+            visit(*path)) {
             break;
         }
     }
     SetupDiDestroyDeviceInfoList(list);
+    error = 0;
+    return true;
+}
+
+HANDLE FindAndOpenPrinterDevice() {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    VisitPrinterCandidates(
+        [&device](const WideString& path) {
+            DebugPrint(" DevicePath:%S\n", path.c_str());
+            if (!IsTargetPrinter(path)) {
+                return false;
+            }
+            // The first device that is the printer ends the search, opened or not.
+            device = OpenPrinterDevice(path);
+            return true;
+        },
+        error);
     return device;
 }

@@ -13,17 +13,35 @@ constexpr const char* kPortDescriptionValue = "Port Description";
 
 }  // namespace
 
-bool IsTargetPrinter(WideString path) {
+IdentityCheck CheckIdentity(const WideString& path) {
+    IdentityCheck check;
     const std::optional<WideString> interfaceKey = InterfaceKeyFromPath(path);
     if (!interfaceKey) {
-        return false;
+        return check;
     }
-    WideString description;
-    if (ReadRegistryText(kInterfaceKeyFormat, *interfaceKey, kPortDescriptionValue, description) !=
-        RegistryRead::Read) {
-        return false;
+    switch (ReadRegistryText(kInterfaceKeyFormat, *interfaceKey, kPortDescriptionValue,
+                             check.description)) {
+        case RegistryRead::NoKey:
+        case RegistryRead::NoValue:
+            check.identity = Identity::DescriptionMissing;
+            return check;
+        case RegistryRead::TooLong:
+            check.identity = Identity::DescriptionTooLong;
+            return check;
+        case RegistryRead::Failed:
+            check.identity = Identity::DescriptionUnreadable;
+            return check;
+        case RegistryRead::Read:
+            break;
     }
     const WideString expected =
         WideFromNarrow(kPortDescription, std::char_traits<char>::length(kPortDescription));
-    return !expected.empty() && EqualsIgnoringAsciiCase(description, expected);
+    check.identity = !expected.empty() && EqualsIgnoringAsciiCase(check.description, expected)
+                         ? Identity::Printer
+                         : Identity::DescriptionDifferent;
+    return check;
+}
+
+bool IsTargetPrinter(WideString path) {
+    return CheckIdentity(path).identity == Identity::Printer;
 }

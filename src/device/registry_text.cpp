@@ -23,7 +23,10 @@ RegistryRead ReadRegistryText(const char* keyFormat, const WideString& keyArgume
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         DebugPrint("GetLastError:%d\r\n", status);
-        return RegistryRead::Failed;
+        if (status == ERROR_FILE_NOT_FOUND) {
+            return RegistryRead::NoValue;
+        }
+        return status == ERROR_MORE_DATA ? RegistryRead::TooLong : RegistryRead::Failed;
     }
     // A value stored without its NUL ends where the returned bytes end.
     const size_t returned = size < sizeof buffer ? size : sizeof buffer;

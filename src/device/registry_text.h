@@ -5,8 +5,10 @@
 #include "common/wide_string.h"
 
 enum class RegistryRead {
-    NoKey,   // the key path does not fit, or the key cannot be opened: silent
-    Failed,  // the query failed: "GetLastError:%d\r\n" with its status has been written
+    NoKey,    // the key path does not fit, or the key cannot be opened: silent
+    NoValue,  // the key has no such value: "GetLastError:%d\r\n" with its status has been written
+    TooLong,  // the value does not fit the buffer: written as for NoValue
+    Failed,   // the query failed otherwise: written as for NoValue
     Read,
 };
 

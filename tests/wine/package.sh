@@ -98,6 +98,8 @@ check_configured() {
 check_installed() {
     local config
     cmp -s "$folder/kq5svc.exe" "$1" || fail "C:\\Program Files\\kq5\\kq5svc.exe is not $1"
+    cmp -s "$folder/kq5doctor.exe" "$windir/kq5doctor.exe" ||
+        fail "C:\\Program Files\\kq5\\kq5doctor.exe is not $windir/kq5doctor.exe"
     config=$(probe -config kq5)
     # Windows Installer registers the path quoted; Wine's msiexec does not.
     [ "$(echo "$config" | grep -vE '^(display|description)=' | sed -E 's/^path="(.*)"$/path=\1/')" \
@@ -164,6 +166,11 @@ code=$(run_msiexec install /i "C:\\kq5-$version-x64.msi")
 check_installed "$windir/kq5svc.exe"
 check_configured install
 echo "installed $version: C:\\Program Files\\kq5\\kq5svc.exe, service kq5 registered and running"
+# The installed doctor finds the service by its program, running (no queue here: exit 1).
+doctor=$(w 'C:\Program Files\kq5\kq5doctor.exe' --json | tr -d '\r') || true
+echo "$doctor" | grep -qF '"installed":true,"name":"kq5","state":"running"' ||
+    fail "the installed kq5doctor.exe does not see the service: $doctor"
+echo "  kq5doctor.exe installed beside it; it reports service kq5 running"
 echo "  registered path: $(probe -config kq5 | grep '^path=')"
 echo "  between InstallServices and StartServices, sc.exe ran: $(sc_runs install | paste -sd '|' | sed 's/|/; then: /')"
 

@@ -6,6 +6,8 @@
 #               (another compiler's) instead of the Windows build's
 #   service     kq5svc.exe installed with sc and run by the service manager
 #   printer     kq5svc.exe run by the service manager against a virtual USB printer
+#   doctor      kq5doctor.exe with no queue, with the queue on another port than the printer's,
+#               and with both on one port while kq5svc.exe runs as a service and holds the printer
 #   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
 #               registry, spooler and SCM, with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
@@ -157,7 +159,7 @@ setup)
     wineserver -w
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
-    for program in kq5svc.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
+    for program in kq5svc.exe kq5doctor.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
         tools/wine/virtual_printer.exe tools/wine/conformance_service.exe tests/wine/kq5_wine_tests.exe; do
         cp "$windir/$program" "$drive/"
     done
@@ -280,6 +282,66 @@ printer)
     w sc delete kq5check >/dev/null
     w reg delete "$printer_key" /f >/dev/null
     echo "no printer at start: no reads, no status lines"
+    ;;
+
+doctor)
+    # The doctor's report in $work/doctor-NAME.txt; its exit code is checked against EXPECTED.
+    doctor() {
+        local name=$1 expected=$2 code=0
+        shift 2
+        w 'C:\kq5doctor.exe' "$@" 2>&1 | tr -d '\r' >"$work/doctor-$name.txt" || code=$?
+        [ "$code" -eq "$expected" ] || fail "doctor ($name) exit $code, not $expected: $(cat "$work/doctor-$name.txt")"
+    }
+    report_has() {
+        grep -qF -- "$2" "$work/doctor-$1.txt" || fail "doctor ($1) does not say '$2': $(cat "$work/doctor-$1.txt")"
+    }
+    w reg delete "$printer_key" /f >/dev/null 2>&1 || true
+    start_printer
+    doctor no-queue 1
+    report_has no-queue 'PROBLEM  queue Korvane-Q5 does not exist (0x709: no such queue)'
+    report_has no-queue 'ok       Windows gave the printer port USB005'
+    report_has no-queue 'PROBLEM  kq5 is not installed'
+    report_has no-queue 'PROBLEM  Spooler service: stopped'
+
+    # The queue on LPT1:, the printer on USB005; the doctor writes no debugger line.
+    make_queue
+    start_capture doctor
+    doctor other-port 1
+    doctor other-port-json 1 --json
+    stop_capture doctor
+    report_has other-port 'PROBLEM  the queue prints to LPT1: but the printer is on USB005'
+    report_has other-port 'not the printer: port description "OtherQ5" is not KorvaneQ5'
+    report_has other-port-json '"port_match":false'
+    grep -q . "$drive/doctor.txt" && fail "the doctor wrote debugger lines: $(cat "$drive/doctor.txt")"
+    grep -q '^open$' "$vusb/A1B2C3/log" || fail "the doctor did not try the printer's device"
+
+    # Both on USB005, kq5svc.exe running as a service with the printer open: nothing wrong.
+    w reg add "$printer_key" /v Port /t REG_SZ /d USB005 /f >/dev/null
+    w sc create kq5check binPath= 'C:\kq5svc.exe' start= auto >/dev/null
+    w net start kq5check >/dev/null
+    wait_for_state kq5check 4
+    # The service holds the printer once it reads frames (the doctor only opens and closes it).
+    for _ in $(seq 100); do grep -q '^frame ' "$vusb/A1B2C3/log" && break; sleep 0.05; done
+    # Wine's winspool works without the Spooler service, which Wine does not start by itself;
+    # Windows runs it, and the doctor reports it stopped (as in the two runs above).
+    w net start Spooler >/dev/null 2>&1 || true
+    doctor held 0
+    doctor held-json 0 --json
+    report_has held 'ok       the printer'"'"'s device is held by kq5, as expected while it runs'
+    report_has held 'ok       the queue prints to USB005, the printer'"'"'s port'
+    report_has held 'ok       kq5 (service "kq5check"): running'
+    report_has held-json '"device":"held"'
+    w net stop kq5check >/dev/null
+    wait_for_state kq5check 1
+    w sc delete kq5check >/dev/null
+    stop_printer
+    w reg delete "$printer_key" /f >/dev/null
+    doctor usage 2 --bogus
+    report_has usage 'kq5doctor: unknown option --bogus'
+    for name in no-queue other-port held; do
+        echo "== kq5doctor ($name)"
+        cat "$work/doctor-$name.txt"
+    done
     ;;
 
 components)

@@ -79,7 +79,11 @@ constexpr const char* kCanFail[] = {"OpenPrinterW",
                                     "GlobalAlloc",
                                     "MultiByteToWideChar",
                                     "CreateThread",
-                                    "WaitForSingleObject"};
+                                    "WaitForSingleObject",
+                                    "EnumServicesStatusExW",
+                                    "OpenServiceW",
+                                    "QueryServiceConfigW",
+                                    "QueryServiceConfig2W"};
 constexpr const char* kCannotFail[] = {
     "ClosePrinter",  "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
     "CloseHandle",   "GlobalFree",         "Sleep",       "OutputDebugStringA",

@@ -49,6 +49,7 @@ struct ServiceRecord {
     uint64_t transitionDoneAt = 0;
     bool hangs = false;          // a stop never completes and its checkpoint stays where it is
     uint64_t startBlocksMs = 0;  // how long an accepted start request holds its caller
+    ServiceConfig config;  // what the service database reads back (InstallService)
 };
 
 struct RegistryValue {

@@ -145,6 +145,23 @@ void DeliverControlDuringNotificationRegistration(DWORD control);
 // The names given to the dispatcher table and to the handler registration.
 std::vector<Text16> ServiceNamesSeen();
 
+// What the service database holds for a service beside its state, as QueryServiceConfigW and
+// QueryServiceConfig2W read it back.
+struct ServiceConfig {
+    DWORD type = SERVICE_WIN32_SHARE_PROCESS;
+    DWORD startType = SERVICE_AUTO_START;
+    std::string binaryPath;
+    std::string account = "LocalSystem";
+    DWORD resetPeriod = 0;
+    std::vector<SC_ACTION> failureActions;
+    std::vector<std::string> requiredPrivileges;
+    // QueryServiceConfig2W answers ERROR_INVALID_LEVEL for both levels, as Wine does.
+    bool config2Unsupported = false;
+};
+// Adds service `name` in `state` with `config` to the service database, or replaces it.
+void InstallService(const std::string& name, const ServiceConfig& config,
+                    DWORD state = SERVICE_RUNNING);
+
 // ---- Registry (HKEY_LOCAL_MACHINE) -------------------------------------------------------------
 void AddRegistryKey(const std::string& path);
 void SetRegistryValue(const std::string& key, const std::string& name, DWORD type,

@@ -84,6 +84,7 @@ using PSECURITY_DESCRIPTOR = void*;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_PARAMETER 87L
@@ -229,6 +230,85 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+
+// Reading the service database: enumeration and configuration (kq5doctor).
+#define SC_MANAGER_CONNECT 0x0001
+#define SC_MANAGER_ENUMERATE_SERVICE 0x0004
+#define SERVICE_QUERY_CONFIG 0x0001
+#define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_WIN32_SHARE_PROCESS 0x00000020
+#define SERVICE_WIN32 0x00000030
+#define SERVICE_STATE_ALL 0x00000003
+#define SERVICE_BOOT_START 0x00000000
+#define SERVICE_SYSTEM_START 0x00000001
+#define SERVICE_AUTO_START 0x00000002
+#define SERVICE_DEMAND_START 0x00000003
+#define SERVICE_DISABLED 0x00000004
+#define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO 6
+#define ERROR_INVALID_ADDRESS 487L
+
+enum SC_ENUM_TYPE { SC_ENUM_PROCESS_INFO = 0 };
+enum SC_ACTION_TYPE { SC_ACTION_NONE = 0, SC_ACTION_RESTART = 1, SC_ACTION_REBOOT = 2,
+                      SC_ACTION_RUN_COMMAND = 3 };
+
+struct SERVICE_STATUS_PROCESS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+    DWORD dwProcessId;
+    DWORD dwServiceFlags;
+};
+
+struct ENUM_SERVICE_STATUS_PROCESSW {
+    LPWSTR lpServiceName;
+    LPWSTR lpDisplayName;
+    SERVICE_STATUS_PROCESS ServiceStatusProcess;
+};
+
+struct QUERY_SERVICE_CONFIGW {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPWSTR lpBinaryPathName;
+    LPWSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPWSTR lpDependencies;
+    LPWSTR lpServiceStartName;
+    LPWSTR lpDisplayName;
+};
+using LPQUERY_SERVICE_CONFIGW = QUERY_SERVICE_CONFIGW*;
+
+struct SC_ACTION {
+    SC_ACTION_TYPE Type;
+    DWORD Delay;
+};
+
+struct SERVICE_FAILURE_ACTIONSW {
+    DWORD dwResetPeriod;
+    LPWSTR lpRebootMsg;
+    LPWSTR lpCommand;
+    DWORD cActions;
+    SC_ACTION* lpsaActions;
+};
+
+struct SERVICE_REQUIRED_PRIVILEGES_INFOW {
+    LPWSTR pmszRequiredPrivileges;
+};
+
+BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, DWORD dwServiceType,
+                                  DWORD dwServiceState, LPBYTE lpServices, DWORD cbBufSize,
+                                  LPDWORD pcbBytesNeeded, LPDWORD lpServicesReturned,
+                                  LPDWORD lpResumeHandle, LPCWSTR pszGroupName);
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
+BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig,
+                                DWORD cbBufSize, LPDWORD pcbBytesNeeded);
+BOOL WINAPI QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE lpBuffer,
+                                 DWORD cbBufSize, LPDWORD pcbBytesNeeded);
 
 // ---- Registry (advapi32) -----------------------------------------------------------------------
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002)))

@@ -1,0 +1,99 @@
+// kq5doctor: what stands between the printer and its queue, looked up with the service's own
+// code and changing nothing. Facts are gathered into plain values first, then judged and
+// rendered as text or JSON.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/device.h"
+#include "platform/platform.h"
+
+struct QueueFacts {
+    bool opened = false;
+    DWORD openError = 0;
+    bool read = false;  // the level-2 record could be read
+    std::string port;
+    DWORD status = 0;  // the record's Status word
+};
+
+struct SpoolerFacts {
+    bool known = false;
+    DWORD error = 0;
+    DWORD state = 0;
+};
+
+struct DeviceFacts {
+    std::string path;
+    Identity identity = Identity::NoInterfaceKey;
+    std::string description;
+};
+
+enum class DeviceOpen { NotTried, Opened, Held, Failed };
+
+struct PrinterFacts {
+    bool listed = false;  // the device list could be read
+    DWORD listError = 0;
+    std::vector<DeviceFacts> devices;  // those with both digit groups, in the system's order
+    int printer = -1;                  // index of the first that is the printer
+    std::string port;                  // the USB port Windows gave it; empty when none
+    DeviceOpen open = DeviceOpen::NotTried;
+    DWORD openError = 0;
+};
+
+struct FailureAction {
+    DWORD type = 0;
+    DWORD delayMs = 0;
+};
+
+struct ServiceFacts {
+    bool managerOpened = false;
+    DWORD managerError = 0;
+    bool installed = false;
+    std::string name;
+    DWORD state = 0;
+    DWORD startType = 0;
+    std::string account;
+    std::string path;
+    bool recoveryKnown = false;
+    DWORD recoveryError = 0;
+    std::vector<FailureAction> recovery;
+    bool privilegesKnown = false;
+    DWORD privilegesError = 0;
+    std::vector<std::string> privileges;
+};
+
+struct Facts {
+    QueueFacts queue;
+    SpoolerFacts spooler;
+    PrinterFacts printer;
+    ServiceFacts service;
+};
+
+Facts GatherFacts();
+
+// One line of the report: a fact that is fine, a problem with its fix, or something the doctor
+// could not look at.
+enum class Verdict { Ok, Problem, CannotLook };
+
+struct Finding {
+    std::string key;  // stable name, as in the JSON "problems" list
+    Verdict verdict = Verdict::Ok;
+    std::string text;
+    std::string fix;
+};
+
+std::vector<Finding> Judge(const Facts& facts);
+
+// 0 nothing wrong, 1 a problem found, 2 the doctor could not look.
+int ExitCode(const std::vector<Finding>& findings);
+
+std::string RenderText(const std::vector<Finding>& findings);
+std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings);
+
+// The whole program: arguments without the program name, the text to print, the exit code.
+int RunDoctor(const std::vector<std::string>& args, std::string& output);
+
+// Whether a registered service command line starts kq5svc.exe, and whether it is quoted.
+bool IsKq5Path(const std::string& path);
+bool PathQuoted(const std::string& path);

@@ -1,0 +1,217 @@
+// Gathering the facts with the service's own lookups. Nothing here changes the machine: the
+// queue is only opened and read, the printer's device only opened and closed again, and the
+// service manager is only read.
+#include <memory>
+#include <new>
+
+#include "common/service_state.h"
+#include "doctor/doctor.h"
+#include "doctor/text.h"
+#include "queue/queue.h"
+
+namespace {
+
+constexpr DWORD kEnumBufferSize = 64 * 1024;   // a page of services; the rest by resuming
+constexpr DWORD kConfigSizeLimit = 64 * 1024;  // the service manager's records stay far below
+constexpr int kEnumRounds = 64;                // 4 MiB of services: far beyond any machine
+
+QueueFacts GatherQueue() {
+    QueueFacts facts;
+    HANDLE queue = INVALID_HANDLE_VALUE;
+    // The service's own access: an open it would be refused is refused here too.
+    PRINTER_DEFAULTSW request = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    WideString name = kQueueName;
+    if (OpenPrinterW(name.data(), &queue, &request) == 0) {
+        facts.openError = GetLastError();
+        return facts;
+    }
+    facts.opened = true;
+    const QueueInfo info = ReadQueueInfo(queue);
+    if (info) {
+        facts.read = true;
+        const PRINTER_INFO_2W* record = InfoRecord(info);
+        facts.port = record->pPortName ? Utf8(record->pPortName) : std::string();
+        facts.status = record->Status;
+    }
+    ClosePrinter(queue);
+    return facts;
+}
+
+SpoolerFacts GatherSpooler(SC_HANDLE manager) {
+    SpoolerFacts facts;
+    SC_HANDLE spooler = OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS);
+    if (spooler == nullptr) {
+        facts.error = GetLastError();
+        return facts;
+    }
+    SERVICE_STATUS status = {};
+    if (QueryServiceStatus(spooler, &status) != 0) {
+        facts.known = true;
+        facts.state = status.dwCurrentState;
+    } else {
+        facts.error = GetLastError();
+    }
+    CloseServiceHandle(spooler);
+    return facts;
+}
+
+PrinterFacts GatherPrinter() {
+    PrinterFacts facts;
+    facts.listed = VisitPrinterCandidates(
+        [&facts](const WideString& path) {
+            const IdentityCheck check = CheckIdentity(path);
+            facts.devices.push_back(
+                DeviceFacts{Utf8(path), check.identity, Utf8(check.description)});
+            if (check.identity == Identity::Printer && facts.printer < 0) {
+                facts.printer = static_cast<int>(facts.devices.size()) - 1;
+                facts.port = Utf8(FindPortForDevice(CollectUsbPorts(), path));
+                HANDLE device = OpenPrinterDevice(path);
+                if (device != INVALID_HANDLE_VALUE) {
+                    facts.open = DeviceOpen::Opened;
+                    CloseHandle(device);
+                } else {
+                    facts.openError = GetLastError();
+                    // An exclusive open refused: someone holds it (Wine's pipe-backed virtual
+                    // printer answers ERROR_PIPE_BUSY where Windows answers a sharing violation).
+                    const bool held = facts.openError == ERROR_SHARING_VIOLATION ||
+                                      facts.openError == ERROR_PIPE_BUSY ||
+                                      facts.openError == ERROR_ACCESS_DENIED;
+                    facts.open = held ? DeviceOpen::Held : DeviceOpen::Failed;
+                }
+            }
+            return false;  // every candidate is listed, not only the first printer
+        },
+        facts.listError);
+    return facts;
+}
+
+// Reads a variable-size record of the service manager: sized first, then read.
+template <typename Query>
+std::unique_ptr<BYTE[]> ReadRecord(Query query, DWORD& error) {
+    DWORD needed = 0;
+    if (query(nullptr, 0, &needed) == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        error = GetLastError();
+        return nullptr;
+    }
+    if (needed == 0 || needed > kConfigSizeLimit) {
+        error = ERROR_INVALID_DATA;
+        return nullptr;
+    }
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]);
+    if (!buffer) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    if (query(buffer.get(), needed, &needed) == 0) {
+        error = GetLastError();
+        return nullptr;
+    }
+    return buffer;
+}
+
+void ReadConfig2(SC_HANDLE service, ServiceFacts& facts) {
+    std::unique_ptr<BYTE[]> recovery = ReadRecord(
+        [service](LPBYTE buffer, DWORD size, LPDWORD needed) {
+            return QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer, size,
+                                        needed);
+        },
+        facts.recoveryError);
+    if (recovery) {
+        facts.recoveryKnown = true;
+        const auto* record = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(recovery.get());
+        for (DWORD i = 0; record->lpsaActions != nullptr && i < record->cActions; ++i) {
+            facts.recovery.push_back(FailureAction{static_cast<DWORD>(record->lpsaActions[i].Type),
+                                                   record->lpsaActions[i].Delay});
+        }
+    }
+    std::unique_ptr<BYTE[]> privileges = ReadRecord(
+        [service](LPBYTE buffer, DWORD size, LPDWORD needed) {
+            return QueryServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, buffer,
+                                        size, needed);
+        },
+        facts.privilegesError);
+    if (privileges) {
+        facts.privilegesKnown = true;
+        const auto* record =
+            reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(privileges.get());
+        for (const WCHAR* item = record->pmszRequiredPrivileges; item != nullptr && *item != 0;
+             item += WideString(item).size() + 1) {
+            facts.privileges.push_back(Utf8(item));
+        }
+    }
+}
+
+// Whether the named service runs kq5svc.exe; if so its configuration goes into `facts`.
+bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    if (service == nullptr) {
+        return false;
+    }
+    DWORD error = 0;
+    std::unique_ptr<BYTE[]> config = ReadRecord(
+        [service](LPBYTE buffer, DWORD size, LPDWORD needed) {
+            return QueryServiceConfigW(service, reinterpret_cast<LPQUERY_SERVICE_CONFIGW>(buffer),
+                                       size, needed);
+        },
+        error);
+    const auto* record = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.get());
+    const bool kq5 = record != nullptr && record->lpBinaryPathName != nullptr &&
+                     IsKq5Path(Utf8(record->lpBinaryPathName));
+    if (kq5) {
+        facts.installed = true;
+        facts.name = Utf8(name);
+        facts.state = state;
+        facts.startType = record->dwStartType;
+        facts.path = Utf8(record->lpBinaryPathName);
+        facts.account = record->lpServiceStartName ? Utf8(record->lpServiceStartName) : "";
+        ReadConfig2(service, facts);
+    }
+    CloseServiceHandle(service);
+    return kq5;
+}
+
+void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kEnumBufferSize]);
+    if (!buffer) {
+        return;
+    }
+    DWORD resume = 0;
+    for (int round = 0; round < kEnumRounds; ++round) {
+        DWORD needed = 0;
+        DWORD returned = 0;
+        const BOOL done = EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
+                                                SERVICE_STATE_ALL, buffer.get(), kEnumBufferSize,
+                                                &needed, &returned, &resume, nullptr);
+        const DWORD error = GetLastError();
+        const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
+        for (DWORD i = 0; i < returned; ++i) {
+            if (records[i].lpServiceName != nullptr &&
+                ReadIfKq5(manager, records[i].lpServiceName,
+                          records[i].ServiceStatusProcess.dwCurrentState, facts)) {
+                return;
+            }
+        }
+        if (done != 0 || error != ERROR_MORE_DATA || returned == 0) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+Facts GatherFacts() {
+    Facts facts;
+    SC_HANDLE manager =
+        OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+    if (manager == nullptr) {
+        facts.service.managerError = GetLastError();
+    } else {
+        facts.service.managerOpened = true;
+        facts.spooler = GatherSpooler(manager);
+        FindKq5(manager, facts.service);
+        CloseServiceHandle(manager);
+    }
+    facts.queue = GatherQueue();
+    facts.printer = GatherPrinter();
+    return facts;
+}

@@ -1,0 +1,16 @@
+// kq5doctor.exe: prints what stands between the printer and its queue; see doctor.h.
+#include <cstdio>
+
+#include "doctor/doctor.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(argv[i]);
+    }
+    std::string output;
+    const int code = RunDoctor(args, output);
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    std::fflush(stdout);
+    return code;
+}

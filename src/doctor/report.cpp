@@ -1,0 +1,635 @@
+// Judging the facts and rendering them: plain lines for a person, one JSON object for tools.
+#include <cstdio>
+
+#include "common/format.h"
+#include "doctor/doctor.h"
+#include "doctor/text.h"
+
+namespace {
+
+constexpr DWORD kNoSuchQueue = 0x709;     // ERROR_INVALID_PRINTER_NAME
+constexpr DWORD kRpcUnavailable = 0x6ba;  // RPC_S_SERVER_UNAVAILABLE: the spooler is not there
+
+struct Bit {
+    DWORD bit;
+    const char* word;
+};
+
+// The PRINTER_STATUS_* bits of winspool.h.
+constexpr Bit kStatusBits[] = {
+    {0x1, "paused"},
+    {0x2, "error"},
+    {0x4, "pending deletion"},
+    {0x8, "paper jam"},
+    {0x10, "paper out"},
+    {0x20, "manual feed"},
+    {0x40, "paper problem"},
+    {0x80, "offline"},
+    {0x100, "I/O active"},
+    {0x200, "busy"},
+    {0x400, "printing"},
+    {0x800, "output bin full"},
+    {0x1000, "not available"},
+    {0x2000, "waiting"},
+    {0x4000, "processing"},
+    {0x8000, "initializing"},
+    {0x10000, "warming up"},
+    {0x20000, "toner low"},
+    {0x40000, "no toner"},
+    {0x80000, "page punt"},
+    {0x100000, "user intervention"},
+    {0x200000, "out of memory"},
+    {0x400000, "door open"},
+    {0x800000, "server unknown"},
+    {0x1000000, "power save"},
+};
+
+std::string Hex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
+    return text;
+}
+
+std::string ErrorWords(DWORD error) {
+    const char* words = nullptr;
+    switch (error) {
+        case 2:
+            words = "not found";
+            break;
+        case 5:
+            words = "access denied";
+            break;
+        case 8:
+            words = "out of memory";
+            break;
+        case 13:
+            words = "the record is not valid";
+            break;
+        case 32:
+            words = "in use by another program";
+            break;
+        case 122:
+            words = "buffer too small";
+            break;
+        case 124:
+            words = "this system cannot answer this query";
+            break;
+        case 231:
+            words = "in use by another program";
+            break;
+        case 1060:
+            words = "no such service";
+            break;
+        case 1167:
+            words = "the device is not connected";
+            break;
+        case kRpcUnavailable:
+            words = "the Spooler is not running";
+            break;
+        case kNoSuchQueue:
+            words = "no such queue";
+            break;
+        default:
+            break;
+    }
+    return words ? Hex(error) + ": " + words : Hex(error);
+}
+
+std::vector<std::string> StatusWords(DWORD status) {
+    std::vector<std::string> words;
+    DWORD known = 0;
+    for (const Bit& bit : kStatusBits) {
+        known |= bit.bit;
+        if ((status & bit.bit) != 0) {
+            words.emplace_back(bit.word);
+        }
+    }
+    if ((status & ~known) != 0) {
+        words.push_back("unknown bits " + Hex(status & ~known));
+    }
+    return words;
+}
+
+std::string Join(const std::vector<std::string>& items, const char* separator) {
+    std::string out;
+    for (const std::string& item : items) {
+        out += (out.empty() ? "" : separator) + item;
+    }
+    return out;
+}
+
+const char* StateName(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return "stopped";
+        case SERVICE_START_PENDING:
+            return "starting";
+        case SERVICE_STOP_PENDING:
+            return "stopping";
+        case SERVICE_RUNNING:
+            return "running";
+        case 5:
+            return "continuing";
+        case 6:
+            return "pausing";
+        case 7:
+            return "paused";
+        default:
+            return "unknown";
+    }
+}
+
+const char* StartTypeName(DWORD type) {
+    switch (type) {
+        case SERVICE_BOOT_START:
+            return "boot";
+        case SERVICE_SYSTEM_START:
+            return "system";
+        case SERVICE_AUTO_START:
+            return "automatic";
+        case SERVICE_DEMAND_START:
+            return "manual";
+        case SERVICE_DISABLED:
+            return "disabled";
+        default:
+            return "unknown";
+    }
+}
+
+const char* IdentityName(Identity identity) {
+    switch (identity) {
+        case Identity::Printer:
+            return "printer";
+        case Identity::NoInterfaceKey:
+            return "path_without_key";
+        case Identity::DescriptionMissing:
+            return "description_missing";
+        case Identity::DescriptionTooLong:
+            return "description_too_long";
+        case Identity::DescriptionUnreadable:
+            return "description_unreadable";
+        case Identity::DescriptionDifferent:
+            return "description_different";
+    }
+    return "unknown";
+}
+
+std::string IdentityWords(const DeviceFacts& device) {
+    switch (device.identity) {
+        case Identity::Printer:
+            return "the printer (port description KorvaneQ5)";
+        case Identity::NoInterfaceKey:
+            return "not the printer: its path names no registry key";
+        case Identity::DescriptionMissing:
+            return "not the printer: port description missing";
+        case Identity::DescriptionTooLong:
+            return "not the printer: port description too long (over 200 bytes)";
+        case Identity::DescriptionUnreadable:
+            return "not the printer: port description cannot be read";
+        case Identity::DescriptionDifferent:
+            return "not the printer: port description \"" + device.description +
+                   "\" is not KorvaneQ5";
+    }
+    return "unknown";
+}
+
+const char* OpenName(DeviceOpen open) {
+    switch (open) {
+        case DeviceOpen::NotTried:
+            return "not_tried";
+        case DeviceOpen::Opened:
+            return "opened";
+        case DeviceOpen::Held:
+            return "held";
+        case DeviceOpen::Failed:
+            return "failed";
+    }
+    return "unknown";
+}
+
+const char* ActionName(DWORD type) {
+    switch (type) {
+        case 0:
+            return "none";
+        case 1:
+            return "restart";
+        case 2:
+            return "reboot";
+        case 3:
+            return "run_command";
+        default:
+            return "unknown";
+    }
+}
+
+bool SameAscii(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+        };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HasSpace(const std::string& text) {
+    return text.find(' ') != std::string::npos;
+}
+
+struct Report {
+    std::vector<Finding> findings;
+    void Ok(const std::string& key, const std::string& text) {
+        findings.push_back(Finding{key, Verdict::Ok, text, ""});
+    }
+    void Problem(const std::string& key, const std::string& text, const std::string& fix) {
+        findings.push_back(Finding{key, Verdict::Problem, text, fix});
+    }
+    void CannotLook(const std::string& key, const std::string& text, const std::string& fix) {
+        findings.push_back(Finding{key, Verdict::CannotLook, text, fix});
+    }
+};
+
+const PrinterFacts* PresentPrinter(const Facts& facts) {
+    return facts.printer.printer >= 0 ? &facts.printer : nullptr;
+}
+
+bool Kq5Running(const Facts& facts) {
+    return facts.service.installed && facts.service.state == SERVICE_RUNNING;
+}
+
+void JudgeQueue(const Facts& facts, Report& report) {
+    const QueueFacts& queue = facts.queue;
+    if (!queue.opened) {
+        const std::string why = ErrorWords(queue.openError);
+        if (queue.openError == kNoSuchQueue) {
+            report.Problem("queue_missing", "queue Korvane-Q5 does not exist (" + why + ")",
+                           "add a printer named exactly Korvane-Q5 on the printer's USB port");
+        } else if (queue.openError == ERROR_ACCESS_DENIED) {
+            report.CannotLook("queue_access_denied",
+                              "queue Korvane-Q5 cannot be opened (" + why + ")",
+                              "run kq5doctor from an elevated console (Run as administrator)");
+        } else if (queue.openError == kRpcUnavailable) {
+            report.Problem("queue_spooler_down", "queue Korvane-Q5 cannot be opened (" + why + ")",
+                           "start the Spooler: net start Spooler");
+        } else {
+            report.Problem("queue_open_failed", "queue Korvane-Q5 cannot be opened (" + why + ")",
+                           "check the Spooler and the queue in Devices and Printers");
+        }
+        return;
+    }
+    if (!queue.read) {
+        report.Problem("queue_unreadable", "queue Korvane-Q5 opens but its settings cannot be read",
+                       "restart the Spooler: net stop Spooler && net start Spooler");
+        return;
+    }
+    report.Ok("queue", "queue Korvane-Q5 exists, prints to port " +
+                           (queue.port.empty() ? std::string("(none)") : queue.port));
+    const std::vector<std::string> words = StatusWords(queue.status);
+    const bool paused = (queue.status & PRINTER_STATUS_PAUSED) != 0;
+    if (paused && PresentPrinter(facts) != nullptr) {
+        report.Problem("queue_paused",
+                       "queue Korvane-Q5 is paused though the printer is plugged in",
+                       "resume it (printer queue window: Printer > Pause Printing), or unplug "
+                       "and plug in the printer while kq5 runs");
+    } else if (paused) {
+        report.Ok("queue_paused",
+                  "queue Korvane-Q5 is paused: kq5 does so while the printer is "
+                  "unplugged, and resumes it when the printer is back");
+    }
+    report.Ok("queue_status", "queue status: " + (words.empty() ? std::string("no status bits")
+                                                                : Join(words, ", ")));
+}
+
+void JudgeSpooler(const Facts& facts, Report& report) {
+    const SpoolerFacts& spooler = facts.spooler;
+    if (!facts.service.managerOpened) {
+        return;  // said once, under the service manager
+    }
+    if (!spooler.known) {
+        report.CannotLook("spooler_unknown",
+                          "the Spooler's state cannot be read (" + ErrorWords(spooler.error) + ")",
+                          "run kq5doctor from an elevated console");
+    } else if (spooler.state == SERVICE_RUNNING) {
+        report.Ok("spooler", "Spooler service: running");
+    } else {
+        report.Problem("spooler_not_running",
+                       std::string("Spooler service: ") + StateName(spooler.state),
+                       "start it: net start Spooler");
+    }
+}
+
+void JudgePrinter(const Facts& facts, Report& report) {
+    const PrinterFacts& printer = facts.printer;
+    if (!printer.listed) {
+        report.CannotLook(
+            "device_list_unreadable",
+            "the list of USB devices cannot be read (" + ErrorWords(printer.listError) + ")",
+            "run kq5doctor again; if it persists, check Device Manager");
+        return;
+    }
+    for (const DeviceFacts& device : printer.devices) {
+        report.Ok("device", "USB device " + device.path + ": " + IdentityWords(device));
+    }
+    if (printer.printer < 0) {
+        report.Problem("printer_absent",
+                       "the printer is not plugged in: " + std::to_string(printer.devices.size()) +
+                           " present USB device(s) carry 0483 and 5741, none is the printer",
+                       "plug the printer in and switch it on; a device listed above with another "
+                       "port description is not the Korvane Q5");
+        return;
+    }
+    if (printer.port.empty()) {
+        report.Problem(
+            "printer_port_unknown",
+            "Windows gave the printer no USB printer port (no port's Device Id is its "
+            "instance)",
+            "unplug the printer and plug it in again; if it stays, reinstall its driver");
+    } else {
+        report.Ok("printer_port", "Windows gave the printer port " + printer.port);
+    }
+    if (printer.open == DeviceOpen::Opened) {
+        report.Ok("printer_device", "the printer's device opens");
+    } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
+        report.Ok("printer_device",
+                  "the printer's device is held by kq5, as expected while it runs");
+    } else if (printer.open == DeviceOpen::Held) {
+        report.Problem("printer_held",
+                       "the printer's device is held by another program (" +
+                           ErrorWords(printer.openError) + ") while kq5 does not run",
+                       "close the program that uses the printer, or unplug and plug it in");
+    } else {
+        report.Problem(
+            "printer_open_failed",
+            "the printer's device cannot be opened (" + ErrorWords(printer.openError) + ")",
+            "unplug the printer and plug it in again");
+    }
+}
+
+void JudgePort(const Facts& facts, Report& report) {
+    const PrinterFacts* printer = PresentPrinter(facts);
+    if (printer == nullptr || printer->port.empty() || !facts.queue.read) {
+        return;
+    }
+    if (SameAscii(facts.queue.port, printer->port)) {
+        report.Ok("port", "the queue prints to " + printer->port + ", the printer's port");
+        return;
+    }
+    report.Problem(
+        "port_mismatch",
+        "the queue prints to " + facts.queue.port + " but the printer is on " + printer->port,
+        "kq5 moves the queue to " + printer->port +
+            " at the printer's next arrival: unplug the printer and plug it in again "
+            "while kq5 runs; or now, in the queue's Printer properties > Ports, choose " +
+            printer->port);
+}
+
+void JudgeService(const Facts& facts, Report& report) {
+    const ServiceFacts& service = facts.service;
+    if (!service.managerOpened) {
+        report.CannotLook(
+            "service_manager_unavailable",
+            "the service manager cannot be opened (" + ErrorWords(service.managerError) + ")",
+            "run kq5doctor from an elevated console");
+        return;
+    }
+    if (!service.installed) {
+        report.Problem("kq5_not_installed", "kq5 is not installed: no service runs kq5svc.exe",
+                       "install kq5 (msiexec /i kq5-x64.msi)");
+        return;
+    }
+    const std::string name = "kq5 (service \"" + service.name + "\")";
+    if (service.state == SERVICE_RUNNING) {
+        report.Ok("kq5_state", name + ": running");
+    } else {
+        report.Problem("kq5_not_running", name + ": " + StateName(service.state),
+                       "start it: sc start " + service.name);
+    }
+    if (service.startType == SERVICE_AUTO_START) {
+        report.Ok("kq5_start", name + ": starts automatically");
+    } else {
+        report.Problem("kq5_not_automatic",
+                       name + ": start type " + StartTypeName(service.startType) +
+                           ", it will not run after a restart",
+                       "sc config " + service.name + " start= auto");
+    }
+    report.Ok("kq5_account", name + ": runs as " + service.account);
+    if (PathQuoted(service.path)) {
+        report.Ok("kq5_path", name + ": path " + service.path + " is quoted");
+    } else if (HasSpace(service.path)) {
+        report.Problem("kq5_path_unquoted",
+                       name + ": path " + service.path +
+                           " is not quoted and holds a space: Windows may start another program",
+                       "sc config " + service.name + " binPath= \"\\\"" + service.path + "\\\"\"");
+    } else {
+        report.Ok("kq5_path",
+                  name + ": path " + service.path + " is not quoted but holds no space");
+    }
+    if (!service.recoveryKnown) {
+        report.Ok("kq5_recovery", name + ": recovery actions: this system cannot tell (" +
+                                      ErrorWords(service.recoveryError) + ")");
+    } else {
+        std::vector<std::string> actions;
+        for (const FailureAction& action : service.recovery) {
+            actions.push_back(std::string(ActionName(action.type)) + " after " +
+                              std::to_string(action.delayMs) + " ms");
+        }
+        report.Ok("kq5_recovery",
+                  name + ": recovery actions: " + (actions.empty() ? "none" : Join(actions, ", ")));
+    }
+    if (!service.privilegesKnown) {
+        report.Ok("kq5_privileges", name + ": required privileges: this system cannot tell (" +
+                                        ErrorWords(service.privilegesError) + ")");
+    } else {
+        report.Ok(
+            "kq5_privileges",
+            name + ": required privileges: " +
+                (service.privileges.empty() ? "not restricted" : Join(service.privileges, ", ")));
+    }
+}
+
+std::string Error(DWORD error) {
+    return std::to_string(error);
+}
+
+std::string Bool(bool value) {
+    return value ? "true" : "false";
+}
+
+std::string StringList(const std::vector<std::string>& items) {
+    std::vector<std::string> quoted;
+    for (const std::string& item : items) {
+        quoted.push_back(JsonString(item));
+    }
+    return "[" + Join(quoted, ",") + "]";
+}
+
+constexpr const char* kUsage =
+    "Usage: kq5doctor [--json] [--help]\n"
+    "Tells what stands between the Korvane Q5 printer and its queue Korvane-Q5: the queue, the\n"
+    "Spooler, the USB printer and its port, and the kq5 service. Looks only, changes nothing.\n"
+    "  --json   one JSON object instead of lines\n"
+    "  --help   this text\n"
+    "Exit code: 0 nothing wrong, 1 a problem found, 2 kq5doctor could not look.\n";
+
+}  // namespace
+
+bool IsKq5Path(const std::string& path) {
+    constexpr const char* kExe = "kq5svc.exe";
+    const std::string lower = [&path] {
+        std::string text = path;
+        for (char& c : text) {
+            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+        }
+        return text;
+    }();
+    // The executable's own name: after a separator or at the start, ending the program's path.
+    for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
+        const size_t end = at + std::char_traits<char>::length(kExe);
+        const bool startOk =
+            at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' || lower[at - 1] == '"';
+        const bool endOk = end == lower.size() || lower[end] == '"' || lower[end] == ' ';
+        if (startOk && endOk) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PathQuoted(const std::string& path) {
+    return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
+}
+
+std::vector<Finding> Judge(const Facts& facts) {
+    Report report;
+    JudgeQueue(facts, report);
+    JudgeSpooler(facts, report);
+    JudgePrinter(facts, report);
+    JudgePort(facts, report);
+    JudgeService(facts, report);
+    return report.findings;
+}
+
+int ExitCode(const std::vector<Finding>& findings) {
+    int code = 0;
+    for (const Finding& finding : findings) {
+        if (finding.verdict == Verdict::CannotLook) {
+            return 2;
+        }
+        if (finding.verdict == Verdict::Problem) {
+            code = 1;
+        }
+    }
+    return code;
+}
+
+std::string RenderText(const std::vector<Finding>& findings) {
+    std::string out;
+    for (const Finding& finding : findings) {
+        switch (finding.verdict) {
+            case Verdict::Ok:
+                out += "ok       ";
+                break;
+            case Verdict::Problem:
+                out += "PROBLEM  ";
+                break;
+            case Verdict::CannotLook:
+                out += "CANNOT   ";
+                break;
+        }
+        out += finding.text + "\n";
+        if (!finding.fix.empty()) {
+            out += "         fix: " + finding.fix + "\n";
+        }
+    }
+    const int code = ExitCode(findings);
+    out += code == 0   ? "Nothing wrong found.\n"
+           : code == 1 ? "Problems found: see the PROBLEM lines and their fixes.\n"
+                       : "kq5doctor could not look at everything: see the CANNOT lines.\n";
+    return out;
+}
+
+std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings) {
+    std::vector<std::string> problems;
+    for (const Finding& finding : findings) {
+        if (finding.verdict != Verdict::Ok) {
+            problems.push_back(finding.key);
+        }
+    }
+    const QueueFacts& queue = facts.queue;
+    const PrinterFacts& printer = facts.printer;
+    const ServiceFacts& service = facts.service;
+    std::string out = "{\"exit\":" + std::to_string(ExitCode(findings));
+    out += ",\"problems\":" + StringList(problems);
+    out += ",\"queue\":{\"found\":" + Bool(queue.opened) +
+           ",\"open_error\":" + Error(queue.openError) + ",\"read\":" + Bool(queue.read) +
+           ",\"port\":" + JsonString(queue.port) +
+           ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
+           ",\"status\":" + std::to_string(queue.status) +
+           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
+    out += ",\"spooler\":{\"state\":" +
+           (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
+           ",\"error\":" + Error(facts.spooler.error) + "}";
+    std::vector<std::string> devices;
+    for (const DeviceFacts& device : printer.devices) {
+        devices.push_back("{\"path\":" + JsonString(device.path) +
+                          ",\"identity\":" + JsonString(IdentityName(device.identity)) +
+                          ",\"description\":" + JsonString(device.description) + "}");
+    }
+    out += ",\"devices_listed\":" + Bool(printer.listed) +
+           ",\"device_list_error\":" + Error(printer.listError) + ",\"devices\":[" +
+           Join(devices, ",") + "]";
+    const bool present = printer.printer >= 0;
+    out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
+           JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
+           ",\"port\":" + JsonString(printer.port) +
+           ",\"device\":" + JsonString(OpenName(printer.open)) +
+           ",\"device_error\":" + Error(printer.openError) + "}";
+    const bool comparable = present && !printer.port.empty() && queue.read;
+    out += ",\"port_match\":" +
+           (comparable ? Bool(SameAscii(queue.port, printer.port)) : std::string("null"));
+    std::vector<std::string> recovery;
+    for (const FailureAction& action : service.recovery) {
+        recovery.push_back("{\"action\":" + JsonString(ActionName(action.type)) +
+                           ",\"delay_ms\":" + std::to_string(action.delayMs) + "}");
+    }
+    out += ",\"service\":{\"manager_error\":" + Error(service.managerError) +
+           ",\"installed\":" + Bool(service.installed) + ",\"name\":" + JsonString(service.name) +
+           ",\"state\":" + (service.installed ? JsonString(StateName(service.state)) : "null") +
+           ",\"start_type\":" +
+           (service.installed ? JsonString(StartTypeName(service.startType)) : "null") +
+           ",\"account\":" + JsonString(service.account) + ",\"path\":" + JsonString(service.path) +
+           ",\"path_quoted\":" + Bool(PathQuoted(service.path)) + ",\"recovery\":" +
+           (service.recoveryKnown ? "[" + Join(recovery, ",") + "]" : std::string("null")) +
+           ",\"recovery_error\":" + Error(service.recoveryError) + ",\"required_privileges\":" +
+           (service.privilegesKnown ? StringList(service.privileges) : std::string("null")) +
+           ",\"privileges_error\":" + Error(service.privilegesError) + "}}\n";
+    return out;
+}
+
+int RunDoctor(const std::vector<std::string>& args, std::string& output) {
+    bool json = false;
+    for (const std::string& arg : args) {
+        if (arg == "--json") {
+            json = true;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            output = kUsage;
+            return 0;
+        } else {
+            output = "kq5doctor: unknown option " + arg + "\n" + kUsage;
+            return 2;
+        }
+    }
+    // The doctor runs the service's lookups; their debugger lines would pass for the service's.
+    const bool wasSilenced = DebugOutputSilenced();
+    SilenceDebugOutput(true);
+    const Facts facts = GatherFacts();
+    SilenceDebugOutput(wasSilenced);
+    const std::vector<Finding> findings = Judge(facts);
+    output = json ? RenderJson(facts, findings) : RenderText(findings);
+    return ExitCode(findings);
+}

@@ -1,0 +1,190 @@
+// kq5doctor against the simulated Windows: each problem in turn, from a machine where all is well.
+#include <functional>
+#include <string>
+
+#include "doctor/doctor.h"
+#include "sim_fixture.h"
+
+namespace {
+
+const std::string kKq5Path = "\"C:\\Program Files\\kq5\\kq5svc.exe\"";
+
+sim::ServiceConfig Kq5Config(const std::string& path = kKq5Path) {
+    sim::ServiceConfig config;
+    config.type = SERVICE_WIN32_OWN_PROCESS;
+    config.binaryPath = path;
+    config.failureActions = {{SC_ACTION_RESTART, 60000}};
+    config.requiredPrivileges = {"SeChangeNotifyPrivilege"};
+    return config;
+}
+
+// Queue and printer on USB005, kq5 installed under another name and running, a decoy present.
+void WellMachine() {
+    sim::AddPort(u"USB001");
+    sim::AddPort(u"USB005");
+    sim::SetRegistryString(PortKey("USB001"), "Device Id", "usb\\vid_1234&pid_0001\\x");
+    sim::SetRegistryString(PortKey("USB005"), "Device Id", "usb\\vid_0483&pid_5741\\A1B2C3");
+    AddQueue(u"USB005");
+    PlugPrinter("A1B2C3");
+    sim::InstallService("KorvaneKeeper", Kq5Config());
+}
+
+struct Case {
+    const char* name;
+    std::function<void()> breakIt;
+    int exit;
+    std::string problem;  // key in the JSON "problems" list; empty: none
+    std::string line;     // a piece of the text report
+    std::string json;     // a piece of the JSON object
+};
+
+std::string Doctor(const std::vector<std::string>& args, int& code) {
+    std::string out;
+    code = RunDoctor(args, out);
+    return out;
+}
+
+class DoctorTest : public SimTest {};
+
+TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
+    const Case cases[] = {
+        {"all well", [] {}, 0, "", "ok       the queue prints to USB005, the printer's port",
+         "\"port_match\":true"},
+        {"no queue", [] { sim::RemovePrinter(u"Korvane-Q5"); }, 1, "queue_missing",
+         "queue Korvane-Q5 does not exist (0x709: no such queue)", "\"open_error\":1801"},
+        {"queue on another port",
+         [] {
+             sim::RemovePrinter(u"Korvane-Q5");
+             AddQueue(u"LPT1:");
+         },
+         1, "port_mismatch", "the queue prints to LPT1: but the printer is on USB005",
+         "\"port_match\":false"},
+        {"printer absent", [] { sim::UnplugDevice(PrinterPath("A1B2C3")); }, 1, "printer_absent",
+         "the printer is not plugged in", "\"printer\":{\"found\":false"},
+        {"another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }, 1, "printer_absent",
+         "port description \"OtherQ5\" is not KorvaneQ5", "\"identity\":\"description_different\""},
+        {"a decoy beside the printer", [] { PlugPrinter("0D3C0Y", "OtherQ5"); }, 0, "",
+         "usb#vid_0483&pid_5741#0D3C0Y", "\"identity\":\"description_different\""},
+        {"port description longer than the read",
+         [] { PlugPrinter("A1B2C3", std::string(300, 'K')); }, 1, "printer_absent",
+         "port description too long", "\"identity\":\"description_too_long\""},
+        {"port description missing", [] { sim::DeleteRegistryKey(DescriptionKey("A1B2C3")); }, 1,
+         "printer_absent", "port description missing", "\"identity\":\"description_missing\""},
+        {"Spooler stopped", [] { sim::InstallService("Spooler", {}, SERVICE_STOPPED); }, 1,
+         "spooler_not_running", "Spooler service: stopped", "\"queue_spooler_down\""},
+        {"kq5 not installed", [] { sim::InstallService("KorvaneKeeper", sim::ServiceConfig{}); }, 1,
+         "kq5_not_installed", "no service runs kq5svc.exe", "\"installed\":false"},
+        {"unquoted path with a space",
+         [] {
+             sim::InstallService("KorvaneKeeper", Kq5Config("C:\\Program Files\\kq5\\kq5svc.exe"));
+         },
+         1, "kq5_path_unquoted", "is not quoted and holds a space", "\"path_quoted\":false"},
+        {"kq5 stopped", [] { sim::InstallService("KorvaneKeeper", Kq5Config(), SERVICE_STOPPED); },
+         1, "kq5_not_running", "kq5 (service \"KorvaneKeeper\"): stopped", "\"state\":\"stopped\""},
+        {"kq5 manual start",
+         [] {
+             sim::ServiceConfig config = Kq5Config();
+             config.startType = SERVICE_DEMAND_START;
+             sim::InstallService("KorvaneKeeper", config);
+         },
+         1, "kq5_not_automatic", "start type manual", "\"start_type\":\"manual\""},
+        {"configuration levels unknown to the system",
+         [] {
+             sim::ServiceConfig config = Kq5Config();
+             config.config2Unsupported = true;
+             sim::InstallService("KorvaneKeeper", config);
+         },
+         0, "", "recovery actions: this system cannot tell (0x7c",
+         "\"recovery\":null,\"recovery_error\":124"},
+        {"service manager refused", [] { sim::FailCall("OpenSCManagerA", 1, ERROR_ACCESS_DENIED); },
+         2, "service_manager_unavailable",
+         "the service manager cannot be opened (0x5: access denied)", "\"manager_error\":5"},
+        {"device list unreadable",
+         [] { sim::FailCall("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY); }, 2,
+         "device_list_unreadable", "the list of USB devices cannot be read (0x8",
+         "\"devices_listed\":false"},
+        {"printer held by another program while kq5 is stopped",
+         [] {
+             sim::InstallService("KorvaneKeeper", Kq5Config(), SERVICE_STOPPED);
+             sim::FailCall("CreateFileW", 1, ERROR_SHARING_VIOLATION);
+         },
+         1, "printer_held", "held by another program", "\"device\":\"held\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        WellMachine();
+        c.breakIt();
+        int code = -1;
+        const std::string text = Doctor({}, code);
+        EXPECT_EQ(code, c.exit) << text;
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        // Injected failures are used up by the first run: inject them again for the JSON run.
+        sim::Reset();
+        WellMachine();
+        c.breakIt();
+        int jsonCode = -1;
+        const std::string json = Doctor({"--json"}, jsonCode);
+        EXPECT_EQ(jsonCode, c.exit);
+        EXPECT_EQ(json.rfind("{\"exit\":" + std::to_string(c.exit) + ",", 0), 0u) << json;
+        EXPECT_NE(json.find(c.json), std::string::npos) << json;
+        const std::string problems = json.substr(0, json.find(']'));
+        if (c.problem.empty()) {
+            EXPECT_NE(problems.find("\"problems\":["), std::string::npos);
+            EXPECT_EQ(problems.back(), '[') << json;
+        } else {
+            EXPECT_NE(problems.find("\"" + c.problem + "\""), std::string::npos) << json;
+        }
+        // The doctor's lookups write no debugger line and leave no handle open.
+        EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{});
+        EXPECT_EQ(sim::OpenHandles(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(DoctorTest, HeldByRunningKq5IsNotAProblem) {
+    WellMachine();
+    sim::FailCall("CreateFileW", 1, ERROR_SHARING_VIOLATION);
+    int code = -1;
+    const std::string text = Doctor({}, code);
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("held by kq5, as expected while it runs"), std::string::npos) << text;
+}
+
+TEST_F(DoctorTest, OptionsAndUsage) {
+    int code = -1;
+    EXPECT_EQ(Doctor({"--help"}, code).rfind("Usage: kq5doctor", 0), 0u);
+    EXPECT_EQ(code, 0);
+    const std::string out = Doctor({"--jsno"}, code);
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(out.rfind("kq5doctor: unknown option --jsno\nUsage: kq5doctor", 0), 0u) << out;
+    EXPECT_EQ(sim::Calls(), std::vector<std::string>{});  // nothing looked at
+}
+
+TEST_F(DoctorTest, ThousandsOfUsbDevices) {
+    WellMachine();
+    for (int i = 0; i < 2000; ++i) {
+        sim::PlugDevice(PrinterPath("D" + std::to_string(i),
+                                    i % 2 ? "vid_0483&pid_5741" : "vid_1111&pid_2222"));
+    }
+    int code = -1;
+    const std::string json = Doctor({"--json"}, code);
+    EXPECT_EQ(code, 0);
+    size_t listed = 0;
+    for (size_t at = json.find("\"identity\""); at != std::string::npos;
+         at = json.find("\"identity\"", at + 1)) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, 1001u);  // the printer and the 1000 devices with both digit groups
+}
+
+TEST(DoctorPathTest, Kq5ByItsExecutable) {
+    EXPECT_TRUE(IsKq5Path("\"C:\\Program Files\\kq5\\kq5svc.exe\""));
+    EXPECT_TRUE(IsKq5Path("C:\\KQ5SVC.EXE"));
+    EXPECT_TRUE(IsKq5Path("C:\\kq5\\kq5svc.exe -arg"));
+    EXPECT_FALSE(IsKq5Path("C:\\old\\xkq5svc.exe"));
+    EXPECT_FALSE(IsKq5Path("C:\\kq5svc.exe.bak"));
+    EXPECT_FALSE(PathQuoted("C:\\Program Files\\kq5\\kq5svc.exe"));
+    EXPECT_FALSE(PathQuoted("\""));
+}
+
+}  // namespace
