@@ -2,9 +2,11 @@
 // to the print queue, in simulated time; with --svg it also draws the run as a picture.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "common/escape.h"
 #include "scenario.h"
 
 namespace {
@@ -21,13 +23,25 @@ constexpr const char* kUsage =
     "  --help       print this text and exit\n"
     "\n";
 
-bool ReadFile(const char* path, std::string& text) {
+// False with the reason when PATH cannot be read as a file: a directory opens on Linux but
+// reads as nothing, which must not pass for an empty scenario.
+bool ReadFile(const char* path, std::string& text, std::string& why) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        why = "is a directory, not a scenario file";
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
+        why = "cannot be opened";
         return false;
     }
     std::ostringstream content;
     content << file.rdbuf();
+    if (file.bad()) {
+        why = "cannot be read";
+        return false;
+    }
     text = content.str();
     return true;
 }
@@ -60,14 +74,15 @@ int main(int argc, char** argv) {
     }
     std::string text = DefaultScenarioText();
     const std::string name = scenarioFile ? scenarioFile : "built-in default scenario";
-    if (scenarioFile != nullptr && !ReadFile(scenarioFile, text)) {
-        std::fprintf(stderr, "kq5sim: cannot read %s\n", scenarioFile);
+    std::string why;
+    if (scenarioFile != nullptr && !ReadFile(scenarioFile, text, why)) {
+        std::fprintf(stderr, "kq5sim: %s %s\n", EscapeBytes(name).c_str(), why.c_str());
         return 2;
     }
     Scenario scenario;
     std::string error;
     if (!ParseScenario(text, scenario, error)) {
-        std::fprintf(stderr, "kq5sim: %s: %s\n", name.c_str(), error.c_str());
+        std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
         return 2;
     }
     std::printf("kq5sim: %s\n\n", name.c_str());
