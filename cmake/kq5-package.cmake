@@ -24,6 +24,6 @@ function(kq5_add_package target version package)
         COMMAND ${WIXL_PROGRAM} -a x64 -D Version=${version} -o ${package} ${source}
         # wixl takes File/@Source from its working folder, so it runs beside the exe.
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-        DEPENDS ${target} ${source}
+        DEPENDS ${target} kq5trace ${source}
         VERBATIM)
 endfunction()
