@@ -651,10 +651,8 @@ TraceReport ReadTrace(std::istream& trace, const std::string& name, bool drawSvg
         ++number;
         ++r.lines;
         cutEnd = true;
-        if (r.layout == Layout::Unknown) {
-            report.error =
-                "line " + std::to_string(number) + " has no line end and is the only one";
-            return report;
+        if (r.layout == Layout::Unknown && !tooLong && !r.Line(line, number, report.error)) {
+            return report;  // not a trace even as far as it goes
         }
     }
     if (number == 0) {
