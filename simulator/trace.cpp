@@ -218,7 +218,7 @@ struct Buckets {
             std::map<uint64_t, size_t> mergedCounts;
             for (auto& [bucket, event] : ticks) {
                 auto [it, fresh] = merged.emplace(bucket / 2, event);
-                if (!fresh && it->second.text.size() < 600) {
+                if (!fresh && it->second.text.size() < 240) {
                     it->second.text += "\n" + event.text;
                 }
                 mergedCounts[bucket / 2] += counts[bucket];
@@ -228,7 +228,7 @@ struct Buckets {
         }
         const uint64_t bucket = atMs / widthMs;
         auto [it, fresh] = ticks.emplace(bucket, sim::TimelineEvent{atMs, "debug", line});
-        if (!fresh && it->second.text.size() < 600 &&
+        if (!fresh && it->second.text.size() < 240 &&
             it->second.text.find(line) == std::string::npos) {
             it->second.text += "\n" + line;
         }

@@ -19,7 +19,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--session]\n"
+    "usage: kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
+    "                [--session]\n"
     "\n"
     "Writes the debugger lines of the service NAME (default kq5) while it runs, one line each:\n"
     "the local time with milliseconds and UTC offset, a tab, [process id] and the text, its\n"
@@ -30,6 +31,7 @@ constexpr const char* kUsage =
     "  --out FILE      write to FILE instead of standard output\n"
     "  --for SECONDS   stop after SECONDS\n"
     "  --wait          wait for the service to run instead of exiting\n"
+    "  --until-stop    end when the service has stopped (one run of it)\n"
     "  --session       use this session's channel instead of the global one (the global one\n"
     "                  carries the lines of services; it needs an elevated prompt)\n"
     "\n"
@@ -121,6 +123,7 @@ int wmain(int argc, wchar_t** argv) {
     double seconds = -1;
     bool wait = false;
     bool session = false;
+    bool untilStop = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -139,6 +142,8 @@ int wmain(int argc, wchar_t** argv) {
             }
         } else if (option == L"--wait") {
             wait = true;
+        } else if (option == L"--until-stop") {
+            untilStop = true;
         } else if (option == L"--session") {
             session = true;
         } else {
@@ -198,6 +203,9 @@ int wmain(int argc, wchar_t** argv) {
         if (GetTickCount64() - askedMs >= 1000) {
             pid = ServiceProcessId(service, error);
             askedMs = GetTickCount64();
+        }
+        if (untilStop && shownPid != 0 && pid == 0) {
+            break;  // the run that was captured is over
         }
         if (pid != shownPid) {
             written = WriteLine(out, "# " + LocalTimestamp() + " service " + name +
