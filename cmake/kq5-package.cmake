@@ -17,10 +17,13 @@ function(kq5_set_version target version)
             "${dir}/kq5svc_version.h;${PROJECT_SOURCE_DIR}/src/service/kq5svc.manifest")
 endfunction()
 
-# Builds PACKAGE, the package of VERSION around TARGET's exe, from packaging/kq5.wxs with wixl.
+# Builds PACKAGE, the package of VERSION around TARGET's exe and kq5trace.exe, from packaging/kq5.wxs with wixl.
 function(kq5_add_package target version package)
     set(source ${PROJECT_SOURCE_DIR}/packaging/kq5.wxs)
     add_custom_command(OUTPUT ${package}
+        # kq5trace.exe is packaged beside the service's exe, wherever that was built.
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:kq5trace>
+                $<TARGET_FILE_DIR:${target}>/kq5trace.exe
         COMMAND ${WIXL_PROGRAM} -a x64 -D Version=${version} -o ${package} ${source}
         # wixl takes File/@Source from its working folder, so it runs beside the exe.
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>

@@ -56,7 +56,7 @@ TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
         {"DebugView clock with AM/PM, past midnight",
          "1\t11:59:59.500 PM\t[42] KQ5 STATUS:32\r\n2\t12:00:00.300 AM\t[42] KQ5 STATUS:32\r\n",
          true,
-         {"2 status lines", "no gap longer than two cycles"},
+         {"2 status lines", "over 0.8 s", "no gap longer than two cycles"},
          {"clock goes back"}},
         {"a clock set back (daylight saving) in DebugView's clock time",
          "1\t03:00:00.000\t[42] KQ5 STATUS:32\r\n2\t02:00:00.800\t[42] KQ5 STATUS:32\r\n"

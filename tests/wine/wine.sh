@@ -292,13 +292,15 @@ trace)
     wait_for_file "$drive/trace.txt"
     w net start kq5check >/dev/null
     wait_for_state kq5check 4
-    cp "$drive/trace.txt" "$drive/trace1.txt"
     for code in 32 4 12 0 8 0x80 32 40 0xA0 0x84 32; do
-        echo "$code" >"$vusb/A1B2C3/status"
         line="KQ5 STATUS:$(signed "$code")\\r\\n"
-        for _ in $(seq 200); do grep -qF -- "] $line" "$drive/trace.txt" && break; sleep 0.05; done
-        # Two more lines of it, so every status lasts a while.
-        for _ in $(seq 200); do [ "$(grep -cF -- "] $line" "$drive/trace.txt")" -ge 2 ] && break; sleep 0.05; done
+        before=$(grep -cF -- "] $line" "$drive/trace.txt" || true)
+        echo "$code" >"$vusb/A1B2C3/status"
+        # Two lines of it, so that every status lasts a while, before the next one.
+        for _ in $(seq 200); do
+            [ "$(grep -cF -- "] $line" "$drive/trace.txt" || true)" -ge "$((before + 2))" ] && break
+            sleep 0.05
+        done
     done
     w net stop kq5check >/dev/null
     wait_for_state kq5check 1
