@@ -54,6 +54,18 @@ for scenario in "" "$scenarios"/*.kq5; do
     done
 done
 
+# A trace of the real service (captured under Wine) read back: findings, and a picture with the
+# four lanes that an XML parser accepts; a directory is no trace.
+trace=$scenarios/../../docs/trace-wine.txt
+"$sim" --trace "$trace" --svg "$work/trace.svg" >"$work/trace.out" || fail "--trace failed"
+grep -qx 'Findings:' "$work/trace.out" || fail "--trace prints no findings"
+xmllint --noout "$work/trace.svg" || fail "the trace's picture is not well-formed XML"
+[ "$(count "$work/trace.svg" "/*[local-name()='svg']/*[local-name()='g'][@class='lane']")" = 4 ] ||
+    fail "the trace's picture has not four lanes"
+status=0
+"$sim" --trace "$scenarios" >/dev/null 2>"$work/error" || status=$?
+[ "$status" -eq 2 ] && grep -q "is a directory" "$work/error" || fail "--trace of a directory: $status"
+
 svg=$work/default.svg
 expect() {  # LANE CONDITION WHAT
     [ "$(count "$svg" "$(titled "$1" "$2")")" -gt 0 ] || fail "default: no $3"
