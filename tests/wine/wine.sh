@@ -305,6 +305,18 @@ trace)
     w net stop kq5check >/dev/null
     wait_for_state kq5check 1
     wait "$tracer" || fail "kq5trace.exe exited with $?: $(cat "$work/kq5trace.log")"
+    # Refusals, each with exit code 2 and its reason: the service not running, and the channel
+    # held by another viewer.
+    code=0
+    w 'C:\kq5trace.exe' --session --service kq5check --for 1 >/dev/null 2>"$work/refused.txt" || code=$?
+    [ "$code" -eq 2 ] && grep -q 'is not running' "$work/refused.txt" ||
+        fail "kq5trace without the service: exit $code, $(cat "$work/refused.txt")"
+    start_capture viewer
+    code=0
+    w 'C:\kq5trace.exe' --session --service kq5check --for 1 >/dev/null 2>"$work/refused.txt" || code=$?
+    stop_capture viewer
+    [ "$code" -eq 2 ] && grep -q 'another debug-output viewer' "$work/refused.txt" ||
+        fail "kq5trace beside another viewer: exit $code, $(cat "$work/refused.txt")"
     stop_printer
     w sc delete kq5check >/dev/null
     w reg delete "$printer_key" /f >/dev/null
