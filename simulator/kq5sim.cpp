@@ -2,15 +2,19 @@
 // to the print queue, in simulated time; with --svg it also draws the run as a picture.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "common/escape.h"
 #include "scenario.h"
+#include "trace.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: kq5sim [--svg FILE] [SCENARIO]\n"
+    "       kq5sim --trace TRACE [--svg FILE]\n"
     "\n"
     "Runs the real kq5 service in a simulated Windows on SCENARIO (a scenario file; without\n"
     "one, the built-in default scenario) and prints the timeline in simulated time, then the\n"
@@ -18,18 +22,69 @@ constexpr const char* kUsage =
     "\n"
     "  --svg FILE   also write the run as an SVG lane chart to FILE (printer, queue, Spooler,\n"
     "               service; hover in a browser to read the details)\n"
+    "  --trace TRACE  read the debugger lines kq5 wrote on a real machine instead (captured\n"
+    "               by kq5trace, or saved by DebugView as a text log with elapsed or clock\n"
+    "               time) and print their timeline, folded, and findings in plain words;\n"
+    "               with --svg, draw them in the same lanes\n"
     "  --help       print this text and exit\n"
     "\n";
 
-bool ReadFile(const char* path, std::string& text) {
+// False with the reason when PATH cannot be read as a file: a directory opens on Linux but
+// reads as nothing, which must not pass for an empty scenario.
+bool ReadFile(const char* path, std::string& text, std::string& why) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        why = "is a directory, not a scenario file";
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
+        why = "cannot be opened";
         return false;
     }
     std::ostringstream content;
     content << file.rdbuf();
+    if (file.bad()) {
+        why = "cannot be read";
+        return false;
+    }
     text = content.str();
     return true;
+}
+
+int RunTrace(const char* path, const char* svgFile) {
+    const std::string name = EscapeBytes(path);
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        std::fprintf(stderr, "kq5sim: %s is a directory, not a trace\n", name.c_str());
+        return 2;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        std::fprintf(stderr, "kq5sim: %s cannot be opened\n", name.c_str());
+        return 2;
+    }
+    const TraceReport report = ReadTrace(file, name, svgFile != nullptr);
+    if (file.bad()) {
+        std::fprintf(stderr, "kq5sim: %s cannot be read\n", name.c_str());
+        return 2;
+    }
+    if (!report.ok) {
+        std::fprintf(stderr, "kq5sim: %s: %s\n", name.c_str(), report.error.c_str());
+        return 2;
+    }
+    std::printf("kq5sim: trace %s (%s)\n\n%s\n%s", name.c_str(), report.layout.c_str(),
+                report.timeline.c_str(), report.findings.c_str());
+    if (svgFile != nullptr) {
+        std::ofstream out(svgFile, std::ios::binary);
+        out << report.svg;
+        if (!out.flush()) {
+            std::fprintf(stderr, "kq5sim: cannot write %s\n", svgFile);
+            return 1;
+        }
+        std::printf("\nPicture: %s\n", svgFile);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -37,6 +92,7 @@ bool ReadFile(const char* path, std::string& text) {
 int main(int argc, char** argv) {
     const char* scenarioFile = nullptr;
     const char* svgFile = nullptr;
+    const char* traceFile = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("%s%s", kUsage, kScenarioFormat);
@@ -44,11 +100,14 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--svg") == 0 && i + 1 < argc) {
             svgFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc) {
+            traceFile = argv[++i];
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(
-                stderr, "kq5sim: %s '%s' (see kq5sim --help)\n",
-                std::strcmp(argv[i], "--svg") == 0 ? "a file name must follow" : "unknown option",
-                argv[i]);
+            std::fprintf(stderr, "kq5sim: %s '%s' (see kq5sim --help)\n",
+                         std::strcmp(argv[i], "--svg") == 0 || std::strcmp(argv[i], "--trace") == 0
+                             ? "a file name must follow"
+                             : "unknown option",
+                         argv[i]);
             return 2;
         } else if (scenarioFile != nullptr) {
             std::fprintf(stderr, "kq5sim: one scenario at a time ('%s' and '%s')\n", scenarioFile,
@@ -58,16 +117,24 @@ int main(int argc, char** argv) {
             scenarioFile = argv[i];
         }
     }
+    if (traceFile != nullptr) {
+        if (scenarioFile != nullptr) {
+            std::fprintf(stderr, "kq5sim: a trace or a scenario, not both\n");
+            return 2;
+        }
+        return RunTrace(traceFile, svgFile);
+    }
     std::string text = DefaultScenarioText();
     const std::string name = scenarioFile ? scenarioFile : "built-in default scenario";
-    if (scenarioFile != nullptr && !ReadFile(scenarioFile, text)) {
-        std::fprintf(stderr, "kq5sim: cannot read %s\n", scenarioFile);
+    std::string why;
+    if (scenarioFile != nullptr && !ReadFile(scenarioFile, text, why)) {
+        std::fprintf(stderr, "kq5sim: %s %s\n", EscapeBytes(name).c_str(), why.c_str());
         return 2;
     }
     Scenario scenario;
     std::string error;
     if (!ParseScenario(text, scenario, error)) {
-        std::fprintf(stderr, "kq5sim: %s: %s\n", name.c_str(), error.c_str());
+        std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
         return 2;
     }
     std::printf("kq5sim: %s\n\n", name.c_str());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "common/escape.h"
 #include "common/service_state.h"
 #include "service/service.h"
 
@@ -664,7 +665,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             why = why.empty() ? "'" + keyword + "' takes " + kind->usage : why;
         }
         if (!why.empty()) {
-            error = "line " + std::to_string(line) + ": " + why;
+            // The reason quotes the line's words: its bytes are escaped, never echoed raw.
+            error = "line " + std::to_string(line) + ": " + EscapeBytes(why);
             return false;
         }
     }

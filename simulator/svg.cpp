@@ -130,7 +130,10 @@ Lane PrinterLane(const ScenarioResult& result) {
 }
 
 Lane QueueLane(const Scenario& scenario, const ScenarioResult& result) {
-    Lane lane{"queue", "queue", "state, status; port", {}, {}, {}, {}};
+    Lane lane{
+        "queue", "queue", result.queueCaption.empty() ? "state, status; port" : result.queueCaption,
+        {},      {},      {},
+        {}};
     if (!scenario.queueExists) {
         Set(lane.bar, 0, "no queue", kGrey, "there is no queue \"Korvane-Q5\"");
         return lane;
@@ -344,7 +347,8 @@ void DrawLane(std::string& out, const Lane& lane, const Scale& scale, double y) 
 }
 
 void DrawAxis(std::string& out, const Scale& scale, double bottom) {
-    static const uint64_t kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    static const uint64_t kSteps[] = {1,   2,   5,    10,   15,   30,    60,    120,  300,
+                                      600, 900, 1800, 3600, 7200, 21600, 43200, 86400};
     uint64_t step = kSteps[0];
     for (const uint64_t s : kSteps) {
         step = s;
@@ -358,7 +362,9 @@ void DrawAxis(std::string& out, const Scale& scale, double bottom) {
         out += "<line x1=\"" + x + "\" y1=\"" + Number(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" +
                Number(bottom) + "\" stroke=\"#eeeeee\"/><text x=\"" + x + "\" y=\"" +
                Number(kTop - 12) + "\" text-anchor=\"middle\" fill=\"#666666\">" +
-               std::to_string(ms / 1000) + " s</text>\n";
+               (step >= 7200 ? std::to_string(ms / 3600000) + " h"
+                             : std::to_string(ms / 1000) + " s") +
+               "</text>\n";
     }
     out += "</g>\n";
 }
@@ -409,9 +415,12 @@ std::string FormatSvg(const Scenario& scenario, const ScenarioResult& result,
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     out +=
         "<text x=\"12\" y=\"24\" font-size=\"15\" font-weight=\"bold\">" + Xml(title) + "</text>\n";
-    out += "<text x=\"12\" y=\"42\" fill=\"#666666\">kq5 in the simulated Windows, " +
-           std::to_string(endMs / 1000) +
-           " s of simulated time. Hover over a bar, mark or tick to read it.</text>\n";
+    const std::string subtitle = result.subtitle.empty()
+                                     ? "kq5 in the simulated Windows, " +
+                                           std::to_string(endMs / 1000) + " s of simulated time"
+                                     : Xml(result.subtitle);
+    out += "<text x=\"12\" y=\"42\" fill=\"#666666\">" + subtitle +
+           ". Hover over a bar, mark or tick to read it.</text>\n";
     DrawAxis(out, scale, bottom);
     for (size_t i = 0; i < lanes.size(); ++i) {
         DrawLane(out, lanes[i], scale, kTop + kLaneHeight * static_cast<double>(i));

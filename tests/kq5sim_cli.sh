@@ -16,6 +16,23 @@ status=0
 [ "$status" -eq 2 ] || fail "an unknown option exits with $status"
 grep -q "unknown option '--colour'" "$work/error" || fail "the error does not name the option"
 
+# What is not a scenario is refused with a clear line: a directory, a file that cannot be read,
+# and a binary file, whose bytes the error escapes instead of echoing them to the terminal.
+printf 'queue USB001\n\001\377\033[2J oops\n' >"$work/binary.kq5"
+touch "$work/unreadable.kq5" && chmod 000 "$work/unreadable.kq5"
+for input in "$scenarios:is a directory" "$work/binary.kq5:line 2: unknown statement" \
+             "$work/unreadable.kq5:cannot be opened"; do
+    file=${input%%:*} why=${input#*:}
+    if [ "$file" = "$work/unreadable.kq5" ] && [ "$(id -u)" = 0 ]; then continue; fi  # root reads anything
+    status=0
+    "$sim" "$file" >/dev/null 2>"$work/error" || status=$?
+    [ "$status" -eq 2 ] || fail "$file: exits with $status, not 2"
+    grep -qF "$why" "$work/error" || fail "$file: no '$why' in: $(cat -v "$work/error")"
+    if LC_ALL=C grep -q '[^[:print:]]' "$work/error"; then fail "$file: raw bytes in the error: $(cat -v "$work/error")"; fi
+done
+"$sim" "$work/binary.kq5" 2>"$work/error.bin" >/dev/null || true
+grep -qF "'\x01\xff\x1b[2J'" "$work/error.bin" || fail "the binary bytes are not escaped: $(cat -v "$work/error.bin")"
+
 # count FILE XPATH: the number of nodes (SVG elements by local name: the SVG namespace is the
 # default one).
 count() { xmllint --xpath "count($2)" "$1"; }
@@ -36,6 +53,18 @@ for scenario in "" "$scenarios"/*.kq5; do
             fail "$name: the $id lane is empty"
     done
 done
+
+# A trace of the real service (captured under Wine) read back: findings, and a picture with the
+# four lanes that an XML parser accepts; a directory is no trace.
+trace=$scenarios/../../docs/trace-wine.txt
+"$sim" --trace "$trace" --svg "$work/trace.svg" >"$work/trace.out" || fail "--trace failed"
+grep -qx 'Findings:' "$work/trace.out" || fail "--trace prints no findings"
+xmllint --noout "$work/trace.svg" || fail "the trace's picture is not well-formed XML"
+[ "$(count "$work/trace.svg" "/*[local-name()='svg']/*[local-name()='g'][@class='lane']")" = 4 ] ||
+    fail "the trace's picture has not four lanes"
+status=0
+"$sim" --trace "$scenarios" >/dev/null 2>"$work/error" || status=$?
+[ "$status" -eq 2 ] && grep -q "is a directory" "$work/error" || fail "--trace of a directory: $status"
 
 svg=$work/default.svg
 expect() {  # LANE CONDITION WHAT

@@ -8,6 +8,8 @@
 #   printer     kq5svc.exe run by the service manager against a virtual USB printer
 #   doctor      kq5doctor.exe with no queue, with the queue on another port than the printer's,
 #               and with both on one port while kq5svc.exe runs as a service and holds the printer
+#   trace       kq5svc.exe captured by kq5trace.exe while the virtual printer walks through its
+#               statuses, and the capture read back by kq5sim --trace (WINE.sh trace WIN WORK KQ5SIM)
 #   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
 #               registry, spooler and SCM, with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
@@ -159,7 +161,7 @@ setup)
     wineserver -w
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
-    for program in kq5svc.exe kq5doctor.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
+    for program in kq5svc.exe kq5doctor.exe kq5trace.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
         tools/wine/virtual_printer.exe tools/wine/conformance_service.exe tests/wine/kq5_wine_tests.exe; do
         cp "$windir/$program" "$drive/"
     done
@@ -342,6 +344,64 @@ doctor)
         echo "== kq5doctor ($name)"
         cat "$work/doctor-$name.txt"
     done
+    ;;
+
+trace)
+    # A trace is a test: the real service captured with the shipped kq5trace.exe, and kq5sim's
+    # reading of the capture must give exactly the statuses the printer handed out, in order.
+    kq5sim=$4
+    make_queue
+    w sc create kq5check binPath= 'C:\kq5svc.exe' >/dev/null
+    start_printer
+    echo 32 >"$vusb/A1B2C3/status"
+    rm -f "$drive/trace.txt"
+    # The service's lines go to the session's channel under Wine (it has no session 0).
+    timeout 200 wine 'C:\kq5trace.exe' --session --service kq5check --wait --until-stop --for 150 \
+        --out 'C:\trace.txt' </dev/null >"$work/kq5trace.log" 2>&1 &
+    tracer=$!
+    echo "$tracer" >>"$pids"
+    wait_for_file "$drive/trace.txt"
+    w net start kq5check >/dev/null
+    wait_for_state kq5check 4
+    for code in 32 4 12 0 8 0x80 32 40 0xA0 0x84 32; do
+        line="KQ5 STATUS:$(signed "$code")\\r\\n"
+        before=$(grep -cF -- "] $line" "$drive/trace.txt" || true)
+        echo "$code" >"$vusb/A1B2C3/status"
+        # Two lines of it, so that every status lasts a while, before the next one.
+        for _ in $(seq 200); do
+            [ "$(grep -cF -- "] $line" "$drive/trace.txt" || true)" -ge "$((before + 2))" ] && break
+            sleep 0.05
+        done
+    done
+    w net stop kq5check >/dev/null
+    wait_for_state kq5check 1
+    wait "$tracer" || fail "kq5trace.exe exited with $?: $(cat "$work/kq5trace.log")"
+    # Refusals, each with exit code 2 and its reason: the service not running, and the channel
+    # held by another viewer.
+    code=0
+    w 'C:\kq5trace.exe' --session --service kq5check --for 1 >/dev/null 2>"$work/refused.txt" || code=$?
+    [ "$code" -eq 2 ] && grep -q 'is not running' "$work/refused.txt" ||
+        fail "kq5trace without the service: exit $code, $(cat "$work/refused.txt")"
+    start_capture viewer
+    code=0
+    w 'C:\kq5trace.exe' --session --service kq5check --for 1 >/dev/null 2>"$work/refused.txt" || code=$?
+    stop_capture viewer
+    [ "$code" -eq 2 ] && grep -q 'another debug-output viewer' "$work/refused.txt" ||
+        fail "kq5trace beside another viewer: exit $code, $(cat "$work/refused.txt")"
+    stop_printer
+    w sc delete kq5check >/dev/null
+    w reg delete "$printer_key" /f >/dev/null
+    tr -d '\r' <"$drive/trace.txt" >"$work/trace.txt"
+    "$kq5sim" --trace "$work/trace.txt" --svg "$work/trace.svg" >"$work/trace.out" ||
+        fail "kq5sim --trace failed: $(cat "$work/trace.out")"
+    xmllint --noout "$work/trace.svg" || fail "the trace's picture is not well-formed XML"
+    got=$(sed -n 's/^    at [0-9.]* s: status \(-\{0,1\}[0-9]*\) (.*/\1/p' "$work/trace.out" | tr '\n' ' ')
+    handed=$(grep '^frame ' "$vusb/A1B2C3/log" | cut -d' ' -f2 | uniq | tr '\n' ' ')
+    [ -n "$got" ] && [ "$got" = "$handed" ] || fail "statuses in the trace: $got; handed out: $handed; $(cat "$work/trace.out")"
+    grep -qx '  no gap longer than two cycles' "$work/trace.out" || fail "a gap in the trace: $(grep -A3 gaps "$work/trace.out")"
+    grep -q '^  the service ended: " MainError:' "$work/trace.out" || fail "no end of the service in the trace"
+    grep -q '^# kq5trace ' "$work/trace.txt" || fail "no kq5trace header"
+    echo "trace: kq5trace.exe captured $(grep -c 'KQ5 STATUS' "$work/trace.txt") status lines; kq5sim --trace reads the statuses handed out ($got) with no gap"
     ;;
 
 components)

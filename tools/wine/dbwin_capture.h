@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "trace/dbwin_channel.h"
+
 struct DebugMessage {
     DWORD processId;
     std::string text;
@@ -18,22 +20,9 @@ struct DebugMessage {
 
 class DebugOutputCapture {
 public:
-    // False when another capture already owns the channel.
+    // False when another capture already owns the channel (the session's own names).
     bool Start() {
-        mutex_ = CreateMutexW(nullptr, FALSE, L"DBWinMutex");
-        bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
-        dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-        if (bufferReady_ == nullptr || dataReady_ == nullptr ||
-            GetLastError() == ERROR_ALREADY_EXISTS) {
-            return false;
-        }
-        section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize,
-                                      L"DBWIN_BUFFER");
-        if (section_ == nullptr) {
-            return false;
-        }
-        view_ = static_cast<BYTE*>(MapViewOfFile(section_, FILE_MAP_READ, 0, 0, kSize));
-        if (view_ == nullptr) {
+        if (OpenChannel(channel_, L"") != ChannelOpen::Ok) {
             return false;
         }
         running_ = true;
@@ -46,14 +35,7 @@ public:
         if (thread_.joinable()) {
             thread_.join();
         }
-        if (view_ != nullptr)
-            UnmapViewOfFile(view_);
-        for (HANDLE h : {section_, dataReady_, bufferReady_, mutex_}) {
-            if (h != nullptr)
-                CloseHandle(h);
-        }
-        view_ = nullptr;
-        section_ = dataReady_ = bufferReady_ = mutex_ = nullptr;
+        CloseChannel(channel_);
     }
 
     ~DebugOutputCapture() { Stop(); }
@@ -80,35 +62,17 @@ public:
     }
 
 private:
-    static constexpr DWORD kSize = 4096;
-
     void Loop() {
-        SetEvent(bufferReady_);
         while (running_) {
-            if (WaitForSingleObject(dataReady_, 50) != WAIT_OBJECT_0) {
-                continue;
-            }
             DebugMessage message;
-            CopyMemory(&message.processId, view_, sizeof(DWORD));
-            const char* text = reinterpret_cast<const char*>(view_ + sizeof(DWORD));
-            size_t length = 0;
-            while (length < kSize - sizeof(DWORD) && text[length] != '\0') {
-                ++length;
-            }
-            message.text.assign(text, length);
-            {
+            if (ReceiveMessage(channel_, 50, message.processId, message.text)) {
                 std::lock_guard<std::mutex> lock(lock_);
                 messages_.push_back(message);
             }
-            SetEvent(bufferReady_);
         }
     }
 
-    HANDLE mutex_ = nullptr;
-    HANDLE bufferReady_ = nullptr;
-    HANDLE dataReady_ = nullptr;
-    HANDLE section_ = nullptr;
-    BYTE* view_ = nullptr;
+    DbwinChannel channel_;
     std::atomic<bool> running_{false};
     std::thread thread_;
     std::mutex lock_;

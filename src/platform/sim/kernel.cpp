@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/escape.h"
 #include "platform/sim/machine.h"
 
 using namespace sim;
@@ -14,20 +15,7 @@ thread_local DWORD lastError = 0;
 HANDLE const kStandardOutput = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7));
 
 std::string Escape(const char* text, size_t length) {
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20 || c >= 0x7f) {
-            out += "\\x" + Hex(c).substr(2);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return EscapeBytes(text, length);
 }
 
 }  // namespace
