@@ -113,7 +113,9 @@ const sim::TimelineEvent& TimelineFolder::At(size_t offset) const {
     return tail_[offset - tailStart_];
 }
 
-void TimelineFolder::Add(const sim::TimelineEvent& event) {
+// Add and Decide call each other: a decision re-adds the lines it held back (fewer than
+// 4 * kLongest), so the depth stays small.
+void TimelineFolder::Add(const sim::TimelineEvent& event) {  // NOLINT(misc-no-recursion)
     if (count_ < kLongest) {
         first_.push_back(event);
     }
@@ -149,7 +151,7 @@ void TimelineFolder::Add(const sim::TimelineEvent& event) {
     }
 }
 
-void TimelineFolder::Decide() {
+void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
     size_t length = 1;
     size_t copies = 0;
     uint64_t lastMs = 0;

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr size_t kLongestLine = 64 * 1024;  // a debugger line is at most 4 KiB, escaped 16 KiB
+constexpr size_t kLongestLine = size_t{64} * 1024;  // a debugger line is at most 4 KiB, escaped 16 KiB
 constexpr uint64_t kCycleMs = 800;
 constexpr size_t kListed = 40;     // gaps and changes listed one by one, then summed up
 constexpr size_t kColumns = 1100;  // the picture's width in pixels
@@ -34,7 +34,8 @@ bool Digits(const std::string& s, size_t from, size_t count) {
 }
 
 long long Number(const std::string& s, size_t from, size_t count) {
-    return std::atoll(s.substr(from, count).c_str());
+    // Digits() has checked every character, so there is no conversion error to report.
+    return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
@@ -87,7 +88,7 @@ bool ParseClock(const std::string& text, long long& ms) {
     if (s.size() > 3 &&
         (s.compare(s.size() - 2, 2, "AM") == 0 || s.compare(s.size() - 2, 2, "PM") == 0)) {
         pm = s[s.size() - 2] == 'P';
-        s = s.substr(0, s.size() - 2);
+        s.resize(s.size() - 2);
         while (!s.empty() && s.back() == ' ') {
             s.pop_back();
         }

@@ -64,7 +64,7 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
         {"another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }, 1, "printer_absent",
          "port description \"OtherQ5\" is not KorvaneQ5", "\"identity\":\"description_different\""},
         {"a decoy beside the printer", [] { PlugPrinter("0D3C0Y", "OtherQ5"); }, 0, "",
-         "usb#vid_0483&pid_5741#0D3C0Y", "\"identity\":\"description_different\""},
+         "usb#vid_0483&pid_5741#0d3c0y", "\"identity\":\"description_different\""},
         {"port description longer than the read",
          [] { PlugPrinter("A1B2C3", std::string(300, 'K')); }, 1, "printer_absent",
          "port description too long", "\"identity\":\"description_too_long\""},
