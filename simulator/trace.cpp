@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr size_t kLongestLine = size_t{64} * 1024;  // a debugger line is at most 4 KiB, escaped 16 KiB
+constexpr size_t kLongestLine =
+    size_t{64} * 1024;  // a debugger line is at most 4 KiB, escaped 16 KiB
 constexpr uint64_t kCycleMs = 800;
 constexpr size_t kListed = 40;     // gaps and changes listed one by one, then summed up
 constexpr size_t kColumns = 1100;  // the picture's width in pixels
