@@ -154,6 +154,7 @@ struct ScenarioResult {
     std::vector<PrinterChange> printer;
     std::vector<sim::TimelineEvent> actions;
     uint64_t longestControlMs = 0;  // the longest the control handler took over one control
+    uint64_t longestStopMs = 0;     // ... over one stop or shutdown
     // For a picture of a captured trace rather than a simulated run: its line under the title
     // and the queue lane's caption (empty: the simulator's).
     std::string subtitle;
