@@ -71,9 +71,11 @@ bool ReportStopPending() {
     return true;
 }
 
-bool Stopping() {
+// Stopping or stopped: the service is going away.
+bool StopBegun() {
     std::lock_guard<std::mutex> lock(statusLock);
-    return serviceState.serviceStatus.dwCurrentState == SERVICE_STOP_PENDING;
+    const DWORD state = serviceState.serviceStatus.dwCurrentState;
+    return state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED;
 }
 
 // Start-up's one report. False when a stop came first: a stopped or stopping service stays so.
@@ -214,7 +216,7 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData
             // printing down: it is paid first, bounded, while the service reports its progress.
             // The service manager sends no second stop to a service that is stopping
             // (ERROR_SERVICE_CANNOT_ACCEPT_CTRL); should one come, the stop under way goes on.
-            if (Stopping()) {
+            if (StopBegun()) {
                 break;
             }
             if (SpoolerDebtOwed()) {
@@ -232,7 +234,7 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData
             return NO_ERROR;
         case SERVICE_CONTROL_DEVICEEVENT:
             // The service is going away: no port move and no spooler restart beside the stop's.
-            if (!Stopping()) {
+            if (!StopBegun()) {
                 OnDeviceEvent(eventType, eventData);
             }
             break;
