@@ -209,26 +209,6 @@ TEST_F(ServiceTest, ShutdownDuringTheStopsWaitStopsAtOnceAndNothingIsReportedAft
     EXPECT_EQ(sim::CallCount("CreateThread"), 1);  // only the test's: no second stop was begun
 }
 
-// The progress reporter on its own, the payer never done: a report every second, the checkpoint
-// one up each time, then SERVICE_STOPPED with ERROR_SERVICE_REQUEST_TIMEOUT 21 s after the stop.
-TEST_F(ServiceTest, ProgressIsReportedEverySecondUntilTheBound) {
-    AddQueue();
-    Start();
-    serviceState.spoolerStartOwed = 1;
-    sim::FailCall("CreateThread", 3, ERROR_NOT_ENOUGH_MEMORY);  // the reporter: the handler waits
-    const uint64_t stopAt = sim::NowMs();
-    ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
-    EXPECT_EQ(sim::NowMs(), stopAt + 21000);
-    const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
-    ASSERT_EQ(reports.size(), 23u);
-    for (size_t i = 1; i + 1 < reports.size(); ++i) {
-        EXPECT_EQ(reports[i].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-        EXPECT_EQ(reports[i].dwCheckPoint, i);
-    }
-    EXPECT_EQ(reports.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(reports.back().dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
-}
-
 // A stop with a debt owed that comes during start-up is not overwritten by start-up's one
 // report: the service stays stopping, and no poller is started.
 TEST_F(ServiceTest, StartUpNeverReportsRunningOverAStopUnderWay) {
