@@ -101,7 +101,7 @@ DWORD WINAPI PayDebtThread(LPVOID) {
 // the progress reported by another, so that the handler returns at once. Without threads the
 // handler does the work itself, bounded all the same: printing comes first.
 void StopAfterPayingDebt() {
-    ReportStopPending();
+    ReportStopPending();  // checkpoint 1; the service is not stopped yet (StopBegun), so it reports
     stopWaitResult = ERROR_SERVICE_REQUEST_TIMEOUT;
     HANDLE payer = CreateThread(nullptr, 0, PayDebtThread, nullptr, 0, nullptr);
     if (payer == nullptr) {
