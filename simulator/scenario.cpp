@@ -706,5 +706,6 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     result.printer = driver.printer;
     result.actions = driver.actions;
     result.longestControlMs = sim::LongestControlMs();
+    result.longestStopMs = sim::LongestStopMs();
     return result;
 }

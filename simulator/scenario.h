@@ -67,7 +67,9 @@ What happens while it runs, in time order:
     other-device NAME           another USB device is plugged in
     other-device-gone NAME      ... and unplugged
     stop | shutdown | interrogate
-                                the service manager sends that control
+                                the service manager sends that control; a stop or interrogate
+                                for a service that reports itself stopping is refused (1061)
+                                and never reaches the handler, as on Windows
     fail FUNCTION ERROR [COUNT] the next COUNT calls of FUNCTION fail with ERROR
 
 The registry keys the service reads (SERIAL: the printer's USB instance; PORT: a port name):
@@ -154,6 +156,7 @@ struct ScenarioResult {
     std::vector<PrinterChange> printer;
     std::vector<sim::TimelineEvent> actions;
     uint64_t longestControlMs = 0;  // the longest the control handler took over one control
+    uint64_t longestStopMs = 0;     // ... over one stop or shutdown
     // For a picture of a captured trace rather than a simulated run: its line under the title
     // and the queue lane's caption (empty: the simulator's).
     std::string subtitle;

@@ -93,6 +93,9 @@ std::string FormatTimeline(const ScenarioResult& result) {
     out += "  exit code: " + std::to_string(result.exitCode) + "\n";
     const std::string held = Seconds(result.longestControlMs);
     out += "  longest control handling: " + held.substr(held.find_first_not_of(' ')) + "\n";
+    const std::string stop = Seconds(result.longestStopMs);
+    out +=
+        "  longest stop or shutdown handling: " + stop.substr(stop.find_first_not_of(' ')) + "\n";
     std::string handles;
     for (const std::string& h : result.openHandles) {
         handles += (handles.empty() ? "" : ", ") + h;

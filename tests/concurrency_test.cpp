@@ -34,8 +34,8 @@ TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
 }
 
 // A stop while the start is owed: the stop's wait on its own thread, the poller's look on its
-// own, and the handler reporting progress, all at once. Simulated time races ahead here, so only
-// that the service stops, and cleanly, is held.
+// own, and the stop's progress reported from a third, all at once. Simulated time races ahead
+// here, so only that the service stops, and cleanly, is held.
 TEST(Concurrency, StopWhileAStartIsOwed) {
     Scenario scenario;
     std::string error;

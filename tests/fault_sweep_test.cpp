@@ -1,9 +1,10 @@
 // Every platform call of the main scenarios made to fail, one at a time, with an error that call
 // plausibly returns: once, then from that call on (a component that stays away). Whatever fails,
 // the service must not crash or hang, must keep its poller running (or say that it has none),
-// must release what it opened, must never write an empty or unknown port, and must not leave the
-// spooler down while it can be started. Every injected failure must have been delivered. (What
-// each failure writes is checked where the failing operation is tested.)
+// must release what it opened, must never write an empty or unknown port, must not leave the
+// spooler down while it can be started, and must answer a stop or a shutdown at once (the
+// handler returns within kStopHandlingBoundMs). Every injected failure must have been delivered.
+// (What each failure writes is checked where the failing operation is tested.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <stdexcept>
 
 #include "scenario.h"
+#include "service/service.h"
 
 namespace {
 
@@ -68,14 +70,36 @@ const char* kScenarios[] = {
     // that it finds the start owed once it is its turn
     "queue USB001\nport USB002\nspooler-stop-time 12000\nprinter P1 USB001 0x84\nat 1 unplug\n"
     "at 1.5 plug P2 USB002\nat 5 stop\nend 40\n",
+    // a shutdown while the stop waits for the spooler: stopped at once, the spooler left to the
+    // machine's start
+    "queue USB001\nport USB002\nspooler-stop-time 12000\nprinter P1 USB001 0x84\nat 1 unplug\n"
+    "at 1.5 plug P2 USB002\nat 13 stop\nat 13.2 shutdown\nend 40\n",
 };
 constexpr int kScenarioCount = static_cast<int>(std::size(kScenarios));
 
-// The longest one control may take: a stop with a start owed waits 21 s at most.
-constexpr uint64_t kLongestControlMs = 21000;
-
 std::string Name(const std::string& call) {
     return call.substr(0, call.find('('));
+}
+
+// The longest one control may take: a stop with a start owed that could create no thread for
+// its wait waits 21 s at most.
+constexpr uint64_t kLongestControlMs = 21000;
+
+// Whether the failure hit a thread the stop needed (the first two created after its first
+// SERVICE_STOP_PENDING report): then, and only then, the handler may wait itself.
+bool StopThreadFailed(const std::string& function, int ordinal, bool persistent) {
+    if (function != "CreateThread") {
+        return false;
+    }
+    int threadsBefore = 0;
+    for (const std::string& call : sim::Calls()) {
+        if (call == "SetServiceStatus(status, SERVICE_STOP_PENDING)") {
+            return persistent ? ordinal <= threadsBefore + 2
+                              : ordinal == threadsBefore + 1 || ordinal == threadsBefore + 2;
+        }
+        threadsBefore += Name(call) == "CreateThread" ? 1 : 0;
+    }
+    return false;
 }
 
 std::vector<std::string> CallsOf(const std::string& name) {
@@ -83,11 +107,17 @@ std::vector<std::string> CallsOf(const std::string& name) {
 }
 
 void CheckRun(const std::string& function, int ordinal, DWORD error, bool persistent,
-              int pollerCycles, const ScenarioResult& r) {
+              int pollerCycles, bool shutDown, const ScenarioResult& r) {
     EXPECT_EQ(sim::UndeliveredInjections(), std::vector<std::string>{});
-    // Nothing left open but the printer's device, which the poller owns for good.
+    // Nothing left open but the printer's device, which the poller owns for good; after a
+    // shutdown during the stop's wait, also what the wait held when the process ended (the
+    // payer's thread handle, and its connection to the service manager and the Spooler).
+    std::map<std::string, int> held;
     for (const std::string& handle : r.openHandles) {
-        EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
+        const std::string kind = handle.substr(0, handle.find('#'));
+        const bool ofTheWait =
+            shutDown && (kind == "thread" || kind == "scmanager" || kind == "service");
+        EXPECT_TRUE(kind == "device" || (ofTheWait && ++held[kind] == 1)) << handle;
     }
     // The poller keeps running. Without one, the service reports itself stopped with the error.
     const std::vector<std::string> sleepCalls = CallsOf("Sleep");
@@ -115,21 +145,26 @@ void CheckRun(const std::string& function, int ordinal, DWORD error, bool persis
     // The spooler runs again, unless the start cannot be made: the service manager or the
     // Spooler service could not be opened for it (both errors last: no start request is made),
     // or every start request from then on is refused.
-    if (r.spoolerState != SERVICE_RUNNING) {
+    if (r.spoolerState != SERVICE_RUNNING && !shutDown) {
         const bool cannotOpen = function == "OpenSCManagerA" || function == "OpenServiceA";
         EXPECT_TRUE(cannotOpen || (persistent && function == "StartServiceA"));
         if (cannotOpen) {
             EXPECT_EQ(CallsOf("StartServiceA").size(), 0u);
         }
     }
-    // A stop never takes longer than its bound, and one that leaves the spooler down says why.
+    // A stop or a shutdown is handled at once, but when no thread could be created for the
+    // stop's wait; no control takes longer than its bound, and a stop that leaves the spooler
+    // down says why.
+    if (!StopThreadFailed(function, ordinal, persistent)) {
+        EXPECT_LE(r.longestStopMs, kStopHandlingBoundMs);
+    }
     EXPECT_LE(r.longestControlMs, kLongestControlMs);
     const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
     const bool stopped = !reports.empty() && reports.back().dwCurrentState == SERVICE_STOPPED;
     const bool waited = std::any_of(reports.begin(), reports.end(), [](const SERVICE_STATUS& s) {
         return s.dwCurrentState == SERVICE_STOP_PENDING;
     });
-    if (stopped && waited && r.spoolerState != SERVICE_RUNNING) {
+    if (stopped && waited && r.spoolerState != SERVICE_RUNNING && !shutDown) {
         EXPECT_NE(reports.back().dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
     }
     // Outside the service manager: the one line that says so, and exit code 0.
@@ -154,7 +189,8 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
     RunScenario(scenario);
     const std::vector<std::string> calls = sim::Calls();
     int pollerCycles = static_cast<int>(std::count(calls.begin(), calls.end(), "Sleep(800)"));
-    if (!scenario.events.empty() && scenario.events.back().words[0] == "stop") {
+    const bool shutDown = !scenario.events.empty() && scenario.events.back().words[0] == "shutdown";
+    if (!scenario.events.empty() && (scenario.events.back().words[0] == "stop" || shutDown)) {
         // The cycles until the stop is sent: a failure may make the stop quicker (nothing owed).
         pollerCycles = static_cast<int>(scenario.events.back().atMs / 800);
     }
@@ -173,7 +209,7 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
             });
             SCOPED_TRACE(function + " fails with " + std::to_string(error->second) +
                          (count == 1 ? " once" : " from then on"));
-            CheckRun(function, ordinal, error->second, count != 1, pollerCycles, r);
+            CheckRun(function, ordinal, error->second, count != 1, pollerCycles, shutDown, r);
             if (HasFailure()) {
                 ADD_FAILURE() << "stopped at call " << ordinal << " of " << function << ": "
                               << call;
@@ -185,8 +221,8 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
 
 std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
     const char* const names[] = {
-        "StartUp", "StatusCycles",       "ArrivalOnNewPort",         "Removal",
-        "Stop",    "StopWhileStartOwed", "StopDuringTheHandlersWait"};
+        "StartUp", "StatusCycles",       "ArrivalOnNewPort",          "Removal",
+        "Stop",    "StopWhileStartOwed", "StopDuringTheHandlersWait", "ShutdownDuringTheStopsWait"};
     return names[param.param];
 }
 

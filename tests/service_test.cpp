@@ -140,4 +140,85 @@ TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredAndAStopIsFinal) {
     }
 }
 
+// A stop while a spooler start is owed: the handler reports SERVICE_STOP_PENDING, starts the
+// thread that pays the debt and the one that reports the progress, and returns, without a call
+// into the service manager and without time passing. A second stop changes nothing, and a device
+// event meanwhile moves nothing: the service is going away.
+TEST_F(ServiceTest, StopWithADebtOwedReturnsAtOnceAndLeavesTheWaitToItsThreads) {
+    AddQueue();
+    sim::AddPort(u"USB002");
+    PlugPrinter("P2");
+    sim::SetRegistryString(PortKey("USB002"), "Device Id", "USB\\VID_0483&PID_5741\\P2");
+    Start();
+    serviceState.spoolerStartOwed = 1;
+    serviceState.reopenRequested = 0;
+    sim::ClearCalls();
+    const uint64_t stopAt = sim::NowMs();
+    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr),
+              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(sim::NowMs(), stopAt);
+    EXPECT_EQ(Names(sim::Calls()), (std::vector<std::string>{"SetServiceStatus", "CreateThread",
+                                                             "CreateThread", "CloseHandle"}));
+    std::vector<BYTE> arrival = sim::DeviceInterfaceRecord(PrinterPath("P2"));
+    for (const DWORD control : {SERVICE_CONTROL_STOP, SERVICE_CONTROL_DEVICEEVENT}) {
+        SCOPED_TRACE(control);
+        sim::ClearCalls();
+        EXPECT_EQ(ServiceCtrlHandler(control, DBT_DEVICEARRIVAL, arrival.data(), nullptr),
+                  static_cast<DWORD>(NO_ERROR));
+        EXPECT_EQ(Names(sim::Calls()), std::vector<std::string>{"SetServiceStatus"});
+    }
+    EXPECT_EQ(serviceState.reopenRequested, 0);
+    EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB001");
+    const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+    ASSERT_EQ(reports.size(), 4u);
+    for (size_t i = 1; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+        EXPECT_EQ(reports[i].dwCheckPoint, 1u);
+        EXPECT_EQ(reports[i].dwControlsAccepted, 5u);
+    }
+}
+
+DWORD WINAPI NeverEnds(LPVOID) {
+    return 0;  // outside a simulated process a thread is recorded, never run
+}
+
+// A shutdown while the stop's threads are at work is answered at once with SERVICE_STOPPED, and
+// nothing is reported after it, whichever thread comes last: not the progress reporter's next
+// step nor its end, not the handler for a later control.
+TEST_F(ServiceTest, ShutdownDuringTheStopsWaitStopsAtOnceAndNothingIsReportedAfter) {
+    AddQueue();
+    Start();
+    serviceState.spoolerStartOwed = 1;
+    ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+    const uint64_t shutdownAt = sim::NowMs();
+    sim::ClearCalls();
+    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr),
+              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(sim::NowMs(), shutdownAt);
+    EXPECT_EQ(Names(sim::Calls()), std::vector<std::string>{"SetServiceStatus"});
+    ASSERT_EQ(sim::StatusReports().size(), 3u);
+    EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
+
+    ReportStopProgress(CreateThread(nullptr, 0, NeverEnds, nullptr, 0, nullptr));
+    for (const DWORD control : {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_STOP,
+                                SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_DEVICEEVENT}) {
+        ServiceCtrlHandler(control, 0, nullptr, nullptr);
+    }
+    EXPECT_EQ(sim::StatusReports().size(), 3u);
+    EXPECT_EQ(sim::CallCount("CreateThread"), 1);  // only the test's: no second stop was begun
+}
+
+// A stop with a debt owed that comes during start-up is not overwritten by start-up's one
+// report: the service stays stopping, and no poller is started.
+TEST_F(ServiceTest, StartUpNeverReportsRunningOverAStopUnderWay) {
+    serviceState.spoolerStartOwed = 1;
+    sim::DeliverControlDuringNotificationRegistration(SERVICE_CONTROL_STOP);
+    Start();
+    const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(sim::CallCount("CreateThread"), 2);  // the payer and the reporter
+}
+
 }  // namespace

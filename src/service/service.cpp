@@ -23,22 +23,33 @@ constexpr DWORD kWaitHintMs = 60000;
 constexpr DWORD kStopReportIntervalMs = 1000;
 constexpr DWORD kStopStepHintMs = 3000;
 constexpr ULONGLONG kStopWaitLimitMs = 21000;
-// Why the stop's wait ended; it runs on a thread of its own so that nothing it calls can hold
-// the stop past its bound.
+// What the payer thread found: NO_ERROR once the spooler runs and nothing is owed.
 std::atomic<DWORD> stopWaitResult{ERROR_SERVICE_REQUEST_TIMEOUT};
 
-// Start-up and the handler run on different threads and both write the current state, so the
-// status record is changed and reported under one lock.
+// Start-up, the handler and the stop's progress reporter run on different threads and all of
+// them report, so the status record is changed and reported under one lock. Nothing is
+// reported once SERVICE_STOPPED has been: the service manager has let the service go, and
+// whichever thread comes last must not bring it back.
 std::mutex statusLock;
+
+bool Stopped() {
+    return serviceState.serviceStatus.dwCurrentState == SERVICE_STOPPED;
+}
 
 void ReportServiceStatus() {
     std::lock_guard<std::mutex> lock(statusLock);
-    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    if (!Stopped()) {
+        SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    }
 }
 
-// exitCode goes to the System event log: non-zero when the spooler could not be restored.
+// exitCode goes to the System event log: non-zero when the spooler could not be restored. The
+// first SERVICE_STOPPED stands.
 void ReportStopped(DWORD exitCode) {
     std::lock_guard<std::mutex> lock(statusLock);
+    if (Stopped()) {
+        return;
+    }
     serviceState.serviceStatus.dwCurrentState = SERVICE_STOPPED;
     serviceState.serviceStatus.dwWin32ExitCode = exitCode;
     serviceState.serviceStatus.dwCheckPoint = 0;
@@ -47,19 +58,31 @@ void ReportStopped(DWORD exitCode) {
 }
 
 // One step of a stop that waits for the spooler: the checkpoint goes up with every report, and the
-// hint covers the next look and pause.
-void ReportStopPending() {
+// hint covers the next look and pause. False once the service has stopped: nothing reported.
+bool ReportStopPending() {
     std::lock_guard<std::mutex> lock(statusLock);
+    if (Stopped()) {
+        return false;
+    }
     serviceState.serviceStatus.dwCurrentState = SERVICE_STOP_PENDING;
     ++serviceState.serviceStatus.dwCheckPoint;
     serviceState.serviceStatus.dwWaitHint = kStopStepHintMs;
     SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    return true;
 }
 
-// Start-up's one report. False when a stop came first: a stopped service stays stopped.
+// Stopping or stopped: the service is going away.
+bool StopBegun() {
+    std::lock_guard<std::mutex> lock(statusLock);
+    const DWORD state = serviceState.serviceStatus.dwCurrentState;
+    return state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED;
+}
+
+// Start-up's one report. False when a stop came first: a stopped or stopping service stays so.
 bool ReportRunning() {
     std::lock_guard<std::mutex> lock(statusLock);
-    if (serviceState.serviceStatus.dwCurrentState == SERVICE_STOPPED) {
+    const DWORD state = serviceState.serviceStatus.dwCurrentState;
+    if (state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING) {
         return false;
     }
     serviceState.serviceStatus.dwCurrentState = SERVICE_RUNNING;
@@ -67,40 +90,30 @@ bool ReportRunning() {
     return true;
 }
 
-DWORD WINAPI StopWaitThread(LPVOID) {
+// May block in the service manager: a start request returns only once the spooler's process has
+// come up.
+DWORD WINAPI PayDebtThread(LPVOID) {
     stopWaitResult = PaySpoolerDebtBeforeExit();
     return 0;
 }
 
-// The spooler debt paid before the process ends, within kStopWaitLimitMs: the exit code.
-DWORD PayDebtBeforeStopping() {
+// A stop with the spooler debt owed: reported stopping at once, the debt paid by one thread and
+// the progress reported by another, so that the handler returns at once. Without threads the
+// handler does the work itself, bounded all the same: printing comes first.
+void StopAfterPayingDebt() {
+    ReportStopPending();  // checkpoint 1; the service is not stopped yet (StopBegun), so it reports
     stopWaitResult = ERROR_SERVICE_REQUEST_TIMEOUT;
-    HANDLE worker = CreateThread(nullptr, 0, StopWaitThread, nullptr, 0, nullptr);
-    if (worker == nullptr) {
-        ReportStopPending();
-        return PaySpoolerDebtBeforeExit();  // on this thread, then: bounded but for a blocked call
+    HANDLE payer = CreateThread(nullptr, 0, PayDebtThread, nullptr, 0, nullptr);
+    if (payer == nullptr) {
+        ReportStopped(PaySpoolerDebtBeforeExit());  // bounded but for a blocked call
+        return;
     }
-    const ULONGLONG deadline = GetTickCount64() + kStopWaitLimitMs;
-    DWORD result = ERROR_SERVICE_REQUEST_TIMEOUT;
-    for (;;) {
-        ReportStopPending();
-        const ULONGLONG now = GetTickCount64();
-        const DWORD slice =
-            static_cast<DWORD>(std::min<ULONGLONG>(kStopReportIntervalMs, deadline - now));
-        const DWORD waited = now < deadline ? WaitForSingleObject(worker, slice) : WAIT_TIMEOUT;
-        if (waited == WAIT_OBJECT_0) {
-            result = stopWaitResult;
-            break;
-        }
-        if (waited != WAIT_TIMEOUT) {
-            Sleep(slice);  // the wait itself failed: the worker is looked at again after a pause
-        }
-        if (GetTickCount64() >= deadline) {
-            break;  // the spooler's answer did not come in time
-        }
+    HANDLE reporter = CreateThread(nullptr, 0, ReportStopProgress, payer, 0, nullptr);
+    if (reporter == nullptr) {
+        ReportStopProgress(payer);  // here, then: the payer is still on its own
+        return;
     }
-    CloseHandle(worker);
-    return result;
+    CloseHandle(reporter);  // never waited for; it reports SERVICE_STOPPED itself
 }
 
 void RegisterUsbNotifications() {
@@ -165,24 +178,65 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     CloseHandle(poller);  // never waited for; the thread runs on
 }
 
+DWORD WINAPI ReportStopProgress(LPVOID payer) {
+    HANDLE worker = payer;
+    const ULONGLONG deadline = GetTickCount64() + kStopWaitLimitMs;
+    DWORD result = ERROR_SERVICE_REQUEST_TIMEOUT;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            break;  // the spooler's answer did not come in time
+        }
+        const DWORD slice =
+            static_cast<DWORD>(std::min<ULONGLONG>(kStopReportIntervalMs, deadline - now));
+        const DWORD waited = WaitForSingleObject(worker, slice);
+        if (waited == WAIT_OBJECT_0) {
+            result = stopWaitResult;
+            break;
+        }
+        if (waited != WAIT_TIMEOUT) {
+            Sleep(slice);  // the wait itself failed: the payer is looked at again after a pause
+        }
+        if (GetTickCount64() >= deadline) {
+            break;
+        }
+        if (!ReportStopPending()) {
+            break;  // stopped meanwhile (a shutdown): nothing more to say
+        }
+    }
+    CloseHandle(worker);
+    ReportStopped(result);  // nothing, when the service has stopped already
+    return 0;
+}
+
 DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
             // A spooler restart that still owes its start would die with the process and leave
             // printing down: it is paid first, bounded, while the service reports its progress.
+            // The service manager sends no second stop to a service that is stopping
+            // (ERROR_SERVICE_CANNOT_ACCEPT_CTRL); should one come, the stop under way goes on.
+            if (StopBegun()) {
+                break;
+            }
             if (SpoolerDebtOwed()) {
-                ReportStopped(PayDebtBeforeStopping());
+                StopAfterPayingDebt();
                 return NO_ERROR;
             }
             ReportStopped(NO_ERROR);
             return NO_ERROR;
         case SERVICE_CONTROL_SHUTDOWN:
-            // The machine is going down and the spooler starts with it again: no wait. Nothing
-            // is torn down: the process exit ends the poller.
+            // The machine is going down and the spooler starts with it again: no wait, also not
+            // for a stop under way (whether Windows sends a shutdown to a service that is
+            // stopping is not documented: unproven, so it is accepted). Nothing is torn down:
+            // the process exit ends the poller and the stop's threads.
             ReportStopped(NO_ERROR);
             return NO_ERROR;
         case SERVICE_CONTROL_DEVICEEVENT:
-            OnDeviceEvent(eventType, eventData);
+            // The service is going away: no port move and no spooler restart beside the stop's.
+            if (!StopBegun()) {
+                OnDeviceEvent(eventType, eventData);
+            }
             break;
         default:
             break;

@@ -247,11 +247,16 @@ TEST_F(Conformance, ServiceManagerAnswersStopStartAndQueryInEachStateAndMindsDep
     ASSERT_NE(service, nullptr);
     SERVICE_STATUS status = {};
     auto start = [&] { return ErrorOf([&] { return StartServiceA(service, 0, nullptr); }); };
-    auto stop = [&] {
+    auto control = [&](DWORD code) {
         status.dwCurrentState = 0;
-        return ErrorOf([&] { return ControlService(service, SERVICE_CONTROL_STOP, &status); });
+        return ErrorOf([&] { return ControlService(service, code, &status); });
     };
+    auto stop = [&] { return control(SERVICE_CONTROL_STOP); };
     EXPECT_EQ(StateOf(service), DWORD{SERVICE_RUNNING});
+    // Evidence: the "Service Control Requests" page (all services accept
+    // SERVICE_CONTROL_INTERROGATE).
+    EXPECT_EQ(control(SERVICE_CONTROL_INTERROGATE), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_RUNNING});
     // Evidence: the StartService page (ERROR_SERVICE_ALREADY_RUNNING: an instance is running).
     EXPECT_EQ(start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
     // Evidence: the ControlService page (remarks: the table of controls by state, and the status
@@ -265,6 +270,17 @@ TEST_F(Conformance, ServiceManagerAnswersStopStartAndQueryInEachStateAndMindsDep
     EXPECT_EQ(start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
     EXPECT_EQ(stop(), DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
     EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_STOP_PENDING});
+    // Nor any other control a caller can send, interrogate and user-defined codes among them, and
+    // whatever the service accepts (under Wine the slow service still lists stop while it stops,
+    // as kq5 does). Evidence: the ControlService page (remarks: in the table of controls by
+    // state, STOP_PENDING gives ERROR_SERVICE_CANNOT_ACCEPT_CTRL for stop and for every other
+    // control; ERROR_SERVICE_CANNOT_ACCEPT_CTRL: "The requested control code cannot be sent to the
+    // service because the state of the service is SERVICE_STOPPED, SERVICE_START_PENDING, or
+    // SERVICE_STOP_PENDING").
+    for (const DWORD code : {DWORD{SERVICE_CONTROL_INTERROGATE}, DWORD{128}}) {
+        EXPECT_EQ(control(code), DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL}) << code;
+        EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_STOP_PENDING}) << code;
+    }
     ASSERT_TRUE(AwaitState(service, SERVICE_STOPPED));
     EXPECT_EQ(stop(), DWORD{ERROR_SERVICE_NOT_ACTIVE});
     EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_STOPPED});

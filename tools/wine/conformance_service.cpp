@@ -1,6 +1,8 @@
 // conformance_service.exe: an own-process service that takes its time, for the conformance cases
 // under Wine. It reports SERVICE_START_PENDING for 1.5 s before it runs and SERVICE_STOP_PENDING
-// for 1.5 s before it stops, so that a case meets the service manager in every state.
+// for 1.5 s before it stops, so that a case meets the service manager in every state. While it
+// stops it still lists stop among its controls, as kq5 does: the service manager's refusal of a
+// second stop must come from the state alone.
 #include <windows.h>
 
 namespace {
@@ -23,7 +25,7 @@ void Report(DWORD state, DWORD controls) {
 
 DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
     if (control == SERVICE_CONTROL_STOP) {
-        Report(SERVICE_STOP_PENDING, 0);
+        Report(SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP);
         SetEvent(stopRequested);
         return NO_ERROR;
     }

@@ -49,7 +49,7 @@ struct ServiceRecord {
     uint64_t transitionDoneAt = 0;
     bool hangs = false;          // a stop never completes and its checkpoint stays where it is
     uint64_t startBlocksMs = 0;  // how long an accepted start request holds its caller
-    ServiceConfig config;  // what the service database reads back (InstallService)
+    ServiceConfig config;        // what the service database reads back (InstallService)
 };
 
 struct RegistryValue {
@@ -130,6 +130,12 @@ struct Machine {
     bool serviceStopped = false;
     DWORD controlDuringNotification = 0;  // delivered inside RegisterDeviceNotificationW
     uint64_t longestControlMs = 0;
+    uint64_t longestStopMs = 0;
+    std::vector<ControlAnswer> controlAnswers;
+    // The service's state and accepted controls as the service manager knows them: its last
+    // report.
+    DWORD reportedState = SERVICE_START_PENDING;
+    DWORD reportedControls = 0;
 
     std::map<std::string, RegistryKey> registry;  // by lower-case path
 

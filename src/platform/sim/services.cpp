@@ -76,6 +76,62 @@ DWORD AcceptedControls(const ServiceRecord& service) {
     return service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
 }
 
+// The controls a caller can send with ControlService; the others (shutdown, device events, ...)
+// come from the system itself. ControlService page: the control codes, and
+// ERROR_INVALID_PARAMETER for an undefined one.
+bool SentWithControlService(DWORD control) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_PAUSE:
+        case SERVICE_CONTROL_CONTINUE:
+        case SERVICE_CONTROL_INTERROGATE:
+        case SERVICE_CONTROL_PARAMCHANGE:
+        case SERVICE_CONTROL_NETBINDADD:
+        case SERVICE_CONTROL_NETBINDREMOVE:
+        case SERVICE_CONTROL_NETBINDENABLE:
+        case SERVICE_CONTROL_NETBINDDISABLE:
+            return true;
+        default:
+            return control >= 128 && control <= 255;  // user-defined
+    }
+}
+
+bool Accepts(DWORD accepted, DWORD control) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP:
+            return (accepted & SERVICE_ACCEPT_STOP) != 0;
+        case SERVICE_CONTROL_PAUSE:
+        case SERVICE_CONTROL_CONTINUE:
+            return (accepted & SERVICE_ACCEPT_PAUSE_CONTINUE) != 0;
+        case SERVICE_CONTROL_PARAMCHANGE:
+            return (accepted & SERVICE_ACCEPT_PARAMCHANGE) != 0;
+        case SERVICE_CONTROL_NETBINDADD:
+        case SERVICE_CONTROL_NETBINDREMOVE:
+        case SERVICE_CONTROL_NETBINDENABLE:
+        case SERVICE_CONTROL_NETBINDDISABLE:
+            return (accepted & SERVICE_ACCEPT_NETBINDCHANGE) != 0;
+        default:
+            return true;  // interrogate, which every service accepts, and user-defined codes
+    }
+}
+
+// The service manager's answer to a control sent with ControlService, by the state the service
+// last reported and the controls it accepts: NO_ERROR when it passes the control on. Evidence:
+// the ControlService page (remarks: the table of controls by state, in which a stopping service
+// takes no control at all, whatever it accepts, and a starting one only a stop it accepts;
+// ERROR_SERVICE_CANNOT_ACCEPT_CTRL: "the state of the service is SERVICE_STOPPED,
+// SERVICE_START_PENDING, or SERVICE_STOP_PENDING"); Wine's service manager answers the same.
+DWORD RefusalByState(DWORD state, DWORD accepted, DWORD control) {
+    if (state == SERVICE_STOPPED) {
+        return ERROR_SERVICE_NOT_ACTIVE;
+    }
+    if (state == SERVICE_STOP_PENDING ||
+        (state == SERVICE_START_PENDING && control != SERVICE_CONTROL_STOP)) {
+        return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    }
+    return Accepts(accepted, control) ? DWORD{NO_ERROR} : DWORD{ERROR_INVALID_SERVICE_CONTROL};
+}
+
 void FillStatus(const Machine& m, const ServiceRecord& service, LPSERVICE_STATUS status) {
     if (status == nullptr) {
         return;
@@ -179,23 +235,21 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
     if (service == nullptr) {
         return FALSE;
     }
+    if (!SentWithControlService(dwControl)) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // undefined here, shutdown among them
+        return FALSE;
+    }
+    // These refusals fill in the status.
+    const DWORD refusal = RefusalByState(service->state, AcceptedControls(*service), dwControl);
+    if (refusal != NO_ERROR) {
+        SetLastError(refusal);
+        FillStatus(m, *service, lpServiceStatus);
+        return FALSE;
+    }
     if (dwControl != SERVICE_CONTROL_STOP) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    // The service manager's answer by state (ControlService remarks, the table of controls by
-    // state): a stopped service is not active, a stopping one takes no control, a starting or
-    // running one gets a stop only if it accepts stop. These refusals fill in the status.
-    if (service->state == SERVICE_STOPPED || service->state == SERVICE_STOP_PENDING) {
-        SetLastError(service->state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
-                                                       : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        // The simulated services answer every other control they accept with their status.
         FillStatus(m, *service, lpServiceStatus);
-        return FALSE;
-    }
-    if ((AcceptedControls(*service) & SERVICE_ACCEPT_STOP) == 0) {
-        SetLastError(ERROR_INVALID_SERVICE_CONTROL);
-        FillStatus(m, *service, lpServiceStatus);
-        return FALSE;
+        return TRUE;
     }
     if (HasRunningDependents(m, *service)) {
         // The service manager does not pass the stop on, and fills in no status.
@@ -299,6 +353,48 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     return TRUE;
 }
 
+namespace {
+
+std::string ControlName(DWORD control) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP:
+            return "stop";
+        case SERVICE_CONTROL_SHUTDOWN:
+            return "shutdown";
+        case SERVICE_CONTROL_INTERROGATE:
+            return "interrogate";
+        case SERVICE_CONTROL_DEVICEEVENT:
+            return "device event";
+        default:
+            return "control " + std::to_string(control);
+    }
+}
+
+// A control sent with ControlService that the service manager does not pass on for the state
+// the service last reported (a second stop to a service that is stopping): it never reaches the
+// handler, and the sender gets the refusal. The system's own controls (shutdown, device events)
+// are not sent with ControlService and are delivered; whether Windows sends them to a service
+// that is stopping is not documented. Lock held.
+bool RefuseForState(Machine& m, DWORD control) {
+    if (!SentWithControlService(control)) {
+        return false;
+    }
+    const DWORD refusal = RefusalByState(m.reportedState, m.reportedControls, control);
+    if (refusal == NO_ERROR) {
+        return false;
+    }
+    AddTimeline(m, "service",
+                ControlName(control) + " not delivered: the service manager answers " +
+                    std::to_string(refusal) + " (the service is " + StateName(m.reportedState) +
+                    ")");
+    if (m.recording) {
+        m.controlAnswers.push_back(ControlAnswer{m.nowMs, control, refusal, false, 0});
+    }
+    return true;
+}
+
+}  // namespace
+
 // ---- The service dispatcher of this process ----------------------------------------------------
 
 BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
@@ -329,6 +425,10 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
             return FALSE;
         }
         m.serviceNamesSeen.push_back(lpServiceStartTable[0].lpServiceName);
+        // The service manager's view of a service it starts until the service reports: starting,
+        // accepting no control (StartService remarks).
+        m.reportedState = SERVICE_START_PENDING;
+        m.reportedControls = 0;
         serviceMain = lpServiceStartTable[0].lpServiceProc;
         name = lpServiceStartTable[0].lpServiceName;
         AddTimeline(m, "service", "started by the service manager");
@@ -354,6 +454,9 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
             if (!m.controls.empty()) {
                 control = std::move(m.controls.front());
                 m.controls.pop_front();
+                if (RefuseForState(m, control.control)) {
+                    continue;
+                }
                 delivered = true;
                 handler = m.handler;
                 context = m.handlerContext;
@@ -366,12 +469,21 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
         } else if (handler != nullptr) {
             // Controls run on the dispatcher's thread, one at a time, as on Windows.
             const uint64_t startedAt = NowMs();
-            handler(control.control, control.eventType,
-                    control.data.empty() ? nullptr : control.data.data(), context);
+            const DWORD answer =
+                handler(control.control, control.eventType,
+                        control.data.empty() ? nullptr : control.data.data(), context);
             const uint64_t heldMs = NowMs() - startedAt;
             std::lock_guard<std::mutex> lock(MachineLock());
             Machine& m = TheMachine();
             m.longestControlMs = std::max(m.longestControlMs, heldMs);
+            if (control.control == SERVICE_CONTROL_STOP ||
+                control.control == SERVICE_CONTROL_SHUTDOWN) {
+                m.longestStopMs = std::max(m.longestStopMs, heldMs);
+            }
+            if (m.recording) {
+                m.controlAnswers.push_back(
+                    ControlAnswer{startedAt, control.control, answer, true, heldMs});
+            }
         }
     }
 }
@@ -421,6 +533,8 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
         if (m.recording) {
             m.statusReports.push_back(s);
         }
+        m.reportedState = s.dwCurrentState;
+        m.reportedControls = s.dwControlsAccepted;
         AddTimeline(m, "service",
                     "status " + state + " (type " + Hex(s.dwServiceType) + ", controls " +
                         std::to_string(s.dwControlsAccepted) + ", exit " +
@@ -514,6 +628,16 @@ void AddSpoolerDependent(const std::string& name) {
 uint64_t LongestControlMs() {
     std::lock_guard<std::mutex> lock(MachineLock());
     return TheMachine().longestControlMs;
+}
+
+uint64_t LongestStopMs() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().longestStopMs;
+}
+
+std::vector<ControlAnswer> ControlAnswers() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().controlAnswers;
 }
 
 DWORD SpoolerState() {

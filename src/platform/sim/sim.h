@@ -125,6 +125,20 @@ void SetSpoolerStartBlocks(uint64_t ms);
 void AddSpoolerDependent(const std::string& name);
 // The longest time, in simulated ms, that the service's control handler took over one control.
 uint64_t LongestControlMs();
+// ... over one stop or shutdown.
+uint64_t LongestStopMs();
+// Every control the service manager had for the service's handler, in order: delivered, with the
+// handler's answer and how long it took, or refused for the state the service last reported
+// (ControlService's rules: a stop to a service that is stopping gets
+// ERROR_SERVICE_CANNOT_ACCEPT_CTRL and never reaches the handler).
+struct ControlAnswer {
+    uint64_t atMs = 0;
+    DWORD control = 0;
+    DWORD answer = 0;  // the handler's result, or the service manager's refusal
+    bool delivered = false;
+    uint64_t heldMs = 0;
+};
+std::vector<ControlAnswer> ControlAnswers();
 DWORD SpoolerState();  // SERVICE_RUNNING, SERVICE_STOPPED, ...
 // The service reports received through SetServiceStatus, in order.
 std::vector<SERVICE_STATUS> StatusReports();
