@@ -13,69 +13,13 @@
 #include <set>
 #include <stdexcept>
 
+#include "fault_sweep.h"
 #include "scenario.h"
 #include "service/service.h"
 
 namespace {
 
-// A plausible error for each call that can fail (sim::CanFail).
-const std::map<std::string, DWORD> kErrors = {
-    {"OpenPrinterW", ERROR_ACCESS_DENIED},
-    {"GetPrinterW", RPC_S_SERVER_UNAVAILABLE},
-    {"SetPrinterW", ERROR_ACCESS_DENIED},
-    {"EnumPortsW", RPC_S_SERVER_UNAVAILABLE},
-    {"OpenSCManagerA", ERROR_ACCESS_DENIED},
-    {"OpenServiceA", ERROR_SERVICE_DOES_NOT_EXIST},
-    {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
-    {"QueryServiceStatus", ERROR_ACCESS_DENIED},
-    {"StartServiceA", ERROR_SERVICE_DATABASE_LOCKED},  // can clear: the start is made later
-    {"RegOpenKeyExA", ERROR_ACCESS_DENIED},
-    {"RegQueryValueExA", ERROR_ACCESS_DENIED},
-    {"SetupDiGetClassDevsW", ERROR_INVALID_PARAMETER},
-    {"SetupDiEnumDeviceInterfaces", ERROR_NO_MORE_ITEMS},
-    {"SetupDiGetDeviceInterfaceDetailW", ERROR_INSUFFICIENT_BUFFER},
-    {"GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY},
-    {"CreateFileW", ERROR_ACCESS_DENIED},
-    {"ReadFile", ERROR_DEVICE_NOT_CONNECTED},
-    {"MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER},
-    {"GetStdHandle", ERROR_INVALID_HANDLE},
-    {"WriteFile", ERROR_INVALID_HANDLE},
-    {"StartServiceCtrlDispatcherW", ERROR_SERVICE_ALREADY_RUNNING},
-    {"RegisterServiceCtrlHandlerExW", 123},  // ERROR_INVALID_NAME
-    {"RegisterDeviceNotificationW", 13},     // ERROR_INVALID_DATA
-    {"SetServiceStatus", 13},
-    {"CreateThread", ERROR_NOT_ENOUGH_MEMORY},
-    {"WaitForSingleObject", ERROR_INVALID_HANDLE},
-};
-
-const char* kScenarios[] = {
-    // start-up and a few cycles
-    "queue USB001\nprinter P1 USB001 0x20\nend 2\n",
-    // status cycles
-    "queue USB001\nprinter P1 USB001 0x20\nat 0.5 status 0x04\nat 1.3 status 0x80\nat 2.1 status "
-    "0x20\nend 3\n",
-    // the printer arrives on a new port; the spooler takes a second to stop, so the poller's queue
-    // operations meet it down
-    "queue USB001\nport USB002\nspooler-stop-time 1000\nprinter P1 USB001 0x20\nat 1 unplug\n"
-    "at 1.5 plug P2 USB002\nend 5\n",
-    // removal
-    "queue USB001\nprinter P1 USB001 0x04\nat 1 unplug\nend 2\n",
-    // stop
-    "queue USB001\nprinter P1 USB001 0x20\nat 1 stop\n",
-    // a stop while the start is owed to the poller: the handler waits for the spooler, starts it
-    // and finishes the port move before it reports the service stopped
-    "queue USB001\nport USB002\nspooler-stop-time 12000\nprinter P1 USB001 0x84\nat 1 unplug\n"
-    "at 1.5 plug P2 USB002\nat 13 stop\nend 40\n",
-    // a stop that comes while the handler itself waits for the spooler (the arrival's wait), so
-    // that it finds the start owed once it is its turn
-    "queue USB001\nport USB002\nspooler-stop-time 12000\nprinter P1 USB001 0x84\nat 1 unplug\n"
-    "at 1.5 plug P2 USB002\nat 5 stop\nend 40\n",
-    // a shutdown while the stop waits for the spooler: stopped at once, the spooler left to the
-    // machine's start
-    "queue USB001\nport USB002\nspooler-stop-time 12000\nprinter P1 USB001 0x84\nat 1 unplug\n"
-    "at 1.5 plug P2 USB002\nat 13 stop\nat 13.2 shutdown\nend 40\n",
-};
-constexpr int kScenarioCount = static_cast<int>(std::size(kScenarios));
+using namespace fault_sweep;
 
 std::string Name(const std::string& call) {
     return call.substr(0, call.find('('));
@@ -195,35 +139,23 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
         pollerCycles = static_cast<int>(scenario.events.back().atMs / 800);
     }
     ASSERT_GT(pollerCycles, 0);
-    std::map<std::string, int> seen;
-    for (const std::string& call : calls) {
-        const std::string function = Name(call);
-        const int ordinal = ++seen[function];
-        auto error = kErrors.find(function);
-        if (error == kErrors.end()) {
-            continue;
-        }
-        for (const int count : {1, sim::kEveryLaterCall}) {
-            const ScenarioResult r = RunScenario(scenario, sim::Threads::TakeTurns, [&] {
-                sim::FailCall(function, ordinal, error->second, count);
-            });
-            SCOPED_TRACE(function + " fails with " + std::to_string(error->second) +
-                         (count == 1 ? " once" : " from then on"));
-            CheckRun(function, ordinal, error->second, count != 1, pollerCycles, shutDown, r);
-            if (HasFailure()) {
-                ADD_FAILURE() << "stopped at call " << ordinal << " of " << function << ": "
-                              << call;
-                return;
-            }
+    for (const SweptFailure& f : SweptFailures(calls)) {
+        const ScenarioResult r = RunScenario(scenario, sim::Threads::TakeTurns, [&] {
+            sim::FailCall(f.function, f.ordinal, f.error, f.count);
+        });
+        SCOPED_TRACE(f.function + " fails with " + std::to_string(f.error) +
+                     (f.count == 1 ? " once" : " from then on"));
+        CheckRun(f.function, f.ordinal, f.error, f.count != 1, pollerCycles, shutDown, r);
+        if (HasFailure()) {
+            ADD_FAILURE() << "stopped at call " << f.ordinal << " of " << f.function << ": "
+                          << f.call;
+            return;
         }
     }
 }
 
 std::string ScenarioName(const ::testing::TestParamInfo<int>& param) {
-    const char* const names[] = {
-        "StartUp", "StatusCycles",       "ArrivalOnNewPort",          "Removal",
-        "Stop",    "StopWhileStartOwed", "StopDuringTheHandlersWait", "ShutdownDuringTheStopsWait"};
-    return names[param.param];
+    return kScenarioNames[param.param];
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::Range(0, kScenarioCount), ScenarioName);
