@@ -403,7 +403,8 @@ trace)
     day="$drive/record/kq5trace-$(date +%Y-%m-%d).txt"
     record_has() { # PATTERN COUNT: wait until the day's file has COUNT lines matching PATTERN
         for _ in $(seq 300); do
-            [ "$(grep -cF -- "$1" "$day" 2>/dev/null || true)" -ge "$2" ] && return 0
+            n=$(grep -cF -- "$1" "$day" 2>/dev/null || true)
+            [ "${n:-0}" -ge "$2" ] && return 0
             sleep 0.05
         done
         fail "the recording never had $2 lines with '$1': $(cat "$day" 2>/dev/null) $(cat "$work/record.log")"
