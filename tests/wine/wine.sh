@@ -389,6 +389,16 @@ trace)
     stop_capture viewer
     [ "$code" -eq 2 ] && grep -q 'another debug-output viewer' "$work/refused.txt" ||
         fail "kq5trace beside another viewer: exit $code, $(cat "$work/refused.txt")"
+    # Options a recording refuses, each with exit code 2 and its reason, before it touches anything.
+    for options in "--record C:\\refused --out C:\\refused.txt" "--record C:\\refused --keep-days 0" \
+        "--record C:\\refused --max-mib x" "--keep-days 3"; do
+        code=0
+        # shellcheck disable=SC2086 # the options are words
+        w 'C:\kq5trace.exe' $options >/dev/null 2>"$work/refused.txt" || code=$?
+        [ "$code" -eq 2 ] && grep -q -- '--' "$work/refused.txt" ||
+            fail "kq5trace $options: exit $code, $(cat "$work/refused.txt")"
+    done
+    [ ! -e "$drive/refused" ] || fail "a refused recording made its folder"
 
     # kq5trace.exe --record across a restart of the service: started while another viewer holds
     # the channel, it says so in its file, waits and takes the channel once the viewer is gone;
