@@ -223,7 +223,9 @@ TEST_F(DoctorTest, PortsCompareWithoutRegardToLetterCase) {
 }
 
 // A machine with many services: the list takes several calls, each resuming where the last
-// stopped (ERROR_MORE_DATA with the resume handle), and kq5 is on a later page.
+// stopped, and kq5 is on a later page. Windows pages so (Wine's advapi32 test_enum_svc: a buffer
+// too small gives ERROR_MORE_DATA, fewer services and a resume handle; the next call with it gives
+// exactly the missing ones, and the handle back at 0), and so does the simulated service manager.
 TEST_F(DoctorTest, Kq5FoundOnALaterPageOfTheServiceList) {
     // Long names (a service name may have 256 characters) fill a page with fewer services.
     for (int i = 0; i < 130; ++i) {
