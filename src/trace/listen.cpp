@@ -65,21 +65,22 @@ std::string Narrow(const std::wstring& text) {
 void Listen(const DbwinChannel& channel, const std::wstring& service, ListenSink& sink) {
     const std::string name = Narrow(service);
     ProcessFilter filter;
-    bool shown = false;
-    std::uint32_t shownPid = 0;
+    std::string shown;  // the last note on the service's process
     const auto answer = [&](std::uint64_t nowMs) {
         DWORD error = 0;
         const DWORD pid = ServiceProcessId(service, error);
         std::vector<Entry> kept = TakeAnswer(filter, pid, nowMs);
-        if (!shown || pid != shownPid) {
+        const std::string note =
+            "service " + name +
+            (pid != 0                                ? " runs as process " + std::to_string(pid)
+             : error == ERROR_SERVICE_DOES_NOT_EXIST ? std::string(" is not running: there is no "
+                                                                   "such service")
+                                                     : std::string(" is not running"));
+        if (note != shown) {
             // Dated with the first line it covers, so that the file's times never go back.
             const Stamp now = kept.empty() ? LocalStamp() : Stamp{kept[0].date, kept[0].stamp};
-            sink.write(Entry{Entry::Kind::ServiceNote, now.date, now.text, 0,
-                             "service " + name +
-                                 (pid == 0 ? std::string(" is not running")
-                                           : " runs as process " + std::to_string(pid))});
-            shown = true;
-            shownPid = pid;
+            sink.write(Entry{Entry::Kind::ServiceNote, now.date, now.text, 0, note});
+            shown = note;
         }
         for (Entry& line : kept) {
             sink.write(std::move(line));

@@ -399,6 +399,13 @@ trace)
             fail "kq5trace $options: exit $code, $(cat "$work/refused.txt")"
     done
     [ ! -e "$drive/refused" ] || fail "a refused recording made its folder"
+    # A recording of a service that is not installed says so and waits; --for ends it, exit 0.
+    code=0
+    w 'C:\kq5trace.exe' --record 'C:\nosuch' --session --service nosuch --for 2 >/dev/null \
+        2>"$work/nosuch.txt" || code=$?
+    [ "$code" -eq 0 ] && grep -q 'service nosuch is not running: there is no such service' \
+        "$drive"/nosuch/kq5trace-*.txt ||
+        fail "kq5trace --record without the service: exit $code, $(cat "$work/nosuch.txt" "$drive"/nosuch/* 2>&1)"
 
     # kq5trace.exe --record across a restart of the service: started while another viewer holds
     # the channel, it says so in its file, waits and takes the channel once the viewer is gone;
