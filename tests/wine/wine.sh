@@ -399,6 +399,19 @@ trace)
             fail "kq5trace $options: exit $code, $(cat "$work/refused.txt")"
     done
     [ ! -e "$drive/refused" ] || fail "a refused recording made its folder"
+    # A full disk: today's file on a device that is always full (a link to /dev/full). The recorder
+    # says so and exits 1; the day before stays as it was.
+    rm -rf "$drive/full"
+    mkdir -p "$drive/full"
+    echo '# kq5trace 1.0.0: yesterday' >"$drive/full/kq5trace-2000-01-01.txt"
+    ln -s /dev/full "$drive/full/kq5trace-$(date +%Y-%m-%d).txt"
+    code=0
+    w 'C:\kq5trace.exe' --record 'C:\full' --session --service nosuch --keep-days 36500 --for 3 \
+        >/dev/null 2>"$work/full.txt" || code=$?
+    [ "$code" -eq 1 ] && grep -q 'recording stopped: cannot write .*No space left on device' "$work/full.txt" ||
+        fail "kq5trace --record on a full disk: exit $code, $(cat "$work/full.txt")"
+    [ "$(cat "$drive/full/kq5trace-2000-01-01.txt")" = '# kq5trace 1.0.0: yesterday' ] ||
+        fail "the full disk's earlier file changed"
     # A recording of a service that is not installed says so and waits; --for ends it, exit 0.
     code=0
     w 'C:\kq5trace.exe' --record 'C:\nosuch' --session --service nosuch --for 2 >/dev/null \
