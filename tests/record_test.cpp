@@ -211,7 +211,8 @@ TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
 
 TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     fs::create_directories(folder);
-    for (const char* name : {"notes.txt", "kq5trace-2026-11-01.txt.bak"}) {
+    for (const char* name :
+         {"notes.txt", "kq5trace-2026-11-01.txt.bak", "r\xc3\xa9sum\xc3\xa9.txt"}) {
         std::ofstream(folder / name) << "not the recorder's";
     }
     const RecordLimits limits{3, 8000};  // parts of 1000 bytes
@@ -249,9 +250,24 @@ TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     }
     expected.push_back("kq5trace-2026-12-12.txt");
     expected.push_back("notes.txt");
+    expected.push_back("r\xc3\xa9sum\xc3\xa9.txt");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Listing(), expected);
     EXPECT_EQ(Read("kq5trace-2026-12-11.25.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
+}
+
+TEST_F(RecorderTest, ADayFileCutInTheMiddleGoesOnOnALineOfItsOwn) {
+    fs::create_directories(folder);
+    const std::string cut =
+        "# kq5trace 1.0.0: lines, from 2026-12-07 10:00:00.000 +01:00\n"
+        "2026-12-07 10:00:00.000 +01:00\t[7] KQ5 STA";
+    std::ofstream(folder / "kq5trace-2026-12-07.txt", std::ios::binary) << cut;
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "11:00:00.000", "KQ5 STATUS:32\r\n")));
+    ASSERT_TRUE(CloseRecorder(recorder));
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              cut + "\n2026-12-07 11:00:00.000 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
 }
 
 TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {

@@ -119,7 +119,7 @@ int RunRecord(const RecordOptions& options, const volatile LONG& stop) {
         std::fprintf(stderr,
                      "kq5trace: recording stopped: %s (the disk may be full); the files written "
                      "so far are kept in %s\n",
-                     recorder.failure.c_str(), recorder.folder.string().c_str());
+                     recorder.failure.c_str(), PathText(recorder.folder).c_str());
         return 1;
     }
     return code;

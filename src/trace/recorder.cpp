@@ -12,6 +12,15 @@ std::string SystemError(int error) {
     return std::generic_category().message(error);
 }
 
+bool EndsWithNewline(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in || in.tellg() <= 0) {
+        return true;
+    }
+    in.seekg(-1, std::ios::end);
+    return in.get() == '\n';
+}
+
 bool Fail(Recorder& recorder, const std::string& what) {
     recorder.failed = true;
     recorder.failure = what;
@@ -28,13 +37,13 @@ std::vector<FolderFile> ListFolder(const std::filesystem::path& folder) {
             continue;
         }
         const std::uintmax_t size = it->file_size(sizeError);
-        listing.push_back(FolderFile{it->path().filename().string(), sizeError ? 0 : size});
+        listing.push_back(FolderFile{PathText(it->path().filename()), sizeError ? 0 : size});
     }
     return listing;
 }
 
 std::string CannotWrite(const Recorder& recorder, int error) {
-    return "cannot write " + (recorder.folder / recorder.current).string() + ": " +
+    return "cannot write " + PathText(recorder.folder / recorder.current) + ": " +
            SystemError(error);
 }
 
@@ -82,12 +91,17 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     recorder.file.open(path, std::ios::binary | std::ios::app);
     if (!recorder.file.is_open()) {
         recorder.file.clear();
-        return Fail(recorder, "cannot open " + path.string() + ": " + SystemError(errno));
+        return Fail(recorder, "cannot open " + PathText(path) + ": " + SystemError(errno));
     }
     std::error_code sizeError;
     const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
     recorder.bytes = sizeError ? 0 : size;
     recorder.hasLines = recorder.bytes > 0;  // a day continued after a restart of the recorder
+    // A file cut in the middle of a line (the recorder ended mid-write) goes on on a line of its
+    // own: the cut line stays one damaged line, not two glued together.
+    if (recorder.bytes > 0 && !EndsWithNewline(path) && !WriteRaw(recorder, "\n")) {
+        return false;
+    }
     if (recorder.bytes == 0 && !WriteRaw(recorder, recorder.header + ", from " + stamp + "\n")) {
         return false;
     }
@@ -99,6 +113,11 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
 }
 
 }  // namespace
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 std::string FormatEntry(const Entry& entry) {
     if (entry.kind == Entry::Kind::Line) {
@@ -117,7 +136,7 @@ bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, Recor
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder, error)) {
-        return Fail(recorder, "cannot make the folder " + folder.string() +
+        return Fail(recorder, "cannot make the folder " + PathText(folder) +
                                   (error ? ": " + error.message() : ": a file has its name"));
     }
     return true;
