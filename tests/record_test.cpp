@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -297,43 +298,60 @@ TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
 // ---- The service's lines ------------------------------------------------------------------------
 
 TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
-    ProcessFilter filter;
+    ServiceWatch watch;
+    std::uint32_t service = 7;  // what the service manager answers
     int asks = 0;
+    const std::function<ServiceAnswer()> ask = [&] {
+        ++asks;
+        return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
+    };
     std::vector<std::string> written;
-    // What the listening thread does with each line, at NOWMS.
-    const auto capture = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text,
-                             std::uint32_t serviceNow) {
-        const Entry line = Line(kDay, "10:00:00.000", text, pid);
-        if (line.pid != filter.pid && TimeToAsk(filter, nowMs)) {
-            ++asks;
-            for (const Entry& kept : TakeAnswer(filter, serviceNow, nowMs)) {
-                written.push_back(kept.text);
-            }
-        }
-        if (OfferLine(filter, line)) {
-            written.push_back(line.text);
+    const auto step = [&](std::uint64_t nowMs, const Entry* line) {
+        // A line comes with its own stamp; a wait is stamped on the whole second.
+        const std::string stamp =
+            line ? line->stamp : Stamp(kDay, "10:00:0" + std::to_string(nowMs / 1000) + ".000");
+        for (const Entry& entry : WatchStep(watch, nowMs, kDay, stamp, line, ask)) {
+            written.push_back(entry.kind == Entry::Kind::Line ? entry.text
+                                                              : entry.stamp + " " + entry.text);
         }
     };
-    capture(0, 7, "service a", 7);
-    // A chatty other program: a thousand lines in the next second cost no ask.
-    for (int i = 1; i < 1000; ++i) {
-        capture(static_cast<std::uint64_t>(i), 50, "other", 7);
+    const auto capture = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text) {
+        const Entry line = Line(kDay, "10:00:0" + std::to_string(nowMs / 1000) + ".500", text, pid);
+        step(nowMs, &line);
+    };
+    step(0, nullptr);
+    capture(10, 7, "service a");
+    // A chatty other program: a thousand lines in the next second cost no question.
+    for (int i = 0; i < 1000; ++i) {
+        capture(static_cast<std::uint64_t>(20 + i % 900), 50, "other");
+        step(static_cast<std::uint64_t>(20 + i % 900), nullptr);
     }
     EXPECT_EQ(asks, 1);
-    // The service starts again as process 9: its first lines come before the next ask may be
-    // made, and are written, in their order, once the answer names their process.
-    capture(1100, 9, "GetPrinterHandle", 9);  // a second after the first ask: asked at once
+    // The service starts again as process 9 just after a question: its first lines come before
+    // the next one may be asked, and are written, in order, once the answer names their process.
+    service = 9;
+    capture(1000, 9, "GetPrinterHandle");  // a second after the last question: asked at once
     EXPECT_EQ(asks, 2);
-    filter.pid = 7;  // as if the answer had still named the old process
-    capture(1200, 9, "KQ5 STATUS:32", 9);
-    capture(1300, 50, "other", 9);
-    capture(1400, 9, "KQ5 STATUS:4", 9);
+    capture(1100, 50, "other");
+    service = 11;  // and again, as process 11, within the same second
+    capture(1200, 11, "GetPrinterHandle");
+    capture(1300, 11, "KQ5 STATUS:32");
+    step(1900, nullptr);
     EXPECT_EQ(asks, 2);
-    capture(2100, 9, "KQ5 STATUS:12", 9);
+    step(2000, nullptr);
     EXPECT_EQ(asks, 3);
-    EXPECT_EQ(written, (std::vector<std::string>{"service a", "GetPrinterHandle", "KQ5 STATUS:32",
-                                                 "KQ5 STATUS:4", "KQ5 STATUS:12"}));
-    EXPECT_TRUE(filter.held.empty());  // the other program's line was let go
+    step(2500, nullptr);
+    EXPECT_EQ(asks, 3);
+    step(3000, nullptr);  // the same answer again: no note
+    EXPECT_EQ(asks, 4);
+    EXPECT_EQ(
+        written,
+        (std::vector<std::string>{
+            "2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7", "service a",
+            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 9", "GetPrinterHandle",
+            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 11", "GetPrinterHandle",
+            "KQ5 STATUS:32"}));
+    EXPECT_TRUE(watch.filter.held.empty());  // the other program's lines were let go
 }
 
 TEST(RecordQueue, InOrderAndBoundedInMemory) {

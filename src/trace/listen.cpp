@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <utility>
-#include <vector>
 
 Stamp LocalStamp() {
     SYSTEMTIME utc{};
@@ -64,31 +63,24 @@ std::string Narrow(const std::wstring& text) {
 
 void Listen(const DbwinChannel& channel, const std::wstring& service, ListenSink& sink) {
     const std::string name = Narrow(service);
-    ProcessFilter filter;
-    std::string shown;  // the last note on the service's process
-    const auto answer = [&](std::uint64_t nowMs) {
+    const std::function<ServiceAnswer()> ask = [&] {
         DWORD error = 0;
         const DWORD pid = ServiceProcessId(service, error);
-        std::vector<Entry> kept = TakeAnswer(filter, pid, nowMs);
-        const std::string note =
-            "service " + name +
-            (pid != 0                                ? " runs as process " + std::to_string(pid)
-             : error == ERROR_SERVICE_DOES_NOT_EXIST ? std::string(" is not running: there is no "
-                                                                   "such service")
-                                                     : std::string(" is not running"));
-        if (note != shown) {
-            // Dated with the first line it covers, so that the file's times never go back.
-            const Stamp now = kept.empty() ? LocalStamp() : Stamp{kept[0].date, kept[0].stamp};
-            sink.write(Entry{Entry::Kind::ServiceNote, now.date, now.text, 0, note});
-            shown = note;
-        }
-        for (Entry& line : kept) {
-            sink.write(std::move(line));
-        }
+        return ServiceAnswer{pid,
+                             "service " + name +
+                                 (pid != 0 ? " runs as process " + std::to_string(pid)
+                                  : error == ERROR_SERVICE_DOES_NOT_EXIST
+                                      ? std::string(" is not running: there is no such service")
+                                      : std::string(" is not running"))};
     };
-    while (sink.goOn(filter.pid)) {
-        if (TimeToAsk(filter, GetTickCount64())) {
-            answer(GetTickCount64());  // once a second, so that a stop or a restart is noted
+    ServiceWatch watch;
+    while (sink.goOn(watch.filter.pid)) {
+        const ULONGLONG nowMs = GetTickCount64();
+        if (TimeToAsk(watch.filter, nowMs)) {  // the clock is read only when it is needed
+            const Stamp now = LocalStamp();
+            for (Entry& entry : WatchStep(watch, nowMs, now.date, now.text, nullptr, ask)) {
+                sink.write(std::move(entry));
+            }
         }
         DWORD from = 0;
         std::string text;
@@ -96,12 +88,10 @@ void Listen(const DbwinChannel& channel, const std::wstring& service, ListenSink
             continue;
         }
         const Stamp stamp = LocalStamp();
-        Entry line{Entry::Kind::Line, stamp.date, stamp.text, from, std::move(text)};
-        if (line.pid != filter.pid && TimeToAsk(filter, GetTickCount64())) {
-            answer(GetTickCount64());
-        }
-        if (OfferLine(filter, line)) {
-            sink.write(std::move(line));
+        const Entry line{Entry::Kind::Line, stamp.date, stamp.text, from, std::move(text)};
+        for (Entry& entry :
+             WatchStep(watch, GetTickCount64(), stamp.date, stamp.text, &line, ask)) {
+            sink.write(std::move(entry));
         }
     }
 }

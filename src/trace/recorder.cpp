@@ -261,3 +261,36 @@ bool OfferLine(ProcessFilter& filter, const Entry& line) {
     filter.held.push_back(line);
     return false;
 }
+
+std::vector<Entry> WatchStep(ServiceWatch& watch, std::uint64_t nowMs, LocalDate today,
+                             const std::string& stamp, const Entry* line,
+                             const std::function<ServiceAnswer()>& ask) {
+    std::vector<Entry> out;
+    const auto answer = [&] {
+        const ServiceAnswer answered = ask();
+        std::vector<Entry> kept = TakeAnswer(watch.filter, answered.pid, nowMs);
+        if (answered.note != watch.shownNote) {
+            const bool first = !kept.empty();
+            out.push_back(Entry{Entry::Kind::ServiceNote, first ? kept[0].date : today,
+                                first ? kept[0].stamp : stamp, 0, answered.note});
+            watch.shownNote = answered.note;
+        }
+        for (Entry& held : kept) {
+            out.push_back(std::move(held));
+        }
+    };
+    if (line == nullptr) {
+        if (TimeToAsk(watch.filter, nowMs)) {
+            answer();  // once a second, so that a stop or a restart is noted
+        }
+        return out;
+    }
+    // A line of another process: perhaps the service started again; asked at once if it may be.
+    if (line->pid != watch.filter.pid && TimeToAsk(watch.filter, nowMs)) {
+        answer();
+    }
+    if (OfferLine(watch.filter, *line)) {
+        out.push_back(*line);
+    }
+    return out;
+}

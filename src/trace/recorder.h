@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -96,6 +97,26 @@ struct ProcessFilter {
 };
 
 inline constexpr std::uint64_t kAskIntervalMs = 1000;
+
+// What the service manager answered: the service's process (0: not running) and the note that
+// says so ("service kq5 runs as process 4242").
+struct ServiceAnswer {
+    std::uint32_t pid = 0;
+    std::string note;
+};
+
+struct ServiceWatch {
+    ProcessFilter filter;
+    std::string shownNote;  // the last note written
+};
+
+// One step of the listener, at each wait for a line (LINE null) and for each line that came
+// (stamped with NOW): asks the service manager through ASK when it may, and gives the entries to
+// write, in order: a note whenever the answer changes (dated with the first line it covers, so
+// that the times in a file never go back), the held lines it claims, the line itself.
+std::vector<Entry> WatchStep(ServiceWatch& watch, std::uint64_t nowMs, LocalDate today,
+                             const std::string& stamp, const Entry* line,
+                             const std::function<ServiceAnswer()>& ask);
 
 bool TimeToAsk(const ProcessFilter& filter, std::uint64_t nowMs);
 // The service manager's answer at NOWMS: the held lines of that process, to be written now.
