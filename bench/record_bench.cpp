@@ -1,9 +1,9 @@
 // kq5recordbench: the CPU that `kq5trace --record` spends per captured line, past the channel
-// itself (not a test). A million lines go the recorder's way: the listening side offers each to
-// the process filter and queues it; the writing thread takes them in batches, formats them and
-// writes the day files (parts of 32 MiB, retention run at each new part), handing every batch to
-// the system. A second run offers a million lines of another process, which are held and let go
-// at each once-a-second answer. Reports CPU time per line of both threads together.
+// itself (not a test). A million lines go the recorder's way: the listener's step (the process
+// filter, the once-a-second question, here answered at once) queues each; the writing thread takes
+// them in batches, formats them and writes the day files (parts of 32 MiB, retention run at each
+// new part), handing every batch to the system. Then a million lines of another process, which
+// are held and let go at each answer. Reports CPU time per line of both threads together.
 //   kq5recordbench [FOLDER]   (default: a folder under the system's temporary folder)
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,7 +21,7 @@
 
 namespace {
 
-constexpr int kLines = 1000000;
+constexpr int kLines = 1000000;  // of each kind
 
 double CpuSeconds() {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
@@ -52,32 +53,32 @@ int main(int argc, char** argv) {
     });
     const LocalDate day{2026, 12, 7};
     const std::string stamp = "2026-12-07 09:15:02.345 +01:00";
-    ProcessFilter filter;
-    TakeAnswer(filter, 4242, 0);
+    ServiceWatch watch;
+    const std::function<ServiceAnswer()> ask = [] {
+        return ServiceAnswer{4242, "service kq5 runs as process 4242"};
+    };
+    // The listener's step for each line, the clock moving a microsecond a line (the question to
+    // the service manager comes once a second of it).
+    const auto listen = [&](std::uint64_t first, std::uint32_t pid, const char* text) {
+        for (std::uint64_t i = first; i < first + kLines; ++i) {
+            const Entry line{Entry::Kind::Line, day, stamp, pid, text};
+            for (Entry& entry : WatchStep(watch, i / 1000, day, stamp, &line, ask)) {
+                PushEntry(queue, std::move(entry));
+            }
+        }
+    };
 
     const double cpu0 = CpuSeconds();
     const auto wall0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < kLines; ++i) {
-        Entry line{Entry::Kind::Line, day, stamp, 4242, "KQ5 STATUS:32\r\n"};
-        if (OfferLine(filter, line)) {
-            PushEntry(queue, std::move(line));
-        }
-    }
+    listen(0, 4242, "KQ5 STATUS:32\r\n");
     CloseQueue(queue);
     writer.join();
     const double cpu1 = CpuSeconds();
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const bool written = CloseRecorder(recorder);
-
-    // Lines of another program: held, then let go at each answer (one a second, here one in
-    // every thousand lines).
-    for (int i = 0; i < kLines; ++i) {
-        OfferLine(filter, Entry{Entry::Kind::Line, day, stamp, 77, "chatter of another program"});
-        if (i % 1000 == 999) {
-            TakeAnswer(filter, 4242, static_cast<std::uint64_t>(i));
-        }
-    }
+    // Lines of another program: held, then let go at each answer.
+    listen(kLines, 77, "chatter of another program");
     const double cpu2 = CpuSeconds();
 
     std::uintmax_t bytes = 0;
