@@ -30,9 +30,10 @@ void WriteEntries(LineQueue& queue, Recorder& recorder, std::atomic<bool>& faile
             continue;
         }
         if (dropped != 0) {
-            RecordEntry(recorder,
-                        Note(std::to_string(dropped) +
-                             " lines dropped: the disk did not keep up with the channel"));
+            // A failure here shows in the flush below, as any other.
+            (void)RecordEntry(recorder,
+                              Note(std::to_string(dropped) +
+                                   " lines dropped: the disk did not keep up with the channel"));
         }
         for (const Entry& entry : batch) {
             if (!RecordEntry(recorder, entry)) {
