@@ -1,8 +1,10 @@
 // kq5doctor against the simulated Windows: each problem in turn, from a machine where all is well.
+#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "doctor/doctor.h"
+#include "queue/queue.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -175,6 +177,69 @@ TEST_F(DoctorTest, ThousandsOfUsbDevices) {
         ++listed;
     }
     EXPECT_EQ(listed, 1001u);  // the printer and the 1000 devices with both digit groups
+}
+
+// The verdicts support acts on: each case here fails when its verdict is judged otherwise.
+TEST_F(DoctorTest, PausedQueueIsAProblemOnlyWhileThePrinterIsPluggedIn) {
+    WellMachine();
+    ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
+    int code = -1;
+    std::string text = Doctor({}, code);
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_NE(text.find("PROBLEM  queue Korvane-Q5 is paused though the printer is plugged in"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(Doctor({"--json"}, code).find("\"problems\":[\"queue_paused\"]"), std::string::npos);
+
+    // Unplugged, the pause is kq5's own doing: said, not counted (the absent printer is).
+    sim::UnplugDevice(PrinterPath("A1B2C3"));
+    text = Doctor({}, code);
+    EXPECT_NE(text.find("ok       queue Korvane-Q5 is paused: kq5 does so while the printer is "
+                        "unplugged"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(Doctor({"--json"}, code).find("\"problems\":[\"printer_absent\"]"),
+              std::string::npos);
+}
+
+// Windows matches port names without regard to case (Wine's localspl, localmon.c
+// does_port_exist: lstrcmpiW against EnumPorts' names), so a queue on "usb005" prints to USB005.
+TEST_F(DoctorTest, PortsCompareWithoutRegardToLetterCase) {
+    WellMachine();
+    sim::RemovePrinter(u"Korvane-Q5");
+    AddQueue(u"usb005");
+    int code = -1;
+    const std::string text = Doctor({}, code);
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("ok       the queue prints to USB005, the printer's port"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(Doctor({"--json"}, code).find("\"port_match\":true"), std::string::npos);
+    // Only the letters fold: another port is still another port.
+    sim::RemovePrinter(u"Korvane-Q5");
+    AddQueue(u"usb0005");
+    EXPECT_NE(Doctor({"--json"}, code).find("\"port_match\":false"), std::string::npos);
+    EXPECT_EQ(code, 1);
+}
+
+// A machine with many services: the list takes several calls, each resuming where the last
+// stopped, and kq5 is on a later page. Windows pages so (Wine's advapi32 test_enum_svc: a buffer
+// too small gives ERROR_MORE_DATA, fewer services and a resume handle; the next call with it gives
+// exactly the missing ones, and the handle back at 0), and so does the simulated service manager.
+TEST_F(DoctorTest, Kq5FoundOnALaterPageOfTheServiceList) {
+    // Long names (a service name may have 256 characters) fill a page with fewer services.
+    for (int i = 0; i < 130; ++i) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%04d", i);
+        sim::InstallService("FillerService" + std::string(238, 'x') + number, sim::ServiceConfig{});
+    }
+    WellMachine();  // KorvaneKeeper after every filler
+    int code = -1;
+    const std::string text = Doctor({}, code);
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("ok       kq5 (service \"KorvaneKeeper\"): running"), std::string::npos)
+        << text;
+    EXPECT_GE(sim::CallsOf({"EnumServicesStatusExW"}).size(), 3u);  // it did take pages
 }
 
 TEST(DoctorPathTest, Kq5ByItsExecutable) {

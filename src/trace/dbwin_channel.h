@@ -53,8 +53,8 @@ inline ChannelOpen OpenChannel(DbwinChannel& channel, const std::wstring& prefix
         *handles[i] = h;
         // The mutex is shared with every writer and may exist without a viewer.
         if (h == nullptr || (i > 0 && error == ERROR_ALREADY_EXISTS)) {
+            CloseChannel(channel);  // clears the record: the error is set after it
             channel.error = h == nullptr ? error : ERROR_ALREADY_EXISTS;
-            CloseChannel(channel);
             return error == ERROR_ALREADY_EXISTS  ? ChannelOpen::Taken
                    : error == ERROR_ACCESS_DENIED ? ChannelOpen::NoRights
                                                   : ChannelOpen::Failed;
@@ -63,8 +63,9 @@ inline ChannelOpen OpenChannel(DbwinChannel& channel, const std::wstring& prefix
     channel.view = static_cast<const BYTE*>(
         MapViewOfFile(channel.section, FILE_MAP_READ, 0, 0, kDbwinBufferSize));
     if (channel.view == nullptr) {
-        channel.error = GetLastError();
+        const DWORD error = GetLastError();
         CloseChannel(channel);
+        channel.error = error;
         return ChannelOpen::Failed;
     }
     SetEvent(channel.bufferReady);  // the first writer may go

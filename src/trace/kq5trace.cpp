@@ -9,8 +9,9 @@
 #include <cwchar>
 #include <string>
 
-#include "common/escape.h"
 #include "trace/dbwin_channel.h"
+#include "trace/listen.h"
+#include "trace/record.h"
 
 #ifndef KQ5_VERSION
 #define KQ5_VERSION "0"
@@ -21,6 +22,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
     "                [--session]\n"
+    "       kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
+    "                [--for SECONDS] [--session]\n"
     "\n"
     "Writes the debugger lines of the service NAME (default kq5) while it runs, one line each:\n"
     "the local time with milliseconds and UTC offset, a tab, [process id] and the text, its\n"
@@ -35,74 +38,25 @@ constexpr const char* kUsage =
     "  --session       use this session's channel instead of the global one (the global one\n"
     "                  carries the lines of services; it needs an elevated prompt)\n"
     "\n"
-    "Exit codes: 0 done; 1 the output cannot be written; 2 bad usage, another debug-output viewer\n"
-    "holds the channel, no rights for the global channel, or the service is not running.\n";
+    "Recording, for days and unattended (e.g. started at boot as SYSTEM):\n"
+    "  --record FOLDER one file per local day, FOLDER\\kq5trace-YYYY-MM-DD.txt; a day that\n"
+    "                  reaches an eighth of --max-mib goes on in kq5trace-YYYY-MM-DD.2.txt, ...\n"
+    "                  Follows the service across restarts and waits while it does not run;\n"
+    "                  while another viewer holds the channel it says so in the file, waits and\n"
+    "                  takes the channel when it is free.\n"
+    "  --keep-days N   keep today and the N-1 days before (default 14)\n"
+    "  --max-mib M     keep at most M MiB of these files in all (default 256); the oldest\n"
+    "                  file goes first. Other files in FOLDER are never touched.\n"
+    "\n"
+    "Exit codes: 0 done; 1 the output cannot be written (a recording keeps the files it wrote);\n"
+    "2 bad usage, another debug-output viewer holds the channel (a capture), no rights for the\n"
+    "global channel, or the service is not running (a capture without --wait).\n";
 
 volatile LONG stopRequested = 0;
 
 BOOL WINAPI OnConsoleControl(DWORD) {
     InterlockedExchange(&stopRequested, 1);
     return TRUE;
-}
-
-// The service's process id, or 0 while it does not run (or cannot be asked).
-DWORD ServiceProcessId(const std::wstring& name, DWORD& error) {
-    error = 0;
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr) {
-        error = GetLastError();
-        return 0;
-    }
-    DWORD pid = 0;
-    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
-    if (service == nullptr) {
-        error = GetLastError();
-    } else {
-        SERVICE_STATUS_PROCESS status{};
-        DWORD needed = 0;
-        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
-                                 sizeof status, &needed) == 0) {
-            error = GetLastError();
-        } else if (status.dwCurrentState != SERVICE_STOPPED) {
-            pid = status.dwProcessId;
-        }
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return pid;
-}
-
-// "2026-12-07 09:15:02.345 +01:00": the local time now, with its offset from UTC.
-std::string LocalTimestamp() {
-    SYSTEMTIME utc{};
-    SYSTEMTIME local{};
-    GetSystemTime(&utc);
-    if (SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) == 0) {
-        local = utc;
-    }
-    FILETIME u{};
-    FILETIME l{};
-    SystemTimeToFileTime(&utc, &u);
-    SystemTimeToFileTime(&local, &l);
-    const auto ticks = [](const FILETIME& f) {
-        return static_cast<long long>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) |
-                                      f.dwLowDateTime);
-    };
-    const long long minutes = (ticks(l) - ticks(u)) / 600000000LL;
-    const long long offset = minutes < 0 ? -minutes : minutes;
-    char text[48];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u %c%02lld:%02lld",
-                  local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
-                  local.wMilliseconds, minutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    return text;
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
 }
 
 // Every line is flushed as it is written: a capture cut short loses nothing it was given.
@@ -124,6 +78,15 @@ int wmain(int argc, wchar_t** argv) {
     bool wait = false;
     bool session = false;
     bool untilStop = false;
+    const wchar_t* recordFolder = nullptr;
+    RecordLimits limits;
+    bool limitsGiven = false;
+    // A whole number from FROM to TO, or -1.
+    const auto count = [](const wchar_t* text, long from, long to) {
+        wchar_t* end = nullptr;
+        const long value = std::wcstol(text, &end, 10);
+        return end == text || *end != L'\0' || value < from || value > to ? -1 : value;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -146,11 +109,47 @@ int wmain(int argc, wchar_t** argv) {
             untilStop = true;
         } else if (option == L"--session") {
             session = true;
+        } else if (option == L"--record" && hasValue) {
+            recordFolder = argv[++i];
+        } else if (option == L"--keep-days" && hasValue) {
+            const long days = count(argv[++i], 1, 36500);
+            if (days < 0) {
+                return Refuse("--keep-days takes a number of days from 1 (see kq5trace --help)");
+            }
+            limits.keepDays = static_cast<int>(days);
+            limitsGiven = true;
+        } else if (option == L"--max-mib" && hasValue) {
+            const long mib = count(argv[++i], 1, 1024 * 1024);
+            if (mib < 0) {
+                return Refuse("--max-mib takes a number of MiB from 1 (see kq5trace --help)");
+            }
+            limits.maxBytes = static_cast<std::uint64_t>(mib) << 20;
+            limitsGiven = true;
         } else {
             std::fprintf(stderr, "kq5trace: unknown option or missing value '%s' (see --help)\n",
                          Narrow(option).c_str());
             return 2;
         }
+    }
+
+    if (recordFolder != nullptr) {
+        if (outFile != nullptr || wait || untilStop) {
+            return Refuse(
+                "--record writes its own files and always waits for the service: no "
+                "--out, --wait or --until-stop with it");
+        }
+        SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+        RecordOptions options;
+        options.folder = recordFolder;
+        options.service = service;
+        options.limits = limits;
+        options.seconds = seconds;
+        options.session = session;
+        options.version = KQ5_VERSION;
+        return RunRecord(options, stopRequested);
+    }
+    if (limitsGiven) {
+        return Refuse("--keep-days and --max-mib go with --record");
     }
 
     DbwinChannel channel;
@@ -195,46 +194,15 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     bool written = WriteLine(out, "# kq5trace " KQ5_VERSION ": debugger lines of the service " +
-                                      name + ", from " + LocalTimestamp() + "\n");
-    DWORD shownPid = 0;
-    ULONGLONG askedMs = GetTickCount64();
-    while (written && !timeUp()) {
-        // The service may stop and start again in another process: ask again once a second.
-        if (GetTickCount64() - askedMs >= 1000) {
-            pid = ServiceProcessId(service, error);
-            askedMs = GetTickCount64();
-        }
-        if (untilStop && shownPid != 0 && pid == 0) {
-            break;  // the run that was captured is over
-        }
-        if (pid != shownPid) {
-            written = WriteLine(out, "# " + LocalTimestamp() + " service " + name +
-                                         (pid == 0 ? std::string(" is not running")
-                                                   : " runs as process " + std::to_string(pid)) +
-                                         "\n");
-            shownPid = pid;
-        }
-        DWORD from = 0;
-        std::string text;
-        if (!ReceiveMessage(channel, 100, from, text)) {
-            continue;
-        }
-        if (from != pid) {
-            // Another process, or the service started again: asked at once, so that the first
-            // lines of a new service process are kept too.
-            pid = ServiceProcessId(service, error);
-            askedMs = GetTickCount64();
-            if (pid != shownPid && pid != 0) {
-                written = WriteLine(out, "# " + LocalTimestamp() + " service " + name +
-                                             " runs as process " + std::to_string(pid) + "\n");
-                shownPid = pid;
-            }
-        }
-        if (written && from == pid && pid != 0) {
-            written = WriteLine(out, LocalTimestamp() + "\t[" + std::to_string(from) + "] " +
-                                         EscapeBytes(text) + "\n");
-        }
-    }
+                                      name + ", from " + LocalStamp().text + "\n");
+    bool seenRunning = false;
+    ListenSink sink{[&](Entry entry) { written = written && WriteLine(out, FormatEntry(entry)); },
+                    [&](std::uint32_t running) {
+                        seenRunning = seenRunning || running != 0;
+                        // With --until-stop, the run that was captured is over once it stopped.
+                        return written && !timeUp() && !(untilStop && seenRunning && running == 0);
+                    }};
+    Listen(channel, service, sink);
     CloseChannel(channel);
     if (!written || (outFile != nullptr && std::fclose(out) != 0)) {
         std::fprintf(stderr, "kq5trace: the output cannot be written\n");

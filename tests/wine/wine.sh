@@ -9,7 +9,8 @@
 #   doctor      kq5doctor.exe with no queue, with the queue on another port than the printer's,
 #               and with both on one port while kq5svc.exe runs as a service and holds the printer
 #   trace       kq5svc.exe captured by kq5trace.exe while the virtual printer walks through its
-#               statuses, and the capture read back by kq5sim --trace (WINE.sh trace WIN WORK KQ5SIM)
+#               statuses, and the capture read back by kq5sim --trace (WINE.sh trace WIN WORK KQ5SIM);
+#               then kq5trace.exe --record across a restart of the service
 #   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
 #               registry, spooler and SCM, with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
@@ -388,6 +389,85 @@ trace)
     stop_capture viewer
     [ "$code" -eq 2 ] && grep -q 'another debug-output viewer' "$work/refused.txt" ||
         fail "kq5trace beside another viewer: exit $code, $(cat "$work/refused.txt")"
+    # Options a recording refuses, each with exit code 2 and its reason, before it touches anything.
+    for options in "--record C:\\refused --out C:\\refused.txt" "--record C:\\refused --keep-days 0" \
+        "--record C:\\refused --max-mib x" "--keep-days 3"; do
+        code=0
+        # shellcheck disable=SC2086 # the options are words
+        w 'C:\kq5trace.exe' $options >/dev/null 2>"$work/refused.txt" || code=$?
+        [ "$code" -eq 2 ] && grep -q -- '--' "$work/refused.txt" ||
+            fail "kq5trace $options: exit $code, $(cat "$work/refused.txt")"
+    done
+    [ ! -e "$drive/refused" ] || fail "a refused recording made its folder"
+    # A full disk: today's file on a device that is always full (a link to /dev/full). The recorder
+    # says so and exits 1; the day before stays as it was.
+    rm -rf "$drive/full"
+    mkdir -p "$drive/full"
+    echo '# kq5trace 1.0.0: yesterday' >"$drive/full/kq5trace-2000-01-01.txt"
+    ln -s /dev/full "$drive/full/kq5trace-$(date +%Y-%m-%d).txt"
+    code=0
+    w 'C:\kq5trace.exe' --record 'C:\full' --session --service nosuch --keep-days 36500 --for 3 \
+        >/dev/null 2>"$work/full.txt" || code=$?
+    [ "$code" -eq 1 ] && grep -q 'recording stopped: cannot write .*No space left on device' "$work/full.txt" ||
+        fail "kq5trace --record on a full disk: exit $code, $(cat "$work/full.txt")"
+    [ "$(cat "$drive/full/kq5trace-2000-01-01.txt")" = '# kq5trace 1.0.0: yesterday' ] ||
+        fail "the full disk's earlier file changed"
+    # A recording of a service that is not installed says so and waits; --for ends it, exit 0.
+    code=0
+    w 'C:\kq5trace.exe' --record 'C:\nosuch' --session --service nosuch --for 2 >/dev/null \
+        2>"$work/nosuch.txt" || code=$?
+    [ "$code" -eq 0 ] && grep -q 'service nosuch is not running: there is no such service' \
+        "$drive"/nosuch/kq5trace-*.txt ||
+        fail "kq5trace --record without the service: exit $code, $(cat "$work/nosuch.txt" "$drive"/nosuch/* 2>&1)"
+
+    # kq5trace.exe --record across a restart of the service: started while another viewer holds
+    # the channel, it says so in its file, waits and takes the channel once the viewer is gone;
+    # then today's file holds the lines of both processes of the service, each announced by a
+    # note, the second one's first line included.
+    rm -rf "$drive/record"
+    start_capture viewer2
+    timeout 200 wine 'C:\kq5trace.exe' --record 'C:\record' --session --service kq5check \
+        --keep-days 3 --max-mib 8 </dev/null >"$work/record.log" 2>&1 &
+    recorder=$!
+    echo "$recorder" >>"$pids"
+    day="$drive/record/kq5trace-$(date +%Y-%m-%d).txt"
+    record_has() { # PATTERN COUNT: wait until the day's file has COUNT lines matching PATTERN
+        for _ in $(seq 300); do
+            n=$(grep -cF -- "$1" "$day" 2>/dev/null || true)
+            [ "${n:-0}" -ge "$2" ] && return 0
+            sleep 0.05
+        done
+        fail "the recording never had $2 lines with '$1': $(cat "$day" 2>/dev/null) $(cat "$work/record.log")"
+    }
+    record_has 'another debug-output viewer holds the channel; waiting' 1
+    stop_capture viewer2
+    record_has 'the debug-output channel is free again; recording' 1
+    for run in 1 2; do
+        w net start kq5check >/dev/null
+        wait_for_state kq5check 4
+        record_has 'runs as process' "$run"
+        record_has 'KQ5 STATUS:32' "$((2 * run))"
+        w net stop kq5check >/dev/null
+        wait_for_state kq5check 1
+        record_has 'is not running' "$((run + 1))"
+    done
+    kill "$recorder" 2>/dev/null || true
+    wait "$recorder" 2>/dev/null || true
+    # read-back: kq5trace.exe --read
+    head -n1 "$day" | grep -q '^# kq5trace [0-9.]*: debugger lines of the service kq5check, from ' ||
+        fail "the day's file does not start with the header: $(head -n1 "$day")"
+    mapfile -t processes < <(grep -o 'runs as process [0-9]*' "$day" | cut -d' ' -f4)
+    [ "${#processes[@]}" -eq 2 ] && [ "${processes[0]}" != "${processes[1]}" ] ||
+        fail "the recording does not name two processes: ${processes[*]}"
+    for process in "${processes[@]}"; do
+        grep -qF -- "[$process] GetPrinterHandle" "$day" ||
+            fail "no first line of process $process in the recording: $(cat "$day")"
+        grep -qF -- "[$process] KQ5 STATUS:32\r\n" "$day" ||
+            fail "no status line of process $process in the recording: $(cat "$day")"
+    done
+    [ "$(ls "$drive/record")" = "$(basename "$day")" ] || fail "files recorded: $(ls "$drive/record")"
+    echo "record: kq5trace.exe --record waited for the channel, then recorded processes ${processes[*]} across a restart in $(basename "$day") ($(grep -c 'KQ5 STATUS' "$day") status lines)"
+
     stop_printer
     w sc delete kq5check >/dev/null
     w reg delete "$printer_key" /f >/dev/null

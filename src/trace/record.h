@@ -1,0 +1,22 @@
+// kq5trace --record FOLDER: the service's debugger lines for days, unattended, one file per local
+// day. Windows builds only; the files' policy is in record_policy.h and recorder.h.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "trace/record_policy.h"
+
+struct RecordOptions {
+    std::wstring folder;
+    std::wstring service = L"kq5";
+    RecordLimits limits;
+    double seconds = -1;   // stop after this long; below 0: until Ctrl+C or the end of the task
+    bool session = false;  // this session's channel instead of the global one
+    const char* version = "0";
+};
+
+// Records until STOP is set or the time is up. Exit codes: 0 done; 1 the files cannot be written
+// (what was written stays); 2 the channel cannot be had for a reason waiting does not cure.
+int RunRecord(const RecordOptions& options, const volatile LONG& stop);

@@ -1,0 +1,56 @@
+// What `kq5trace --record` keeps in its folder: one file per local day, "kq5trace-YYYY-MM-DD.txt",
+// a day too big for one file going on in "kq5trace-YYYY-MM-DD.2.txt", ".3.txt", ...; the last N
+// days and at most M bytes in all, the oldest file first. Pure functions over names, dates and
+// sizes, with no system calls: the recorder asks them, the tests ask them with dates they choose.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct LocalDate {
+    int year = 0;
+    int month = 0;  // 1..12
+    int day = 0;    // 1..31
+    auto operator<=>(const LocalDate&) const = default;
+};
+
+// Days since 1970-01-01 (proleptic Gregorian), for counting days across months and years.
+long long DayNumber(LocalDate date);
+LocalDate DateOfDayNumber(long long days);
+
+// "kq5trace-2026-12-07.txt" for part 1, "kq5trace-2026-12-07.2.txt" for part 2, ...
+std::string DayFileName(LocalDate date, int part);
+// True, with the date and part, only for a name DayFileName gives: a real date, part 1 unnumbered,
+// no leading zeros, lower case. Nothing else in the folder is ever the recorder's to delete.
+bool ParseDayFileName(const std::string& name, LocalDate& date, int& part);
+
+struct RecordLimits {
+    int keepDays = 14;                      // today and the 13 days before it
+    std::uint64_t maxBytes = 256ull << 20;  // every file of the recorder together
+};
+
+// The size at which a day goes on in its next part: an eighth of the whole, so that a day that
+// reaches the cap loses its oldest eighth, not all of itself.
+std::uint64_t PartBytes(const RecordLimits& limits);
+
+struct FolderFile {
+    std::string name;
+    std::uint64_t bytes = 0;
+};
+
+// The recorder's files to delete, oldest first, when CURRENT (a name, possibly not yet in the
+// listing) is the file being written: every file of a day older than the last keepDays days, then
+// the oldest files (by day, then part) until the rest with a full part for CURRENT fit maxBytes.
+// CURRENT and files of other names are never in the answer.
+std::vector<std::string> FilesToDelete(const std::vector<FolderFile>& listing, LocalDate today,
+                                       const RecordLimits& limits, const std::string& current);
+
+// The part to write the day's lines to when the recorder (re)starts on DAY: its last part, or a
+// new one when that is already full.
+int PartToContinue(const std::vector<FolderFile>& listing, LocalDate day, std::uint64_t partBytes);
+
+// Whether a line of LINEBYTES goes into the next part: the file holds lines already and would
+// pass the part size with it.
+bool StartsNewPart(std::uint64_t fileBytes, bool hasLines, std::uint64_t lineBytes,
+                   std::uint64_t partBytes);

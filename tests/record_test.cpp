@@ -1,0 +1,376 @@
+// kq5trace --record on the host: its file names, retention and parts as pure functions, the day
+// files written into a folder of the test's own with dates the test sets, and the choice of the
+// service's lines with a clock the test sets.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "trace/record_policy.h"
+#include "trace/recorder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr LocalDate kDay{2026, 12, 7};
+
+LocalDate Plus(LocalDate date, long long days) {
+    return DateOfDayNumber(DayNumber(date) + days);
+}
+
+TEST(RecordPolicy, FileNamesForADayAndItsParts) {
+    EXPECT_EQ(DayFileName(kDay, 1), "kq5trace-2026-12-07.txt");
+    EXPECT_EQ(DayFileName(kDay, 2), "kq5trace-2026-12-07.2.txt");
+    EXPECT_EQ(DayFileName(LocalDate{2027, 1, 10}, 12), "kq5trace-2027-01-10.12.txt");
+    // Every day of a leap year and the next, named and read back, one day apart.
+    for (long long n = DayNumber(LocalDate{2028, 1, 1}); n < DayNumber(LocalDate{2030, 1, 1});
+         ++n) {
+        const LocalDate date = DateOfDayNumber(n);
+        EXPECT_EQ(DayNumber(date), n);
+        LocalDate read;
+        int part = 0;
+        ASSERT_TRUE(ParseDayFileName(DayFileName(date, 3), read, part)) << DayFileName(date, 3);
+        EXPECT_EQ(read, date);
+        EXPECT_EQ(part, 3);
+    }
+    EXPECT_EQ(DayNumber(LocalDate{1970, 1, 1}), 0);
+    EXPECT_EQ(DayNumber(LocalDate{2028, 3, 1}) - DayNumber(LocalDate{2028, 2, 28}), 2);
+    // Anything else is not the recorder's: not a real date, part 1 numbered, a leading zero,
+    // another case or ending.
+    for (const char* name :
+         {"kq5trace-2026-12-07.txt.bak", "kq5trace-2026-13-01.txt", "kq5trace-2027-02-29.txt",
+          "kq5trace-2026-12-07.1.txt", "kq5trace-2026-12-07.02.txt", "kq5trace-2026-12-07..txt",
+          "KQ5TRACE-2026-12-07.txt", "kq5trace-2026-12-7.txt", "kq5trace-2026-12-07.TXT",
+          "kq5trace-2026-12-07.2x.txt", "notes.txt", "kq5trace-.txt", ""}) {
+        LocalDate date;
+        int part = 0;
+        EXPECT_FALSE(ParseDayFileName(name, date, part)) << name;
+    }
+}
+
+std::vector<FolderFile> Days(LocalDate last, int count, std::uint64_t bytes) {
+    std::vector<FolderFile> listing;
+    for (int i = count - 1; i >= 0; --i) {
+        listing.push_back(FolderFile{DayFileName(Plus(last, -i), 1), bytes});
+    }
+    return listing;
+}
+
+TEST(RecordPolicy, RetentionByDaysThenBySizeOldestFirst) {
+    // 20 days; the last 14 (today included) are kept.
+    RecordLimits limits{14, 1ull << 30};
+    std::vector<FolderFile> listing = Days(kDay, 20, 100);
+    std::vector<std::string> expected;
+    for (int i = 19; i >= 14; --i) {
+        expected.push_back(DayFileName(Plus(kDay, -i), 1));
+    }
+    EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 1)), expected);
+
+    // By size: 3 days of 40 bytes and room for a whole part (12 bytes) of today's new file.
+    limits = RecordLimits{14, 100};
+    ASSERT_EQ(PartBytes(limits), 12u);
+    listing = Days(Plus(kDay, -1), 3, 40);
+    EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 1)),
+              std::vector<std::string>{DayFileName(Plus(kDay, -3), 1)});  // 80 + 12 fit
+
+    // A day too big on its own: its oldest parts go first, the file being written never.
+    limits = RecordLimits{14, 700};  // parts of 87 bytes
+    listing.clear();
+    for (int part : {3, 1, 7, 2, 5, 4, 6}) {  // in no order, as a folder lists them
+        listing.push_back(FolderFile{DayFileName(kDay, part), 100});
+    }
+    EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 7)),
+              std::vector<std::string>{});  // 6 parts and the seventh's 87: 687 bytes
+    EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 8)),
+              std::vector<std::string>{DayFileName(kDay, 1)});
+    limits = RecordLimits{14, 500};  // parts of 62 bytes
+    EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 8)),
+              (std::vector<std::string>{DayFileName(kDay, 1), DayFileName(kDay, 2),
+                                        DayFileName(kDay, 3)}));
+}
+
+TEST(RecordPolicy, ForeignFilesAreNeverDeletedNorCounted) {
+    const RecordLimits limits{2, 1000};
+    std::vector<FolderFile> listing = Days(kDay, 5, 10);
+    for (const char* name : {"notes.txt", "kq5trace-2026-11-01.txt.bak", "KQ5TRACE-2026-11-01.txt",
+                             "kq5trace-2026-11-01.1.txt", "kq5trace-2026-11-01.log"}) {
+        listing.push_back(FolderFile{name, 1ull << 40});  // a terabyte each
+    }
+    EXPECT_EQ(
+        FilesToDelete(listing, kDay, limits, DayFileName(kDay, 1)),
+        (std::vector<std::string>{DayFileName(Plus(kDay, -4), 1), DayFileName(Plus(kDay, -3), 1),
+                                  DayFileName(Plus(kDay, -2), 1)}));
+}
+
+TEST(RecordPolicy, WhichPartAndWhenTheNextOne) {
+    const std::vector<FolderFile> listing = {{DayFileName(kDay, 1), 100},
+                                             {DayFileName(kDay, 2), 40},
+                                             {DayFileName(Plus(kDay, -1), 5), 10}};
+    EXPECT_EQ(PartToContinue(listing, kDay, 100), 2);  // part 2 has room
+    EXPECT_EQ(PartToContinue(listing, kDay, 40), 3);   // part 2 is full
+    EXPECT_EQ(PartToContinue(listing, Plus(kDay, 1), 100), 1);
+    EXPECT_FALSE(StartsNewPart(90, true, 10, 100));
+    EXPECT_TRUE(StartsNewPart(91, true, 10, 100));
+    EXPECT_FALSE(StartsNewPart(91, false, 500, 100));  // a line longer than a part still goes in
+}
+
+// ---- The day files in a folder ------------------------------------------------------------------
+
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("kq5-record-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string Read(const std::string& name) const {
+        std::ifstream in(folder / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::uint64_t RecorderBytes() const {
+        std::uint64_t total = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            LocalDate date;
+            int part = 0;
+            if (ParseDayFileName(entry.path().filename().string(), date, part)) {
+                total += entry.file_size();
+            }
+        }
+        return total;
+    }
+
+    fs::path folder;
+};
+
+std::string Stamp(LocalDate date, const std::string& time) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return std::string(text) + " " + time + " +01:00";
+}
+
+Entry Line(LocalDate date, const std::string& time, const std::string& text,
+           std::uint32_t pid = 7) {
+    return Entry{Entry::Kind::Line, date, Stamp(date, time), pid, text};
+}
+
+Entry ServiceNote(LocalDate date, const std::string& time, std::uint32_t pid) {
+    return Entry{Entry::Kind::ServiceNote, date, Stamp(date, time), 0,
+                 "service kq5 runs as process " + std::to_string(pid)};
+}
+
+TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    const LocalDate next = Plus(kDay, 1);
+    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(kDay, "23:59:58.000", 7)));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "23:59:59.999", "KQ5 STATUS:32\r\n")));
+    ASSERT_TRUE(RecordEntry(recorder, Line(next, "00:00:00.000", "KQ5 STATUS:4\r\n")));
+    ASSERT_TRUE(CloseRecorder(recorder));
+    EXPECT_EQ(Listing(),
+              (std::vector<std::string>{"kq5trace-2026-12-07.txt", "kq5trace-2026-12-08.txt"}));
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              "# kq5trace 1.0.0: lines, from 2026-12-07 23:59:58.000 +01:00\n"
+              "# 2026-12-07 23:59:58.000 +01:00 service kq5 runs as process 7\n"
+              "2026-12-07 23:59:59.999 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
+    EXPECT_EQ(Read("kq5trace-2026-12-08.txt"),
+              "# kq5trace 1.0.0: lines, from 2026-12-08 00:00:00.000 +01:00\n"
+              "# 2026-12-08 00:00:00.000 +01:00 service kq5 runs as process 7\n"
+              "2026-12-08 00:00:00.000 +01:00\t[7] KQ5 STATUS:4\\r\\n\n");
+
+    // Started again the same day: the day's file goes on, with no second header.
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(next, "08:00:00.000", 9)));
+    ASSERT_TRUE(CloseRecorder(recorder));
+    EXPECT_EQ(Listing().size(), 2u);
+    const std::string day = Read("kq5trace-2026-12-08.txt");
+    EXPECT_EQ(day.find("# kq5trace", 1), std::string::npos) << day;
+    const std::string note = "# 2026-12-08 08:00:00.000 +01:00 service kq5 runs as process 9\n";
+    ASSERT_GT(day.size(), note.size());
+    EXPECT_EQ(day.substr(day.size() - note.size()), note);
+}
+
+TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
+    fs::create_directories(folder);
+    for (const char* name :
+         {"notes.txt", "kq5trace-2026-11-01.txt.bak", "r\xc3\xa9sum\xc3\xa9.txt"}) {
+        std::ofstream(folder / name) << "not the recorder's";
+    }
+    const RecordLimits limits{3, 8000};  // parts of 1000 bytes
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, limits, "# kq5trace 1.0.0: lines"));
+    const std::string text(40, 's');  // lines of 76 bytes, a header of 62
+    for (int day = 0; day < 6; ++day) {
+        // Days of 10 lines (one part), the fifth of 300 (25 parts of 12 lines).
+        const int lines = day == 4 ? 300 : 10;
+        for (int i = 0; i < lines; ++i) {
+            ASSERT_TRUE(RecordEntry(recorder, Line(Plus(kDay, day), "10:00:00.000", text)));
+            ASSERT_TRUE(FlushRecorder(recorder));
+            ASSERT_LE(RecorderBytes(), limits.maxBytes);
+        }
+    }
+    ASSERT_TRUE(CloseRecorder(recorder));
+    // Deleted oldest first: the first days by age, then by size the days before the big one
+    // and the big day's oldest parts.
+    std::vector<std::pair<long long, int>> order;
+    for (const std::string& name : recorder.deleted) {
+        LocalDate date;
+        int part = 0;
+        ASSERT_TRUE(ParseDayFileName(name, date, part)) << name;
+        order.emplace_back(DayNumber(date), part);
+    }
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    ASSERT_GE(recorder.deleted.size(), 3u);
+    EXPECT_EQ(recorder.deleted[0], "kq5trace-2026-12-07.txt");
+    EXPECT_EQ(recorder.deleted[1], "kq5trace-2026-12-08.txt");
+    // Left: the foreign files, the big day's last 7 parts (8 of 974 bytes and a part's room for
+    // the day after do not fit 8000 bytes) and the day after.
+    std::vector<std::string> expected = {"kq5trace-2026-11-01.txt.bak"};
+    for (int part = 19; part <= 25; ++part) {
+        expected.push_back(DayFileName(Plus(kDay, 4), part));
+    }
+    expected.push_back("kq5trace-2026-12-12.txt");
+    expected.push_back("notes.txt");
+    expected.push_back("r\xc3\xa9sum\xc3\xa9.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Listing(), expected);
+    EXPECT_EQ(Read("kq5trace-2026-12-11.25.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
+}
+
+TEST_F(RecorderTest, ADayFileCutInTheMiddleGoesOnOnALineOfItsOwn) {
+    fs::create_directories(folder);
+    const std::string cut =
+        "# kq5trace 1.0.0: lines, from 2026-12-07 10:00:00.000 +01:00\n"
+        "2026-12-07 10:00:00.000 +01:00\t[7] KQ5 STA";
+    std::ofstream(folder / "kq5trace-2026-12-07.txt", std::ios::binary) << cut;
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "11:00:00.000", "KQ5 STATUS:32\r\n")));
+    ASSERT_TRUE(CloseRecorder(recorder));
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              cut + "\n2026-12-07 11:00:00.000 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
+}
+
+TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5 STATUS:32\r\n")));
+    ASSERT_TRUE(FlushRecorder(recorder));
+    const std::string before = Read("kq5trace-2026-12-07.txt");
+    // The next day's file lands on a device that is always full.
+    fs::create_symlink("/dev/full", folder / "kq5trace-2026-12-08.txt");
+    const bool buffered = RecordEntry(recorder, Line(Plus(kDay, 1), "00:00:00.000", "KQ5"));
+    EXPECT_FALSE(buffered && FlushRecorder(recorder));
+    EXPECT_TRUE(recorder.failed);
+    EXPECT_NE(recorder.failure.find("cannot write "), std::string::npos) << recorder.failure;
+    EXPECT_NE(recorder.failure.find("No space left on device"), std::string::npos)
+        << recorder.failure;
+    EXPECT_FALSE(RecordEntry(recorder, Line(Plus(kDay, 1), "00:00:01.000", "KQ5")));
+    EXPECT_FALSE(CloseRecorder(recorder));
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"), before);
+
+    // A folder that cannot be made: said at once.
+    std::ofstream(folder / "file") << "x";
+    EXPECT_FALSE(OpenRecorder(recorder, folder / "file", RecordLimits{}, "#"));
+    EXPECT_NE(recorder.failure.find("cannot make the folder"), std::string::npos);
+}
+
+// ---- The service's lines ------------------------------------------------------------------------
+
+TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
+    ServiceWatch watch;
+    std::uint32_t service = 7;  // what the service manager answers
+    int asks = 0;
+    const std::function<ServiceAnswer()> ask = [&] {
+        ++asks;
+        return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
+    };
+    std::vector<std::string> written;
+    const auto step = [&](std::uint64_t nowMs, const Entry* line) {
+        // A line comes with its own stamp; a wait is stamped on the whole second.
+        const std::string stamp =
+            line ? line->stamp : Stamp(kDay, "10:00:0" + std::to_string(nowMs / 1000) + ".000");
+        for (const Entry& entry : WatchStep(watch, nowMs, kDay, stamp, line, ask)) {
+            written.push_back(entry.kind == Entry::Kind::Line ? entry.text
+                                                              : entry.stamp + " " + entry.text);
+        }
+    };
+    const auto capture = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text) {
+        const Entry line = Line(kDay, "10:00:0" + std::to_string(nowMs / 1000) + ".500", text, pid);
+        step(nowMs, &line);
+    };
+    step(0, nullptr);
+    capture(10, 7, "service a");
+    // A chatty other program: a thousand lines in the next second cost no question.
+    for (int i = 0; i < 1000; ++i) {
+        capture(static_cast<std::uint64_t>(20 + i % 900), 50, "other");
+        step(static_cast<std::uint64_t>(20 + i % 900), nullptr);
+    }
+    EXPECT_EQ(asks, 1);
+    // The service starts again as process 9 just after a question: its first lines come before
+    // the next one may be asked, and are written, in order, once the answer names their process.
+    service = 9;
+    capture(1000, 9, "GetPrinterHandle");  // a second after the last question: asked at once
+    EXPECT_EQ(asks, 2);
+    capture(1100, 50, "other");
+    service = 11;  // and again, as process 11, within the same second
+    capture(1200, 11, "GetPrinterHandle");
+    capture(1300, 11, "KQ5 STATUS:32");
+    step(1900, nullptr);
+    EXPECT_EQ(asks, 2);
+    step(2000, nullptr);
+    EXPECT_EQ(asks, 3);
+    step(2500, nullptr);
+    EXPECT_EQ(asks, 3);
+    step(3000, nullptr);  // the same answer again: no note
+    EXPECT_EQ(asks, 4);
+    EXPECT_EQ(
+        written,
+        (std::vector<std::string>{
+            "2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7", "service a",
+            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 9", "GetPrinterHandle",
+            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 11", "GetPrinterHandle",
+            "KQ5 STATUS:32"}));
+    EXPECT_TRUE(watch.filter.held.empty());  // the other program's lines were let go
+}
+
+TEST(RecordQueue, InOrderAndBoundedInMemory) {
+    LineQueue queue;
+    queue.maxBytes = 100;
+    for (int i = 0; i < 5; ++i) {
+        PushEntry(queue, Line(kDay, "10:00:00.000", std::to_string(i)));  // 31 bytes each
+    }
+    PushEntry(queue, Entry{Entry::Kind::Note, kDay, "s", 0, "a note always goes in"});
+    std::deque<Entry> taken;
+    std::uint64_t dropped = 0;
+    ASSERT_TRUE(TakeEntries(queue, taken, dropped));
+    ASSERT_EQ(taken.size(), 4u);
+    EXPECT_EQ(taken[0].text, "0");
+    EXPECT_EQ(taken[2].text, "2");
+    EXPECT_EQ(taken[3].kind, Entry::Kind::Note);
+    EXPECT_EQ(dropped, 2u);
+    CloseQueue(queue);
+    EXPECT_FALSE(TakeEntries(queue, taken, dropped));
+}
+
+}  // namespace
