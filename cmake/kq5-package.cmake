@@ -93,6 +93,9 @@ endfunction()
 # Ships TARGET with the package (see the top of this file).
 function(kq5_ship target)
     kq5_link_reproducibly(${target})
+    if(MINGW)
+        kq5_link_map(${target})
+    endif()
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
     if(KQ5_SIGN_COMMAND)
         add_custom_command(TARGET ${target} POST_BUILD
