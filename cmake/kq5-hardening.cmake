@@ -15,6 +15,9 @@ add_compile_options(-fstack-protector-strong)
 add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--high-entropy-va
                  -Wl,--nxcompat -Wl,--image-base,0x140000000)
+# The checked routines live in libssp too, which the drivers link only for the stack flag: named
+# on its own, so that each mitigation links without the other.
+link_libraries(ssp)
 
 # TARGET's link map with the cross-reference table (which object refers to which symbol), beside
 # the build as maps/TARGET.map: the hardening check reads from it which of the product's own objects
