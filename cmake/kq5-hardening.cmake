@@ -10,7 +10,8 @@
 #    optimisation; a Debug build gets none of it.
 #  - ASLR with 64-bit addresses: relocatable (--dynamicbase), high-entropy (--high-entropy-va),
 #    an image base above 4 GiB; NX (--nxcompat). GNU ld and lld set these by default for x64
-#    today; naming them keeps a change of defaults from taking them away.
+#    today; naming them keeps a change of defaults from taking them away. (GNU ld's
+#    --high-entropy-va sets DYNAMIC_BASE as well: ASLR is lost only with both gone.)
 add_compile_options(-fstack-protector-strong)
 add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--high-entropy-va
