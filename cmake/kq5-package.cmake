@@ -105,6 +105,22 @@ function(kq5_ship target)
     set_property(GLOBAL APPEND PROPERTY KQ5_SHIPPED_PROGRAMS ${target})
 endfunction()
 
+# Releases TARGET beside the package, not in it: linked reproducibly, placed beside kq5svc.exe,
+# signed when a certificate is given and listed in SHA256SUMS, as a shipped program is.
+function(kq5_release_artifact target)
+    kq5_link_reproducibly(${target})
+    if(MINGW)
+        kq5_link_map(${target})
+    endif()
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    if(KQ5_SIGN_COMMAND)
+        add_custom_command(TARGET ${target} POST_BUILD
+            COMMAND ${KQ5_SIGN_COMMAND} $<TARGET_FILE:${target}>
+            VERBATIM)
+    endif()
+    set_property(GLOBAL APPEND PROPERTY KQ5_RELEASE_ARTIFACTS ${target})
+endfunction()
+
 # Gives TARGET, an exe built with src/service/kq5svc.rc, the version resource of VERSION (X.Y.Z).
 function(kq5_set_version target version)
     string(REPLACE "." ";" parts ${version})

@@ -30,13 +30,14 @@ stack_functions=(
     "kq5svc.exe|CMakeFiles/kq5_system.dir/src/monitor/status_poller.cpp.obj|RunPollCycle()"
     "kq5doctor.exe|CMakeFiles/kq5_doctor.dir/src/doctor/text.cpp.obj|JsonString(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)"
     "kq5trace.exe|CMakeFiles/kq5trace.dir/src/trace/kq5trace.cpp.obj|(anonymous namespace)::LocalTimestamp()"
-    "kq5-conformance.exe|CMakeFiles/kq5_conformance.dir/src/conformance/report.cpp.obj|conformance::JsonString(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)"
+    "kq5-conformance.exe|CMakeFiles/kq5-conformance.dir/src/conformance/machine_windows.cpp.obj|conformance::(anonymous namespace)::LoggedLines(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)"
 )
 # program            the checked routine and the object of the program's own that refers to it
 # (kq5trace.exe copies into no buffer of a size the compiler knows: nothing of it is checked)
 fortified=(
     "kq5svc.exe|__memcpy_chk|libkq5_system.a(discovery.cpp.obj)"
     "kq5doctor.exe|__memcpy_chk|libkq5_system.a(discovery.cpp.obj)"
+    "kq5-conformance.exe|__memcpy_chk|libkq5_system.a(discovery.cpp.obj)"
 )
 # clang-format on
 

@@ -322,9 +322,10 @@ void ServiceManagerStatesAndDependents(Check& c) {
     Expect(c, "StartServiceA of a starting service", start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
     Expect(c, "ControlService stop of a starting service", stop(),
            DWORD{ERROR_INVALID_SERVICE_CONTROL});
-    ExpectOr(c, "the status that refusal filled in", status.dwCurrentState,
-             DWORD{SERVICE_START_PENDING}, DWORD{0},
-             "Wine's refusal of a stop to a starting service fills in no status");
+    if (!WineDeparts(c, "Wine's refusal of a stop to a starting service fills in no status")) {
+        Expect(c, "the status that refusal filled in", status.dwCurrentState,
+               DWORD{SERVICE_START_PENDING});
+    }
     Must(c, "the service runs", AwaitState(service, SERVICE_RUNNING));
 
     // No stop while a dependent runs. Evidence: the ControlService page

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/service_state.h"
-#include "conformance_env.h"
+#include "conformance/machine.h"
 #include "device/device.h"
 #include "queue/queue.h"
 #include "service/service.h"
