@@ -25,6 +25,8 @@ const std::wstring kPrinterFolder = L"C:\\vusb\\A1B2C3\\";
 
 // How to take away what the running fact made, for CleanUp; each answers what it could not.
 std::vector<std::function<std::string()>> undo;
+// The ports the running fact added on Windows: a second queue on one of them adds it no more.
+std::vector<Text> ownPorts;
 
 std::string Narrow(const Text& text) {
     return std::string(text.begin(), text.end());  // the facts' names are ASCII
@@ -194,6 +196,7 @@ void CleanUp() {
         left += failed.empty() ? "" : (left.empty() ? "" : "; ") + failed;
     }
     undo.clear();
+    ownPorts.clear();
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
     if (OnWine() &&
         GetFileAttributesW((kPrinterFolder + L"unplugged").c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -225,6 +228,11 @@ void MakeQueue(const Text& name, const Text& port) {
 
 void AddSpoolerPort(const Text& name) {
     if (!OnWine()) {
+        for (const Text& own : ownPorts) {
+            if (EqualsIgnoringAsciiCase(own, name)) {
+                return;
+            }
+        }
         // Never one that is there already: it is not ours to take away afterwards.
         if (PortListed(name)) {
             throw NotPossible{"a port " + Narrow(name) + " is there already"};
@@ -233,6 +241,7 @@ void AddSpoolerPort(const Text& name) {
         if (error != ERROR_SUCCESS) {
             throw NotPossible{Refused("the Local Port monitor's AddPort " + Narrow(name), error)};
         }
+        ownPorts.push_back(name);
         undo.push_back([name]() -> std::string {
             return LocalPortCommand(L"DeletePort", name) == ERROR_SUCCESS
                        ? ""
