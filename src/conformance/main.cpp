@@ -132,14 +132,14 @@ int main(int argc, char** argv) {
     if (printer) {
         report.options.push_back("--printer");
     }
-    // The facts' own progress, so that a run that hangs shows where.
+    // The facts' progress and the walk-through's prompts go to the console (standard error), the
+    // report alone to standard output, so that it can be sent to a file.
     for (const conformance::Fact& fact : conformance::Facts()) {
         std::fprintf(stderr, "running %s\n", fact.id);
         report.outcomes.push_back(conformance::RunFact(fact, lab));
     }
     if (printer) {
-        for (const conformance::Outcome& outcome :
-             conformance::RunPrinterWalkthrough(json ? stderr : stdout)) {
+        for (const conformance::Outcome& outcome : conformance::RunPrinterWalkthrough(stderr)) {
             report.outcomes.push_back(outcome);
         }
     }
