@@ -4,6 +4,7 @@
 # A program joins the package with kq5_ship(TARGET): it is then linked reproducibly, placed in the
 # top of the build folder beside kq5svc.exe, signed when a certificate is given, staged for the
 # package (its File element in packaging/kq5.wxs names it) and listed in SHA256SUMS.
+# kq5_release_artifact(TARGET) releases a program beside the package the same way, but not in it.
 
 # The time stamped into the package (summary dates, the cabinet's file dates) and the signatures:
 # SOURCE_DATE_EPOCH from the environment if given, else the commit's time, else 1980-01-01, the
@@ -90,16 +91,32 @@ function(kq5_link_reproducibly target)
     endif()
 endfunction()
 
-# Ships TARGET with the package (see the top of this file).
-function(kq5_ship target)
+# TARGET as every released program is: linked reproducibly (with a link map for the hardening
+# check), placed in the top of the build folder beside kq5svc.exe, signed when a certificate is
+# given, and named in the global LIST (for the package, SHA256SUMS).
+function(kq5_release_program target list)
     kq5_link_reproducibly(${target})
+    if(MINGW)
+        kq5_link_map(${target})
+    endif()
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
     if(KQ5_SIGN_COMMAND)
         add_custom_command(TARGET ${target} POST_BUILD
             COMMAND ${KQ5_SIGN_COMMAND} $<TARGET_FILE:${target}>
             VERBATIM)
     endif()
-    set_property(GLOBAL APPEND PROPERTY KQ5_SHIPPED_PROGRAMS ${target})
+    set_property(GLOBAL APPEND PROPERTY ${list} ${target})
+endfunction()
+
+# Ships TARGET with the package (see the top of this file).
+function(kq5_ship target)
+    kq5_release_program(${target} KQ5_SHIPPED_PROGRAMS)
+endfunction()
+
+# Releases TARGET beside the package, not in it: signed and listed in SHA256SUMS as a shipped
+# program is.
+function(kq5_release_artifact target)
+    kq5_release_program(${target} KQ5_RELEASE_ARTIFACTS)
 endfunction()
 
 # Gives TARGET, an exe built with src/service/kq5svc.rc, the version resource of VERSION (X.Y.Z).

@@ -88,11 +88,11 @@ configure -DKQ5_SIGN_PKCS12="$ca/signer.p12"
 KQ5_SIGN_PASSWORD=kq5-test build_package
 exe=$build/kq5svc.exe
 msi=$build/${shipped[-1]}
-for file in "$exe" "$msi"; do
+for file in "$exe" "$build/kq5-conformance.exe" "$msi"; do
     verify "$file" || fail "$(basename "$file") does not verify: $(tail -5 "$work/verify.log")"
 done
 (cd "$build" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the signed files"
-echo "signed: kq5svc.exe and the package verify against the test CA; SHA256SUMS lists the signed files"
+echo "signed: kq5svc.exe, kq5-conformance.exe (beside the package) and the package verify against the test CA; SHA256SUMS lists the signed files"
 
 mkdir -p "$work/extracted"
 msiextract -C "$work/extracted" "$msi" >/dev/null

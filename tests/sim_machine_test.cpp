@@ -30,4 +30,45 @@ TEST_F(SimMachineTest, SimulatedThreadsTakeTurnsInTimeOrder) {
     EXPECT_EQ(sim::NowMs(), 1000u);
 }
 
+// OpenServiceA and OpenServiceW share one service manager: the same answers, each call recorded
+// under its own name. Evidence: the OpenService page (ERROR_INVALID_HANDLE,
+// ERROR_SERVICE_DOES_NOT_EXIST).
+TEST_F(SimMachineTest, OpenServiceAnswersAlikeInBothCharacterSets) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE found = OpenServiceW(manager, u"spooler", SERVICE_QUERY_STATUS);
+    ASSERT_NE(found, nullptr);
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(QueryServiceStatus(found, &status));
+    EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_RUNNING});
+    const struct {
+        SC_HANDLE through;
+        const char* name;
+        DWORD error;
+    } cases[] = {
+        {manager, "Missing", ERROR_SERVICE_DOES_NOT_EXIST},
+        {manager, nullptr, ERROR_SERVICE_DOES_NOT_EXIST},
+        {found, "Spooler", ERROR_INVALID_HANDLE},
+    };
+    for (const auto& c : cases) {
+        const std::string name = c.name ? c.name : "";
+        const std::u16string wide(name.begin(), name.end());
+        SetLastError(0);
+        EXPECT_EQ(OpenServiceA(c.through, c.name, SERVICE_QUERY_STATUS), nullptr) << name;
+        EXPECT_EQ(GetLastError(), c.error) << name;
+        SetLastError(0);
+        EXPECT_EQ(OpenServiceW(c.through, c.name ? wide.c_str() : nullptr, SERVICE_QUERY_STATUS),
+                  nullptr)
+            << name;
+        EXPECT_EQ(GetLastError(), c.error) << name;
+    }
+    // A handle that names no service: no status.
+    SetLastError(0);
+    EXPECT_FALSE(QueryServiceStatus(reinterpret_cast<SC_HANDLE>(manager), &status));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+    EXPECT_EQ(sim::CallsOf({"OpenServiceA", "OpenServiceW"})[0],
+              "OpenServiceW(scmanager#1, \"spooler\", 0x4)");
+    CloseServiceHandle(found);
+    CloseServiceHandle(manager);
+}
+
 }  // namespace

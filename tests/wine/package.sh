@@ -100,6 +100,8 @@ check_installed() {
     cmp -s "$folder/kq5svc.exe" "$1" || fail "C:\\Program Files\\kq5\\kq5svc.exe is not $1"
     cmp -s "$folder/kq5doctor.exe" "$windir/kq5doctor.exe" ||
         fail "C:\\Program Files\\kq5\\kq5doctor.exe is not $windir/kq5doctor.exe"
+    # The conformance program is released beside the package, for volunteers: never installed.
+    [ ! -e "$folder/kq5-conformance.exe" ] || fail "the package installed kq5-conformance.exe"
     config=$(probe -config kq5)
     # Windows Installer registers the path quoted; Wine's msiexec does not.
     [ "$(echo "$config" | grep -vE '^(display|description)=' | sed -E 's/^path="(.*)"$/path=\1/')" \
@@ -120,6 +122,7 @@ readme_block() {
 
 mkdir -p "$work"
 (cd "$windir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+grep -q ' kq5-conformance.exe$' "$windir/SHA256SUMS" || fail "SHA256SUMS does not list kq5-conformance.exe"
 
 # The package's tables: the path of sc.exe set while the install script is written (type 51),
 # then both commands as deferred actions that run sc.exe from that property (50), as LocalSystem
@@ -138,6 +141,8 @@ sequence=$(table InstallExecuteSequence | sort -t$'\t' -k3,3n |
 [ "$sequence" = "$(printf '%s\n' 'kq5ScPath		5790' 'InstallServices	VersionNT	5800' \
     'kq5Recovery	NOT REMOVE~="ALL"	5810' 'kq5Privileges	NOT REMOVE~="ALL"	5820' \
     'StartServices	VersionNT	5900')" ] || fail "InstallExecuteSequence: $sequence"
+[ "$(table File | grep -c kq5-conformance || true)" = 0 ] ||
+    fail "the package holds kq5-conformance.exe: $(table File | grep kq5-conformance)"
 echo "the package runs sc.exe between InstallServices and StartServices (msiinfo export):"
 echo "$sequence" | sed 's/^/  /'
 WINE_TIMEOUT=120 w wineboot --init >"$work/boot.log" 2>&1 ||

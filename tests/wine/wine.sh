@@ -11,8 +11,11 @@
 #   trace       kq5svc.exe captured by kq5trace.exe while the virtual printer walks through its
 #               statuses, and the capture read back by kq5sim --trace (WINE.sh trace WIN WORK KQ5SIM);
 #               then kq5trace.exe --record across a restart of the service
-#   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
-#               registry, spooler and SCM, with the virtual USB printer plugged in
+#   components  the component tests (kq5_wine_tests.exe) against Wine's registry, spooler and SCM,
+#               with the virtual USB printer plugged in
+#   conformance kq5-conformance.exe, the suite as a volunteer runs it, with --lab and the virtual
+#               printer plugged in: every fact held (Wine's known departures named); as JSON the
+#               same; --lab --printer: the steps Wine cannot show not run, with the reason
 #   cleanup     ends every Wine process it started
 # Usage: wine.sh STAGE WINDOWS-BUILD-DIR WORK-DIR [EXE-DIR]
 set -euo pipefail
@@ -163,7 +166,7 @@ setup)
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
     for program in kq5svc.exe kq5doctor.exe kq5trace.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
-        tools/wine/virtual_printer.exe tools/wine/conformance_service.exe tests/wine/kq5_wine_tests.exe; do
+        tools/wine/virtual_printer.exe kq5-conformance.exe tests/wine/kq5_wine_tests.exe; do
         cp "$windir/$program" "$drive/"
     done
     echo "Wine prefix ready: $(wine --version)"
@@ -490,6 +493,45 @@ components)
     WINE_TIMEOUT=180 w 'C:\kq5_wine_tests.exe' 2>&1 | tr -d '\r' || code=$?
     stop_printer
     exit "$code"
+    ;;
+
+conformance)
+    start_printer
+    code=0
+    WINE_TIMEOUT=180 w 'C:\kq5-conformance.exe' --lab 2>"$work/conformance.err" | tr -d '\r' >"$work/conformance.txt" || code=$?
+    cat "$work/conformance.txt"
+    [ "$code" -eq 0 ] || fail "kq5-conformance --lab exited $code"
+    head -n1 "$work/conformance.txt" | grep -q '^kq5-conformance [0-9.]* on Wine .* (as Windows [0-9.]* build [0-9]*.*)$' ||
+        fail "no Windows version and build: $(head -n1 "$work/conformance.txt")"
+    facts=$(grep -c '^\(held\|differs\|not run\) ' "$work/conformance.txt" || true)
+    held=$(grep -c '^held ' "$work/conformance.txt" || true)
+    [ "$facts" -ge 10 ] && [ "$held" = "$facts" ] || fail "$held of $facts facts held"
+    grep -q "Wine's known departure: Wine's SetPrinterW has no level 0" "$work/conformance.txt" ||
+        fail "Wine's departures are not named"
+    WINE_TIMEOUT=180 w 'C:\kq5-conformance.exe' --lab --json 2>/dev/null | tr -d '\r' >"$work/conformance.json" || code=$?
+    [ "$code" -eq 0 ] || fail "kq5-conformance --lab --json exited $code"
+    python3 - "$work/conformance.json" "$facts" <<'PY' || fail "the JSON report: $(cat "$work/conformance.json")"
+import json, sys
+report = json.load(open(sys.argv[1]))
+verdicts = {f["verdict"] for f in report["facts"]}
+assert report["system"].startswith("Wine "), report["system"]
+assert len(report["facts"]) == int(sys.argv[2]) and verdicts == {"held"}, verdicts
+assert report["options"] == ["--lab"] and report["differ"] == 0
+PY
+    WINE_TIMEOUT=180 w 'C:\kq5-conformance.exe' --lab --printer 2>/dev/null | tr -d '\r' >"$work/walkthrough.txt" || code=$?
+    stop_printer
+    [ "$code" -eq 0 ] || fail "kq5-conformance --lab --printer exited $code"
+    for step in printer.unplugged printer.other-usb-port printer.door-open printer.door-closed \
+        printer.paper-out printer.paper-back package.recovery-actions package.required-privileges package.sid-type; do
+        grep -q "^not run  $step  " "$work/walkthrough.txt" || fail "step $step: $(grep -A1 " $step " "$work/walkthrough.txt")"
+    done
+    grep -q "why: Wine cannot show it: " "$work/walkthrough.txt" || fail "no reason for the printer steps"
+    grep -q "why: kq5 is not installed: install the package first" "$work/walkthrough.txt" ||
+        fail "no reason for the package steps"
+    code=0
+    w 'C:\kq5-conformance.exe' --printer >/dev/null 2>&1 || code=$?
+    [ "$code" -eq 2 ] || fail "--printer without --lab exited $code"
+    echo "kq5-conformance.exe under Wine: $held facts held with --lab, the same as JSON; --lab --printer: the steps Wine cannot show not run"
     ;;
 
 cleanup)

@@ -1,7 +1,8 @@
 // Component checks of the system code against a real Win32 implementation (Wine), with the
 // virtual USB printer plugged in: discovery, and device arrival and removal with a real spooler
 // restart. (The service's debug lines under Wine are checked by the wine.sh stages.) The Win32
-// calls themselves are held to Windows' documentation by the conformance suite beside these.
+// calls themselves are held to Windows' documentation by the conformance suite
+// (kq5-conformance.exe).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,7 +13,7 @@
 #include <vector>
 
 #include "common/service_state.h"
-#include "conformance_env.h"
+#include "conformance/machine.h"
 #include "device/device.h"
 #include "queue/queue.h"
 #include "service/service.h"

@@ -164,6 +164,20 @@ void AddTimeline(Machine& m, const std::string& source, const std::string& text)
 ServiceRecord* FindService(Machine& m, const std::string& name);
 void RefreshService(Machine& m, ServiceRecord& service);
 bool SpoolerRunning(Machine& m);
+// The service a handle of OpenServiceA/W names, brought up to date; null with the last error set
+// (ERROR_INVALID_HANDLE for a handle that is no service's).
+ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle);
+// Records the call `function` on a service handle (its arguments after the handle, if any) and
+// looks up the service: null with the last error set when a failure was injected or the handle
+// names none.
+ServiceRecord* ServiceCalled(Machine& m, const char* function, SC_HANDLE handle,
+                             const std::string& arguments);
+// OpenServiceA/W: records the call `function` (the name as the caller gave it, `quotedName`) and
+// gives a new handle to the service `name` through the manager's handle; null with the last
+// error set (no `name`: none was given).
+SC_HANDLE OpenServiceCalled(Machine& m, const char* function, SC_HANDLE manager,
+                            const std::string& quotedName, DWORD access,
+                            const std::optional<std::string>& name);
 
 // Formatting of call arguments.
 std::string Quote(const char* text);

@@ -28,21 +28,6 @@ size_t TextBytes(const std::string& text) {
     return (text.size() + 1) * sizeof(WCHAR);
 }
 
-ServiceRecord* OpenedService(Machine& m, SC_HANDLE handle) {
-    HandleEntry* entry = FindHandle(m, handle, "service");
-    if (entry == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    ServiceRecord* service = FindService(m, entry->service);
-    if (service == nullptr) {
-        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
-    } else {
-        RefreshService(m, *service);
-    }
-    return service;
-}
-
 // A too-small buffer is answered with the size needed (advapi32 tests, test_query_svc and
 // test_queryconfig2: ERROR_INSUFFICIENT_BUFFER and the needed size in pcbBytesNeeded).
 bool Fits(DWORD needed, DWORD size, LPDWORD pcbBytesNeeded) {
@@ -155,37 +140,17 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "OpenServiceW",
-                                HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
-                                    Hex(dwDesiredAccess))) {
-        SetLastError(*error);
-        return nullptr;
-    }
-    if (FindHandle(m, hSCManager, "scmanager") == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    const std::string name = lpServiceName == nullptr ? "" : Narrow(lpServiceName);
-    if (lpServiceName == nullptr || FindService(m, name) == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-        return nullptr;
-    }
-    HandleEntry entry;
-    entry.kind = "service";
-    entry.service = name;
-    return static_cast<SC_HANDLE>(NewHandle(m, entry));
+    return OpenServiceCalled(
+        m, "OpenServiceW", hSCManager, Quote(lpServiceName), dwDesiredAccess,
+        lpServiceName ? std::optional<std::string>(Narrow(lpServiceName)) : std::nullopt);
 }
 
 BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig,
                                 DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "QueryServiceConfigW",
-                                HandleName(m, hService) + ", " + std::to_string(cbBufSize))) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    const ServiceRecord* service = OpenedService(m, hService);
+    const ServiceRecord* service =
+        ServiceCalled(m, "QueryServiceConfigW", hService, std::to_string(cbBufSize));
     if (service == nullptr) {
         return FALSE;
     }
@@ -217,13 +182,9 @@ BOOL WINAPI QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE l
                                  DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "QueryServiceConfig2W",
-                                HandleName(m, hService) + ", " + std::to_string(dwInfoLevel) +
-                                    ", " + std::to_string(cbBufSize))) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    const ServiceRecord* service = OpenedService(m, hService);
+    const ServiceRecord* service =
+        ServiceCalled(m, "QueryServiceConfig2W", hService,
+                      std::to_string(dwInfoLevel) + ", " + std::to_string(cbBufSize));
     if (service == nullptr) {
         return FALSE;
     }

@@ -44,6 +44,53 @@ void RefreshService(Machine& m, ServiceRecord& service) {
     }
 }
 
+ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
+    HandleEntry* entry = FindHandle(m, handle, "service");
+    if (entry == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    ServiceRecord* service = FindService(m, entry->service);
+    if (service == nullptr) {
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+    } else {
+        RefreshService(m, *service);
+    }
+    return service;
+}
+
+ServiceRecord* ServiceCalled(Machine& m, const char* function, SC_HANDLE handle,
+                             const std::string& arguments) {
+    const std::string name = HandleName(m, handle);
+    if (auto error = RecordCall(m, function, arguments.empty() ? name : name + ", " + arguments)) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    return ServiceOf(m, handle);
+}
+
+SC_HANDLE OpenServiceCalled(Machine& m, const char* function, SC_HANDLE manager,
+                            const std::string& quotedName, DWORD access,
+                            const std::optional<std::string>& name) {
+    if (auto error = RecordCall(m, function,
+                                HandleName(m, manager) + ", " + quotedName + ", " + Hex(access))) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (FindHandle(m, manager, "scmanager") == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!name || FindService(m, *name) == nullptr) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    HandleEntry entry;
+    entry.kind = "service";
+    entry.service = *name;
+    return static_cast<SC_HANDLE>(NewHandle(m, entry));
+}
+
 bool SpoolerRunning(Machine& m) {
     ServiceRecord* spooler = FindService(m, "Spooler");
     if (spooler == nullptr) {
@@ -56,19 +103,6 @@ bool SpoolerRunning(Machine& m) {
 }  // namespace sim
 
 namespace {
-
-ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
-    HandleEntry* entry = FindHandle(m, handle, "service");
-    if (entry == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    ServiceRecord* service = FindService(m, entry->service);
-    if (service != nullptr) {
-        RefreshService(m, *service);
-    }
-    return service;
-}
 
 // A service being started accepts no control until it reports otherwise (StartService remarks);
 // the simulated services accept stop once running.
@@ -203,35 +237,16 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "OpenServiceA",
-                                HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
-                                    Hex(dwDesiredAccess))) {
-        SetLastError(*error);
-        return nullptr;
-    }
-    if (FindHandle(m, hSCManager, "scmanager") == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    if (lpServiceName == nullptr || FindService(m, lpServiceName) == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-        return nullptr;
-    }
-    HandleEntry entry;
-    entry.kind = "service";
-    entry.service = lpServiceName;
-    return static_cast<SC_HANDLE>(NewHandle(m, entry));
+    return OpenServiceCalled(
+        m, "OpenServiceA", hSCManager, Quote(lpServiceName), dwDesiredAccess,
+        lpServiceName ? std::optional<std::string>(lpServiceName) : std::nullopt);
 }
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "ControlService",
-                                HandleName(m, hService) + ", " + std::to_string(dwControl))) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    ServiceRecord* service = ServiceOf(m, hService);
+    ServiceRecord* service =
+        ServiceCalled(m, "ControlService", hService, std::to_string(dwControl));
     if (service == nullptr) {
         return FALSE;
     }
@@ -271,11 +286,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "QueryServiceStatus", HandleName(m, hService))) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    ServiceRecord* service = ServiceOf(m, hService);
+    ServiceRecord* service = ServiceCalled(m, "QueryServiceStatus", hService, "");
     if (service == nullptr) {
         return FALSE;
     }

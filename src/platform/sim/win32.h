@@ -258,8 +258,12 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 #define ERROR_INVALID_ADDRESS 487L
 
 enum SC_ENUM_TYPE { SC_ENUM_PROCESS_INFO = 0 };
-enum SC_ACTION_TYPE { SC_ACTION_NONE = 0, SC_ACTION_RESTART = 1, SC_ACTION_REBOOT = 2,
-                      SC_ACTION_RUN_COMMAND = 3 };
+enum SC_ACTION_TYPE {
+    SC_ACTION_NONE = 0,
+    SC_ACTION_RESTART = 1,
+    SC_ACTION_REBOOT = 2,
+    SC_ACTION_RUN_COMMAND = 3
+};
 
 struct SERVICE_STATUS_PROCESS {
     DWORD dwServiceType;
@@ -272,6 +276,28 @@ struct SERVICE_STATUS_PROCESS {
     DWORD dwProcessId;
     DWORD dwServiceFlags;
 };
+
+// The two records keep the SDK's names and layout (winsvc.h): SERVICE_STATUS_PROCESS begins with
+// SERVICE_STATUS's seven fields in the same places, then the process ID and the flags; a caller
+// may hand either to code that reads the first seven.
+static_assert(sizeof(SERVICE_STATUS) == 28);
+static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36);
+static_assert(offsetof(SERVICE_STATUS, dwServiceType) == 0 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwServiceType) == 0);
+static_assert(offsetof(SERVICE_STATUS, dwCurrentState) == 4 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwCurrentState) == 4);
+static_assert(offsetof(SERVICE_STATUS, dwControlsAccepted) == 8 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwControlsAccepted) == 8);
+static_assert(offsetof(SERVICE_STATUS, dwWin32ExitCode) == 12 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwWin32ExitCode) == 12);
+static_assert(offsetof(SERVICE_STATUS, dwServiceSpecificExitCode) == 16 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwServiceSpecificExitCode) == 16);
+static_assert(offsetof(SERVICE_STATUS, dwCheckPoint) == 20 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwCheckPoint) == 20);
+static_assert(offsetof(SERVICE_STATUS, dwWaitHint) == 24 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwWaitHint) == 24);
+static_assert(offsetof(SERVICE_STATUS_PROCESS, dwProcessId) == 28 &&
+              offsetof(SERVICE_STATUS_PROCESS, dwServiceFlags) == 32);
 
 struct ENUM_SERVICE_STATUS_PROCESSW {
     LPWSTR lpServiceName;

@@ -1,37 +1,35 @@
-// The machine the conformance cases run on, set up its own way on each side: the simulated
-// Windows through its control panel (conformance_env_sim.cpp), or Wine through registry keys, a
-// registry-made queue, a service of our own and the virtual USB printer
-// (conformance_env_wine.cpp). The cases themselves make only Win32 calls.
+// The machine the conformance facts run on, set up its own way on each side: the simulated
+// Windows through its control panel (tests/conformance/machine_sim.cpp); Windows, and Wine, by
+// what a program may do there (machine_windows.cpp): queues of its own on local ports it adds,
+// registry values under a key of its own, services of its own, and under Wine the virtual USB
+// printer. A set-up that cannot be made throws NotPossible, and the fact is not run. The facts
+// themselves make only Win32 calls.
 #pragma once
 
 #include <string>
 
+#include "common/wide_string.h"
 #include "platform/platform.h"
 
 namespace conformance {
 
-using Text = std::basic_string<WCHAR>;
+using Text = WideString;
 
-// Whether the cases run under Wine, where a case names each answer in which Wine departs from
-// Windows and expects Wine's answer there.
-#ifdef _WIN32
-inline constexpr bool kOnWine = true;
-#else
-inline constexpr bool kOnWine = false;
-#endif
+// Whether the facts run under Wine, which departs from Windows in the answers the facts name.
+bool OnWine();
 
-// The root of the registry keys the cases write; CleanUp removes it.
+// The root of the registry keys the facts write; CleanUp removes it.
 inline constexpr const char* kTestKey = "SOFTWARE\\kq5-conformance";
-// The USB printer's device interface path, as SetupDi lists it.
+// The USB printer's device interface path, as SetupDi lists it (the virtual printer's).
 inline const Text kPrinterPath =
     WSTR("\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
 
-// A machine with the spooler running, the printer plugged in and nothing the cases made.
+// A machine with the spooler running and nothing the facts made.
 void Prepare();
-// Takes away whatever the case made.
+// Takes away whatever the fact made, the last made first.
 void CleanUp();
 
-// A queue printing to `port`, which the spooler then lists.
+// A queue printing to `port` (a port of its own, which the spooler then lists).
 void MakeQueue(const Text& name, const Text& port);
 // A port that EnumPortsW lists from now on.
 void AddSpoolerPort(const Text& name);
@@ -39,8 +37,10 @@ void AddSpoolerPort(const Text& name);
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& text,
                        bool withNul = true);
 
+// The USB printer at kPrinterPath, plugged in; NotPossible where there is none to plug.
+void NeedPrinter();
 void SetPrinterPlugged(bool plugged);
-// Returns once the printer, closed by the case, can be opened again.
+// Returns once the printer, closed by the fact, can be opened again.
 void AwaitPrinterClosed();
 
 // A running service that takes a second or more to start and to stop; its name.

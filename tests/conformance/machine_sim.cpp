@@ -1,7 +1,7 @@
-// The conformance cases' machine in the simulated Windows: set up through its control panel.
+// The conformance facts' machine in the simulated Windows: set up through its control panel.
 #include <vector>
 
-#include "conformance_env.h"
+#include "conformance/machine.h"
 #include "platform/sim/sim.h"
 
 namespace conformance {
@@ -9,6 +9,10 @@ namespace conformance {
 // Plugged with its instance ID's upper-case serial, as the virtual printer is under Wine.
 const Text kPluggedPath =
     WSTR("\\\\?\\USB#VID_0483&PID_5741#A1B2C3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+
+bool OnWine() {
+    return false;
+}
 
 void Prepare() {
     sim::Reset();
@@ -31,6 +35,8 @@ void SetRegistryString(const std::string& key, const std::string& name, const st
     data.resize(text.size() + (withNul ? 1 : 0));
     sim::SetRegistryValue(key, name, REG_SZ, data);
 }
+
+void NeedPrinter() {}
 
 void SetPrinterPlugged(bool plugged) {
     plugged ? sim::PlugDevice(kPluggedPath) : sim::UnplugDevice(kPluggedPath);
