@@ -29,7 +29,7 @@ fail() {
 stack_functions=(
     "kq5svc.exe|CMakeFiles/kq5_system.dir/src/monitor/status_poller.cpp.obj|RunPollCycle()"
     "kq5doctor.exe|CMakeFiles/kq5_doctor.dir/src/doctor/text.cpp.obj|JsonString(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)"
-    "kq5trace.exe|CMakeFiles/kq5trace.dir/src/trace/kq5trace.cpp.obj|(anonymous namespace)::LocalTimestamp()"
+    "kq5trace.exe|CMakeFiles/kq5trace.dir/src/trace/listen.cpp.obj|LocalStamp()"
     "kq5-conformance.exe|CMakeFiles/kq5-conformance.dir/src/conformance/machine_windows.cpp.obj|conformance::(anonymous namespace)::LoggedLines(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)"
 )
 # program            the checked routine and the object of the program's own that refers to it
