@@ -1,7 +1,8 @@
 // kq5trace: captures the debugger lines of the kq5 service on the machine where it runs, as a
 // debug-output viewer does, keeping only those of the service's process. Each line gets the local
 // time with milliseconds and the UTC offset; its bytes are escaped as the simulator's timeline
-// escapes them, so `kq5sim --trace` reads the capture back into the same timeline and picture.
+// escapes them, so `kq5trace --read` (and `kq5sim --trace`) read the capture back into the
+// simulator's timeline and picture.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "common/escape.h"
 #include "trace/dbwin_channel.h"
+#include "trace/read_main.h"
 
 #ifndef KQ5_VERSION
 #define KQ5_VERSION "0"
@@ -21,11 +23,12 @@ namespace {
 constexpr const char* kUsage =
     "usage: kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
     "                [--session]\n"
+    "       kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE]\n"
     "\n"
     "Writes the debugger lines of the service NAME (default kq5) while it runs, one line each:\n"
     "the local time with milliseconds and UTC offset, a tab, [process id] and the text, its\n"
     "non-printable bytes escaped (\\r, \\n, \\xNN). Runs until Ctrl+C or for SECONDS.\n"
-    "Read the capture with: kq5sim --trace FILE [--svg PICTURE]\n"
+    "Read the capture with: kq5trace --read FILE [--html REPORT] [--svg PICTURE]\n"
     "\n"
     "  --service NAME  the service whose process is captured (default kq5)\n"
     "  --out FILE      write to FILE instead of standard output\n"
@@ -118,6 +121,9 @@ int Refuse(const char* text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (IsReadCommand(argc, argv)) {
+        return ReadMain(argc, argv);
+    }
     std::wstring service = L"kq5";
     const wchar_t* outFile = nullptr;
     double seconds = -1;
