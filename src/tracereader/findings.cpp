@@ -335,10 +335,10 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
     ServiceLine(Relative(line.writtenMs, number), line.pid, line.text, number);
 }
 
-std::vector<Finding> TraceAnalysis::Findings() {
-    std::vector<Finding> out;
-    const auto add = [&out](int rank, uint64_t atMs, std::string line) {
-        out.push_back(Finding{rank, atMs, {std::move(line)}});
+std::vector<TraceFinding> TraceAnalysis::Findings() {
+    std::vector<TraceFinding> out;
+    const auto add = [&out](int rank, uint64_t atMs, const std::string& line) {
+        out.emplace_back(rank, atMs, line);
     };
     std::string summary = "  " + std::to_string(lines_) + " lines read, " +
                           std::to_string(serviceLines_) + " of the service (process" +
@@ -417,10 +417,9 @@ std::vector<Finding> TraceAnalysis::Findings() {
         if (gaps_.empty()) {
             add(kOrdinary, firstStatusMs_, "  no gap longer than two cycles");
         } else {
-            Finding gaps{kGaps,
-                         firstGapMs_,
-                         {"  gaps longer than two cycles (the service was held, or the printer "
-                          "was away):"}};
+            TraceFinding gaps(kGaps, firstGapMs_,
+                              "  gaps longer than two cycles (the service was held, or the printer "
+                              "was away):");
             gaps.lines.insert(gaps.lines.end(), gaps_.begin(), gaps_.end());
             if (moreGaps_ > 0) {
                 gaps.lines.push_back("  ... and " + std::to_string(moreGaps_) +
@@ -433,7 +432,7 @@ std::vector<Finding> TraceAnalysis::Findings() {
             changes_.back() += ", " + Duration(lastStatusMs_ - codeSinceMs_) + " (" +
                                std::to_string(codeLines_) + " lines) to the last status line";
         }
-        Finding changes{kOrdinary, firstStatusMs_, {"  status changes:"}};
+        TraceFinding changes(kOrdinary, firstStatusMs_, "  status changes:");
         changes.lines.insert(changes.lines.end(), changes_.begin(), changes_.end());
         if (moreChanges_ > 0) {
             changes.lines.push_back("  ... and " + std::to_string(moreChanges_) + " more changes");
@@ -492,9 +491,9 @@ Picture TraceAnalysis::Draw(const std::string& layoutName) const {
     return p;
 }
 
-std::string FormatFindings(const std::vector<Finding>& findings) {
+std::string FormatFindings(const std::vector<TraceFinding>& findings) {
     std::string out = "Findings:\n";
-    for (const Finding& f : findings) {
+    for (const TraceFinding& f : findings) {
         for (const std::string& line : f.lines) {
             out += line + "\n";
         }

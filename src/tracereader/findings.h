@@ -13,10 +13,14 @@
 
 // One finding: its first line says it, the others give its detail. The most serious come first
 // in a report; the rest in time order.
-struct Finding {
+struct TraceFinding {
     int rank = 0;  // kSpoolerDown .. kGaps, or kOrdinary
     uint64_t atMs = 0;
     std::vector<std::string> lines;  // as printed, indented
+    TraceFinding() = default;
+    TraceFinding(int rankOf, uint64_t at, const std::string& first) : rank(rankOf), atMs(at) {
+        lines.push_back(first);
+    }
 };
 inline constexpr int kSpoolerDown = 0;
 inline constexpr int kPrinterNeverFound = 1;
@@ -48,7 +52,7 @@ struct TraceAnalysis {
     void CountLine() { ++lines_; }  // a line read but not told apart (cut, too long)
     void Cut();                     // the file's last line has no line end
     void Finish();                  // the end of the trace: the timeline's last folds
-    std::vector<Finding> Findings();
+    std::vector<TraceFinding> Findings();
     Picture Draw(const std::string& layoutName) const;
 
     std::string timeline;  // folded, as it is decided
@@ -108,4 +112,4 @@ private:
 };
 
 // "Findings:" and every finding's lines, in the order found.
-std::string FormatFindings(const std::vector<Finding>& findings);
+std::string FormatFindings(const std::vector<TraceFinding>& findings);

@@ -258,34 +258,75 @@ std::string Title(const std::string& text) {
     return "<title>" + EscapeMarkup(text) + "</title>";
 }
 
+// Spans narrower than half a pixel are drawn together, in the colour of the longest of them,
+// so that a week of changes costs no more than the picture's width.
+constexpr double kNarrowest = 0.5;
+
 void DrawTrack(std::string& out, const Track& track, const Scale& scale, double y, double height,
                const std::string& kind) {
-    for (size_t i = 0; i < track.size(); ++i) {
-        const Span& s = track[i];
-        const uint64_t toMs = i + 1 < track.size() ? track[i + 1].fromMs : scale.endMs;
-        const double x = scale.X(s.fromMs);
+    const auto endOf = [&](size_t i) {
+        return i + 1 < track.size() ? track[i + 1].fromMs : scale.endMs;
+    };
+    for (size_t i = 0; i < track.size();) {
+        size_t last = i;
+        size_t longest = i;
+        while (scale.X(endOf(last)) - scale.X(track[i].fromMs) < kNarrowest &&
+               last + 1 < track.size()) {
+            ++last;
+            if (endOf(last) - track[last].fromMs > endOf(longest) - track[longest].fromMs) {
+                longest = last;
+            }
+        }
+        const Span& s = track[longest];
+        const uint64_t fromMs = track[i].fromMs;
+        const uint64_t toMs = endOf(last);
+        const double x = scale.X(fromMs);
         const double width = scale.X(toMs) - x;
+        const std::string title =
+            last == i ? s.title
+                      : std::to_string(last - i + 1) +
+                            " states too short to draw apart (the timeline lists them), the "
+                            "longest: " +
+                            s.title;
         out += "<g class=\"" + kind + "\">" +
-               Title(s.title + "\n" + Seconds(s.fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
+               Title(title + "\n" + Seconds(fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
                Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(width) + "\" height=\"" +
                Number(height) + "\" fill=\"" + s.fill +
                "\" stroke=\"#ffffff\" stroke-width=\"0.5\"/>";
         // The label, or the short one, only where it fits (at most 6.5 px a character).
         for (const std::string& label : {s.label, s.shortLabel}) {
-            if (!label.empty() && width >= 6.5 * static_cast<double>(label.size()) + 8) {
+            if (last == i && !label.empty() &&
+                width >= 6.5 * static_cast<double>(label.size()) + 8) {
                 out += "<text x=\"" + Number(x + 4) + "\" y=\"" + Number(y + height / 2 + 4) +
                        "\">" + EscapeMarkup(label) + "</text>";
                 break;
             }
         }
         out += "</g>\n";
+        i = last + 1;
     }
 }
 
-void DrawMarks(std::string& out, const std::vector<Mark>& marks, const Scale& scale, double y) {
-    for (const Mark& m : marks) {
+// Marks of one kind closer than a pixel share one, its title listing the first of them.
+void DrawMarks(std::string& out, std::vector<Mark> marks, const Scale& scale, double y) {
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const Mark& a, const Mark& b) { return a.atMs < b.atMs; });
+    for (size_t i = 0; i < marks.size();) {
+        const Mark& m = marks[i];
+        std::string title = Seconds(m.atMs) + "\n" + m.title;
+        size_t last = i;
+        while (last + 1 < marks.size() && marks[last + 1].round == m.round &&
+               scale.X(marks[last + 1].atMs) - scale.X(m.atMs) < 1.0) {
+            ++last;
+            if (title.size() < 240) {
+                title += "\n" + Seconds(marks[last].atMs) + "\n" + marks[last].title;
+            }
+        }
+        if (last > i) {
+            title = std::to_string(last - i + 1) + " marks here:\n" + title;
+        }
         const double x = scale.X(m.atMs);
-        out += "<g class=\"mark\">" + Title(Seconds(m.atMs) + "\n" + m.title);
+        out += "<g class=\"mark\">" + Title(title);
         if (m.round) {
             out += "<circle cx=\"" + Number(x) + "\" cy=\"" + Number(y + 31) +
                    "\" r=\"3\" fill=\"" + m.fill + "\" stroke=\"#333333\"/>";
@@ -294,6 +335,7 @@ void DrawMarks(std::string& out, const std::vector<Mark>& marks, const Scale& sc
                    m.fill + "\"/>";
         }
         out += "</g>\n";
+        i = last + 1;
     }
 }
 

@@ -176,14 +176,15 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
     Finalise(report, analysis,
              "kq5trace record folder, " + std::to_string(days.size()) +
                  (days.size() == 1 ? " file" : " files"));
-    std::vector<Finding> files = {{kOrdinary, 0, {"  files read, in order: " + read}}};
+    std::vector<TraceFinding> files;
+    files.emplace_back(kOrdinary, 0, "  files read, in order: " + read);
     if (!skipped.empty()) {
         std::string names;
         for (const std::string& s : skipped) {
             names += (names.empty() ? "" : ", ") + s;
         }
-        files.push_back(Finding{
-            kOrdinary, 0, {"  " + std::to_string(skipped.size()) + " files skipped: " + names}});
+        files.emplace_back(kOrdinary, 0,
+                           "  " + std::to_string(skipped.size()) + " files skipped: " + names);
     }
     report.findings.insert(report.findings.begin() + 1, files.begin(), files.end());
     return report;

@@ -18,7 +18,7 @@ struct TraceReport {
     std::string name;      // the file or folder, escaped
     std::string layout;    // the layout found in the first lines
     std::string timeline;  // folded
-    std::vector<Finding> findings;
+    std::vector<TraceFinding> findings;
     Picture picture;
 };
 

@@ -62,13 +62,14 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
            EscapeMarkup(report.layout) + ")</p>\n";
 
     // The most serious first, then the rest in time order.
-    std::vector<Finding> findings = report.findings;
-    std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
-        return a.rank != b.rank ? a.rank < b.rank : a.atMs < b.atMs;
-    });
+    std::vector<TraceFinding> findings = report.findings;
+    std::stable_sort(findings.begin(), findings.end(),
+                     [](const TraceFinding& a, const TraceFinding& b) {
+                         return a.rank != b.rank ? a.rank < b.rank : a.atMs < b.atMs;
+                     });
     out += "<h2>Findings</h2>\n<ol class=\"findings\">\n";
     for (size_t i = 0; i < findings.size(); ++i) {
-        const Finding& f = findings[i];
+        const TraceFinding& f = findings[i];
         out += "<li";
         if (i == 0) {
             out += " id=\"first-finding\"";
@@ -89,8 +90,14 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
     out += "</ol>\n";
 
     std::string svg = FormatSvg(report.picture, title);
+    // Inline in HTML the picture needs neither the XML declaration nor the namespace, and the
+    // page names no address at all.
     if (svg.rfind("<?xml", 0) == 0) {
         svg.erase(0, svg.find('\n') + 1);
+    }
+    const std::string xmlns = " xmlns=\"http://www.w3.org/2000/svg\"";
+    if (const size_t at = svg.find(xmlns); at != std::string::npos) {
+        svg.erase(at, xmlns.size());
     }
     out +=
         "<h2>Picture</h2>\n<p class=\"note\">Each bar's, mark's and tick's detail shows when "
@@ -98,24 +105,31 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
         svg + "</div>\n<div id=\"detail\"></div>\n";
 
     out += "<h2>Timeline</h2>\n";
+    // Escaped line by line up to the limit.
     const std::string& timeline = report.timeline;
-    size_t shown = timeline.size();
-    if (shown > kReportTimelineBytes) {
-        shown = timeline.rfind('\n', kReportTimelineBytes);
-        shown = shown == std::string::npos ? 0 : shown + 1;
+    std::string shown;
+    size_t at = 0;
+    size_t linesShown = 0;
+    while (at < timeline.size()) {
+        size_t end = timeline.find('\n', at);
+        end = end == std::string::npos ? timeline.size() : end + 1;
+        const std::string line = EscapeMarkup(timeline.substr(at, end - at));
+        if (shown.size() + line.size() > kReportTimelineBytes) {
+            break;
+        }
+        shown += line;
+        ++linesShown;
+        at = end;
     }
-    if (shown < timeline.size()) {
-        const auto lines = [](const std::string& text, size_t from, size_t to) {
-            return std::count(text.begin() + static_cast<std::ptrdiff_t>(from),
-                              text.begin() + static_cast<std::ptrdiff_t>(to), '\n');
-        };
+    if (at < timeline.size()) {
+        const auto more =
+            std::count(timeline.begin() + static_cast<std::ptrdiff_t>(at), timeline.end(), '\n');
         out += "<p class=\"note\">The timeline is cut after its first " +
-               std::to_string(lines(timeline, 0, shown)) + " lines (" +
-               std::to_string(lines(timeline, shown, timeline.size())) +
+               std::to_string(linesShown) + " lines (" + std::to_string(more) +
                " more), so that the report stays small enough to send; kq5trace --read prints "
                "it whole.</p>\n";
     }
-    out += "<pre class=\"timeline\">" + EscapeMarkup(timeline.substr(0, shown)) + "</pre>\n";
+    out += "<pre class=\"timeline\">" + shown + "</pre>\n";
     out += kScript;
     out += "</body>\n</html>\n";
     return out;
