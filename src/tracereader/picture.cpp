@@ -80,7 +80,7 @@ Lane PrinterLane(const Picture& result) {
     Lane lane{"printer", "printer", "present, status", {}, {}, {}, {}};
     for (const PrinterChange& c : result.printer) {
         char code[8];
-        std::snprintf(code, sizeof code, "0x%02X", c.code);
+        std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c.code) & 0xFFu);
         const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(c.code));
         const bool ready = action == QueueAction::Ready;
         const bool door = action == QueueAction::DoorOpen;

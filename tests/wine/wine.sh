@@ -9,7 +9,11 @@
 #   doctor      kq5doctor.exe with no queue, with the queue on another port than the printer's,
 #               and with both on one port while kq5svc.exe runs as a service and holds the printer
 #   trace       kq5svc.exe captured by kq5trace.exe while the virtual printer walks through its
-#               statuses, and the capture read back by kq5sim --trace (WINE.sh trace WIN WORK KQ5SIM)
+#               statuses, and the capture read back by kq5sim --trace and by kq5trace.exe --read,
+#               with the same findings (WINE.sh trace WIN WORK KQ5SIM)
+#   read        kq5trace.exe --read and kq5sim --trace print the same timeline and findings, byte
+#               for byte, for every sample trace, the Wine capture and a week of trace
+#               (WINE.sh read WIN WORK KQ5SIM SOURCE-DIR)
 #   components  the component tests and the conformance cases (kq5_wine_tests.exe) against Wine's
 #               registry, spooler and SCM, with the virtual USB printer plugged in
 #   cleanup     ends every Wine process it started
@@ -149,6 +153,26 @@ expect_status() {
         sleep 0.05
     done
     fail "status $code never reported: $(status_lines "$capture" | tail -n 5)"
+}
+
+# same_findings NAME WINDOWS-PATH HOST-PATH: kq5trace.exe --read under Wine and kq5sim --trace
+# print the same, byte for byte, after their first line (which names the program and the path).
+# The exe writes "\n" (standard output in binary mode), so nothing is normalised.
+same_findings() {
+    local name=$1 exe_code=0 sim_code=0
+    w 'C:\kq5trace.exe' --read "$2" >"$work/read-$name.exe.out" 2>"$work/read-$name.exe.err" || exe_code=$?
+    "$kq5sim" --trace "$3" >"$work/read-$name.sim.out" 2>"$work/read-$name.sim.err" || sim_code=$?
+    [ "$exe_code" = "$sim_code" ] ||
+        fail "$name: kq5trace.exe --read exits with $exe_code, kq5sim --trace with $sim_code: $(cat "$work/read-$name.exe.err")"
+    [ "$sim_code" != 0 ] || grep -q '^Findings:$' "$work/read-$name.sim.out" ||
+        fail "$name: kq5sim --trace prints no findings"
+    cmp -s <(tail -n +2 "$work/read-$name.exe.out") <(tail -n +2 "$work/read-$name.sim.out") ||
+        fail "$name: the findings differ: $(diff <(tail -n +2 "$work/read-$name.exe.out") <(tail -n +2 "$work/read-$name.sim.out") | head -n 20 | cat -A)"
+}
+
+# The Windows path of a file of this machine (Wine's drive Z: is its root).
+windows_path() {
+    echo "Z:${1//\//\\}"
 }
 
 case "$stage" in
@@ -401,7 +425,28 @@ trace)
     grep -qx '  no gap longer than two cycles' "$work/trace.out" || fail "a gap in the trace: $(grep -A3 gaps "$work/trace.out")"
     grep -q '^  the service ended: " MainError:' "$work/trace.out" || fail "no end of the service in the trace"
     grep -q '^# kq5trace ' "$work/trace.txt" || fail "no kq5trace header"
+    same_findings capture 'C:\trace.txt' "$drive/trace.txt"
+    echo "trace: kq5trace.exe --read and kq5sim --trace print the same findings of the capture"
     echo "trace: kq5trace.exe captured $(grep -c 'KQ5 STATUS' "$work/trace.txt") status lines; kq5sim --trace reads the statuses handed out ($got) with no gap"
+    ;;
+
+read)
+    kq5sim=$4 source=$5
+    count=0
+    for sample in "$source"/tests/traces/*.log "$source"/docs/trace-wine.txt; do
+        same_findings "$(basename "$sample")" "$(windows_path "$sample")" "$sample"
+        count=$((count + 1))
+    done
+    bash "$source/bench/week_trace.sh" >"$work/week.txt"
+    WINE_TIMEOUT=120 same_findings week "$(windows_path "$work/week.txt")" "$work/week.txt"
+    # A folder of record files, and one that is no trace: the same answers too.
+    mkdir -p "$work/record"
+    cp "$source/docs/trace-wine.txt" "$work/record/kq5trace-2026-12-07.txt"
+    head -c 2000 "$work/week.txt" >"$work/record/kq5trace-2026-12-07.2.txt"
+    echo "not a trace" >"$work/record/notes.txt"
+    same_findings record "$(windows_path "$work/record")" "$work/record"
+    same_findings not-a-trace "$(windows_path "$source/README.md")" "$source/README.md"
+    echo "read: kq5trace.exe --read and kq5sim --trace print the same for $count samples, a week of trace ($(wc -l <"$work/week.txt") lines), a record folder and a file that is no trace"
     ;;
 
 components)
