@@ -254,7 +254,10 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
         SCOPED_TRACE(sample.file);
         const TraceReport report =
             ReadTracePath(std::filesystem::path(KQ5_TRACE_SAMPLES) / sample.file);
-        ASSERT_TRUE(report.ok) << report.error;
+        if (!report.ok) {
+            ADD_FAILURE() << report.error;
+            continue;
+        }
         EXPECT_EQ(report.layout, sample.layout);
         const std::string findings = FormatFindings(report.findings);
         for (const std::string& e : sample.expected) {
@@ -395,7 +398,6 @@ TEST(Trace, ReportPutsTheSeriousFirstAndEscapesTheTrace) {
         week += Kq5(stamp, "KQ5 STATUS:" + std::to_string(i * 7919 % 97) + "\\r\\n");
     }
     const Read big(week);
-    ASSERT_GT(big.report.timeline.size(), kReportTimelineBytes);
     const std::string cut = FormatHtml(big.report, "big");
     EXPECT_LT(cut.size(), size_t{5} * 1024 * 1024);
     EXPECT_NE(cut.find("The timeline is cut after its first "), std::string::npos);
