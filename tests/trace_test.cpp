@@ -443,4 +443,32 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     EXPECT_EQ(text(none), "");
 }
 
+// Any bytes, in any of the encodings, get an answer: a report, or an error that names what is
+// wrong, in printable text.
+TEST(Trace, AnyBytesGetAnAnswer) {
+    std::mt19937 random(23);
+    const std::string starts[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", kHeader,
+                                  "1\t0.5\t[7] KQ5 STATUS:32\r\n"};
+    const std::string pieces[] = {
+        "\t", "[", "] ", "\r\n",        "\n",          "\xD8", "\xE8\x8E",
+        ".",  ":", "7",  "KQ5 STATUS:", " MainError:", "# ",   "2026-12-07 09:00:00.000 +01:00"};
+    for (int round = 0; round < 400; ++round) {
+        std::string text = starts[random() % 5];
+        const size_t count = random() % 80;
+        for (size_t i = 0; i < count; ++i) {
+            text += random() % 3 == 0 ? std::string(1, static_cast<char>(random() % 256))
+                                      : pieces[random() % 14];
+        }
+        const Read read(text);
+        if (!read.report.ok) {
+            EXPECT_FALSE(read.report.error.empty()) << "round " << round;
+            for (const char ch : read.report.error) {
+                ASSERT_TRUE(ch >= 0x20 && ch < 0x7f) << "round " << round;
+            }
+        } else {
+            EXPECT_EQ(read.findings.rfind("Findings:\n", 0), 0u);
+        }
+    }
+}
+
 }  // namespace
