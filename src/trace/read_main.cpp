@@ -42,6 +42,10 @@ int ReadMain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         const bool hasValue = i + 1 < argc;
+        if (option == L"--help" || option == L"-h") {
+            std::fputs(kReadUsage, stdout);
+            return 0;
+        }
         if (option == L"--read" && hasValue && command.trace.empty()) {
             command.trace = argv[++i];
         } else if (option == L"--html" && hasValue) {

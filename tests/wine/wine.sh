@@ -446,6 +446,18 @@ read)
     echo "not a trace" >"$work/record/notes.txt"
     same_findings record "$(windows_path "$work/record")" "$work/record"
     same_findings not-a-trace "$(windows_path "$source/README.md")" "$source/README.md"
+    # A report that cannot be written is named, with exit code 1, and the findings are printed.
+    code=0
+    w 'C:\kq5trace.exe' --read "$(windows_path "$source/docs/trace-wine.txt")" \
+        --html 'C:\no-such-folder\report.html' >"$work/read-unwritable.out" 2>&1 || code=$?
+    [ "$code" = 1 ] && grep -q 'cannot write the report to C:\\no-such-folder\\report.html' "$work/read-unwritable.out" &&
+        grep -qx 'Findings:' "$work/read-unwritable.out" ||
+        fail "a report that cannot be written: exit $code, $(cat "$work/read-unwritable.out")"
+    # Bad usage: exit 2 with the usage.
+    code=0
+    w 'C:\kq5trace.exe' --read >/dev/null 2>"$work/read-usage.err" || code=$?
+    [ "$code" = 2 ] && grep -q '^usage: kq5trace --read' "$work/read-usage.err" ||
+        fail "--read without a trace: exit $code, $(cat "$work/read-usage.err")"
     echo "read: kq5trace.exe --read and kq5sim --trace print the same for $count samples, a week of trace ($(wc -l <"$work/week.txt") lines), a record folder and a file that is no trace"
     ;;
 
