@@ -210,6 +210,40 @@ TEST(Trace, PictureHasTheLanesAndCommandedQueue) {
     }
 }
 
+// A Spooler down for a few seconds of two hours is narrower than a pixel: it is still drawn,
+// a pixel wide and red, while the day's thousands of states stay within the picture's width.
+TEST(Trace, PictureShowsWhatIsTooShortToDraw) {
+    std::string trace = kHeader;
+    for (int s = 0; s <= 7200; ++s) {
+        char stamp[40];
+        std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.000 +00:00", s / 3600, s / 60 % 60,
+                      s % 60);
+        if (s == 3600) {
+            trace += Kq5(stamp, " Open Printer Error :GetLastError() returns: 0x6ba\\n");
+        }
+        trace += Kq5(stamp, s % 2 ? "KQ5 STATUS:4\\r\\n" : "KQ5 STATUS:32\\r\\n");
+    }
+    const std::string svg = FormatSvg(Read(trace).report.picture, "test");
+    const size_t lane = svg.find("id=\"lane-spooler\"");
+    const std::string spooler = svg.substr(lane, svg.find("</g>\n</g>", lane) - lane);
+    EXPECT_NE(spooler.find("width=\"1.0\" height=\"22.0\" fill=\"#e0645c\""), std::string::npos)
+        << spooler;
+    // 7201 printer states (the door open every other second), drawn as fewer bars than pixels,
+    // each group in its most serious colour: door open.
+    const size_t printer = svg.find("id=\"lane-printer\"");
+    const std::string lanePrinter = svg.substr(printer, svg.find("id=\"lane-queue\"") - printer);
+    size_t bars = 0;
+    for (size_t at = 0; (at = lanePrinter.find("<g class=\"state\">", at)) != std::string::npos;
+         ++at) {
+        ++bars;
+    }
+    EXPECT_LE(bars, 2200u);
+    EXPECT_GT(bars, 100u);
+    EXPECT_NE(lanePrinter.find("states too short to draw apart (the timeline lists them), among "
+                               "them: printer present, status 0x04 door open"),
+              std::string::npos);
+}
+
 // DebugView's saved logs as they come: lines before the first log line, a byte-order mark, the
 // code page 936 message as bytes or as characters, kernel lines, a clock in whole seconds. Each
 // sample under tests/traces/ says what the reader must make of it.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "common/status_code.h"
 #include "tracereader/picture.h"
@@ -258,9 +259,21 @@ std::string Title(const std::string& text) {
     return "<title>" + EscapeMarkup(text) + "</title>";
 }
 
-// Spans narrower than half a pixel are drawn together, in the colour of the longest of them,
-// so that a week of changes costs no more than the picture's width.
+// Spans narrower than half a pixel are drawn together in bars of about half a pixel, in the most
+// serious colour among them, and a bar narrower than a pixel is drawn a pixel wide (towards its
+// start, so that the next bar does not hide it): a week of changes costs no more than the
+// picture's width, and a Spooler down for 30 s in a week still shows.
 constexpr double kNarrowest = 0.5;
+
+int Severity(const std::string& fill) {
+    static const char* const kWorstFirst[] = {kRed, kAmber, kPurple, kDarkGrey, kGrey};
+    for (size_t i = 0; i < std::size(kWorstFirst); ++i) {
+        if (fill == kWorstFirst[i]) {
+            return static_cast<int>(std::size(kWorstFirst) - i);
+        }
+    }
+    return 0;
+}
 
 void DrawTrack(std::string& out, const Track& track, const Scale& scale, double y, double height,
                const std::string& kind) {
@@ -269,30 +282,35 @@ void DrawTrack(std::string& out, const Track& track, const Scale& scale, double 
     };
     for (size_t i = 0; i < track.size();) {
         size_t last = i;
-        size_t longest = i;
-        while (scale.X(endOf(last)) - scale.X(track[i].fromMs) < kNarrowest &&
-               last + 1 < track.size()) {
+        size_t shown = i;
+        const auto narrow = [&](size_t k) {
+            return scale.X(endOf(k)) - scale.X(track[k].fromMs) < kNarrowest;
+        };
+        // Narrow spans join until the bar is half a pixel wide.
+        while (last + 1 < track.size() && narrow(last + 1) &&
+               scale.X(endOf(last)) - scale.X(track[i].fromMs) < kNarrowest) {
             ++last;
-            if (endOf(last) - track[last].fromMs > endOf(longest) - track[longest].fromMs) {
-                longest = last;
+            if (Severity(track[last].fill) > Severity(track[shown].fill)) {
+                shown = last;
             }
         }
-        const Span& s = track[longest];
+        const Span& s = track[shown];
         const uint64_t fromMs = track[i].fromMs;
         const uint64_t toMs = endOf(last);
-        const double x = scale.X(fromMs);
-        const double width = scale.X(toMs) - x;
+        const double width = scale.X(toMs) - scale.X(fromMs);
+        const double drawn = std::max(width, 1.0);
+        const double x = scale.X(toMs) - drawn;
         const std::string title =
             last == i ? s.title
                       : std::to_string(last - i + 1) +
-                            " states too short to draw apart (the timeline lists them), the "
-                            "longest: " +
+                            " states too short to draw apart (the timeline lists them), among "
+                            "them: " +
                             s.title;
         out += "<g class=\"" + kind + "\">" +
                Title(title + "\n" + Seconds(fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
-               Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(width) + "\" height=\"" +
-               Number(height) + "\" fill=\"" + s.fill +
-               "\" stroke=\"#ffffff\" stroke-width=\"0.5\"/>";
+               Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(drawn) + "\" height=\"" +
+               Number(height) + "\" fill=\"" + s.fill + "\"" +
+               (drawn > width ? "" : " stroke=\"#ffffff\" stroke-width=\"0.5\"") + "/>";
         // The label, or the short one, only where it fits (at most 6.5 px a character).
         for (const std::string& label : {s.label, s.shortLabel}) {
             if (last == i && !label.empty() &&
