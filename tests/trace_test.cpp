@@ -350,6 +350,9 @@ TEST(Trace, ReadsARecordFolderAsOneTrace) {
                                          "process 42\n" +
                                          day("2026-12-07", "23:59:58.400", "32"));
     write("kq5trace-2026-12-07.10.txt", "");  // named as a part, but empty
+    // A part that goes on without a header of its own.
+    write("kq5trace-2026-12-08.3.txt",
+          "# 2026-12-08 00:00:01.000 +01:00 a note\n" + day("2026-12-08", "00:00:01.600", "32"));
     write("notes.txt", "the printer was moved on Monday\n");
     write("kq5trace-2026-12-06.txt", "queue USB001\n");         // named as a day, not a trace
     write("kq5trace-2026-12-06.01.txt", std::string(kHeader));  // not the recorder's numbering
@@ -359,21 +362,21 @@ TEST(Trace, ReadsARecordFolderAsOneTrace) {
     const std::string findings = FormatFindings(report.findings);
     for (const char* expected :
          {"files read, in order: kq5trace-2026-12-07.txt, kq5trace-2026-12-07.2.txt, "
-          "kq5trace-2026-12-08.txt\n",
+          "kq5trace-2026-12-08.txt, kq5trace-2026-12-08.3.txt\n",
           "5 files skipped: kq5trace-2026-12-06.01.txt (not named",
           "kq5trace-2026-12-06.txt (its "
           "first lines are not a kq5trace capture)",
           "kq5trace-2026-12-07.10.txt (its first lines", "kq5trace-2026-12-09.txt (not a file)",
           "notes.txt (not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt)",
           "the last line of kq5trace-2026-12-08.txt has no line end: it was cut (skipped)",
-          "3 status lines, one every 0.800 s", "at 0.800 s: status 4", "at 1.600 s: status 32"}) {
+          "4 status lines, one every 0.800 s", "at 0.800 s: status 4", "at 1.600 s: status 32"}) {
         EXPECT_NE(findings.find(expected), std::string::npos) << "no '" << expected << "' in:\n"
                                                               << findings;
     }
     EXPECT_EQ(findings.find("lines skipped"), std::string::npos) << findings;  // notes are notes
     EXPECT_NE(report.timeline.find("another debug-output viewer holds the channel; waiting"),
               std::string::npos);
-    EXPECT_EQ(report.layout, "kq5trace record folder, 3 files");
+    EXPECT_EQ(report.layout, "kq5trace record folder, 4 files");
 }
 
 TEST(Trace, RecordFileNames) {

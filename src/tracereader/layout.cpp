@@ -358,7 +358,18 @@ TraceLine LayoutReader::Read(std::string text) {
             layout = Layout::Kq5trace;
             return TraceLine{LineKind::Header, 0, 0, text.substr(2)};
         }
-        if (DebugViewTime(text, time, rest)) {
+        // A part of a day that a recorder went on with may start with a line or a note of
+        // kq5trace's form instead of its header.
+        long long utc = 0;
+        unsigned long pid = 0;
+        std::string said;
+        if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc) &&
+             SplitPid(text.substr(31), pid, said)) ||
+            (StartsWith(text, "# ") && text.size() >= 33 && text[32] == ' ' &&
+             ParseStamp(text.substr(2, 30), utc))) {
+            layout = Layout::Kq5trace;
+        }
+        if (layout == Layout::Unknown && DebugViewTime(text, time, rest)) {
             layout = ParseElapsed(time, ms)        ? Layout::DebugViewElapsed
                      : ParseClock(time, ms, whole) ? Layout::DebugViewClock
                                                    : Layout::Unknown;
