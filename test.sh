@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
     clang libclang-rt-14-dev lld clang-tidy cppcheck libxml2-utils wixl msitools \
-    python3-gi gir1.2-libmsi-1.0 osslsigncode openssl
+    python3-gi gir1.2-libmsi-1.0 osslsigncode openssl chromium poppler-utils
 
 echo "== Windows x64 build (mingw-w64)"
 cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -1,32 +1,35 @@
 #!/usr/bin/env bash
-# kq5sim --trace on a week of trace (not a test): generates 756,000 status lines in kq5trace's
-# layout (one every 800 ms; the door opened for a minute every hour; the Spooler away for 30 s
-# and a port read with a DevicePath line once a day), then measures reading, summarising and
-# drawing it: wall time and peak memory (GNU time), and the picture's size.
-#   bench/trace_bench.sh [KQ5SIM]   (default build/bench/kq5sim, a Release build)
+# The trace reader on a week of trace (not a test): 756,000 status lines in kq5trace's layout
+# (bench/week_trace.sh), read, summarised and drawn by kq5sim --trace, then by the shipped
+# kq5trace.exe --read with its HTML report under Wine: wall time and peak memory (GNU time), and
+# the picture's and the report's sizes. The Wine prefix is made first and not measured.
+#   bench/trace_bench.sh [KQ5SIM [KQ5TRACE-EXE]]
+#   (defaults build/bench/kq5sim, a Release build, and build/win/kq5trace.exe; a missing program
+#   is skipped)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=${1:-build/bench/kq5sim}
-work=build/trace-bench
+exe=${2:-build/win/kq5trace.exe}
+work=$PWD/build/trace-bench
 mkdir -p "$work"
-awk 'BEGIN {
-    print "# kq5trace 1.0.0: debugger lines of the service kq5, generated for the benchmark"
-    for (i = 0; i < 756000; i++) {
-        ms = i * 800; s = int(ms / 1000); day = int(s / 86400); sod = s % 86400
-        stamp = sprintf("2026-11-%02d %02d:%02d:%02d.%03d +01:00", 1 + day, int(sod / 3600),
-                        int(sod / 60) % 60, sod % 60, ms % 1000)
-        if (i % 108000 == 0) {
-            print stamp "\t[4242] GetPrinterHandle"
-            print stamp "\t[4242]  DevicePath:\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\\n"
-        }
-        if (i % 108000 >= 50000 && i % 108000 < 50038)
-            print stamp "\t[4242]  Open Printer Error :GetLastError() returns: 0x6ba\\n"
-        code = (i % 4500) < 75 ? 4 : 32
-        print stamp "\t[4242] KQ5 STATUS:" code "\\r\\n"
-    }
-}' >"$work/week.txt"
+bash bench/week_trace.sh >"$work/week.txt"
 echo "trace: $(wc -l <"$work/week.txt") lines, $(($(stat -c %s "$work/week.txt") / 1048576)) MiB"
-/usr/bin/time -f "wall %e s, peak RSS %M KiB" "$sim" --trace "$work/week.txt" --svg "$work/week.svg" \
-    >"$work/week.out" 2>"$work/time.txt" || { cat "$work/time.txt"; exit 1; }
-echo "kq5sim --trace: $(tail -n1 "$work/time.txt"); picture $(($(stat -c %s "$work/week.svg") / 1024)) KiB; report $(wc -l <"$work/week.out") lines"
-xmllint --noout "$work/week.svg"
+if [ -x "$sim" ]; then
+    /usr/bin/time -f "wall %e s, peak RSS %M KiB" "$sim" --trace "$work/week.txt" --svg "$work/week.svg" \
+        >"$work/week.out" 2>"$work/time.txt" || { cat "$work/time.txt"; exit 1; }
+    echo "kq5sim --trace: $(tail -n1 "$work/time.txt"); picture $(($(stat -c %s "$work/week.svg") / 1024)) KiB; report $(wc -l <"$work/week.out") lines"
+    xmllint --noout "$work/week.svg"
+fi
+if [ -f "$exe" ] && command -v wine >/dev/null; then
+    export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY
+    [ -d "$WINEPREFIX" ] || timeout 300 wine wineboot --init >/dev/null 2>&1
+    cp "$exe" "$WINEPREFIX/drive_c/kq5trace.exe"
+    timeout 60 wine 'C:\kq5trace.exe' --help >/dev/null 2>&1 || true  # the session up, not measured
+    rm -f "$work/week.html"
+    /usr/bin/time -f "wall %e s, peak RSS %M KiB (Wine's own processes not counted)" \
+        timeout 120 wine 'C:\kq5trace.exe' --read "Z:${work//\//\\}\\week.txt" \
+        --html "Z:${work//\//\\}\\week.html" >"$work/week.exe.out" 2>"$work/time.exe.txt" </dev/null ||
+        { cat "$work/time.exe.txt"; exit 1; }
+    echo "kq5trace.exe --read --html under Wine: $(tail -n1 "$work/time.exe.txt"); report $(($(stat -c %s "$work/week.html") / 1024)) KiB"
+fi

@@ -8,13 +8,13 @@
 
 #include "common/escape.h"
 #include "scenario.h"
-#include "trace.h"
+#include "tracereader/read.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: kq5sim [--svg FILE] [SCENARIO]\n"
-    "       kq5sim --trace TRACE [--svg FILE]\n"
+    "       kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE]\n"
     "\n"
     "Runs the real kq5 service in a simulated Windows on SCENARIO (a scenario file; without\n"
     "one, the built-in default scenario) and prints the timeline in simulated time, then the\n"
@@ -24,8 +24,11 @@ constexpr const char* kUsage =
     "               service; hover in a browser to read the details)\n"
     "  --trace TRACE  read the debugger lines kq5 wrote on a real machine instead (captured\n"
     "               by kq5trace, or saved by DebugView as a text log with elapsed or clock\n"
-    "               time) and print their timeline, folded, and findings in plain words;\n"
-    "               with --svg, draw them in the same lanes\n"
+    "               time; a FOLDER written by kq5trace --record is read as one trace) and\n"
+    "               print their timeline, folded, and findings in plain words; with --svg,\n"
+    "               draw them in the same lanes; as kq5trace --read does\n"
+    "  --html REPORT  with --trace: also write REPORT, one HTML file with the findings, the\n"
+    "               picture and the timeline\n"
     "  --help       print this text and exit\n"
     "\n";
 
@@ -52,47 +55,13 @@ bool ReadFile(const char* path, std::string& text, std::string& why) {
     return true;
 }
 
-int RunTrace(const char* path, const char* svgFile) {
-    const std::string name = EscapeBytes(path);
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        std::fprintf(stderr, "kq5sim: %s is a directory, not a trace\n", name.c_str());
-        return 2;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "kq5sim: %s cannot be opened\n", name.c_str());
-        return 2;
-    }
-    const TraceReport report = ReadTrace(file, name, svgFile != nullptr);
-    if (file.bad()) {
-        std::fprintf(stderr, "kq5sim: %s cannot be read\n", name.c_str());
-        return 2;
-    }
-    if (!report.ok) {
-        std::fprintf(stderr, "kq5sim: %s: %s\n", name.c_str(), report.error.c_str());
-        return 2;
-    }
-    std::printf("kq5sim: trace %s (%s)\n\n%s\n%s", name.c_str(), report.layout.c_str(),
-                report.timeline.c_str(), report.findings.c_str());
-    if (svgFile != nullptr) {
-        std::ofstream out(svgFile, std::ios::binary);
-        out << report.svg;
-        if (!out.flush()) {
-            std::fprintf(stderr, "kq5sim: cannot write %s\n", svgFile);
-            return 1;
-        }
-        std::printf("\nPicture: %s\n", svgFile);
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* scenarioFile = nullptr;
     const char* svgFile = nullptr;
     const char* traceFile = nullptr;
+    const char* htmlFile = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("%s%s", kUsage, kScenarioFormat);
@@ -102,9 +71,13 @@ int main(int argc, char** argv) {
             svgFile = argv[++i];
         } else if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc) {
             traceFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
+            htmlFile = argv[++i];
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             std::fprintf(stderr, "kq5sim: %s '%s' (see kq5sim --help)\n",
-                         std::strcmp(argv[i], "--svg") == 0 || std::strcmp(argv[i], "--trace") == 0
+                         std::strcmp(argv[i], "--svg") == 0 ||
+                                 std::strcmp(argv[i], "--trace") == 0 ||
+                                 std::strcmp(argv[i], "--html") == 0
                              ? "a file name must follow"
                              : "unknown option",
                          argv[i]);
@@ -122,7 +95,15 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kq5sim: a trace or a scenario, not both\n");
             return 2;
         }
-        return RunTrace(traceFile, svgFile);
+        ReadCommand command;
+        command.trace = traceFile;
+        command.svg = svgFile != nullptr ? svgFile : "";
+        command.html = htmlFile != nullptr ? htmlFile : "";
+        return RunTraceRead("kq5sim", command, stdout, stderr);
+    }
+    if (htmlFile != nullptr) {
+        std::fprintf(stderr, "kq5sim: --html is for a trace (see kq5sim --help)\n");
+        return 2;
     }
     std::string text = DefaultScenarioText();
     const std::string name = scenarioFile ? scenarioFile : "built-in default scenario";

@@ -3,14 +3,13 @@
 // prints it.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tracereader/picture.h"
 
 // clang-format off
 inline constexpr const char* kScenarioFormat = R"(SCENARIO FORMAT
@@ -137,13 +136,6 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 
 const char* DefaultScenarioText();
 
-// The printer as the scenario left it from `atMs` on.
-struct PrinterChange {
-    uint64_t atMs = 0;
-    bool present = false;
-    int code = 0;
-};
-
 struct ScenarioResult {
     int exitCode = -1;
     std::vector<sim::TimelineEvent> timeline;
@@ -157,10 +149,6 @@ struct ScenarioResult {
     std::vector<sim::TimelineEvent> actions;
     uint64_t longestControlMs = 0;  // the longest the control handler took over one control
     uint64_t longestStopMs = 0;     // ... over one stop or shutdown
-    // For a picture of a captured trace rather than a simulated run: its line under the title
-    // and the queue lane's caption (empty: the simulator's).
-    std::string subtitle;
-    std::string queueCaption;
 };
 
 // Sets up a fresh simulated machine, runs the real service program in it and drives the events.
@@ -174,32 +162,6 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads = sim:
 // The readable timeline: one line per event, identical consecutive lines and groups of lines
 // folded with a count, then the final state.
 std::string FormatTimeline(const ScenarioResult& result);
-
-// The same folding for a timeline given line by line (a captured trace of any length): holds at
-// most a few dozen lines, writes each folded piece as soon as it is decided.
-class TimelineFolder {
-public:
-    explicit TimelineFolder(std::function<void(const std::string&)> write);
-    void Add(const sim::TimelineEvent& event);
-    void Finish();  // writes what is still pending
-
-private:
-    static constexpr size_t kLongest = 8;  // the longest group folded
-    struct Run {
-        bool alive = true;
-        size_t copies = 0;
-        uint64_t copyStartMs = 0;
-        uint64_t lastCopyMs = 0;
-    };
-    const sim::TimelineEvent& At(size_t offset) const;
-    void Decide();
-    std::function<void(const std::string&)> write_;
-    std::vector<sim::TimelineEvent> first_;  // the first group's lines
-    std::deque<sim::TimelineEvent> tail_;    // the latest lines, for what follows a fold
-    size_t tailStart_ = 0;                   // the offset of tail_'s first line
-    size_t count_ = 0;                       // lines since the last decision
-    std::array<Run, kLongest> runs_{};
-};
 
 // The run as an SVG lane chart over simulated time (printer, queue, Spooler, service, with the
 // output lines as ticks to hover); the same run always gives the same bytes.

@@ -55,7 +55,7 @@ for scenario in "" "$scenarios"/*.kq5; do
 done
 
 # A trace of the real service (captured under Wine) read back: findings, and a picture with the
-# four lanes that an XML parser accepts; a directory is no trace.
+# four lanes that an XML parser accepts; a folder without a record file is no trace.
 trace=$scenarios/../../docs/trace-wine.txt
 "$sim" --trace "$trace" --svg "$work/trace.svg" >"$work/trace.out" || fail "--trace failed"
 grep -qx 'Findings:' "$work/trace.out" || fail "--trace prints no findings"
@@ -64,7 +64,8 @@ xmllint --noout "$work/trace.svg" || fail "the trace's picture is not well-forme
     fail "the trace's picture has not four lanes"
 status=0
 "$sim" --trace "$scenarios" >/dev/null 2>"$work/error" || status=$?
-[ "$status" -eq 2 ] && grep -q "is a directory" "$work/error" || fail "--trace of a directory: $status"
+[ "$status" -eq 2 ] && grep -q "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace" "$work/error" ||
+    fail "--trace of a folder of scenarios: $status, $(cat "$work/error")"
 
 svg=$work/default.svg
 expect() {  # LANE CONDITION WHAT

@@ -39,24 +39,6 @@ void MirrorStatus(std::int8_t code) {
 
 }  // namespace
 
-QueueAction ClassifyStatus(std::int8_t code) {
-    switch (static_cast<std::uint8_t>(code)) {
-        case 0x04:
-        case 0x0C:
-            return QueueAction::DoorOpen;
-        case 0x00:
-        case 0x08:
-        case 0x80:
-            return QueueAction::PaperOut;
-        case 0x20:
-        case 0x28:
-        case 0xA0:
-            return QueueAction::Ready;
-        default:
-            return QueueAction::None;
-    }
-}
-
 void RunPollCycle() {
     // A spooler that stopped too slowly for the control handler is started here.
     StartOwedSpooler();

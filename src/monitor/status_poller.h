@@ -4,12 +4,8 @@
 
 #include <cstdint>
 
+#include "common/status_code.h"
 #include "platform/platform.h"
-
-enum class QueueAction { None, DoorOpen, PaperOut, Ready };
-
-// The queue action for a status code (byte 3 of the frame, taken as signed).
-QueueAction ClassifyStatus(std::int8_t code);
 
 // One cycle without its pause: re-open the device when asked to, read a frame, act, log.
 void RunPollCycle();

@@ -1,7 +1,8 @@
 // kq5trace: captures the debugger lines of the kq5 service on the machine where it runs, as a
 // debug-output viewer does, keeping only those of the service's process. Each line gets the local
 // time with milliseconds and the UTC offset; its bytes are escaped as the simulator's timeline
-// escapes them, so `kq5sim --trace` reads the capture back into the same timeline and picture.
+// escapes them, so `kq5trace --read` (and `kq5sim --trace`) read the capture back into the
+// simulator's timeline and picture.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "trace/dbwin_channel.h"
 #include "trace/listen.h"
 #include "trace/record.h"
+#include "trace/read_main.h"
 
 #ifndef KQ5_VERSION
 #define KQ5_VERSION "0"
@@ -24,11 +26,12 @@ constexpr const char* kUsage =
     "                [--session]\n"
     "       kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
     "                [--for SECONDS] [--session]\n"
+    "       kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE]\n"
     "\n"
     "Writes the debugger lines of the service NAME (default kq5) while it runs, one line each:\n"
     "the local time with milliseconds and UTC offset, a tab, [process id] and the text, its\n"
     "non-printable bytes escaped (\\r, \\n, \\xNN). Runs until Ctrl+C or for SECONDS.\n"
-    "Read the capture with: kq5sim --trace FILE [--svg PICTURE]\n"
+    "Read the capture with: kq5trace --read FILE [--html REPORT] [--svg PICTURE]\n"
     "\n"
     "  --service NAME  the service whose process is captured (default kq5)\n"
     "  --out FILE      write to FILE instead of standard output\n"
@@ -72,6 +75,9 @@ int Refuse(const char* text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (IsReadCommand(argc, argv)) {
+        return ReadMain(argc, argv);
+    }
     std::wstring service = L"kq5";
     const wchar_t* outFile = nullptr;
     double seconds = -1;

@@ -114,11 +114,6 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
 
 }  // namespace
 
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 std::string FormatEntry(const Entry& entry) {
     if (entry.kind == Entry::Kind::Line) {
         return entry.stamp + "\t[" + std::to_string(entry.pid) + "] " + EscapeBytes(entry.text) +

@@ -29,9 +29,6 @@ struct Entry {
 // The line as it stands in the file: "<stamp>\t[<pid>] <escaped bytes>\n" or "# <stamp> <note>\n".
 std::string FormatEntry(const Entry& entry);
 
-// A path as UTF-8 text, for messages and names (never an exception, whatever its characters).
-std::string PathText(const std::filesystem::path& path);
-
 // ---- The day files ------------------------------------------------------------------------------
 
 struct Recorder {

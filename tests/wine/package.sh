@@ -176,6 +176,16 @@ doctor=$(w 'C:\Program Files\kq5\kq5doctor.exe' --json | tr -d '\r') || true
 echo "$doctor" | grep -qF '"installed":true,"name":"kq5","state":"running"' ||
     fail "the installed kq5doctor.exe does not see the service: $doctor"
 echo "  kq5doctor.exe installed beside it; it reports service kq5 running"
+# The installed kq5trace.exe is the built one and reads a trace into its findings and report.
+cmp -s "$folder/kq5trace.exe" "$windir/kq5trace.exe" ||
+    fail "C:\\Program Files\\kq5\\kq5trace.exe is not $windir/kq5trace.exe"
+cp "$(dirname "$readme")/docs/trace-wine.txt" "$drive/trace-wine.txt"
+rm -f "$drive/report.html"
+w 'C:\Program Files\kq5\kq5trace.exe' --read 'C:\trace-wine.txt' --html 'C:\report.html' \
+    >"$work/read.out" 2>&1 || fail "the installed kq5trace.exe --read: $(cat "$work/read.out")"
+grep -qx 'Findings:' "$work/read.out" && grep -q '<li id="first-finding"' "$drive/report.html" ||
+    fail "the installed kq5trace.exe reads no findings: $(cat "$work/read.out")"
+echo "  kq5trace.exe installed beside it; it reads a trace and writes its report"
 echo "  registered path: $(probe -config kq5 | grep '^path=')"
 echo "  between InstallServices and StartServices, sc.exe ran: $(sc_runs install | paste -sd '|' | sed 's/|/; then: /')"
 

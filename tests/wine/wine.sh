@@ -9,8 +9,12 @@
 #   doctor      kq5doctor.exe with no queue, with the queue on another port than the printer's,
 #               and with both on one port while kq5svc.exe runs as a service and holds the printer
 #   trace       kq5svc.exe captured by kq5trace.exe while the virtual printer walks through its
-#               statuses, and the capture read back by kq5sim --trace (WINE.sh trace WIN WORK KQ5SIM);
-#               then kq5trace.exe --record across a restart of the service
+#               statuses, and the capture read back by kq5sim --trace and by kq5trace.exe --read,
+#               with the same findings (WINE.sh trace WIN WORK KQ5SIM); then kq5trace.exe --record
+#               across a restart of the service, the folder read back by kq5trace.exe --read
+#   read        kq5trace.exe --read and kq5sim --trace print the same timeline and findings, byte
+#               for byte, for every sample trace, the Wine capture and a week of trace
+#               (WINE.sh read WIN WORK KQ5SIM SOURCE-DIR)
 #   components  the component tests (kq5_wine_tests.exe) against Wine's registry, spooler and SCM,
 #               with the virtual USB printer plugged in
 #   conformance kq5-conformance.exe, the suite as a volunteer runs it, with --lab and the virtual
@@ -153,6 +157,26 @@ expect_status() {
         sleep 0.05
     done
     fail "status $code never reported: $(status_lines "$capture" | tail -n 5)"
+}
+
+# same_findings NAME WINDOWS-PATH HOST-PATH: kq5trace.exe --read under Wine and kq5sim --trace
+# print the same, byte for byte, after their first line (which names the program and the path).
+# The exe writes "\n" (standard output in binary mode), so nothing is normalised.
+same_findings() {
+    local name=$1 exe_code=0 sim_code=0
+    w 'C:\kq5trace.exe' --read "$2" >"$work/read-$name.exe.out" 2>"$work/read-$name.exe.err" || exe_code=$?
+    "$kq5sim" --trace "$3" >"$work/read-$name.sim.out" 2>"$work/read-$name.sim.err" || sim_code=$?
+    [ "$exe_code" = "$sim_code" ] ||
+        fail "$name: kq5trace.exe --read exits with $exe_code, kq5sim --trace with $sim_code: $(cat "$work/read-$name.exe.err")"
+    [ "$sim_code" != 0 ] || grep -q '^Findings:$' "$work/read-$name.sim.out" ||
+        fail "$name: kq5sim --trace prints no findings"
+    cmp -s <(tail -n +2 "$work/read-$name.exe.out") <(tail -n +2 "$work/read-$name.sim.out") ||
+        fail "$name: the findings differ: $(diff <(tail -n +2 "$work/read-$name.exe.out") <(tail -n +2 "$work/read-$name.sim.out") | head -n 20 | cat -A)"
+}
+
+# The Windows path of a file of this machine (Wine's drive Z: is its root).
+windows_path() {
+    echo "Z:${1//\//\\}"
 }
 
 case "$stage" in
@@ -456,7 +480,6 @@ trace)
     done
     kill "$recorder" 2>/dev/null || true
     wait "$recorder" 2>/dev/null || true
-    # read-back: kq5trace.exe --read
     head -n1 "$day" | grep -q '^# kq5trace [0-9.]*: debugger lines of the service kq5check, from ' ||
         fail "the day's file does not start with the header: $(head -n1 "$day")"
     mapfile -t processes < <(grep -o 'runs as process [0-9]*' "$day" | cut -d' ' -f4)
@@ -470,6 +493,17 @@ trace)
     done
     [ "$(ls "$drive/record")" = "$(basename "$day")" ] || fail "files recorded: $(ls "$drive/record")"
     echo "record: kq5trace.exe --record waited for the channel, then recorded processes ${processes[*]} across a restart in $(basename "$day") ($(grep -c 'KQ5 STATUS' "$day") status lines)"
+    # The folder read back by the Windows reader as one trace: both processes' first lines in its
+    # timeline, and the same findings as kq5sim --trace prints.
+    w 'C:\kq5trace.exe' --read 'C:\record' >"$work/record-read.out" 2>&1 ||
+        fail "kq5trace.exe --read of the recording failed: $(cat "$work/record-read.out")"
+    grep -qx 'Findings:' "$work/record-read.out" || fail "no findings of the recording: $(cat "$work/record-read.out")"
+    for process in "${processes[@]}"; do
+        grep -qF -- "process $process (its first line)" "$work/record-read.out" ||
+            fail "kq5trace.exe --read does not show process $process starting: $(cat "$work/record-read.out")"
+    done
+    same_findings recording 'C:\record' "$drive/record"
+    echo "record: kq5trace.exe --read reads the folder back with both processes, the same findings as kq5sim --trace"
 
     stop_printer
     w sc delete kq5check >/dev/null
@@ -484,7 +518,40 @@ trace)
     grep -qx '  no gap longer than two cycles' "$work/trace.out" || fail "a gap in the trace: $(grep -A3 gaps "$work/trace.out")"
     grep -q '^  the service ended: " MainError:' "$work/trace.out" || fail "no end of the service in the trace"
     grep -q '^# kq5trace ' "$work/trace.txt" || fail "no kq5trace header"
+    same_findings capture 'C:\trace.txt' "$drive/trace.txt"
+    echo "trace: kq5trace.exe --read and kq5sim --trace print the same findings of the capture"
     echo "trace: kq5trace.exe captured $(grep -c 'KQ5 STATUS' "$work/trace.txt") status lines; kq5sim --trace reads the statuses handed out ($got) with no gap"
+    ;;
+
+read)
+    kq5sim=$4 source=$5
+    count=0
+    for sample in "$source"/tests/traces/*.log "$source"/docs/trace-wine.txt; do
+        same_findings "$(basename "$sample")" "$(windows_path "$sample")" "$sample"
+        count=$((count + 1))
+    done
+    bash "$source/bench/week_trace.sh" >"$work/week.txt"
+    WINE_TIMEOUT=120 same_findings week "$(windows_path "$work/week.txt")" "$work/week.txt"
+    # A folder of record files, and one that is no trace: the same answers too.
+    mkdir -p "$work/record"
+    cp "$source/docs/trace-wine.txt" "$work/record/kq5trace-2026-12-07.txt"
+    head -c 2000 "$work/week.txt" >"$work/record/kq5trace-2026-12-07.2.txt"
+    echo "not a trace" >"$work/record/notes.txt"
+    same_findings record "$(windows_path "$work/record")" "$work/record"
+    same_findings not-a-trace "$(windows_path "$source/README.md")" "$source/README.md"
+    # A report that cannot be written is named, with exit code 1, and the findings are printed.
+    code=0
+    w 'C:\kq5trace.exe' --read "$(windows_path "$source/docs/trace-wine.txt")" \
+        --html 'C:\no-such-folder\report.html' >"$work/read-unwritable.out" 2>&1 || code=$?
+    [ "$code" = 1 ] && grep -q 'cannot write the report to C:\\no-such-folder\\report.html' "$work/read-unwritable.out" &&
+        grep -qx 'Findings:' "$work/read-unwritable.out" ||
+        fail "a report that cannot be written: exit $code, $(cat "$work/read-unwritable.out")"
+    # Bad usage: exit 2 with the usage.
+    code=0
+    w 'C:\kq5trace.exe' --read >/dev/null 2>"$work/read-usage.err" || code=$?
+    [ "$code" = 2 ] && grep -q '^usage: kq5trace --read' "$work/read-usage.err" ||
+        fail "--read without a trace: exit $code, $(cat "$work/read-usage.err")"
+    echo "read: kq5trace.exe --read and kq5sim --trace print the same for $count samples, a week of trace ($(wc -l <"$work/week.txt") lines), a record folder and a file that is no trace"
     ;;
 
 components)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/sim/win32.h"
+#include "tracereader/timeline.h"
 
 namespace sim {
 
@@ -200,11 +201,7 @@ bool DeviceOpen(const Text16& path);
 // ---- Timeline ----------------------------------------------------------------------------------
 // What a person watching the machine would see, in simulated time: debugger and standard
 // output text, queue changes, spooler stops and starts, service status reports.
-struct TimelineEvent {
-    uint64_t timeMs;
-    std::string source;  // "debug", "stdout", "queue", "spooler", "service", "scenario"
-    std::string text;
-};
+using TimelineEvent = ::TimelineEvent;  // the timeline readers print
 std::vector<TimelineEvent> Timeline();
 void Note(const std::string& source, const std::string& text);  // adds a scenario event
 

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
-#include "scenario.h"
+#include "common/status_code.h"
+#include "tracereader/picture.h"
 
 namespace {
 
@@ -67,30 +69,6 @@ std::string Seconds(uint64_t ms) {
     return text;
 }
 
-// Text for XML: markup characters escaped, other than printable ASCII and line breaks as '?'.
-std::string Xml(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += (c >= 0x20 && c < 0x7f) || c == '\n' ? c : '?';
-        }
-    }
-    return out;
-}
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
@@ -99,15 +77,15 @@ std::string Number(double value) {
 
 // ---- The lanes -----------------------------------------------------------------------------
 
-Lane PrinterLane(const ScenarioResult& result) {
+Lane PrinterLane(const Picture& result) {
     Lane lane{"printer", "printer", "present, status", {}, {}, {}, {}};
     for (const PrinterChange& c : result.printer) {
         char code[8];
-        std::snprintf(code, sizeof code, "0x%02X", c.code);
-        const int v = c.code;
-        const bool ready = v == 0x20 || v == 0x28 || v == 0xA0;
-        const bool door = v == 0x04 || v == 0x0C;
-        const bool paper = v == 0x00 || v == 0x08 || v == 0x80;
+        std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c.code) & 0xFFu);
+        const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(c.code));
+        const bool ready = action == QueueAction::Ready;
+        const bool door = action == QueueAction::DoorOpen;
+        const bool paper = action == QueueAction::PaperOut;
         const std::string meaning = ready ? "ready" : door ? "door open" : paper ? "paper out" : "";
         const std::string label = std::string(code) + (meaning.empty() ? "" : " " + meaning);
         if (c.present) {
@@ -121,7 +99,7 @@ Lane PrinterLane(const ScenarioResult& result) {
             Set(lane.bar, c.atMs, "absent", kGrey, "printer absent");
         }
     }
-    for (const sim::TimelineEvent& a : result.actions) {
+    for (const TimelineEvent& a : result.actions) {
         if (a.source == "printer") {
             lane.marks.push_back(Mark{a.timeMs, kRed, a.text, false});
         }
@@ -129,18 +107,18 @@ Lane PrinterLane(const ScenarioResult& result) {
     return lane;
 }
 
-Lane QueueLane(const Scenario& scenario, const ScenarioResult& result) {
+Lane QueueLane(const Picture& result) {
     Lane lane{
         "queue", "queue", result.queueCaption.empty() ? "state, status; port" : result.queueCaption,
         {},      {},      {},
         {}};
-    if (!scenario.queueExists) {
+    if (!result.queueExists) {
         Set(lane.bar, 0, "no queue", kGrey, "there is no queue \"Korvane-Q5\"");
         return lane;
     }
     bool paused = false;
     std::string status;  // as the spooler names it; empty when cleared
-    std::string port = scenario.queueNullPort ? "" : scenario.queuePort;
+    std::string port = result.queuePort;
     std::vector<std::string> portsSeen;
     auto show = [&](uint64_t atMs) {
         // PRINTER_STATUS_PAPER_OUT reads "paper out".
@@ -171,7 +149,7 @@ Lane QueueLane(const Scenario& scenario, const ScenarioResult& result) {
             port.empty() ? "the queue reports no port" : "the queue prints to " + port);
     };
     show(0);
-    for (const sim::TimelineEvent& e : result.timeline) {
+    for (const TimelineEvent& e : result.timeline) {
         if (e.source != "queue") {
             continue;
         }
@@ -187,7 +165,7 @@ Lane QueueLane(const Scenario& scenario, const ScenarioResult& result) {
     return lane;
 }
 
-Lane SpoolerLane(const ScenarioResult& result) {
+Lane SpoolerLane(const Picture& result) {
     Lane lane{"spooler", "Spooler", "service state", {}, {}, {}, {}};
     static const struct {
         const char* event;
@@ -199,7 +177,7 @@ Lane SpoolerLane(const ScenarioResult& result) {
                    {"Spooler running", "running", kGreen}};
     Set(lane.bar, 0, "running", kGreen, "Spooler running");
     Span beforeRequest = lane.bar.back();  // what a refused start request leaves
-    for (const sim::TimelineEvent& e : result.timeline) {
+    for (const TimelineEvent& e : result.timeline) {
         if (e.source != "spooler") {
             continue;
         }
@@ -226,7 +204,7 @@ Lane SpoolerLane(const ScenarioResult& result) {
     return lane;
 }
 
-Lane ServiceLane(const ScenarioResult& result) {
+Lane ServiceLane(const Picture& result) {
     Lane lane{"service", "service", "reports, events; output", {}, {}, {}, {}};
     static const struct {
         const char* report;
@@ -237,7 +215,7 @@ Lane ServiceLane(const ScenarioResult& result) {
                    {"status SERVICE_STOP_PENDING", "stop pending", kAmber},
                    {"status SERVICE_STOPPED", "stopped", kDarkGrey}};
     Set(lane.bar, 0, "no status reported", kGrey, "no status reported yet");
-    for (const sim::TimelineEvent& e : result.timeline) {
+    for (const TimelineEvent& e : result.timeline) {
         if (e.source == "service") {
             for (const auto& s : kStates) {
                 if (StartsWith(e.text, std::string(s.report) + " ")) {
@@ -261,7 +239,7 @@ Lane ServiceLane(const ScenarioResult& result) {
             }
         }
     }
-    for (const sim::TimelineEvent& a : result.actions) {
+    for (const TimelineEvent& a : result.actions) {
         if (a.source == "service") {
             lane.marks.push_back(Mark{a.timeMs, "#3a6ea5", a.text, false});
         }
@@ -278,37 +256,95 @@ struct Scale {
 };
 
 std::string Title(const std::string& text) {
-    return "<title>" + Xml(text) + "</title>";
+    return "<title>" + EscapeMarkup(text) + "</title>";
+}
+
+// Spans narrower than half a pixel are drawn together in bars of about half a pixel, in the most
+// serious colour among them, and a bar narrower than a pixel is drawn a pixel wide (towards its
+// start, so that the next bar does not hide it): a week of changes costs no more than the
+// picture's width, and a Spooler down for 30 s in a week still shows.
+constexpr double kNarrowest = 0.5;
+
+int Severity(const std::string& fill) {
+    static const char* const kWorstFirst[] = {kRed, kAmber, kPurple, kDarkGrey, kGrey};
+    for (size_t i = 0; i < std::size(kWorstFirst); ++i) {
+        if (fill == kWorstFirst[i]) {
+            return static_cast<int>(std::size(kWorstFirst) - i);
+        }
+    }
+    return 0;
 }
 
 void DrawTrack(std::string& out, const Track& track, const Scale& scale, double y, double height,
                const std::string& kind) {
-    for (size_t i = 0; i < track.size(); ++i) {
-        const Span& s = track[i];
-        const uint64_t toMs = i + 1 < track.size() ? track[i + 1].fromMs : scale.endMs;
-        const double x = scale.X(s.fromMs);
-        const double width = scale.X(toMs) - x;
+    const auto endOf = [&](size_t i) {
+        return i + 1 < track.size() ? track[i + 1].fromMs : scale.endMs;
+    };
+    for (size_t i = 0; i < track.size();) {
+        size_t last = i;
+        size_t shown = i;
+        const auto narrow = [&](size_t k) {
+            return scale.X(endOf(k)) - scale.X(track[k].fromMs) < kNarrowest;
+        };
+        // Narrow spans join until the bar is half a pixel wide.
+        while (last + 1 < track.size() && narrow(last + 1) &&
+               scale.X(endOf(last)) - scale.X(track[i].fromMs) < kNarrowest) {
+            ++last;
+            if (Severity(track[last].fill) > Severity(track[shown].fill)) {
+                shown = last;
+            }
+        }
+        const Span& s = track[shown];
+        const uint64_t fromMs = track[i].fromMs;
+        const uint64_t toMs = endOf(last);
+        const double width = scale.X(toMs) - scale.X(fromMs);
+        const double drawn = std::max(width, 1.0);
+        const double x = scale.X(toMs) - drawn;
+        const std::string title =
+            last == i ? s.title
+                      : std::to_string(last - i + 1) +
+                            " states too short to draw apart (the timeline lists them), among "
+                            "them: " +
+                            s.title;
         out += "<g class=\"" + kind + "\">" +
-               Title(s.title + "\n" + Seconds(s.fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
-               Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(width) + "\" height=\"" +
-               Number(height) + "\" fill=\"" + s.fill +
-               "\" stroke=\"#ffffff\" stroke-width=\"0.5\"/>";
+               Title(title + "\n" + Seconds(fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
+               Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(drawn) + "\" height=\"" +
+               Number(height) + "\" fill=\"" + s.fill + "\"" +
+               (drawn > width ? "" : " stroke=\"#ffffff\" stroke-width=\"0.5\"") + "/>";
         // The label, or the short one, only where it fits (at most 6.5 px a character).
         for (const std::string& label : {s.label, s.shortLabel}) {
-            if (!label.empty() && width >= 6.5 * static_cast<double>(label.size()) + 8) {
+            if (last == i && !label.empty() &&
+                width >= 6.5 * static_cast<double>(label.size()) + 8) {
                 out += "<text x=\"" + Number(x + 4) + "\" y=\"" + Number(y + height / 2 + 4) +
-                       "\">" + Xml(label) + "</text>";
+                       "\">" + EscapeMarkup(label) + "</text>";
                 break;
             }
         }
         out += "</g>\n";
+        i = last + 1;
     }
 }
 
-void DrawMarks(std::string& out, const std::vector<Mark>& marks, const Scale& scale, double y) {
-    for (const Mark& m : marks) {
+// Marks of one kind closer than a pixel share one, its title listing the first of them.
+void DrawMarks(std::string& out, std::vector<Mark> marks, const Scale& scale, double y) {
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const Mark& a, const Mark& b) { return a.atMs < b.atMs; });
+    for (size_t i = 0; i < marks.size();) {
+        const Mark& m = marks[i];
+        std::string title = Seconds(m.atMs) + "\n" + m.title;
+        size_t last = i;
+        while (last + 1 < marks.size() && marks[last + 1].round == m.round &&
+               scale.X(marks[last + 1].atMs) - scale.X(m.atMs) < 1.0) {
+            ++last;
+            if (title.size() < 240) {
+                title += "\n" + Seconds(marks[last].atMs) + "\n" + marks[last].title;
+            }
+        }
+        if (last > i) {
+            title = std::to_string(last - i + 1) + " marks here:\n" + title;
+        }
         const double x = scale.X(m.atMs);
-        out += "<g class=\"mark\">" + Title(Seconds(m.atMs) + "\n" + m.title);
+        out += "<g class=\"mark\">" + Title(title);
         if (m.round) {
             out += "<circle cx=\"" + Number(x) + "\" cy=\"" + Number(y + 31) +
                    "\" r=\"3\" fill=\"" + m.fill + "\" stroke=\"#333333\"/>";
@@ -317,6 +353,7 @@ void DrawMarks(std::string& out, const std::vector<Mark>& marks, const Scale& sc
                    m.fill + "\"/>";
         }
         out += "</g>\n";
+        i = last + 1;
     }
 }
 
@@ -334,9 +371,9 @@ void DrawTicks(std::string& out, const std::vector<Mark>& ticks, const Scale& sc
 void DrawLane(std::string& out, const Lane& lane, const Scale& scale, double y) {
     out += "<g class=\"lane\" id=\"lane-" + lane.id + "\">\n";
     out += "<text x=\"12\" y=\"" + Number(y + 20) + "\" font-weight=\"bold\" font-size=\"13\">" +
-           Xml(lane.name) + "</text>";
+           EscapeMarkup(lane.name) + "</text>";
     out += "<text x=\"12\" y=\"" + Number(y + 36) + "\" fill=\"#666666\" font-size=\"10\">" +
-           Xml(lane.caption) + "</text>\n";
+           EscapeMarkup(lane.caption) + "</text>\n";
     DrawTrack(out, lane.bar, scale, y + 10, 22, "state");
     DrawTrack(out, lane.strip, scale, y + 34, 14, "port");
     DrawMarks(out, lane.marks, scale, y + 1);
@@ -394,16 +431,43 @@ void DrawLegend(std::string& out, double y) {
 
 }  // namespace
 
-std::string FormatSvg(const Scenario& scenario, const ScenarioResult& result,
-                      const std::string& title) {
+std::string EscapeMarkup(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += (c >= 0x20 && c < 0x7f) || c == '\n' ? c : '?';
+        }
+    }
+    return out;
+}
+
+uint64_t PictureEndMs(const std::vector<TimelineEvent>& timeline) {
     uint64_t lastMs = 0;
-    for (const sim::TimelineEvent& e : result.timeline) {
+    for (const TimelineEvent& e : timeline) {
         lastMs = std::max(lastMs, e.timeMs);
     }
-    const uint64_t endMs = (lastMs / 1000 + 1) * 1000;  // room to see the final states
+    return (lastMs / 1000 + 1) * 1000;
+}
+
+std::string FormatSvg(const Picture& result, const std::string& title) {
+    const uint64_t endMs = PictureEndMs(result.timeline);
     const Scale scale{endMs, kPlotWidth / static_cast<double>(endMs)};
-    const std::vector<Lane> lanes = {PrinterLane(result), QueueLane(scenario, result),
-                                     SpoolerLane(result), ServiceLane(result)};
+    const std::vector<Lane> lanes = {PrinterLane(result), QueueLane(result), SpoolerLane(result),
+                                     ServiceLane(result)};
     const double bottom = kTop + kLaneHeight * static_cast<double>(lanes.size());
     const std::string width = Number(scale.X(endMs) + 20);
     const std::string height = Number(bottom + 24);
@@ -413,13 +477,9 @@ std::string FormatSvg(const Scenario& scenario, const ScenarioResult& result,
            "\" viewBox=\"0 0 " + width + " " + height +
            "\" font-family=\"sans-serif\" font-size=\"11\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-    out +=
-        "<text x=\"12\" y=\"24\" font-size=\"15\" font-weight=\"bold\">" + Xml(title) + "</text>\n";
-    const std::string subtitle = result.subtitle.empty()
-                                     ? "kq5 in the simulated Windows, " +
-                                           std::to_string(endMs / 1000) + " s of simulated time"
-                                     : Xml(result.subtitle);
-    out += "<text x=\"12\" y=\"42\" fill=\"#666666\">" + subtitle +
+    out += "<text x=\"12\" y=\"24\" font-size=\"15\" font-weight=\"bold\">" + EscapeMarkup(title) +
+           "</text>\n";
+    out += "<text x=\"12\" y=\"42\" fill=\"#666666\">" + EscapeMarkup(result.subtitle) +
            ". Hover over a bar, mark or tick to read it.</text>\n";
     DrawAxis(out, scale, bottom);
     for (size_t i = 0; i < lanes.size(); ++i) {

@@ -1,0 +1,502 @@
+// What a trace says: counts, the pace of the status lines, gaps, status changes, failures and
+// the service's end, and the picture's lanes, gathered line by line.
+#include "tracereader/findings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/status_code.h"
+
+namespace {
+
+constexpr uint64_t kCycleMs = 800;
+constexpr size_t kListed = 40;     // gaps and changes listed one by one, then summed up
+constexpr size_t kColumns = 1100;  // the picture's width in pixels
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// One of the service's own lines (escaped): the code page 936 message by its first bytes.
+bool IsServiceText(const std::string& t) {
+    return StartsWith(t, "KQ5 STATUS:") || StartsWith(t, " DevicePath:") ||
+           StartsWith(t, "GetPrinterHandle") || StartsWith(t, " Open Printer Error :") ||
+           StartsWith(t, "GetLastError:") || StartsWith(t, " MainError:") ||
+           StartsWith(t, "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2");
+}
+
+std::string Duration(uint64_t ms) {
+    char text[48];
+    if (ms < 60000) {
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000);
+    } else if (ms < 3600000) {
+        std::snprintf(text, sizeof text, "%llu min %llu s",
+                      static_cast<unsigned long long>(ms / 60000),
+                      static_cast<unsigned long long>(ms / 1000 % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%llu h %llu min",
+                      static_cast<unsigned long long>(ms / 3600000),
+                      static_cast<unsigned long long>(ms / 60000 % 60));
+    }
+    return text;
+}
+
+std::string At(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return text;
+}
+
+std::string CodeMeaning(int code) {
+    switch (ClassifyStatus(static_cast<std::int8_t>(code))) {
+        case QueueAction::DoorOpen:
+            return "door open: the service commanded pause, status door open";
+        case QueueAction::PaperOut:
+            return "paper out: the service commanded pause, status paper out";
+        case QueueAction::Ready:
+            return "ready: the service commanded resume, no status";
+        case QueueAction::None:
+            break;
+    }
+    return "unknown code: the service commanded nothing";
+}
+
+std::string OpenErrorMeaning(unsigned long code) {
+    switch (code) {
+        case 0x709:
+            return "there is no queue \"Korvane-Q5\"";
+        case 0x5:
+            return "access denied: the service may not open the queue with full access";
+        case 0x6ba:
+            return "the Spooler is not running (RPC server unavailable)";
+        default:
+            return "see the Win32 error list";
+    }
+}
+
+std::string RegistryMeaning(long code) {
+    switch (code) {
+        case 2:
+            return "a registry value is missing (a port without \"Device Id\", a device without "
+                   "\"Port Description\")";
+        case 234:
+            return "a port description longer than the service can read (199 characters)";
+        default:
+            return "the registry read failed";
+    }
+}
+
+}  // namespace
+
+void Buckets::Add(uint64_t atMs, const std::string& line) {
+    while (atMs / widthMs >= 2 * kColumns) {
+        widthMs *= 2;
+        std::map<uint64_t, TimelineEvent> merged;
+        std::map<uint64_t, size_t> mergedCounts;
+        for (auto& [bucket, event] : ticks) {
+            auto [it, fresh] = merged.emplace(bucket / 2, event);
+            if (!fresh && it->second.text.size() < 240) {
+                it->second.text += "\n" + event.text;
+            }
+            mergedCounts[bucket / 2] += counts[bucket];
+        }
+        ticks.swap(merged);
+        counts.swap(mergedCounts);
+    }
+    const uint64_t bucket = atMs / widthMs;
+    auto [it, fresh] = ticks.emplace(bucket, TimelineEvent{atMs, "debug", line});
+    if (!fresh && it->second.text.size() < 240 && it->second.text.find(line) == std::string::npos) {
+        it->second.text += "\n" + line;
+    }
+    ++counts[bucket];
+}
+
+TraceAnalysis::TraceAnalysis() : folder_([this](const std::string& piece) { timeline += piece; }) {}
+
+void TraceAnalysis::BeginFile(const std::string& label) {
+    file_ = label;
+    layout_ = Layout::Unknown;
+}
+
+void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
+    layout_ = layout;
+    wholeSeconds_ = wholeSeconds_ || wholeSeconds;
+}
+
+void TraceAnalysis::Finish() {
+    folder_.Finish();
+}
+
+std::string TraceAnalysis::Where(size_t number) const {
+    return file_.empty() ? std::to_string(number) : file_ + ":" + std::to_string(number);
+}
+
+void TraceAnalysis::Skip(size_t number, const std::string& why) {
+    auto& [count, first] = skipped_[why];
+    if (++count <= 5) {
+        first += (first.empty() ? "" : ", ") + Where(number);
+    }
+}
+
+void TraceAnalysis::Cut() {
+    cut_.push_back(file_);
+}
+
+void TraceAnalysis::Event(uint64_t atMs, const std::string& source, const std::string& text) {
+    folder_.Add(TimelineEvent{atMs, source, text});
+}
+
+void TraceAnalysis::EndState(uint64_t untilMs) {
+    if (haveStatus_) {
+        timeInCode_[currentCode_] += untilMs - codeSinceMs_;
+    }
+}
+
+void TraceAnalysis::Status(uint64_t atMs, int code) {
+    ++statusLines_;
+    if (haveStatus_) {
+        const uint64_t gap = atMs - lastStatusMs_;
+        ++intervals_[std::min<uint64_t>(gap / 10, 100000)];
+        // A clock with whole seconds makes two lines 0.8 s apart up to 1 s further apart.
+        if (gap > 2 * kCycleMs + (wholeSeconds_ ? 1000 : 0)) {
+            longestGapMs_ = std::max(longestGapMs_, gap);
+            if (gaps_.empty() && moreGaps_ == 0) {
+                firstGapMs_ = lastStatusMs_;
+            }
+            if (gaps_.size() < kListed) {
+                gaps_.push_back("    no status line for " + Duration(gap) + ", from " +
+                                At(lastStatusMs_) + " to " + At(atMs));
+            } else {
+                ++moreGaps_;
+            }
+        }
+    } else {
+        firstStatusMs_ = atMs;
+    }
+    if (!haveStatus_ || code != currentCode_) {
+        if (haveStatus_) {
+            EndState(atMs);
+            if (changes_.size() < kListed) {
+                changes_.back() += ", " + Duration(atMs - codeSinceMs_) + " (" +
+                                   std::to_string(codeLines_) + " lines)";
+            }
+        }
+        if (changes_.size() < kListed) {
+            changes_.push_back("    at " + At(atMs) + ": status " + std::to_string(code) + " (" +
+                               CodeMeaning(code) + ")");
+        } else {
+            ++moreChanges_;
+        }
+        currentCode_ = code;
+        codeSinceMs_ = atMs;
+        codeLines_ = 0;
+        // The picture: the printer's code, and the queue as the service commanded it.
+        picture_.printer.push_back(PrinterChange{atMs, true, code});
+        const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(code));
+        const bool pause = action == QueueAction::DoorOpen || action == QueueAction::PaperOut;
+        if (action != QueueAction::None) {
+            picture_.timeline.push_back(TimelineEvent{atMs, "queue", pause ? "paused" : "resumed"});
+            picture_.timeline.push_back(TimelineEvent{
+                atMs, "queue",
+                action == QueueAction::DoorOpen   ? "status PRINTER_STATUS_DOOR_OPEN (commanded)"
+                : action == QueueAction::PaperOut ? "status PRINTER_STATUS_PAPER_OUT (commanded)"
+                                                  : "status 0 (commanded)"});
+        }
+    }
+    ++codeLines_;
+    haveStatus_ = true;
+    lastStatusMs_ = atMs;
+    // A cycle whose queue command got through: the Spooler answers again.
+    if (spoolerDown_ && !openFailedThisCycle_ &&
+        ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
+        spoolerDown_ = false;
+        picture_.timeline.push_back(TimelineEvent{atMs, "spooler", "Spooler running"});
+    }
+    openFailedThisCycle_ = false;
+}
+
+// One line of the service (TEXT escaped) at ATMS since the first line.
+void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::string& text,
+                                size_t number) {
+    if (std::find(servicePids_.begin(), servicePids_.end(), pid) == servicePids_.end()) {
+        servicePids_.push_back(pid);
+        picture_.timeline.push_back(TimelineEvent{
+            atMs, "service",
+            "status SERVICE_RUNNING process " + std::to_string(pid) + " (its first line)"});
+    }
+    if (StartsWith(text, "KQ5 STATUS:")) {
+        const std::string rest = text.substr(11);
+        char* end = nullptr;
+        const long code = std::strtol(rest.c_str(), &end, 10);
+        const std::string after = end;
+        // kq5trace keeps the line end; DebugView shows the line without it.
+        const bool whole = after == "\\r\\n" || (layout_ != Layout::Kq5trace && after.empty());
+        if (end == rest.c_str() || !whole || code < -128 || code > 127) {
+            Skip(number, "a status line cut or malformed");
+            return;
+        }
+        Status(atMs, static_cast<int>(code));
+    } else if (StartsWith(text, " Open Printer Error :GetLastError() returns: 0x")) {
+        const unsigned long code = std::strtoul(text.c_str() + 47, nullptr, 16);
+        auto& [count, first] = openErrors_[code];
+        if (count++ == 0) {
+            first = atMs;
+        }
+        openFailedThisCycle_ = true;
+        if (code == 0x6ba && !spoolerDown_) {
+            spoolerDown_ = true;
+            picture_.timeline.push_back(TimelineEvent{atMs, "spooler", "Spooler stopped"});
+        }
+    } else if (StartsWith(text, "GetLastError:")) {
+        auto& [count, first] = registryErrors_[std::strtol(text.c_str() + 13, nullptr, 10)];
+        if (count++ == 0) {
+            first = atMs;
+        }
+        picture_.actions.push_back(TimelineEvent{atMs, "printer", "registry read failed: " + text});
+    } else if (StartsWith(text, " DevicePath:")) {
+        ++discoveryLines_;
+        picture_.actions.push_back(TimelineEvent{atMs, "service", "discovery:" + text.substr(12)});
+    } else if (StartsWith(text, " MainError:")) {
+        mainError_ = true;
+        mainErrorMs_ = atMs;
+        mainErrorText_ = text;
+        picture_.timeline.push_back(TimelineEvent{
+            atMs, "service", "status SERVICE_STOPPED (the process ended: " + text + ")"});
+    } else if (StartsWith(text, "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2")) {
+        if (readFailures_++ == 0) {
+            firstReadFailureMs_ = atMs;
+        }
+    }
+    ++serviceLines_;
+    Event(atMs, "debug", "\"" + text + "\"");
+    if (!StartsWith(text, "KQ5 STATUS:") || buckets_.ticks.count(atMs / buckets_.widthMs) == 0) {
+        buckets_.Add(atMs, "debug \"" + text + "\"");
+    } else {
+        ++buckets_.counts[atMs / buckets_.widthMs];
+    }
+}
+
+// The time of a line relative to the first, with the day's rollover and clock jumps.
+uint64_t TraceAnalysis::Relative(long long writtenMs, size_t number) {
+    if (!haveStart_) {
+        haveStart_ = true;
+        startMs_ = previousMs_ = writtenMs;
+    }
+    if (writtenMs < previousMs_) {
+        const long long back = previousMs_ - writtenMs;
+        if (layout_ == Layout::DebugViewClock && back > 12 * 3600000LL) {
+            shiftMs_ += 24 * 3600000LL;  // past midnight
+        } else {
+            shiftMs_ += back;  // the clock was set back: the line follows the one before
+            if (clockBack_.size() < kListed) {
+                clockBack_.emplace_back(
+                    lastRelMs, "  line " + Where(number) + ": the clock goes back by " +
+                                   Duration(static_cast<uint64_t>(back)) +
+                                   " (daylight saving or a clock set back); the times after it "
+                                   "are drawn as if it had not");
+            }
+        }
+    }
+    previousMs_ = writtenMs;
+    const long long rel = writtenMs + shiftMs_ - startMs_;
+    lastRelMs = static_cast<uint64_t>(rel < 0 ? 0 : rel);
+    return lastRelMs;
+}
+
+void TraceAnalysis::Line(const TraceLine& line, size_t number) {
+    ++lines_;
+    switch (line.kind) {
+        case LineKind::Before:
+            before_.push_back("line " + Where(number) + " \"" + line.text + "\"");
+            return;
+        case LineKind::Header:
+        case LineKind::Note:
+            Event(lastRelMs, "trace", line.text);
+            return;
+        case LineKind::Kernel:
+            ++kernelLines_;
+            return;
+        case LineKind::Damaged:
+        case LineKind::NotATrace:
+            Skip(number, line.text);
+            return;
+        case LineKind::Entry:
+            break;
+    }
+    // kq5trace keeps the service's lines only; a DebugView log has every process's.
+    const bool known =
+        std::find(servicePids_.begin(), servicePids_.end(), line.pid) != servicePids_.end();
+    if (layout_ != Layout::Kq5trace && !known && !IsServiceText(line.text)) {
+        ++otherProcessLines_;
+        return;
+    }
+    ServiceLine(Relative(line.writtenMs, number), line.pid, line.text, number);
+}
+
+std::vector<TraceFinding> TraceAnalysis::Findings() {
+    std::vector<TraceFinding> out;
+    const auto add = [&out](int rank, uint64_t atMs, const std::string& line) {
+        out.emplace_back(rank, atMs, line);
+    };
+    std::string summary = "  " + std::to_string(lines_) + " lines read, " +
+                          std::to_string(serviceLines_) + " of the service (process" +
+                          (servicePids_.size() == 1 ? " " : "es ");
+    for (size_t i = 0; i < servicePids_.size(); ++i) {
+        summary += (i ? ", " : "") + std::to_string(servicePids_[i]);
+    }
+    summary += std::string(servicePids_.empty() ? "none" : "") + "), over " + Duration(lastRelMs);
+    add(kOrdinary, 0, summary);
+    if (!before_.empty()) {
+        std::string named;
+        for (const std::string& b : before_) {
+            named += (named.empty() ? "" : ", ") + b;
+        }
+        add(kOrdinary, 0,
+            "  " + std::to_string(before_.size()) +
+                " lines before the first log line skipped (a computer name, a title): " + named);
+    }
+    if (otherProcessLines_ > 0) {
+        add(kOrdinary, 0,
+            "  " + std::to_string(otherProcessLines_) + " lines of other processes skipped");
+    }
+    if (kernelLines_ > 0) {
+        add(kOrdinary, 0,
+            "  " + std::to_string(kernelLines_) +
+                " kernel lines (no [process id]: written by drivers) skipped");
+    }
+    for (const auto& [why, what] : skipped_) {
+        add(kOrdinary, 0,
+            "  " + std::to_string(what.first) + " lines skipped: " + why + " (line" +
+                (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
+                ")");
+    }
+    for (const std::string& file : cut_) {
+        add(kOrdinary, lastRelMs,
+            "  the last line" + (file.empty() ? "" : " of " + file) +
+                " has no line end: it was cut (skipped)");
+    }
+    for (const auto& [atMs, text] : clockBack_) {
+        add(kOrdinary, atMs, text);
+    }
+    if (statusLines_ == 0) {
+        add(kPrinterNeverFound, 0,
+            "  the printer was never found: no \"KQ5 STATUS\" line" +
+                std::string(discoveryLines_ > 0 ? " (" + std::to_string(discoveryLines_) +
+                                                      " devices listed, none opened and read)"
+                                                : " and no device listed"));
+    } else {
+        if (wholeSeconds_) {
+            // Lines 0.8 s apart read as 0 s or 1 s apart: only the time over the count tells
+            // the pace.
+            char pace[32];
+            std::snprintf(pace, sizeof pace, "%.1f s",
+                          statusLines_ < 2 ? 0.0
+                                           : static_cast<double>(lastStatusMs_ - firstStatusMs_) /
+                                                 1000.0 / static_cast<double>(statusLines_ - 1));
+            add(kOrdinary, firstStatusMs_,
+                "  " + std::to_string(statusLines_) + " status lines, one every " + pace +
+                    " on average (the log's clock has whole seconds only: the pace is measured "
+                    "to the second; the service polls every 0.800 s)");
+        } else {
+            // The pace: the median time between status lines.
+            size_t seen = 0;
+            uint64_t median = 0;
+            for (const auto& [bucket, count] : intervals_) {
+                seen += count;
+                if (seen * 2 >= statusLines_ - 1) {
+                    median = bucket * 10;
+                    break;
+                }
+            }
+            add(kOrdinary, firstStatusMs_,
+                "  " + std::to_string(statusLines_) + " status lines, one every " + At(median) +
+                    " (median; the service polls every 0.800 s)");
+        }
+        if (gaps_.empty()) {
+            add(kOrdinary, firstStatusMs_, "  no gap longer than two cycles");
+        } else {
+            TraceFinding gaps(kGaps, firstGapMs_,
+                              "  gaps longer than two cycles (the service was held, or the printer "
+                              "was away):");
+            gaps.lines.insert(gaps.lines.end(), gaps_.begin(), gaps_.end());
+            if (moreGaps_ > 0) {
+                gaps.lines.push_back("  ... and " + std::to_string(moreGaps_) +
+                                     " more; the longest " + Duration(longestGapMs_));
+            }
+            out.push_back(gaps);
+        }
+        EndState(lastStatusMs_);
+        if (changes_.size() <= kListed && moreChanges_ == 0 && !changes_.empty()) {
+            changes_.back() += ", " + Duration(lastStatusMs_ - codeSinceMs_) + " (" +
+                               std::to_string(codeLines_) + " lines) to the last status line";
+        }
+        TraceFinding changes(kOrdinary, firstStatusMs_, "  status changes:");
+        changes.lines.insert(changes.lines.end(), changes_.begin(), changes_.end());
+        if (moreChanges_ > 0) {
+            changes.lines.push_back("  ... and " + std::to_string(moreChanges_) + " more changes");
+        }
+        out.push_back(changes);
+        std::string times = "  time in each status:";
+        for (const auto& [code, ms] : timeInCode_) {
+            times += " " + std::to_string(code) + " " + Duration(ms) + ";";
+        }
+        add(kOrdinary, firstStatusMs_, times);
+    }
+    for (const auto& [code, what] : openErrors_) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%lx", code);
+        add(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
+            "  the queue could not be opened " + std::to_string(what.first) + " times with " + hex +
+                ", the first at " + At(what.second) + ": " + OpenErrorMeaning(code));
+    }
+    for (const auto& [code, what] : registryErrors_) {
+        add(kOrdinary, what.second,
+            "  " + std::to_string(what.first) + " registry reads failed with GetLastError:" +
+                std::to_string(code) + ": " + RegistryMeaning(code));
+    }
+    if (readFailures_ > 0) {
+        add(kOrdinary, firstReadFailureMs_,
+            "  the queue's record could not be read " + std::to_string(readFailures_) + " times");
+    }
+    if (mainError_) {
+        add(kServiceEnded, mainErrorMs_, "  the service ended: \"" + mainErrorText_ + "\"");
+    } else {
+        add(kOrdinary, lastRelMs,
+            "  the trace ends without \" MainError:\": the process was killed or is still "
+            "running");
+    }
+    return out;
+}
+
+Picture TraceAnalysis::Draw(const std::string& layoutName) const {
+    Picture p = picture_;
+    p.queuePort = "port not traced";
+    for (const auto& [bucket, event] : buckets_.ticks) {
+        const size_t count = buckets_.counts.at(bucket);
+        TimelineEvent tick = event;
+        tick.text = std::to_string(count) + (count == 1 ? " line" : " lines") + " from here:\n" +
+                    event.text;
+        p.timeline.push_back(tick);
+    }
+    p.timeline.push_back(TimelineEvent{lastRelMs, "trace", "end"});
+    std::stable_sort(
+        p.timeline.begin(), p.timeline.end(),
+        [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });
+    p.subtitle = "A trace of kq5 on a real machine (" + layoutName +
+                 "); the queue lane shows what the service commanded, which the trace cannot see "
+                 "done";
+    p.queueCaption = "as commanded";
+    return p;
+}
+
+std::string FormatFindings(const std::vector<TraceFinding>& findings) {
+    std::string out = "Findings:\n";
+    for (const TraceFinding& f : findings) {
+        for (const std::string& line : f.lines) {
+            out += line + "\n";
+        }
+    }
+    return out;
+}

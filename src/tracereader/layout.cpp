@@ -1,0 +1,419 @@
+// Reading a trace's lines: the layout is told by the first log line and every later line is
+// held to it; a line that does not fit is skipped and counted, never guessed at.
+#include "tracereader/layout.h"
+
+#include <cstdlib>
+
+#include "common/escape.h"
+
+namespace {
+
+bool Digits(const std::string& s, size_t from, size_t count) {
+    if (from + count > s.size()) {
+        return false;
+    }
+    for (size_t i = from; i < from + count; ++i) {
+        if (s[i] < '0' || s[i] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+long long Number(const std::string& s, size_t from, size_t count) {
+    // Digits() has checked every character, so there is no conversion error to report.
+    return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long long DaysFromCivil(long long y, long long m, long long d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// "2026-12-07 09:15:02.345 +01:00" as UTC milliseconds since 1970.
+bool ParseStamp(const std::string& s, long long& utcMs) {
+    if (s.size() != 30 || !Digits(s, 0, 4) || s[4] != '-' || !Digits(s, 5, 2) || s[7] != '-' ||
+        !Digits(s, 8, 2) || s[10] != ' ' || !Digits(s, 11, 2) || s[13] != ':' ||
+        !Digits(s, 14, 2) || s[16] != ':' || !Digits(s, 17, 2) || s[19] != '.' ||
+        !Digits(s, 20, 3) || s[23] != ' ' || (s[24] != '+' && s[24] != '-') || !Digits(s, 25, 2) ||
+        s[27] != ':' || !Digits(s, 28, 2)) {
+        return false;
+    }
+    const long long month = Number(s, 5, 2), day = Number(s, 8, 2), hour = Number(s, 11, 2),
+                    minute = Number(s, 14, 2), second = Number(s, 17, 2);
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+        return false;
+    }
+    const long long offset = (Number(s, 25, 2) * 60 + Number(s, 28, 2)) * (s[24] == '-' ? -1 : 1);
+    utcMs =
+        ((DaysFromCivil(Number(s, 0, 4), month, day) * 24 + hour) * 60 + minute - offset) * 60000 +
+        second * 1000 + Number(s, 20, 3);
+    return true;
+}
+
+// DebugView's elapsed seconds ("12.34567890") in milliseconds.
+bool ParseElapsed(const std::string& s, long long& ms) {
+    const size_t dot = s.find('.');
+    if (dot == 0 || dot == std::string::npos || dot > 9 || !Digits(s, 0, dot) ||
+        !Digits(s, dot + 1, s.size() - dot - 1) || s.size() == dot + 1) {
+        return false;
+    }
+    std::string fraction = s.substr(dot + 1) + "000";
+    ms = Number(s, 0, dot) * 1000 + Number(fraction, 0, 3);
+    return true;
+}
+
+// DebugView's clock time ("9:15:02 PM", "21:15:02.345") in milliseconds of the day; WHOLE when
+// it has no fraction of a second.
+bool ParseClock(const std::string& text, long long& ms, bool& whole) {
+    std::string s = text;
+    int pm = -1;
+    if (s.size() > 3 &&
+        (s.compare(s.size() - 2, 2, "AM") == 0 || s.compare(s.size() - 2, 2, "PM") == 0)) {
+        pm = s[s.size() - 2] == 'P';
+        s.resize(s.size() - 2);
+        while (!s.empty() && s.back() == ' ') {
+            s.pop_back();
+        }
+    }
+    const size_t h = s.find(':');
+    if (h == 0 || h > 2 || !Digits(s, 0, h) || s.size() < h + 6 || s[h + 3] != ':' ||
+        !Digits(s, h + 1, 2) || !Digits(s, h + 4, 2)) {
+        return false;
+    }
+    long long millis = 0;
+    whole = s.size() == h + 6;
+    if (!whole) {
+        if (s[h + 6] != '.' || s.size() > h + 10 || !Digits(s, h + 7, s.size() - h - 7)) {
+            return false;
+        }
+        millis = Number(s.substr(h + 7) + "00", 0, 3);
+    }
+    long long hour = Number(s, 0, h);
+    const long long minute = Number(s, h + 1, 2), second = Number(s, h + 4, 2);
+    if (pm >= 0) {
+        if (hour < 1 || hour > 12) {
+            return false;
+        }
+        hour = hour % 12 + (pm == 1 ? 12 : 0);
+    }
+    if (hour > 23 || minute > 59 || second > 59) {
+        return false;
+    }
+    ms = ((hour * 60 + minute) * 60 + second) * 1000 + millis;
+    return true;
+}
+
+// "[1234] text": the process id and the text.
+bool SplitPid(const std::string& s, unsigned long& pid, std::string& text) {
+    const size_t close = s.find("] ");
+    if (s.empty() || s[0] != '[' || close == std::string::npos || close < 2 || close > 11 ||
+        !Digits(s, 1, close - 1)) {
+        return false;
+    }
+    pid = std::strtoul(s.c_str() + 1, nullptr, 10);
+    text = s.substr(close + 2);
+    return true;
+}
+
+// "index\ttime\t": the time field, when the line starts so.
+bool DebugViewTime(const std::string& text, std::string& time, size_t& rest) {
+    const size_t tab1 = text.find('\t');
+    const size_t tab2 = tab1 == std::string::npos ? tab1 : text.find('\t', tab1 + 1);
+    if (tab1 == 0 || tab2 == std::string::npos || !Digits(text, 0, tab1)) {
+        return false;
+    }
+    time = text.substr(tab1 + 1, tab2 - tab1 - 1);
+    rest = tab2 + 1;
+    return true;
+}
+
+TraceLine Damaged(const char* why) {
+    return TraceLine{LineKind::Damaged, 0, 0, why};
+}
+
+// clang-format off
+// The characters of the service's two messages, "打开打印机失败!" and "获得PRINTER_INFO_2的数组失败!",
+// with their code page 936 bytes: what a machine with that code page shows and saves as text.
+constexpr struct {
+    char32_t character;
+    const char* bytes;
+} kCp936[] = {
+    {0x5370, "\xD3\xA1"},  // 印
+    {0x5931, "\xCA\xA7"},  // 失
+    {0x5F00, "\xBF\xAA"},  // 开
+    {0x5F97, "\xB5\xC3"},  // 得
+    {0x6253, "\xB4\xF2"},  // 打
+    {0x6570, "\xCA\xFD"},  // 数
+    {0x673A, "\xBB\xFA"},  // 机
+    {0x7684, "\xB5\xC4"},  // 的
+    {0x7EC4, "\xD7\xE9"},  // 组
+    {0x83B7, "\xBB\xF1"},  // 获
+    {0x8D25, "\xB0\xDC"},  // 败
+};
+// clang-format on
+
+// One character of decoded text, as the bytes the service wrote (or, for a character that is
+// none of its own, as UTF-8).
+void PutCharacter(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+        return;
+    }
+    const std::string cp936 = Cp936Bytes(c);
+    if (!cp936.empty()) {
+        out += cp936;
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Text after a byte-order mark turned into bytes as they come: UTF-8 sequences and UTF-16LE
+// units are decoded (a broken sequence keeps its bytes, a lone surrogate becomes U+FFFD).
+struct Decoder {
+    Encoding encoding = Encoding::Bytes;
+    std::string pending;  // the start of a sequence not yet whole
+    void Put(std::string& out, char byte) {
+        if (encoding == Encoding::Bytes) {
+            out += byte;
+            return;
+        }
+        pending += byte;
+        if (encoding == Encoding::Utf16Le) {
+            PutUtf16(out);
+        } else {
+            PutUtf8(out);
+        }
+    }
+    void PutUtf16(std::string& out) {
+        const auto unit = [this](size_t at) {
+            return static_cast<char32_t>(static_cast<unsigned char>(pending[at]) |
+                                         static_cast<unsigned char>(pending[at + 1]) << 8);
+        };
+        if (pending.size() < 2) {
+            return;
+        }
+        const char32_t first = unit(0);
+        if (first >= 0xD800 && first < 0xDC00) {
+            if (pending.size() < 4) {
+                return;
+            }
+            const char32_t second = unit(2);
+            if (second >= 0xDC00 && second < 0xE000) {
+                PutCharacter(out, 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00));
+                pending.clear();
+                return;
+            }
+            PutCharacter(out, 0xFFFD);
+            pending.erase(0, 2);
+            return;
+        }
+        PutCharacter(out, first >= 0xDC00 && first < 0xE000 ? char32_t{0xFFFD} : first);
+        pending.clear();
+    }
+    void PutUtf8(std::string& out) {
+        const auto lead = static_cast<unsigned char>(pending[0]);
+        const size_t length = lead < 0x80    ? 1
+                              : lead >= 0xF0 ? 4
+                              : lead >= 0xE0 ? 3
+                              : lead >= 0xC0 ? 2
+                                             : 1;
+        for (size_t i = 1; i < pending.size(); ++i) {
+            if ((static_cast<unsigned char>(pending[i]) & 0xC0) != 0x80) {
+                out += pending;  // not UTF-8 after all: the bytes as they are
+                pending.clear();
+                return;
+            }
+        }
+        if (pending.size() < length) {
+            return;
+        }
+        if (length == 1) {
+            out += pending;
+        } else {
+            char32_t c = lead & (0x7F >> length);
+            for (size_t i = 1; i < length; ++i) {
+                c = c << 6 | (static_cast<unsigned char>(pending[i]) & 0x3F);
+            }
+            PutCharacter(out, c);
+        }
+        pending.clear();
+    }
+};
+
+}  // namespace
+
+std::string Cp936Bytes(char32_t character) {
+    for (const auto& entry : kCp936) {
+        if (entry.character == character) {
+            return entry.bytes;
+        }
+    }
+    return "";
+}
+
+std::string LayoutName(Layout layout, Encoding encoding, bool wholeSeconds) {
+    std::string name = layout == Layout::Kq5trace           ? "kq5trace"
+                       : layout == Layout::DebugViewElapsed ? "DebugView log, elapsed time"
+                       : wholeSeconds                       ? "DebugView log, clock time in seconds"
+                                                            : "DebugView log, clock time";
+    return name + (encoding == Encoding::Utf16Le ? ", UTF-16LE"
+                   : encoding == Encoding::Utf8  ? ", UTF-8"
+                                                 : "");
+}
+
+Encoding SplitLines(
+    std::istream& in,
+    const std::function<bool(const std::string& line, bool tooLong, bool cut)>& each) {
+    Decoder decoder;
+    std::string line;
+    std::string decoded;
+    bool tooLong = false;
+    bool first = true;
+    // False when EACH asks to stop.
+    const auto take = [&](char c) {
+        if (c != '\n') {
+            if (line.size() < kLongestLine) {
+                line += c;
+            } else {
+                tooLong = true;
+            }
+            return true;
+        }
+        const bool more = each(line, tooLong, false);
+        line.clear();
+        tooLong = false;
+        return more;
+    };
+    char chunk[65536];
+    for (;;) {
+        in.read(chunk, sizeof chunk);
+        const auto got = static_cast<size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        size_t from = 0;
+        if (first) {
+            first = false;
+            if (got >= 3 && chunk[0] == '\xEF' && chunk[1] == '\xBB' && chunk[2] == '\xBF') {
+                decoder.encoding = Encoding::Utf8;
+                from = 3;
+            } else if (got >= 2 && chunk[0] == '\xFF' && chunk[1] == '\xFE') {
+                decoder.encoding = Encoding::Utf16Le;
+                from = 2;
+            }
+        }
+        for (size_t i = from; i < got; ++i) {
+            if (decoder.encoding == Encoding::Bytes) {
+                if (!take(chunk[i])) {
+                    return decoder.encoding;
+                }
+                continue;
+            }
+            decoded.clear();
+            decoder.Put(decoded, chunk[i]);
+            for (const char c : decoded) {
+                if (!take(c)) {
+                    return decoder.encoding;
+                }
+            }
+        }
+    }
+    line += decoder.pending;  // a sequence cut at the end keeps its bytes
+    if (!line.empty() || tooLong) {
+        (void)each(line, tooLong, true);
+    }
+    return decoder.encoding;
+}
+
+TraceLine LayoutReader::Read(std::string text) {
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    if (layout == Layout::Unknown) {
+        long long ms = 0;
+        std::string time;
+        size_t rest = 0;
+        bool whole = false;
+        if (StartsWith(text, "# kq5trace ")) {
+            layout = Layout::Kq5trace;
+            return TraceLine{LineKind::Header, 0, 0, text.substr(2)};
+        }
+        // A part of a day that a recorder went on with may start with a line or a note of
+        // kq5trace's form instead of its header.
+        long long utc = 0;
+        unsigned long pid = 0;
+        std::string said;
+        if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc) &&
+             SplitPid(text.substr(31), pid, said)) ||
+            (StartsWith(text, "# ") && text.size() >= 33 && text[32] == ' ' &&
+             ParseStamp(text.substr(2, 30), utc))) {
+            layout = Layout::Kq5trace;
+        }
+        if (layout == Layout::Unknown && DebugViewTime(text, time, rest)) {
+            layout = ParseElapsed(time, ms)        ? Layout::DebugViewElapsed
+                     : ParseClock(time, ms, whole) ? Layout::DebugViewClock
+                                                   : Layout::Unknown;
+            wholeSeconds = layout == Layout::DebugViewClock && whole;
+        }
+        if (layout == Layout::Unknown) {
+            if (before == 0) {
+                firstLine = EscapeBytes(text.substr(0, 80));
+            }
+            return TraceLine{++before > kLinesBefore ? LineKind::NotATrace : LineKind::Before, 0, 0,
+                             EscapeBytes(text.substr(0, 80))};
+        }
+    }
+    if (layout == Layout::Kq5trace) {
+        if (StartsWith(text, "# ")) {
+            return TraceLine{LineKind::Note, 0, 0, text.substr(2)};
+        }
+        TraceLine line{LineKind::Entry, 0, 0, ""};
+        if (text.size() < 31 || text[30] != '\t' ||
+            !ParseStamp(text.substr(0, 30), line.writtenMs) ||
+            !SplitPid(text.substr(31), line.pid, line.text)) {
+            return Damaged("not a kq5trace line (cut or damaged)");
+        }
+        return line;
+    }
+    std::string time;
+    size_t rest = 0;
+    TraceLine line{LineKind::Entry, 0, 0, ""};
+    bool whole = false;
+    if (!DebugViewTime(text, time, rest) ||
+        !(layout == Layout::DebugViewElapsed ? ParseElapsed(time, line.writtenMs)
+                                             : ParseClock(time, line.writtenMs, whole))) {
+        return Damaged("not a DebugView line of this log's layout (cut or damaged)");
+    }
+    std::string raw;
+    if (!SplitPid(text.substr(rest), line.pid, raw)) {
+        // A driver's line: DebugView's kernel capture shows it without a process id.
+        line.kind = LineKind::Kernel;
+        return line;
+    }
+    // DebugView shows raw bytes; some versions keep a trailing tab.
+    while (!raw.empty() && raw.back() == '\t') {
+        raw.pop_back();
+    }
+    line.text = EscapeBytes(raw);
+    return line;
+}

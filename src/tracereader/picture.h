@@ -1,0 +1,41 @@
+// The picture of a run or a trace: an SVG lane chart over time, one lane each for the printer,
+// the queue, the Spooler and the service, with the details in <title>s a browser shows on hover.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tracereader/timeline.h"
+
+// The printer as it was from `atMs` on.
+struct PrinterChange {
+    uint64_t atMs = 0;
+    bool present = false;
+    int code = 0;
+};
+
+struct Picture {
+    bool queueExists = true;
+    std::string queuePort;  // the queue's port at the start; empty: it reports none
+    // The queue's, the Spooler's and the service's changes ("queue", "spooler", "service") and
+    // the output lines ("debug", "stdout"), in time order.
+    std::vector<TimelineEvent> timeline;
+    std::vector<PrinterChange> printer;
+    // Single happenings with the lane they belong to as source ("printer": read faults;
+    // "service": device events, controls and call failures).
+    std::vector<TimelineEvent> actions;
+    std::string subtitle;      // the line under the title
+    std::string queueCaption;  // empty: "state, status; port"
+};
+
+// Where the picture's time axis ends: the next whole second after the last event, so that the
+// final states can be seen.
+uint64_t PictureEndMs(const std::vector<TimelineEvent>& timeline);
+
+// The same picture always gives the same bytes.
+std::string FormatSvg(const Picture& picture, const std::string& title);
+
+// Text for XML and HTML: markup characters escaped, other than printable ASCII and line breaks
+// as '?'.
+std::string EscapeMarkup(const std::string& text);

@@ -1,0 +1,268 @@
+// Files and folders to a trace, and the trace to its outputs.
+#include "tracereader/read.h"
+
+#include <algorithm>
+#include <fstream>
+#include <tuple>
+
+#include "common/escape.h"
+#include "trace/record_policy.h"
+#include "tracereader/layout.h"
+#include "tracereader/report.h"
+
+namespace {
+
+struct FileResult {
+    bool ok = false;
+    std::string error;
+    Layout layout = Layout::Unknown;
+    Encoding encoding = Encoding::Bytes;
+    bool wholeSeconds = false;
+};
+
+// Reads one file into ANALYSIS; not ok (with the reason) when it is empty or no trace.
+FileResult ReadFile(std::istream& in, TraceAnalysis& analysis) {
+    FileResult result;
+    LayoutReader reader;
+    size_t number = 0;
+    std::string error;
+    result.encoding = SplitLines(in, [&](const std::string& text, bool tooLong, bool cut) {
+        ++number;
+        if (cut) {
+            analysis.Cut();
+            if (reader.layout != Layout::Unknown || tooLong) {
+                analysis.CountLine();
+                return false;
+            }
+            // Not a trace even as far as it goes, or its header alone.
+            const TraceLine line = reader.Read(text);
+            if (line.kind == LineKind::Header) {
+                analysis.FileLayout(reader.layout, false);
+                analysis.Line(line, number);
+            }
+            return false;
+        }
+        if (tooLong) {
+            if (reader.layout == Layout::Unknown && ++reader.before > kLinesBefore) {
+                return false;
+            }
+            analysis.Skip(number, "longer than 64 KiB");
+            analysis.CountLine();
+            return true;
+        }
+        const bool known = reader.layout != Layout::Unknown;
+        const TraceLine line = reader.Read(text);
+        if (line.kind == LineKind::NotATrace) {
+            return false;
+        }
+        if (!known && reader.layout != Layout::Unknown) {
+            analysis.FileLayout(reader.layout, reader.wholeSeconds);
+        }
+        analysis.Line(line, number);
+        return true;
+    });
+    if (number == 0) {
+        result.error = "the trace is empty";
+        return result;
+    }
+    if (reader.layout == Layout::Unknown) {
+        result.error =
+            "line 1 is neither kq5trace's header nor a DebugView log line (index, "
+            "tab, time, tab, [pid] text): \"" +
+            reader.firstLine + "\"" +
+            (number > 1 ? " (nor is any of the " + std::to_string(number - 1) + " lines after it)"
+                        : "");
+        return result;
+    }
+    result.ok = true;
+    result.layout = reader.layout;
+    result.wholeSeconds = reader.wholeSeconds;
+    return result;
+}
+
+// True when the first lines of PATH are those of a kq5trace capture.
+bool IsCapture(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    LayoutReader reader;
+    bool capture = false;
+    (void)SplitLines(in, [&](const std::string& text, bool tooLong, bool) {
+        if (tooLong) {
+            return false;
+        }
+        const TraceLine line = reader.Read(text);
+        capture = reader.layout == Layout::Kq5trace;
+        return reader.layout == Layout::Unknown && line.kind == LineKind::Before;
+    });
+    return capture;
+}
+
+void Finalise(TraceReport& report, TraceAnalysis& analysis, const std::string& layout) {
+    analysis.Finish();
+    report.layout = layout;
+    report.timeline = analysis.timeline;
+    report.findings = analysis.Findings();
+    report.picture = analysis.Draw(layout);
+    report.ok = true;
+}
+
+TraceReport ReadFolder(const std::filesystem::path& folder) {
+    TraceReport report;
+    report.name = EscapedPath(folder);
+    struct Day {
+        LocalDate date;
+        int part;
+        std::filesystem::path path;
+        std::string name;
+    };
+    std::vector<Day> days;
+    std::vector<std::string> skipped;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = EscapedPath(it->path().filename());
+        LocalDate date;
+        int part = 0;
+        std::error_code kind;
+        if (!it->is_regular_file(kind)) {
+            skipped.push_back(name + " (not a file)");
+        } else if (!ParseDayFileName(name, date, part)) {
+            skipped.push_back(name +
+                              " (not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt)");
+        } else if (!IsCapture(it->path())) {
+            skipped.push_back(name + " (its first lines are not a kq5trace capture)");
+        } else {
+            days.push_back(Day{date, part, it->path(), name});
+        }
+    }
+    if (error) {
+        report.error = "the folder cannot be read (" + error.message() + ")";
+        return report;
+    }
+    std::sort(skipped.begin(), skipped.end());
+    std::sort(days.begin(), days.end(), [](const Day& a, const Day& b) {
+        return std::tie(a.date, a.part) < std::tie(b.date, b.part);
+    });
+    if (days.empty()) {
+        report.error = "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace";
+        if (!skipped.empty()) {
+            report.error += " (" + std::to_string(skipped.size()) + " other files)";
+        }
+        return report;
+    }
+    TraceAnalysis analysis;
+    std::string read;
+    std::vector<std::string> unreadable;
+    for (const Day& d : days) {
+        std::ifstream in(d.path, std::ios::binary);
+        analysis.BeginFile(d.name);
+        const FileResult file = ReadFile(in, analysis);
+        if (in.bad() || !file.ok) {
+            skipped.push_back(
+                d.name + (in.bad() ? " (cannot be read to its end)" : " (" + file.error + ")"));
+            if (!in.bad()) {
+                continue;
+            }
+        }
+        read += (read.empty() ? "" : ", ") + d.name;
+    }
+    Finalise(report, analysis,
+             "kq5trace record folder, " + std::to_string(days.size()) +
+                 (days.size() == 1 ? " file" : " files"));
+    std::vector<TraceFinding> files;
+    files.emplace_back(kOrdinary, 0, "  files read, in order: " + read);
+    if (!skipped.empty()) {
+        std::string names;
+        for (const std::string& s : skipped) {
+            names += (names.empty() ? "" : ", ") + s;
+        }
+        files.emplace_back(kOrdinary, 0,
+                           "  " + std::to_string(skipped.size()) + " files skipped: " + names);
+    }
+    report.findings.insert(report.findings.begin() + 1, files.begin(), files.end());
+    return report;
+}
+
+}  // namespace
+
+std::string EscapedPath(const std::filesystem::path& path) {
+    return EscapeBytes(PathText(path));
+}
+
+TraceReport ReadTrace(std::istream& trace, const std::string& name) {
+    TraceReport report;
+    report.name = name;
+    TraceAnalysis analysis;
+    analysis.BeginFile("");
+    const FileResult file = ReadFile(trace, analysis);
+    if (!file.ok) {
+        report.error = file.error;
+        return report;
+    }
+    Finalise(report, analysis, LayoutName(file.layout, file.encoding, file.wholeSeconds));
+    return report;
+}
+
+TraceReport ReadTracePath(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return ReadFolder(path);
+    }
+    TraceReport report;
+    report.name = EscapedPath(path);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        report.error = "cannot be opened";
+        return report;
+    }
+    report = ReadTrace(file, report.name);
+    if (file.bad()) {
+        report.ok = false;
+        report.error = "cannot be read";
+    }
+    return report;
+}
+
+namespace {
+
+// False when FILE cannot be written whole.
+bool WriteWhole(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return !out.fail();
+}
+
+}  // namespace
+
+int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FILE* err) {
+    const TraceReport report = ReadTracePath(command.trace);
+    if (!report.ok) {
+        std::fprintf(err, "%s: %s: %s\n", program, report.name.c_str(), report.error.c_str());
+        return 2;
+    }
+    const std::string text = std::string(program) + ": trace " + report.name + " (" +
+                             report.layout + ")\n\n" + report.timeline + "\n" +
+                             FormatFindings(report.findings);
+    std::fwrite(text.data(), 1, text.size(), out);
+    int code = 0;
+    const auto write = [&](const std::filesystem::path& file, const char* what,
+                           const std::string& content) {
+        if (WriteWhole(file, content)) {
+            std::fprintf(out, "\n%s: %s\n", what, EscapedPath(file).c_str());
+        } else {
+            std::fprintf(err, "%s: cannot write %s %s\n", program,
+                         what[0] == 'P' ? "the picture to" : "the report to",
+                         EscapedPath(file).c_str());
+            code = 1;
+        }
+    };
+    const std::string title = std::string(program) + ": " + report.name;
+    if (!command.svg.empty()) {
+        write(command.svg, "Picture", FormatSvg(report.picture, title));
+    }
+    if (!command.html.empty()) {
+        write(command.html, "Report", FormatHtml(report, title));
+    }
+    std::fflush(out);
+    return code;
+}

@@ -1,0 +1,43 @@
+// Reading a trace: one file (a kq5trace capture or a saved DebugView log) or the folder that
+// kq5trace --record writes (one file per day, in parts), as one trace; and the command that
+// prints it and writes its picture and report, shared by kq5trace --read and kq5sim --trace.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "tracereader/findings.h"
+#include "tracereader/picture.h"
+
+struct TraceReport {
+    bool ok = false;
+    std::string error;     // when not ok: what is wrong, naming the line
+    std::string name;      // the file or folder, escaped
+    std::string layout;    // the layout found in the first lines
+    std::string timeline;  // folded
+    std::vector<TraceFinding> findings;
+    Picture picture;
+};
+
+// Reads TRACE (one file) from start to end, holding only what the picture and the findings need.
+TraceReport ReadTrace(std::istream& trace, const std::string& name);
+
+// Reads the file or the folder at PATH.
+TraceReport ReadTracePath(const std::filesystem::path& path);
+
+// PATH's bytes for a message: UTF-8, escaped.
+std::string EscapedPath(const std::filesystem::path& path);
+
+struct ReadCommand {
+    std::filesystem::path trace;
+    std::filesystem::path svg;   // empty: none
+    std::filesystem::path html;  // empty: none
+};
+
+// Prints the trace's timeline and findings to OUT, writes the picture and the report; messages
+// start with PROGRAM. Exit codes: 0 done; 1 the picture or the report cannot be written (what
+// could be written is); 2 the trace cannot be read or is no trace.
+int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FILE* err);

@@ -1,0 +1,136 @@
+// The HTML report. Every text from the trace is escaped, so a line holding markup shows as text.
+#include "tracereader/report.h"
+
+#include <algorithm>
+
+#include "tracereader/picture.h"
+#include "tracereader/read.h"
+
+namespace {
+
+std::string Trimmed(const std::string& line) {
+    const size_t from = line.find_first_not_of(' ');
+    return from == std::string::npos ? "" : line.substr(from);
+}
+
+// No request leaves the page: everything it shows is in it.
+constexpr const char* kHead =
+    "<meta charset=\"utf-8\">\n"
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+    "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+    "<style>\n"
+    "body { font-family: sans-serif; margin: 1.5em; color: #222222; max-width: 80em; }\n"
+    "h1 { font-size: 1.4em; margin-bottom: 0.2em; }\n"
+    "h2 { font-size: 1.15em; margin-top: 1.6em; border-bottom: 1px solid #dddddd; }\n"
+    "p.what { color: #555555; margin-top: 0; }\n"
+    "ol.findings li { margin: 0.3em 0; }\n"
+    "ol.findings li.serious { color: #a61b1b; font-weight: bold; }\n"
+    "ol.findings li.serious ul { color: #222222; font-weight: normal; }\n"
+    "ol.findings ul { margin: 0.2em 0; padding-left: 1.4em; font-size: 0.95em; }\n"
+    "div.picture { overflow-x: auto; border: 1px solid #dddddd; }\n"
+    "#detail { white-space: pre-wrap; font-family: monospace; min-height: 1.2em; "
+    "color: #333333; }\n"
+    "pre.timeline { font-size: 0.85em; background: #f7f7f7; padding: 0.6em; overflow-x: auto; }\n"
+    "p.note { color: #555555; font-style: italic; }\n"
+    "</style>\n";
+
+// Hover detail: the <title> of what the pointer is over, also shown below the picture. Text
+// only (textContent), never markup.
+constexpr const char* kScript =
+    "<script>\n"
+    "(function () {\n"
+    "  var detail = document.getElementById('detail');\n"
+    "  var picture = document.getElementById('picture');\n"
+    "  if (!detail || !picture) { return; }\n"
+    "  picture.addEventListener('mouseover', function (event) {\n"
+    "    for (var node = event.target; node && node !== picture; node = node.parentNode) {\n"
+    "      var title = node.querySelector ? node.querySelector(':scope > title') : null;\n"
+    "      if (title) { detail.textContent = title.textContent; return; }\n"
+    "    }\n"
+    "  });\n"
+    "})();\n"
+    "</script>\n";
+
+}  // namespace
+
+std::string FormatHtml(const TraceReport& report, const std::string& title) {
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n";
+    out += kHead;
+    out += "<title>" + EscapeMarkup(title) + "</title>\n</head>\n<body>\n";
+    out += "<h1>kq5 trace report</h1>\n<p class=\"what\">" + EscapeMarkup(report.name) + " (" +
+           EscapeMarkup(report.layout) + ")</p>\n";
+
+    // The most serious first, then the rest in time order.
+    std::vector<TraceFinding> findings = report.findings;
+    std::stable_sort(findings.begin(), findings.end(),
+                     [](const TraceFinding& a, const TraceFinding& b) {
+                         return a.rank != b.rank ? a.rank < b.rank : a.atMs < b.atMs;
+                     });
+    out += "<h2>Findings</h2>\n<ol class=\"findings\">\n";
+    for (size_t i = 0; i < findings.size(); ++i) {
+        const TraceFinding& f = findings[i];
+        out += "<li";
+        if (i == 0) {
+            out += " id=\"first-finding\"";
+        }
+        if (f.rank < kOrdinary) {
+            out += " class=\"serious\"";
+        }
+        out += ">" + EscapeMarkup(Trimmed(f.lines.front()));
+        if (f.lines.size() > 1) {
+            out += "<ul>";
+            for (size_t k = 1; k < f.lines.size(); ++k) {
+                out += "<li>" + EscapeMarkup(Trimmed(f.lines[k])) + "</li>";
+            }
+            out += "</ul>";
+        }
+        out += "</li>\n";
+    }
+    out += "</ol>\n";
+
+    std::string svg = FormatSvg(report.picture, title);
+    // Inline in HTML the picture needs neither the XML declaration nor the namespace, and the
+    // page names no address at all.
+    if (svg.rfind("<?xml", 0) == 0) {
+        svg.erase(0, svg.find('\n') + 1);
+    }
+    const std::string xmlns = " xmlns=\"http://www.w3.org/2000/svg\"";
+    if (const size_t at = svg.find(xmlns); at != std::string::npos) {
+        svg.erase(at, xmlns.size());
+    }
+    out +=
+        "<h2>Picture</h2>\n<p class=\"note\">Each bar's, mark's and tick's detail shows when "
+        "the pointer rests on it.</p>\n<div class=\"picture\" id=\"picture\">\n" +
+        svg + "</div>\n<div id=\"detail\"></div>\n";
+
+    out += "<h2>Timeline</h2>\n";
+    // Escaped line by line up to the limit.
+    const std::string& timeline = report.timeline;
+    std::string shown;
+    size_t at = 0;
+    size_t linesShown = 0;
+    while (at < timeline.size()) {
+        size_t end = timeline.find('\n', at);
+        end = end == std::string::npos ? timeline.size() : end + 1;
+        const std::string line = EscapeMarkup(timeline.substr(at, end - at));
+        if (shown.size() + line.size() > kReportTimelineBytes) {
+            break;
+        }
+        shown += line;
+        ++linesShown;
+        at = end;
+    }
+    if (at < timeline.size()) {
+        const auto more =
+            std::count(timeline.begin() + static_cast<std::ptrdiff_t>(at), timeline.end(), '\n');
+        out += "<p class=\"note\">The timeline is cut after its first " +
+               std::to_string(linesShown) + " lines (" + std::to_string(more) +
+               " more), so that the report stays small enough to send; kq5trace --read prints "
+               "it whole.</p>\n";
+    }
+    out += "<pre class=\"timeline\">" + shown + "</pre>\n";
+    out += kScript;
+    out += "</body>\n</html>\n";
+    return out;
+}

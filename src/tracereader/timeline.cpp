@@ -1,0 +1,122 @@
+// The timeline's lines and their folding.
+#include "tracereader/timeline.h"
+
+#include <cstdio>
+
+std::string TimelineSeconds(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%4llu.%03llus", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return text;
+}
+
+std::string FormatTimelineLine(const TimelineEvent& e) {
+    char source[12];
+    std::snprintf(source, sizeof source, "%-8s", e.source.c_str());
+    return TimelineSeconds(e.timeMs) + "  " + source + " " + e.text + "\n";
+}
+
+TimelineFolder::TimelineFolder(std::function<void(const std::string&)> write)
+    : write_(std::move(write)) {}
+
+const TimelineEvent& TimelineFolder::At(size_t offset) const {
+    if (offset < first_.size()) {
+        return first_[offset];
+    }
+    return tail_[offset - tailStart_];
+}
+
+// Add and Decide call each other: a decision re-adds the lines it held back (fewer than
+// 4 * kLongest), so the depth stays small.
+void TimelineFolder::Add(const TimelineEvent& event) {  // NOLINT(misc-no-recursion)
+    if (count_ < kLongest) {
+        first_.push_back(event);
+    }
+    tail_.push_back(event);
+    if (tail_.size() > 4 * kLongest) {
+        tail_.pop_front();
+        ++tailStart_;
+    }
+    const size_t k = count_++;
+    bool anyAlive = false;
+    for (size_t n = 1; n <= kLongest; ++n) {
+        Run& run = runs_[n - 1];
+        if (!run.alive || k < n) {
+            anyAlive = anyAlive || run.alive;
+            continue;
+        }
+        const TimelineEvent& model = first_[(k - n) % n];
+        if (model.source != event.source || model.text != event.text) {
+            run.alive = false;
+            continue;
+        }
+        anyAlive = true;
+        if ((k - n) % n == 0) {
+            run.copyStartMs = event.timeMs;
+        }
+        if ((k - n + 1) % n == 0) {
+            ++run.copies;
+            run.lastCopyMs = run.copyStartMs;
+        }
+    }
+    if (!anyAlive) {
+        Decide();
+    }
+}
+
+void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
+    // The group that hides the most lines wins; among equals the shortest.
+    size_t length = 1;
+    size_t copies = 0;
+    uint64_t lastMs = 0;
+    for (size_t n = 1; n <= kLongest; ++n) {
+        if (runs_[n - 1].copies * n > copies * length) {
+            length = n;
+            copies = runs_[n - 1].copies;
+            lastMs = runs_[n - 1].lastCopyMs;
+        }
+    }
+    std::string out;
+    for (size_t k = 0; k < length && k < count_; ++k) {
+        out += FormatTimelineLine(first_[k]);
+    }
+    const std::string last = TimelineSeconds(lastMs);
+    if (copies > 0 && length == 1) {
+        out += "           ... " + std::to_string(copies) + " more, the last at " + last + "\n";
+    } else if (copies > 0) {
+        out += "           ... these " + std::to_string(length) + " lines " +
+               std::to_string(copies) + (copies == 1 ? " more time" : " more times") +
+               ", the last at " + last + "\n";
+    }
+    write_(out);
+    // What came after the folded lines starts the next decision.
+    const size_t used = (copies + 1) * length;
+    std::vector<TimelineEvent> again;
+    for (size_t k = used; k < count_; ++k) {
+        again.push_back(At(k));
+    }
+    first_.clear();
+    tail_.clear();
+    tailStart_ = 0;
+    count_ = 0;
+    runs_ = {};
+    for (const TimelineEvent& e : again) {
+        Add(e);
+    }
+}
+
+void TimelineFolder::Finish() {
+    while (count_ > 0) {
+        Decide();
+    }
+}
+
+std::string FoldTimeline(const std::vector<TimelineEvent>& events) {
+    std::string out;
+    TimelineFolder folder([&out](const std::string& piece) { out += piece; });
+    for (const TimelineEvent& e : events) {
+        folder.Add(e);
+    }
+    folder.Finish();
+    return out;
+}

@@ -1,0 +1,53 @@
+// The readable timeline: one line per event, with repeats folded. The simulator's runs and
+// captured traces of any length are both printed through it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TimelineEvent {
+    uint64_t timeMs;
+    std::string source;  // "debug", "stdout", "queue", "spooler", "service", "scenario", "trace"
+    std::string text;
+};
+
+// "  20.000s  debug    text": one event as a timeline line.
+std::string FormatTimelineLine(const TimelineEvent& event);
+
+// "   20.000s", the time column (right-aligned, milliseconds).
+std::string TimelineSeconds(uint64_t ms);
+
+// Folds a timeline given line by line: an identical line (the poller's line every 800 ms) or an
+// identical group of up to eight lines (a failed open with its message, then the status line,
+// each cycle) is written once with a count. Holds at most a few dozen lines and writes each
+// folded piece as soon as it is decided.
+class TimelineFolder {
+public:
+    explicit TimelineFolder(std::function<void(const std::string&)> write);
+    void Add(const TimelineEvent& event);
+    void Finish();  // writes what is still pending
+
+private:
+    static constexpr size_t kLongest = 8;  // the longest group folded
+    struct Run {
+        bool alive = true;
+        size_t copies = 0;
+        uint64_t copyStartMs = 0;
+        uint64_t lastCopyMs = 0;
+    };
+    const TimelineEvent& At(size_t offset) const;
+    void Decide();
+    std::function<void(const std::string&)> write_;
+    std::vector<TimelineEvent> first_;  // the first group's lines
+    std::deque<TimelineEvent> tail_;    // the latest lines, for what follows a fold
+    size_t tailStart_ = 0;              // the offset of tail_'s first line
+    size_t count_ = 0;                  // lines since the last decision
+    std::array<Run, kLongest> runs_{};
+};
+
+// The whole timeline of EVENTS, folded.
+std::string FoldTimeline(const std::vector<TimelineEvent>& events);
