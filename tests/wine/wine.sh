@@ -498,10 +498,8 @@ trace)
     w 'C:\kq5trace.exe' --read 'C:\record' >"$work/record-read.out" 2>&1 ||
         fail "kq5trace.exe --read of the recording failed: $(cat "$work/record-read.out")"
     grep -qx 'Findings:' "$work/record-read.out" || fail "no findings of the recording: $(cat "$work/record-read.out")"
-    for process in "${processes[@]}"; do
-        grep -qF -- "process $process (its first line)" "$work/record-read.out" ||
-            fail "kq5trace.exe --read does not show process $process starting: $(cat "$work/record-read.out")"
-    done
+    grep -qF -- "of the service (processes ${processes[0]}, ${processes[1]})" "$work/record-read.out" ||
+        fail "kq5trace.exe --read does not find both processes: $(cat "$work/record-read.out")"
     same_findings recording 'C:\record' "$drive/record"
     echo "record: kq5trace.exe --read reads the folder back with both processes, the same findings as kq5sim --trace"
 
