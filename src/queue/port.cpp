@@ -174,9 +174,17 @@ void FinishPortMove(bool running) {
 StartLook PayOnce(SC_HANDLE service) {
     const StartLook look = StartIfStopped(service);
     const bool running = look.outcome == StartOutcome::Running;
-    if (serviceState.portMoveOwed != 0 && serviceState.spoolerStartOwed == 0 &&
+    // "Already running" with the state unreadable: stopping, starting or running, the queue
+    // answering tells; without this look a spooler whose state stays unreadable would keep the
+    // port move owed for good.
+    const bool mayRun = look.outcome == StartOutcome::Retry &&
+                        look.error == ERROR_SERVICE_ALREADY_RUNNING && StateUnknown(look);
+    if (serviceState.portMoveOwed != 0 && (serviceState.spoolerStartOwed == 0 || mayRun) &&
         (running || StateUnknown(look))) {
         FinishPortMove(running);
+        if (serviceState.portMoveOwed == 0) {
+            serviceState.spoolerStartOwed = 0;  // the queue answered: the spooler runs
+        }
     }
     return look;
 }
