@@ -32,6 +32,13 @@ void FreeMemoryHandles(Machine& m) {
 
 }  // namespace
 
+void EndProcess() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    FreeMemoryHandles(m);
+    m.handles.clear();
+}
+
 void Reset() {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();

@@ -49,7 +49,7 @@ struct ServiceRecord {
     uint64_t transitionDoneAt = 0;
     bool hangs = false;          // a stop never completes and its checkpoint stays where it is
     uint64_t startBlocksMs = 0;  // how long an accepted start request holds its caller
-    ServiceConfig config;  // what the service database reads back (InstallService)
+    ServiceConfig config;        // what the service database reads back (InstallService)
 };
 
 struct RegistryValue {
@@ -94,6 +94,7 @@ struct Control {
     DWORD control = 0;
     DWORD eventType = 0;
     std::vector<BYTE> data;
+    size_t record = 0;  // its entry in Machine::controlRecords
 };
 
 struct Machine {
@@ -130,6 +131,7 @@ struct Machine {
     bool serviceStopped = false;
     DWORD controlDuringNotification = 0;  // delivered inside RegisterDeviceNotificationW
     uint64_t longestControlMs = 0;
+    std::vector<ControlRecord> controlRecords;
 
     std::map<std::string, RegistryKey> registry;  // by lower-case path
 

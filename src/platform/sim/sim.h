@@ -23,6 +23,10 @@ void Reset();
 
 uint64_t NowMs();
 
+// The service's process has ended: Windows closes every handle it still held (its device handle
+// included) and frees its memory; everything else on the machine stays as it was.
+void EndProcess();
+
 // ---- Call log, handles, failure injection ------------------------------------------------------
 // Every platform call as "Name(arg, arg, ...)", in order.
 std::vector<std::string> Calls();
@@ -125,6 +129,16 @@ void SetSpoolerStartBlocks(uint64_t ms);
 void AddSpoolerDependent(const std::string& name);
 // The longest time, in simulated ms, that the service's control handler took over one control.
 uint64_t LongestControlMs();
+// Every control the service manager sent since Reset, with when it was sent and when the handler
+// took it and returned (endedAt 0: the handler had not returned when its process ended).
+struct ControlRecord {
+    DWORD control = 0;
+    uint64_t sentAt = 0;
+    uint64_t startedAt = 0;
+    uint64_t endedAt = 0;
+    bool handled = false;  // taken by a handler
+};
+std::vector<ControlRecord> ControlsSent();
 DWORD SpoolerState();  // SERVICE_RUNNING, SERVICE_STOPPED, ...
 // The service reports received through SetServiceStatus, in order.
 std::vector<SERVICE_STATUS> StatusReports();
