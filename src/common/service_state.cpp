@@ -18,4 +18,5 @@ void ResetServiceState() {
     serviceState.serviceStatus = SERVICE_STATUS{};
     serviceState.statusHandle = nullptr;
     serviceState.currentPortName.clear();
+    serviceState.owedPrinterPath.clear();
 }

@@ -32,7 +32,11 @@ struct ServiceState {
     SERVICE_STATUS serviceStatus = {};
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     WideString currentPortName;  // written and read under portNameLock
-    std::mutex portNameLock;     // the handler's arrival and the poller's port-move follow-up
+    // The printer's device path of an arrival whose port the spooler could not list or take
+    // because it was down (under portNameLock): the port move's follow-up makes the move once the
+    // spooler runs.
+    WideString owedPrinterPath;
+    std::mutex portNameLock;  // the handler's arrival and the poller's port-move follow-up
 };
 
 extern ServiceState serviceState;

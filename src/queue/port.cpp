@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "common/service_state.h"
+#include "device/device.h"
 
 namespace {
 
@@ -158,15 +159,43 @@ bool StateUnknown(const StartLook& look) {
     return look.status.dwCurrentState == 0;
 }
 
+bool WriteQueuePort(WideString newPort);
+void StopSpooler();
+
 // The arrival's last two steps, which failed while the spooler was down, once it runs: made
 // once. When its state cannot be read, the port read afresh is what tells that it answers.
-// Start lock held.
+// When the queue does not print to the printer's port (the spooler was still down from an
+// earlier move when the printer moved again, so the port could be neither listed nor written),
+// the port is written first and the spooler stopped to take it: its start is owed again, and the
+// rest follows once it runs. Start lock held.
 void FinishPortMove(bool running) {
     RefreshCurrentPort();
-    if (running || !CurrentPort().empty()) {
-        serviceState.portMoveOwed = 0;
-        ResumeQueue();
+    const WideString current = CurrentPort();
+    if (!running && current.empty()) {
+        return;  // the queue does not answer yet
     }
+    WideString path;
+    {
+        std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+        path = serviceState.owedPrinterPath;
+    }
+    const WideString port =
+        path.empty() ? WideString() : FindPortForDevice(CollectUsbPorts(), path);
+    if (!port.empty() && !EqualsIgnoringAsciiCase(port, current)) {
+        if (WriteQueuePort(port)) {
+            StopSpooler();
+            serviceState.spoolerStartOwed = 1;
+            serviceState.spoolerStartRefusals = 0;
+            serviceState.spoolerStartCyclesToWait = 0;
+        }
+        return;  // a write refused 21 times is tried again on a later look
+    }
+    {
+        std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+        serviceState.owedPrinterPath.clear();
+    }
+    serviceState.portMoveOwed = 0;
+    ResumeQueue();
 }
 
 // One look and at most one request, then the port move's follow-up once the start is made and
@@ -263,27 +292,43 @@ void StartSpooler() {
 
 }  // namespace
 
-void SetQueuePort(WideString newPort) {
+namespace {
+
+// Writes the port into the queue's record, up to 21 attempts: whether one was accepted.
+bool WriteQueuePort(WideString newPort) {
     if (newPort.empty()) {
-        return;
+        return false;
     }
     HANDLE queue = OpenQueue();
     if (queue == INVALID_HANDLE_VALUE) {
-        return;
+        return false;
     }
     QueueInfo info = ReadQueueInfo(queue);
     if (!info) {
         ClosePrinter(queue);
-        return;
+        return false;
     }
     // Only the port changes; every other field goes back exactly as read.
     InfoRecord(info)->pPortName = newPort.data();
     const bool accepted = WriteQueueRecord(queue, InfoRecord(info));
     ClosePrinter(queue);
-    info.reset();
-    if (accepted) {
+    return accepted;
+}
+
+}  // namespace
+
+void SetQueuePort(WideString newPort) {
+    if (WriteQueuePort(std::move(newPort))) {
         RestartSpooler();
     }
+}
+
+void OwePortMove(WideString printerPath) {
+    {
+        std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+        serviceState.owedPrinterPath = std::move(printerPath);
+    }
+    serviceState.portMoveOwed = 1;
 }
 
 void RestartSpooler() {

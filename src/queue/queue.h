@@ -49,6 +49,11 @@ void RestartSpooler();
 // (ServiceState::portMoveOwed). A lasting refusal ends the debt. The poller calls it every cycle.
 void StartOwedSpooler();
 
+// The arrival of the printer at `printerPath` is finished once the spooler runs: its port looked
+// up and written (with a restart) should the queue not print to it by then, the queue's port read
+// afresh, the queue resumed.
+void OwePortMove(WideString printerPath);
+
 // Whether a restart still owes a start request or the port move's follow-up.
 bool SpoolerDebtOwed();
 

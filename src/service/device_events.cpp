@@ -59,14 +59,18 @@ void OnPrinterArrival(WideString path) {
     const WideString devicePort = FindPortForDevice(CollectUsbPorts(), path);
     // The queue's port is read afresh: the value stored at start-up may be stale.
     RefreshCurrentPort();
-    // No port found for the printer: there is nothing to move the queue to.
-    if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
+    if (devicePort.empty() && CurrentPort().empty()) {
+        // Neither the ports nor the queue answer: the spooler is down (still restarting after an
+        // earlier move). The whole move is made once it runs.
+        OwePortMove(path);
+    } else if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
+        // No port found for the printer: there is nothing to move the queue to.
         SetQueuePort(devicePort);
         RefreshCurrentPort();
         ResumeQueue();
         // A spooler not back yet failed both: they are made again once it runs.
         if (serviceState.spoolerStartOwed != 0 || CurrentPort().empty()) {
-            serviceState.portMoveOwed = 1;
+            OwePortMove(path);
         }
     }
     // Again at the end: a re-open the poller made while this ran may have come too early.

@@ -104,6 +104,7 @@ struct Machine {
     std::map<std::string, int> callCounts;       // for failure injection
     std::map<std::string, uint64_t> callTotals;  // never cleared but by Reset
     std::vector<Failure> failures;
+    std::vector<FailureHit> failureHits;
     std::vector<CallAction> callActions;
 
     std::map<uintptr_t, HandleEntry> handles;

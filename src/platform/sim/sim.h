@@ -57,6 +57,13 @@ int OpenHandleCount(const std::string& kind);
 // std::invalid_argument, and UndeliveredInjections names those whose calls never came.
 inline constexpr int kEveryLaterCall = INT_MAX;
 void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
+// Each injected failure as it happened (with recording on): the call, its error, when.
+struct FailureHit {
+    std::string function;
+    DWORD error = 0;
+    uint64_t atMs = 0;
+};
+std::vector<FailureHit> FailureHits();
 // Whether FailCall accepts `function`: not for the calls that return nothing or only release
 // what the caller owns (Sleep, OutputDebugStringA, the close and free calls).
 bool CanFail(const std::string& function);
