@@ -323,6 +323,11 @@ void SetQueuePort(WideString newPort) {
     }
 }
 
+void ForgetOwedPrinter() {
+    std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+    serviceState.owedPrinterPath.clear();
+}
+
 void OwePortMove(WideString printerPath) {
     {
         std::lock_guard<std::mutex> lock(serviceState.portNameLock);

@@ -53,6 +53,8 @@ void StartOwedSpooler();
 // up and written (with a restart) should the queue not print to it by then, the queue's port read
 // afresh, the queue resumed.
 void OwePortMove(WideString printerPath);
+// A later arrival that the spooler answered decides the port: the earlier one owed is dropped.
+void ForgetOwedPrinter();
 
 // Whether a restart still owes a start request or the port move's follow-up.
 bool SpoolerDebtOwed();

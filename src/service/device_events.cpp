@@ -63,14 +63,18 @@ void OnPrinterArrival(WideString path) {
         // Neither the ports nor the queue answer: the spooler is down (still restarting after an
         // earlier move). The whole move is made once it runs.
         OwePortMove(path);
-    } else if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
+    } else {
+        // The spooler answers: this arrival decides where the queue prints, not one before it.
+        ForgetOwedPrinter();
         // No port found for the printer: there is nothing to move the queue to.
-        SetQueuePort(devicePort);
-        RefreshCurrentPort();
-        ResumeQueue();
-        // A spooler not back yet failed both: they are made again once it runs.
-        if (serviceState.spoolerStartOwed != 0 || CurrentPort().empty()) {
-            OwePortMove(path);
+        if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
+            SetQueuePort(devicePort);
+            RefreshCurrentPort();
+            ResumeQueue();
+            // A spooler not back yet failed both: they are made again once it runs.
+            if (serviceState.spoolerStartOwed != 0 || CurrentPort().empty()) {
+                OwePortMove(path);
+            }
         }
     }
     // Again at the end: a re-open the poller made while this ran may have come too early.

@@ -18,7 +18,8 @@ const std::vector<Invariant> kInvariants = {
      "refusals than the back-off retries within the tail; a stop that gave up and said why (non-zero exit "
      "code); a shutdown taken while the Spooler was down (the machine starts it again)"},
     {"queue-on-printer-port",
-     "once the printer stays on one port and kq5 has handled its arrival, the queue prints to that port",
+     "once the printer stays on one port and kq5 has handled its arrival, the queue prints to that port "
+     "within two cycles of the Spooler running",
      "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a fault hit "
      "the arrival's lookups or queue calls while it was handled"},
     {"queue-follows-status",
@@ -33,7 +34,8 @@ const std::vector<Invariant> kInvariants = {
      "kq5 not running"},
     {"no-stray-handles",
      "when a process of kq5 ends, and at the end of the run, no handle is open but the poller's device handle",
-     "none"},
+     "a call still blocked when its process ends (a start request of a Spooler slow to come up, a stop's "
+     "wait that gave up) holds its service-manager handles and thread until Windows closes them"},
     {"queue-writes-as-designed",
      "kq5 writes the queue's state, status and port and nothing else; the port only to one the printer was given",
      "none"},
@@ -234,7 +236,12 @@ struct Run {
         const sim::ControlRecord* plug = lastPlug ? RecordOf(*lastPlug, happened, f) : nullptr;
         const bool plugHandled = plug != nullptr && plug->handled && plug->endedAt != 0;
 
-        if (present && plugHandled && !HitIn(f, kArrivalCalls, plug->startedAt, plug->endedAt) &&
+        // Within two cycles of the arrival's handling with the Spooler running throughout (a
+        // move made while it was down is made once it runs, with a restart of its own).
+        const std::optional<uint64_t> upSince = SpoolerUpSince(f, t);
+        if (present && plugHandled && t >= kFollowBoundMs && plug->endedAt <= t - kFollowBoundMs &&
+            upSince && *upSince <= t - kFollowBoundMs &&
+            !HitIn(f, kArrivalCalls, plug->startedAt, plug->endedAt) &&
             !EqualsIgnoringCase(f.queue.port, sim::Widen(port))) {
             Break("queue-on-printer-port", "at " + Ms(t) + " the printer is on " + port +
                                                " (arrival handled by " + Ms(plug->endedAt) +
@@ -369,12 +376,25 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
     for (const ProcessEnd& p : result.processes) {
         ends.push_back(p.openHandles);
     }
+    const bool lastEnded = result.exitCode != -1;
     ends.push_back(result.openHandles);
-    for (const std::vector<std::string>& handles : ends) {
+    // A call still blocked when its process ends (a start request that returns only once the
+    // Spooler's process has come up; a stop's wait that gave up) holds its handles until the
+    // process goes, and Windows closes them then.
+    bool blockedCall = s.spoolerStartBlocksMs > 0;
+    for (const SERVICE_STATUS& report : sim::StatusReports()) {
+        blockedCall = blockedCall ||
+                      (report.dwCurrentState == SERVICE_STOPPED && report.dwWin32ExitCode != 0);
+    }
+    for (size_t p = 0; p < ends.size(); ++p) {
+        const bool ended = p + 1 < ends.size() || lastEnded;
         int devices = 0;
-        for (const std::string& h : handles) {
+        for (const std::string& h : ends[p]) {
             devices += Starts(h, "device#") ? 1 : 0;
-            if (!Starts(h, "device#") || devices > 1) {
+            const bool held = ended && blockedCall &&
+                              (Starts(h, "scmanager#") || Starts(h, "service#") ||
+                               Starts(h, "thread#"));
+            if ((!Starts(h, "device#") && !held) || devices > 1) {
                 run.Break("no-stray-handles", h + " is open when a process ends");
             }
         }
@@ -517,6 +537,7 @@ std::vector<Broken> CheckScenario(const std::string& text) {
             run.events[i].controlsBefore = sim::ControlsSent().size();
             run.CheckNow(i, Look());
         });
+    sim::WaitUntil(scenario.endMs);  // a run whose kq5 stopped early still ends at its end
     CheckEnd(run, result, Look(), initialQueue);
     return run.broken;
 }
