@@ -21,12 +21,14 @@ const std::vector<Invariant> kInvariants = {
      "once the printer stays on one port and kq5 has handled its arrival, the queue prints to that port "
      "within two cycles of the Spooler running",
      "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a fault hit "
-     "the arrival's lookups or queue calls while it was handled"},
+     "the arrival's lookups or queue calls while it was handled; a shutdown since the arrival (it leaves the "
+     "move's restart and follow-up unfinished)"},
     {"queue-follows-status",
      "while the printer is present and answering, the queue's state follows its status within two cycles",
      "kq5 not running or stopping; the Spooler not running throughout those two cycles; a status change, "
      "scripted read, or the arrival's handling within them; a fault on the device's discovery since it was "
-     "last opened, or on its reads or the queue's calls within them; a code with no queue action"},
+     "last opened, or on its reads or the queue's calls within them; a failed thread start in this "
+     "process (the poller may not run); a code with no queue action"},
     {"removal-pauses-offline",
      "after the printer's removal while kq5 runs, the queue is paused and offline",
      "the removal was handled by an earlier process (a printer absent when kq5 starts is not marked); the "
@@ -150,6 +152,14 @@ std::optional<uint64_t> AliveSince(const Facts& f, uint64_t t) {
     return since;
 }
 
+// A shutdown that kq5 took after `t`: it leaves a port move's restart and follow-up unfinished
+// (the machine is going down).
+bool ShutDownSince(const Facts& f, uint64_t t) {
+    return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
+        return c.control == SERVICE_CONTROL_SHUTDOWN && c.handled && c.startedAt >= t;
+    });
+}
+
 int Action(int code) {  // 1 door open, 2 paper out, 3 ready, 0 none
     switch (code) {
         case 0x04:
@@ -242,6 +252,7 @@ struct Run {
         if (present && plugHandled && t >= kFollowBoundMs && plug->endedAt <= t - kFollowBoundMs &&
             upSince && *upSince <= t - kFollowBoundMs &&
             !HitIn(f, kArrivalCalls, plug->startedAt, plug->endedAt) &&
+            !ShutDownSince(f, plug->startedAt) &&
             !EqualsIgnoringCase(f.queue.port, sim::Widen(port))) {
             Break("queue-on-printer-port", "at " + Ms(t) + " the printer is on " + port +
                                                " (arrival handled by " + Ms(plug->endedAt) +
@@ -259,7 +270,7 @@ struct Run {
             const int action = Action(code);
             if (opened && action != 0 && lastChange <= from && up && *up <= from &&
                 !HitIn(f, kDeviceOpenCalls, openedAt, t) && !HitIn(f, kQueueCalls, from, t) &&
-                !HitIn(f, {"ReadFile"}, from, t)) {
+                !HitIn(f, {"ReadFile"}, from, t) && !HitIn(f, {"CreateThread"}, *alive, t)) {
                 const bool paused = action != 3;
                 const DWORD status = action == 1 ? 0x00400000 : action == 2 ? 0x10 : 0;
                 if (f.queue.paused != paused || f.queue.status != status) {
@@ -391,9 +402,9 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
         int devices = 0;
         for (const std::string& h : ends[p]) {
             devices += Starts(h, "device#") ? 1 : 0;
-            const bool held = ended && blockedCall &&
-                              (Starts(h, "scmanager#") || Starts(h, "service#") ||
-                               Starts(h, "thread#"));
+            const bool held =
+                ended && blockedCall &&
+                (Starts(h, "scmanager#") || Starts(h, "service#") || Starts(h, "thread#"));
             if ((!Starts(h, "device#") && !held) || devices > 1) {
                 run.Break("no-stray-handles", h + " is open when a process ends");
             }
