@@ -26,6 +26,9 @@ struct ServiceState {
     // refused since the debt began, and poller cycles still to let pass before the next one.
     int spoolerStartRefusals = 0;
     int spoolerStartCyclesToWait = 0;
+    // The last start request was refused for good (the spooler disabled, no logon, ...): nothing
+    // is owed to it until a new restart, or until it runs again.
+    std::atomic<BYTE> spoolerRefusedForGood{0};
     // Set while the poller's look at the spooler is under way on its own thread.
     std::atomic<BYTE> spoolerLookInFlight{0};
     BYTE statusFrame[kStatusFrameSize] = {};

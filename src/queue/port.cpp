@@ -109,6 +109,10 @@ void NoteOutcome(const StartLook& look) {
     if (outcome == StartOutcome::Refused) {
         serviceState.portMoveOwed = 0;
     }
+    if (outcome == StartOutcome::Refused || outcome == StartOutcome::Running ||
+        outcome == StartOutcome::Starting) {
+        serviceState.spoolerRefusedForGood = outcome == StartOutcome::Refused ? 1 : 0;
+    }
 }
 
 StartOutcome OutcomeOfState(DWORD state) {
@@ -257,6 +261,7 @@ bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
         const auto lock = TakeStartLock();
         serviceState.spoolerStartRefusals = 0;
         serviceState.spoolerStartCyclesToWait = 0;
+        serviceState.spoolerRefusedForGood = 0;
     }
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {

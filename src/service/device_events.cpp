@@ -61,8 +61,10 @@ void OnPrinterArrival(WideString path) {
     RefreshCurrentPort();
     if (devicePort.empty() && CurrentPort().empty()) {
         // Neither the ports nor the queue answer: the spooler is down (still restarting after an
-        // earlier move). The whole move is made once it runs.
-        OwePortMove(path);
+        // earlier move). The whole move is made once it runs; one refused for good owes nothing.
+        if (serviceState.spoolerRefusedForGood == 0) {
+            OwePortMove(path);
+        }
     } else {
         // The spooler answers: this arrival decides where the queue prints, not one before it.
         ForgetOwedPrinter();
@@ -71,8 +73,10 @@ void OnPrinterArrival(WideString path) {
             SetQueuePort(devicePort);
             RefreshCurrentPort();
             ResumeQueue();
-            // A spooler not back yet failed both: they are made again once it runs.
-            if (serviceState.spoolerStartOwed != 0 || CurrentPort().empty()) {
+            // A spooler not back yet failed both: they are made again once it runs (one that
+            // refused its start for good ended the debt).
+            if (serviceState.spoolerStartOwed != 0 ||
+                (CurrentPort().empty() && serviceState.spoolerRefusedForGood == 0)) {
                 OwePortMove(path);
             }
         }

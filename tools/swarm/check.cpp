@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "queue/queue.h"
 #include "scenario.h"
 #include "swarm.h"
 
@@ -50,6 +51,20 @@ const std::vector<Invariant> kInvariants = {
     {"stopped-is-final",
      "nothing is reported after SERVICE_STOPPED",
      "none"},
+    {"lasting-refusal-ends-debt",
+     "a start refused for good (disabled, no logon, no right, gone) is not asked for again until a new restart",
+     "none"},
+    {"owed-start-prompt",
+     "a Spooler that kq5 stopped is asked to start within two cycles of its stop",
+     "kq5 not running throughout; a fault on opening or starting the Spooler since the stop was requested "
+     "(the back-off sets the pace)"},
+    {"port-read-afresh",
+     "once a restart is paid, kq5's record of the queue's port (currentPortName) is the queue's port",
+     "kq5 not running at the end; the Spooler not running at the end"},
+    {"queue-left-alone-while-spooler-stopped",
+     "while the Spooler is stopped with its start owed, nothing but status mirroring asks for the queue",
+     "a control being handled; the printer present with a code that has a queue action (the poller "
+     "mirrors it and fails at the open)"},
     {"diagnostics-as-designed",
      "only the design's diagnostic texts, and nothing on the standard output a service does not have",
      "none"},
@@ -341,6 +356,135 @@ bool DesignedDebugLine(const std::string& line) {
            (Starts(line, " DevicePath:") && line.back() == '\n');
 }
 
+// The error of "Spooler start refused: E ..." (0 for any other line).
+DWORD RefusalOf(const std::string& text) {
+    const std::string head = "Spooler start refused: ";
+    return Starts(text, head) ? static_cast<DWORD>(std::strtoul(text.c_str() + head.size(), nullptr, 10))
+                              : 0;
+}
+
+bool Handling(const Facts& f, uint64_t t) {
+    return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
+        return c.handled && c.startedAt <= t && (c.endedAt == 0 || c.endedAt >= t);
+    });
+}
+
+// The pace and manner of the owed start, from the Spooler's lines on the timeline.
+void CheckSpoolerPace(Run& run, const Facts& f) {
+    // lasting-refusal-ends-debt
+    std::optional<uint64_t> refusedForGood;
+    for (const sim::TimelineEvent& e : f.timeline) {
+        if (e.source == "service" && e.text == "started by the service manager") {
+            refusedForGood.reset();
+        } else if (e.source == "spooler" || e.source == "queue") {
+            if (kLastingErrors.count(RefusalOf(e.text)) != 0) {
+                refusedForGood = e.timeMs;
+            } else if (e.text == "Spooler stop requested" || Starts(e.text, "port ")) {
+                refusedForGood.reset();
+            } else if (e.text == "Spooler start requested" && refusedForGood) {
+                run.Break("lasting-refusal-ends-debt",
+                          "the start refused for good at " + Ms(*refusedForGood) +
+                              " is asked for again at " + Ms(e.timeMs));
+            }
+        }
+    }
+    // owed-start-prompt and queue-left-alone-while-spooler-stopped
+    uint64_t stopRequested = 0;
+    for (const sim::TimelineEvent& e : f.timeline) {
+        if (e.source != "spooler") {
+            continue;
+        }
+        if (e.text == "Spooler stop requested") {
+            stopRequested = e.timeMs;
+            continue;
+        }
+        if (e.text != "Spooler stopped") {
+            continue;
+        }
+        const uint64_t stopped = e.timeMs;
+        const uint64_t by = stopped + kFollowBoundMs;
+        const std::optional<uint64_t> alive = AliveSince(f, stopped);
+        if (!alive || by > f.now || AliveSince(f, by) != alive) {
+            continue;
+        }
+        bool refused = false;
+        for (const sim::FailureHit& h : f.hits) {
+            refused = refused || (kServiceCalls.count(h.function) != 0 && h.error != 1056 &&
+                                  h.atMs >= stopRequested && h.atMs <= by);
+        }
+        std::optional<uint64_t> requested;
+        for (const sim::TimelineEvent& r : f.timeline) {
+            if (r.source == "spooler" && r.text == "Spooler start requested" &&
+                r.timeMs >= stopped && (!requested || r.timeMs < *requested)) {
+                requested = r.timeMs;
+            }
+        }
+        if (!refused && (!requested || *requested > by)) {
+            run.Break("owed-start-prompt",
+                      "the Spooler stopped at " + Ms(stopped) + ", its start requested " +
+                          (requested ? "at " + Ms(*requested) : std::string("never")));
+        }
+    }
+}
+
+// Whether the poller mirrors status into the queue at `t` (it then fails at the open while the
+// Spooler is down, by design): the printer present with a code that has a queue action.
+bool PollerAsksQueue(const Run& run, uint64_t t) {
+    bool present = run.scenario.printerPresent;
+    int code = run.scenario.printerCode;
+    for (const Happened& h : run.events) {
+        const std::vector<std::string>& w = h.event->words;
+        if (h.event->atMs > t) {
+            break;
+        }
+        if (w[0] == "status") {
+            code = static_cast<int>(std::strtol(w[1].c_str(), nullptr, 0));
+        } else if (w[0] == "plug" || w[0] == "unplug") {
+            present = w[0] == "plug";
+        } else if (w[0] == "read-returns" || w[0] == "read-fails") {
+            return true;  // the frame may hold other bytes for a while
+        }
+    }
+    return present && Action(code) != 0;
+}
+
+void CheckQueueLeftAlone(Run& run, const Facts& f) {
+    std::optional<uint64_t> stoppedAt;
+    std::vector<std::pair<uint64_t, uint64_t>> stoppedSpans;  // stopped, until a start request
+    std::vector<const sim::TimelineEvent*> spooler;
+    for (const sim::TimelineEvent& e : f.timeline) {
+        if (e.source == "spooler") {
+            spooler.push_back(&e);
+        }
+    }
+    std::stable_sort(spooler.begin(), spooler.end(),
+                     [](const auto* a, const auto* b) { return a->timeMs < b->timeMs; });
+    for (const sim::TimelineEvent* e : spooler) {
+        if (e->text == "Spooler stopped") {
+            stoppedAt = e->timeMs;
+        } else if (stoppedAt && e->text == "Spooler start requested") {
+            if (e->timeMs > *stoppedAt) {
+                stoppedSpans.emplace_back(*stoppedAt, e->timeMs);
+            }
+            stoppedAt.reset();
+        }
+    }
+    for (const sim::TimelineEvent& e : f.timeline) {
+        if (e.source != "debug" || e.text != "\"GetPrinterHandle\"") {
+            continue;
+        }
+        for (const auto& [from, to] : stoppedSpans) {
+            // Strictly inside: a line at the start request's own time may be its follow-up.
+            if (e.timeMs > from && e.timeMs < to && AliveSince(f, e.timeMs) &&
+                !Handling(f, e.timeMs) && !PollerAsksQueue(run, e.timeMs)) {
+                run.Break("queue-left-alone-while-spooler-stopped",
+                          "the queue asked for at " + Ms(e.timeMs) +
+                              " with the Spooler stopped since " + Ms(from));
+            }
+        }
+    }
+}
+
 void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
               const sim::PrinterState& initialQueue) {
     const Scenario& s = run.scenario;
@@ -493,6 +637,15 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
             }
             stopped = stopped || Starts(e.text, "status SERVICE_STOPPED");
         }
+    }
+
+    CheckSpoolerPace(run, f);
+    CheckQueueLeftAlone(run, f);
+    if (result.exitCode == -1 && f.spooler == SERVICE_RUNNING && !SpoolerDebtOwed() &&
+        AliveSince(f, f.now) &&
+        !Run::EqualsIgnoringCase(CurrentPort(), f.queue.port)) {
+        run.Break("port-read-afresh", "currentPortName is \"" + sim::Narrow(CurrentPort()) +
+                                          "\", the queue prints to " + sim::Narrow(f.queue.port));
     }
 
     // diagnostics-as-designed
