@@ -60,7 +60,8 @@ const std::vector<Invariant> kInvariants = {
      "(the back-off sets the pace)"},
     {"port-read-afresh",
      "once a restart is paid, kq5's record of the queue's port (currentPortName) is the queue's port",
-     "kq5 not running at the end; the Spooler not running at the end"},
+     "no port move in the process that runs at the end (start-up's read may have failed); a fault on the "
+     "queue's calls since the move; the Spooler not running at the end"},
     {"queue-left-alone-while-spooler-stopped",
      "while the Spooler is stopped with its start owed, nothing but status mirroring asks for the queue",
      "a control being handled; the printer present with a code that has a queue action (the poller "
@@ -641,8 +642,16 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
 
     CheckSpoolerPace(run, f);
     CheckQueueLeftAlone(run, f);
-    if (result.exitCode == -1 && f.spooler == SERVICE_RUNNING && !SpoolerDebtOwed() &&
-        AliveSince(f, f.now) &&
+    // After a port move of the process that runs at the end, with its reads of the queue whole.
+    const std::optional<uint64_t> aliveAtEnd = AliveSince(f, f.now);
+    std::optional<uint64_t> moved;
+    for (const sim::TimelineEvent& e : f.timeline) {
+        if (aliveAtEnd && e.source == "queue" && Starts(e.text, "port ") && e.timeMs >= *aliveAtEnd) {
+            moved = e.timeMs;
+        }
+    }
+    if (result.exitCode == -1 && moved && f.spooler == SERVICE_RUNNING && !SpoolerDebtOwed() &&
+        !HitIn(f, kQueueCalls, *moved, f.now) &&
         !Run::EqualsIgnoringCase(CurrentPort(), f.queue.port)) {
         run.Break("port-read-afresh", "currentPortName is \"" + sim::Narrow(CurrentPort()) +
                                           "\", the queue prints to " + sim::Narrow(f.queue.port));

@@ -167,6 +167,10 @@ std::string GenerateScenario(uint64_t seed, int minutes) {
     if (r.Chance(8)) {
         d.lines.push_back("spooler-dependent Fax");
     }
+    if (r.Chance(3)) {
+        d.lines.push_back(std::string("control-at-startup ") + (r.Chance(70) ? "stop" : "shutdown"));
+        d.running = false;
+    }
     if (r.Chance(10)) {
         const FaultKind& kind = r.Pick(kFaults);
         d.lines.push_back("fail " + std::string(kind.function) + " " +
