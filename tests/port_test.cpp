@@ -254,7 +254,7 @@ TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
         SetQueuePort(u"USB002");
         RefreshCurrentPort();  // the arrival's, with the spooler down
         ASSERT_EQ(CurrentPort(), u"");
-        serviceState.portMoveOwed = 1;
+        OwePortMove(u"");  // as the arrival does
         sim::ClearCalls();
         RunOwedStartCycles(c == Refused ? 2 : 3);  // still stopping, or refused
         if (c != StateUnknown) {

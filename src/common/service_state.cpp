@@ -9,6 +9,7 @@ void ResetServiceState() {
     serviceState.deviceRemoved = 0;
     serviceState.spoolerStartOwed = 0;
     serviceState.portMoveOwed = 0;
+    serviceState.portMoveResumes = 0;
     serviceState.spoolerRefusedForGood = 0;
     serviceState.spoolerStartRefusals = 0;
     serviceState.spoolerStartCyclesToWait = 0;

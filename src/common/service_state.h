@@ -22,6 +22,9 @@ struct ServiceState {
     // The arrival's re-read of the port and its resume, which failed while the spooler was down:
     // part of the same debt, made once the spooler runs again.
     std::atomic<BYTE> portMoveOwed{0};
+    // Whether that follow-up still resumes the queue: not once the printer has been removed
+    // since (its queue stays paused and offline until it arrives again).
+    std::atomic<BYTE> portMoveResumes{0};
     // The pace of the owed start's retries (touched only under the spooler start lock): requests
     // refused since the debt began, and poller cycles still to let pass before the next one.
     int spoolerStartRefusals = 0;

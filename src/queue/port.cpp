@@ -199,7 +199,10 @@ void FinishPortMove(bool running) {
         serviceState.owedPrinterPath.clear();
     }
     serviceState.portMoveOwed = 0;
-    ResumeQueue();
+    // A printer removed meanwhile keeps its queue paused and offline until it arrives again.
+    if (serviceState.portMoveResumes.exchange(0) != 0) {
+        ResumeQueue();
+    }
 }
 
 // One look and at most one request, then the port move's follow-up once the start is made and
@@ -338,6 +341,7 @@ void OwePortMove(WideString printerPath) {
         std::lock_guard<std::mutex> lock(serviceState.portNameLock);
         serviceState.owedPrinterPath = std::move(printerPath);
     }
+    serviceState.portMoveResumes = 1;
     serviceState.portMoveOwed = 1;
 }
 

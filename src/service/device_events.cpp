@@ -88,4 +88,5 @@ void OnPrinterArrival(WideString path) {
 void OnPrinterRemoval(WideString) {
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
     serviceState.deviceRemoved = 1;
+    serviceState.portMoveResumes = 0;  // an owed port move's follow-up leaves the queue paused
 }

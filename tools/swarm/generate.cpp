@@ -168,7 +168,8 @@ std::string GenerateScenario(uint64_t seed, int minutes) {
         d.lines.push_back("spooler-dependent Fax");
     }
     if (r.Chance(3)) {
-        d.lines.push_back(std::string("control-at-startup ") + (r.Chance(70) ? "stop" : "shutdown"));
+        d.lines.push_back(std::string("control-at-startup ") +
+                          (r.Chance(70) ? "stop" : "shutdown"));
         d.running = false;
     }
     if (r.Chance(10)) {
