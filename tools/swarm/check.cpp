@@ -505,7 +505,9 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
         }
         for (const auto& [from, to] : stoppedSpans) {
             // Strictly inside: a line at the start request's own time may be its follow-up.
-            if (e.timeMs > from && e.timeMs < to && AliveSince(f, e.timeMs) &&
+            // Only while the process that stopped it runs, after its start-up's own reads.
+            const std::optional<uint64_t> alive = AliveSince(f, e.timeMs);
+            if (e.timeMs > from && e.timeMs < to && alive && *alive < from &&
                 !Handling(f, e.timeMs) && !PollerAsksQueue(run, e.timeMs)) {
                 run.Break("queue-left-alone-while-spooler-stopped",
                           "the queue asked for at " + Ms(e.timeMs) +
