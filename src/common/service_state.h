@@ -31,7 +31,7 @@ struct ServiceState {
     int spoolerStartCyclesToWait = 0;
     // The last start request was refused for good (the spooler disabled, no logon, ...): nothing
     // is owed to it until a new restart, or until it runs again.
-    std::atomic<BYTE> spoolerRefusedForGood{0};
+    std::atomic<DWORD> spoolerRefusedForGood{0};  // the refusal's error, 0 for none
     // Set while the poller's look at the spooler is under way on its own thread.
     std::atomic<BYTE> spoolerLookInFlight{0};
     BYTE statusFrame[kStatusFrameSize] = {};

@@ -111,7 +111,7 @@ void NoteOutcome(const StartLook& look) {
     }
     if (outcome == StartOutcome::Refused || outcome == StartOutcome::Running ||
         outcome == StartOutcome::Starting) {
-        serviceState.spoolerRefusedForGood = outcome == StartOutcome::Refused ? 1 : 0;
+        serviceState.spoolerRefusedForGood = outcome == StartOutcome::Refused ? look.error : 0;
     }
 }
 
@@ -430,6 +430,11 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline) {
         StartLook look;
         {
             const auto lock = TakeStartLock();
+            if (!DebtOwed()) {
+                // Paid by the poller meanwhile, or ended by a refusal for good, which is not
+                // asked for again.
+                return serviceState.spoolerRefusedForGood;
+            }
             look = PayOnce(service);
         }
         const bool refusal =
