@@ -479,7 +479,7 @@ bool PollerAsksQueue(const Run& run, uint64_t t) {
 void CheckQueueLeftAlone(Run& run, const Facts& f) {
     bool stopped = false;
     uint64_t stoppedAt = 0;
-    std::vector<std::pair<uint64_t, uint64_t>> stoppedSpans;  // stopped, until a start request
+    std::vector<std::pair<uint64_t, uint64_t>> stoppedSpans;  // stopped, until running again
     std::vector<const sim::TimelineEvent*> spooler;
     for (const sim::TimelineEvent& e : f.timeline) {
         if (e.source == "spooler") {
@@ -492,7 +492,7 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
         if (e->text == "Spooler stopped") {
             stopped = true;
             stoppedAt = e->timeMs;
-        } else if (stopped && e->text == "Spooler start requested") {
+        } else if (stopped && e->text == "Spooler running") {
             if (e->timeMs > stoppedAt) {
                 stoppedSpans.emplace_back(stoppedAt, e->timeMs);
             }
@@ -504,7 +504,7 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
             continue;
         }
         for (const auto& [from, to] : stoppedSpans) {
-            // Strictly inside: a line at the start request's own time may be its follow-up.
+            // Strictly inside: a line at the moment it runs may be the follow-up.
             // Only while the process that stopped it runs, after its start-up's own reads.
             const std::optional<uint64_t> alive = AliveSince(f, e.timeMs);
             if (e.timeMs > from && e.timeMs < to && alive && *alive < from &&
