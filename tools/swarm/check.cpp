@@ -469,8 +469,9 @@ bool PollerAsksQueue(const Run& run, uint64_t t) {
             plugged.insert(serial);
         } else if (w[0] == "unplug" && !serial.empty()) {
             plugged.erase(serial);
-        } else if (w[0] == "read-returns" || w[0] == "read-fails") {
-            return true;  // the frame may hold other bytes for a while
+        } else if ((w[0] == "read-returns" || w[0] == "read-fails") &&
+                   h.event->atMs + kFollowBoundMs >= t) {
+            return true;  // the frame may hold other bytes for a cycle or two
         }
     }
     return plugged.size() > 1 || (!plugged.empty() && Action(code) != 0);

@@ -106,9 +106,14 @@ const FaultKind& PickFault(Random& r) {
 std::string FaultWords(Random& r) {
     const FaultKind& kind = PickFault(r);
     const unsigned error = r.Pick(kind.errors);
-    const int count = r.Chance(10)   ? kLastingCount
-                      : r.Chance(75) ? 1
-                                     : 2 + static_cast<int>(r.Below(3));
+    // The spooler's state unreadable for good, and refusals that come again, make the owed
+    // start's pace; they come up more often.
+    const std::string function = kind.function;
+    const int lasting = function == "QueryServiceStatus" ? 30 : 10;
+    const int once = function == "StartServiceA" ? 50 : 75;
+    const int count = r.Chance(lasting) ? kLastingCount
+                      : r.Chance(once)  ? 1
+                                        : 2 + static_cast<int>(r.Below(3));
     return std::string(kind.function) + " " + std::to_string(error) +
            (count == 1 ? "" : " " + std::to_string(count));
 }
