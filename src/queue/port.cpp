@@ -277,6 +277,10 @@ bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
     } else {
         auto look = [service] {
             const auto lock = TakeStartLock();
+            if (serviceState.spoolerRefusedForGood != 0) {
+                // The poller's start, made while this waited, was refused for good.
+                return StartOutcome::Refused;
+            }
             return StartIfStopped(service).outcome;
         };
         StartOutcome outcome = look();
