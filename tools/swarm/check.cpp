@@ -39,7 +39,7 @@ const std::vector<Invariant> kInvariants = {
      "when a process of kq5 ends, and at the end of the run, no handle is open but the poller's device handle",
      "a call still blocked when its process ends (a start request of a Spooler slow to come up, a stop's "
      "wait that gave up) holds its service-manager handles and thread until Windows closes them"},
-    {"queue-writes-as-designed",
+    {"queue-writes-only-state-status-port",
      "kq5 writes the queue's state, status and port and nothing else; the port only to one the printer was given",
      "none"},
     {"controls-answered",
@@ -67,8 +67,8 @@ const std::vector<Invariant> kInvariants = {
      "while the Spooler is stopped with its start owed, nothing but status mirroring asks for the queue",
      "a control being handled; the printer present with a code that has a queue action (the poller "
      "mirrors it and fails at the open)"},
-    {"diagnostics-as-designed",
-     "only the design's diagnostic texts, and nothing on the standard output a service does not have",
+    {"diagnostics-only-kq5s-texts",
+     "only kq5's own diagnostic texts, and nothing on the standard output a service does not have",
      "none"},
     {"no-crash",
      "every process of kq5 ends with exit code 0 (or runs on at the end)",
@@ -342,7 +342,7 @@ bool LastingFault(const std::vector<std::string>& w, size_t countAt) {
     return w.size() > countAt && std::strtol(w[countAt].c_str(), nullptr, 0) >= kLastingCount;
 }
 
-bool DesignedDebugLine(const std::string& line) {
+bool IsKq5DebugLine(const std::string& line) {
     static const std::string kReadFailed =
         "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
     auto digits = [](const std::string& text, size_t from, size_t to, bool hex) {
@@ -449,7 +449,7 @@ void CheckSpoolerPace(Run& run, const Facts& f) {
 }
 
 // Whether the poller mirrors status into the queue at `t` (it then fails at the open while the
-// Spooler is down, by design): the printer present with a code that has a queue action.
+// Spooler is down, as it always has): the printer present with a code that has a queue action.
 bool PollerAsksQueue(const Run& run, uint64_t t) {
     std::set<std::string> plugged;
     std::string serial = run.scenario.printerPresent ? run.scenario.printerSerial : "";
@@ -588,7 +588,7 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
         }
     }
 
-    // queue-writes-as-designed
+    // queue-writes-only-state-status-port
     std::set<std::string> ports = {s.queuePort};
     if (s.printerPresent) {
         ports.insert(s.printerPort);
@@ -607,7 +607,7 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
                         (Starts(e.text, "port ") && arrow != std::string::npos &&
                          ports.count(e.text.substr(arrow + 4)) != 0);
         if (!ok) {
-            run.Break("queue-writes-as-designed", "at " + Ms(e.timeMs) + ": " + e.text);
+            run.Break("queue-writes-only-state-status-port", "at " + Ms(e.timeMs) + ": " + e.text);
         }
     }
     sim::PrinterState expected = initialQueue;
@@ -615,7 +615,7 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
     expected.status = f.queue.status;
     expected.port = f.queue.port;
     if (!(expected == f.queue)) {
-        run.Break("queue-writes-as-designed",
+        run.Break("queue-writes-only-state-status-port",
                   "the queue's record changed beyond state, status, port");
     }
 
@@ -690,14 +690,14 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
                                           "\", the queue prints to " + sim::Narrow(f.queue.port));
     }
 
-    // diagnostics-as-designed
+    // diagnostics-only-kq5s-texts
     for (const std::string& line : sim::DebugLines()) {
-        if (!DesignedDebugLine(line)) {
-            run.Break("diagnostics-as-designed", "debug line \"" + line + "\"");
+        if (!IsKq5DebugLine(line)) {
+            run.Break("diagnostics-only-kq5s-texts", "debug line \"" + line + "\"");
         }
     }
     if (!sim::StandardOutput().empty()) {
-        run.Break("diagnostics-as-designed", "standard output written by a service");
+        run.Break("diagnostics-only-kq5s-texts", "standard output written by a service");
     }
 
     // no-crash
