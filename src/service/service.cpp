@@ -67,6 +67,11 @@ bool ReportRunning() {
     return true;
 }
 
+bool StopTaken() {
+    std::lock_guard<std::mutex> lock(statusLock);
+    return serviceState.serviceStatus.dwCurrentState == SERVICE_STOPPED;
+}
+
 DWORD WINAPI StopWaitThread(LPVOID) {
     stopWaitResult = PaySpoolerDebtBeforeExit();
     return 0;
@@ -182,7 +187,12 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData
             ReportStopped(NO_ERROR);
             return NO_ERROR;
         case SERVICE_CONTROL_DEVICEEVENT:
-            OnDeviceEvent(eventType, eventData);
+            // A service that has taken a stop acts on nothing more, also when the service manager
+            // did not hear of it (its report failed, and the report below says it again): a port
+            // move begun now would end with the process and leave the spooler stopped.
+            if (!StopTaken()) {
+                OnDeviceEvent(eventType, eventData);
+            }
             break;
         default:
             break;
