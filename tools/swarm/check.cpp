@@ -23,7 +23,8 @@ const std::vector<Invariant> kInvariants = {
      "within two cycles of the Spooler running",
      "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a fault hit "
      "the arrival's lookups or queue calls while it was handled; a shutdown since the arrival (it leaves the "
-     "move's restart and follow-up unfinished)"},
+     "move's restart and follow-up unfinished); a stop taken before it (its report failed, so kq5 ran on "
+     "but acts on no device event)"},
     {"queue-follows-status",
      "while the printer is present and answering, the queue's state follows its status within two cycles",
      "kq5 not running or stopping; the Spooler not running throughout those two cycles; a status change, "
@@ -177,6 +178,27 @@ bool ShutDownSince(const Facts& f, uint64_t t) {
     });
 }
 
+// When the process that runs at `t` started (0 when none has).
+uint64_t ProcessStartAt(const Facts& f, uint64_t t) {
+    uint64_t start = 0;
+    for (const sim::TimelineEvent& e : f.timeline) {
+        if (e.timeMs <= t && e.source == "service" && e.text == "started by the service manager") {
+            start = e.timeMs;
+        }
+    }
+    return start;
+}
+
+// Whether kq5's process had taken a stop or shutdown before `t` (its report may have failed, so
+// that it runs on): it then acts on no device event.
+bool StopTakenBefore(const Facts& f, uint64_t t) {
+    const uint64_t start = ProcessStartAt(f, t);
+    return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
+        return (c.control == SERVICE_CONTROL_STOP || c.control == SERVICE_CONTROL_SHUTDOWN) &&
+               c.handled && c.startedAt >= start && c.startedAt <= t;
+    });
+}
+
 int Action(int code) {  // 1 door open, 2 paper out, 3 ready, 0 none
     switch (code) {
         case 0x04:
@@ -282,7 +304,7 @@ struct Run {
         if (present && plugHandled && t >= kFollowBoundMs && plug->endedAt <= t - kFollowBoundMs &&
             upSince && *upSince <= t - kFollowBoundMs &&
             !HitIn(f, kArrivalCalls, plug->startedAt, plug->endedAt) &&
-            !ShutDownSince(f, plug->startedAt) &&
+            !ShutDownSince(f, plug->startedAt) && !StopTakenBefore(f, plug->startedAt) &&
             !EqualsIgnoringCase(f.queue.port, sim::Widen(port))) {
             Break("queue-on-printer-port", "at " + Ms(t) + " the printer is on " + port +
                                                " (arrival handled by " + Ms(plug->endedAt) +
@@ -317,6 +339,7 @@ struct Run {
             const sim::ControlRecord* removal = RecordOf(*lastUnplug, happened, f);
             if (removal != nullptr && removal->handled && removal->endedAt != 0 &&
                 removal->startedAt >= *alive && SpoolerUpSince(f, removal->startedAt) &&
+                !StopTakenBefore(f, removal->startedAt) &&
                 !HitIn(f, kArrivalCalls, removal->startedAt, removal->endedAt) &&
                 (!f.queue.paused || f.queue.status != PRINTER_STATUS_OFFLINE)) {
                 Break("removal-pauses-offline", "at " + Ms(t) + " the printer was removed at " +
@@ -489,11 +512,15 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
     }
     std::stable_sort(spooler.begin(), spooler.end(),
                      [](const auto* a, const auto* b) { return a->timeMs < b->timeMs; });
-    for (const sim::TimelineEvent* e : spooler) {
+    for (size_t i = 0; i < spooler.size(); ++i) {
+        const sim::TimelineEvent* e = spooler[i];
+        // A start request that was not refused ends the span: the Spooler is starting.
+        const bool accepted = e->text == "Spooler start requested" &&
+                              (i + 1 == spooler.size() || RefusalOf(spooler[i + 1]->text) == 0);
         if (e->text == "Spooler stopped") {
             stopped = true;
             stoppedAt = e->timeMs;
-        } else if (stopped && e->text == "Spooler running") {
+        } else if (stopped && (e->text == "Spooler running" || accepted)) {
             if (e->timeMs > stoppedAt) {
                 stoppedSpans.emplace_back(stoppedAt, e->timeMs);
             }
