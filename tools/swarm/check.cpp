@@ -24,13 +24,13 @@ const std::vector<Invariant> kInvariants = {
      "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a fault hit "
      "the arrival's lookups or queue calls while it was handled; a shutdown since the arrival (it leaves the "
      "move's restart and follow-up unfinished); a stop taken before it (its report failed, so kq5 ran on "
-     "but acts on no device event)"},
+     "but acts on no device event); a stop since that gave up and said why (non-zero exit code)"},
     {"queue-follows-status",
      "while the printer is present and answering, the queue's state follows its status within two cycles",
      "kq5 not running or stopping; the Spooler not running throughout those two cycles; a status change, "
      "scripted read, or the arrival's handling within them; a fault on the device's discovery since it was "
      "last opened, or on its reads or the queue's calls within them; a failed thread start in this "
-     "process (the poller may not run); a code with no queue action"},
+     "process (the poller may not run); a stop taken whose report failed; a code with no queue action"},
     {"removal-pauses-offline",
      "after the printer's removal while kq5 runs, the queue is paused and offline",
      "the removal was handled by an earlier process (a printer absent when kq5 starts is not marked); the "
@@ -189,6 +189,15 @@ uint64_t ProcessStartAt(const Facts& f, uint64_t t) {
     return start;
 }
 
+// A stop since `t` that gave up and said why (SERVICE_STOPPED with a non-zero exit code): what it
+// could not finish is not promised.
+bool GaveUpSince(const Facts& f, uint64_t t) {
+    return std::any_of(f.timeline.begin(), f.timeline.end(), [&](const sim::TimelineEvent& e) {
+        return e.timeMs >= t && e.source == "service" && Starts(e.text, "status SERVICE_STOPPED") &&
+               e.text.find("exit 0/") == std::string::npos;
+    });
+}
+
 // Whether kq5's process had taken a stop or shutdown before `t` (its report may have failed, so
 // that it runs on): it then acts on no device event.
 bool StopTakenBefore(const Facts& f, uint64_t t) {
@@ -305,13 +314,14 @@ struct Run {
             upSince && *upSince <= t - kFollowBoundMs &&
             !HitIn(f, kArrivalCalls, plug->startedAt, plug->endedAt) &&
             !ShutDownSince(f, plug->startedAt) && !StopTakenBefore(f, plug->startedAt) &&
+            !GaveUpSince(f, plug->startedAt) &&
             !EqualsIgnoringCase(f.queue.port, sim::Widen(port))) {
             Break("queue-on-printer-port", "at " + Ms(t) + " the printer is on " + port +
                                                " (arrival handled by " + Ms(plug->endedAt) +
                                                "), the queue on " + sim::Narrow(f.queue.port));
         }
 
-        if (alive && present && t >= kFollowBoundMs) {
+        if (alive && present && t >= kFollowBoundMs && !StopTakenBefore(f, t)) {
             const uint64_t from = t - kFollowBoundMs;
             const bool opened = lastPlug && events[*lastPlug].event->atMs >= *alive
                                     ? plugHandled && plug->endedAt <= from
