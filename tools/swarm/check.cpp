@@ -279,6 +279,7 @@ struct Run {
         uint64_t lastChange = 0;
         std::optional<size_t> lastPlug;
         std::optional<size_t> lastUnplug;
+        uint64_t pendingReads = 0;
         for (size_t i = 0; i < happened; ++i) {
             const std::vector<std::string>& w = events[i].event->words;
             const uint64_t at = events[i].event->atMs;
@@ -287,12 +288,16 @@ struct Run {
                 lastChange = at;
             } else if (w[0] == "read-fails" || w[0] == "read-returns") {
                 lastChange = at;
+                // Scripted while the printer is away, the read waits for it: it is the first read
+                // after its return, a cycle each.
+                pendingReads += present ? 0 : 1;
             } else if (w[0] == "plug") {
+                lastChange = std::max(lastChange, at + pendingReads * 800);
+                pendingReads = 0;
                 present = true;
                 port = w[2];
                 serial = w[1];
                 plugged.insert(serial);
-                lastChange = at;
                 lastPlug = i;
             } else if (w[0] == "unplug" && !serial.empty()) {
                 plugged.erase(serial);
