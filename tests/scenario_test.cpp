@@ -398,3 +398,30 @@ TEST(Scenario, ParserNamesTheLineOfAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// kq5 started again once it has stopped: a new process that keeps nothing of the old one but
+// what Windows keeps (the old device handle is closed, so the new poller can open the printer);
+// a start while it runs is refused; events while it is not running still happen to the machine.
+TEST(Scenario, StartRunsKq5AgainAsANewProcess) {
+    const ScenarioResult r = RunText(
+        "queue USB001\nport USB002\nprinter A1 USB001 0x20\nat 2 stop\nat 3 unplug\n"
+        "at 4 plug B2 USB002\nat 5 start\nat 6 start\nat 7 status 0x04\nend 10\n");
+    size_t starts = 0;
+    for (const sim::TimelineEvent& e : r.timeline) {
+        starts += e.source == "service" && e.text == "started by the service manager" ? 1 : 0;
+    }
+    EXPECT_EQ(starts, 2u);
+    EXPECT_NE(Find(r, "scenario", "start refused, kq5 is already running"), std::string::npos);
+    ASSERT_EQ(r.processes.size(), 1u);
+    EXPECT_EQ(r.processes[0].exitCode, 0);
+    EXPECT_EQ(r.processes[0].openHandles, std::vector<std::string>{"device#1"});
+    // The move happened while kq5 was stopped: not followed; the new poller reads the printer.
+    EXPECT_EQ(r.queue.port, u"USB001");
+    EXPECT_TRUE(r.queue.paused);
+    EXPECT_EQ(r.queue.status, static_cast<DWORD>(PRINTER_STATUS_DOOR_OPEN));
+    EXPECT_EQ(r.exitCode, -1);
+}
+
+}  // namespace
