@@ -56,6 +56,8 @@ void OnDeviceEvent(DWORD eventType, LPVOID eventData) {
 }
 
 void OnPrinterArrival(WideString path) {
+    // Still down from an earlier move: a write of the port now may not reach the spooler.
+    const bool spoolerWasDown = serviceState.spoolerStartOwed != 0;
     const WideString devicePort = FindPortForDevice(CollectUsbPorts(), path);
     // The queue's port is read afresh: the value stored at start-up may be stale.
     RefreshCurrentPort();
@@ -77,7 +79,8 @@ void OnPrinterArrival(WideString path) {
             // refused its start for good ended the debt).
             if (serviceState.spoolerStartOwed != 0 ||
                 (CurrentPort().empty() && serviceState.spoolerRefusedForGood == 0)) {
-                OwePortMove(path);
+                // The port written now needs no second look, unless the spooler was down.
+                OwePortMove(spoolerWasDown ? path : WideString());
             }
         }
     }

@@ -22,7 +22,8 @@ const std::vector<Invariant> kInvariants = {
      "once the printer stays on one port and kq5 has handled its arrival, the queue prints to that port "
      "within two cycles of the Spooler running",
      "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a fault hit "
-     "the arrival's lookups or queue calls while it was handled; a shutdown since the arrival (it leaves the "
+     "the arrival's lookups or queue calls since it was handled (a move the Spooler was down for is "
+     "looked up once it runs); a shutdown since the arrival (it leaves the "
      "move's restart and follow-up unfinished); a stop taken before it (its report failed, so kq5 ran on "
      "but acts on no device event); a stop since that gave up and said why (non-zero exit code)"},
     {"queue-follows-status",
@@ -317,7 +318,7 @@ struct Run {
         const std::optional<uint64_t> upSince = SpoolerUpSince(f, t);
         if (present && plugHandled && t >= kFollowBoundMs && plug->endedAt <= t - kFollowBoundMs &&
             upSince && *upSince <= t - kFollowBoundMs &&
-            !HitIn(f, kArrivalCalls, plug->startedAt, plug->endedAt) &&
+            !HitIn(f, kArrivalCalls, plug->startedAt, t) &&  // a deferred move looks up later
             !ShutDownSince(f, plug->startedAt) && !StopTakenBefore(f, plug->startedAt) &&
             !GaveUpSince(f, plug->startedAt) &&
             !EqualsIgnoringCase(f.queue.port, sim::Widen(port))) {
