@@ -24,9 +24,9 @@ cmake --build build/win-clang --target kq5svc
 
 echo "== Host builds with sanitizers (AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_SANITIZE=address,undefined >/dev/null
-cmake --build build/asan --target kq5_tests
+cmake --build build/asan --target kq5_tests kq5swarm
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_SANITIZE=thread >/dev/null
-cmake --build build/tsan --target kq5_tests
+cmake --build build/tsan --target kq5_tests kq5swarm
 
 echo "== Fuzz targets (clang, libFuzzer)"
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKQ5_FUZZ=ON \

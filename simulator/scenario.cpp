@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
 #include "common/escape.h"
@@ -308,6 +309,9 @@ struct Driver {
     bool printerPresent;
     std::vector<PrinterChange> printer;
     std::vector<sim::TimelineEvent> actions;
+    size_t next = 0;        // the next event to happen
+    bool inProcess = true;  // kq5's process is running: device events and controls reach it
+    std::function<void(const ScenarioEvent&)> beforeEvent;
 
     // Notes an action on the timeline and, for the picture, in its lane (if any).
     void Say(const std::string& lane, const std::string& text) {
@@ -321,12 +325,16 @@ struct Driver {
         printer.push_back(PrinterChange{sim::NowMs(), present, printerCode});
     }
     void Arrive(const sim::Text16& path) {
-        sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL,
-                         sim::DeviceInterfaceRecord(path));
+        if (inProcess) {
+            sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL,
+                             sim::DeviceInterfaceRecord(path));
+        }
     }
     void Leave(const sim::Text16& path) {
-        sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE,
-                         sim::DeviceInterfaceRecord(path));
+        if (inProcess) {
+            sim::SendControl(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE,
+                             sim::DeviceInterfaceRecord(path));
+        }
     }
 };
 
@@ -396,8 +404,18 @@ void OtherDeviceGone(Driver& d, const Words& w) {
 void Control(Driver& d, const Words& w) {
     DWORD control = 0;
     ParseControl(w[0], control);
+    if (!d.inProcess) {
+        d.Say("service", "service manager: " + w[0] + " not sent, kq5 is not running");
+        return;
+    }
     d.Say("service", "service manager sends " + w[0]);
     sim::SendControl(control);
+}
+
+// Inside kq5's process the service manager refuses a second start; outside, RunScenario starts a
+// new process here.
+void Start(Driver& d, const Words&) {
+    d.Say("service", "service manager: start refused, kq5 is already running (1056)");
 }
 
 void Fail(Driver& d, const Words& w) {
@@ -449,6 +467,7 @@ constexpr EventKind kEvents[] = {
     {"shutdown", "nothing", 0, 0, nullptr, Control},
     {"interrogate", "nothing", 0, 0, nullptr, Control},
     {"fail", "FUNCTION ERROR [COUNT]", 2, 3, FailureOk, Fail},
+    {"start", "nothing", 0, 0, nullptr, Start},
 };
 
 const EventKind* FindEvent(const std::string& name) {
@@ -460,9 +479,19 @@ const EventKind* FindEvent(const std::string& name) {
     return nullptr;
 }
 
+// The events from d.next on; outside kq5's process, up to the next start (which is left to
+// RunScenario).
 void RunEvents(Driver& d) {
-    for (const ScenarioEvent& event : d.scenario.events) {
-        sim::WaitUntil(event.atMs);
+    while (d.next < d.scenario.events.size()) {
+        const ScenarioEvent& event = d.scenario.events[d.next];
+        if (!d.inProcess && event.words[0] == "start") {
+            return;
+        }
+        sim::WaitUntil(event.atMs);  // a process that ends meanwhile leaves the event to come
+        ++d.next;
+        if (d.beforeEvent) {
+            d.beforeEvent(event);
+        }
         FindEvent(event.words[0])->apply(d, event.words);
     }
 }
@@ -678,7 +707,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 }
 
 ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
-                           const std::function<void()>& arrange) {
+                           const std::function<void()>& arrange,
+                           const std::function<void(const ScenarioEvent&)>& beforeEvent) {
     SetUpMachine(scenario);
     if (arrange) {
         arrange();
@@ -689,12 +719,42 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
                   scenario.printerCode,
                   scenario.printerPresent,
                   {},
-                  {}};
+                  {},
+                  0,
+                  true,
+                  beforeEvent};
     driver.printer.push_back(PrinterChange{0, scenario.printerPresent, scenario.printerCode});
     ScenarioResult result;
+    std::optional<ProcessEnd> ended;  // the last process, when it ended before the run did
     const uint64_t endMs = threads == sim::Threads::Concurrent ? UINT64_MAX : scenario.endMs;
-    result.exitCode = sim::RunProcess(
-        ServiceProgramMain, [&driver] { RunEvents(driver); }, endMs, threads);
+    for (;;) {
+        result.exitCode = sim::RunProcess(
+            ServiceProgramMain, [&driver] { RunEvents(driver); }, endMs, threads);
+        if (driver.next >= scenario.events.size() || threads == sim::Threads::Concurrent) {
+            break;
+        }
+        // kq5's process has ended with events still to come: the machine goes on without it
+        // until the service manager starts it again, as a new process that keeps nothing of the
+        // old one but what Windows keeps (the queue, the spooler, the registry, the devices).
+        ended = ProcessEnd{sim::NowMs(), result.exitCode, sim::OpenHandles()};
+        sim::EndProcess();
+        driver.inProcess = false;
+        RunEvents(driver);
+        if (driver.next >= scenario.events.size()) {
+            sim::WaitUntil(std::max(scenario.endMs, sim::NowMs()));
+            break;
+        }
+        result.processes.push_back(*ended);
+        ended.reset();
+        const ScenarioEvent& start = scenario.events[driver.next++];
+        sim::WaitUntil(start.atMs);
+        if (driver.beforeEvent) {
+            driver.beforeEvent(start);
+        }
+        driver.Say("service", "service manager starts kq5svc.exe again, a new process");
+        ResetServiceState();
+        driver.inProcess = true;
+    }
     result.timeline = sim::Timeline();
     for (const std::string& undelivered : sim::UndeliveredInjections()) {
         result.timeline.push_back(sim::TimelineEvent{
@@ -702,7 +762,10 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     }
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();
-    result.openHandles = sim::OpenHandles();
+    result.openHandles = ended ? ended->openHandles : sim::OpenHandles();
+    if (ended) {
+        result.exitCode = ended->exitCode;
+    }
     result.printer = driver.printer;
     result.actions = driver.actions;
     result.longestControlMs = sim::LongestControlMs();

@@ -70,6 +70,10 @@ What happens while it runs, in time order:
                                 for a service that reports itself stopping is refused (1061)
                                 and never reaches the handler, as on Windows
     fail FUNCTION ERROR [COUNT] the next COUNT calls of FUNCTION fail with ERROR
+    start                       the service manager starts kq5svc.exe again, as a new process
+                                that keeps nothing of the old one but what Windows keeps (only
+                                once kq5 has stopped: while it runs, the start is refused);
+                                device events and controls while kq5 is not running reach nobody
 
 The registry keys the service reads (SERIAL: the printer's USB instance; PORT: a port name):
   SYSTEM\ControlSet001\Control\DeviceClasses\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\##?#usb#vid_0483&pid_5741#SERIAL#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\#\Device Parameters
@@ -136,8 +140,16 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 
 const char* DefaultScenarioText();
 
-struct ScenarioResult {
+// A process of kq5 that ended before the run did: when, its exit code, the handles it held.
+struct ProcessEnd {
+    uint64_t endedAt = 0;
     int exitCode = -1;
+    std::vector<std::string> openHandles;
+};
+
+struct ScenarioResult {
+    int exitCode = -1;                  // the last process's (-1: still running at the end)
+    std::vector<ProcessEnd> processes;  // the processes before the last one
     std::vector<sim::TimelineEvent> timeline;
     sim::PrinterState queue;
     DWORD spoolerState = 0;
@@ -156,8 +168,11 @@ struct ScenarioResult {
 // and the run ends only when the service stops.
 // `arrange`, when given, runs once the machine is set up, before the service starts (for failure
 // injection).
+// `beforeEvent`, when given, runs at each event's time before the event happens (to look at the
+// machine). A `start` event after kq5's process has ended runs a new process (taking turns only).
 ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads = sim::Threads::TakeTurns,
-                           const std::function<void()>& arrange = nullptr);
+                           const std::function<void()>& arrange = nullptr,
+                           const std::function<void(const ScenarioEvent&)>& beforeEvent = nullptr);
 
 // The readable timeline: one line per event, identical consecutive lines and groups of lines
 // folded with a count, then the final state.

@@ -183,3 +183,116 @@ TEST_F(PortTest, StoppingSpoolerIsStartedOnlyOnceItHasStopped) {
 }
 
 }  // namespace
+
+namespace {
+
+// Refusals that will not clear end the debt at once, whichever they are: a service that cannot
+// log on (1069), one marked for deletion or whose dependency was deleted, a missing binary. A
+// refusal that can clear (1053) is asked again, for contrast.
+TEST_F(PortTest, EveryLastingRefusalEndsTheOwedStart) {
+    const struct {
+        DWORD error;
+        int starts;  // in all, after three poller cycles
+    } cases[] = {
+        {ERROR_SERVICE_LOGON_FAILED, 1},
+        {ERROR_SERVICE_MARKED_FOR_DELETE, 1},
+        {ERROR_SERVICE_DEPENDENCY_DELETED, 1},
+        {ERROR_FILE_NOT_FOUND, 1},
+        {ERROR_PATH_NOT_FOUND, 1},
+        {ERROR_SERVICE_REQUEST_TIMEOUT, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        SetUp();
+        sim::FailCall("StartServiceA", 1, c.error, sim::kEveryLaterCall);
+        SetQueuePort(u"USB002");
+        EXPECT_EQ(serviceState.spoolerStartOwed, c.starts > 1 ? 1 : 0);
+        RunOwedStartCycles(3);
+        EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
+        EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOPPED));
+        TearDown();
+    }
+}
+
+// "Already running" is Windows' answer to a start of a service that is still stopping: with the
+// spooler's state unreadable it is all the poller learns, and it is no refusal. The poller keeps
+// asking every cycle (no slow pace), and kq5's stop keeps waiting until the spooler has stopped
+// and starts it.
+TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
+    sim::SetSpoolerTimes(20000, 0);
+    sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
+    SetQueuePort(u"USB002");
+    ASSERT_EQ(serviceState.spoolerStartOwed, 1);
+    ASSERT_EQ(sim::CallCount("StartServiceA"), 1);
+    RunOwedStartCycles(8);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 1 + 8);
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    // Stopped some 11 s from here: kq5's stop waits for it rather than giving up on "already
+    // running" as if it were a refusal.
+    PaySpoolerDebtBeforeExit();
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+// A start that came late finishes the port move: the queue's port is read afresh into
+// currentPortName (the arrival's read failed while the spooler was down) and the queue resumed,
+// once the spooler runs and not before: while the start is still owed (the spooler stopping, or
+// its start refused for a reason that can clear), nothing is asked of the queue. With the
+// spooler's state unreadable, the queue answering is what tells that it runs (before this, such a
+// spooler kept the port move owed for good).
+TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
+    enum { Stopping, Refused, StateUnknown };
+    for (const int c : {Stopping, Refused, StateUnknown}) {
+        SCOPED_TRACE(c);
+        SetUp();
+        sim::SetSpoolerTimes(c == Refused ? 0 : 15000, 0);
+        if (c == Refused) {
+            sim::FailCall("StartServiceA", 1, ERROR_SERVICE_REQUEST_TIMEOUT, 3);
+        } else if (c == StateUnknown) {
+            sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
+        }
+        ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);  // the removal's
+        SetQueuePort(u"USB002");
+        RefreshCurrentPort();  // the arrival's, with the spooler down
+        ASSERT_EQ(CurrentPort(), u"");
+        OwePortMove(u"");  // as the arrival does
+        sim::ClearCalls();
+        RunOwedStartCycles(c == Refused ? 2 : 3);  // still stopping, or refused
+        if (c != StateUnknown) {
+            EXPECT_EQ(sim::CallCount("OpenPrinterW"), 0);
+        }
+        EXPECT_EQ(serviceState.portMoveOwed, 1);
+        RunOwedStartCycles(c == StateUnknown ? 20 : 4);  // started, running
+        EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(serviceState.portMoveOwed, 0);
+        EXPECT_EQ(serviceState.spoolerStartOwed, 0);
+        EXPECT_EQ(CurrentPort(), u"USB002");
+        EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
+        EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, 0u);
+        TearDown();
+    }
+}
+
+// A new port move counts its refusals afresh: one refusal of its own is followed by a quick
+// retry on the next cycle, whatever the move before it left behind (there, the slow pace, and
+// meanwhile the spooler started by someone else).
+TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_REQUEST_TIMEOUT, 4);
+    sim::FailCall("StartServiceA", 6, ERROR_SERVICE_REQUEST_TIMEOUT, 1);
+    SetQueuePort(u"USB002");
+    RunOwedStartCycles(4);  // three quick retries, then the slow pace
+    ASSERT_EQ(sim::CallCount("StartServiceA"), 4);
+    ASSERT_GT(serviceState.spoolerStartCyclesToWait, 0);
+    // An administrator starts it meanwhile (sc start Spooler).
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_ALL_ACCESS);
+    ASSERT_NE(StartServiceA(service, 0, nullptr), 0);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    SetQueuePort(u"USB001");  // its own start refused once
+    ASSERT_EQ(sim::CallCount("StartServiceA"), 6);
+    RunOwedStartCycles(1);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 7);
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+}  // namespace

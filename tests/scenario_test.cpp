@@ -435,3 +435,31 @@ TEST(Scenario, ParserNamesTheLineOfAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// kq5 started again once it has stopped: a new process that keeps nothing of the old one but
+// what Windows keeps: the old device handle is closed, so the new poller can open the printer (one
+// handle at a time) and mirror it. A start while it runs is refused; a move while it is not
+// running still happens to the machine, and is not followed.
+TEST(Scenario, StartRunsKq5AgainAsANewProcess) {
+    const ScenarioResult r = RunText(
+        "queue USB001\nport USB002\nprinter A1 USB001 0x20\nat 2 stop\nat 5 start\nat 6 start\n"
+        "at 7 status 0x04\nat 8 stop\nat 9 unplug\nat 9.5 plug B2 USB002\nend 12\n");
+    size_t starts = 0;
+    for (const sim::TimelineEvent& e : r.timeline) {
+        starts += e.source == "service" && e.text == "started by the service manager" ? 1 : 0;
+    }
+    EXPECT_EQ(starts, 2u);
+    EXPECT_NE(Find(r, "scenario", "start refused, kq5 is already running"), std::string::npos);
+    ASSERT_EQ(r.processes.size(), 1u);
+    EXPECT_EQ(r.processes[0].exitCode, 0);
+    EXPECT_EQ(r.processes[0].openHandles, std::vector<std::string>{"device#1"});
+    EXPECT_TRUE(r.queue.paused);
+    EXPECT_EQ(r.queue.status, static_cast<DWORD>(PRINTER_STATUS_DOOR_OPEN));
+    EXPECT_EQ(r.queue.port, u"USB001");
+    EXPECT_NE(Find(r, "scenario", "printer B2 plugged in"), std::string::npos);
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+}  // namespace

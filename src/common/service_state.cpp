@@ -9,6 +9,8 @@ void ResetServiceState() {
     serviceState.deviceRemoved = 0;
     serviceState.spoolerStartOwed = 0;
     serviceState.portMoveOwed = 0;
+    serviceState.portMoveResumes = 0;
+    serviceState.spoolerRefusedForGood = 0;
     serviceState.spoolerStartRefusals = 0;
     serviceState.spoolerStartCyclesToWait = 0;
     serviceState.spoolerLookInFlight = 0;
@@ -16,6 +18,8 @@ void ResetServiceState() {
         b = 0;
     }
     serviceState.serviceStatus = SERVICE_STATUS{};
+    serviceState.stoppedReported = false;
     serviceState.statusHandle = nullptr;
     serviceState.currentPortName.clear();
+    serviceState.owedPrinterPath.clear();
 }

@@ -5,6 +5,23 @@
 #include <mutex>
 
 #include "common/service_state.h"
+#include "device/device.h"
+
+bool IsLastingRefusal(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_SERVICE_DISABLED:
+        case ERROR_SERVICE_DOES_NOT_EXIST:
+        case ERROR_SERVICE_LOGON_FAILED:
+        case ERROR_SERVICE_MARKED_FOR_DELETE:
+        case ERROR_SERVICE_DEPENDENCY_DELETED:
+            return true;
+        default:
+            return false;
+    }
+}
 
 namespace {
 
@@ -65,23 +82,6 @@ struct StartLook {
     SERVICE_STATUS status = {};
 };
 
-// Refusals that asking again will not change (the spooler disabled, no right to start it, ...).
-bool IsLastingRefusal(DWORD error) {
-    switch (error) {
-        case ERROR_ACCESS_DENIED:
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_SERVICE_DISABLED:
-        case ERROR_SERVICE_DOES_NOT_EXIST:
-        case ERROR_SERVICE_LOGON_FAILED:
-        case ERROR_SERVICE_MARKED_FOR_DELETE:
-        case ERROR_SERVICE_DEPENDENCY_DELETED:
-            return true;
-        default:
-            return false;
-    }
-}
-
 StartLook LookOfFailure(DWORD error) {
     StartLook look;
     look.outcome = IsLastingRefusal(error) ? StartOutcome::Refused : StartOutcome::Retry;
@@ -107,6 +107,10 @@ void NoteOutcome(const StartLook& look) {
     }
     if (outcome == StartOutcome::Refused) {
         serviceState.portMoveOwed = 0;
+    }
+    if (outcome == StartOutcome::Refused || outcome == StartOutcome::Running ||
+        outcome == StartOutcome::Starting) {
+        serviceState.spoolerRefusedForGood = outcome == StartOutcome::Refused ? look.error : 0;
     }
 }
 
@@ -158,13 +162,44 @@ bool StateUnknown(const StartLook& look) {
     return look.status.dwCurrentState == 0;
 }
 
+bool WriteQueuePort(WideString newPort);
+void StopSpooler();
+
 // The arrival's last two steps, which failed while the spooler was down, once it runs: made
 // once. When its state cannot be read, the port read afresh is what tells that it answers.
-// Start lock held.
+// When the queue does not print to the printer's port (the spooler was still down from an
+// earlier move when the printer moved again, so the port could be neither listed nor written),
+// the port is written first and the spooler stopped to take it: its start is owed again, and the
+// rest follows once it runs. Start lock held.
 void FinishPortMove(bool running) {
     RefreshCurrentPort();
-    if (running || !CurrentPort().empty()) {
-        serviceState.portMoveOwed = 0;
+    const WideString current = CurrentPort();
+    if (!running && current.empty()) {
+        return;  // the queue does not answer yet
+    }
+    WideString path;
+    {
+        std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+        path = serviceState.owedPrinterPath;
+    }
+    const WideString port =
+        path.empty() ? WideString() : FindPortForDevice(CollectUsbPorts(), path);
+    if (!port.empty() && !EqualsIgnoringAsciiCase(port, current)) {
+        if (WriteQueuePort(port)) {
+            StopSpooler();
+            serviceState.spoolerStartOwed = 1;
+            serviceState.spoolerStartRefusals = 0;
+            serviceState.spoolerStartCyclesToWait = 0;
+        }
+        return;  // a write refused 21 times is tried again on a later look
+    }
+    {
+        std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+        serviceState.owedPrinterPath.clear();
+    }
+    serviceState.portMoveOwed = 0;
+    // A printer removed meanwhile keeps its queue paused and offline until it arrives again.
+    if (serviceState.portMoveResumes.exchange(0) != 0) {
         ResumeQueue();
     }
 }
@@ -174,9 +209,17 @@ void FinishPortMove(bool running) {
 StartLook PayOnce(SC_HANDLE service) {
     const StartLook look = StartIfStopped(service);
     const bool running = look.outcome == StartOutcome::Running;
-    if (serviceState.portMoveOwed != 0 && serviceState.spoolerStartOwed == 0 &&
+    // "Already running" with the state unreadable: stopping, starting or running, the queue
+    // answering tells; without this look a spooler whose state stays unreadable would keep the
+    // port move owed for good.
+    const bool mayRun = look.outcome == StartOutcome::Retry &&
+                        look.error == ERROR_SERVICE_ALREADY_RUNNING && StateUnknown(look);
+    if (serviceState.portMoveOwed != 0 && (serviceState.spoolerStartOwed == 0 || mayRun) &&
         (running || StateUnknown(look))) {
         FinishPortMove(running);
+        if (serviceState.portMoveOwed == 0) {
+            serviceState.spoolerStartOwed = 0;  // the queue answered: the spooler runs
+        }
     }
     return look;
 }
@@ -220,6 +263,7 @@ bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
         const auto lock = TakeStartLock();
         serviceState.spoolerStartRefusals = 0;
         serviceState.spoolerStartCyclesToWait = 0;
+        serviceState.spoolerRefusedForGood = 0;
     }
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -232,6 +276,10 @@ bool StartSpoolerWhenStopped(DWORD waitLimitMs) {
     } else {
         auto look = [service] {
             const auto lock = TakeStartLock();
+            if (serviceState.spoolerRefusedForGood != 0) {
+                // The poller's start, made while this waited, was refused for good.
+                return StartOutcome::Refused;
+            }
             return StartIfStopped(service).outcome;
         };
         StartOutcome outcome = look();
@@ -255,27 +303,49 @@ void StartSpooler() {
 
 }  // namespace
 
-void SetQueuePort(WideString newPort) {
+namespace {
+
+// Writes the port into the queue's record, up to 21 attempts: whether one was accepted.
+bool WriteQueuePort(WideString newPort) {
     if (newPort.empty()) {
-        return;
+        return false;
     }
     HANDLE queue = OpenQueue();
     if (queue == INVALID_HANDLE_VALUE) {
-        return;
+        return false;
     }
     QueueInfo info = ReadQueueInfo(queue);
     if (!info) {
         ClosePrinter(queue);
-        return;
+        return false;
     }
     // Only the port changes; every other field goes back exactly as read.
     InfoRecord(info)->pPortName = newPort.data();
     const bool accepted = WriteQueueRecord(queue, InfoRecord(info));
     ClosePrinter(queue);
-    info.reset();
-    if (accepted) {
+    return accepted;
+}
+
+}  // namespace
+
+void SetQueuePort(WideString newPort) {
+    if (WriteQueuePort(std::move(newPort))) {
         RestartSpooler();
     }
+}
+
+void ForgetOwedPrinter() {
+    std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+    serviceState.owedPrinterPath.clear();
+}
+
+void OwePortMove(WideString printerPath) {
+    {
+        std::lock_guard<std::mutex> lock(serviceState.portNameLock);
+        serviceState.owedPrinterPath = std::move(printerPath);
+    }
+    serviceState.portMoveResumes = 1;
+    serviceState.portMoveOwed = 1;
 }
 
 void RestartSpooler() {
@@ -363,6 +433,11 @@ DWORD WaitAndPay(SC_HANDLE service, ULONGLONG deadline) {
         StartLook look;
         {
             const auto lock = TakeStartLock();
+            if (!DebtOwed()) {
+                // Paid by the poller meanwhile, or ended by a refusal for good, which is not
+                // asked for again.
+                return serviceState.spoolerRefusedForGood;
+            }
             look = PayOnce(service);
         }
         const bool refusal =

@@ -49,8 +49,19 @@ void RestartSpooler();
 // (ServiceState::portMoveOwed). A lasting refusal ends the debt. The poller calls it every cycle.
 void StartOwedSpooler();
 
+// The arrival of the printer at `printerPath` is finished once the spooler runs: its port looked
+// up and written (with a restart) should the queue not print to it by then, the queue's port read
+// afresh, the queue resumed.
+void OwePortMove(WideString printerPath);
+// A later arrival that the spooler answered decides the port: the earlier one owed is dropped.
+void ForgetOwedPrinter();
+
 // Whether a restart still owes a start request or the port move's follow-up.
 bool SpoolerDebtOwed();
+
+// Refusals that asking again will not change (the spooler disabled, no right to start it, ...):
+// a start refused so, or the service manager or the spooler's service opened so, ends the debt.
+bool IsLastingRefusal(DWORD error);
 
 // Before kq5's process ends with a debt owed: waits for the spooler to stop, makes the start,
 // waits for it to run and makes the port move's follow-up, following the spooler's checkpoint

@@ -28,7 +28,7 @@ std::atomic<DWORD> stopWaitResult{ERROR_SERVICE_REQUEST_TIMEOUT};
 
 // Start-up, the handler and the stop's progress reporter run on different threads and all of
 // them report, so the status record is changed and reported under one lock. Nothing is
-// reported once SERVICE_STOPPED has been: the service manager has let the service go, and
+// reported once the service manager has taken SERVICE_STOPPED: it has let the service go, and
 // whichever thread comes last must not bring it back.
 std::mutex statusLock;
 
@@ -36,25 +36,34 @@ bool Stopped() {
     return serviceState.serviceStatus.dwCurrentState == SERVICE_STOPPED;
 }
 
-void ReportServiceStatus() {
-    std::lock_guard<std::mutex> lock(statusLock);
-    if (!Stopped()) {
-        SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+// Reports the status record as it stands (under statusLock), unless STOPPED has been taken.
+void ReportLocked() {
+    if (serviceState.stoppedReported) {
+        return;
+    }
+    if (SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus) != 0 &&
+        Stopped()) {
+        serviceState.stoppedReported = true;
     }
 }
 
+void ReportServiceStatus() {
+    std::lock_guard<std::mutex> lock(statusLock);
+    ReportLocked();
+}
+
 // exitCode goes to the System event log: non-zero when the spooler could not be restored. The
-// first SERVICE_STOPPED stands.
+// first SERVICE_STOPPED the service manager takes stands.
 void ReportStopped(DWORD exitCode) {
     std::lock_guard<std::mutex> lock(statusLock);
-    if (Stopped()) {
+    if (serviceState.stoppedReported) {
         return;
     }
     serviceState.serviceStatus.dwCurrentState = SERVICE_STOPPED;
     serviceState.serviceStatus.dwWin32ExitCode = exitCode;
     serviceState.serviceStatus.dwCheckPoint = 0;
     serviceState.serviceStatus.dwWaitHint = kWaitHintMs;
-    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    ReportLocked();
 }
 
 // One step of a stop that waits for the spooler: the checkpoint goes up with every report, and the
@@ -67,7 +76,7 @@ bool ReportStopPending() {
     serviceState.serviceStatus.dwCurrentState = SERVICE_STOP_PENDING;
     ++serviceState.serviceStatus.dwCheckPoint;
     serviceState.serviceStatus.dwWaitHint = kStopStepHintMs;
-    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    ReportLocked();
     return true;
 }
 
@@ -86,7 +95,7 @@ bool ReportRunning() {
         return false;
     }
     serviceState.serviceStatus.dwCurrentState = SERVICE_RUNNING;
-    SetServiceStatus(serviceState.statusHandle, &serviceState.serviceStatus);
+    ReportLocked();
     return true;
 }
 
@@ -233,7 +242,9 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData
             ReportStopped(NO_ERROR);
             return NO_ERROR;
         case SERVICE_CONTROL_DEVICEEVENT:
-            // The service is going away: no port move and no spooler restart beside the stop's.
+            // The service is going away: no port move and no spooler restart beside the stop's,
+            // also when the service manager did not hear of the stop (its report failed): a port
+            // move begun now would end with the process and leave the spooler stopped.
             if (!StopBegun()) {
                 OnDeviceEvent(eventType, eventData);
             }

@@ -32,6 +32,13 @@ void FreeMemoryHandles(Machine& m) {
 
 }  // namespace
 
+void EndProcess() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    FreeMemoryHandles(m);
+    m.handles.clear();
+}
+
 void Reset() {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
@@ -115,10 +122,18 @@ std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const s
     for (Failure& f : m.failures) {
         if (f.function == function && ordinal >= f.first && ordinal - f.first < f.count) {
             ++f.delivered;
+            if (m.recording) {
+                m.failureHits.push_back(FailureHit{function, f.error, m.nowMs});
+            }
             return f.error;
         }
     }
     return std::nullopt;
+}
+
+std::vector<FailureHit> FailureHits() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().failureHits;
 }
 
 std::vector<std::string> Calls() {

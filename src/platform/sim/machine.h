@@ -94,6 +94,7 @@ struct Control {
     DWORD control = 0;
     DWORD eventType = 0;
     std::vector<BYTE> data;
+    size_t record = 0;  // its entry in Machine::controlRecords
 };
 
 struct Machine {
@@ -103,6 +104,7 @@ struct Machine {
     std::map<std::string, int> callCounts;       // for failure injection
     std::map<std::string, uint64_t> callTotals;  // never cleared but by Reset
     std::vector<Failure> failures;
+    std::vector<FailureHit> failureHits;
     std::vector<CallAction> callActions;
 
     std::map<uintptr_t, HandleEntry> handles;
@@ -136,6 +138,7 @@ struct Machine {
     // report.
     DWORD reportedState = SERVICE_START_PENDING;
     DWORD reportedControls = 0;
+    std::vector<ControlRecord> controlRecords;
 
     std::map<std::string, RegistryKey> registry;  // by lower-case path
 

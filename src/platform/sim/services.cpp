@@ -480,6 +480,12 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
         } else if (handler != nullptr) {
             // Controls run on the dispatcher's thread, one at a time, as on Windows.
             const uint64_t startedAt = NowMs();
+            {
+                std::lock_guard<std::mutex> lock(MachineLock());
+                ControlRecord& record = TheMachine().controlRecords[control.record];
+                record.startedAt = startedAt;
+                record.handled = true;
+            }
             const DWORD answer =
                 handler(control.control, control.eventType,
                         control.data.empty() ? nullptr : control.data.data(), context);
@@ -495,6 +501,7 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
                 m.controlAnswers.push_back(
                     ControlAnswer{startedAt, control.control, answer, true, heldMs});
             }
+            m.controlRecords[control.record].endedAt = startedAt + heldMs;
         }
     }
 }
@@ -651,6 +658,11 @@ std::vector<ControlAnswer> ControlAnswers() {
     return TheMachine().controlAnswers;
 }
 
+std::vector<ControlRecord> ControlsSent() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().controlRecords;
+}
+
 DWORD SpoolerState() {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
@@ -687,7 +699,12 @@ std::vector<Text16> ServiceNamesSeen() {
 void SendControl(DWORD control, DWORD eventType, const std::vector<BYTE>& eventData) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
-        TheMachine().controls.push_back(Control{control, eventType, eventData});
+        Machine& m = TheMachine();
+        ControlRecord record;
+        record.control = control;
+        record.sentAt = m.nowMs;
+        m.controlRecords.push_back(record);
+        m.controls.push_back(Control{control, eventType, eventData, m.controlRecords.size() - 1});
     }
     WakeDispatcher();
 }

@@ -24,6 +24,10 @@ void Reset();
 
 uint64_t NowMs();
 
+// The service's process has ended: Windows closes every handle it still held (its device handle
+// included) and frees its memory; everything else on the machine stays as it was.
+void EndProcess();
+
 // ---- Call log, handles, failure injection ------------------------------------------------------
 // Every platform call as "Name(arg, arg, ...)", in order.
 std::vector<std::string> Calls();
@@ -54,6 +58,13 @@ int OpenHandleCount(const std::string& kind);
 // std::invalid_argument, and UndeliveredInjections names those whose calls never came.
 inline constexpr int kEveryLaterCall = INT_MAX;
 void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
+// Each injected failure as it happened (with recording on): the call, its error, when.
+struct FailureHit {
+    std::string function;
+    DWORD error = 0;
+    uint64_t atMs = 0;
+};
+std::vector<FailureHit> FailureHits();
 // Whether FailCall accepts `function`: not for the calls that return nothing or only release
 // what the caller owns (Sleep, OutputDebugStringA, the close and free calls).
 bool CanFail(const std::string& function);
@@ -140,6 +151,16 @@ struct ControlAnswer {
     uint64_t heldMs = 0;
 };
 std::vector<ControlAnswer> ControlAnswers();
+// Every control the service manager sent since Reset, with when it was sent and when the handler
+// took it and returned (endedAt 0: the handler had not returned when its process ended).
+struct ControlRecord {
+    DWORD control = 0;
+    uint64_t sentAt = 0;
+    uint64_t startedAt = 0;
+    uint64_t endedAt = 0;
+    bool handled = false;  // taken by a handler
+};
+std::vector<ControlRecord> ControlsSent();
 DWORD SpoolerState();  // SERVICE_RUNNING, SERVICE_STOPPED, ...
 // The service reports received through SetServiceStatus, in order.
 std::vector<SERVICE_STATUS> StatusReports();

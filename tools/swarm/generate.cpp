@@ -1,0 +1,282 @@
+// Random scenarios from a seed: every choice comes from one generator seeded once, so a seed is
+// the whole run.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "swarm.h"
+
+namespace {
+
+// splitmix64: small, fast, and the same numbers on every platform and library (the standard
+// distributions are not).
+struct Random {
+    uint64_t state;
+    uint64_t Next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    uint64_t Below(uint64_t n) { return n == 0 ? 0 : Next() % n; }
+    bool Chance(int percent) { return Below(100) < static_cast<uint64_t>(percent); }
+    template <typename T>
+    const T& Pick(const std::vector<T>& items) {
+        return items[Below(items.size())];
+    }
+};
+
+const std::vector<std::string> kPorts = {"USB001", "USB002", "USB003"};
+
+// Windows gives the printer a device instance of its own on each socket.
+std::string SerialOnPort(const std::string& port) {
+    return "5&99&0&" + port.substr(5);
+}
+
+// Known codes of every queue action, and codes with none.
+const std::vector<int> kCodes = {0x00, 0x04, 0x08, 0x0C, 0x20, 0x28, 0x80,
+                                 0xA0, 0x20, 0x20, 0x84, 0x01, 0xFF, 0x10};
+
+struct FaultKind {
+    const char* function;
+    std::vector<unsigned> errors;
+};
+
+// Every platform call kq5 makes that can fail, with errors Windows gives for it.
+const std::vector<FaultKind> kFaults = {
+    {"OpenPrinterW", {5, 1722, 1801}},
+    {"GetPrinterW", {1722, 5, 122}},
+    {"SetPrinterW", {5, 1722}},
+    {"EnumPortsW", {1722, 5}},
+    {"OpenSCManagerA", {5, 1722, 1115}},
+    {"OpenServiceA", {1060, 5, 1722}},
+    {"ControlService", {1061, 1051, 5}},
+    {"QueryServiceStatus", {5, 6}},
+    {"StartServiceA", {1053, 1055, 1058, 1069, 5, 1056, 1072}},
+    {"RegOpenKeyExA", {5, 2}},
+    {"RegQueryValueExA", {5, 2, 234}},
+    {"SetupDiGetClassDevsW", {87, 8}},
+    {"SetupDiEnumDeviceInterfaces", {259, 87}},
+    {"SetupDiGetDeviceInterfaceDetailW", {122, 87}},
+    {"GlobalAlloc", {8}},
+    {"CreateFileW", {5, 32, 2}},
+    {"ReadFile", {31, 1167, 995}},
+    {"MultiByteToWideChar", {122, 1113}},
+    {"SetServiceStatus", {6, 13}},
+    {"CreateThread", {8}},
+    {"WaitForSingleObject", {6}},
+    {"RegisterDeviceNotificationW", {13}},
+    {"StartServiceCtrlDispatcherW", {1063}},
+    {"RegisterServiceCtrlHandlerExW", {123}},
+};
+
+// "from then on": more calls than any run makes.
+constexpr int kLastingCount = 1000000;
+
+std::string Seconds(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return text;
+}
+
+std::string Hex(int code) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", code);
+    return text;
+}
+
+// The spooler's own calls come up more often: the restart is where kq5's interleavings are.
+const FaultKind& PickFault(Random& r) {
+    static const std::vector<std::pair<const char*, int>> kWeights = {{"StartServiceA", 6},
+                                                                      {"QueryServiceStatus", 4},
+                                                                      {"OpenSCManagerA", 2},
+                                                                      {"OpenServiceA", 2}};
+    std::vector<const FaultKind*> pool;
+    for (const FaultKind& kind : kFaults) {
+        int weight = 1;
+        for (const auto& [name, w] : kWeights) {
+            weight = std::string(name) == kind.function ? w : weight;
+        }
+        pool.insert(pool.end(), static_cast<size_t>(weight), &kind);
+    }
+    return *r.Pick(pool);
+}
+
+std::string FaultWords(Random& r) {
+    const FaultKind& kind = PickFault(r);
+    const unsigned error = r.Pick(kind.errors);
+    // The spooler's state unreadable for good, and refusals that come again, make the owed
+    // start's pace; they come up more often.
+    const std::string function = kind.function;
+    const int lasting = function == "QueryServiceStatus" ? 30 : 10;
+    const int once = function == "StartServiceA" ? 50 : 75;
+    const int count = r.Chance(lasting) ? kLastingCount
+                      : r.Chance(once)  ? 1
+                                        : 2 + static_cast<int>(r.Below(3));
+    return std::string(kind.function) + " " + std::to_string(error) +
+           (count == 1 ? "" : " " + std::to_string(count));
+}
+
+struct Day {
+    Random r;
+    std::vector<std::string> lines;
+    uint64_t t = 0;
+    bool present = false;
+    std::string port;
+    bool running = true;  // kq5, as far as the scenario's own events tell
+    uint64_t last = 0;    // the last event's time
+
+    void At(uint64_t at, const std::string& event) {
+        lines.push_back("at " + Seconds(at) + " " + event);
+        last = at;
+    }
+    void Plug(uint64_t at, const std::string& to) {
+        present = true;
+        port = to;
+        At(at, "plug " + SerialOnPort(to) + " " + to);
+    }
+    void Unplug(uint64_t at) {
+        present = false;
+        At(at, "unplug");
+    }
+    std::string OtherPort() {
+        std::string to = port;
+        while (to == port) {
+            to = r.Pick(kPorts);
+        }
+        return to;
+    }
+};
+
+uint64_t Gap(Random& r) {
+    static const std::vector<uint64_t> kGaps = {50,   300,   800,   1500,  3000,
+                                                8000, 20000, 60000, 180000};
+    const uint64_t gap = r.Pick(kGaps);
+    return gap + r.Below(gap);
+}
+
+}  // namespace
+
+std::string GenerateScenario(uint64_t seed, int minutes) {
+    Day d{Random{seed}, {}, 0, false, "", true, 0};
+    Random& r = d.r;
+    d.lines.push_back("# swarm seed " + std::to_string(seed));
+    d.lines.push_back("queue USB001");
+    d.lines.push_back("port USB002");
+    d.lines.push_back("port USB003");
+    if (r.Chance(85)) {
+        d.present = true;
+        d.port = r.Chance(80) ? "USB001" : r.Pick(kPorts);
+        d.lines.push_back("printer " + SerialOnPort(d.port) + " " + d.port + " " +
+                          Hex(r.Pick(kCodes)));
+    }
+    static const std::vector<uint64_t> kStopTimes = {0,     0,     450,   1000, 3000,
+                                                     12000, 15000, 25000, 45000};
+    static const std::vector<uint64_t> kStartTimes = {0, 0, 0, 500, 3000};
+    if (const uint64_t stop = r.Pick(kStopTimes); stop != 0) {
+        d.lines.push_back("spooler-stop-time " + std::to_string(stop));
+    }
+    if (const uint64_t start = r.Pick(kStartTimes); start != 0) {
+        d.lines.push_back("spooler-start-time " + std::to_string(start));
+    }
+    if (r.Chance(3)) {
+        d.lines.push_back("spooler-stop-hangs");
+    }
+    if (r.Chance(5)) {
+        d.lines.push_back("spooler-start-blocks " + std::string(r.Chance(50) ? "5000" : "40000"));
+    }
+    if (r.Chance(8)) {
+        d.lines.push_back("spooler-dependent Fax");
+    }
+    if (r.Chance(3)) {
+        d.lines.push_back(std::string("control-at-startup ") +
+                          (r.Chance(70) ? "stop" : "shutdown"));
+        d.running = false;
+    }
+    if (r.Chance(10)) {
+        const FaultKind& kind = PickFault(r);
+        d.lines.push_back("fail " + std::string(kind.function) + " " +
+                          std::to_string(1 + r.Below(4)) + " " +
+                          std::to_string(r.Pick(kind.errors)));
+    }
+    const uint64_t span = static_cast<uint64_t>(minutes) * 60000;
+    while (d.t < span) {
+        d.t += Gap(r);
+        const uint64_t kind = r.Below(100);
+        if (kind < 20) {
+            d.At(d.t, "status " + Hex(r.Pick(kCodes)));
+        } else if (kind < 25) {
+            if (r.Chance(50)) {
+                d.At(d.t, "read-fails");
+            } else {
+                std::string bytes = "read-returns";
+                for (uint64_t i = 0, n = 1 + r.Below(6); i < n; ++i) {
+                    bytes += " " + Hex(r.Pick(kCodes));
+                }
+                d.At(d.t, bytes);
+            }
+        } else if (kind < 40) {
+            if (d.present) {
+                d.Unplug(d.t);
+            } else {
+                d.Plug(d.t, d.port.empty() || r.Chance(50) ? r.Pick(kPorts) : d.port);
+            }
+        } else if (kind < 48) {
+            // Moved to another socket: out and in again a moment later.
+            if (d.present) {
+                d.Unplug(d.t);
+            }
+            d.t += 50 + r.Below(3000);
+            d.Plug(d.t, d.OtherPort());
+            if (d.running && r.Chance(30)) {
+                // kq5 stopped in the middle of the port move.
+                d.t += 100 + r.Below(12000);
+                d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
+                d.running = false;
+            }
+        } else if (kind < 52) {
+            d.At(d.t, r.Chance(50) ? "other-device M1" : "other-device-gone M1");
+        } else if (kind < 60) {
+            if (d.running) {
+                d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
+                d.running = false;
+                if (r.Chance(20)) {
+                    // Stopped again while its own stop is under way.
+                    d.t += 100 + r.Below(15000);
+                    d.At(d.t, "stop");
+                }
+            } else {
+                d.At(d.t, "start");
+                d.running = true;
+            }
+        } else if (kind < 64) {
+            const bool start = !d.running && r.Chance(50);
+            d.At(d.t, start ? "start" : "interrogate");
+            d.running = d.running || start;
+        } else if (kind < 76) {
+            d.At(d.t, "fail " + FaultWords(r));
+        } else if (!d.running) {
+            d.At(d.t, "start");
+            d.running = true;
+        }
+    }
+    if (!d.running && r.Chance(80)) {
+        d.At(d.t + 1000 + r.Below(20000), "start");
+    }
+    d.lines.push_back("end " + Seconds(d.last + kQuietTailMs));
+    std::string text;
+    for (const std::string& line : d.lines) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+uint64_t SeedFromCommit(const std::string& commit, int index) {
+    uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the commit id
+    for (const char c : commit) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+    }
+    Random r{hash + static_cast<uint64_t>(index)};
+    return r.Next() % 1000000000ull;
+}

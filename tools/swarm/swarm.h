@@ -1,0 +1,55 @@
+// The swarm: random simulated days of plugging, faults and stops, each generated from a seed as a
+// scenario file, run in the simulated Windows and checked against what kq5 promises.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Bounds the checks hold the service to.
+// How long the control handler may take to answer a control other than a stop or a shutdown
+// (those are answered within kStopHandlingBoundMs, 100 ms). An arrival that moves the port holds
+// the handler for the restart's pauses, its wait for a stopping spooler (10 s) and a start request
+// that returns only once the spooler's process has come up (the simulation's slowest, 40 s):
+// 300 + 10000 + 40000 + 1300 ms at most. The same bound holds a stop that could make no thread
+// for its wait and so pays the debt in the handler.
+inline constexpr uint64_t kControlAnswerBoundMs = 51600;
+// From the handler taking a stop (or shutdown) to SERVICE_STOPPED.
+inline constexpr uint64_t kStopEndBoundMs = 21000;
+// Two poller cycles and the work of one: the queue follows the printer's status within this.
+inline constexpr uint64_t kFollowBoundMs = 2400;
+// The quiet end of every run: no events and no faults, long enough for the slowest spooler stop
+// (45 s), the back-off's next try (a minute) and a start.
+inline constexpr uint64_t kQuietTailMs = 150000;
+
+// A broken invariant: its name and what was seen.
+struct Broken {
+    std::string invariant;
+    std::string detail;
+};
+
+// The invariants, each with why it matters and when it is not promised.
+struct Invariant {
+    const char* name;
+    const char* reason;
+    const char* notPromised;
+};
+const std::vector<Invariant>& Invariants();
+
+// A random scenario from `seed`, about `minutes` of simulated time before its quiet tail: the
+// same seed always gives the same text.
+std::string GenerateScenario(uint64_t seed, int minutes);
+
+// The simulated time a scenario text covers, in ms (0 when it does not parse).
+uint64_t ScenarioSpanMs(const std::string& text);
+
+// Runs the scenario (recording on, threads taking turns) and checks every invariant during the
+// run and at its end. A scenario that does not parse is itself one broken "scenario-parses".
+std::vector<Broken> CheckScenario(const std::string& text);
+
+// Removes one event or fault line at a time for as long as the run still breaks `invariant`,
+// until no single line can go: a scenario a person can read.
+std::string ShrinkScenario(const std::string& text, const std::string& invariant);
+
+// A seed derived from a commit id and an index: the same for one commit, new for the next.
+uint64_t SeedFromCommit(const std::string& commit, int index);
