@@ -4,6 +4,9 @@
 // exactly one runs at a time, until it sleeps, waits or ends; then the runnable thread that became
 // ready first goes next, or else the sleeper due earliest, and the clock jumps to its wake time.
 // The same scenario therefore gives the same timeline on every run, and nothing waits in real time.
+// The turn is handed to the one thread that goes next, on a condition variable of its own, so the
+// others stay asleep; a thread whose turn comes straight back (the poller's sleep, when nothing
+// else is due sooner) keeps running without asking the kernel for anything.
 //
 // Concurrent: every thread runs at once, as on Windows, so that races show. A sleep moves the
 // shared clock forward to its wake time and yields; a wait for a time spins until the clock gets
@@ -29,12 +32,13 @@ struct SimThread {
     SimThread* awaited = nullptr;  // a thread whose end wakes this one before wakeAt
     uint64_t order = 0;            // ties go to the thread that became ready first
     bool killed = false;
+    std::condition_variable turn;  // notified when the turn is handed to this thread
     std::thread thread;
 };
 
 struct Scheduler {
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable changed;  // the run's end; when threads run at once, any change
     std::vector<std::unique_ptr<SimThread>> threads;
     SimThread* running = nullptr;
     SimThread* dispatcher = nullptr;
@@ -67,6 +71,14 @@ void Finish(Scheduler& s) {
     s.changed.notify_all();
 }
 
+// Wakes every thread, wherever it waits: those killed must see it. Lock held.
+void WakeAll(Scheduler& s) {
+    s.changed.notify_all();
+    for (auto& t : s.threads) {
+        t->turn.notify_all();
+    }
+}
+
 // Gives the turn to the next thread, or ends the run when none can go on. Lock held.
 void PassTurn(Scheduler& s) {
     SimThread* next = nullptr;
@@ -91,14 +103,16 @@ void PassTurn(Scheduler& s) {
         next->state = RunState::Runnable;
     }
     s.running = next;
-    s.changed.notify_all();
+    if (next != currentThread) {
+        next->turn.notify_one();
+    }
 }
 
 // Blocks until it is the caller's turn again (taking turns) or returns at once (concurrent).
 // Throws when the process has ended.
 void AwaitTurn(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* self) {
     if (!s.concurrent) {
-        s.changed.wait(lock, [&] { return s.running == self || self->killed; });
+        self->turn.wait(lock, [&] { return s.running == self || self->killed; });
     }
     if (self->killed) {
         throw ThreadTerminated{};
@@ -125,7 +139,7 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
         }
     }
     if (self->killed) {  // NOLINT(bugprone-branch-clone): the same wake-up, for another reason
-        s.changed.notify_all();
+        WakeAll(s);
     } else if (isMain) {
         Finish(s);  // main returned: the process exits, and every other thread ends with it
     } else if (!s.concurrent) {
@@ -227,7 +241,9 @@ void WakeDispatcher() {
         s.dispatcher->state = RunState::Runnable;
         s.dispatcher->order = ++s.order;
     }
-    s.changed.notify_all();
+    if (s.concurrent) {
+        s.changed.notify_all();  // taking turns, the dispatcher goes when the turn comes to it
+    }
 }
 
 void* StartSimulatedThread(const std::string&, std::function<void()> body) {
@@ -318,7 +334,7 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
             t->killed = true;
         }
     }
-    s.changed.notify_all();
+    WakeAll(s);
     // Threads still to start may append to the list; join by index under the lock's protection.
     for (size_t i = 0; i < s.threads.size(); ++i) {
         SimThread* t = s.threads[i].get();
@@ -330,7 +346,7 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
                 other->killed = true;
             }
         }
-        s.changed.notify_all();
+        WakeAll(s);
     }
     s.threads.clear();
     s.active = false;

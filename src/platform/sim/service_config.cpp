@@ -84,10 +84,11 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
                                   LPDWORD lpResumeHandle, LPCWSTR pszGroupName) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "EnumServicesStatusExW",
-                                HandleName(m, hSCManager) + ", " + std::to_string(InfoLevel) +
-                                    ", " + Hex(dwServiceType) + ", " + Hex(dwServiceState) + ", " +
-                                    std::to_string(cbBufSize))) {
+    if (auto error = RecordCall(m, "EnumServicesStatusExW", [&] {
+            return HandleName(m, hSCManager) + ", " + std::to_string(InfoLevel) + ", " +
+                   Hex(dwServiceType) + ", " + Hex(dwServiceState) + ", " +
+                   std::to_string(cbBufSize);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -155,9 +156,10 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "OpenServiceW",
-                                HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
-                                    Hex(dwDesiredAccess))) {
+    if (auto error = RecordCall(m, "OpenServiceW", [&] {
+            return HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
+                   Hex(dwDesiredAccess);
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -180,8 +182,9 @@ BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpSe
                                 DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "QueryServiceConfigW",
-                                HandleName(m, hService) + ", " + std::to_string(cbBufSize))) {
+    if (auto error = RecordCall(m, "QueryServiceConfigW", [&] {
+            return HandleName(m, hService) + ", " + std::to_string(cbBufSize);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -217,9 +220,10 @@ BOOL WINAPI QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE l
                                  DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "QueryServiceConfig2W",
-                                HandleName(m, hService) + ", " + std::to_string(dwInfoLevel) +
-                                    ", " + std::to_string(cbBufSize))) {
+    if (auto error = RecordCall(m, "QueryServiceConfig2W", [&] {
+            return HandleName(m, hService) + ", " + std::to_string(dwInfoLevel) + ", " +
+                   std::to_string(cbBufSize);
+        })) {
         SetLastError(*error);
         return FALSE;
     }

@@ -133,9 +133,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
                                 DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(
-            m, "OpenSCManagerA",
-            Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " + Hex(dwDesiredAccess))) {
+    if (auto error = RecordCall(m, "OpenSCManagerA", [&] {
+            return Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " +
+                   Hex(dwDesiredAccess);
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -147,9 +148,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "OpenServiceA",
-                                HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
-                                    Hex(dwDesiredAccess))) {
+    if (auto error = RecordCall(m, "OpenServiceA", [&] {
+            return HandleName(m, hSCManager) + ", " + Quote(lpServiceName) + ", " +
+                   Hex(dwDesiredAccess);
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -170,8 +172,9 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "ControlService",
-                                HandleName(m, hService) + ", " + std::to_string(dwControl))) {
+    if (auto error = RecordCall(m, "ControlService", [&] {
+            return HandleName(m, hService) + ", " + std::to_string(dwControl);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -217,7 +220,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "QueryServiceStatus", HandleName(m, hService))) {
+    if (auto error = RecordCall(m, "QueryServiceStatus", [&] { return HandleName(m, hService); })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -235,10 +238,10 @@ namespace {
 // the service's process. Lock held.
 BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
                  LPCSTR* lpServiceArgVectors, uint64_t& blocksUntil) {
-    const auto error =
-        RecordCall(m, "StartServiceA",
-                   HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) + ", " +
-                       (lpServiceArgVectors ? "args" : "null"));
+    const auto error = RecordCall(m, "StartServiceA", [&] {
+        return HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) + ", " +
+               (lpServiceArgVectors ? "args" : "null");
+    });
     ServiceRecord* service = ServiceOf(m, hService);
     if (service == nullptr) {
         SetLastError(error.value_or(ERROR_INVALID_HANDLE));
@@ -289,7 +292,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "CloseServiceHandle", HandleName(m, hSCObject));
+    RecordCall(m, "CloseServiceHandle", [&] { return HandleName(m, hSCObject); });
     if (FindHandle(m, hSCObject, "service") == nullptr &&
         FindHandle(m, hSCObject, "scmanager") == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -312,11 +315,11 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
                            lpServiceStartTable[0].lpServiceProc != nullptr;
         const bool terminated = valid && lpServiceStartTable[1].lpServiceName == nullptr &&
                                 lpServiceStartTable[1].lpServiceProc == nullptr;
-        if (auto error =
-                RecordCall(m, "StartServiceCtrlDispatcherW",
-                           valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
-                                       ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
-                                 : "invalid")) {
+        if (auto error = RecordCall(m, "StartServiceCtrlDispatcherW", [&] {
+                return valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
+                                   ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
+                             : "invalid";
+            })) {
             SetLastError(*error);
             return FALSE;
         }
@@ -381,9 +384,10 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName
                                                            LPVOID lpContext) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "RegisterServiceCtrlHandlerExW",
-                                Quote(lpServiceName) + ", " + (lpHandlerProc ? "handler" : "null") +
-                                    ", " + (lpContext ? "context" : "null"))) {
+    if (auto error = RecordCall(m, "RegisterServiceCtrlHandlerExW", [&] {
+            return Quote(lpServiceName) + ", " + (lpHandlerProc ? "handler" : "null") + ", " +
+                   (lpContext ? "context" : "null");
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -405,11 +409,11 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
         Machine& m = TheMachine();
         const std::string state =
             lpServiceStatus ? StateName(lpServiceStatus->dwCurrentState) : std::string("null");
-        if (auto error =
-                RecordCall(m, "SetServiceStatus",
-                           (hServiceStatus == kStatusHandle ? std::string("status")
-                                                            : HandleName(m, hServiceStatus)) +
-                               ", " + state)) {
+        if (auto error = RecordCall(m, "SetServiceStatus", [&] {
+                return (hServiceStatus == kStatusHandle ? std::string("status")
+                                                        : HandleName(m, hServiceStatus)) +
+                       ", " + state;
+            })) {
             SetLastError(*error);
             return FALSE;
         }
@@ -462,9 +466,10 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID Notifica
         described = "{size " + std::to_string(filter->dbcc_size) + ", type " +
                     std::to_string(filter->dbcc_devicetype) + "}";
     }
-    if (auto error = RecordCall(m, "RegisterDeviceNotificationW",
-                                std::string(hRecipient == kStatusHandle ? "status" : "other") +
-                                    ", " + described + ", " + std::to_string(Flags))) {
+    if (auto error = RecordCall(m, "RegisterDeviceNotificationW", [&] {
+            return std::string(hRecipient == kStatusHandle ? "status" : "other") + ", " +
+                   described + ", " + std::to_string(Flags);
+        })) {
         SetLastError(*error);
         return nullptr;
     }
