@@ -48,6 +48,7 @@ struct Scheduler {
     bool finished = false;
     uint64_t timeLimit = 0;
     uint64_t order = 0;
+    uint64_t turns = 0;  // hand-overs so far, a thread's own included
 };
 
 Scheduler& TheScheduler() {
@@ -103,6 +104,7 @@ void PassTurn(Scheduler& s) {
         next->state = RunState::Runnable;
     }
     s.running = next;
+    ++s.turns;
     if (next != currentThread) {
         next->turn.notify_one();
     }
@@ -327,7 +329,17 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
             Finish(s);
         }
     } else {
-        s.changed.wait(lock, [&] { return s.finished; });
+        // A turn that is never handed on (a fault of this scheduler) ends the run as a hung one.
+        for (uint64_t seen = s.turns;; seen = s.turns) {
+            if (s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; })) {
+                break;
+            }
+            if (s.turns == seen) {
+                hung = true;
+                Finish(s);
+                break;
+            }
+        }
     }
     for (auto& t : s.threads) {
         if (t->state != RunState::Done) {
