@@ -4,13 +4,15 @@
 // exactly one runs at a time, until it sleeps, waits or ends; then the runnable thread that became
 // ready first goes next, or else the sleeper due earliest, and the clock jumps to its wake time.
 // The same scenario therefore gives the same timeline on every run, and nothing waits in real time.
-// The turn is handed to the one thread that goes next, on a condition variable of its own, so the
-// others stay asleep; a thread whose turn comes straight back (the poller's sleep, when nothing
-// else is due sooner) keeps running without asking the kernel for anything.
+// The turn is handed to the one thread that goes next, on a flag of its own (an atomic wait, which
+// spins a little before it sleeps in the kernel), so the others stay asleep; a thread whose turn
+// comes straight back (the poller's sleep, when nothing else is due sooner) keeps running without
+// asking the kernel for anything.
 //
 // Concurrent: every thread runs at once, as on Windows, so that races show. A sleep moves the
 // shared clock forward to its wake time and yields; a wait for a time spins until the clock gets
 // there.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -32,7 +34,7 @@ struct SimThread {
     SimThread* awaited = nullptr;  // a thread whose end wakes this one before wakeAt
     uint64_t order = 0;            // ties go to the thread that became ready first
     bool killed = false;
-    std::condition_variable turn;  // notified when the turn is handed to this thread
+    std::atomic<bool> turn{false};  // set, and notified, when the turn is handed to this thread
     std::thread thread;
 };
 
@@ -76,7 +78,8 @@ void Finish(Scheduler& s) {
 void WakeAll(Scheduler& s) {
     s.changed.notify_all();
     for (auto& t : s.threads) {
-        t->turn.notify_all();
+        t->turn.store(true);
+        t->turn.notify_one();
     }
 }
 
@@ -106,6 +109,7 @@ void PassTurn(Scheduler& s) {
     s.running = next;
     ++s.turns;
     if (next != currentThread) {
+        next->turn.store(true);
         next->turn.notify_one();
     }
 }
@@ -114,7 +118,12 @@ void PassTurn(Scheduler& s) {
 // Throws when the process has ended.
 void AwaitTurn(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* self) {
     if (!s.concurrent) {
-        self->turn.wait(lock, [&] { return s.running == self || self->killed; });
+        while (s.running != self && !self->killed) {
+            lock.unlock();
+            self->turn.wait(false);
+            self->turn.store(false);
+            lock.lock();
+        }
     }
     if (self->killed) {
         throw ThreadTerminated{};
