@@ -150,8 +150,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    const std::string name = HandleName(m, hMem);
-    RecordCall(m, "GlobalFree", [&] { return name; });
+    RecordCall(m, "GlobalFree", [&] { return HandleName(m, hMem); });
     HandleEntry* entry = FindHandle(m, hMem, "memory");
     if (entry == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -203,11 +202,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error = RecordCall(m, "CreateThread", [&] {
-                return std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
-                       std::to_string(dwStackSize) + ", " + (lpParameter ? "parameter" : "null") +
-                       ", " + std::to_string(dwCreationFlags) + ", " + (lpThreadId ? "id" : "null");
-            })) {
+        const auto args = [&] {
+            return std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
+                   std::to_string(dwStackSize) + ", " + (lpParameter ? "parameter" : "null") +
+                   ", " + std::to_string(dwCreationFlags) + ", " + (lpThreadId ? "id" : "null");
+        };
+        if (auto error = RecordCall(m, "CreateThread", args)) {
             SetLastError(*error);
             return nullptr;
         }
