@@ -71,4 +71,25 @@ TEST_F(SimMachineTest, OpenServiceAnswersAlikeInBothCharacterSets) {
     CloseServiceHandle(manager);
 }
 
+// A long run keeps no log, but every call still counts: the totals, and the numbering that a
+// failure injected at the Nth call relies on.
+TEST_F(SimMachineTest, RecordingOffKeepsNoLogButCountsEveryCall) {
+    sim::FailCall("GetStdHandle", 3, ERROR_INVALID_HANDLE);
+    GetStdHandle(STD_OUTPUT_HANDLE);
+    sim::SetRecording(false);
+    Sleep(300);
+    GetStdHandle(STD_OUTPUT_HANDLE);
+    OutputDebugStringA("unseen");
+    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), INVALID_HANDLE_VALUE);
+    sim::SetRecording(true);
+    Sleep(400);
+    EXPECT_EQ(sim::Calls(), (std::vector<std::string>{"GetStdHandle(-11)", "Sleep(400)"}));
+    const auto totals = sim::CallTotals();
+    EXPECT_EQ(totals.at("GetStdHandle"), 3u);
+    EXPECT_EQ(totals.at("Sleep"), 2u);
+    EXPECT_EQ(totals.at("OutputDebugStringA"), 1u);
+    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{});
+    EXPECT_EQ(sim::NowMs(), 700u);
+}
+
 }  // namespace

@@ -41,7 +41,8 @@ const std::vector<Invariant> kInvariants = {
     {"no-stray-handles",
      "when a process of kq5 ends, and at the end of the run, no handle is open but the poller's device handle",
      "a call still blocked when its process ends (a start request of a Spooler slow to come up, a stop's "
-     "wait that gave up) holds its service-manager handles and thread until Windows closes them"},
+     "wait that gave up, any work under way at a shutdown, which tears nothing down) holds its service-manager "
+     "handles and thread until Windows closes them"},
     {"queue-writes-only-state-status-port",
      "kq5 writes the queue's state, status and port and nothing else; the port only to one the printer was given",
      "none"},
@@ -629,6 +630,11 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
     for (const SERVICE_STATUS& report : sim::StatusReports()) {
         blockedCall = blockedCall ||
                       (report.dwCurrentState == SERVICE_STOPPED && report.dwWin32ExitCode != 0);
+    }
+    // A shutdown stops kq5 at once and tears nothing down: a look at the Spooler or a stop's wait
+    // under way holds its handles as the process ends.
+    for (const sim::ControlRecord& c : f.controls) {
+        blockedCall = blockedCall || (c.handled && c.control == SERVICE_CONTROL_SHUTDOWN);
     }
     for (size_t p = 0; p < ends.size(); ++p) {
         const bool ended = p + 1 < ends.size() || lastEnded;

@@ -71,9 +71,10 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
                                      DWORD Flags) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "SetupDiGetClassDevsW",
-                                GuidText(ClassGuid) + ", " + Quote(Enumerator) + ", " +
-                                    (hwndParent ? "window" : "null") + ", " + Hex(Flags))) {
+    if (auto error = RecordCall(m, "SetupDiGetClassDevsW", [&] {
+            return GuidText(ClassGuid) + ", " + Quote(Enumerator) + ", " +
+                   (hwndParent ? "window" : "null") + ", " + Hex(Flags);
+        })) {
         SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }
@@ -95,10 +96,10 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(
-            m, "SetupDiEnumDeviceInterfaces",
-            HandleName(m, DeviceInfoSet) + ", " + (DeviceInfoData ? "devinfo" : "null") + ", " +
-                GuidText(InterfaceClassGuid) + ", " + std::to_string(MemberIndex))) {
+    if (auto error = RecordCall(m, "SetupDiEnumDeviceInterfaces", [&] {
+            return HandleName(m, DeviceInfoSet) + ", " + (DeviceInfoData ? "devinfo" : "null") +
+                   ", " + GuidText(InterfaceClassGuid) + ", " + std::to_string(MemberIndex);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -133,12 +134,13 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
     const std::string member = DeviceInterfaceData
                                    ? "member " + std::to_string(DeviceInterfaceData->Reserved - 1)
                                    : "null";
-    if (auto error = RecordCall(m, "SetupDiGetDeviceInterfaceDetailW",
-                                HandleName(m, DeviceInfoSet) + ", " + member + ", " +
-                                    (DeviceInterfaceDetailData ? "buffer" : "null") + ", " +
-                                    std::to_string(DeviceInterfaceDetailDataSize) + ", " +
-                                    (RequiredSize ? "required" : "null") + ", " +
-                                    (DeviceInfoData ? "devinfo" : "null"))) {
+    if (auto error = RecordCall(m, "SetupDiGetDeviceInterfaceDetailW", [&] {
+            return HandleName(m, DeviceInfoSet) + ", " + member + ", " +
+                   (DeviceInterfaceDetailData ? "buffer" : "null") + ", " +
+                   std::to_string(DeviceInterfaceDetailDataSize) + ", " +
+                   (RequiredSize ? "required" : "null") + ", " +
+                   (DeviceInfoData ? "devinfo" : "null");
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -178,7 +180,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "SetupDiDestroyDeviceInfoList", HandleName(m, DeviceInfoSet));
+    RecordCall(m, "SetupDiDestroyDeviceInfoList", [&] { return HandleName(m, DeviceInfoSet); });
     if (FindHandle(m, DeviceInfoSet, "devinfo") == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -192,12 +194,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(
-            m, "CreateFileW",
-            Quote(lpFileName) + ", " + Hex(dwDesiredAccess) + ", " + std::to_string(dwShareMode) +
-                ", " + (lpSecurityAttributes ? "attributes" : "null") + ", " +
-                std::to_string(dwCreationDisposition) + ", " + Hex(dwFlagsAndAttributes) + ", " +
-                HandleName(m, hTemplateFile))) {
+    if (auto error = RecordCall(m, "CreateFileW", [&] {
+            return Quote(lpFileName) + ", " + Hex(dwDesiredAccess) + ", " +
+                   std::to_string(dwShareMode) + ", " +
+                   (lpSecurityAttributes ? "attributes" : "null") + ", " +
+                   std::to_string(dwCreationDisposition) + ", " + Hex(dwFlagsAndAttributes) + ", " +
+                   HandleName(m, hTemplateFile);
+        })) {
         SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }
@@ -232,10 +235,11 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (lpNumberOfBytesRead != nullptr) {
         *lpNumberOfBytesRead = 0;
     }
-    if (auto error = RecordCall(m, "ReadFile",
-                                HandleName(m, hFile) + ", " + std::to_string(nNumberOfBytesToRead) +
-                                    ", " + (lpNumberOfBytesRead ? "count" : "null") + ", " +
-                                    (lpOverlapped ? "overlapped" : "null"))) {
+    if (auto error = RecordCall(m, "ReadFile", [&] {
+            return HandleName(m, hFile) + ", " + std::to_string(nNumberOfBytesToRead) + ", " +
+                   (lpNumberOfBytesRead ? "count" : "null") + ", " +
+                   (lpOverlapped ? "overlapped" : "null");
+        })) {
         SetLastError(*error);
         return FALSE;
     }

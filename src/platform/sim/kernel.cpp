@@ -33,7 +33,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        RecordCall(m, "Sleep", std::to_string(dwMilliseconds));
+        RecordCall(m, "Sleep", [&] { return std::to_string(dwMilliseconds); });
         wakeAt = m.nowMs + dwMilliseconds;
         if (!OnSimulatedThread()) {
             m.nowMs = wakeAt;  // nothing else runs: time simply moves on
@@ -47,7 +47,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
 ULONGLONG WINAPI GetTickCount64() {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "GetTickCount64", "");
+    RecordCall(m, "GetTickCount64", [&] { return ""; });
     return m.nowMs;
 }
 
@@ -55,7 +55,8 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
     const std::string text = lpOutputString == nullptr ? "" : lpOutputString;
-    RecordCall(m, "OutputDebugStringA", "\"" + Escape(text.data(), text.size()) + "\"");
+    RecordCall(m, "OutputDebugStringA",
+               [&] { return "\"" + Escape(text.data(), text.size()) + "\""; });
     if (m.recording) {
         m.debugLines.push_back(text);
     }
@@ -69,8 +70,8 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error =
-            RecordCall(m, "GetStdHandle", std::to_string(static_cast<int32_t>(nStdHandle)))) {
+    if (auto error = RecordCall(m, "GetStdHandle",
+                                [&] { return std::to_string(static_cast<int32_t>(nStdHandle)); })) {
         SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }
@@ -89,10 +90,11 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     Machine& m = TheMachine();
     const char* bytes = static_cast<const char*>(lpBuffer);
     const bool toStdout = hFile == kStandardOutput;
-    const auto error = RecordCall(m, "WriteFile",
-                                  (toStdout ? std::string("stdout") : HandleName(m, hFile)) +
-                                      ", \"" + Escape(bytes, nNumberOfBytesToWrite) + "\", " +
-                                      std::to_string(nNumberOfBytesToWrite));
+    const auto error = RecordCall(m, "WriteFile", [&] {
+        return (toStdout ? std::string("stdout") : HandleName(m, hFile)) + ", \"" +
+               Escape(bytes, nNumberOfBytesToWrite) + "\", " +
+               std::to_string(nNumberOfBytesToWrite);
+    });
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
@@ -126,7 +128,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "GlobalAlloc", Hex(uFlags) + ", " + std::to_string(dwBytes))) {
+    if (auto error = RecordCall(m, "GlobalAlloc",
+                                [&] { return Hex(uFlags) + ", " + std::to_string(dwBytes); })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -147,8 +150,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    const std::string name = HandleName(m, hMem);
-    RecordCall(m, "GlobalFree", name);
+    RecordCall(m, "GlobalFree", [&] { return HandleName(m, hMem); });
     HandleEntry* entry = FindHandle(m, hMem, "memory");
     if (entry == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -163,10 +165,10 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
                                LPWSTR lpWideCharStr, int cchWideChar) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error =
-            RecordCall(m, "MultiByteToWideChar",
-                       std::to_string(CodePage) + ", " + std::to_string(dwFlags) + ", " +
-                           std::to_string(cbMultiByte) + ", " + std::to_string(cchWideChar))) {
+    if (auto error = RecordCall(m, "MultiByteToWideChar", [&] {
+            return std::to_string(CodePage) + ", " + std::to_string(dwFlags) + ", " +
+                   std::to_string(cbMultiByte) + ", " + std::to_string(cchWideChar);
+        })) {
         SetLastError(*error);
         return 0;
     }
@@ -200,11 +202,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error = RecordCall(
-                m, "CreateThread",
-                std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
-                    std::to_string(dwStackSize) + ", " + (lpParameter ? "parameter" : "null") +
-                    ", " + std::to_string(dwCreationFlags) + ", " + (lpThreadId ? "id" : "null"))) {
+        const auto args = [&] {
+            return std::string(lpThreadAttributes ? "attributes" : "null") + ", " +
+                   std::to_string(dwStackSize) + ", " + (lpParameter ? "parameter" : "null") +
+                   ", " + std::to_string(dwCreationFlags) + ", " + (lpThreadId ? "id" : "null");
+        };
+        if (auto error = RecordCall(m, "CreateThread", args)) {
             SetLastError(*error);
             return nullptr;
         }
@@ -231,9 +234,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error =
-                RecordCall(m, "WaitForSingleObject",
-                           HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds))) {
+        if (auto error = RecordCall(m, "WaitForSingleObject", [&] {
+                return HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds);
+            })) {
             SetLastError(*error);
             return WAIT_FAILED;
         }
@@ -257,7 +260,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "CloseHandle", HandleName(m, hObject));
+    RecordCall(m, "CloseHandle", [&] { return HandleName(m, hObject); });
     if (FindHandle(m, hObject, "thread") == nullptr &&
         FindHandle(m, hObject, "device") == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 namespace sim {
 
@@ -108,19 +109,23 @@ void CheckKnown(const std::string& caller, const std::string& function) {
 
 }  // namespace
 
-std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args) {
-    if (m.recording) {
-        m.calls.push_back(function + "(" + args + ")");
+void LogCall(Machine& m, const char* function, const std::string& args) {
+    m.calls.push_back(function + ("(" + args + ")"));
+}
+
+std::optional<DWORD> CountCall(Machine& m, const char* function) {
+    auto count = m.callTotals.find(std::string_view(function));
+    if (count == m.callTotals.end()) {
+        count = m.callTotals.emplace(function, 0).first;
     }
-    ++m.callTotals[function];
-    const int ordinal = ++m.callCounts[function];
+    const int ordinal = static_cast<int>(++count->second);
     for (const CallAction& a : m.callActions) {
-        if (a.function == function && a.nth == ordinal) {
+        if (a.nth == ordinal && a.function == function) {
             a.action();
         }
     }
     for (Failure& f : m.failures) {
-        if (f.function == function && ordinal >= f.first && ordinal - f.first < f.count) {
+        if (ordinal >= f.first && ordinal - f.first < f.count && f.function == function) {
             ++f.delivered;
             if (m.recording) {
                 m.failureHits.push_back(FailureHit{function, f.error, m.nowMs});
@@ -164,7 +169,8 @@ int CallCount(const std::string& function) {
 
 std::map<std::string, uint64_t> CallTotals() {
     std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().callTotals;
+    const auto& totals = TheMachine().callTotals;
+    return std::map<std::string, uint64_t>(totals.begin(), totals.end());
 }
 
 void SetRecording(bool on) {
@@ -197,9 +203,13 @@ std::vector<std::string> UndeliveredInjections() {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
     std::vector<std::string> undelivered;
-    auto missed = [&m](const std::string& function, int nth) {
+    auto made = [&m](const std::string& function) {
+        const auto count = m.callTotals.find(function);
+        return count == m.callTotals.end() ? 0 : count->second;
+    };
+    auto missed = [&made](const std::string& function, int nth) {
         return "no call " + std::to_string(nth) + " of " + function + " came (" +
-               std::to_string(m.callCounts[function]) + " made)";
+               std::to_string(made(function)) + " made)";
     };
     for (const Failure& f : m.failures) {
         if (f.delivered == 0) {
@@ -207,7 +217,7 @@ std::vector<std::string> UndeliveredInjections() {
         }
     }
     for (const CallAction& a : m.callActions) {
-        if (m.callCounts[a.function] < a.nth) {
+        if (made(a.function) < static_cast<uint64_t>(a.nth)) {
             undelivered.push_back(missed(a.function, a.nth));
         }
     }

@@ -101,8 +101,8 @@ struct Machine {
     uint64_t nowMs = 0;
     bool recording = true;
     std::vector<std::string> calls;
-    std::map<std::string, int> callCounts;       // for failure injection
-    std::map<std::string, uint64_t> callTotals;  // never cleared but by Reset
+    // Per function, the calls since Reset: they number the calls for failure injection.
+    std::map<std::string, uint64_t, std::less<>> callTotals;
     std::vector<Failure> failures;
     std::vector<FailureHit> failureHits;
     std::vector<CallAction> callActions;
@@ -150,9 +150,23 @@ struct Machine {
 Machine& TheMachine();
 std::mutex& MachineLock();
 
-// Records a call in the log, runs the actions set for it, and answers whether an injected failure
-// applies to it. Call with the lock held.
-std::optional<DWORD> RecordCall(Machine& m, const std::string& function, const std::string& args);
+// Counts a call, runs the actions set for it, and answers whether an injected failure applies to
+// it. Call with the lock held.
+std::optional<DWORD> CountCall(Machine& m, const char* function);
+// Adds a call with its arguments to the log. Call with the lock held.
+void LogCall(Machine& m, const char* function, const std::string& args);
+
+// Records a call in the log (when it is kept), runs the actions set for it, and answers whether
+// an injected failure applies to it. `args` makes the text of the arguments; it is not called
+// when recording is off, so that a long run pays nothing for a log it does not keep. Call with
+// the lock held.
+template <typename Args>
+std::optional<DWORD> RecordCall(Machine& m, const char* function, const Args& args) {
+    if (m.recording) {
+        LogCall(m, function, args());
+    }
+    return CountCall(m, function);
+}
 
 // Handle table. Call with the lock held.
 // `at` gives the handle a chosen value (a memory block's address); 0 picks a fresh one.

@@ -4,10 +4,15 @@
 // exactly one runs at a time, until it sleeps, waits or ends; then the runnable thread that became
 // ready first goes next, or else the sleeper due earliest, and the clock jumps to its wake time.
 // The same scenario therefore gives the same timeline on every run, and nothing waits in real time.
+// The turn is handed to the one thread that goes next, on a flag of its own (an atomic wait, which
+// spins a little before it sleeps in the kernel), so the others stay asleep; a thread whose turn
+// comes straight back (the poller's sleep, when nothing else is due sooner) keeps running without
+// asking the kernel for anything.
 //
 // Concurrent: every thread runs at once, as on Windows, so that races show. A sleep moves the
 // shared clock forward to its wake time and yields; a wait for a time spins until the clock gets
 // there.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -29,12 +34,13 @@ struct SimThread {
     SimThread* awaited = nullptr;  // a thread whose end wakes this one before wakeAt
     uint64_t order = 0;            // ties go to the thread that became ready first
     bool killed = false;
+    std::atomic<bool> turn{false};  // set, and notified, when the turn is handed to this thread
     std::thread thread;
 };
 
 struct Scheduler {
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable changed;  // the run's end; when threads run at once, any change
     std::vector<std::unique_ptr<SimThread>> threads;
     SimThread* running = nullptr;
     SimThread* dispatcher = nullptr;
@@ -44,6 +50,7 @@ struct Scheduler {
     bool finished = false;
     uint64_t timeLimit = 0;
     uint64_t order = 0;
+    uint64_t turns = 0;  // hand-overs so far, a thread's own included
 };
 
 Scheduler& TheScheduler() {
@@ -65,6 +72,15 @@ void Finish(Scheduler& s) {
     s.running = nullptr;
     s.finished = true;
     s.changed.notify_all();
+}
+
+// Wakes every thread, wherever it waits: those killed must see it. Lock held.
+void WakeAll(Scheduler& s) {
+    s.changed.notify_all();
+    for (auto& t : s.threads) {
+        t->turn.store(true);
+        t->turn.notify_one();
+    }
 }
 
 // Gives the turn to the next thread, or ends the run when none can go on. Lock held.
@@ -91,14 +107,23 @@ void PassTurn(Scheduler& s) {
         next->state = RunState::Runnable;
     }
     s.running = next;
-    s.changed.notify_all();
+    ++s.turns;
+    if (next != currentThread) {
+        next->turn.store(true);
+        next->turn.notify_one();
+    }
 }
 
 // Blocks until it is the caller's turn again (taking turns) or returns at once (concurrent).
 // Throws when the process has ended.
 void AwaitTurn(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* self) {
     if (!s.concurrent) {
-        s.changed.wait(lock, [&] { return s.running == self || self->killed; });
+        while (s.running != self && !self->killed) {
+            lock.unlock();
+            self->turn.wait(false);
+            self->turn.store(false);
+            lock.lock();
+        }
     }
     if (self->killed) {
         throw ThreadTerminated{};
@@ -125,7 +150,7 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
         }
     }
     if (self->killed) {  // NOLINT(bugprone-branch-clone): the same wake-up, for another reason
-        s.changed.notify_all();
+        WakeAll(s);
     } else if (isMain) {
         Finish(s);  // main returned: the process exits, and every other thread ends with it
     } else if (!s.concurrent) {
@@ -227,7 +252,9 @@ void WakeDispatcher() {
         s.dispatcher->state = RunState::Runnable;
         s.dispatcher->order = ++s.order;
     }
-    s.changed.notify_all();
+    if (s.concurrent) {
+        s.changed.notify_all();  // taking turns, the dispatcher goes when the turn comes to it
+    }
 }
 
 void* StartSimulatedThread(const std::string&, std::function<void()> body) {
@@ -311,14 +338,24 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
             Finish(s);
         }
     } else {
-        s.changed.wait(lock, [&] { return s.finished; });
+        // A turn that is never handed on (a fault of this scheduler) ends the run as a hung one.
+        for (uint64_t seen = s.turns;; seen = s.turns) {
+            if (s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; })) {
+                break;
+            }
+            if (s.turns == seen) {
+                hung = true;
+                Finish(s);
+                break;
+            }
+        }
     }
     for (auto& t : s.threads) {
         if (t->state != RunState::Done) {
             t->killed = true;
         }
     }
-    s.changed.notify_all();
+    WakeAll(s);
     // Threads still to start may append to the list; join by index under the lock's protection.
     for (size_t i = 0; i < s.threads.size(); ++i) {
         SimThread* t = s.threads[i].get();
@@ -330,7 +367,7 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
                 other->killed = true;
             }
         }
-        s.changed.notify_all();
+        WakeAll(s);
     }
     s.threads.clear();
     s.active = false;

@@ -32,9 +32,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
                              PHKEY phkResult) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "RegOpenKeyExA",
-                                HandleName(m, hKey) + ", " + Quote(lpSubKey) + ", " +
-                                    std::to_string(ulOptions) + ", " + Hex(samDesired))) {
+    if (auto error = RecordCall(m, "RegOpenKeyExA", [&] {
+            return HandleName(m, hKey) + ", " + Quote(lpSubKey) + ", " + std::to_string(ulOptions) +
+                   ", " + Hex(samDesired);
+        })) {
         if (phkResult != nullptr) {
             *phkResult = nullptr;
         }
@@ -68,12 +69,12 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
                                 LPBYTE lpData, LPDWORD lpcbData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error =
-            RecordCall(m, "RegQueryValueExA",
-                       HandleName(m, hKey) + ", " + Quote(lpValueName) + ", " +
-                           (lpReserved ? "reserved" : "null") + ", " + (lpType ? "type" : "null") +
-                           ", " + (lpData ? "buffer" : "null") + ", " +
-                           (lpcbData ? std::to_string(*lpcbData) : "null"))) {
+    if (auto error = RecordCall(m, "RegQueryValueExA", [&] {
+            return HandleName(m, hKey) + ", " + Quote(lpValueName) + ", " +
+                   (lpReserved ? "reserved" : "null") + ", " + (lpType ? "type" : "null") + ", " +
+                   (lpData ? "buffer" : "null") + ", " +
+                   (lpcbData ? std::to_string(*lpcbData) : "null");
+        })) {
         return static_cast<LSTATUS>(*error);
     }
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
@@ -127,7 +128,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "RegCloseKey", HandleName(m, hKey));
+    RecordCall(m, "RegCloseKey", [&] { return HandleName(m, hKey); });
     if (FindHandle(m, hKey, "key") == nullptr) {
         return ERROR_INVALID_HANDLE;
     }

@@ -69,10 +69,11 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
                                   LPDWORD lpResumeHandle, LPCWSTR pszGroupName) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "EnumServicesStatusExW",
-                                HandleName(m, hSCManager) + ", " + std::to_string(InfoLevel) +
-                                    ", " + Hex(dwServiceType) + ", " + Hex(dwServiceState) + ", " +
-                                    std::to_string(cbBufSize))) {
+    if (auto error = RecordCall(m, "EnumServicesStatusExW", [&] {
+            return HandleName(m, hSCManager) + ", " + std::to_string(InfoLevel) + ", " +
+                   Hex(dwServiceType) + ", " + Hex(dwServiceState) + ", " +
+                   std::to_string(cbBufSize);
+        })) {
         SetLastError(*error);
         return FALSE;
     }

@@ -61,8 +61,10 @@ ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
 
 ServiceRecord* ServiceCalled(Machine& m, const char* function, SC_HANDLE handle,
                              const std::string& arguments) {
-    const std::string name = HandleName(m, handle);
-    if (auto error = RecordCall(m, function, arguments.empty() ? name : name + ", " + arguments)) {
+    if (auto error = RecordCall(m, function, [&] {
+            const std::string name = HandleName(m, handle);
+            return arguments.empty() ? name : name + ", " + arguments;
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -72,8 +74,9 @@ ServiceRecord* ServiceCalled(Machine& m, const char* function, SC_HANDLE handle,
 SC_HANDLE OpenServiceCalled(Machine& m, const char* function, SC_HANDLE manager,
                             const std::string& quotedName, DWORD access,
                             const std::optional<std::string>& name) {
-    if (auto error = RecordCall(m, function,
-                                HandleName(m, manager) + ", " + quotedName + ", " + Hex(access))) {
+    if (auto error = RecordCall(m, function, [&] {
+            return HandleName(m, manager) + ", " + quotedName + ", " + Hex(access);
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -223,9 +226,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
                                 DWORD dwDesiredAccess) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(
-            m, "OpenSCManagerA",
-            Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " + Hex(dwDesiredAccess))) {
+    if (auto error = RecordCall(m, "OpenSCManagerA", [&] {
+            return Quote(lpMachineName) + ", " + Quote(lpDatabaseName) + ", " +
+                   Hex(dwDesiredAccess);
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -300,10 +304,10 @@ namespace {
 // the service's process. Lock held.
 BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
                  LPCSTR* lpServiceArgVectors, uint64_t& blocksUntil) {
-    const auto error =
-        RecordCall(m, "StartServiceA",
-                   HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) + ", " +
-                       (lpServiceArgVectors ? "args" : "null"));
+    const auto error = RecordCall(m, "StartServiceA", [&] {
+        return HandleName(m, hService) + ", " + std::to_string(dwNumServiceArgs) + ", " +
+               (lpServiceArgVectors ? "args" : "null");
+    });
     ServiceRecord* service = ServiceOf(m, hService);
     if (service == nullptr) {
         SetLastError(error.value_or(ERROR_INVALID_HANDLE));
@@ -354,7 +358,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "CloseServiceHandle", HandleName(m, hSCObject));
+    RecordCall(m, "CloseServiceHandle", [&] { return HandleName(m, hSCObject); });
     if (FindHandle(m, hSCObject, "service") == nullptr &&
         FindHandle(m, hSCObject, "scmanager") == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -419,11 +423,11 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
                            lpServiceStartTable[0].lpServiceProc != nullptr;
         const bool terminated = valid && lpServiceStartTable[1].lpServiceName == nullptr &&
                                 lpServiceStartTable[1].lpServiceProc == nullptr;
-        if (auto error =
-                RecordCall(m, "StartServiceCtrlDispatcherW",
-                           valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
-                                       ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
-                                 : "invalid")) {
+        if (auto error = RecordCall(m, "StartServiceCtrlDispatcherW", [&] {
+                return valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
+                                   ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
+                             : "invalid";
+            })) {
             SetLastError(*error);
             return FALSE;
         }
@@ -511,9 +515,10 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName
                                                            LPVOID lpContext) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "RegisterServiceCtrlHandlerExW",
-                                Quote(lpServiceName) + ", " + (lpHandlerProc ? "handler" : "null") +
-                                    ", " + (lpContext ? "context" : "null"))) {
+    if (auto error = RecordCall(m, "RegisterServiceCtrlHandlerExW", [&] {
+            return Quote(lpServiceName) + ", " + (lpHandlerProc ? "handler" : "null") + ", " +
+                   (lpContext ? "context" : "null");
+        })) {
         SetLastError(*error);
         return nullptr;
     }
@@ -535,11 +540,11 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
         Machine& m = TheMachine();
         const std::string state =
             lpServiceStatus ? StateName(lpServiceStatus->dwCurrentState) : std::string("null");
-        if (auto error =
-                RecordCall(m, "SetServiceStatus",
-                           (hServiceStatus == kStatusHandle ? std::string("status")
-                                                            : HandleName(m, hServiceStatus)) +
-                               ", " + state)) {
+        if (auto error = RecordCall(m, "SetServiceStatus", [&] {
+                return (hServiceStatus == kStatusHandle ? std::string("status")
+                                                        : HandleName(m, hServiceStatus)) +
+                       ", " + state;
+            })) {
             SetLastError(*error);
             return FALSE;
         }
@@ -594,9 +599,10 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID Notifica
         described = "{size " + std::to_string(filter->dbcc_size) + ", type " +
                     std::to_string(filter->dbcc_devicetype) + "}";
     }
-    if (auto error = RecordCall(m, "RegisterDeviceNotificationW",
-                                std::string(hRecipient == kStatusHandle ? "status" : "other") +
-                                    ", " + described + ", " + std::to_string(Flags))) {
+    if (auto error = RecordCall(m, "RegisterDeviceNotificationW", [&] {
+            return std::string(hRecipient == kStatusHandle ? "status" : "other") + ", " +
+                   described + ", " + std::to_string(Flags);
+        })) {
         SetLastError(*error);
         return nullptr;
     }

@@ -231,7 +231,9 @@ void Note(const std::string& source, const std::string& text);  // adds a scenar
 // beside it. Simulated threads take turns deterministically: a thread runs until it sleeps or
 // waits, then the earliest thread due goes next, and the clock jumps to its time. The run ends
 // when main returns (the process exits and every other thread ends with it), when no thread can
-// run any more, or when the clock would pass `timeLimitMs`. Returns main's exit code, or -1.
+// run any more, or when the clock would pass `timeLimitMs`. Returns main's exit code, or -1; -2
+// when the run hung (taking turns: no turn handed on for a minute of real time; concurrent: the
+// run did not end within a minute).
 //
 // Concurrent mode instead lets every thread run at once, as on Windows, for race detection: a
 // sleep moves the shared clock forward and yields, and a wait for a time spins until the clock

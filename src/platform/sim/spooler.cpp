@@ -385,7 +385,8 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
                   (pDefault->pDevMode ? "devmode" : "null") + ", " + Hex(pDefault->DesiredAccess) +
                   "}";
     }
-    if (auto error = RecordCall(m, "OpenPrinterW", Quote(pPrinterName) + ", " + request)) {
+    if (auto error =
+            RecordCall(m, "OpenPrinterW", [&] { return Quote(pPrinterName) + ", " + request; })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -418,10 +419,10 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
                         LPDWORD pcbNeeded) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error =
-            RecordCall(m, "GetPrinterW",
-                       HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " +
-                           (pPrinter ? "buffer" : "null") + ", " + std::to_string(cbBuf))) {
+    if (auto error = RecordCall(m, "GetPrinterW", [&] {
+            return HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " +
+                   (pPrinter ? "buffer" : "null") + ", " + std::to_string(cbBuf);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -465,9 +466,10 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
     } else {
         data = "{port " + Quote(reinterpret_cast<PRINTER_INFO_2W*>(pPrinter)->pPortName) + "}";
     }
-    if (auto error = RecordCall(m, "SetPrinterW",
-                                HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " +
-                                    data + ", " + std::to_string(Command))) {
+    if (auto error = RecordCall(m, "SetPrinterW", [&] {
+            return HandleName(m, hPrinter) + ", " + std::to_string(Level) + ", " + data + ", " +
+                   std::to_string(Command);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
@@ -535,7 +537,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "ClosePrinter", HandleName(m, hPrinter));
+    RecordCall(m, "ClosePrinter", [&] { return HandleName(m, hPrinter); });
     if (FindHandle(m, hPrinter, "printer") == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -548,9 +550,10 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPD
                        LPDWORD pcReturned) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "EnumPortsW",
-                                Quote(pName) + ", " + std::to_string(Level) + ", " +
-                                    (pPort ? "buffer" : "null") + ", " + std::to_string(cbBuf))) {
+    if (auto error = RecordCall(m, "EnumPortsW", [&] {
+            return Quote(pName) + ", " + std::to_string(Level) + ", " +
+                   (pPort ? "buffer" : "null") + ", " + std::to_string(cbBuf);
+        })) {
         SetLastError(*error);
         return FALSE;
     }
