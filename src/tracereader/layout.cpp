@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/escape.h"
+#include "common/utf8.h"
 
 namespace {
 
@@ -172,18 +173,8 @@ void PutCharacter(std::string& out, char32_t c) {
     const std::string cp936 = Cp936Bytes(c);
     if (!cp936.empty()) {
         out += cp936;
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        AppendUtf8(out, c);
     }
 }
 

@@ -12,7 +12,8 @@ rm -rf "$work/src" "$work/found"
 mkdir -p "$work/src" "$work/found"
 # The sources as the work tree has them (untracked files included, build output not).
 (cd "$source" && git ls-files -co --exclude-standard -z) |
-    (cd "$source" && tar --null -T - -cf -) | tar -C "$work/src" -xf -
+    (cd "$source" && tar --null -T - -cf -) | tar -C "$work/src" -m -xf -
+# (-m: the copies get new times, so that a build left from an earlier run sees every change)
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 seeds=1,2,3,4,5,6,7,8
 missed=0
