@@ -288,17 +288,18 @@ TEST(Scenario, ControlsForAStoppingServiceAreRefusedByTheServiceManager) {
         "queue USB001\nport USB002\nspooler-stop-time 45000\nprinter A1B2C3 USB001 0x20\n"
         "at 1 unplug\nat 2 plug 5&99&0&1 USB002\nat 30 stop\nat 31.5 stop\n"
         "at 32 interrogate\nend 60\n");
-    std::vector<sim::ControlAnswer> stops;
-    for (const sim::ControlAnswer& a : sim::ControlAnswers()) {
+    std::vector<sim::ControlRecord> stops;
+    for (const sim::ControlRecord& a : sim::ControlsSent()) {
         if (a.control != SERVICE_CONTROL_DEVICEEVENT) {
             stops.push_back(a);
         }
     }
     ASSERT_EQ(stops.size(), 3u);
-    EXPECT_TRUE(stops[0].delivered);
+    EXPECT_TRUE(stops[0].handled);
     EXPECT_EQ(stops[0].answer, static_cast<DWORD>(NO_ERROR));
     for (size_t i = 1; i < stops.size(); ++i) {
-        EXPECT_FALSE(stops[i].delivered);
+        EXPECT_TRUE(stops[i].refused);
+        EXPECT_FALSE(stops[i].handled);
         EXPECT_EQ(stops[i].answer, static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
     }
     EXPECT_NE(Find(r, "service",

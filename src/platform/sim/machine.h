@@ -133,7 +133,6 @@ struct Machine {
     DWORD controlDuringNotification = 0;  // delivered inside RegisterDeviceNotificationW
     uint64_t longestControlMs = 0;
     uint64_t longestStopMs = 0;
-    std::vector<ControlAnswer> controlAnswers;
     // The service's state and accepted controls as the service manager knows them: its last
     // report.
     DWORD reportedState = SERVICE_START_PENDING;

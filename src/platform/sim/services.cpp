@@ -390,7 +390,7 @@ std::string ControlName(DWORD control) {
 // handler, and the sender gets the refusal. The system's own controls (shutdown, device events)
 // are not sent with ControlService and are delivered; whether Windows sends them to a service
 // that is stopping is not documented. Lock held.
-bool RefuseForState(Machine& m, DWORD control) {
+bool RefuseForState(Machine& m, DWORD control, size_t record) {
     if (!SentWithControlService(control)) {
         return false;
     }
@@ -402,9 +402,8 @@ bool RefuseForState(Machine& m, DWORD control) {
                 ControlName(control) + " not delivered: the service manager answers " +
                     std::to_string(refusal) + " (the service is " + StateName(m.reportedState) +
                     ")");
-    if (m.recording) {
-        m.controlAnswers.push_back(ControlAnswer{m.nowMs, control, refusal, false, 0});
-    }
+    m.controlRecords[record].refused = true;
+    m.controlRecords[record].answer = refusal;
     return true;
 }
 
@@ -469,7 +468,7 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
             if (!m.controls.empty()) {
                 control = std::move(m.controls.front());
                 m.controls.pop_front();
-                if (RefuseForState(m, control.control)) {
+                if (RefuseForState(m, control.control, control.record)) {
                     continue;
                 }
                 delivered = true;
@@ -501,11 +500,8 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
                 control.control == SERVICE_CONTROL_SHUTDOWN) {
                 m.longestStopMs = std::max(m.longestStopMs, heldMs);
             }
-            if (m.recording) {
-                m.controlAnswers.push_back(
-                    ControlAnswer{startedAt, control.control, answer, true, heldMs});
-            }
             m.controlRecords[control.record].endedAt = startedAt + heldMs;
+            m.controlRecords[control.record].answer = answer;
         }
     }
 }
@@ -657,11 +653,6 @@ uint64_t LongestControlMs() {
 uint64_t LongestStopMs() {
     std::lock_guard<std::mutex> lock(MachineLock());
     return TheMachine().longestStopMs;
-}
-
-std::vector<ControlAnswer> ControlAnswers() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().controlAnswers;
 }
 
 std::vector<ControlRecord> ControlsSent() {

@@ -139,26 +139,19 @@ void AddSpoolerDependent(const std::string& name);
 uint64_t LongestControlMs();
 // ... over one stop or shutdown.
 uint64_t LongestStopMs();
-// Every control the service manager had for the service's handler, in order: delivered, with the
-// handler's answer and how long it took, or refused for the state the service last reported
-// (ControlService's rules: a stop to a service that is stopping gets
-// ERROR_SERVICE_CANNOT_ACCEPT_CTRL and never reaches the handler).
-struct ControlAnswer {
-    uint64_t atMs = 0;
-    DWORD control = 0;
-    DWORD answer = 0;  // the handler's result, or the service manager's refusal
-    bool delivered = false;
-    uint64_t heldMs = 0;
-};
-std::vector<ControlAnswer> ControlAnswers();
-// Every control the service manager sent since Reset, with when it was sent and when the handler
-// took it and returned (endedAt 0: the handler had not returned when its process ended).
+// Every control the service manager had for the service since Reset, in order: when it was sent,
+// when the handler took it and returned (endedAt 0: the handler had not returned when its process
+// ended) and its answer; or refused for the state the service last reported (ControlService's
+// rules: a stop to a service that is stopping gets ERROR_SERVICE_CANNOT_ACCEPT_CTRL and never
+// reaches the handler).
 struct ControlRecord {
     DWORD control = 0;
     uint64_t sentAt = 0;
     uint64_t startedAt = 0;
     uint64_t endedAt = 0;
     bool handled = false;  // taken by a handler
+    bool refused = false;  // by the service manager, for the service's state
+    DWORD answer = 0;      // the handler's result, or the service manager's refusal
 };
 std::vector<ControlRecord> ControlsSent();
 DWORD SpoolerState();  // SERVICE_RUNNING, SERVICE_STOPPED, ...
