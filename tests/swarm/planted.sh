@@ -20,14 +20,16 @@ missed=0
 printf '%-32s %-40s %s\n' "planted fault" "found by" "after"
 for patch in "$source"/tests/swarm/planted/*.patch; do
     name=$(basename "$patch" .patch)
-    (cd "$work/src" && git apply "$patch")
+    # Outside any repository (the copy may lie inside one, a build folder of a clone): git apply
+    # in a repository's subfolder would skip every path of the patch without a word.
+    GIT_CEILING_DIRECTORIES=$work git -C "$work/src" apply "$patch"
     cmake --build "$work/build" --target kq5swarm >/dev/null
     set +e
     output=$("$work/build/tools/swarm/kq5swarm" --seeds "$seeds" --commit planted --commit-seeds 0 \
         --days "$days" --out "$work/found" 2>&1)
     status=$?
     set -e
-    (cd "$work/src" && git apply -R "$patch")
+    GIT_CEILING_DIRECTORIES=$work git -C "$work/src" apply -R "$patch"
     line=$(grep -m1 ' broke ' <<<"$output" || true)
     if [[ $status == 1 && -n $line ]]; then
         # "seed S broke INVARIANT (run N, T s): ..."
