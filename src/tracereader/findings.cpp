@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "common/status_code.h"
+#include "tracereader/timeline.h"
 
 namespace {
 
@@ -39,13 +40,6 @@ std::string Duration(uint64_t ms) {
                       static_cast<unsigned long long>(ms / 3600000),
                       static_cast<unsigned long long>(ms / 60000 % 60));
     }
-    return text;
-}
-
-std::string At(uint64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
-                  static_cast<unsigned long long>(ms % 1000));
     return text;
 }
 
@@ -167,7 +161,7 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
             }
             if (gaps_.size() < kListed) {
                 gaps_.push_back("    no status line for " + Duration(gap) + ", from " +
-                                At(lastStatusMs_) + " to " + At(atMs));
+                                SecondsText(lastStatusMs_) + " to " + SecondsText(atMs));
             } else {
                 ++moreGaps_;
             }
@@ -184,8 +178,8 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
             }
         }
         if (changes_.size() < kListed) {
-            changes_.push_back("    at " + At(atMs) + ": status " + std::to_string(code) + " (" +
-                               CodeMeaning(code) + ")");
+            changes_.push_back("    at " + SecondsText(atMs) + ": status " + std::to_string(code) +
+                               " (" + CodeMeaning(code) + ")");
         } else {
             ++moreChanges_;
         }
@@ -411,8 +405,8 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
                 }
             }
             add(kOrdinary, firstStatusMs_,
-                "  " + std::to_string(statusLines_) + " status lines, one every " + At(median) +
-                    " (median; the service polls every 0.800 s)");
+                "  " + std::to_string(statusLines_) + " status lines, one every " +
+                    SecondsText(median) + " (median; the service polls every 0.800 s)");
         }
         if (gaps_.empty()) {
             add(kOrdinary, firstStatusMs_, "  no gap longer than two cycles");
@@ -449,7 +443,7 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
         std::snprintf(hex, sizeof hex, "0x%lx", code);
         add(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
             "  the queue could not be opened " + std::to_string(what.first) + " times with " + hex +
-                ", the first at " + At(what.second) + ": " + OpenErrorMeaning(code));
+                ", the first at " + SecondsText(what.second) + ": " + OpenErrorMeaning(code));
     }
     for (const auto& [code, what] : registryErrors_) {
         add(kOrdinary, what.second,

@@ -9,6 +9,7 @@
 
 #include "common/status_code.h"
 #include "tracereader/picture.h"
+#include "tracereader/timeline.h"
 
 namespace {
 
@@ -60,13 +61,6 @@ void Set(Track& track, uint64_t atMs, const std::string& label, const std::strin
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string Seconds(uint64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
-                  static_cast<unsigned long long>(ms % 1000));
-    return text;
 }
 
 std::string Number(double value) {
@@ -232,7 +226,7 @@ Lane ServiceLane(const Picture& result) {
                 lane.ticks.back().title += "\n" + line;
             } else {
                 lane.ticks.push_back(
-                    Mark{e.timeMs, "#555555", Seconds(e.timeMs) + "\n" + line, false});
+                    Mark{e.timeMs, "#555555", SecondsText(e.timeMs) + "\n" + line, false});
             }
             if (e.source == "stdout") {
                 lane.ticks.back().fill = "#8e44ad";
@@ -307,9 +301,9 @@ void DrawTrack(std::string& out, const Track& track, const Scale& scale, double 
                             "them: " +
                             s.title;
         out += "<g class=\"" + kind + "\">" +
-               Title(title + "\n" + Seconds(fromMs) + " to " + Seconds(toMs)) + "<rect x=\"" +
-               Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(drawn) + "\" height=\"" +
-               Number(height) + "\" fill=\"" + s.fill + "\"" +
+               Title(title + "\n" + SecondsText(fromMs) + " to " + SecondsText(toMs)) +
+               "<rect x=\"" + Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(drawn) +
+               "\" height=\"" + Number(height) + "\" fill=\"" + s.fill + "\"" +
                (drawn > width ? "" : " stroke=\"#ffffff\" stroke-width=\"0.5\"") + "/>";
         // The label, or the short one, only where it fits (at most 6.5 px a character).
         for (const std::string& label : {s.label, s.shortLabel}) {
@@ -331,13 +325,13 @@ void DrawMarks(std::string& out, std::vector<Mark> marks, const Scale& scale, do
                      [](const Mark& a, const Mark& b) { return a.atMs < b.atMs; });
     for (size_t i = 0; i < marks.size();) {
         const Mark& m = marks[i];
-        std::string title = Seconds(m.atMs) + "\n" + m.title;
+        std::string title = SecondsText(m.atMs) + "\n" + m.title;
         size_t last = i;
         while (last + 1 < marks.size() && marks[last + 1].round == m.round &&
                scale.X(marks[last + 1].atMs) - scale.X(m.atMs) < 1.0) {
             ++last;
             if (title.size() < 240) {
-                title += "\n" + Seconds(marks[last].atMs) + "\n" + marks[last].title;
+                title += "\n" + SecondsText(marks[last].atMs) + "\n" + marks[last].title;
             }
         }
         if (last > i) {

@@ -10,6 +10,13 @@ std::string TimelineSeconds(uint64_t ms) {
     return text;
 }
 
+std::string SecondsText(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return text;
+}
+
 std::string FormatTimelineLine(const TimelineEvent& e) {
     char source[12];
     std::snprintf(source, sizeof source, "%-8s", e.source.c_str());

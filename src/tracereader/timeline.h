@@ -20,6 +20,8 @@ std::string FormatTimelineLine(const TimelineEvent& event);
 
 // "   20.000s", the time column (right-aligned, milliseconds).
 std::string TimelineSeconds(uint64_t ms);
+// "20.000 s": a time in a finding or a picture's hover text.
+std::string SecondsText(uint64_t ms);
 
 // Folds a timeline given line by line: an identical line (the poller's line every 800 ms) or an
 // identical group of up to eight lines (a failed open with its message, then the status line,
