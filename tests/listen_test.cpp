@@ -91,6 +91,10 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     for (std::uint64_t ms = 200; ms <= 1800; ms += 10) {  // a chatty other program
         machine.messages.push_back({ms, 50, "other"});
     }
+    // Just short of a second after the last question: not asked yet. The service's last line,
+    // written as it stopped, is its own: it is written before the question that finds it gone.
+    machine.messages.push_back({2999, 50, "other"});
+    machine.messages.push_back({3000, 7, "KQ5 STOPPED"});
     machine.messages.push_back({4600, 9, "GetPrinterHandle"});  // before the manager says 9
     machine.messages.push_back({4700, 50, "other"});
     machine.messages.push_back({5500, 9, "KQ5 STATUS:4"});
@@ -107,6 +111,7 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     EXPECT_EQ(written, (std::vector<std::string>{
                            "# 2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7\n",
                            "2026-12-07 10:00:00.100 +01:00\t[7] KQ5 STATUS:32\\r\\n\n",
+                           "2026-12-07 10:00:03.000 +01:00\t[7] KQ5 STOPPED\n",
                            "# 2026-12-07 10:00:03.000 +01:00 service kq5 is not running\n",
                            "# 2026-12-07 10:00:04.600 +01:00 service kq5 runs as process 9\n",
                            "2026-12-07 10:00:04.600 +01:00\t[9] GetPrinterHandle\n",
@@ -228,8 +233,9 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
     fs::create_directories(folder);
     fs::create_symlink("/dev/full", folder / "kq5trace-2026-12-08.txt");
     machine.messages = {{500, 7, "KQ5 STATUS:32"}, {2500, 7, "KQ5 STATUS:4"}};
-    plan.seconds = 5;
+    stopAtMs = 1000000000;  // a bound for a recording that would not end by itself
     EXPECT_EQ(Run(), 1);
+    EXPECT_LT(machine.clock, stopAtMs);  // it ended as soon as the writing failed
     ASSERT_EQ(said.size(), 1u);
     EXPECT_EQ(said[0], "recording stopped: cannot write " +
                            (folder / "kq5trace-2026-12-08.txt").string() +
@@ -243,6 +249,7 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
               "2026-12-07 23:59:58.500 +01:00\t[7] KQ5 STATUS:32\n");
 
     // A folder that cannot be made: said at once, nothing listened to.
+    stopAtMs = UINT64_MAX;
     said.clear();
     tries.clear();
     plan.folder = folder / "kq5trace-2026-12-07.txt";

@@ -60,11 +60,11 @@ bool TryChannel(Recording& r, int& code) {
         code = 2;
         return false;
     }
+    // Listened on until the recording ends: the channel is never waited for after this.
     if (r.waiting) {
         PushEntry(r.queue,
                   Note(r.system.stamp(), "the debug-output channel is free again; recording"));
         r.system.say("the channel is free again; recording");
-        r.waiting = false;
     }
     ListenSink sink{[&r](Entry entry) { PushEntry(r.queue, std::move(entry)); },
                     [&r](std::uint32_t) { return GoOn(r); }};
