@@ -2,17 +2,14 @@
 // and a clock the test sets (no real waits), the day files in a folder of the test's own.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "record_folder.h"
 #include "trace/record_loop.h"
 
 namespace {
@@ -131,17 +128,13 @@ TEST(ListenLoop, TheAnswerSaysWhyTheServiceIsNotThere) {
 
 // ---- The recording ------------------------------------------------------------------------------
 
-class RecordLoopTest : public ::testing::Test {
+class RecordLoopTest : public RecordFolderTest {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("kq5-record-loop-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
+        RecordFolderTest::SetUp();
         plan.folder = folder;
         plan.version = "1.0.0";
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     // The channel answers OPENS in turn, then Ok.
     int Run() {
@@ -161,20 +154,6 @@ protected:
         return Record(plan, system);
     }
 
-    std::string Read(const std::string& name) const {
-        std::ifstream in(folder / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path folder;
     RecordPlan plan;
     FakeMachine machine;
     std::vector<ChannelOpen> opens;

@@ -126,10 +126,16 @@ const char* WhyNot(const WalkthroughSystem& system) {
     return system.spoolerProcess() == 0 ? "the Spooler is not running" : nullptr;
 }
 
+// False, with the reason, when the setting could not be read: the step is not run.
+bool Readable(Outcome& outcome, bool known, DWORD error) {
+    if (!known) {
+        outcome.notes.push_back("not readable here: error " + std::to_string(error));
+    }
+    return known;
+}
+
 void JudgeRecovery(Outcome& recovery, const ServiceFacts& service) {
-    if (!service.recoveryKnown) {
-        recovery.notes.push_back("not readable here: error " +
-                                 std::to_string(service.recoveryError));
+    if (!Readable(recovery, service.recoveryKnown, service.recoveryError)) {
         return;
     }
     std::string actions;
@@ -140,16 +146,14 @@ void JudgeRecovery(Outcome& recovery, const ServiceFacts& service) {
         actions +=
             (i ? ", " : "") + std::to_string(action.type) + "/" + std::to_string(action.delayMs);
         const bool restart = action.type == SC_ACTION_RESTART && action.delayMs == 60000;
-        restarts += restart && i < 2 ? 1 : 0;
+        restarts += restart ? 1 : 0;  // a third is among the others
         others = others || (i >= 2 && action.type != SC_ACTION_NONE) || (i < 2 && !restart);
     }
     Judge(recovery, restarts == 2 && !others, "actions (type/delay ms): " + actions);
 }
 
 void JudgePrivileges(Outcome& privileges, const ServiceFacts& service) {
-    if (!service.privilegesKnown) {
-        privileges.notes.push_back("not readable here: error " +
-                                   std::to_string(service.privilegesError));
+    if (!Readable(privileges, service.privilegesKnown, service.privilegesError)) {
         return;
     }
     std::string list;
@@ -199,10 +203,8 @@ std::vector<Outcome> PackageSteps(const ServiceFacts& service, const SidAnswer& 
     }
     JudgeRecovery(recovery, service);
     JudgePrivileges(privileges, service);
-    if (sid.known) {
+    if (Readable(sidType, sid.known, sid.error)) {
         Judge(sidType, sid.none, "SID type " + std::to_string(sid.type));
-    } else {
-        sidType.notes.push_back("not readable here: error " + std::to_string(sid.error));
     }
     return {recovery, privileges, sidType};
 }
