@@ -294,10 +294,14 @@ int OpenHandleCount(const std::string& kind) {
 
 // ---- Output and timeline -----------------------------------------------------------------------
 
-void AddTimeline(Machine& m, const std::string& source, const std::string& text) {
+void AddTimelineAt(Machine& m, uint64_t atMs, EventDetail detail) {
     if (m.recording) {
-        m.timeline.push_back(TimelineEvent{m.nowMs, source, text});
+        m.timeline.push_back(TimelineEvent{atMs, std::move(detail)});
     }
+}
+
+void AddTimeline(Machine& m, EventDetail detail) {
+    AddTimelineAt(m, m.nowMs, std::move(detail));
 }
 
 std::vector<std::string> DebugLines() {
@@ -321,7 +325,7 @@ std::vector<TimelineEvent> Timeline() {
 
 void Note(const std::string& source, const std::string& text) {
     std::lock_guard<std::mutex> lock(MachineLock());
-    AddTimeline(TheMachine(), source, text);
+    AddTimeline(TheMachine(), NoteEvent{source, text});
 }
 
 // ---- Text helpers ------------------------------------------------------------------------------
