@@ -32,10 +32,11 @@ bool Lists(const Form& form, const std::string& option) {
     return std::find(form.options.begin(), form.options.end(), option) != form.options.end();
 }
 
-Parsed Refuse(const Program& program, const Form* form, const std::string& what) {
+Parsed Refuse(const Program& program, const Form* form, const std::string& what,
+              const std::string& option = "") {
     Parsed parsed;
     parsed.action = Action::Refused;
-    parsed.message = Refusal(program, form, what);
+    parsed.message = Refusal(program, form, what, option);
     return parsed;
 }
 
@@ -125,17 +126,18 @@ Parsed Parse(const Program& program, const std::vector<std::string>& args) {
             return Refuse(program, nullptr, "unknown option " + arg);
         }
         if (!option->repeatable && parsed.Has(arg)) {
-            return Refuse(program, nullptr, arg + " given twice");
+            return Refuse(program, nullptr, arg + " given twice", arg);
         }
         Given given{arg, ""};
         if (!option->value.empty()) {
             if (i + 1 == args.size()) {
-                return Refuse(program, nullptr, arg + " needs a " + option->value);
+                return Refuse(program, nullptr, arg + " needs a value (" + option->value + ")",
+                              arg);
             }
             if (LooksLikeOption(args[i + 1])) {
                 return Refuse(
                     program, nullptr,
-                    arg + " needs a " + option->value + ", not the option " + args[i + 1]);
+                    arg + " needs a value (" + option->value + "), not the option " + args[i + 1]);
             }
             given.value = args[++i];
         }
@@ -149,10 +151,14 @@ Parsed Parse(const Program& program, const std::vector<std::string>& args) {
     return why.empty() ? parsed : Refuse(program, parsed.form, why);
 }
 
-std::string Refusal(const Program& program, const Form* form, const std::string& what) {
+std::string Refusal(const Program& program, const Form* form, const std::string& what,
+                    const std::string& option) {
     std::string text = program.name + ": " + what + "\n";
+    const bool anyLists = std::any_of(program.forms.begin(), program.forms.end(),
+                                      [&](const Form& f) { return Lists(f, option); });
     for (const Form& f : program.forms) {
-        if (form == nullptr || form == &f) {
+        const bool shown = form != nullptr ? form == &f : !anyLists || Lists(f, option);
+        if (shown) {
             text += (text.find("usage: ") == std::string::npos ? "usage: " : "       ") + f.usage +
                     "\n";
         }

@@ -10,19 +10,19 @@
 namespace cmdline {
 
 struct Option {
-    std::string name;         // "--html"
-    std::string value;        // the value's name ("FILE"); empty: a switch
+    std::string name = "";    // "--html"
+    std::string value = "";   // the value's name ("FILE"); empty: a switch
     bool repeatable = false;  // given more than once adds to a list
 };
 
 // One way of calling the program: its usage line, the options it takes, and the option that
 // selects it (empty: the form used when no other form's option is given).
 struct Form {
-    std::string usage;  // without "usage: "
-    std::vector<std::string> options;
-    std::string key;
+    std::string usage = "";  // without "usage: "
+    std::vector<std::string> options = {};
+    std::string key = "";
     size_t operands = 0;  // how many plain words (a scenario file) it takes at most
-    std::string operandName;
+    std::string operandName = "";
 };
 
 struct Program {
@@ -55,9 +55,10 @@ struct Parsed {
 
 Parsed Parse(const Program& program, const std::vector<std::string>& args);
 
-// A refusal: "PROGRAM: WHAT", the usage line it breaks (FORM's; every form's when null), and
-// where the help is.
-std::string Refusal(const Program& program, const Form* form, const std::string& what);
+// A refusal: "PROGRAM: WHAT", the usage line it breaks (FORM's; else those of the forms that
+// take OPTION; else every form's), and where the help is.
+std::string Refusal(const Program& program, const Form* form, const std::string& what,
+                    const std::string& option = "");
 
 // Prints the help, the version or the refusal; returns the exit code (0 or 2). Only for an
 // action other than Run.
