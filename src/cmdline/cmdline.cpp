@@ -79,10 +79,12 @@ std::string CheckForm(const Program& program, const Form& form, const Parsed& pa
     }
     if (parsed.operands.size() > form.operands) {
         const std::string& extra = parsed.operands[form.operands];
-        return form.operands == 0
-                   ? "'" + extra + "' is no option of " + (form.key.empty() ? "this use" : form.key)
-                   : "one " + form.operandName + " only: '" + parsed.operands[0] + "' and '" +
-                         extra + "'";
+        if (form.operands > 0) {
+            return "one " + form.operandName + " only: '" + parsed.operands[0] + "' and '" + extra +
+                   "'";
+        }
+        return form.key.empty() ? "unexpected word '" + extra + "' (no option)"
+                                : "'" + extra + "' does not go with " + form.key;
     }
     return "";
 }
@@ -137,7 +139,8 @@ Parsed Parse(const Program& program, const std::vector<std::string>& args) {
             if (LooksLikeOption(args[i + 1])) {
                 return Refuse(
                     program, nullptr,
-                    arg + " needs a value (" + option->value + "), not the option " + args[i + 1]);
+                    arg + " needs a value (" + option->value + "), not the option " + args[i + 1],
+                    arg);
             }
             given.value = args[++i];
         }

@@ -10,6 +10,12 @@ namespace cmdline {
 
 namespace {
 
+// Where an output goes: its file, or (not there yet) its folder and name.
+struct Placed {
+    files::Identity identity;
+    std::string name;
+};
+
 struct Known {
     const NamedFile* named;
     files::Identity identity;
@@ -68,7 +74,7 @@ std::string Destroys(const NamedFile& output, const files::Identity& target,
 }
 
 std::string CheckOne(const NamedFile& output, const std::vector<Known>& inputs,
-                     std::vector<files::Identity>& earlier) {
+                     std::vector<Placed>& earlier) {
     files::Identity target;
     files::Identity folder;
     files::SystemError why;
@@ -92,12 +98,14 @@ std::string CheckOne(const NamedFile& output, const std::vector<Known>& inputs,
                " is named as a day file of kq5trace --record, which appends to it and deletes "
                "it in time: choose another name";
     }
-    for (const files::Identity& other : earlier) {
-        if (target.exists && files::SameFile(other, target)) {
+    // Another output's file: the same file, or (neither there yet) the same name in one folder.
+    Placed placed{target.exists ? target : folder, target.exists ? "" : stored};
+    for (const Placed& other : earlier) {
+        if (files::SameFile(other.identity, placed.identity) && other.name == placed.name) {
             return output.what + " " + Quoted(output.path) + " is another output's file too";
         }
     }
-    earlier.push_back(target);
+    earlier.push_back(placed);
     return "";
 }
 
@@ -119,21 +127,11 @@ std::string CheckOutputs(const std::vector<NamedFile>& inputs,
         }
         known.push_back(k);
     }
-    std::vector<files::Identity> earlier;
+    std::vector<Placed> earlier;
     for (const NamedFile& output : outputs) {
         const std::string refused = CheckOne(output, known, earlier);
         if (!refused.empty()) {
             return refused;
-        }
-    }
-    // Two outputs that do not exist yet under one name (letter case aside) would overwrite
-    // each other.
-    for (size_t i = 0; i < outputs.size(); ++i) {
-        for (size_t j = i + 1; j < outputs.size(); ++j) {
-            if (outputs[i].path.lexically_normal() == outputs[j].path.lexically_normal()) {
-                return outputs[j].what + " " + Quoted(outputs[j].path) + " is " + outputs[i].what +
-                       "'s file too";
-            }
         }
     }
     return "";
