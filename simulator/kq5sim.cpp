@@ -98,6 +98,10 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile)
         std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
         return 2;
     }
+    for (const std::string& warning : scenario.warnings) {
+        std::fprintf(stderr, "kq5sim: %s: warning: %s\n", EscapeBytes(name).c_str(),
+                     warning.c_str());
+    }
     std::printf("kq5sim: %s\n\n", name.c_str());
     const ScenarioResult result = RunScenario(scenario);
     std::fputs(FormatTimeline(result).c_str(), stdout);
