@@ -57,21 +57,15 @@ bool ReadFile(const char* path, std::string& text, std::string& why) {
     return true;
 }
 
-const cmdline::Program& Kq5sim() {
-    static const cmdline::Program program = [] {
-        cmdline::Program p;
-        p.name = "kq5sim";
-        p.version = KQ5_VERSION;
-        p.help = std::string(kUsage) + kScenarioFormat;
-        p.options = {{"--svg", "FILE"}, {"--trace", "TRACE"}, {"--html", "REPORT"}};
-        p.forms = {{"kq5sim [--svg FILE] [SCENARIO]", {"--svg"}, "", 1, "SCENARIO"},
-                   {"kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE]",
-                    {"--trace", "--html", "--svg"},
-                    "--trace"}};
-        return p;
-    }();
-    return program;
-}
+const cmdline::Program kProgram{
+    .name = "kq5sim",
+    .version = KQ5_VERSION,
+    .help = std::string(kUsage) + kScenarioFormat,
+    .options = {{"--svg", "FILE"}, {"--trace", "TRACE"}, {"--html", "REPORT"}},
+    .forms = {{"kq5sim [--svg FILE] [SCENARIO]", {"--svg"}, "", 1, "SCENARIO"},
+              {"kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE]",
+               {"--trace", "--html", "--svg"},
+               "--trace"}}};
 
 // Runs SCENARIO_FILE (empty: the built-in one) and prints its timeline; draws it to SVG_FILE.
 int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile) {
@@ -122,9 +116,9 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile)
 }  // namespace
 
 int main(int argc, char** argv) {
-    const cmdline::Parsed parsed = cmdline::Parse(Kq5sim(), {argv + 1, argv + argc});
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
     if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(Kq5sim(), parsed, stdout, stderr);
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
     }
     if (parsed.Has("--trace")) {
         ReadCommand command;

@@ -101,30 +101,23 @@ constexpr const char* kUsage =
     "  --help, -h, /?  this text; --version: the version\n"
     "Exit codes: 0 no fact differs; 1 a fact differs; 2 bad usage.\n";
 
-const cmdline::Program& Conformance() {
-    static const cmdline::Program program = [] {
-        cmdline::Program p;
-        p.name = "kq5-conformance";
-        p.version = KQ5_VERSION;
-        p.help = kUsage;
-        p.options = {{"--lab"}, {"--printer"}, {"--json"}, {"--service", "NAME"}};
-        p.forms = {
-            {"kq5-conformance [--lab [--printer]] [--json]", {"--lab", "--printer", "--json"}},
-            {"kq5-conformance --service NAME (the facts' own service, started by the "
-             "service manager)",
-             {"--service"},
-             "--service"}};
-        return p;
-    }();
-    return program;
-}
+const cmdline::Program kProgram{
+    .name = "kq5-conformance",
+    .version = KQ5_VERSION,
+    .help = kUsage,
+    .options = {{"--lab"}, {"--printer"}, {"--json"}, {"--service", "NAME"}},
+    .forms = {{"kq5-conformance [--lab [--printer]] [--json]", {"--lab", "--printer", "--json"}},
+              {"kq5-conformance --service NAME (the facts' own service, started by the "
+               "service manager)",
+               {"--service"},
+               "--service"}}};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const cmdline::Parsed parsed = cmdline::Parse(Conformance(), {argv + 1, argv + argc});
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
     if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(Conformance(), parsed, stdout, stderr);
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
     }
     if (parsed.Has("--service")) {
         return RunAsService(parsed.Value("--service"));
@@ -133,9 +126,8 @@ int main(int argc, char** argv) {
     const bool printer = parsed.Has("--printer");
     const bool json = parsed.Has("--json");
     if (printer && !lab) {
-        std::fputs(
-            cmdline::Refusal(Conformance(), parsed.form, "--printer goes with --lab").c_str(),
-            stderr);
+        std::fputs(cmdline::Refusal(kProgram, parsed.form, "--printer goes with --lab").c_str(),
+                   stderr);
         return 2;
     }
     conformance::Report report;

@@ -665,31 +665,24 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
 
 namespace {
 
-const cmdline::Program& Doctor() {
-    static const cmdline::Program program = [] {
-        cmdline::Program p;
-        p.name = "kq5doctor";
-        p.version = KQ5_VERSION;
-        p.help = kUsage;
-        p.options = {{"--json"}};
-        p.forms = {{"kq5doctor [--json]", {"--json"}}};
-        return p;
-    }();
-    return program;
-}
+const cmdline::Program kProgram{.name = "kq5doctor",
+                                .version = KQ5_VERSION,
+                                .help = kUsage,
+                                .options = {{"--json"}},
+                                .forms = {{"kq5doctor [--json]", {"--json"}}}};
 
 }  // namespace
 
 int RunDoctor(const std::vector<std::string>& args, std::string& output, std::string& errors) {
-    const cmdline::Parsed parsed = cmdline::Parse(Doctor(), args);
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, args);
     if (parsed.action == cmdline::Action::Refused) {
         errors = parsed.message;
         return 2;
     }
     if (parsed.action != cmdline::Action::Run) {
         output = parsed.action == cmdline::Action::Help
-                     ? Doctor().help
-                     : Doctor().name + " " + Doctor().version + "\n";
+                     ? kProgram.help
+                     : kProgram.name + " " + kProgram.version + "\n";
         return 0;
     }
     const bool json = parsed.Has("--json");

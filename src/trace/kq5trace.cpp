@@ -74,33 +74,32 @@ constexpr const char* kUsage =
     "channel (a capture), no rights for the global channel, the service is not running (a\n"
     "capture without --wait), or the trace cannot be read or is no trace.\n";
 
-const cmdline::Program& Kq5trace() {
-    static const cmdline::Program program = [] {
-        cmdline::Program p;
-        p.name = "kq5trace";
-        p.version = KQ5_VERSION;
-        p.help = kUsage;
-        p.options = {{"--service", "NAME"},  {"--out", "FILE"},
-                     {"--for", "SECONDS"},   {"--wait"},
-                     {"--until-stop"},       {"--session"},
-                     {"--record", "FOLDER"}, {"--keep-days", "N"},
-                     {"--max-mib", "M"},     {"--read", "TRACE"},
-                     {"--html", "REPORT"},   {"--svg", "PICTURE"}};
-        p.forms = {
-            {"kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
-             "                [--session]",
-             {"--service", "--out", "--for", "--wait", "--until-stop", "--session"}},
-            {"kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
-             "                [--for SECONDS] [--session]",
-             {"--record", "--keep-days", "--max-mib", "--service", "--for", "--session"},
-             "--record"},
-            {"kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE]",
-             {"--read", "--html", "--svg"},
-             "--read"}};
-        return p;
-    }();
-    return program;
-}
+const cmdline::Program kProgram{
+    .name = "kq5trace",
+    .version = KQ5_VERSION,
+    .help = kUsage,
+    .options = {{"--service", "NAME"},
+                {"--out", "FILE"},
+                {"--for", "SECONDS"},
+                {"--wait"},
+                {"--until-stop"},
+                {"--session"},
+                {"--record", "FOLDER"},
+                {"--keep-days", "N"},
+                {"--max-mib", "M"},
+                {"--read", "TRACE"},
+                {"--html", "REPORT"},
+                {"--svg", "PICTURE"}},
+    .forms = {{"kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
+               "                [--session]",
+               {"--service", "--out", "--for", "--wait", "--until-stop", "--session"}},
+              {"kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
+               "                [--for SECONDS] [--session]",
+               {"--record", "--keep-days", "--max-mib", "--service", "--for", "--session"},
+               "--record"},
+              {"kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE]",
+               {"--read", "--html", "--svg"},
+               "--read"}}};
 
 volatile LONG stopRequested = 0;
 
@@ -224,7 +223,7 @@ int Capture(const CaptureOptions& options) {
 
 // The numbers of the command line into OPTIONS and LIMITS; empty when all are good.
 std::string ReadNumbers(const cmdline::Parsed& parsed, double& seconds, RecordLimits& limits) {
-    const cmdline::Program& program = Kq5trace();
+    const cmdline::Program& program = kProgram;
     if (parsed.Has("--for") && !cmdline::Number(parsed.Value("--for"), 0, 1e7, seconds)) {
         return cmdline::Refusal(program, parsed.form,
                                 "--for takes a number of seconds from 0 to 10000000, not '" +
@@ -267,9 +266,9 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         args.push_back(PathText(std::filesystem::path(argv[i])));
     }
-    const cmdline::Parsed parsed = cmdline::Parse(Kq5trace(), args);
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, args);
     if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(Kq5trace(), parsed, stdout, stderr);
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
     }
     if (parsed.Has("--read")) {
         return Read(parsed);

@@ -40,31 +40,25 @@ Exit codes: 0 every invariant holds; 1 one is broken (or --check's file cannot b
 2 bad usage.
 )";
 
-const cmdline::Program& Kq5swarm() {
-    static const cmdline::Program program = [] {
-        cmdline::Program p;
-        p.name = "kq5swarm";
-        p.version = KQ5_VERSION;
-        p.help = kUsage;
-        p.options = {{"--seeds", "A,B,...", true},
-                     {"--commit", "ID"},
-                     {"--commit-seeds", "N"},
-                     {"--days", "D"},
-                     {"--minutes", "M"},
-                     {"--out", "DIR"},
-                     {"--print", "SEED"},
-                     {"--check", "FILE"},
-                     {"--invariants"}};
-        p.forms = {{"kq5swarm [--seeds A,B,...] [--commit ID [--commit-seeds N]] [--days D] "
-                    "[--minutes M] [--out DIR]",
-                    {"--seeds", "--commit", "--commit-seeds", "--days", "--minutes", "--out"}},
-                   {"kq5swarm --print SEED [--minutes M]", {"--print", "--minutes"}, "--print"},
-                   {"kq5swarm --check FILE", {"--check"}, "--check"},
-                   {"kq5swarm --invariants", {"--invariants"}, "--invariants"}};
-        return p;
-    }();
-    return program;
-}
+const cmdline::Program kProgram{
+    .name = "kq5swarm",
+    .version = KQ5_VERSION,
+    .help = kUsage,
+    .options = {{"--seeds", "A,B,...", true},
+                {"--commit", "ID"},
+                {"--commit-seeds", "N"},
+                {"--days", "D"},
+                {"--minutes", "M"},
+                {"--out", "DIR"},
+                {"--print", "SEED"},
+                {"--check", "FILE"},
+                {"--invariants"}},
+    .forms = {{"kq5swarm [--seeds A,B,...] [--commit ID [--commit-seeds N]] [--days D] "
+               "[--minutes M] [--out DIR]",
+               {"--seeds", "--commit", "--commit-seeds", "--days", "--minutes", "--out"}},
+              {"kq5swarm --print SEED [--minutes M]", {"--print", "--minutes"}, "--print"},
+              {"kq5swarm --check FILE", {"--check"}, "--check"},
+              {"kq5swarm --invariants", {"--invariants"}, "--invariants"}}};
 
 // False, with the C library's reason, when PATH cannot be read.
 bool ReadFile(const std::string& path, std::string& text) {
@@ -122,7 +116,7 @@ struct SwarmOptions {
 
 // The numbers of the command line; empty when all are good, else the refusal.
 std::string ReadNumbers(const cmdline::Parsed& parsed, SwarmOptions& options) {
-    const cmdline::Program& program = Kq5swarm();
+    const cmdline::Program& program = kProgram;
     for (const std::string& list : parsed.Values("--seeds")) {
         if (!ParseSeeds(list, options.seeds)) {
             return cmdline::Refusal(program, parsed.form,
@@ -204,9 +198,9 @@ int RunSwarm(SwarmOptions options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const cmdline::Parsed parsed = cmdline::Parse(Kq5swarm(), {argv + 1, argv + argc});
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
     if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(Kq5swarm(), parsed, stdout, stderr);
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
     }
     SwarmOptions options;
     const std::string refused = ReadNumbers(parsed, options);
@@ -214,9 +208,8 @@ int main(int argc, char** argv) {
     if (refused.empty() && parsed.Has("--print") &&
         !cmdline::WholeNumber(parsed.Value("--print"), 0, std::numeric_limits<long long>::max(),
                               seed)) {
-        std::fputs(
-            cmdline::Refusal(Kq5swarm(), parsed.form, "--print takes a decimal seed").c_str(),
-            stderr);
+        std::fputs(cmdline::Refusal(kProgram, parsed.form, "--print takes a decimal seed").c_str(),
+                   stderr);
         return 2;
     }
     if (!refused.empty()) {
