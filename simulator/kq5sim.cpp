@@ -8,6 +8,7 @@
 #include "cmdline/cmdline.h"
 #include "cmdline/outputs.h"
 #include "common/escape.h"
+#include "platform/files.h"
 #include "scenario.h"
 #include "tracereader/read.h"
 
@@ -44,13 +45,13 @@ bool ReadFile(const char* path, std::string& text, std::string& why) {
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        why = "cannot be opened";
+        why = "cannot be opened: " + files::WhyNotReadable(path).text;
         return false;
     }
     std::ostringstream content;
     content << file.rdbuf();
     if (file.bad()) {
-        why = "cannot be read";
+        why = "cannot be read: " + files::WhyNotReadable(path).text;
         return false;
     }
     text = content.str();

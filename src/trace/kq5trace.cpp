@@ -175,8 +175,9 @@ bool CaptureInto(FILE* out, const DbwinChannel& channel, const CaptureOptions& o
     return written;
 }
 
-// A capture: to standard output, or to --out, written beside it and put in its place at the end,
-// so that an earlier file of that name is whole until the new one is.
+// A capture: to standard output, or to --out (never a file of --record's), line by line as it
+// comes, so that the file can be read while the capture runs and a capture cut short keeps what
+// it was given.
 int Capture(const CaptureOptions& options) {
     if (!options.outFile.empty()) {
         const std::string refused =
@@ -197,23 +198,20 @@ int Capture(const CaptureOptions& options) {
                       (error == ERROR_SERVICE_DOES_NOT_EXIST ? ": there is no such service" : "") +
                       " (--wait waits for it)");
     }
-    files::Replacement file;
-    files::SystemError why;
-    if (!options.outFile.empty() && !files::BeginReplacement(PathOf(options.outFile), file, why)) {
+    FILE* out = stdout;
+    if (!options.outFile.empty() &&
+        (out = _wfopen(PathOf(options.outFile).c_str(), L"wb")) == nullptr) {
+        const files::SystemError why = files::LastError();
         CloseChannel(channel);
         std::fprintf(stderr, "kq5trace: cannot write %s: %s\n", options.outFile.c_str(),
                      why.text.c_str());
         return 1;
     }
-    const bool written =
-        CaptureInto(options.outFile.empty() ? stdout : file.file, channel, options);
+    const bool written = CaptureInto(out, channel, options);
+    const files::SystemError why = files::LastError();
     CloseChannel(channel);
-    if (written && (options.outFile.empty() || files::FinishReplacement(file, why))) {
+    if (written && (options.outFile.empty() || std::fclose(out) == 0)) {
         return 0;
-    }
-    if (!written) {
-        why = files::LastError();
-        files::AbandonReplacement(file);
     }
     std::fprintf(stderr, "kq5trace: cannot write %s: %s\n",
                  options.outFile.empty() ? "the standard output" : options.outFile.c_str(),
