@@ -142,12 +142,12 @@ TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
         SetQueuePort(u"USB002");
         EXPECT_EQ(Pauses(), c.pauses);
         EXPECT_EQ(sim::CallCount("ControlService"), c.stops);
-        EXPECT_EQ(serviceState.spoolerStartOwed, c.owed ? 1 : 0);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.owed);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
         EXPECT_EQ(sim::SpoolerState(), c.spooler);
-        EXPECT_EQ(serviceState.spoolerStartOwed, 0);
+        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
         EXPECT_TRUE(sim::OpenHandles().empty());
         TearDown();
     }
@@ -174,7 +174,7 @@ TEST_F(PortTest, StoppingSpoolerIsStartedOnlyOnceItHasStopped) {
         SetQueuePort(u"USB002");
         EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(100)"), c.polls);
         EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
-        EXPECT_EQ(serviceState.spoolerStartOwed, c.owed ? 1 : 0);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.owed);
         EXPECT_EQ(sim::NowMs(), 300u + c.polls * 100u + 1300u);
         EXPECT_EQ(sim::SpoolerState(),
                   static_cast<DWORD>(c.owed ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
@@ -206,7 +206,7 @@ TEST_F(PortTest, EveryLastingRefusalEndsTheOwedStart) {
         SetUp();
         sim::FailCall("StartServiceA", 1, c.error, sim::kEveryLaterCall);
         SetQueuePort(u"USB002");
-        EXPECT_EQ(serviceState.spoolerStartOwed, c.starts > 1 ? 1 : 0);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.starts > 1);
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
         EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOPPED));
@@ -222,7 +222,7 @@ TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
     sim::SetSpoolerTimes(20000, 0);
     sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
     SetQueuePort(u"USB002");
-    ASSERT_EQ(serviceState.spoolerStartOwed, 1);
+    ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
     ASSERT_EQ(sim::CallCount("StartServiceA"), 1);
     RunOwedStartCycles(8);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1 + 8);
@@ -254,17 +254,17 @@ TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
         SetQueuePort(u"USB002");
         RefreshCurrentPort();  // the arrival's, with the spooler down
         ASSERT_EQ(CurrentPort(), u"");
-        OwePortMove(u"");  // as the arrival does
+        OweFollowUpIfUnfinished(u"");  // as the arrival does
         sim::ClearCalls();
         RunOwedStartCycles(c == Refused ? 2 : 3);  // still stopping, or refused
         if (c != StateUnknown) {
             EXPECT_EQ(sim::CallCount("OpenPrinterW"), 0);
         }
-        EXPECT_EQ(serviceState.portMoveOwed, 1);
+        EXPECT_TRUE(serviceState.spoolerDebt.portMoveOwed);
         RunOwedStartCycles(c == StateUnknown ? 20 : 4);  // started, running
         EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_EQ(serviceState.portMoveOwed, 0);
-        EXPECT_EQ(serviceState.spoolerStartOwed, 0);
+        EXPECT_FALSE(serviceState.spoolerDebt.portMoveOwed);
+        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
         EXPECT_EQ(CurrentPort(), u"USB002");
         EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, 0u);
@@ -281,7 +281,7 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     SetQueuePort(u"USB002");
     RunOwedStartCycles(4);  // three quick retries, then the slow pace
     ASSERT_EQ(sim::CallCount("StartServiceA"), 4);
-    ASSERT_GT(serviceState.spoolerStartCyclesToWait, 0);
+    ASSERT_GT(serviceState.spoolerDebt.cyclesToWait, 0);
     // An administrator starts it meanwhile (sc start Spooler).
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_ALL_ACCESS);
