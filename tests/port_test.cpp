@@ -296,3 +296,37 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// The handler's wait ends on a look of its own: while the poller's start request is blocked (the
+// spooler's process slow to come up), the handler's looks are put off and not counted against
+// its 10 s, so it does not give up while the poller's request is under way, and what it leaves
+// owed is what it saw itself: here a spooler that runs, so nothing.
+TEST_F(PortTest, HandlersWaitEndsOnALookOfItsOwn) {
+    sim::SetSpoolerTimes(0, 0);
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
+    SetQueuePort(u"USB002");
+    ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+    sim::SetSpoolerStartBlocks(12000);
+    static uint64_t restartBegan = 0, restartEnded = 0;
+    static bool owedAfter = true;
+    sim::ClearCalls();
+    sim::RunProcess(
+        [] {
+            StartOwedSpooler();  // its start request holds its thread for 12 s
+            Sleep(100);
+            restartBegan = GetTickCount64();
+            RestartSpooler();
+            restartEnded = GetTickCount64();
+            owedAfter = SpoolerStartOwed();
+            return 0;
+        },
+        nullptr, UINT64_MAX);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's; the handler's looks see it run
+    EXPECT_GE(restartEnded - restartBegan, 12000u - 100u + 1300u);
+    EXPECT_FALSE(owedAfter);
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+}  // namespace
