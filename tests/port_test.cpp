@@ -330,3 +330,33 @@ TEST_F(PortTest, HandlersWaitEndsOnALookOfItsOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+// kq5's stop keeps its ceiling while the poller's start request is blocked (the spooler's process
+// slow to come up): it does not wait for that request to return but looks again each second, and
+// at 20 s answers that the spooler was still starting.
+TEST_F(PortTest, StopsWaitKeepsItsCeilingWhileThePollersStartIsBlocked) {
+    sim::SetSpoolerTimes(0, 0);
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
+    SetQueuePort(u"USB002");
+    ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+    sim::SetSpoolerStartBlocks(30000);
+    static uint64_t waited = 0;
+    static DWORD answer = NO_ERROR;
+    sim::RunProcess(
+        [] {
+            StartOwedSpooler();  // its start request holds its thread for 30 s
+            Sleep(100);
+            const uint64_t began = GetTickCount64();
+            answer = PaySpoolerDebtBeforeExit();
+            waited = GetTickCount64() - began;
+            return 0;
+        },
+        nullptr, UINT64_MAX);
+    EXPECT_EQ(answer, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+    EXPECT_LE(waited, 20000u);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 2);  // the handler's refused one, the poller's
+}
+
+}  // namespace
