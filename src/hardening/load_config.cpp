@@ -102,7 +102,7 @@ namespace {
     __builtin_unreachable();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 [[noreturn]] void __stack_chk_fail();

@@ -55,7 +55,7 @@ int Child(const char* count) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "cookie") == 0) {
