@@ -31,9 +31,15 @@ add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--high-entropy-v
 # The checked routines live in libssp, which the drivers link only for the stack flag: named on
 # its own, so that each mitigation links without the other.
 link_libraries(ssp)
+# Off only to measure what the guard costs (bench/wine_bench.sh): a build without it fails the
+# hardening stage.
+option(KQ5_CONTROL_FLOW_GUARD "Control Flow Guard in clang's Windows build" ON)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    add_compile_options(-mguard=cf)
-    add_link_options(-mguard=cf -Wl,--Xlink=-cetcompat)
+    if(KQ5_CONTROL_FLOW_GUARD)
+        add_compile_options(-mguard=cf)
+        add_link_options(-mguard=cf)
+    endif()
+    add_link_options(-Wl,--Xlink=-cetcompat)
     # The load configuration, the cookie that is the stack guard, and the fast fail: linked as an
     # object into every program (an archive's member would be linked only if something referred
     # to it), ahead of libssp, whose own guard and stack check it replaces. GNU ld writes no load

@@ -112,19 +112,38 @@ check_indirect_function() {
     fi
 }
 
-# The product's own objects (every object compiled from src/), each compiled with the guard.
+# The indirect calls through a register in OBJECT whose target was not loaded from the import
+# table (an __imp_ pointer, read-only once Windows has bound it), one a line. With the guard every
+# other indirect call goes through __guard_dispatch_icall_fptr; jumps through a register are
+# switch tables, bounds-checked, as Microsoft's compiler leaves them too.
+unguarded_calls() {
+    "$objdump" -dr --no-show-raw-insn "$1" | awk '
+        /^[0-9a-f]+ <.*>:$/ { delete from; loaded = ""; next }
+        loaded != "" { from[loaded] = ($2 == "IMAGE_REL_AMD64_REL32" ? $3 : ""); loaded = "" }
+        $2 == "mov" && $3 ~ /^0x0\(%rip\),%r/ { split($3, operands, ","); loaded = operands[2]; next }
+        $2 == "call" && $3 ~ /^\*%r/ && from[substr($3, 2)] !~ /^__imp_/ { print FILENAME ": " $0 }'
+}
+
+# The product's own objects (every object compiled from src/): each compiled with the guard, and
+# each indirect call through the guard's dispatch or the import table.
 check_objects_guarded() {
-    local object unguarded=() count=0
+    local object unguarded=() calls=() count=0
     while IFS= read -r object; do
         count=$((count + 1))
         local feat
         feat=$("$nm" "$object" | awk '$3 == "@feat.00" { print $1 }')
         (((16#${feat:-0} & 0x800) != 0)) || unguarded+=("${object#"$windir"/}")
+        mapfile -t -O "${#calls[@]}" calls < <(unguarded_calls "$object")
     done < <(find "$windir/CMakeFiles" -path '*/src/*' -name '*.obj' | sort)
     if [ "$count" -gt 0 ] && [ "${#unguarded[@]}" -eq 0 ]; then
         echo "ok Control Flow Guard: all $count of the product's objects compiled with it (@feat.00 0x800)"
     else
         fail "Control Flow Guard: of $count objects, compiled without it: ${unguarded[*]:-none found}"
+    fi
+    if [ "${#calls[@]}" -eq 0 ]; then
+        echo "ok Control Flow Guard: no indirect call of the product's objects but through the guard's dispatch or the import table"
+    else
+        fail "Control Flow Guard: ${#calls[@]} indirect calls neither through the dispatch nor the import table, e.g. ${calls[0]}"
     fi
 }
 
