@@ -117,11 +117,11 @@ check_indirect_function() {
 # other indirect call goes through __guard_dispatch_icall_fptr; jumps through a register are
 # switch tables, bounds-checked, as Microsoft's compiler leaves them too.
 unguarded_calls() {
-    "$objdump" -dr --no-show-raw-insn "$1" | awk '
+    "$objdump" -dr --no-show-raw-insn "$1" | awk -v object="${1##*/}" '
         /^[0-9a-f]+ <.*>:$/ { delete from; loaded = ""; next }
         loaded != "" { from[loaded] = ($2 == "IMAGE_REL_AMD64_REL32" ? $3 : ""); loaded = "" }
         $2 == "mov" && $3 ~ /^0x0\(%rip\),%r/ { split($3, operands, ","); loaded = operands[2]; next }
-        $2 == "call" && $3 ~ /^\*%r/ && from[substr($3, 2)] !~ /^__imp_/ { print FILENAME ": " $0 }'
+        $2 == "call" && $3 ~ /^\*%r/ && from[substr($3, 2)] !~ /^__imp_/ { print object ":" $0 }'
 }
 
 # The product's own objects (every object compiled from src/): each compiled with the guard, and
