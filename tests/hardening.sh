@@ -192,7 +192,7 @@ check_under_wine() {
     if [ "$overrun" = "exit 0xC0000409" ] && [ "$within" = $'returned\nexit 0x00000000' ]; then
         echo "ok under Wine: a stack overrun ends the process with 0xC0000409 (STATUS_STACK_BUFFER_OVERRUN); within bounds, 0"
     else
-        fail "under Wine: the stack overrun's probe: '${overrun//$'\n'/ }' (within bounds: '${within//$'\n'/ }')"
+        fail "under Wine: the stack overrun's probe: '${overrun##*$'\n'}' (within bounds: '${within//$'\n'/ }')"
     fi
 }
 
