@@ -138,7 +138,7 @@ check_objects_guarded() {
     if [ "$count" -gt 0 ] && [ "${#unguarded[@]}" -eq 0 ]; then
         echo "ok Control Flow Guard: all $count of the product's objects compiled with it (@feat.00 0x800)"
     else
-        fail "Control Flow Guard: of $count objects, compiled without it: ${unguarded[*]:-none found}"
+        fail "Control Flow Guard: of $count objects, ${#unguarded[@]} compiled without it, e.g. ${unguarded[*]:0:3}"
     fi
     if [ "${#calls[@]}" -eq 0 ]; then
         echo "ok Control Flow Guard: no indirect call of the product's objects but through the guard's dispatch or the import table"
