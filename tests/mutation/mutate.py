@@ -465,6 +465,8 @@ def main():
     parser.add_argument("--commit", help="default: the source folder's HEAD")
     parser.add_argument("--file", action="append", help="only this target (repeatable)")
     parser.add_argument("--list", action="store_true", help="print the chosen mutants, run none")
+    parser.add_argument("--keys", help="only the mutants whose keys this file lists (one a line; "
+                        "a run's 'key:' lines will do), e.g. the survivors of an earlier run")
     parser.add_argument("--targets", default=os.path.join(HERE, "targets.txt"))
     parser.add_argument("--equivalent", default=os.path.join(HERE, "equivalent.txt"))
     parser.add_argument("--known", default=os.path.join(HERE, "known-survivors.txt"))
@@ -492,7 +494,11 @@ def main():
             return 2
         texts[rel], found = mutants_of(source, rel)
         mutants += found
-    if not args.full:
+    if args.keys:
+        with open(args.keys, encoding="utf-8") as f:
+            wanted = {l.strip().removeprefix("key: ") for l in f if l.strip()}
+        mutants = [m for m in mutants if m.key in wanted]
+    elif not args.full:
         fixed, from_commit = (int(x) for x in args.budget.split(","))
         mutants = budget_pick(mutants, fixed, from_commit, args.commit)
         print(f"commit {args.commit}: {fixed} fixed and {from_commit} commit-derived mutants")
