@@ -64,6 +64,23 @@ TEST(TraceHtml, EveryLineOfAFindingIsShown) {
         << html;
 }
 
+// A page of its own: the title escaped, a policy that lets it fetch nothing, and the one small
+// script that shows the detail of what the pointer is over, below the picture.
+TEST(TraceHtml, APageThatFetchesNothingWithItsDetailScript) {
+    const std::string html = FormatHtml(Report(""), "kq5sim: <b>test</b>");
+    const size_t title =
+        At(html, "<title>kq5sim: &lt;b&gt;test&lt;/b&gt;</title>\n</head>\n<body>");
+    const size_t policy = At(html,
+                             "<meta http-equiv=\"Content-Security-Policy\" "
+                             "content=\"default-src 'none';");
+    EXPECT_LT(At(html, "<meta charset=\"utf-8\">"), title);
+    EXPECT_LT(policy, title);
+    const size_t detail = At(html, "<div id=\"detail\"></div>");
+    const size_t script = At(html, "<script>\n");
+    EXPECT_LT(detail, script);
+    EXPECT_LT(At(html, "document.getElementById('detail')"), At(html, "</script>\n</body>"));
+}
+
 // The picture is inline: no XML declaration, no namespace, no address anywhere in the page.
 TEST(TraceHtml, ThePictureIsInlineWithoutAddress) {
     const std::string html = FormatHtml(Report(""), "t");
