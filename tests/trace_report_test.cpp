@@ -50,6 +50,18 @@ TEST(TraceHtml, FindingsMostSeriousFirstThenInTimeOrder) {
               std::string::npos);
 }
 
+// The findings first, in a numbered list, then the picture, then the timeline.
+TEST(TraceHtml, FindingsThenPictureThenTimeline) {
+    TraceReport report = Report("09:00:00 started\n");
+    report.findings = {TraceFinding(kOrdinary, 0, "1 line read")};
+    const std::string html = FormatHtml(report, "t");
+    const size_t findings = At(html, "<h2>Findings</h2>\n<ol class=\"findings\">\n<li ");
+    const size_t listEnd = At(html, "</li>\n</ol>\n<h2>Picture</h2>");
+    const size_t timeline = At(html, "</div>\n<h2>Timeline</h2>\n<pre class=\"timeline\">");
+    EXPECT_LT(findings, listEnd);
+    EXPECT_LT(listEnd, timeline);
+}
+
 // A finding's further lines are a list under it, each one shown, without its indentation.
 TEST(TraceHtml, EveryLineOfAFindingIsShown) {
     TraceReport report = Report("");
