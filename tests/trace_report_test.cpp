@@ -65,12 +65,15 @@ TEST(TraceHtml, FindingsThenPictureThenTimeline) {
 // A finding's further lines are a list under it, each one shown, without its indentation.
 TEST(TraceHtml, EveryLineOfAFindingIsShown) {
     TraceReport report = Report("");
-    TraceFinding finding(kOrdinary, 0, "  3 read faults");
-    finding.lines.push_back("    first at 09:00:01");
-    finding.lines.push_back("    last at 09:00:07 <x>");
-    report.findings = {finding, TraceFinding(kOrdinary, 1, "  alone")};
+    TraceFinding two(kOrdinary, 0, "  gaps");
+    two.lines.push_back("    09:00:01 for 3 s");
+    TraceFinding three(kOrdinary, 1, "  3 read faults");
+    three.lines.push_back("    first at 09:00:01");
+    three.lines.push_back("    last at 09:00:07 <x>");
+    report.findings = {two, three, TraceFinding(kOrdinary, 2, "  alone")};
     const std::string html = FormatHtml(report, "t");
-    EXPECT_NE(html.find("<li id=\"first-finding\">3 read faults<ul><li>first at 09:00:01</li>"
+    EXPECT_NE(html.find("<li id=\"first-finding\">gaps<ul><li>09:00:01 for 3 s</li></ul></li>\n"
+                        "<li>3 read faults<ul><li>first at 09:00:01</li>"
                         "<li>last at 09:00:07 &lt;x&gt;</li></ul></li>\n<li>alone</li>\n"),
               std::string::npos)
         << html;
