@@ -277,6 +277,20 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
          "DebugView log, elapsed time",
          {"2 kernel lines (no [process id]: written by drivers) skipped", "10 status lines"},
          {"lines skipped", "damaged"}},
+        {"debugviewpp-saved.dblog",
+         "DebugView++ log",
+         {"1 lines before the first log line skipped",
+          "line 1 \"File Identification Header, "
+          "DebugView++ Format Version 1\"",
+          "20 of the service (processes 3964, 4410)", "1 lines of other processes skipped",
+          "15 status lines, one every 0.800 s", "at 4.000 s: status 4"},
+         {"lines skipped:", "clock goes back"}},
+        {"debugviewpp-continuous.dblog",
+         "DebugView++ log",
+         {"11 of the service (process 2210), over 8.0 s", "1 lines of other processes skipped",
+          "9 status lines", "1 times with 0x6ba, the first at 2.400 s",
+          "the queue's record could not be read 1 times"},
+         {"lines skipped", "clock goes back", "before the first log line"}},
         {"debugview-seconds.log",
          "DebugView log, clock time in seconds",
          {"30 status lines, one every 0.8 s on average (the log's clock has whole seconds only: "
@@ -323,6 +337,93 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
         "K\0\n\0x",
         25);
     EXPECT_TRUE(Read(broken).report.ok);
+}
+
+// DebugView++'s logs: its "Save Log" (an identification header, CRLF) and its continuous log
+// file (no header, any line end) read alike, with their clock; a line of any other layout in
+// one is damaged, never guessed at.
+TEST(Trace, ReadsDebugViewPlusPlusLogs) {
+    const std::string saved =
+        FileText(std::filesystem::path(KQ5_TRACE_SAMPLES) / "debugviewpp-saved.dblog");
+    ASSERT_NE(saved.find("\r\n"), std::string::npos);
+    std::string lf;
+    for (const char c : saved) {
+        if (c != '\r') {
+            lf += c;
+        }
+    }
+    const Read crlf(saved), unix(lf);
+    ASSERT_TRUE(crlf.report.ok) << crlf.report.error;
+    EXPECT_EQ(crlf.findings, unix.findings);
+    EXPECT_EQ(crlf.report.timeline, unix.report.timeline);
+    // Without the header: the continuous log file's form, the same lines of the service.
+    const Read continuous(lf.substr(lf.find('\n') + 1));
+    ASSERT_TRUE(continuous.report.ok) << continuous.report.error;
+    EXPECT_EQ(continuous.report.layout, "DebugView++ log");
+    EXPECT_EQ(continuous.findings.find("before the first log line"), std::string::npos);
+    EXPECT_NE(continuous.findings.find("20 of the service (processes 3964, 4410)"),
+              std::string::npos)
+        << continuous.findings;
+    // A line of DebugView's layout, a month 13, a process id that is no number: damaged lines.
+    const std::string good =
+        "0.800000\t2026/12/07 09:15:02.900\t3964\tkq5svc.exe\tKQ5 STATUS:32\r\n";
+    const Read damaged(good + "2\t0.8\t[3964] KQ5 STATUS:32\r\n" +
+                       "1.600000\t2026/13/07 09:15:03.700\t3964\tkq5svc.exe\tKQ5 STATUS:32\r\n" +
+                       "2.400000\t2026/12/07 09:15:04.500\tpid\tkq5svc.exe\tKQ5 STATUS:32\r\n" +
+                       good);
+    ASSERT_TRUE(damaged.report.ok) << damaged.report.error;
+    EXPECT_NE(damaged.findings.find("3 lines skipped: not a DebugView++ line (cut or damaged) "
+                                    "(lines 2, 3, 4)"),
+              std::string::npos)
+        << damaged.findings;
+}
+
+// Each line carries the local clock its layout shows: kq5trace's date and time with its offset
+// (the order kept in UTC), DebugView's time of day, DebugView++'s date and time; DebugView's
+// elapsed seconds carry none.
+TEST(Trace, LinesCarryTheirLocalClock) {
+    // 2026-12-07 09:15:02.345 as milliseconds since 1970 on the same clock.
+    constexpr long long kLocal = 1796634902345;
+    const struct {
+        const char* line;
+        Layout layout;
+        ClockKind clock;
+        long long writtenMs, localMs;
+        unsigned long pid;
+        const char* text;
+    } cases[] = {
+        {"2026-12-07 09:15:02.345 +01:00\t[42] KQ5 STATUS:32\\r\\n", Layout::Kq5trace,
+         ClockKind::DateTime, kLocal - 3600000, kLocal, 42, "KQ5 STATUS:32\\r\\n"},
+        {"2026-12-07 09:15:02.345 -05:30\t[42] x", Layout::Kq5trace, ClockKind::DateTime,
+         kLocal + 19800000, kLocal, 42, "x"},
+        {"0.000000\t2026/12/07 09:15:02.345\t3964\tkq5svc.exe\tKQ5 STATUS:32\tand a tab",
+         Layout::DebugViewPlusPlus, ClockKind::DateTime, kLocal, kLocal, 3964,
+         "KQ5 STATUS:32\\x09and a tab"},
+        {"7\t9:15:02 PM\t[9] x", Layout::DebugViewClock, ClockKind::TimeOfDay, 76502000, 76502000,
+         9, "x"},
+        {"7\t12.5\t[9] x", Layout::DebugViewElapsed, ClockKind::Elapsed, 12500, 0, 9, "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        LayoutReader reader;
+        const TraceLine line = reader.Read(c.line);
+        EXPECT_EQ(reader.layout, c.layout);
+        EXPECT_EQ(ClockOf(reader.layout), c.clock);
+        EXPECT_EQ(line.kind, LineKind::Entry);
+        EXPECT_EQ(line.writtenMs, c.writtenMs);
+        EXPECT_EQ(line.localMs, c.localMs);
+        EXPECT_EQ(line.pid, c.pid);
+        EXPECT_EQ(line.text, c.text);
+    }
+    // DebugView++'s header is a line before the log when it comes first, a note when two saved
+    // logs were joined.
+    const std::string header =
+        "0.000000\t2026/12/07 09:16:40.118\t0\tDebugView++.exe\tFile "
+        "Identification Header, DebugView++ Format Version 1\r";
+    LayoutReader reader;
+    EXPECT_EQ(reader.Read(header).kind, LineKind::Before);
+    EXPECT_EQ(reader.layout, Layout::DebugViewPlusPlus);
+    EXPECT_EQ(reader.Read(header).kind, LineKind::Note);
 }
 
 // kq5trace --record's folder: the days in date order, parts in number order, as one trace;
