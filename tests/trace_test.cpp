@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "tracereader/clock.h"
 #include "tracereader/layout.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
@@ -424,6 +425,140 @@ TEST(Trace, LinesCarryTheirLocalClock) {
     EXPECT_EQ(reader.Read(header).kind, LineKind::Before);
     EXPECT_EQ(reader.layout, Layout::DebugViewPlusPlus);
     EXPECT_EQ(reader.Read(header).kind, LineKind::Note);
+}
+
+// 2026-12-07 00:00 on the local clock, in milliseconds since 1970 of the same clock.
+constexpr long long kDec7 = 1796601600000;
+constexpr long long kHour = 3600000;
+
+TraceClock ClockFrom(ClockKind kind, long long localMs) {
+    TraceClock clock;
+    clock.kind = kind;
+    clock.Note(0, localMs);
+    return clock;
+}
+
+// Clock times: the date once and again when it changes, the day counted where the log has the
+// time of day only, a clock set back drawn where it was set, the elapsed time without a clock.
+TEST(Trace, ClockTimesGiveTheDateOnceAndAgainWhenItChanges) {
+    const TraceClock clock = ClockFrom(ClockKind::DateTime, kDec7 + 24 * kHour - 2000);
+    DatedTimes times(clock);
+    EXPECT_EQ(times.At(0), "2026-12-07 23:59:58.000");
+    EXPECT_EQ(times.At(1500), "23:59:59.500");
+    EXPECT_EQ(times.At(3000), "2026-12-08 00:00:01.000");
+    EXPECT_EQ(times.At(4000), "00:00:02.000");
+    EXPECT_EQ(times.Whole(4000), "2026-12-08 00:00:02.000 (4.000 s from the start)");
+    TraceClock elapsed;
+    DatedTimes seconds(elapsed);
+    EXPECT_EQ(seconds.At(12300), "12.300 s");
+    elapsed.Note(0, 5000);  // a log without a clock has nothing to anchor
+    EXPECT_FALSE(elapsed.Known());
+
+    // DebugView's time of day: the day after midnight is the next one, never the same day.
+    TraceClock ofDay = ClockFrom(ClockKind::TimeOfDay, 24 * kHour - 2000);
+    ofDay.Note(3000, 1000);
+    DatedTimes days(ofDay);
+    EXPECT_EQ(days.At(0), "day 1 23:59:58.000");
+    EXPECT_EQ(days.At(3000), "day 2 00:00:01.000");
+    EXPECT_EQ(ofDay.anchors.size(), 1u);
+
+    // The clock set back an hour (daylight saving ends) at 10 s: before it the old clock.
+    TraceClock set = ClockFrom(ClockKind::DateTime, kDec7 + 2 * kHour);
+    set.Note(5000, kDec7 + 2 * kHour + 5000 + 300);  // within a second: no new anchor
+    set.Note(10000, kDec7 + kHour + 10000);
+    EXPECT_EQ(set.anchors.size(), 2u);
+    EXPECT_EQ(set.LocalAt(9999), kDec7 + 2 * kHour + 9999);
+    EXPECT_EQ(set.LocalAt(10000), kDec7 + kHour + 10000);
+
+    // Dates across leap days, centuries and before 1970.
+    for (long long n = -800000; n < 800000; n += 997) {
+        long long year = 0, month = 0, day = 0;
+        CivilFromDays(n, year, month, day);
+        ASSERT_EQ(DaysFromCivil(year, month, day), n) << year << "-" << month << "-" << day;
+    }
+    EXPECT_EQ(DateText(ClockKind::DateTime, DaysFromCivil(2024, 2, 29) * 24 * kHour), "2024-02-29");
+    EXPECT_EQ(DateText(ClockKind::DateTime, kDec7), "2026-12-07");
+    EXPECT_EQ(ElapsedText(0), "0 s");
+    EXPECT_EQ(ElapsedText(90000), "1 min 30 s");
+    EXPECT_EQ(ElapsedText(27 * kHour), "1 d 3 h");
+    EXPECT_EQ(ElapsedText(24 * kHour + 5000), "1 d");
+}
+
+// The picture's axis at any length: labels in time order inside the axis, never overlapping,
+// each telling the clock (or the elapsed time) where it stands, midnights marked and labelled
+// with their date where there is room.
+TEST(Trace, AxisLabelsStandApartAtAnyLength) {
+    constexpr double kWidth = 1100;
+    const long long start = kDec7 + 9 * kHour + 15 * 60000 + 2345;  // 09:15:02.345
+    TraceClock dst = ClockFrom(ClockKind::DateTime, start);
+    dst.Note(3 * kHour, start + 2 * kHour);  // set back an hour
+    const struct {
+        const char* name;
+        TraceClock clock;
+        long long lengthMs;
+        size_t midnights;
+    } cases[] = {
+        {"a minute", ClockFrom(ClockKind::DateTime, start), 60000, 0},
+        {"an hour", ClockFrom(ClockKind::DateTime, start), kHour, 0},
+        {"a day", ClockFrom(ClockKind::DateTime, start), 24 * kHour, 1},
+        {"a fortnight", ClockFrom(ClockKind::DateTime, start), 14 * 24 * kHour, 14},
+        {"a quarter", ClockFrom(ClockKind::DateTime, start), 91 * 24 * kHour, 91},
+        {"three years", ClockFrom(ClockKind::DateTime, start), 1096 * 24 * kHour, 0},
+        {"a day's time of day", ClockFrom(ClockKind::TimeOfDay, 9 * kHour), 24 * kHour, 1},
+        {"a clock set back", dst, 6 * kHour, 0},
+        {"a minute elapsed", TraceClock{}, 60000, 0},
+        {"a fortnight elapsed", TraceClock{}, 14 * 24 * kHour, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto end = static_cast<uint64_t>(c.lengthMs);
+        const double perMs = kWidth / static_cast<double>(end);
+        const Axis axis = AxisOf(c.clock, end, perMs);
+        ASSERT_GE(axis.labels.size(), 3u);
+        for (size_t i = 0; i < axis.labels.size(); ++i) {
+            const AxisLabel& l = axis.labels[i];
+            ASSERT_LE(l.atMs, end);
+            if (i > 0) {
+                const AxisLabel& before = axis.labels[i - 1];
+                const double widest =
+                    kAxisCharPx * static_cast<double>(std::max(l.text.size(), before.text.size()));
+                EXPECT_GE(static_cast<double>(l.atMs - before.atMs) * perMs, widest)
+                    << "'" << before.text << "' and '" << l.text << "' overlap";
+            }
+            if (!c.clock.Known()) {
+                continue;
+            }
+            const long long local = c.clock.LocalAt(l.atMs);
+            if (l.midnight) {
+                EXPECT_EQ(local % (24 * kHour), 0) << l.text;
+                EXPECT_EQ(l.text, DateText(c.clock.kind, local));
+            } else {
+                EXPECT_EQ(TimeOfDayText(local, true).rfind(l.text, 0), 0u)
+                    << l.text << " at " << TimeOfDayText(local, true);
+            }
+        }
+        if (c.midnights > 0) {
+            ASSERT_EQ(axis.midnights.size(), c.midnights);
+            for (const uint64_t m : axis.midnights) {
+                EXPECT_EQ(c.clock.LocalAt(m) % (24 * kHour), 0);
+            }
+            // Where a day is wide enough for its date, the first midnight is labelled with it.
+            if (static_cast<double>(24 * kHour) * perMs < 75) {
+                continue;
+            }
+            const auto labelled = std::find_if(
+                axis.labels.begin(), axis.labels.end(),
+                [&](const AxisLabel& l) { return l.atMs == axis.midnights[0] && l.midnight; });
+            EXPECT_NE(labelled, axis.labels.end());
+        }
+    }
+    // A minute's labels tell seconds; an elapsed axis counts from the first line.
+    const Axis minute = AxisOf(ClockFrom(ClockKind::DateTime, start), 60000, kWidth / 60000);
+    EXPECT_EQ(minute.labels[0].text.size(), 8u) << minute.labels[0].text;
+    EXPECT_EQ(minute.caption, "local time, 2026-12-07");
+    const Axis elapsed = AxisOf(TraceClock{}, 60000, kWidth / 60000);
+    EXPECT_EQ(elapsed.labels[0].text, "0 s");
+    EXPECT_EQ(elapsed.caption, "time from the first line");
 }
 
 // kq5trace --record's folder: the days in date order, parts in number order, as one trace;

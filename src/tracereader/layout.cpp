@@ -6,6 +6,7 @@
 
 #include "common/escape.h"
 #include "common/utf8.h"
+#include "tracereader/clock.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ long long Number(const std::string& s, size_t from, size_t count) {
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, long long m, long long d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
 }
 
 // "2026-12-07 09:15:02.345" (SEPARATOR between the date's parts) at FROM in S, as milliseconds
