@@ -416,6 +416,19 @@ TEST(Trace, LinesCarryTheirLocalClock) {
         EXPECT_EQ(line.pid, c.pid);
         EXPECT_EQ(line.text, c.text);
     }
+    // kq5trace's header and notes carry the time they were written where they have a stamp.
+    LayoutReader kq5;
+    const TraceLine header1 = kq5.Read(
+        "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 09:15:02.345 +01:00");
+    const TraceLine note =
+        kq5.Read("# 2026-12-07 09:15:02.345 +01:00 service kq5 runs as process 42");
+    const TraceLine plain = kq5.Read("# 3 lines lost");
+    EXPECT_EQ(header1.kind, LineKind::Header);
+    EXPECT_TRUE(header1.timed && note.timed);
+    EXPECT_FALSE(plain.timed);
+    EXPECT_EQ(header1.localMs, kLocal);
+    EXPECT_EQ(note.writtenMs, kLocal - 3600000);
+    EXPECT_EQ(note.text, "2026-12-07 09:15:02.345 +01:00 service kq5 runs as process 42");
     // DebugView++'s header is a line before the log when it comes first, a note when two saved
     // logs were joined.
     const std::string header =

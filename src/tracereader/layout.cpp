@@ -423,11 +423,23 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     return Layout::Unknown;
 }
 
+// A kq5trace header ("# kq5trace ...: ..., from <stamp>") or note ("# <stamp> text"), with
+// the time it was written where it carries one.
+TraceLine Kq5traceComment(const std::string& text, LineKind kind) {
+    TraceLine line{kind, 0, 0, text.substr(2)};
+    const size_t from = text.rfind(", from ");
+    const size_t at = kind == LineKind::Header ? (from == std::string::npos ? 0 : from + 7) : 2;
+    if (at > 0 && text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
+        line.timed = ParseStamp(text.substr(at, 30), line.writtenMs, line.localMs);
+    }
+    return line;
+}
+
 TraceLine ReadKq5trace(const std::string& text) {
     if (StartsWith(text, "# ")) {
-        return TraceLine{LineKind::Note, 0, 0, text.substr(2)};
+        return Kq5traceComment(text, LineKind::Note);
     }
-    TraceLine line{LineKind::Entry, 0, 0, ""};
+    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
     if (text.size() < 31 || text[30] != '\t' ||
         !ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) ||
         !SplitPid(text.substr(31), line.pid, line.text)) {
@@ -439,7 +451,7 @@ TraceLine ReadKq5trace(const std::string& text) {
 TraceLine ReadDebugView(const std::string& text, Layout layout) {
     std::string time;
     size_t rest = 0;
-    TraceLine line{LineKind::Entry, 0, 0, ""};
+    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
     bool whole = false;
     if (!DebugViewTime(text, time, rest) ||
         !(layout == Layout::DebugViewElapsed ? ParseElapsed(time, line.writtenMs)
@@ -465,7 +477,7 @@ TraceLine ReadDebugView(const std::string& text, Layout layout) {
 // before the log on the first line, and kept as a note of the trace where two saved logs were
 // joined.
 TraceLine ReadDebugViewPlusPlus(const std::string& text, bool first) {
-    TraceLine line{LineKind::Entry, 0, 0, ""};
+    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
     std::string raw;
     if (!SplitDebugViewPlusPlus(text, line, raw)) {
         return Damaged("not a DebugView++ line (cut or damaged)");
@@ -487,7 +499,7 @@ TraceLine LayoutReader::Read(std::string text) {
     if (first) {
         layout = LayoutOf(text, wholeSeconds);
         if (layout == Layout::Kq5trace && StartsWith(text, "# kq5trace ")) {
-            return TraceLine{LineKind::Header, 0, 0, text.substr(2)};
+            return Kq5traceComment(text, LineKind::Header);
         }
         if (layout == Layout::Unknown) {
             if (before == 0) {

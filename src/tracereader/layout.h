@@ -61,6 +61,8 @@ struct TraceLine {
     // The local clock as the line shows it (ClockOf the layout): milliseconds since 1970-01-01
     // 00:00 local time (DateTime), or since the day's midnight (TimeOfDay); 0 for Elapsed.
     long long localMs = 0;
+    // The line carries its time: every Entry; kq5trace's header and notes with a time stamp.
+    bool timed = false;
 };
 
 // The lines of one file, told apart by its layout.
