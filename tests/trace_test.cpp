@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "tracereader/clock.h"
+#include "tracereader/coverage.h"
 #include "tracereader/layout.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
@@ -572,6 +573,47 @@ TEST(Trace, AxisLabelsStandApartAtAnyLength) {
     const Axis elapsed = AxisOf(TraceClock{}, 60000, kWidth / 60000);
     EXPECT_EQ(elapsed.labels[0].text, "0 s");
     EXPECT_EQ(elapsed.caption, "time from the first line");
+}
+
+// The service's processes one after another, and every stretch without a line of the service:
+// between two processes (the service not running), inside one (silent, or not captured), before
+// the first line and after the last, and the whole trace when it has none.
+TEST(Trace, CoverageFollowsProcessesAndFindsWhatIsNotCovered) {
+    Coverage c(1600);
+    c.Line(3000, 428);  // the capture ran 3 s before the service's first line
+    for (uint64_t ms = 3800; ms <= 10000; ms += 800) {
+        c.Line(ms, 428);
+    }
+    c.Ended(10400, 428, 0);
+    for (uint64_t ms = 20400; ms <= 30000; ms += 800) {
+        c.Line(ms, 612);
+    }
+    c.Line(60000, 612);  // 30 s without a line
+    c.Line(60100, 428);  // the id used again: another process
+    c.Finish(90000);
+    ASSERT_EQ(c.processes.size(), 3u);
+    EXPECT_EQ(c.processes[0].pid, 428u);
+    EXPECT_TRUE(c.processes[0].ended);
+    EXPECT_EQ(c.processes[0].firstMs, 3000u);
+    EXPECT_EQ(c.processes[0].lastMs, 10400u);
+    EXPECT_EQ(c.processes[1].pid, 612u);
+    EXPECT_FALSE(c.processes[1].ended);
+    EXPECT_EQ(c.processes[1].lastMs, 60000u);
+    EXPECT_EQ(c.processes[2].pid, 428u);
+    const std::vector<std::tuple<uint64_t, uint64_t, bool>> expected = {
+        {0, 3000, false}, {10400, 20400, true}, {30000, 60000, false}, {60100, 90000, false}};
+    ASSERT_EQ(c.uncovered.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(
+            std::make_tuple(c.uncovered[i].fromMs, c.uncovered[i].toMs, c.uncovered[i].afterEnd),
+            expected[i])
+            << i;
+    }
+    Coverage none(1600);
+    none.Finish(5000);
+    ASSERT_EQ(none.uncovered.size(), 1u);
+    EXPECT_EQ(none.uncovered[0].toMs, 5000u);
+    EXPECT_TRUE(none.processes.empty());
 }
 
 // kq5trace --record's folder: the days in date order, parts in number order, as one trace;
