@@ -90,7 +90,8 @@ TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
              Kq5("09:00:10.000 +00:00", status) +
              Kq5("09:00:10.000 +00:00", "GetLastError:234\\r\\n"),
          true,
-         {"no status line for 10.0 s, from 0.000 s to 10.000 s", "1 times with 0x709", "no queue",
+         {"no status line for 10.0 s, from 2026-12-07 09:00:00.000 to 09:00:10.000",
+          "1 times with 0x709", "no queue",
           "GetLastError:234: a port description longer than the service can read",
           "without \" MainError:\""},
          {}},
@@ -261,7 +262,8 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
     } samples[] = {
         {"debugview-computer-name.log",
          "DebugView log, elapsed time",
-         {"2 lines before the first log line skipped (a computer name, a title): line 1 "
+         {"2 lines before the first log line skipped (a computer name, a title, DebugView++'s "
+          "identification header): line 1 "
           "\"PC-LAB-07\", line 2 \"Debug Print Output\"",
           "1 lines of other processes skipped", "10 status lines", "the service ended"},
          {"lines skipped:"}},
@@ -288,12 +290,12 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
           "line 1 \"File Identification Header, "
           "DebugView++ Format Version 1\"",
           "20 of the service (processes 3964, 4410)", "1 lines of other processes skipped",
-          "15 status lines, one every 0.800 s", "at 4.000 s: status 4"},
+          "15 status lines, one every 0.800 s", "at 09:15:06.100: status 4"},
          {"lines skipped:", "clock goes back"}},
         {"debugviewpp-continuous.dblog",
          "DebugView++ log",
          {"11 of the service (process 2210), over 8.0 s", "1 lines of other processes skipped",
-          "9 status lines", "1 times with 0x6ba, the first at 2.400 s",
+          "9 status lines", "1 times with 0x6ba, the first at 2026-12-07 23:59:59.400",
           "the queue's record could not be read 1 times"},
          {"lines skipped", "clock goes back", "before the first log line"}},
         {"debugview-seconds.log",
@@ -663,7 +665,8 @@ TEST(Trace, ReadsARecordFolderAsOneTrace) {
           "kq5trace-2026-12-07.10.txt (its first lines", "kq5trace-2026-12-09.txt (not a file)",
           "notes.txt (not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt)",
           "the last line of kq5trace-2026-12-08.txt has no line end: it was cut (skipped)",
-          "4 status lines, one every 0.800 s", "at 0.800 s: status 4", "at 1.600 s: status 32"}) {
+          "4 status lines, one every 0.800 s", "at 23:59:59.200: status 4",
+          "at 2026-12-08 00:00:00.000: status 32"}) {
         EXPECT_NE(findings.find(expected), std::string::npos) << "no '" << expected << "' in:\n"
                                                               << findings;
     }
