@@ -621,6 +621,123 @@ TEST(Trace, CoverageFollowsProcessesAndFindsWhatIsNotCovered) {
     EXPECT_TRUE(none.processes.empty());
 }
 
+// A kq5trace capture of PIDS' lines: each a status line every 0.8 s from FROMS to TOS seconds
+// after 09:00, the ones marked ENDED closing with " MainError:0".
+std::string Processes(const std::vector<std::tuple<unsigned long, int, int, bool>>& runs) {
+    std::string out = std::string(kHeader);
+    const auto at = [](int tenths) {
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "2026-12-07 %02d:%02d:%02d.%d00 +01:00",
+                      9 + tenths / 36000, tenths / 600 % 60, tenths / 10 % 60, tenths % 10);
+        return std::string(stamp);
+    };
+    for (const auto& [pid, from, to, ended] : runs) {
+        int t = from * 10;
+        for (; t <= to * 10; t += 8) {
+            out += at(t) + "\t[" + std::to_string(pid) + "] KQ5 STATUS:32\\r\\n\n";
+        }
+        if (ended) {
+            out += at(t) + "\t[" + std::to_string(pid) + "]  MainError:0\\n\n";
+        }
+    }
+    return out;
+}
+
+// The findings of rank below kOrdinary, their first lines.
+std::string Serious(const TraceReport& report) {
+    std::string out;
+    for (const TraceFinding& f : report.findings) {
+        out += f.rank < kOrdinary ? f.lines.front() + "\n" : "";
+    }
+    return out;
+}
+
+// Findings judged by what they mean: a stop and a start is a restart, told in time order and
+// not serious, and the time between the two processes is no gap; the service's end is serious
+// only when no process follows; a gap inside one process stays, with clock times; a trace
+// without a line of the service says so first, and never that the printer was never found.
+TEST(Trace, FindingsJudgeRestartsEndsAndSilence) {
+    const Read restart(Processes({{428, 0, 60, true}, {612, 70, 120, false}}));
+    ASSERT_TRUE(restart.report.ok) << restart.report.error;
+    EXPECT_EQ(Serious(restart.report), "") << restart.findings;
+    EXPECT_NE(restart.findings.find(
+                  "  the service restarted: process 428 ended at 2026-12-07 09:01:00.800 with \" "
+                  "MainError:0\" (its last error code when it ended: none; not by itself a fault); "
+                  "process 612 wrote its first line at 09:01:10.000, the service away 9.2 s"),
+              std::string::npos)
+        << restart.findings;
+    EXPECT_NE(restart.findings.find("no gap longer than two cycles"), std::string::npos)
+        << restart.findings;
+
+    const Read ended(Processes({{428, 0, 60, true}, {612, 70, 120, true}}));
+    EXPECT_EQ(Serious(ended.report),
+              "  the service ended: \" MainError:0\\n\" at 2026-12-07 09:02:00.400 (its last error "
+              "code when it ended: none; not by itself a fault), and no later process follows\n");
+
+    const Read gap(Processes({{428, 0, 60, false}, {428, 3600, 3610, false}}));
+    EXPECT_NE(Serious(gap.report).find("gaps longer than two cycles within one process"),
+              std::string::npos)
+        << gap.findings;
+    EXPECT_NE(gap.findings.find("no status line for 59 min 0 s, from 2026-12-07 09:01:00.000 to "
+                                "10:00:00.000"),
+              std::string::npos)
+        << gap.findings;
+
+    for (const std::string& silent :
+         {std::string(kHeader) + "# 2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\n",
+          std::string("1\t0.0\t[9] explorer: shell ready\n2\t5.0\t[9] explorer: idle\n")}) {
+        const Read none(silent);
+        ASSERT_TRUE(none.report.ok) << none.report.error;
+        ASSERT_FALSE(none.report.findings.empty());
+        EXPECT_EQ(none.report.findings.front().rank, kNoServiceLine);
+        EXPECT_EQ(none.report.findings.front().lines.front().rfind(
+                      "  no line of the service in this trace", 0),
+                  0u)
+            << none.findings;
+        EXPECT_NE(none.findings.find("the capture listened on the other channel"),
+                  std::string::npos);
+        EXPECT_NE(none.findings.find("--session"), std::string::npos);
+        EXPECT_EQ(none.findings.find("the printer was never found"), std::string::npos)
+            << none.findings;
+    }
+}
+
+// The picture draws only what the trace showed: every lane unknown until a line tells of it,
+// unknown across a stretch without a line of the service (never the state before it), and all
+// of it unknown when the trace holds no line of the service.
+TEST(Trace, LanesDrawOnlyWhatTheTraceShowed) {
+    const auto bars = [](const TraceReport& report) {
+        std::vector<std::string> out;
+        const std::string svg = FormatSvg(report.picture, "t");
+        for (size_t at = 0; (at = svg.find("<g class=\"state\"><title>", at)) != std::string::npos;
+             ++at) {
+            const size_t from = at + 24;
+            out.push_back(svg.substr(from, svg.find("</title>", from) - from));
+        }
+        return out;
+    };
+    const Read none(std::string(kHeader) +
+                    "# 2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\n"
+                    "# 2026-12-07 09:05:00.000 +01:00 service kq5 runs as process 4\n");
+    EXPECT_TRUE(bars(none.report).empty()) << bars(none.report).front();
+    // One process, silent from 09:01 to 10:00 (the capture not running).
+    const Read gap(Processes({{428, 0, 60, false}, {428, 3600, 3610, false}}));
+    const std::vector<std::string> drawn = bars(gap.report);
+    ASSERT_FALSE(drawn.empty());
+    for (const std::string& bar : drawn) {
+        // "... \n2026-12-07 09:00:00.000 to 2026-12-07 09:01:00.000 (1 min)"
+        const size_t to = bar.rfind(" to ");
+        ASSERT_NE(to, std::string::npos) << bar;
+        const std::string from = bar.substr(to - 23, 23), until = bar.substr(to + 4, 23);
+        EXPECT_FALSE(from < "2026-12-07 09:01:00.001" && until > "2026-12-07 09:59:59.999")
+            << "a bar across the silence: " << bar;
+    }
+    const std::string svg = FormatSvg(gap.report.picture, "t");
+    EXPECT_NE(svg.find("unknown: no line of the service came in this stretch\n2026-12-07 "
+                       "09:01:00.000 to 2026-12-07 10:00:00.000"),
+              std::string::npos);
+}
+
 // kq5trace --record's folder: the days in date order, parts in number order, as one trace;
 // what is not a trace is skipped and named; a day cut in the middle is read to the cut.
 TEST(Trace, ReadsARecordFolderAsOneTrace) {

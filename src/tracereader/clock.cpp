@@ -202,6 +202,11 @@ std::string TimeOfDayText(long long localMs, bool millis) {
 }
 
 std::string ElapsedText(uint64_t ms) {
+    if (ms < kMinuteMs && ms % kSecondMs != 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000);
+        return text;
+    }
     static const struct {
         uint64_t ms;
         const char* unit;
@@ -221,6 +226,14 @@ std::string ElapsedText(uint64_t ms) {
     return out.empty() ? "0 s" : out;
 }
 
+std::string ClockText(const TraceClock& clock, uint64_t relMs) {
+    if (!clock.Known()) {
+        return SecondsText(relMs);
+    }
+    const long long local = clock.LocalAt(relMs);
+    return DateText(clock.kind, local) + " " + TimeOfDayText(local, true);
+}
+
 std::string DatedTimes::At(uint64_t relMs) {
     if (!clock.Known()) {
         return SecondsText(relMs);
@@ -236,9 +249,7 @@ std::string DatedTimes::Whole(uint64_t relMs) const {
     if (!clock.Known()) {
         return SecondsText(relMs);
     }
-    const long long local = clock.LocalAt(relMs);
-    return DateText(clock.kind, local) + " " + TimeOfDayText(local, true) + " (" +
-           SecondsText(relMs) + " from the start)";
+    return ClockText(clock, relMs) + " (" + SecondsText(relMs) + " from the start)";
 }
 
 Axis AxisOf(const TraceClock& clock, uint64_t endMs, double pixelsPerMs) {

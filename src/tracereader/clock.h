@@ -37,6 +37,10 @@ struct TraceClock {
 std::string DateText(ClockKind kind, long long localMs);
 // "09:15:02.345" (MILLIS) or "09:15:02".
 std::string TimeOfDayText(long long localMs, bool millis);
+// A moment on its own: "2026-12-07 09:15:02.345" (the date and clock, "day 2 ..." for the time of
+// day only), or "12.300 s" where the trace has no clock.
+std::string ClockText(const TraceClock& clock, uint64_t relMs);
+
 // "1 d 3 h", "2 min 30 s", "45 s": a length of time in its largest whole units.
 std::string ElapsedText(uint64_t ms);
 

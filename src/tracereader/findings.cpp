@@ -623,6 +623,9 @@ Picture TraceAnalysis::Draw(const std::string& layoutName) const {
                  "); the queue lane shows what the service commanded, which the trace cannot see "
                  "done";
     p.queueCaption = "as commanded";
+    p.fromTrace = true;
+    p.clock = clock_;
+    p.uncovered = coverage_.uncovered;
     return p;
 }
 
