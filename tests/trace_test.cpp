@@ -732,6 +732,15 @@ TEST(Trace, LanesDrawOnlyWhatTheTraceShowed) {
         EXPECT_FALSE(from < "2026-12-07 09:01:00.001" && until > "2026-12-07 09:59:59.999")
             << "a bar across the silence: " << bar;
     }
+    // After it, each lane as the next lines tell it again.
+    for (const char* again : {"printer present, status 0x20 ready\n2026-12-07 10:00:00.000 to",
+                              "queue resumed, no status\n2026-12-07 10:00:00.000 to",
+                              "Spooler running\n2026-12-07 10:00:00.000 to"}) {
+        EXPECT_NE(std::find_if(drawn.begin(), drawn.end(),
+                               [&](const std::string& bar) { return bar.rfind(again, 0) == 0; }),
+                  drawn.end())
+            << again;
+    }
     const std::string svg = FormatSvg(gap.report.picture, "t");
     EXPECT_NE(svg.find("unknown: no line of the service came in this stretch\n2026-12-07 "
                        "09:01:00.000 to 2026-12-07 10:00:00.000"),
