@@ -720,6 +720,16 @@ TEST(Trace, LanesDrawOnlyWhatTheTraceShowed) {
                     "# 2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\n"
                     "# 2026-12-07 09:05:00.000 +01:00 service kq5 runs as process 4\n");
     EXPECT_TRUE(bars(none.report).empty()) << bars(none.report).front();
+    // A service that looks for its printer and never finds it: nothing tells of the printer,
+    // the queue or the Spooler.
+    std::string looking = kHeader;
+    for (int s = 0; s < 10; ++s) {
+        looking += Kq5("09:00:0" + std::to_string(s) + ".500 +01:00", "GetPrinterHandle");
+    }
+    const Read never(looking);
+    for (const std::string& bar : bars(never.report)) {
+        EXPECT_EQ(bar.rfind("service ", 0), 0u) << bar;
+    }
     // One process, silent from 09:01 to 10:00 (the capture not running).
     const Read gap(Processes({{428, 0, 60, false}, {428, 3600, 3610, false}}));
     const std::vector<std::string> drawn = bars(gap.report);
