@@ -80,6 +80,11 @@ print(len(seen))
 PY
 }
 
+# Text as one line: the browser wraps long lines at spaces and after hyphens (a date's).
+flat() {
+    tr -s ' \n' ' ' | sed 's/- /-/g'
+}
+
 # The first clock time ("2026-12-07 23:30:00") in the first finding with its details.
 first_finding_clock() {
     sed -n '/<li id="first-finding"/,/<\/li>$/p' "$1" |
@@ -89,16 +94,16 @@ first_finding_clock() {
 # check PAGE NAME SCRIPTS: the three checks on one page; the reason on failure.
 check() {
     local page=$1 name=$2 scripts=$3 expected clock
-    expected=$(first_finding "$page" | tr -s ' \n' ' ' | sed 's/ $//')
+    expected=$(first_finding "$page" | flat | sed 's/ $//')
     [ -n "$expected" ] || { echo "no first finding in the page's source"; return 1; }
     clock=$(first_finding_clock "$page")
     chromium_run --print-to-pdf="$work/$name-$scripts.pdf" "$page" "$scripts" "$work/$name-$scripts.pdf.log"
     pdftotext -layout -f 1 -l 1 "$work/$name-$scripts.pdf" "$work/$name-$scripts.txt"
-    if ! tr -s ' \n' ' ' <"$work/$name-$scripts.txt" | grep -qF -- "$expected"; then
+    if ! flat <"$work/$name-$scripts.txt" | grep -qF -- "$expected"; then
         echo "the first finding ('$expected') is not on page 1"
         return 1
     fi
-    if [ -n "$clock" ] && ! grep -qF -- "$clock" "$work/$name-$scripts.txt"; then
+    if [ -n "$clock" ] && ! flat <"$work/$name-$scripts.txt" | grep -qF -- "$clock"; then
         echo "the first finding's clock time ($clock) is not on page 1"
         return 1
     fi
@@ -184,6 +189,10 @@ for title in bars:
         sys.exit('a bar without its clock times: ' + title)
     if span.group(1) <= night[0] and span.group(2) >= night[1]:
         sys.exit('a bar spans the night: ' + title)
+unknown = [re.search(stamp + r'\.\d{3} to ' + stamp, t) for t in
+           re.findall(r'<g class="unknown"><title>([^<]*)</title>', svg)]
+if not any(u and u.group(1) <= night[0] and u.group(2) >= night[1] for u in unknown):
+    sys.exit('the night is not drawn as unknown')
 PY
 
 # The checks can fail: findings built by a script are not there with scripts off, and a script
