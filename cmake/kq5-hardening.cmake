@@ -1,6 +1,6 @@
 # The exploit mitigations of every program the Windows build makes (the shipped ones, the Wine
 # tools and tests alike), with gcc or clang for mingw-w64. tests/hardening.sh checks them on the
-# built exes; the README's hardening table lists them and what this toolchain cannot give.
+# built exes; docs/hardening.md lists them and what this toolchain cannot give.
 #
 #  - Stack protection: every function with a local array or an address-taken local checks a guard
 #    before it returns (-fstack-protector-strong). Its support library, libssp, which both drivers

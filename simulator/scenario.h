@@ -176,6 +176,9 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads = sim:
 // The readable timeline: one line per event, identical consecutive lines and groups of lines
 // folded with a count, then the final state.
 std::string FormatTimeline(const ScenarioResult& result);
+// Its "Final state:" lines: the queue, the Spooler, the exit code, the longest control handling,
+// the handles left open.
+std::string FormatFinalState(const ScenarioResult& result);
 
 // The run as an SVG lane chart over simulated time (printer, queue, Spooler, service, with the
 // output lines as ticks to hover); the same run always gives the same bytes.

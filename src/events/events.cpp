@@ -65,15 +65,21 @@ std::string StepText(const ServiceStepEvent& e) {
     return e.service;
 }
 
+// The controls' Win32 values (SERVICE_CONTROL_...).
+constexpr uint32_t kControlStop = 1;
+constexpr uint32_t kControlInterrogate = 4;
+constexpr uint32_t kControlShutdown = 5;
+constexpr uint32_t kControlDeviceEvent = 11;
+
 std::string ControlName(uint32_t control) {
     switch (control) {
-        case 1:
+        case kControlStop:
             return "stop";
-        case 5:
+        case kControlShutdown:
             return "shutdown";
-        case 4:
+        case kControlInterrogate:
             return "interrogate";
-        case 11:
+        case kControlDeviceEvent:
             return "device event";
         default:
             return "control " + std::to_string(control);

@@ -294,6 +294,16 @@ int OpenHandleCount(const std::string& kind) {
 
 // ---- Output and timeline -----------------------------------------------------------------------
 
+// The events name the Win32 values they carry without a Windows header: the same numbers.
+static_assert(kServiceStopped == SERVICE_STOPPED && kServiceStartPending == SERVICE_START_PENDING &&
+              kServiceStopPending == SERVICE_STOP_PENDING && kServiceRunning == SERVICE_RUNNING);
+static_assert(kPrinterStatusPaused == PRINTER_STATUS_PAUSED &&
+              kPrinterStatusError == PRINTER_STATUS_ERROR &&
+              kPrinterStatusPaperOut == PRINTER_STATUS_PAPER_OUT &&
+              kPrinterStatusOffline == PRINTER_STATUS_OFFLINE &&
+              kPrinterStatusDoorOpen == PRINTER_STATUS_DOOR_OPEN);
+static_assert(kErrorRpcServerUnavailable == RPC_S_SERVER_UNAVAILABLE);
+
 // The timeline stays in time order, events of the same time in the order recorded: a stop or
 // start that completed before it was looked at goes in at its own, earlier time.
 void AddTimelineAt(Machine& m, uint64_t atMs, EventDetail detail) {
