@@ -91,7 +91,7 @@ private:
     std::vector<unsigned long> servicePids_;
     // The local clock where the trace carries it, the processes and what no line covers.
     TraceClock clock_;
-    Coverage coverage_{2 * 800};
+    Coverage coverage_{1600};    // two cycles of 800 ms; FileLayout sets it for the clock
     size_t statusProcess_ = 0;   // the process of the last status line
     bool spoolerKnown_ = false;  // a line has said whether the Spooler answers since the last
                                  // stretch without lines
