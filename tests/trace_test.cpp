@@ -28,6 +28,13 @@ struct Read {
     }
 };
 
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 std::string Kq5(const std::string& stamp, const std::string& text) {
     return "2026-12-07 " + stamp + "\t[42] " + text + "\n";
 }
