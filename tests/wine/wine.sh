@@ -613,7 +613,7 @@ trace)
 read)
     kq5sim=$4 source=$5
     count=0
-    for sample in "$source"/tests/traces/*.log "$source"/docs/trace-wine.txt; do
+    for sample in "$source"/tests/traces/*.log "$source"/tests/traces/*.dblog "$source"/docs/trace-wine.txt; do
         same_findings "$(basename "$sample")" "$(windows_path "$sample")" "$sample"
         count=$((count + 1))
     done
