@@ -12,75 +12,6 @@
 
 namespace {
 
-// clang-format off
-const std::vector<Invariant> kInvariants = {
-    {"spooler-runs-at-end",
-     "kq5 is never the reason printing stays down: every restart it begins ends with the Spooler running",
-     "the Spooler's stop hangs; a lasting refusal or a fault that stays on opening or starting it; more "
-     "refusals than the back-off retries within the tail; a stop that gave up and said why (non-zero exit "
-     "code); a shutdown taken while the Spooler was down (the machine starts it again)"},
-    {"queue-on-printer-port",
-     "once the printer stays on one port and kq5 has handled its arrival, the queue prints to that port "
-     "within two cycles of the Spooler running",
-     "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a fault hit "
-     "the arrival's lookups or queue calls since it was handled (a move the Spooler was down for is "
-     "looked up once it runs); a shutdown since the arrival (it leaves the "
-     "move's restart and follow-up unfinished); a stop taken before it (its report failed, so kq5 ran on "
-     "but acts on no device event); a stop since that gave up and said why (non-zero exit code)"},
-    {"queue-follows-status",
-     "while the printer is present and answering, the queue's state follows its status within two cycles",
-     "kq5 not running or stopping; the Spooler not running throughout those two cycles; a status change, "
-     "scripted read, or the arrival's handling within them; a fault on the device's discovery since it was "
-     "last opened, or on its reads or the queue's calls within them; a failed thread start in this "
-     "process (the poller may not run); a stop taken whose report failed; a code with no queue action"},
-    {"removal-pauses-offline",
-     "after the printer's removal while kq5 runs, the queue is paused and offline",
-     "the removal was handled by an earlier process (a printer absent when kq5 starts is not marked); the "
-     "Spooler was down, or a fault hit the identity check or a queue call, while the removal was handled; "
-     "kq5 not running"},
-    {"no-stray-handles",
-     "when a process of kq5 ends, and at the end of the run, no handle is open but the poller's device handle",
-     "a call still blocked when its process ends (a start request of a Spooler slow to come up, a stop's "
-     "wait that gave up, any work under way at a shutdown, which tears nothing down) holds its service-manager "
-     "handles and thread until Windows closes them"},
-    {"queue-writes-only-state-status-port",
-     "kq5 writes the queue's state, status and port and nothing else; the port only to one the printer was given",
-     "none"},
-    {"controls-answered",
-     "every control is answered (the handler returns) within its bound: a stop or a shutdown within 100 ms, any other within the longest an arrival's port move may take",
-     "a stop for which no thread could be made pays the debt in the handler: the longer bound"},
-    {"stop-ends-in-bound",
-     "a stop or shutdown taken by the handler reports SERVICE_STOPPED within its bound",
-     "a fault on SetServiceStatus while it reports"},
-    {"stopped-is-final",
-     "nothing is reported after SERVICE_STOPPED",
-     "none"},
-    {"lasting-refusal-ends-debt",
-     "a start refused for good (disabled, no logon, no right, gone) is not asked for again until a new restart",
-     "none"},
-    {"owed-start-prompt",
-     "a Spooler that kq5 stopped is asked to start within two cycles of its stop",
-     "kq5 not running throughout, or the stop asked for by an earlier process; a fault on opening or "
-     "starting the Spooler since the stop was requested "
-     "(the back-off sets the pace)"},
-    {"port-read-afresh",
-     "once a restart is paid, kq5's record of the queue's port (currentPortName) is the queue's port",
-     "no port move in the process that runs at the end (start-up's read may have failed); a fault on the "
-     "queue's calls since the move; a refusal kq5 takes for lasting on the Spooler's open or start since the move; "
-     "the Spooler not running at the end"},
-    {"queue-left-alone-while-spooler-stopped",
-     "while the Spooler is stopped with its start owed, nothing but status mirroring asks for the queue",
-     "a control being handled; the printer present with a code that has a queue action (the poller "
-     "mirrors it and fails at the open)"},
-    {"diagnostics-only-kq5s-texts",
-     "only kq5's own diagnostic texts, and nothing on the standard output a service does not have",
-     "none"},
-    {"no-crash",
-     "every process of kq5 ends with exit code 0 (or runs on at the end)",
-     "none"},
-};
-// clang-format on
-
 const std::set<std::string> kArrivalCalls = {"SetupDiGetClassDevsW",
                                              "SetupDiEnumDeviceInterfaces",
                                              "SetupDiGetDeviceInterfaceDetailW",
@@ -784,10 +715,6 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
 }
 
 }  // namespace
-
-const std::vector<Invariant>& Invariants() {
-    return kInvariants;
-}
 
 uint64_t ScenarioSpanMs(const std::string& text) {
     Scenario scenario;

@@ -35,6 +35,8 @@ struct Invariant {
     const char* notPromised;
 };
 const std::vector<Invariant>& Invariants();
+// The invariants as the Markdown table that docs/swarm.md shows: kq5swarm --invariants.
+std::string InvariantsTable();
 
 // A random scenario from `seed`, about `minutes` of simulated time before its quiet tail: the
 // same seed always gives the same text.
