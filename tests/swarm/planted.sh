@@ -55,7 +55,7 @@ run_swarm() {
     fi
 }
 
-printf '%-34s %-40s %s\n' "planted fault" "found by" "after"
+printf '%-34s %-52s %s\n' "planted fault" "found by" "after"
 while read -r name expected; do
     if [[ ${#only[@]} != 0 && " ${only[*]} " != *" $name "* ]]; then
         continue
@@ -78,12 +78,12 @@ while read -r name expected; do
         by="$name.kq5" when="its scenario"
     fi
     if [[ $status == 1 && $named == "$expected" ]]; then
-        printf '%-34s %-40s %s\n' "$name" "$by, $named" "$when"
+        printf '%-34s %-52s %s\n' "$name" "$by, $named" "$when"
     elif [[ $status == 1 && -n $named ]]; then
-        printf '%-34s %-40s %s\n' "$name" "$by, $named" "$when"
+        printf '%-34s %-52s %s\n' "$name" "$by, $named" "$when"
         fail "$name: the swarm named $named, not $expected alone"
     else
-        printf '%-34s %-40s %s\n' "$name" "NOT FOUND" "within $days simulated days"
+        printf '%-34s %-52s %s\n' "$name" "NOT FOUND" "within $days simulated days"
         fail "$name: not found ($expected)"
     fi
 done <<<"$table"
