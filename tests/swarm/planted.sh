@@ -4,7 +4,8 @@
 # there must find it within its budget and name exactly the invariant that planted/faults.txt
 # gives for it, and no other. Every invariant that kq5swarm lists must be named by some fault: a
 # check made vacuous by mistake then fails here. Prints, for each fault, what found it (a seed, or
-# the scenario NAME.kq5 made for it), the invariants named, the runs and the seconds it took.
+# the scenario NAME.kq5 made for it), the invariants named, the runs and the seconds it took;
+# the swarm's whole output for each is kept in WORK_DIR/found/NAME.out.
 #   planted.sh SOURCE_DIR WORK_DIR [DAYS [FAULT...]]   (FAULT...: only these, for a quick look)
 set -euo pipefail
 source=$(cd "$1" && pwd) work=$2 days=${3:-2}
@@ -68,6 +69,7 @@ while read -r name expected; do
     set +e
     output=$(run_swarm "$name")
     status=$?
+    printf '%s\n' "$output" >"$work/found/$name.out"
     set -e
     GIT_CEILING_DIRECTORIES=$work git -C "$work/src" apply -R "$patch"
     # "seed S broke I (run N, T s): ...", "seed S also broke J: ...", "FILE broke I: ..."
