@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "record_folder.h"
 #include "trace/record_policy.h"
 #include "trace/recorder.h"
 
@@ -126,28 +127,8 @@ TEST(RecordPolicy, WhichPartAndWhenTheNextOne) {
 
 // ---- The day files in a folder ------------------------------------------------------------------
 
-class RecorderTest : public ::testing::Test {
+class RecorderTest : public RecordFolderTest {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("kq5-record-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    std::string Read(const std::string& name) const {
-        std::ifstream in(folder / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     std::uint64_t RecorderBytes() const {
         std::uint64_t total = 0;
         for (const auto& entry : fs::directory_iterator(folder)) {
@@ -159,8 +140,6 @@ protected:
         }
         return total;
     }
-
-    fs::path folder;
 };
 
 std::string Stamp(LocalDate date, const std::string& time) {

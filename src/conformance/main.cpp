@@ -136,10 +136,7 @@ int main(int argc, char** argv) {
     }
     // The facts' progress and the walk-through's prompts go to the console (standard error), the
     // report alone to standard output, so that it can be sent to a file.
-    for (const conformance::Fact& fact : conformance::Facts()) {
-        std::fprintf(stderr, "running %s\n", fact.id);
-        report.outcomes.push_back(conformance::RunFact(fact, lab));
-    }
+    report.outcomes = conformance::RunFacts(lab, stderr);
     if (printer) {
         for (const conformance::Outcome& outcome : conformance::RunPrinterWalkthrough(stderr)) {
             report.outcomes.push_back(outcome);

@@ -35,6 +35,15 @@ std::string JsonList(const std::vector<std::string>& items) {
 
 }  // namespace
 
+std::vector<Outcome> RunFacts(bool lab, std::FILE* progress) {
+    std::vector<Outcome> outcomes;
+    for (const Fact& fact : Facts()) {
+        std::fprintf(progress, "running %s\n", fact.id);
+        outcomes.push_back(RunFact(fact, lab));
+    }
+    return outcomes;
+}
+
 std::string VerdictName(Verdict verdict) {
     switch (verdict) {
         case Verdict::Held:

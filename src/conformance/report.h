@@ -3,6 +3,7 @@
 // Windows answered where it differs, why it was not run, or Wine's known departures met.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ struct Report {
     std::vector<std::string> options;
     std::vector<Outcome> outcomes;
 };
+
+// Runs every fact, those that stop the Spooler only with LAB, naming each on PROGRESS as it
+// starts (the report itself goes elsewhere).
+std::vector<Outcome> RunFacts(bool lab, std::FILE* progress);
 
 std::string VerdictName(Verdict verdict);
 std::string RenderText(const Report& report);

@@ -9,7 +9,7 @@
 
 #include <string>
 
-enum class ChannelOpen { Ok, Taken, NoRights, Failed };
+#include "trace/record_loop.h"
 
 struct DbwinChannel {
     HANDLE mutex = nullptr;

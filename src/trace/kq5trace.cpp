@@ -129,7 +129,7 @@ int wmain(int argc, wchar_t** argv) {
             if (mib < 0) {
                 return Refuse("--max-mib takes a number of MiB from 1 (see kq5trace --help)");
             }
-            limits.maxBytes = static_cast<std::uint64_t>(mib) << 20;
+            limits.maxBytes = MibToBytes(static_cast<std::uint64_t>(mib));
             limitsGiven = true;
         } else {
             std::fprintf(stderr, "kq5trace: unknown option or missing value '%s' (see --help)\n",

@@ -1,7 +1,6 @@
 #include "trace/listen.h"
 
 #include <cstdio>
-#include <utility>
 
 Stamp LocalStamp() {
     SYSTEMTIME utc{};
@@ -63,35 +62,19 @@ std::string Narrow(const std::wstring& text) {
 
 void Listen(const DbwinChannel& channel, const std::wstring& service, ListenSink& sink) {
     const std::string name = Narrow(service);
-    const std::function<ServiceAnswer()> ask = [&] {
+    ListenSystem system;
+    system.nowMs = [] { return static_cast<std::uint64_t>(GetTickCount64()); };
+    system.stamp = LocalStamp;
+    system.receive = [&channel](std::uint32_t timeoutMs, std::uint32_t& pid, std::string& text) {
+        DWORD from = 0;
+        const bool received = ReceiveMessage(channel, timeoutMs, from, text);
+        pid = from;
+        return received;
+    };
+    system.ask = [&] {
         DWORD error = 0;
         const DWORD pid = ServiceProcessId(service, error);
-        return ServiceAnswer{pid,
-                             "service " + name +
-                                 (pid != 0 ? " runs as process " + std::to_string(pid)
-                                  : error == ERROR_SERVICE_DOES_NOT_EXIST
-                                      ? std::string(" is not running: there is no such service")
-                                      : std::string(" is not running"))};
+        return AnswerOf(name, pid, error == ERROR_SERVICE_DOES_NOT_EXIST);
     };
-    ServiceWatch watch;
-    while (sink.goOn(watch.filter.pid)) {
-        const ULONGLONG nowMs = GetTickCount64();
-        if (TimeToAsk(watch.filter, nowMs)) {  // the clock is read only when it is needed
-            const Stamp now = LocalStamp();
-            for (Entry& entry : WatchStep(watch, nowMs, now.date, now.text, nullptr, ask)) {
-                sink.write(std::move(entry));
-            }
-        }
-        DWORD from = 0;
-        std::string text;
-        if (!ReceiveMessage(channel, 100, from, text)) {
-            continue;
-        }
-        const Stamp stamp = LocalStamp();
-        const Entry line{Entry::Kind::Line, stamp.date, stamp.text, from, std::move(text)};
-        for (Entry& entry :
-             WatchStep(watch, GetTickCount64(), stamp.date, stamp.text, &line, ask)) {
-            sink.write(std::move(entry));
-        }
-    }
+    ListenLoop(system, sink);
 }

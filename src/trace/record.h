@@ -1,5 +1,6 @@
 // kq5trace --record FOLDER: the service's debugger lines for days, unattended, one file per local
-// day. Windows builds only; the files' policy is in record_policy.h and recorder.h.
+// day. Windows builds only: the Win32 calls around the recording's loop (record_loop.h); the
+// files' policy is in record_policy.h and recorder.h.
 #pragma once
 
 #include <windows.h>

@@ -125,6 +125,10 @@ bool ParseDayFileName(const std::string& name, LocalDate& date, int& part) {
     return true;
 }
 
+std::uint64_t MibToBytes(std::uint64_t mib) {
+    return mib << 20;
+}
+
 std::uint64_t PartBytes(const RecordLimits& limits) {
     return std::max<std::uint64_t>(limits.maxBytes / 8, 1);
 }

@@ -34,6 +34,9 @@ struct RecordLimits {
     std::uint64_t maxBytes = 256ull << 20;  // every file of the recorder together
 };
 
+// --max-mib M in bytes: M mebibytes of 1,048,576 bytes.
+std::uint64_t MibToBytes(std::uint64_t mib);
+
 // The size at which a day goes on in its next part: an eighth of the whole, so that a day that
 // reaches the cap loses its oldest eighth, not all of itself.
 std::uint64_t PartBytes(const RecordLimits& limits);

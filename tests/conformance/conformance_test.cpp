@@ -31,9 +31,9 @@ INSTANTIATE_TEST_SUITE_P(Facts, Conformance, ::testing::ValuesIn(Facts()),
                              return name;
                          });
 
-// Without --lab the facts that stop the Spooler are not run, and say why; the report's verdicts,
-// its JSON and its exit code agree.
-TEST(ConformanceReport, LabFactsWaitForLabAndTheExitCodeFollowsTheVerdicts) {
+// Without --lab the facts that stop the Spooler are not run, and say why; a fact not run fails no
+// one (verdicts_test.cpp has the facts that differ).
+TEST(ConformanceReport, LabFactsWaitForLab) {
     Report report;
     report.program = "kq5-conformance 1.0.0";
     report.system = "the simulation";
@@ -49,17 +49,6 @@ TEST(ConformanceReport, LabFactsWaitForLabAndTheExitCodeFollowsTheVerdicts) {
         << text;
     EXPECT_NE(text.find("\n9 held, 0 differ, 1 not run\n"), std::string::npos) << text;
     EXPECT_EQ(ExitCode(report), 0);
-    report.outcomes[0].verdict = Verdict::Differs;
-    report.outcomes[0].notes = {"GetPrinterW level 99: answered 87, expected 124"};
-    EXPECT_EQ(ExitCode(report), 1);
-    const std::string json = RenderJson(report);
-    EXPECT_NE(json.find("{\"id\": \"spooler.open-and-size\", \"title\": "), std::string::npos);
-    EXPECT_NE(json.find("\"verdict\": \"differs\", \"notes\": [\"GetPrinterW level 99: answered "
-                        "87, expected 124\"]}"),
-              std::string::npos)
-        << json;
-    EXPECT_NE(json.find("\"held\": 8,\n  \"differ\": 1,\n  \"not_run\": 1\n}"), std::string::npos)
-        << json;
 }
 
 }  // namespace

@@ -1,0 +1,161 @@
+#include "trace/record_loop.h"
+
+#include <thread>
+#include <utility>
+
+namespace {
+
+// The pause between looks at the clock and the stop request while the channel is waited for.
+constexpr std::uint32_t kWaitStepMs = 100;
+
+Entry Note(const Stamp& now, const std::string& text) {
+    return Entry{Entry::Kind::Note, now.date, now.text, 0, text};
+}
+
+// One recording's state, shared by its steps (the writing thread sees `queue` and `failed`).
+struct Recording {
+    Recording(const RecordPlan& p, const RecordSystem& s) : plan(p), system(s) {}
+    const RecordPlan& plan;
+    const RecordSystem& system;
+    LineQueue queue;
+    std::atomic<bool> failed{false};
+    std::uint64_t startMs = 0;
+    bool waiting = false;  // another viewer held the channel at the last try
+};
+
+bool GoOn(const Recording& r) {
+    return !r.system.stopRequested() && !r.failed &&
+           (r.plan.seconds < 0 ||
+            static_cast<double>(r.system.nowMs() - r.startMs) < r.plan.seconds * 1000);
+}
+
+// DebugView or a debugger may hold the channel for a while: said once, then tried again.
+void WaitForChannel(Recording& r) {
+    if (!r.waiting) {
+        PushEntry(r.queue,
+                  Note(r.system.stamp(), "another debug-output viewer holds the channel; waiting"));
+        r.system.say("another debug-output viewer holds the channel; waiting for it to close");
+        r.waiting = true;
+    }
+    for (std::uint64_t waited = 0; waited < kRetryMs && GoOn(r); waited += kWaitStepMs) {
+        r.system.sleep(kWaitStepMs);
+    }
+}
+
+// One try at the channel: listened on until the recording ends, or waited for. False, with the
+// exit code, when it cannot be had for a reason waiting does not cure.
+bool TryChannel(Recording& r, int& code) {
+    std::uint32_t error = 0;
+    const ChannelOpen opened = r.system.open(error);
+    if (opened == ChannelOpen::Taken) {
+        WaitForChannel(r);
+        return true;
+    }
+    if (opened != ChannelOpen::Ok) {
+        r.system.say(opened == ChannelOpen::NoRights
+                         ? "no rights for the global debug-output channel: run kq5trace as an "
+                           "administrator or as SYSTEM"
+                         : "the debug-output channel cannot be opened (error " +
+                               std::to_string(error) + ")");
+        code = 2;
+        return false;
+    }
+    // Listened on until the recording ends: the channel is never waited for after this.
+    if (r.waiting) {
+        PushEntry(r.queue,
+                  Note(r.system.stamp(), "the debug-output channel is free again; recording"));
+        r.system.say("the channel is free again; recording");
+    }
+    ListenSink sink{[&r](Entry entry) { PushEntry(r.queue, std::move(entry)); },
+                    [&r](std::uint32_t) { return GoOn(r); }};
+    r.system.listen(sink);
+    return true;
+}
+
+}  // namespace
+
+void ListenLoop(const ListenSystem& system, ListenSink& sink) {
+    ServiceWatch watch;
+    const auto write = [&sink](std::vector<Entry> entries) {
+        for (Entry& entry : entries) {
+            sink.write(std::move(entry));
+        }
+    };
+    while (sink.goOn(watch.filter.pid)) {
+        const std::uint64_t nowMs = system.nowMs();
+        if (TimeToAsk(watch.filter, nowMs)) {  // the local time is read only when it is needed
+            const Stamp now = system.stamp();
+            write(WatchStep(watch, nowMs, now.date, now.text, nullptr, system.ask));
+        }
+        std::uint32_t from = 0;
+        std::string text;
+        if (!system.receive(kReceiveMs, from, text)) {
+            continue;
+        }
+        const Stamp stamp = system.stamp();
+        const Entry line{Entry::Kind::Line, stamp.date, stamp.text, from, std::move(text)};
+        write(WatchStep(watch, system.nowMs(), stamp.date, stamp.text, &line, system.ask));
+    }
+}
+
+ServiceAnswer AnswerOf(const std::string& service, std::uint32_t pid, bool noSuchService) {
+    return ServiceAnswer{pid, "service " + service +
+                                  (pid != 0        ? " runs as process " + std::to_string(pid)
+                                   : noSuchService ? " is not running: there is no such service"
+                                                   : " is not running")};
+}
+
+void WriteEntries(LineQueue& queue, Recorder& recorder, std::atomic<bool>& failed,
+                  const std::function<Stamp()>& stamp) {
+    std::deque<Entry> batch;
+    std::uint64_t dropped = 0;
+    while (TakeEntries(queue, batch, dropped)) {
+        if (failed) {
+            continue;
+        }
+        if (dropped != 0) {
+            // A failure here shows in the flush below, as any other.
+            (void)RecordEntry(recorder,
+                              Note(stamp(), std::to_string(dropped) +
+                                                " lines dropped: the disk did not keep up with "
+                                                "the channel"));
+        }
+        for (const Entry& entry : batch) {
+            if (!RecordEntry(recorder, entry)) {
+                break;
+            }
+        }
+        if (!FlushRecorder(recorder)) {
+            TryNote(recorder, stamp().text, "recording stopped: " + recorder.failure);
+            failed = true;
+        }
+    }
+}
+
+int Record(const RecordPlan& plan, const RecordSystem& system) {
+    Recorder recorder;
+    if (!OpenRecorder(
+            recorder, plan.folder, plan.limits,
+            "# kq5trace " + plan.version + ": debugger lines of the service " + plan.service)) {
+        system.say(recorder.failure);
+        return 1;
+    }
+    Recording r(plan, system);
+    r.startMs = system.nowMs();
+    std::thread writer([&] { WriteEntries(r.queue, recorder, r.failed, system.stamp); });
+    int code = 0;
+    while (GoOn(r) && TryChannel(r, code)) {
+    }
+    CloseQueue(r.queue);
+    writer.join();
+    if (!recorder.failed) {
+        (void)CloseRecorder(recorder);  // a failure shows in recorder.failed
+    }
+    if (recorder.failed) {
+        system.say("recording stopped: " + recorder.failure +
+                   " (the disk may be full); the files written so far are kept in " +
+                   PathText(recorder.folder));
+        return 1;
+    }
+    return code;
+}

@@ -1,0 +1,300 @@
+// kq5trace's listener and recording loops on the host: a debug-output channel, a service manager
+// and a clock the test sets (no real waits), the day files in a folder of the test's own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "record_folder.h"
+#include "trace/record_loop.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr LocalDate kDay{2026, 12, 7};
+constexpr std::uint64_t kDayMs = 24ull * 3600 * 1000;
+
+struct Message {
+    std::uint64_t atMs = 0;
+    std::uint32_t pid = 0;
+    std::string text;
+};
+
+// The machine as the loops see it. Every wait moves the clock; lines come at their times.
+struct FakeMachine {
+    std::atomic<std::uint64_t> clock{0};
+    std::uint64_t localAtZeroMs = 10ull * 3600 * 1000;  // 10:00 on kDay
+    std::uint64_t dayMs = kDayMs;  // shorter days record many of them in few steps
+    std::vector<Message> messages;
+    std::size_t next = 0;
+    // The service's process at a time (0: not running).
+    std::function<std::uint32_t(std::uint64_t)> service = [](std::uint64_t) { return 7u; };
+    std::vector<std::uint64_t> asks;  // when the service manager was asked
+
+    Stamp StampAt(std::uint64_t ms) const {
+        const std::uint64_t local = localAtZeroMs + ms * (kDayMs / dayMs);
+        const LocalDate date =
+            DateOfDayNumber(DayNumber(kDay) + static_cast<long long>(local / kDayMs));
+        const std::uint64_t time = local % kDayMs;
+        char text[48];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02u:%02u:%02u.%03u +01:00", date.year,
+                      date.month, date.day, static_cast<unsigned>(time / 3600000),
+                      static_cast<unsigned>(time / 60000 % 60),
+                      static_cast<unsigned>(time / 1000 % 60), static_cast<unsigned>(time % 1000));
+        return Stamp{date, text};
+    }
+
+    bool Receive(std::uint32_t timeoutMs, std::uint32_t& pid, std::string& text) {
+        const std::uint64_t now = clock;
+        if (next < messages.size() && messages[next].atMs <= now + timeoutMs) {
+            clock = std::max(now, messages[next].atMs);
+            pid = messages[next].pid;
+            text = messages[next].text;
+            ++next;
+            return true;
+        }
+        clock = now + timeoutMs;
+        return false;
+    }
+
+    ListenSystem Listener() {
+        ListenSystem system;
+        system.nowMs = [this] { return clock.load(); };
+        system.stamp = [this] { return StampAt(clock); };
+        system.receive = [this](std::uint32_t timeoutMs, std::uint32_t& pid, std::string& text) {
+            return Receive(timeoutMs, pid, text);
+        };
+        system.ask = [this] {
+            asks.push_back(clock);
+            return AnswerOf("kq5", service(clock), false);
+        };
+        return system;
+    }
+};
+
+// ---- The listener
+// --------------------------------------------------------------------------------
+
+TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
+    FakeMachine machine;
+    // Process 7 until 2.5 s, then stopped; started again as process 9 at 4.5 s.
+    machine.service = [](std::uint64_t ms) { return ms < 2500 ? 7u : ms < 4500 ? 0u : 9u; };
+    machine.messages.push_back({100, 7, "KQ5 STATUS:32\r\n"});
+    for (std::uint64_t ms = 200; ms <= 1800; ms += 10) {  // a chatty other program
+        machine.messages.push_back({ms, 50, "other"});
+    }
+    // Just short of a second after the last question: not asked yet. The service's last line,
+    // written as it stopped, is its own: it is written before the question that finds it gone.
+    machine.messages.push_back({2999, 50, "other"});
+    machine.messages.push_back({3000, 7, "KQ5 STOPPED"});
+    machine.messages.push_back({4600, 9, "GetPrinterHandle"});  // before the manager says 9
+    machine.messages.push_back({4700, 50, "other"});
+    machine.messages.push_back({5500, 9, "KQ5 STATUS:4"});
+    std::vector<std::string> written;
+    std::vector<std::uint32_t> pids;  // the service's process as the sink was told it
+    ListenSink sink{[&](Entry entry) { written.push_back(FormatEntry(entry)); },
+                    [&](std::uint32_t pid) {
+                        if (pids.empty() || pids.back() != pid) {
+                            pids.push_back(pid);
+                        }
+                        return machine.clock < 6000;
+                    }};
+    ListenLoop(machine.Listener(), sink);
+    EXPECT_EQ(written, (std::vector<std::string>{
+                           "# 2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7\n",
+                           "2026-12-07 10:00:00.100 +01:00\t[7] KQ5 STATUS:32\\r\\n\n",
+                           "2026-12-07 10:00:03.000 +01:00\t[7] KQ5 STOPPED\n",
+                           "# 2026-12-07 10:00:03.000 +01:00 service kq5 is not running\n",
+                           "# 2026-12-07 10:00:04.600 +01:00 service kq5 runs as process 9\n",
+                           "2026-12-07 10:00:04.600 +01:00\t[9] GetPrinterHandle\n",
+                           "2026-12-07 10:00:05.500 +01:00\t[9] KQ5 STATUS:4\n"}));
+    // Once a second, whatever the other program writes.
+    EXPECT_EQ(machine.asks, (std::vector<std::uint64_t>{0, 1000, 2000, 3000, 4000, 5000}));
+    EXPECT_EQ(pids, (std::vector<std::uint32_t>{0, 7, 0, 9}));
+}
+
+TEST(ListenLoop, TheAnswerSaysWhyTheServiceIsNotThere) {
+    EXPECT_EQ(AnswerOf("kq5", 4242, false).note, "service kq5 runs as process 4242");
+    EXPECT_EQ(AnswerOf("kq5", 4242, false).pid, 4242u);
+    EXPECT_EQ(AnswerOf("kq5", 0, false).note, "service kq5 is not running");
+    EXPECT_EQ(AnswerOf("Kq5Test", 0, true).note,
+              "service Kq5Test is not running: there is no such service");
+}
+
+// ---- The recording ------------------------------------------------------------------------------
+
+class RecordLoopTest : public RecordFolderTest {
+protected:
+    void SetUp() override {
+        RecordFolderTest::SetUp();
+        plan.folder = folder;
+        plan.version = "1.0.0";
+    }
+
+    // The channel answers OPENS in turn, then Ok.
+    int Run() {
+        RecordSystem system;
+        system.nowMs = [this] { return machine.clock.load(); };
+        system.stamp = [this] { return machine.StampAt(machine.clock); };
+        system.open = [this](std::uint32_t& error) {
+            tries.push_back(machine.clock);
+            const std::size_t n = tries.size() - 1;
+            error = 5;
+            return n < opens.size() ? opens[n] : ChannelOpen::Ok;
+        };
+        system.listen = [this](ListenSink& sink) { ListenLoop(machine.Listener(), sink); };
+        system.sleep = [this](std::uint32_t ms) { machine.clock += ms; };
+        system.stopRequested = [this] { return machine.clock >= stopAtMs; };
+        system.say = [this](const std::string& text) { said.push_back(text); };
+        return Record(plan, system);
+    }
+
+    RecordPlan plan;
+    FakeMachine machine;
+    std::vector<ChannelOpen> opens;
+    std::vector<std::uint64_t> tries;  // when the channel was tried
+    std::uint64_t stopAtMs = UINT64_MAX;
+    std::vector<std::string> said;
+};
+
+TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnce) {
+    opens = {ChannelOpen::Taken, ChannelOpen::Taken, ChannelOpen::Taken};
+    machine.messages.push_back({9500, 7, "KQ5 STATUS:32"});
+    plan.seconds = 10;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(tries, (std::vector<std::uint64_t>{0, 3000, 6000, 9000}));
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "another debug-output viewer holds the channel; waiting for it to close",
+                        "the channel is free again; recording"}));
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 "
+              "10:00:00.000 +01:00\n"
+              "# 2026-12-07 10:00:00.000 +01:00 another debug-output viewer holds the channel; "
+              "waiting\n"
+              "# 2026-12-07 10:00:09.000 +01:00 the debug-output channel is free again; "
+              "recording\n"
+              "# 2026-12-07 10:00:09.000 +01:00 service kq5 runs as process 7\n"
+              "2026-12-07 10:00:09.500 +01:00\t[7] KQ5 STATUS:32\n");
+}
+
+TEST_F(RecordLoopTest, AStopWhileWaitingEndsWithinATenthOfASecond) {
+    opens = {ChannelOpen::Taken, ChannelOpen::Taken};
+    stopAtMs = 4050;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(tries, (std::vector<std::uint64_t>{0, 3000}));
+    EXPECT_LE(machine.clock, stopAtMs + 100);
+}
+
+TEST_F(RecordLoopTest, NoRightsOrAFailedChannelEndsAtOnceWithExit2) {
+    opens = {ChannelOpen::NoRights};
+    EXPECT_EQ(Run(), 2);
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "no rights for the global debug-output channel: run kq5trace as an "
+                        "administrator or as SYSTEM"}));
+    EXPECT_EQ(tries.size(), 1u);
+    tries.clear();
+    said.clear();
+    opens = {ChannelOpen::Taken, ChannelOpen::Failed};
+    EXPECT_EQ(Run(), 2);
+    EXPECT_EQ(tries.size(), 2u);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[1], "the debug-output channel cannot be opened (error 5)");
+}
+
+TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
+    // From 23:59:58; the next day's file lands on a device that is always full.
+    machine.localAtZeroMs = kDayMs - 2000;
+    fs::create_directories(folder);
+    fs::create_symlink("/dev/full", folder / "kq5trace-2026-12-08.txt");
+    machine.messages = {{500, 7, "KQ5 STATUS:32"}, {2500, 7, "KQ5 STATUS:4"}};
+    stopAtMs = 1000000000;  // a bound for a recording that would not end by itself
+    EXPECT_EQ(Run(), 1);
+    EXPECT_LT(machine.clock, stopAtMs);  // it ended as soon as the writing failed
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0], "recording stopped: cannot write " +
+                           (folder / "kq5trace-2026-12-08.txt").string() +
+                           ": No space left on device (the disk may be full); the files written "
+                           "so far are kept in " +
+                           folder.string());
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 "
+              "23:59:58.000 +01:00\n"
+              "# 2026-12-07 23:59:58.000 +01:00 service kq5 runs as process 7\n"
+              "2026-12-07 23:59:58.500 +01:00\t[7] KQ5 STATUS:32\n");
+
+    // A folder that cannot be made: said at once, nothing listened to.
+    stopAtMs = UINT64_MAX;
+    said.clear();
+    tries.clear();
+    plan.folder = folder / "kq5trace-2026-12-07.txt";
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(tries.empty());
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind("cannot make the folder ", 0), 0u) << said[0];
+}
+
+TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
+    machine.dayMs = 10000;  // a day in ten seconds of the clock
+    machine.localAtZeroMs = 0;
+    for (std::uint64_t ms = 50; ms < 50000; ms += 1000) {
+        machine.messages.push_back({ms, 7, "KQ5 STATUS:" + std::to_string(ms)});
+    }
+    plan.seconds = 50;
+    plan.limits.keepDays = 2;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Listing(),
+              (std::vector<std::string>{"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}));
+    // Each file reads as a trace of its own: the header, the service's process, the day's lines.
+    const std::string last = Read("kq5trace-2026-12-11.txt");
+    EXPECT_EQ(last.rfind("# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-11 "
+                         "00:07:12.000 +01:00\n"
+                         "# 2026-12-11 00:07:12.000 +01:00 service kq5 runs as process 7\n"
+                         "2026-12-11 00:07:12.000 +01:00\t[7] KQ5 STATUS:40050\n",
+                         0),
+              0u)
+        << last;
+    for (const char* day : {"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}) {
+        const std::string text = Read(day);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 12) << text;
+    }
+    EXPECT_NE(last.find("\n2026-12-11 21:43:12.000 +01:00\t[7] KQ5 STATUS:49050\n"),
+              std::string::npos);
+}
+
+// ---- The writing thread's queue -----------------------------------------------------------------
+
+TEST_F(RecordLoopTest, LinesDroppedByAFullQueueAreCountedInTheFile) {
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    LineQueue queue;
+    queue.maxBytes = 100;
+    const Stamp stamp = machine.StampAt(0);
+    for (int i = 0; i < 5; ++i) {
+        PushEntry(queue, Entry{Entry::Kind::Line, stamp.date, stamp.text, 7, std::to_string(i)});
+    }
+    CloseQueue(queue);
+    std::atomic<bool> failed{false};
+    WriteEntries(queue, recorder, failed, [&] { return stamp; });
+    ASSERT_TRUE(CloseRecorder(recorder));
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              "# kq5trace 1.0.0: lines, from 2026-12-07 10:00:00.000 +01:00\n"
+              "# 2026-12-07 10:00:00.000 +01:00 2 lines dropped: the disk did not keep up with "
+              "the channel\n"
+              "2026-12-07 10:00:00.000 +01:00\t[7] 0\n"
+              "2026-12-07 10:00:00.000 +01:00\t[7] 1\n"
+              "2026-12-07 10:00:00.000 +01:00\t[7] 2\n");
+}
+
+TEST(RecordLimitsTest, MaxMibIsCountedInMebibytes) {
+    EXPECT_EQ(MibToBytes(1), 1048576u);
+    EXPECT_EQ(MibToBytes(1024 * 1024), 1ull << 40);  // the largest --max-mib, a tebibyte
+    EXPECT_EQ(PartBytes(RecordLimits{14, MibToBytes(256)}), 32u << 20);
+}
+
+}  // namespace
