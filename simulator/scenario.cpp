@@ -308,7 +308,7 @@ struct Driver {
     int printerCode;
     bool printerPresent;
     std::vector<PrinterChange> printer;
-    std::vector<sim::TimelineEvent> actions;
+    std::vector<LaneMark> actions;
     size_t next = 0;        // the next event to happen
     bool inProcess = true;  // kq5's process is running: device events and controls reach it
     std::function<void(const ScenarioEvent&)> beforeEvent;
@@ -317,7 +317,7 @@ struct Driver {
     void Say(const std::string& lane, const std::string& text) {
         sim::Note("scenario", text);
         if (!lane.empty()) {
-            actions.push_back(sim::TimelineEvent{sim::NowMs(), lane, text});
+            actions.push_back(LaneMark{sim::NowMs(), lane, text});
         }
     }
     void PrinterChanged(bool present) {
@@ -758,7 +758,7 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
     result.timeline = sim::Timeline();
     for (const std::string& undelivered : sim::UndeliveredInjections()) {
         result.timeline.push_back(sim::TimelineEvent{
-            sim::NowMs(), "scenario", undelivered + ": that failure never happened"});
+            sim::NowMs(), NoteEvent{"scenario", undelivered + ": that failure never happened"}});
     }
     result.queue = sim::Printer(kQueueName);
     result.spoolerState = sim::SpoolerState();

@@ -155,10 +155,9 @@ struct ScenarioResult {
     DWORD spoolerState = 0;
     std::vector<std::string> openHandles;
     // What the scenario did, for the picture: the printer's presence and status code, and its
-    // other actions with the lane they belong to as source ("printer": read faults; "service":
-    // device events, controls and call failures).
+    // other actions as marks in their lanes.
     std::vector<PrinterChange> printer;
-    std::vector<sim::TimelineEvent> actions;
+    std::vector<LaneMark> actions;
     uint64_t longestControlMs = 0;  // the longest the control handler took over one control
     uint64_t longestStopMs = 0;     // ... over one stop or shutdown
 };
@@ -177,6 +176,9 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads = sim:
 // The readable timeline: one line per event, identical consecutive lines and groups of lines
 // folded with a count, then the final state.
 std::string FormatTimeline(const ScenarioResult& result);
+// Its "Final state:" lines: the queue, the Spooler, the exit code, the longest control handling,
+// the handles left open.
+std::string FormatFinalState(const ScenarioResult& result);
 
 // The run as an SVG lane chart over simulated time (printer, queue, Spooler, service, with the
 // output lines as ticks to hover); the same run always gives the same bytes.

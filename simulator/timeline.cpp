@@ -26,8 +26,11 @@ std::string SpoolerStateName(DWORD state) {
 std::string FormatTimeline(const ScenarioResult& result) {
     // Repeats fold: an identical line (the poller's line every 800 ms) or an identical group of
     // lines (a failed open with its message, then the status line, each cycle) is printed once.
-    std::string out = FoldTimeline(result.timeline);
-    out += "\nFinal state:\n";
+    return FoldTimeline(result.timeline) + "\nFinal state:\n" + FormatFinalState(result);
+}
+
+std::string FormatFinalState(const ScenarioResult& result) {
+    std::string out;
     if (!result.queue.exists) {
         out += "  queue \"Korvane-Q5\": absent\n";
     } else {

@@ -25,7 +25,7 @@ TEST(Concurrency, PollerAndHandlerOverlapThroughAPortMove) {
         EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
         for (const sim::TimelineEvent& event : r.timeline) {
             // Refused: a request made while another was in flight, or while it was stopping.
-            EXPECT_EQ(event.text.find("start refused"), std::string::npos) << event.timeMs;
+            EXPECT_EQ(As<StartRefusedEvent>(event), nullptr) << event.timeMs;
         }
         for (const std::string& handle : r.openHandles) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;

@@ -1,5 +1,5 @@
 // The fault sweep's scenarios and the error each swept call fails with, shared by the sweep and by
-// the check that the sweep's runs keep their exact timelines.
+// the check that the sweep's runs keep their recorded lines (tests/golden/fault-sweep).
 #pragma once
 
 #include <iterator>

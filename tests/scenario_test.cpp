@@ -3,7 +3,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
+#include <tuple>
 
 #include "scenario.h"
 #include "service/service.h"
@@ -17,11 +20,63 @@ ScenarioResult RunText(const std::string& text) {
     return RunScenario(scenario);
 }
 
-// The position of the first event at or after `from` whose text contains `part`, or npos.
-size_t Find(const ScenarioResult& r, const std::string& source, const std::string& part,
-            size_t from = 0) {
+// What an event must be, read from its fields.
+using Is = std::function<bool(const sim::TimelineEvent&)>;
+
+Is Spooler(ServiceStep step) {
+    return [step](const sim::TimelineEvent& e) {
+        const auto* s = As<ServiceStepEvent>(e);
+        return s != nullptr && s->service == "Spooler" && s->step == step;
+    };
+}
+Is StartRefused() {
+    return [](const sim::TimelineEvent& e) { return As<StartRefusedEvent>(e) != nullptr; };
+}
+// A status report of kq5 in STATE; EXIT: with that exit code.
+Is Reported(DWORD state, std::optional<DWORD> exit = std::nullopt) {
+    return [=](const sim::TimelineEvent& e) {
+        const auto* s = As<StatusReportEvent>(e);
+        return s != nullptr && s->state == state && (!exit || s->win32ExitCode == *exit);
+    };
+}
+Is Paused(bool paused) {
+    return [paused](const sim::TimelineEvent& e) {
+        const auto* p = As<QueuePausedEvent>(e);
+        return p != nullptr && p->paused == paused;
+    };
+}
+Is QueueStatus(DWORD status) {
+    return [status](const sim::TimelineEvent& e) {
+        const auto* s = As<QueueStatusEvent>(e);
+        return s != nullptr && s->status == status;
+    };
+}
+Is PortMoved(const std::string& from, const std::string& to) {
+    return [=](const sim::TimelineEvent& e) {
+        const auto* p = As<QueuePortEvent>(e);
+        return p != nullptr && p->from == from && p->to == to;
+    };
+}
+// A debug line of the service that says SAYS, with CODE when given.
+Is Line(LineSays says, std::optional<long long> code = std::nullopt) {
+    return [=](const sim::TimelineEvent& e) {
+        const auto* l = As<OutputEvent>(e);
+        return l != nullptr && l->channel == Channel::Debug && l->says == says &&
+               (!code || l->code == *code);
+    };
+}
+// A scenario's own statement containing PART (its words are all it has).
+Is ScenarioSays(const std::string& part) {
+    return [part](const sim::TimelineEvent& e) {
+        const auto* n = As<NoteEvent>(e);
+        return n != nullptr && n->source == "scenario" && n->text.find(part) != std::string::npos;
+    };
+}
+
+// The position of the first event at or after `from` that is `is`, or npos.
+size_t Find(const ScenarioResult& r, const Is& is, size_t from = 0) {
     for (size_t i = from; i < r.timeline.size(); ++i) {
-        if (r.timeline[i].source == source && r.timeline[i].text.find(part) != std::string::npos) {
+        if (is(r.timeline[i])) {
             return i;
         }
     }
@@ -41,28 +96,28 @@ TEST(Scenario, DefaultScenarioFollowsThePrinterAndEndsCleanly) {
 
     // The story, in order.
     size_t at = 0;
-    for (const auto& [source, part] : std::vector<std::pair<std::string, std::string>>{
-             {"service", "status SERVICE_RUNNING"},
-             {"queue", "status PRINTER_STATUS_DOOR_OPEN"},
-             {"queue", "resumed"},
-             {"queue", "status PRINTER_STATUS_PAPER_OUT"},
-             {"queue", "resumed"},
-             {"scenario", "MOUSE01"},
-             {"queue", "status PRINTER_STATUS_OFFLINE"},
-             {"queue", "port USB001 -> USB002"},
-             {"spooler", "Spooler stop requested"},
-             {"spooler", "Spooler stopped"},
-             {"spooler", "Spooler start requested"},
-             {"queue", "resumed"},
-             {"service", "status SERVICE_STOPPED"},
-             {"debug", "MainError:"}}) {
-        at = Find(r, source, part, at);
-        ASSERT_NE(at, std::string::npos) << source << ": " << part;
+    const std::vector<Is> story = {Reported(SERVICE_RUNNING),
+                                   QueueStatus(PRINTER_STATUS_DOOR_OPEN),
+                                   Paused(false),
+                                   QueueStatus(PRINTER_STATUS_PAPER_OUT),
+                                   Paused(false),
+                                   ScenarioSays("MOUSE01"),
+                                   QueueStatus(PRINTER_STATUS_OFFLINE),
+                                   PortMoved("USB001", "USB002"),
+                                   Spooler(ServiceStep::StopRequested),
+                                   Spooler(ServiceStep::Stopped),
+                                   Spooler(ServiceStep::StartRequested),
+                                   Paused(false),
+                                   Reported(SERVICE_STOPPED),
+                                   Line(LineSays::MainError)};
+    for (size_t i = 0; i < story.size(); ++i) {
+        at = Find(r, story[i], at);
+        ASSERT_NE(at, std::string::npos) << "step " << i;
     }
     // The door opens at 3.0 s: the poller pauses the queue on its next cycle, at 3.2 s.
-    EXPECT_EQ(r.timeline[Find(r, "queue", "DOOR_OPEN")].timeMs, 3200u);
+    EXPECT_EQ(r.timeline[Find(r, QueueStatus(PRINTER_STATUS_DOOR_OPEN))].timeMs, 3200u);
     // The slow spooler is started only after it has stopped.
-    EXPECT_EQ(Find(r, "spooler", "start refused"), std::string::npos);
+    EXPECT_EQ(Find(r, StartRefused()), std::string::npos);
     // The same scenario gives the same timeline every time.
     EXPECT_EQ(FormatTimeline(RunText(DefaultScenarioText())), FormatTimeline(r));
 }
@@ -81,24 +136,22 @@ TEST(Scenario, SlowStoppingSpoolerRunsAgainSoonAfterItsStop) {
         EXPECT_FALSE(r.queue.paused);
         EXPECT_EQ(r.queue.status, 0u);
         EXPECT_EQ(r.queue.port, u"USB002");
-        const size_t stopped = Find(r, "spooler", "Spooler stopped");
-        const size_t started = Find(r, "spooler", "Spooler start requested");
+        const size_t stopped = Find(r, Spooler(ServiceStep::Stopped));
+        const size_t started = Find(r, Spooler(ServiceStep::StartRequested));
         ASSERT_NE(stopped, std::string::npos);
         ASSERT_NE(started, std::string::npos);
         EXPECT_EQ(r.timeline[stopped].timeMs, 2000u + stopSeconds * 1000u);
         EXPECT_LE(r.timeline[started].timeMs, r.timeline[stopped].timeMs + 800);
-        EXPECT_EQ(Find(r, "spooler", "Spooler start requested", started + 1), std::string::npos);
-        EXPECT_EQ(Find(r, "spooler", "start refused"), std::string::npos);
+        EXPECT_EQ(Find(r, Spooler(ServiceStep::StartRequested), started + 1), std::string::npos);
+        EXPECT_EQ(Find(r, StartRefused()), std::string::npos);
         EXPECT_LE(r.longestControlMs, 12000u);
     }
 }
 
-// The times of the events of `source` whose text contains `part`.
-std::vector<uint64_t> TimesOf(const ScenarioResult& r, const std::string& source,
-                              const std::string& part) {
+// The times of the events that are `is`.
+std::vector<uint64_t> TimesOf(const ScenarioResult& r, const Is& is) {
     std::vector<uint64_t> times;
-    for (size_t at = Find(r, source, part); at != std::string::npos;
-         at = Find(r, source, part, at + 1)) {
+    for (size_t at = Find(r, is); at != std::string::npos; at = Find(r, is, at + 1)) {
         times.push_back(r.timeline[at].timeMs);
     }
     return times;
@@ -167,12 +220,12 @@ TEST(Scenario, StopWithAStartOwedWaitsBoundedAndSaysWhy) {
         EXPECT_EQ(reports.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
         EXPECT_EQ(reports.back().dwWin32ExitCode, c.exitCode);
         EXPECT_EQ(r.spoolerState, c.spooler);
-        const std::vector<uint64_t> stopped = TimesOf(r, "service", "status SERVICE_STOPPED");
+        const std::vector<uint64_t> stopped = TimesOf(r, Reported(SERVICE_STOPPED));
         ASSERT_EQ(stopped.size(), 1u);
         EXPECT_EQ(stopped[0], c.stopAtMs + c.stoppedAfterMs);
         // The progress: a report at the stop and at least every second, the checkpoint one up
         // each time, a wait hint that covers the next.
-        const std::vector<uint64_t> pending = TimesOf(r, "service", "status SERVICE_STOP_PENDING");
+        const std::vector<uint64_t> pending = TimesOf(r, Reported(SERVICE_STOP_PENDING));
         EXPECT_EQ(!pending.empty(), c.waits);
         uint64_t previous = c.stopAtMs;
         DWORD checkPoint = 0;
@@ -213,10 +266,13 @@ TEST(Scenario, RefusedStartsBackOff) {
             "queue USB001\nport USB002\nspooler-stop-time 15000\nprinter A1B2C3 USB001 0x20\n"
             "at 1 unplug\nat 2 plug 5&99&0&1 USB002\nat 16 fail StartServiceA " +
             std::to_string(c.error) + " " + std::to_string(c.refusals) + "\nat 330 stop\n");
-        const std::vector<uint64_t> requests = TimesOf(r, "spooler", "Spooler start requested");
+        const std::vector<uint64_t> requests = TimesOf(r, Spooler(ServiceStep::StartRequested));
         ASSERT_EQ(requests.size(), c.requests);
-        EXPECT_EQ(TimesOf(r, "spooler", "Spooler start refused: " + std::to_string(c.error)).size(),
-                  static_cast<size_t>(c.refusals));
+        const auto refused = [&c](const sim::TimelineEvent& e) {
+            const auto* s = As<StartRefusedEvent>(e);
+            return s != nullptr && s->service == "Spooler" && s->error == c.error;
+        };
+        EXPECT_EQ(TimesOf(r, refused).size(), static_cast<size_t>(c.refusals));
         for (size_t i = 1; i < requests.size(); ++i) {
             const uint64_t gap = requests[i] - requests[i - 1];
             if (i <= 3) {
@@ -246,7 +302,7 @@ TEST(Scenario, StatusMirroringKeepsItsPaceWhileAStartIsOwed) {
         const ScenarioResult r = RunText(moved + rest);
         // From the end of the arrival's handling (13.6 s) on, a status line every 800 ms.
         std::vector<uint64_t> lines;
-        for (const uint64_t at : TimesOf(r, "debug", "KQ5 STATUS:")) {
+        for (const uint64_t at : TimesOf(r, Line(LineSays::Status))) {
             if (at >= 14000) {
                 lines.push_back(at);
             }
@@ -269,14 +325,19 @@ TEST(Scenario, RestartScenariosEndWithPrintingRestored) {
         EXPECT_FALSE(r.queue.paused);
         EXPECT_EQ(r.queue.status, 0u);
         EXPECT_EQ(r.queue.port, u"USB002");
-        const size_t running = Find(r, "spooler", "Spooler running");
+        const size_t running = Find(r, Spooler(ServiceStep::Running));
         ASSERT_NE(running, std::string::npos);
-        EXPECT_NE(Find(r, "queue", "resumed", running), std::string::npos);
-        const size_t pending = Find(r, "service", "status SERVICE_STOP_PENDING");
+        EXPECT_NE(Find(r, Paused(false), running), std::string::npos);
+        const size_t pending = Find(r, Reported(SERVICE_STOP_PENDING));
         EXPECT_EQ(pending != std::string::npos, name == "stop-while-start-owed.kq5");
-        EXPECT_NE(Find(r, "service", "status SERVICE_STOPPED (type 0x10, controls 5, exit 0/0",
-                       pending == std::string::npos ? 0 : pending),
-                  std::string::npos);
+        const size_t stopped = Find(r, Reported(SERVICE_STOPPED, NO_ERROR),
+                                    pending == std::string::npos ? 0 : pending);
+        ASSERT_NE(stopped, std::string::npos);
+        const StatusReportEvent& report = *As<StatusReportEvent>(r.timeline[stopped]);
+        EXPECT_EQ(report.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(report.controlsAccepted,
+                  static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+        EXPECT_EQ(report.serviceSpecificExitCode, 0u);
     }
 }
 
@@ -302,11 +363,14 @@ TEST(Scenario, ControlsForAStoppingServiceAreRefusedByTheServiceManager) {
         EXPECT_FALSE(stops[i].handled);
         EXPECT_EQ(stops[i].answer, static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
     }
-    EXPECT_NE(Find(r, "service",
-                   "stop not delivered: the service manager answers 1061 (the service is "
-                   "SERVICE_STOP_PENDING)"),
-              std::string::npos);
-    EXPECT_EQ(TimesOf(r, "service", "status SERVICE_STOPPED"), std::vector<uint64_t>{48000});
+    const auto refusedStop = [](const sim::TimelineEvent& e) {
+        const auto* c = As<ControlRefusedEvent>(e);
+        return c != nullptr && c->control == SERVICE_CONTROL_STOP &&
+               c->error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
+               c->reportedState == SERVICE_STOP_PENDING;
+    };
+    EXPECT_NE(Find(r, refusedStop), std::string::npos);
+    EXPECT_EQ(TimesOf(r, Reported(SERVICE_STOPPED)), std::vector<uint64_t>{48000});
     EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
@@ -319,7 +383,7 @@ TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
         SCOPED_TRACE(entry.path().filename().string());
         const ScenarioResult r = RunText(text.str());
         EXPECT_EQ(r.exitCode, 0);
-        EXPECT_NE(Find(r, "service", "SERVICE_STOPPED"), std::string::npos);
+        EXPECT_NE(Find(r, Reported(SERVICE_STOPPED)), std::string::npos);
         for (const std::string& handle : r.openHandles) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
         }
@@ -345,36 +409,36 @@ TEST(Scenario, EveryLineReachesTheMachine) {
     const std::string move = "at 1 plug P2 USB002\nat 3 stop\n";
     const struct {
         std::string scenario;
-        std::string source, part;  // the first event with it comes
-        uint64_t notBeforeMs;      // not before this
+        Is is;                 // the first event that is it comes
+        uint64_t notBeforeMs;  // not before this
         bool happens;
     } kCases[] = {
         // Registry lines win over what the printer registers.
-        {start + p1Description + std::string(200, 'x') + "\nat 1 stop\n", "debug",
-         "\"GetLastError:234\\r\\n\"", 0, true},
-        {start + "registry-missing " + ports + "USB002 | Device Id\n" + move, "debug",
-         "\"GetLastError:2\\r\\n\"", 1000, true},
+        {start + p1Description + std::string(200, 'x') + "\nat 1 stop\n",
+         Line(LineSays::RegistryError, 234), 0, true},
+        {start + "registry-missing " + ports + "USB002 | Device Id\n" + move,
+         Line(LineSays::RegistryError, 2), 1000, true},
         {start + "registry " + ports + "USB002 | Device Id | USB\\VID_0483&PID_5741\\P3\n" + move,
-         "queue", "port USB001 -> USB002", 0, false},
+         PortMoved("USB001", "USB002"), 0, false},
         // Windows faults.
-        {start + "fail OpenPrinterW 1 5\nat 1 stop\n", "debug", "returns: 0x5\\n", 0, true},
-        {start + "at 1 fail OpenPrinterW 5\nat 2 stop\n", "debug", "returns: 0x5\\n", 1000, true},
-        {start + "fail OpenPrinterW 9 5\nat 1 stop\n", "scenario", "no call 9 of OpenPrinterW came",
-         0, true},
-        {start + "not-a-service\n", "debug", "\" MainError:1063\\n\"", 0, true},
-        {start + "not-an-administrator\nat 1 stop\n", "debug", "returns: 0x5\\n", 0, true},
-        {start + "at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n", "queue",
-         "PRINTER_STATUS_DOOR_OPEN", 1000, true},
-        {start + "spooler-start-time 700\n" + move, "spooler", "Spooler running", 2000, true},
-        {start + "queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n", "queue",
-         "port USB001 -> USB001", 1000, true},
-        {start + "queue-grows\nat 1 stop\n", "debug", "\\xbb\\xf1\\xb5\\xc3", 0, true},
-        {start + "control-at-startup stop\n", "service", "SERVICE_STOPPED", 0, true},
+        {start + "fail OpenPrinterW 1 5\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
+        {start + "at 1 fail OpenPrinterW 5\nat 2 stop\n", Line(LineSays::OpenError, 5), 1000, true},
+        {start + "fail OpenPrinterW 9 5\nat 1 stop\n",
+         ScenarioSays("no call 9 of OpenPrinterW came"), 0, true},
+        {start + "not-a-service\n", Line(LineSays::MainError, 1063), 0, true},
+        {start + "not-an-administrator\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
+        {start + "at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n",
+         QueueStatus(PRINTER_STATUS_DOOR_OPEN), 1000, true},
+        {start + "spooler-start-time 700\n" + move, Spooler(ServiceStep::Running), 2000, true},
+        {start + "queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n", PortMoved("USB001", "USB001"),
+         1000, true},
+        {start + "queue-grows\nat 1 stop\n", Line(LineSays::ReadFailure), 0, true},
+        {start + "control-at-startup stop\n", Reported(SERVICE_STOPPED), 0, true},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.scenario);
         const ScenarioResult r = RunText(c.scenario);
-        const size_t at = Find(r, c.source, c.part);
+        const size_t at = Find(r, c.is);
         if (!c.happens) {
             EXPECT_EQ(at, std::string::npos);
             continue;
@@ -386,10 +450,20 @@ TEST(Scenario, EveryLineReachesTheMachine) {
 
 TEST(Scenario, TimelineFoldsRepeatedLinesAndGroups) {
     ScenarioResult r;
-    r.timeline = {{0, "debug", "A"},     {0, "debug", "B"},    {0, "stdout", "C"},
-                  {800, "debug", "B"},   {800, "stdout", "C"}, {1600, "debug", "B"},
-                  {1600, "stdout", "C"}, {2000, "debug", "D"}, {2800, "debug", "D"},
-                  {3600, "debug", "B"}};
+    // Notes: only their words matter to the folding.
+    for (const auto& [atMs, source, text] :
+         std::vector<std::tuple<uint64_t, std::string, std::string>>{{0, "debug", "A"},
+                                                                     {0, "debug", "B"},
+                                                                     {0, "stdout", "C"},
+                                                                     {800, "debug", "B"},
+                                                                     {800, "stdout", "C"},
+                                                                     {1600, "debug", "B"},
+                                                                     {1600, "stdout", "C"},
+                                                                     {2000, "debug", "D"},
+                                                                     {2800, "debug", "D"},
+                                                                     {3600, "debug", "B"}}) {
+        r.timeline.push_back(sim::TimelineEvent{atMs, NoteEvent{source, text}});
+    }
     const std::string text = FormatTimeline(r);
     EXPECT_EQ(text.substr(0, text.find("\nFinal state")),
               "   0.000s  debug    A\n"
@@ -447,19 +521,18 @@ TEST(Scenario, StartRunsKq5AgainAsANewProcess) {
     const ScenarioResult r = RunText(
         "queue USB001\nport USB002\nprinter A1 USB001 0x20\nat 2 stop\nat 5 start\nat 6 start\n"
         "at 7 status 0x04\nat 8 stop\nat 9 unplug\nat 9.5 plug B2 USB002\nend 12\n");
-    size_t starts = 0;
-    for (const sim::TimelineEvent& e : r.timeline) {
-        starts += e.source == "service" && e.text == "started by the service manager" ? 1 : 0;
-    }
-    EXPECT_EQ(starts, 2u);
-    EXPECT_NE(Find(r, "scenario", "start refused, kq5 is already running"), std::string::npos);
+    const auto started = [](const sim::TimelineEvent& e) {
+        return As<ServiceStartedEvent>(e) != nullptr;
+    };
+    EXPECT_EQ(TimesOf(r, started).size(), 2u);
+    EXPECT_NE(Find(r, ScenarioSays("start refused, kq5 is already running")), std::string::npos);
     ASSERT_EQ(r.processes.size(), 1u);
     EXPECT_EQ(r.processes[0].exitCode, 0);
     EXPECT_EQ(r.processes[0].openHandles, std::vector<std::string>{"device#1"});
     EXPECT_TRUE(r.queue.paused);
     EXPECT_EQ(r.queue.status, static_cast<DWORD>(PRINTER_STATUS_DOOR_OPEN));
     EXPECT_EQ(r.queue.port, u"USB001");
-    EXPECT_NE(Find(r, "scenario", "printer B2 plugged in"), std::string::npos);
+    EXPECT_NE(Find(r, ScenarioSays("printer B2 plugged in")), std::string::npos);
     EXPECT_EQ(r.exitCode, 0);
 }
 

@@ -149,8 +149,8 @@ std::string ReferenceFold(const std::vector<TimelineEvent>& events) {
         size_t count = 0;
         for (size_t next = at + length; next + length <= events.size(); next += length, ++count) {
             for (size_t k = 0; k < length; ++k) {
-                if (events[next + k].source != events[at + k].source ||
-                    events[next + k].text != events[at + k].text) {
+                if (FormatTimelineLine(events[next + k]).substr(10) !=
+                    FormatTimelineLine(events[at + k]).substr(10)) {
                     return count;
                 }
             }
@@ -190,12 +190,15 @@ TEST(Trace, FoldingHidesRepeatedLinesAndGroups) {
         const size_t size = random() % 60;
         for (size_t i = 0; i < size; ++i) {
             // Runs of repeated groups, so folding has something to find.
-            events.push_back(TimelineEvent{i * 800, "debug", alphabet[random() % (round % 3 + 1)]});
+            events.push_back(
+                TimelineEvent{i * 800, NoteEvent{"debug", alphabet[random() % (round % 3 + 1)]}});
         }
         ASSERT_EQ(FoldTimeline(events), ReferenceFold(events)) << "round " << round;
     }
-    const std::vector<TimelineEvent> group = {
-        {0, "debug", "x"}, {0, "debug", "y"}, {800, "debug", "x"}, {800, "debug", "y"}};
+    const std::vector<TimelineEvent> group = {{0, NoteEvent{"debug", "x"}},
+                                              {0, NoteEvent{"debug", "y"}},
+                                              {800, NoteEvent{"debug", "x"}},
+                                              {800, NoteEvent{"debug", "y"}}};
     EXPECT_EQ(FoldTimeline(group),
               "   0.000s  debug    x\n   0.000s  debug    y\n"
               "           ... these 2 lines 1 more time, the last at    0.800s\n");

@@ -15,18 +15,6 @@ constexpr uint64_t kCycleMs = 800;
 constexpr size_t kListed = 40;     // gaps and changes listed one by one, then summed up
 constexpr size_t kColumns = 1100;  // the picture's width in pixels
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-// One of the service's own lines (escaped): the code page 936 message by its first bytes.
-bool IsServiceText(const std::string& t) {
-    return StartsWith(t, "KQ5 STATUS:") || StartsWith(t, " DevicePath:") ||
-           StartsWith(t, "GetPrinterHandle") || StartsWith(t, " Open Printer Error :") ||
-           StartsWith(t, "GetLastError:") || StartsWith(t, " MainError:") ||
-           StartsWith(t, "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2");
-}
-
 std::string Duration(uint64_t ms) {
     char text[48];
     if (ms < 60000) {
@@ -87,12 +75,12 @@ std::string RegistryMeaning(long code) {
 void Buckets::Add(uint64_t atMs, const std::string& line) {
     while (atMs / widthMs >= 2 * kColumns) {
         widthMs *= 2;
-        std::map<uint64_t, TimelineEvent> merged;
+        std::map<uint64_t, std::pair<uint64_t, std::string>> merged;
         std::map<uint64_t, size_t> mergedCounts;
-        for (auto& [bucket, event] : ticks) {
-            auto [it, fresh] = merged.emplace(bucket / 2, event);
-            if (!fresh && it->second.text.size() < 240) {
-                it->second.text += "\n" + event.text;
+        for (auto& [bucket, tick] : ticks) {
+            auto [it, fresh] = merged.emplace(bucket / 2, tick);
+            if (!fresh && it->second.second.size() < 240) {
+                it->second.second += "\n" + tick.second;
             }
             mergedCounts[bucket / 2] += counts[bucket];
         }
@@ -100,9 +88,10 @@ void Buckets::Add(uint64_t atMs, const std::string& line) {
         counts.swap(mergedCounts);
     }
     const uint64_t bucket = atMs / widthMs;
-    auto [it, fresh] = ticks.emplace(bucket, TimelineEvent{atMs, "debug", line});
-    if (!fresh && it->second.text.size() < 240 && it->second.text.find(line) == std::string::npos) {
-        it->second.text += "\n" + line;
+    auto [it, fresh] = ticks.emplace(bucket, std::make_pair(atMs, line));
+    std::string& lines = it->second.second;
+    if (!fresh && lines.size() < 240 && lines.find(line) == std::string::npos) {
+        lines += "\n" + line;
     }
     ++counts[bucket];
 }
@@ -138,8 +127,8 @@ void TraceAnalysis::Cut() {
     cut_.push_back(file_);
 }
 
-void TraceAnalysis::Event(uint64_t atMs, const std::string& source, const std::string& text) {
-    folder_.Add(TimelineEvent{atMs, source, text});
+void TraceAnalysis::Event(uint64_t atMs, EventDetail detail) {
+    folder_.Add(TimelineEvent{atMs, std::move(detail)});
 }
 
 void TraceAnalysis::EndState(uint64_t untilMs) {
@@ -186,18 +175,7 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
         currentCode_ = code;
         codeSinceMs_ = atMs;
         codeLines_ = 0;
-        // The picture: the printer's code, and the queue as the service commanded it.
-        picture_.printer.push_back(PrinterChange{atMs, true, code});
-        const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(code));
-        const bool pause = action == QueueAction::DoorOpen || action == QueueAction::PaperOut;
-        if (action != QueueAction::None) {
-            picture_.timeline.push_back(TimelineEvent{atMs, "queue", pause ? "paused" : "resumed"});
-            picture_.timeline.push_back(TimelineEvent{
-                atMs, "queue",
-                action == QueueAction::DoorOpen   ? "status PRINTER_STATUS_DOOR_OPEN (commanded)"
-                : action == QueueAction::PaperOut ? "status PRINTER_STATUS_PAPER_OUT (commanded)"
-                                                  : "status 0 (commanded)"});
-        }
+        DrawCommanded(atMs, code);
     }
     ++codeLines_;
     haveStatus_ = true;
@@ -206,9 +184,24 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
     if (spoolerDown_ && !openFailedThisCycle_ &&
         ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
         spoolerDown_ = false;
-        picture_.timeline.push_back(TimelineEvent{atMs, "spooler", "Spooler running"});
+        picture_.timeline.push_back(
+            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
     }
     openFailedThisCycle_ = false;
+}
+
+// The picture: the printer's new code, and the queue as the service commanded it.
+void TraceAnalysis::DrawCommanded(uint64_t atMs, int code) {
+    picture_.printer.push_back(PrinterChange{atMs, true, code});
+    const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(code));
+    const bool pause = action == QueueAction::DoorOpen || action == QueueAction::PaperOut;
+    if (action != QueueAction::None) {
+        picture_.timeline.push_back(TimelineEvent{atMs, QueuePausedEvent{pause}});
+        const uint32_t status = action == QueueAction::DoorOpen   ? kPrinterStatusDoorOpen
+                                : action == QueueAction::PaperOut ? kPrinterStatusPaperOut
+                                                                  : 0;
+        picture_.timeline.push_back(TimelineEvent{atMs, QueueStatusEvent{status, true}});
+    }
 }
 
 // One line of the service (TEXT escaped) at ATMS since the first line.
@@ -216,59 +209,74 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
                                 size_t number) {
     if (std::find(servicePids_.begin(), servicePids_.end(), pid) == servicePids_.end()) {
         servicePids_.push_back(pid);
-        picture_.timeline.push_back(TimelineEvent{
-            atMs, "service",
-            "status SERVICE_RUNNING process " + std::to_string(pid) + " (its first line)"});
+        picture_.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
     }
-    if (StartsWith(text, "KQ5 STATUS:")) {
-        const std::string rest = text.substr(11);
-        char* end = nullptr;
-        const long code = std::strtol(rest.c_str(), &end, 10);
-        const std::string after = end;
-        // kq5trace keeps the line end; DebugView shows the line without it.
-        const bool whole = after == "\\r\\n" || (layout_ != Layout::Kq5trace && after.empty());
-        if (end == rest.c_str() || !whole || code < -128 || code > 127) {
-            Skip(number, "a status line cut or malformed");
-            return;
-        }
-        Status(atMs, static_cast<int>(code));
-    } else if (StartsWith(text, " Open Printer Error :GetLastError() returns: 0x")) {
-        const unsigned long code = std::strtoul(text.c_str() + 47, nullptr, 16);
-        auto& [count, first] = openErrors_[code];
-        if (count++ == 0) {
-            first = atMs;
-        }
-        openFailedThisCycle_ = true;
-        if (code == 0x6ba && !spoolerDown_) {
-            spoolerDown_ = true;
-            picture_.timeline.push_back(TimelineEvent{atMs, "spooler", "Spooler stopped"});
-        }
-    } else if (StartsWith(text, "GetLastError:")) {
-        auto& [count, first] = registryErrors_[std::strtol(text.c_str() + 13, nullptr, 10)];
-        if (count++ == 0) {
-            first = atMs;
-        }
-        picture_.actions.push_back(TimelineEvent{atMs, "printer", "registry read failed: " + text});
-    } else if (StartsWith(text, " DevicePath:")) {
-        ++discoveryLines_;
-        picture_.actions.push_back(TimelineEvent{atMs, "service", "discovery:" + text.substr(12)});
-    } else if (StartsWith(text, " MainError:")) {
-        mainError_ = true;
-        mainErrorMs_ = atMs;
-        mainErrorText_ = text;
-        picture_.timeline.push_back(TimelineEvent{
-            atMs, "service", "status SERVICE_STOPPED (the process ended: " + text + ")"});
-    } else if (StartsWith(text, "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2")) {
-        if (readFailures_++ == 0) {
-            firstReadFailureMs_ = atMs;
-        }
+    // kq5trace keeps the line end; DebugView shows the line without it.
+    const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
+    if (line.says == LineSays::Status && !line.whole) {
+        Skip(number, "a status line cut or malformed");
+        return;
     }
+    Said(atMs, line);
     ++serviceLines_;
-    Event(atMs, "debug", "\"" + text + "\"");
-    if (!StartsWith(text, "KQ5 STATUS:") || buckets_.ticks.count(atMs / buckets_.widthMs) == 0) {
-        buckets_.Add(atMs, "debug \"" + text + "\"");
+    const std::string shown = "debug " + EventText(TimelineEvent{atMs, line});
+    Event(atMs, line);
+    if (line.says != LineSays::Status || buckets_.ticks.count(atMs / buckets_.widthMs) == 0) {
+        buckets_.Add(atMs, shown);
     } else {
         ++buckets_.counts[atMs / buckets_.widthMs];
+    }
+}
+
+// What the line says, counted for the findings and drawn in the picture.
+void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
+    switch (line.says) {
+        case LineSays::Status:
+            Status(atMs, static_cast<int>(line.code));
+            break;
+        case LineSays::OpenError:
+            OpenError(atMs, static_cast<unsigned long>(line.code));
+            break;
+        case LineSays::RegistryError: {
+            auto& [count, first] = registryErrors_[static_cast<long>(line.code)];
+            if (count++ == 0) {
+                first = atMs;
+            }
+            picture_.actions.push_back(
+                LaneMark{atMs, "printer", "registry read failed: " + line.text});
+            break;
+        }
+        case LineSays::DevicePath:
+            ++discoveryLines_;
+            picture_.actions.push_back(LaneMark{atMs, "service", "discovery:" + line.path});
+            break;
+        case LineSays::MainError:
+            mainError_ = true;
+            mainErrorMs_ = atMs;
+            mainErrorText_ = line.text;
+            picture_.timeline.push_back(TimelineEvent{atMs, ProcessEndedEvent{line.text}});
+            break;
+        case LineSays::ReadFailure:
+            if (readFailures_++ == 0) {
+                firstReadFailureMs_ = atMs;
+            }
+            break;
+        case LineSays::GetPrinterHandle:
+        case LineSays::Other:
+            break;
+    }
+}
+
+void TraceAnalysis::OpenError(uint64_t atMs, unsigned long code) {
+    auto& [count, first] = openErrors_[code];
+    if (count++ == 0) {
+        first = atMs;
+    }
+    openFailedThisCycle_ = true;
+    if (code == kErrorRpcServerUnavailable && !spoolerDown_) {
+        spoolerDown_ = true;
+        picture_.timeline.push_back(
+            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Stopped}});
     }
 }
 
@@ -307,7 +315,7 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
             return;
         case LineKind::Header:
         case LineKind::Note:
-            Event(lastRelMs, "trace", line.text);
+            Event(lastRelMs, NoteEvent{"trace", line.text});
             return;
         case LineKind::Kernel:
             ++kernelLines_;
@@ -467,14 +475,13 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
 Picture TraceAnalysis::Draw(const std::string& layoutName) const {
     Picture p = picture_;
     p.queuePort = "port not traced";
-    for (const auto& [bucket, event] : buckets_.ticks) {
+    for (const auto& [bucket, tick] : buckets_.ticks) {
         const size_t count = buckets_.counts.at(bucket);
-        TimelineEvent tick = event;
-        tick.text = std::to_string(count) + (count == 1 ? " line" : " lines") + " from here:\n" +
-                    event.text;
-        p.timeline.push_back(tick);
+        p.timeline.push_back(TimelineEvent{
+            tick.first, TickEvent{std::to_string(count) + (count == 1 ? " line" : " lines") +
+                                  " from here:\n" + tick.second}});
     }
-    p.timeline.push_back(TimelineEvent{lastRelMs, "trace", "end"});
+    p.timeline.push_back(TimelineEvent{lastRelMs, TraceEndEvent{}});
     std::stable_sort(
         p.timeline.begin(), p.timeline.end(),
         [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });

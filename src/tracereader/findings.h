@@ -32,7 +32,8 @@ inline constexpr int kOrdinary = 9;
 // takes twice the time and neighbours merge, so the picture's cost does not grow with the trace.
 struct Buckets {
     uint64_t widthMs = 100;
-    std::map<uint64_t, TimelineEvent> ticks;  // by bucket; the title lists what it holds
+    // By bucket: the first line's time, and the lines it holds for the title.
+    std::map<uint64_t, std::pair<uint64_t, std::string>> ticks;
     std::map<uint64_t, size_t> counts;
     void Add(uint64_t atMs, const std::string& line);
 };
@@ -60,10 +61,13 @@ struct TraceAnalysis {
 
 private:
     std::string Where(size_t number) const;
-    void Event(uint64_t atMs, const std::string& source, const std::string& text);
+    void Event(uint64_t atMs, EventDetail detail);
     void EndState(uint64_t untilMs);
     void Status(uint64_t atMs, int code);
+    void DrawCommanded(uint64_t atMs, int code);
     void ServiceLine(uint64_t atMs, unsigned long pid, const std::string& text, size_t number);
+    void Said(uint64_t atMs, const OutputEvent& line);
+    void OpenError(uint64_t atMs, unsigned long code);
     uint64_t Relative(long long writtenMs, size_t number);
 
     TimelineFolder folder_;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include "common/status_code.h"
 #include "tracereader/picture.h"
@@ -59,8 +60,23 @@ void Set(Track& track, uint64_t atMs, const std::string& label, const std::strin
     track.push_back(Span{atMs, label, fill, title, shortLabel});
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+constexpr const char* kSpooler = "Spooler";
+
+// A queue status in words: "PRINTER_STATUS_DOOR_OPEN", and " (commanded)" when a trace tells
+// only what the service sent.
+std::string StatusWords(const QueueStatusEvent& s) {
+    return PrinterStatusName(s.status) + (s.commanded ? " (commanded)" : "");
+}
+
+// "PRINTER_STATUS_PAPER_OUT" as a bar's label: "paper out".
+std::string Plain(std::string words) {
+    for (size_t at; (at = words.find("PRINTER_STATUS_")) != std::string::npos;) {
+        words.erase(at, 15);
+    }
+    for (char& c : words) {
+        c = c == '_' ? ' ' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return words;
 }
 
 std::string Number(double value) {
@@ -93,9 +109,9 @@ Lane PrinterLane(const Picture& result) {
             Set(lane.bar, c.atMs, "absent", kGrey, "printer absent");
         }
     }
-    for (const TimelineEvent& a : result.actions) {
-        if (a.source == "printer") {
-            lane.marks.push_back(Mark{a.timeMs, kRed, a.text, false});
+    for (const LaneMark& a : result.actions) {
+        if (a.lane == "printer") {
+            lane.marks.push_back(Mark{a.atMs, kRed, a.text, false});
         }
     }
     return lane;
@@ -111,27 +127,20 @@ Lane QueueLane(const Picture& result) {
         return lane;
     }
     bool paused = false;
-    std::string status;  // as the spooler names it; empty when cleared
+    QueueStatusEvent status;
     std::string port = result.queuePort;
     std::vector<std::string> portsSeen;
     auto show = [&](uint64_t atMs) {
-        // PRINTER_STATUS_PAPER_OUT reads "paper out".
-        std::string word = status;
-        for (size_t at; (at = word.find("PRINTER_STATUS_")) != std::string::npos;) {
-            word.erase(at, 15);
-        }
-        for (char& c : word) {
-            c = c == '_' ? ' ' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        }
+        const std::string words = status.status == 0 ? "" : StatusWords(status);
         const std::string label =
-            std::string(paused ? "paused" : "resumed") + (word.empty() ? "" : ", " + word);
+            std::string(paused ? "paused" : "resumed") + (words.empty() ? "" : ", " + Plain(words));
         const char* fill = !paused                                         ? kGreen
-                           : status.find("PAPER_OUT") != std::string::npos ? kRed
-                           : status.find("OFFLINE") != std::string::npos   ? kDarkGrey
+                           : (status.status & kPrinterStatusPaperOut) != 0 ? kRed
+                           : (status.status & kPrinterStatusOffline) != 0  ? kDarkGrey
                                                                            : kAmber;
         Set(lane.bar, atMs, label, fill,
             std::string("queue ") + (paused ? "paused" : "resumed") +
-                (status.empty() ? ", no status" : ", status " + status),
+                (words.empty() ? ", no status" : ", status " + words),
             paused ? "paused" : "resumed");
         if (std::find(portsSeen.begin(), portsSeen.end(), port) == portsSeen.end()) {
             portsSeen.push_back(port);
@@ -144,15 +153,14 @@ Lane QueueLane(const Picture& result) {
     };
     show(0);
     for (const TimelineEvent& e : result.timeline) {
-        if (e.source != "queue") {
+        if (const auto* p = As<QueuePausedEvent>(e)) {
+            paused = p->paused;
+        } else if (const auto* s = As<QueueStatusEvent>(e)) {
+            status = *s;
+        } else if (const auto* moved = As<QueuePortEvent>(e)) {
+            port = moved->to;
+        } else {
             continue;
-        }
-        if (e.text == "paused" || e.text == "resumed") {
-            paused = e.text == "paused";
-        } else if (StartsWith(e.text, "status ")) {
-            status = StartsWith(e.text, "status 0 ") ? "" : e.text.substr(7);
-        } else if (StartsWith(e.text, "port ") && e.text.find(" -> ") != std::string::npos) {
-            port = e.text.substr(e.text.find(" -> ") + 4);
         }
         show(e.timeMs);
     }
@@ -162,80 +170,101 @@ Lane QueueLane(const Picture& result) {
 Lane SpoolerLane(const Picture& result) {
     Lane lane{"spooler", "Spooler", "service state", {}, {}, {}, {}};
     static const struct {
-        const char* event;
+        ServiceStep step;
         const char* state;
         const char* fill;
-    } kStates[] = {{"Spooler stop requested", "stopping", kAmber},
-                   {"Spooler stopped", "stopped", kRed},
-                   {"Spooler start requested", "starting", kAmber},
-                   {"Spooler running", "running", kGreen}};
+    } kStates[] = {{ServiceStep::StopRequested, "stopping", kAmber},
+                   {ServiceStep::Stopped, "stopped", kRed},
+                   {ServiceStep::StartRequested, "starting", kAmber},
+                   {ServiceStep::Running, "running", kGreen}};
     Set(lane.bar, 0, "running", kGreen, "Spooler running");
     Span beforeRequest = lane.bar.back();  // what a refused start request leaves
     for (const TimelineEvent& e : result.timeline) {
-        if (e.source != "spooler") {
+        const auto* step = As<ServiceStepEvent>(e);
+        const auto* refused = As<StartRefusedEvent>(e);
+        if (step == nullptr && refused == nullptr) {
             continue;
         }
-        bool known = false;
-        for (const auto& s : kStates) {
-            if (e.text == s.event) {
-                if (e.text == "Spooler start requested") {
-                    beforeRequest = lane.bar.back();
-                }
-                Set(lane.bar, e.timeMs, s.state, s.fill, std::string("Spooler ") + s.state);
-                known = true;
+        const auto known = std::find_if(std::begin(kStates), std::end(kStates), [&](const auto& s) {
+            return step != nullptr && step->service == kSpooler && step->step == s.step;
+        });
+        if (known != std::end(kStates)) {
+            if (known->step == ServiceStep::StartRequested) {
+                beforeRequest = lane.bar.back();
             }
+            Set(lane.bar, e.timeMs, known->state, known->fill,
+                std::string("Spooler ") + known->state);
+            continue;
         }
-        if (!known) {
-            // A refusal (a start refused with its error, a stop refused): a red mark, and a
-            // refused start leaves the Spooler as it was.
-            lane.marks.push_back(Mark{e.timeMs, kRed, e.text, false});
-            if (StartsWith(e.text, "Spooler start refused")) {
-                Set(lane.bar, e.timeMs, beforeRequest.label, beforeRequest.fill,
-                    beforeRequest.title);
-            }
+        // A refusal (a start refused with its error, a stop refused): a red mark, and a refused
+        // start leaves the Spooler as it was.
+        lane.marks.push_back(Mark{e.timeMs, kRed, EventText(e), false});
+        if (refused != nullptr && refused->service == kSpooler) {
+            Set(lane.bar, e.timeMs, beforeRequest.label, beforeRequest.fill, beforeRequest.title);
         }
     }
     return lane;
 }
 
+// The state a status report gives, or a trace's first or last line of a process.
+std::optional<uint32_t> ReportedState(const TimelineEvent& e) {
+    if (const auto* report = As<StatusReportEvent>(e)) {
+        return report->state;
+    }
+    if (As<ProcessFirstLineEvent>(e)) {
+        return kServiceRunning;
+    }
+    if (As<ProcessEndedEvent>(e)) {
+        return kServiceStopped;
+    }
+    return std::nullopt;
+}
+
+// An output line on the service lane's ticks: lines at the same moment share one tick.
+void Tick(Lane& lane, const TimelineEvent& e) {
+    const std::string line = EventSource(e) + " " + EventText(e);
+    if (!lane.ticks.empty() && lane.ticks.back().atMs == e.timeMs) {
+        lane.ticks.back().title += "\n" + line;
+    } else {
+        lane.ticks.push_back(Mark{e.timeMs, "#555555", SecondsText(e.timeMs) + "\n" + line, false});
+    }
+    const auto* output = As<OutputEvent>(e);
+    if (output != nullptr && output->channel != Channel::Debug) {
+        lane.ticks.back().fill = "#8e44ad";
+    }
+}
+
 Lane ServiceLane(const Picture& result) {
     Lane lane{"service", "service", "reports, events; output", {}, {}, {}, {}};
-    static const struct {
-        const char* report;
-        const char* state;
-        const char* fill;
-    } kStates[] = {{"status SERVICE_RUNNING", "running", kGreen},
-                   {"status SERVICE_START_PENDING", "start pending", kAmber},
-                   {"status SERVICE_STOP_PENDING", "stop pending", kAmber},
-                   {"status SERVICE_STOPPED", "stopped", kDarkGrey}};
     Set(lane.bar, 0, "no status reported", kGrey, "no status reported yet");
     for (const TimelineEvent& e : result.timeline) {
-        if (e.source == "service") {
+        const std::optional<uint32_t> state = ReportedState(e);
+        if (state) {
+            static const struct {
+                uint32_t state;
+                const char* name;
+                const char* fill;
+            } kStates[] = {{kServiceRunning, "running", kGreen},
+                           {kServiceStartPending, "start pending", kAmber},
+                           {kServiceStopPending, "stop pending", kAmber},
+                           {kServiceStopped, "stopped", kDarkGrey}};
             for (const auto& s : kStates) {
-                if (StartsWith(e.text, std::string(s.report) + " ")) {
-                    Set(lane.bar, e.timeMs, s.state, s.fill,
-                        "service reported " + e.text.substr(7));
+                if (*state == s.state) {
+                    // The report's words after "status ".
+                    Set(lane.bar, e.timeMs, s.name, s.fill,
+                        "service reported " + EventText(e).substr(7));
                 }
             }
-            const bool report = StartsWith(e.text, "status ");
-            lane.marks.push_back(Mark{e.timeMs, report ? "#ffffff" : "#3a6ea5", e.text, report});
-        } else if (e.source == "debug" || e.source == "stdout") {
-            // Lines at the same moment share one tick.
-            const std::string line = e.source + " " + e.text;
-            if (!lane.ticks.empty() && lane.ticks.back().atMs == e.timeMs) {
-                lane.ticks.back().title += "\n" + line;
-            } else {
-                lane.ticks.push_back(
-                    Mark{e.timeMs, "#555555", SecondsText(e.timeMs) + "\n" + line, false});
-            }
-            if (e.source == "stdout") {
-                lane.ticks.back().fill = "#8e44ad";
-            }
+            lane.marks.push_back(Mark{e.timeMs, "#ffffff", EventText(e), true});
+        } else if (As<ServiceStartedEvent>(e) || As<ControlRefusedEvent>(e)) {
+            lane.marks.push_back(Mark{e.timeMs, "#3a6ea5", EventText(e), false});
+        } else if (As<OutputEvent>(e) || As<TickEvent>(e)) {
+            Tick(lane, e);
         }
     }
-    for (const TimelineEvent& a : result.actions) {
-        if (a.source == "service") {
-            lane.marks.push_back(Mark{a.timeMs, "#3a6ea5", a.text, false});
+    for (const LaneMark& a : result.actions) {
+        if (a.lane == "service") {
+            lane.marks.push_back(Mark{a.atMs, "#3a6ea5", a.text, false});
         }
     }
     return lane;

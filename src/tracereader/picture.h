@@ -15,16 +15,21 @@ struct PrinterChange {
     int code = 0;
 };
 
+// A single happening drawn as a mark in its lane ("printer": read faults; "service": device
+// events, controls and call failures), with its words for the hover text.
+struct LaneMark {
+    uint64_t atMs = 0;
+    std::string lane;
+    std::string text;
+};
+
 struct Picture {
     bool queueExists = true;
     std::string queuePort;  // the queue's port at the start; empty: it reports none
-    // The queue's, the Spooler's and the service's changes ("queue", "spooler", "service") and
-    // the output lines ("debug", "stdout"), in time order.
+    // The queue's, the Spooler's and the service's changes and the output lines, in time order.
     std::vector<TimelineEvent> timeline;
     std::vector<PrinterChange> printer;
-    // Single happenings with the lane they belong to as source ("printer": read faults;
-    // "service": device events, controls and call failures).
-    std::vector<TimelineEvent> actions;
+    std::vector<LaneMark> actions;
     std::string subtitle;      // the line under the title
     std::string queueCaption;  // empty: "state, status; port"
 };

@@ -19,8 +19,8 @@ std::string SecondsText(uint64_t ms) {
 
 std::string FormatTimelineLine(const TimelineEvent& e) {
     char source[12];
-    std::snprintf(source, sizeof source, "%-8s", e.source.c_str());
-    return TimelineSeconds(e.timeMs) + "  " + source + " " + e.text + "\n";
+    std::snprintf(source, sizeof source, "%-8s", EventSource(e).c_str());
+    return TimelineSeconds(e.timeMs) + "  " + source + " " + EventText(e) + "\n";
 }
 
 TimelineFolder::TimelineFolder(std::function<void(const std::string&)> write)
@@ -45,6 +45,8 @@ void TimelineFolder::Add(const TimelineEvent& event) {  // NOLINT(misc-no-recurs
         ++tailStart_;
     }
     const size_t k = count_++;
+    const std::string source = EventSource(event);
+    const std::string text = EventText(event);
     bool anyAlive = false;
     for (size_t n = 1; n <= kLongest; ++n) {
         Run& run = runs_[n - 1];
@@ -53,7 +55,7 @@ void TimelineFolder::Add(const TimelineEvent& event) {  // NOLINT(misc-no-recurs
             continue;
         }
         const TimelineEvent& model = first_[(k - n) % n];
-        if (model.source != event.source || model.text != event.text) {
+        if (EventText(model) != text || EventSource(model) != source) {
             run.alive = false;
             continue;
         }

@@ -9,11 +9,7 @@
 #include <string>
 #include <vector>
 
-struct TimelineEvent {
-    uint64_t timeMs;
-    std::string source;  // "debug", "stdout", "queue", "spooler", "service", "scenario", "trace"
-    std::string text;
-};
+#include "events/events.h"
 
 // "  20.000s  debug    text": one event as a timeline line.
 std::string FormatTimelineLine(const TimelineEvent& event);

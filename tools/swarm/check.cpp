@@ -62,6 +62,35 @@ bool Starts(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
+// ---- Reading the timeline's events --------------------------------------------------------------
+
+bool SpoolerStep(const sim::TimelineEvent& e, ServiceStep step) {
+    const auto* s = As<ServiceStepEvent>(e);
+    return s != nullptr && s->service == "Spooler" && s->step == step;
+}
+
+// The error of a refused start of the Spooler (0 for any other event).
+DWORD RefusalOf(const sim::TimelineEvent& e) {
+    const auto* r = As<StartRefusedEvent>(e);
+    return r != nullptr && r->service == "Spooler" ? r->error : 0;
+}
+
+// A stop or start of a service, or its refusal.
+bool ServiceControlEvent(const sim::TimelineEvent& e) {
+    return As<ServiceStepEvent>(e) != nullptr || As<StartRefusedEvent>(e) != nullptr;
+}
+
+bool ProcessStarted(const sim::TimelineEvent& e) {
+    return As<ServiceStartedEvent>(e) != nullptr;
+}
+
+// kq5's status report with state STATE (any state when none is given).
+const StatusReportEvent* Reported(const sim::TimelineEvent& e,
+                                  std::optional<DWORD> state = std::nullopt) {
+    const auto* report = As<StatusReportEvent>(e);
+    return report != nullptr && (!state || report->state == *state) ? report : nullptr;
+}
+
 bool HitIn(const Facts& f, const std::set<std::string>& calls, uint64_t from, uint64_t to) {
     return std::any_of(f.hits.begin(), f.hits.end(), [&](const sim::FailureHit& h) {
         return calls.count(h.function) != 0 && h.atMs >= from && h.atMs <= to;
@@ -84,12 +113,12 @@ std::optional<uint64_t> SpoolerUpSince(const Facts& f, uint64_t t) {
     std::optional<uint64_t> stopAt;
     uint64_t runningAt = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source != "spooler" || e.timeMs > t) {
+        if (e.timeMs > t) {
             continue;
         }
-        if (e.text == "Spooler stop requested") {
+        if (SpoolerStep(e, ServiceStep::StopRequested)) {
             stopAt = std::max(stopAt.value_or(0), e.timeMs);
-        } else if (e.text == "Spooler running") {
+        } else if (SpoolerStep(e, ServiceStep::Running)) {
             runningAt = std::max(runningAt, e.timeMs);
         }
     }
@@ -103,13 +132,12 @@ std::optional<uint64_t> SpoolerUpSince(const Facts& f, uint64_t t) {
 std::optional<uint64_t> AliveSince(const Facts& f, uint64_t t) {
     std::optional<uint64_t> since;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.timeMs > t || e.source != "service") {
+        if (e.timeMs > t) {
             continue;
         }
-        if (e.text == "started by the service manager") {
+        if (ProcessStarted(e)) {
             since = e.timeMs;
-        } else if (Starts(e.text, "status SERVICE_STOPPED") ||
-                   Starts(e.text, "status SERVICE_STOP_PENDING")) {
+        } else if (Reported(e, SERVICE_STOPPED) || Reported(e, SERVICE_STOP_PENDING)) {
             since.reset();
         }
     }
@@ -128,7 +156,7 @@ bool ShutDownSince(const Facts& f, uint64_t t) {
 uint64_t ProcessStartAt(const Facts& f, uint64_t t) {
     uint64_t start = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.timeMs <= t && e.source == "service" && e.text == "started by the service manager") {
+        if (e.timeMs <= t && ProcessStarted(e)) {
             start = e.timeMs;
         }
     }
@@ -139,8 +167,8 @@ uint64_t ProcessStartAt(const Facts& f, uint64_t t) {
 // could not finish is not promised.
 bool GaveUpSince(const Facts& f, uint64_t t) {
     return std::any_of(f.timeline.begin(), f.timeline.end(), [&](const sim::TimelineEvent& e) {
-        return e.timeMs >= t && e.source == "service" && Starts(e.text, "status SERVICE_STOPPED") &&
-               e.text.find("exit 0/") == std::string::npos;
+        const StatusReportEvent* stopped = Reported(e, SERVICE_STOPPED);
+        return e.timeMs >= t && stopped != nullptr && stopped->win32ExitCode != 0;
     });
 }
 
@@ -355,14 +383,6 @@ bool IsKq5DebugLine(const std::string& line) {
            (Starts(line, " DevicePath:") && line.back() == '\n');
 }
 
-// The error of "Spooler start refused: E ..." (0 for any other line).
-DWORD RefusalOf(const std::string& text) {
-    const std::string head = "Spooler start refused: ";
-    return Starts(text, head)
-               ? static_cast<DWORD>(std::strtoul(text.c_str() + head.size(), nullptr, 10))
-               : 0;
-}
-
 bool Handling(const Facts& f, uint64_t t) {
     return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
         return c.handled && c.startedAt <= t && (c.endedAt == 0 || c.endedAt >= t);
@@ -376,32 +396,27 @@ void CheckSpoolerPace(Run& run, const Facts& f) {
     bool forGood = false;
     uint64_t refusedForGood = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source == "service" && e.text == "started by the service manager") {
+        if (ProcessStarted(e)) {
             forGood = false;
-        } else if (e.source == "spooler" || e.source == "queue") {
-            if (kLastingErrors.count(RefusalOf(e.text)) != 0) {
-                forGood = true;
-                refusedForGood = e.timeMs;
-            } else if (e.text == "Spooler stop requested" || Starts(e.text, "port ")) {
-                forGood = false;
-            } else if (e.text == "Spooler start requested" && forGood) {
-                run.Break("lasting-refusal-ends-debt",
-                          "the start refused for good at " + Ms(refusedForGood) +
-                              " is asked for again at " + Ms(e.timeMs));
-            }
+        } else if (kLastingErrors.count(RefusalOf(e)) != 0) {
+            forGood = true;
+            refusedForGood = e.timeMs;
+        } else if (SpoolerStep(e, ServiceStep::StopRequested) || As<QueuePortEvent>(e)) {
+            forGood = false;
+        } else if (SpoolerStep(e, ServiceStep::StartRequested) && forGood) {
+            run.Break("lasting-refusal-ends-debt", "the start refused for good at " +
+                                                       Ms(refusedForGood) +
+                                                       " is asked for again at " + Ms(e.timeMs));
         }
     }
     // owed-start-prompt and queue-left-alone-while-spooler-stopped
     uint64_t stopRequested = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source != "spooler") {
-            continue;
-        }
-        if (e.text == "Spooler stop requested") {
+        if (SpoolerStep(e, ServiceStep::StopRequested)) {
             stopRequested = e.timeMs;
             continue;
         }
-        if (e.text != "Spooler stopped") {
+        if (!SpoolerStep(e, ServiceStep::Stopped)) {
             continue;
         }
         const uint64_t stopped = e.timeMs;
@@ -419,8 +434,8 @@ void CheckSpoolerPace(Run& run, const Facts& f) {
         }
         std::optional<uint64_t> requested;
         for (const sim::TimelineEvent& r : f.timeline) {
-            if (r.source == "spooler" && r.text == "Spooler start requested" &&
-                r.timeMs >= stopped && (!requested || r.timeMs < *requested)) {
+            if (SpoolerStep(r, ServiceStep::StartRequested) && r.timeMs >= stopped &&
+                (!requested || r.timeMs < *requested)) {
                 requested = r.timeMs;
             }
         }
@@ -467,7 +482,7 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
     std::vector<std::pair<uint64_t, uint64_t>> stoppedSpans;  // stopped, until running again
     std::vector<const sim::TimelineEvent*> spooler;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source == "spooler") {
+        if (ServiceControlEvent(e)) {
             spooler.push_back(&e);
         }
     }
@@ -476,12 +491,12 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
     for (size_t i = 0; i < spooler.size(); ++i) {
         const sim::TimelineEvent* e = spooler[i];
         // A start request that was not refused ends the span: the Spooler is starting.
-        const bool accepted = e->text == "Spooler start requested" &&
-                              (i + 1 == spooler.size() || RefusalOf(spooler[i + 1]->text) == 0);
-        if (e->text == "Spooler stopped") {
+        const bool accepted = SpoolerStep(*e, ServiceStep::StartRequested) &&
+                              (i + 1 == spooler.size() || RefusalOf(*spooler[i + 1]) == 0);
+        if (SpoolerStep(*e, ServiceStep::Stopped)) {
             stopped = true;
             stoppedAt = e->timeMs;
-        } else if (stopped && (e->text == "Spooler running" || accepted)) {
+        } else if (stopped && (SpoolerStep(*e, ServiceStep::Running) || accepted)) {
             if (e->timeMs > stoppedAt) {
                 stoppedSpans.emplace_back(stoppedAt, e->timeMs);
             }
@@ -489,7 +504,9 @@ void CheckQueueLeftAlone(Run& run, const Facts& f) {
         }
     }
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source != "debug" || e.text != "\"GetPrinterHandle\"") {
+        const auto* line = As<OutputEvent>(e);
+        if (line == nullptr || line->channel != Channel::Debug ||
+            line->says != LineSays::GetPrinterHandle) {
             continue;
         }
         for (const auto& [from, to] : stoppedSpans) {
@@ -592,15 +609,11 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
         }
     }
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source != "queue") {
-            continue;
-        }
-        const size_t arrow = e.text.find(" -> ");
-        const bool ok = e.text == "paused" || e.text == "resumed" || Starts(e.text, "status ") ||
-                        (Starts(e.text, "port ") && arrow != std::string::npos &&
-                         ports.count(e.text.substr(arrow + 4)) != 0);
-        if (!ok) {
-            run.Break("queue-writes-only-state-status-port", "at " + Ms(e.timeMs) + ": " + e.text);
+        // Besides state and status, only a port the printer was given.
+        const auto* moved = As<QueuePortEvent>(e);
+        if (As<QueueSettingsEvent>(e) || (moved != nullptr && ports.count(moved->to) == 0)) {
+            run.Break("queue-writes-only-state-status-port",
+                      "at " + Ms(e.timeMs) + ": " + EventText(e));
         }
     }
     sim::PrinterState expected = initialQueue;
@@ -632,8 +645,7 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
         if (c.control == SERVICE_CONTROL_STOP || c.control == SERVICE_CONTROL_SHUTDOWN) {
             std::optional<uint64_t> stopped;
             for (const sim::TimelineEvent& e : f.timeline) {
-                if (e.source == "service" && e.timeMs >= c.startedAt &&
-                    Starts(e.text, "status SERVICE_STOPPED")) {
+                if (e.timeMs >= c.startedAt && Reported(e, SERVICE_STOPPED)) {
                     stopped = e.timeMs;
                     break;
                 }
@@ -652,16 +664,13 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
     // stopped-is-final
     bool stopped = false;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (e.source != "service") {
-            continue;
-        }
-        if (e.text == "started by the service manager") {
+        if (ProcessStarted(e)) {
             stopped = false;
-        } else if (Starts(e.text, "status ")) {
+        } else if (Reported(e)) {
             if (stopped) {
-                run.Break("stopped-is-final", "at " + Ms(e.timeMs) + ": " + e.text);
+                run.Break("stopped-is-final", "at " + Ms(e.timeMs) + ": " + EventText(e));
             }
-            stopped = stopped || Starts(e.text, "status SERVICE_STOPPED");
+            stopped = stopped || Reported(e, SERVICE_STOPPED);
         }
     }
 
@@ -671,8 +680,7 @@ void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
     const std::optional<uint64_t> aliveAtEnd = AliveSince(f, f.now);
     std::optional<uint64_t> moved;
     for (const sim::TimelineEvent& e : f.timeline) {
-        if (aliveAtEnd && e.source == "queue" && Starts(e.text, "port ") &&
-            e.timeMs >= *aliveAtEnd) {
+        if (aliveAtEnd && As<QueuePortEvent>(e) && e.timeMs >= *aliveAtEnd) {
             moved = e.timeMs;
         }
     }

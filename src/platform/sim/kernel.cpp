@@ -60,7 +60,7 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     if (m.recording) {
         m.debugLines.push_back(text);
     }
-    AddTimeline(m, "debug", "\"" + Escape(text.data(), text.size()) + "\"");
+    AddTimeline(m, ReadServiceLine(Channel::Debug, Escape(text.data(), text.size())));
     // With no debugger attached, the call looks for a debug-output monitor's shared buffer
     // ("DBWIN_BUFFER"); the failed open leaves its error behind, so a last error read after a
     // diagnostic line is no longer the one the line was about.
@@ -104,9 +104,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     }
     if (hFile == nullptr && bytes != nullptr) {
         // What a service writes to the standard output it does not have.
-        AddTimeline(
-            m, "stdout",
-            "not written, no standard output: \"" + Escape(bytes, nNumberOfBytesToWrite) + "\"");
+        AddTimeline(m, ReadServiceLine(Channel::StdoutLost, Escape(bytes, nNumberOfBytesToWrite)));
     }
     if (!toStdout || lpOverlapped != nullptr || (bytes == nullptr && nNumberOfBytesToWrite != 0)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -115,7 +113,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (m.recording) {
         m.standardOutput.append(bytes, nNumberOfBytesToWrite);
     }
-    AddTimeline(m, "stdout", "\"" + Escape(bytes, nNumberOfBytesToWrite) + "\"");
+    AddTimeline(m, ReadServiceLine(Channel::Stdout, Escape(bytes, nNumberOfBytesToWrite)));
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     }

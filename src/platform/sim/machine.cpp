@@ -294,10 +294,31 @@ int OpenHandleCount(const std::string& kind) {
 
 // ---- Output and timeline -----------------------------------------------------------------------
 
-void AddTimeline(Machine& m, const std::string& source, const std::string& text) {
-    if (m.recording) {
-        m.timeline.push_back(TimelineEvent{m.nowMs, source, text});
+// The events name the Win32 values they carry without a Windows header: the same numbers.
+static_assert(kServiceStopped == SERVICE_STOPPED && kServiceStartPending == SERVICE_START_PENDING &&
+              kServiceStopPending == SERVICE_STOP_PENDING && kServiceRunning == SERVICE_RUNNING);
+static_assert(kPrinterStatusPaused == PRINTER_STATUS_PAUSED &&
+              kPrinterStatusError == PRINTER_STATUS_ERROR &&
+              kPrinterStatusPaperOut == PRINTER_STATUS_PAPER_OUT &&
+              kPrinterStatusOffline == PRINTER_STATUS_OFFLINE &&
+              kPrinterStatusDoorOpen == PRINTER_STATUS_DOOR_OPEN);
+static_assert(kErrorRpcServerUnavailable == RPC_S_SERVER_UNAVAILABLE);
+
+// The timeline stays in time order, events of the same time in the order recorded: a stop or
+// start that completed before it was looked at goes in at its own, earlier time.
+void AddTimelineAt(Machine& m, uint64_t atMs, EventDetail detail) {
+    if (!m.recording) {
+        return;
     }
+    auto at = m.timeline.end();
+    while (at != m.timeline.begin() && std::prev(at)->timeMs > atMs) {
+        --at;
+    }
+    m.timeline.insert(at, TimelineEvent{atMs, std::move(detail)});
+}
+
+void AddTimeline(Machine& m, EventDetail detail) {
+    AddTimelineAt(m, m.nowMs, std::move(detail));
 }
 
 std::vector<std::string> DebugLines() {
@@ -312,16 +333,12 @@ std::string StandardOutput() {
 
 std::vector<TimelineEvent> Timeline() {
     std::lock_guard<std::mutex> lock(MachineLock());
-    std::vector<TimelineEvent> events = TheMachine().timeline;
-    std::stable_sort(
-        events.begin(), events.end(),
-        [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });
-    return events;
+    return TheMachine().timeline;
 }
 
 void Note(const std::string& source, const std::string& text) {
     std::lock_guard<std::mutex> lock(MachineLock());
-    AddTimeline(TheMachine(), source, text);
+    AddTimeline(TheMachine(), NoteEvent{source, text});
 }
 
 // ---- Text helpers ------------------------------------------------------------------------------

@@ -174,7 +174,9 @@ HandleEntry* FindHandle(Machine& m, const void* handle, const std::string& kind)
 void ReleaseHandle(Machine& m, const void* handle);
 std::string HandleName(Machine& m, const void* handle);
 
-void AddTimeline(Machine& m, const std::string& source, const std::string& text);
+// Records an event on the timeline, now or at ATMS (a transition that completed earlier).
+void AddTimeline(Machine& m, EventDetail detail);
+void AddTimelineAt(Machine& m, uint64_t atMs, EventDetail detail);
 
 // Spooler availability follows the "Spooler" service. Call with the lock held.
 ServiceRecord* FindService(Machine& m, const std::string& name);

@@ -38,10 +38,9 @@ void RefreshService(Machine& m, ServiceRecord& service) {
     }
     const bool stopped = service.state == SERVICE_STOP_PENDING;
     service.state = stopped ? SERVICE_STOPPED : SERVICE_RUNNING;
-    if (m.recording) {
-        m.timeline.push_back(TimelineEvent{service.transitionDoneAt, "spooler",
-                                           service.name + (stopped ? " stopped" : " running")});
-    }
+    AddTimelineAt(
+        m, service.transitionDoneAt,
+        ServiceStepEvent{service.name, stopped ? ServiceStep::Stopped : ServiceStep::Running});
 }
 
 ServiceRecord* ServiceOf(Machine& m, SC_HANDLE handle) {
@@ -190,21 +189,6 @@ void FillStatus(const Machine& m, const ServiceRecord& service, LPSERVICE_STATUS
     }
 }
 
-std::string StateName(DWORD state) {
-    switch (state) {
-        case SERVICE_STOPPED:
-            return "SERVICE_STOPPED";
-        case SERVICE_START_PENDING:
-            return "SERVICE_START_PENDING";
-        case SERVICE_STOP_PENDING:
-            return "SERVICE_STOP_PENDING";
-        case SERVICE_RUNNING:
-            return "SERVICE_RUNNING";
-        default:
-            return std::to_string(state);
-    }
-}
-
 bool HasRunningDependents(Machine& m, const ServiceRecord& service) {
     for (ServiceRecord& other : m.services) {
         for (const std::string& dependency : other.dependsOn) {
@@ -273,15 +257,14 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
     if (HasRunningDependents(m, *service)) {
         // The service manager does not pass the stop on, and fills in no status.
         SetLastError(ERROR_DEPENDENT_SERVICES_RUNNING);
-        AddTimeline(m, "spooler",
-                    service->name + " stop refused: services that depend on it are running");
+        AddTimeline(m, ServiceStepEvent{service->name, ServiceStep::StopRefused});
         return FALSE;
     }
     service->state = SERVICE_STOP_PENDING;
     service->transitionStartedAt = m.nowMs;
     service->transitionDoneAt = service->hangs ? UINT64_MAX : m.nowMs + service->stopMs;
     ++m.spoolerGeneration;  // the spooler drops its clients' printer handles
-    AddTimeline(m, "spooler", service->name + " stop requested");
+    AddTimeline(m, ServiceStepEvent{service->name, ServiceStep::StopRequested});
     RefreshService(m, *service);
     FillStatus(m, *service, lpServiceStatus);
     return TRUE;
@@ -314,19 +297,18 @@ BOOL AnswerStart(Machine& m, SC_HANDLE hService, DWORD dwNumServiceArgs,
         return FALSE;
     }
     // Every request shows, and a refusal with its error, so that a run shows the pace of them.
-    AddTimeline(m, "spooler", service->name + " start requested");
-    const auto refuse = [&](DWORD refusal, const std::string& why) {
+    AddTimeline(m, ServiceStepEvent{service->name, ServiceStep::StartRequested});
+    const auto refuse = [&](DWORD refusal, std::optional<uint32_t> state) {
         SetLastError(refusal);
-        AddTimeline(m, "spooler",
-                    service->name + " start refused: " + std::to_string(refusal) + why);
+        AddTimeline(m, StartRefusedEvent{service->name, refusal, state});
         return FALSE;
     };
     if (error) {
-        return refuse(*error, "");
+        return refuse(*error, std::nullopt);
     }
     if (service->state != SERVICE_STOPPED) {
         // A service that is running, starting or still stopping refuses to start.
-        return refuse(ERROR_SERVICE_ALREADY_RUNNING, " (" + StateName(service->state) + ")");
+        return refuse(ERROR_SERVICE_ALREADY_RUNNING, service->state);
     }
     service->state = SERVICE_START_PENDING;
     service->transitionStartedAt = m.nowMs;
@@ -370,21 +352,6 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
 
 namespace {
 
-std::string ControlName(DWORD control) {
-    switch (control) {
-        case SERVICE_CONTROL_STOP:
-            return "stop";
-        case SERVICE_CONTROL_SHUTDOWN:
-            return "shutdown";
-        case SERVICE_CONTROL_INTERROGATE:
-            return "interrogate";
-        case SERVICE_CONTROL_DEVICEEVENT:
-            return "device event";
-        default:
-            return "control " + std::to_string(control);
-    }
-}
-
 // A control sent with ControlService that the service manager does not pass on for the state
 // the service last reported (a second stop to a service that is stopping): it never reaches the
 // handler, and the sender gets the refusal. The system's own controls (shutdown, device events)
@@ -398,10 +365,7 @@ bool RefuseForState(Machine& m, DWORD control, size_t record) {
     if (refusal == NO_ERROR) {
         return false;
     }
-    AddTimeline(m, "service",
-                ControlName(control) + " not delivered: the service manager answers " +
-                    std::to_string(refusal) + " (the service is " + StateName(m.reportedState) +
-                    ")");
+    AddTimeline(m, ControlRefusedEvent{control, refusal, m.reportedState});
     m.controlRecords[record].refused = true;
     m.controlRecords[record].answer = refusal;
     return true;
@@ -411,42 +375,73 @@ bool RefuseForState(Machine& m, DWORD control, size_t record) {
 
 // ---- The service dispatcher of this process ----------------------------------------------------
 
-BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
-    LPSERVICE_MAIN_FUNCTIONW serviceMain = nullptr;
-    LPWSTR name = nullptr;
+namespace {
+
+// The dispatcher's connection to the service manager, which then starts the service: its table
+// checked, the call recorded. Null when it fails (the last error set).
+const SERVICE_TABLE_ENTRYW* ConnectDispatcher(const SERVICE_TABLE_ENTRYW* table) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    const bool valid =
+        table != nullptr && table[0].lpServiceName != nullptr && table[0].lpServiceProc != nullptr;
+    const bool terminated =
+        valid && table[1].lpServiceName == nullptr && table[1].lpServiceProc == nullptr;
+    if (auto error = RecordCall(m, "StartServiceCtrlDispatcherW", [&] {
+            return valid ? "{" + Quote(table[0].lpServiceName) + ", ServiceMain}" +
+                               (terminated ? ", {null, null}" : ", ?")
+                         : "invalid";
+        })) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (!valid) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!m.startedByServiceManager) {
+        SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return nullptr;
+    }
+    m.serviceNamesSeen.push_back(table[0].lpServiceName);
+    // The service manager's view of a service it starts until the service reports: starting,
+    // accepting no control (StartService remarks).
+    m.reportedState = SERVICE_START_PENDING;
+    m.reportedControls = 0;
+    AddTimeline(m, ServiceStartedEvent{});
+    return table;
+}
+
+// Runs the handler for one control on the dispatcher's thread, and records how long it held it.
+void HandleControl(Control& control, LPHANDLER_FUNCTION_EX handler, LPVOID context) {
+    const uint64_t startedAt = NowMs();
     {
         std::lock_guard<std::mutex> lock(MachineLock());
-        Machine& m = TheMachine();
-        const bool valid = lpServiceStartTable != nullptr &&
-                           lpServiceStartTable[0].lpServiceName != nullptr &&
-                           lpServiceStartTable[0].lpServiceProc != nullptr;
-        const bool terminated = valid && lpServiceStartTable[1].lpServiceName == nullptr &&
-                                lpServiceStartTable[1].lpServiceProc == nullptr;
-        if (auto error = RecordCall(m, "StartServiceCtrlDispatcherW", [&] {
-                return valid ? "{" + Quote(lpServiceStartTable[0].lpServiceName) +
-                                   ", ServiceMain}" + (terminated ? ", {null, null}" : ", ?")
-                             : "invalid";
-            })) {
-            SetLastError(*error);
-            return FALSE;
-        }
-        if (!valid) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        if (!m.startedByServiceManager) {
-            SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-            return FALSE;
-        }
-        m.serviceNamesSeen.push_back(lpServiceStartTable[0].lpServiceName);
-        // The service manager's view of a service it starts until the service reports: starting,
-        // accepting no control (StartService remarks).
-        m.reportedState = SERVICE_START_PENDING;
-        m.reportedControls = 0;
-        serviceMain = lpServiceStartTable[0].lpServiceProc;
-        name = lpServiceStartTable[0].lpServiceName;
-        AddTimeline(m, "service", "started by the service manager");
+        ControlRecord& record = TheMachine().controlRecords[control.record];
+        record.startedAt = startedAt;
+        record.handled = true;
     }
+    const DWORD answer = handler(control.control, control.eventType,
+                                 control.data.empty() ? nullptr : control.data.data(), context);
+    const uint64_t heldMs = NowMs() - startedAt;
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    m.longestControlMs = std::max(m.longestControlMs, heldMs);
+    if (control.control == SERVICE_CONTROL_STOP || control.control == SERVICE_CONTROL_SHUTDOWN) {
+        m.longestStopMs = std::max(m.longestStopMs, heldMs);
+    }
+    m.controlRecords[control.record].endedAt = startedAt + heldMs;
+    m.controlRecords[control.record].answer = answer;
+}
+
+}  // namespace
+
+BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
+    const SERVICE_TABLE_ENTRYW* table = ConnectDispatcher(lpServiceStartTable);
+    if (table == nullptr) {
+        return FALSE;
+    }
+    LPSERVICE_MAIN_FUNCTIONW serviceMain = table[0].lpServiceProc;
+    LPWSTR name = table[0].lpServiceName;
     auto runServiceMain = [serviceMain, name] {
         LPWSTR argv[1] = {name};
         serviceMain(1, argv);
@@ -482,26 +477,7 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceSta
             WaitForControl();
         } else if (handler != nullptr) {
             // Controls run on the dispatcher's thread, one at a time, as on Windows.
-            const uint64_t startedAt = NowMs();
-            {
-                std::lock_guard<std::mutex> lock(MachineLock());
-                ControlRecord& record = TheMachine().controlRecords[control.record];
-                record.startedAt = startedAt;
-                record.handled = true;
-            }
-            const DWORD answer =
-                handler(control.control, control.eventType,
-                        control.data.empty() ? nullptr : control.data.data(), context);
-            const uint64_t heldMs = NowMs() - startedAt;
-            std::lock_guard<std::mutex> lock(MachineLock());
-            Machine& m = TheMachine();
-            m.longestControlMs = std::max(m.longestControlMs, heldMs);
-            if (control.control == SERVICE_CONTROL_STOP ||
-                control.control == SERVICE_CONTROL_SHUTDOWN) {
-                m.longestStopMs = std::max(m.longestStopMs, heldMs);
-            }
-            m.controlRecords[control.record].endedAt = startedAt + heldMs;
-            m.controlRecords[control.record].answer = answer;
+            HandleControl(control, handler, context);
         }
     }
 }
@@ -534,8 +510,9 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        const std::string state =
-            lpServiceStatus ? StateName(lpServiceStatus->dwCurrentState) : std::string("null");
+        const std::string state = lpServiceStatus
+                                      ? ServiceStateName(lpServiceStatus->dwCurrentState)
+                                      : std::string("null");
         if (auto error = RecordCall(m, "SetServiceStatus", [&] {
                 return (hServiceStatus == kStatusHandle ? std::string("status")
                                                         : HandleName(m, hServiceStatus)) +
@@ -554,13 +531,9 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
         }
         m.reportedState = s.dwCurrentState;
         m.reportedControls = s.dwControlsAccepted;
-        AddTimeline(m, "service",
-                    "status " + state + " (type " + Hex(s.dwServiceType) + ", controls " +
-                        std::to_string(s.dwControlsAccepted) + ", exit " +
-                        std::to_string(s.dwWin32ExitCode) + "/" +
-                        std::to_string(s.dwServiceSpecificExitCode) + ", checkpoint " +
-                        std::to_string(s.dwCheckPoint) + ", wait hint " +
-                        std::to_string(s.dwWaitHint) + ")");
+        AddTimeline(m, StatusReportEvent{s.dwCurrentState, s.dwServiceType, s.dwControlsAccepted,
+                                         s.dwWin32ExitCode, s.dwServiceSpecificExitCode,
+                                         s.dwCheckPoint, s.dwWaitHint});
         if (s.dwCurrentState == SERVICE_STOPPED) {
             m.serviceStopped = true;
             stopped = true;

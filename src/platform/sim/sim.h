@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/sim/win32.h"
-#include "tracereader/timeline.h"
+#include "events/events.h"
 
 namespace sim {
 
@@ -215,7 +215,7 @@ bool DeviceOpen(const Text16& path);
 // ---- Timeline ----------------------------------------------------------------------------------
 // What a person watching the machine would see, in simulated time: debugger and standard
 // output text, queue changes, spooler stops and starts, service status reports.
-using TimelineEvent = ::TimelineEvent;  // the timeline readers print
+using TimelineEvent = ::TimelineEvent;  // typed; EventText gives its words
 std::vector<TimelineEvent> Timeline();
 void Note(const std::string& source, const std::string& text);  // adds a scenario event
 

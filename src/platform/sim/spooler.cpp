@@ -19,32 +19,6 @@ PrinterRecord* FindPrinter(Machine& m, const Text16& name) {
     return nullptr;
 }
 
-std::string StatusName(DWORD status) {
-    if (status == 0) {
-        return "0 (cleared)";
-    }
-    static const struct {
-        DWORD bit;
-        const char* name;
-    } kNames[] = {{PRINTER_STATUS_PAUSED, "PRINTER_STATUS_PAUSED"},
-                  {PRINTER_STATUS_ERROR, "PRINTER_STATUS_ERROR"},
-                  {PRINTER_STATUS_PAPER_OUT, "PRINTER_STATUS_PAPER_OUT"},
-                  {PRINTER_STATUS_OFFLINE, "PRINTER_STATUS_OFFLINE"},
-                  {PRINTER_STATUS_DOOR_OPEN, "PRINTER_STATUS_DOOR_OPEN"}};
-    std::string text;
-    DWORD rest = status;
-    for (const auto& n : kNames) {
-        if ((status & n.bit) != 0) {
-            text += (text.empty() ? "" : " | ") + std::string(n.name);
-            rest &= ~n.bit;
-        }
-    }
-    if (rest != 0) {
-        text += (text.empty() ? "" : " | ") + Hex(rest);
-    }
-    return text;
-}
-
 // Packs records and their strings into one caller buffer, as the spooler does: fixed records
 // first, strings behind them.
 struct Packer {
@@ -455,6 +429,62 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
     return TRUE;
 }
 
+namespace {
+
+// SetPrinterW at level 0: pause, resume or set the printer status. Lock held.
+BOOL ControlPrinter(Machine& m, PrinterRecord& printer, DWORD command, LPBYTE data) {
+    switch (command) {
+        case PRINTER_CONTROL_PAUSE:
+        case PRINTER_CONTROL_RESUME: {
+            const bool pause = command == PRINTER_CONTROL_PAUSE;
+            if (printer.paused != pause) {
+                AddTimeline(m, QueuePausedEvent{pause});
+            }
+            printer.paused = pause;
+            return TRUE;
+        }
+        case PRINTER_CONTROL_SET_STATUS: {
+            const auto status = static_cast<DWORD>(reinterpret_cast<uintptr_t>(data));
+            if (printer.status != status) {
+                AddTimeline(m, QueueStatusEvent{status, false});
+            }
+            printer.status = status;
+            return TRUE;
+        }
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+    }
+}
+
+// SetPrinterW at level 2: the record's settings, the port among them. Lock held.
+BOOL SetRecord(Machine& m, PrinterRecord& printer, const PRINTER_INFO_2W& record) {
+    PrinterRecord updated = printer;
+    if (const DWORD error = TakeRecord(m, record, printer, updated)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (printer.nullPort || printer.port != updated.port) {
+        AddTimeline(m, QueuePortEvent{Narrow(printer.port), Narrow(updated.port)});
+    }
+    const std::string changed = ChangedSettings(printer, updated);
+    if (!changed.empty()) {
+        AddTimeline(m, QueueSettingsEvent{changed});
+    }
+    if (updated.name != printer.name) {
+        // A rename: the handles opened under the old name go on working.
+        for (auto& [value, entry] : m.handles) {
+            if (entry.kind == "printer" && EqualsIgnoringCase16(entry.printer, printer.name)) {
+                entry.printer = updated.name;
+            }
+        }
+    }
+    printer = updated;
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
@@ -478,28 +508,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
         return FALSE;
     }
     if (Level == 0) {
-        switch (Command) {
-            case PRINTER_CONTROL_PAUSE:
-            case PRINTER_CONTROL_RESUME: {
-                const bool pause = Command == PRINTER_CONTROL_PAUSE;
-                if (printer->paused != pause) {
-                    AddTimeline(m, "queue", pause ? "paused" : "resumed");
-                }
-                printer->paused = pause;
-                return TRUE;
-            }
-            case PRINTER_CONTROL_SET_STATUS: {
-                const auto status = static_cast<DWORD>(reinterpret_cast<uintptr_t>(pPrinter));
-                if (printer->status != status) {
-                    AddTimeline(m, "queue", "status " + StatusName(status));
-                }
-                printer->status = status;
-                return TRUE;
-            }
-            default:
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return FALSE;
-        }
+        return ControlPrinter(m, *printer, Command, pPrinter);
     }
     if (Level != 2 || Command != 0) {
         SetLastError(Level == 2 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_LEVEL);
@@ -509,29 +518,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    PrinterRecord updated = *printer;
-    if (const DWORD error =
-            TakeRecord(m, *reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter), *printer, updated)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (printer->nullPort || printer->port != updated.port) {
-        AddTimeline(m, "queue", "port " + Narrow(printer->port) + " -> " + Narrow(updated.port));
-    }
-    const std::string changed = ChangedSettings(*printer, updated);
-    if (!changed.empty()) {
-        AddTimeline(m, "queue", "settings changed: " + changed);
-    }
-    if (updated.name != printer->name) {
-        // A rename: the handles opened under the old name go on working.
-        for (auto& [value, entry] : m.handles) {
-            if (entry.kind == "printer" && EqualsIgnoringCase16(entry.printer, printer->name)) {
-                entry.printer = updated.name;
-            }
-        }
-    }
-    *printer = updated;
-    return TRUE;
+    return SetRecord(m, *printer, *reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter));
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {

@@ -1,0 +1,231 @@
+// The events' words: the one place where the timeline's text is made, and the one reading of
+// the service's output lines.
+#include "events/events.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// The service's line prefixes; the code page 936 message by its first bytes, escaped.
+constexpr const char kStatus[] = "KQ5 STATUS:";
+constexpr const char kOpenError[] = " Open Printer Error :GetLastError() returns: 0x";
+constexpr const char kRegistryError[] = "GetLastError:";
+constexpr const char kDevicePath[] = " DevicePath:";
+constexpr const char kGetPrinterHandle[] = "GetPrinterHandle";
+constexpr const char kMainError[] = " MainError:";
+constexpr const char kReadFailure[] = "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2";
+
+template <size_t N>
+bool Says(const std::string& text, const char (&prefix)[N]) {
+    return text.compare(0, N - 1, prefix) == 0;
+}
+
+// A status line's code: it must be whole (the line end as the layout keeps it) and fit a byte.
+void ReadStatus(OutputEvent& line, bool keepsEnds) {
+    const char* rest = line.text.c_str() + sizeof kStatus - 1;
+    char* end = nullptr;
+    line.code = std::strtol(rest, &end, 10);
+    const std::string after = end;
+    const bool ended = after == "\\r\\n" || (!keepsEnds && after.empty());
+    line.whole = end != rest && ended && line.code >= -128 && line.code <= 127;
+}
+
+std::string StepText(const ServiceStepEvent& e) {
+    switch (e.step) {
+        case ServiceStep::StopRequested:
+            return e.service + " stop requested";
+        case ServiceStep::Stopped:
+            return e.service + " stopped";
+        case ServiceStep::StartRequested:
+            return e.service + " start requested";
+        case ServiceStep::Running:
+            return e.service + " running";
+        case ServiceStep::StopRefused:
+            return e.service + " stop refused: services that depend on it are running";
+    }
+    return e.service;
+}
+
+// The controls' Win32 values (SERVICE_CONTROL_...).
+constexpr uint32_t kControlStop = 1;
+constexpr uint32_t kControlInterrogate = 4;
+constexpr uint32_t kControlShutdown = 5;
+constexpr uint32_t kControlDeviceEvent = 11;
+
+std::string ControlName(uint32_t control) {
+    switch (control) {
+        case kControlStop:
+            return "stop";
+        case kControlShutdown:
+            return "shutdown";
+        case kControlInterrogate:
+            return "interrogate";
+        case kControlDeviceEvent:
+            return "device event";
+        default:
+            return "control " + std::to_string(control);
+    }
+}
+
+std::string ReportText(const StatusReportEvent& s) {
+    return "status " + ServiceStateName(s.state) + " (type " + Hex(s.type) + ", controls " +
+           std::to_string(s.controlsAccepted) + ", exit " + std::to_string(s.win32ExitCode) + "/" +
+           std::to_string(s.serviceSpecificExitCode) + ", checkpoint " +
+           std::to_string(s.checkPoint) + ", wait hint " + std::to_string(s.waitHint) + ")";
+}
+
+std::string OutputText(const OutputEvent& e) {
+    if (e.channel == Channel::StdoutLost) {
+        return "not written, no standard output: " + Quoted(e.text);
+    }
+    return Quoted(e.text);
+}
+
+}  // namespace
+
+OutputEvent ReadServiceLine(Channel channel, const std::string& text, bool keepsEnds) {
+    OutputEvent line{channel, text, LineSays::Other, 0, true, ""};
+    if (Says(text, kStatus)) {
+        line.says = LineSays::Status;
+        ReadStatus(line, keepsEnds);
+    } else if (Says(text, kOpenError)) {
+        line.says = LineSays::OpenError;
+        line.code =
+            static_cast<long long>(std::strtoul(text.c_str() + sizeof kOpenError - 1, nullptr, 16));
+    } else if (Says(text, kRegistryError)) {
+        line.says = LineSays::RegistryError;
+        line.code = std::strtol(text.c_str() + sizeof kRegistryError - 1, nullptr, 10);
+    } else if (Says(text, kDevicePath)) {
+        line.says = LineSays::DevicePath;
+        line.path = text.substr(sizeof kDevicePath - 1);
+    } else if (Says(text, kGetPrinterHandle)) {
+        line.says = LineSays::GetPrinterHandle;
+    } else if (Says(text, kMainError)) {
+        line.says = LineSays::MainError;
+        line.code = std::strtol(text.c_str() + sizeof kMainError - 1, nullptr, 10);
+    } else if (Says(text, kReadFailure)) {
+        line.says = LineSays::ReadFailure;
+    }
+    return line;
+}
+
+bool IsServiceText(const std::string& text) {
+    return ReadServiceLine(Channel::Debug, text).says != LineSays::Other;
+}
+
+std::string ServiceStateName(uint32_t state) {
+    switch (state) {
+        case kServiceStopped:
+            return "SERVICE_STOPPED";
+        case kServiceStartPending:
+            return "SERVICE_START_PENDING";
+        case kServiceStopPending:
+            return "SERVICE_STOP_PENDING";
+        case kServiceRunning:
+            return "SERVICE_RUNNING";
+        default:
+            return std::to_string(state);
+    }
+}
+
+std::string PrinterStatusName(uint32_t status) {
+    if (status == 0) {
+        return "0 (cleared)";
+    }
+    static const struct {
+        uint32_t bit;
+        const char* name;
+    } kNames[] = {{kPrinterStatusPaused, "PRINTER_STATUS_PAUSED"},
+                  {kPrinterStatusError, "PRINTER_STATUS_ERROR"},
+                  {kPrinterStatusPaperOut, "PRINTER_STATUS_PAPER_OUT"},
+                  {kPrinterStatusOffline, "PRINTER_STATUS_OFFLINE"},
+                  {kPrinterStatusDoorOpen, "PRINTER_STATUS_DOOR_OPEN"}};
+    std::string text;
+    uint32_t rest = status;
+    for (const auto& n : kNames) {
+        if ((status & n.bit) != 0) {
+            text += (text.empty() ? "" : " | ") + std::string(n.name);
+            rest &= ~n.bit;
+        }
+    }
+    if (rest != 0) {
+        text += (text.empty() ? "" : " | ") + Hex(rest);
+    }
+    return text;
+}
+
+std::string EventSource(const TimelineEvent& event) {
+    return std::visit(
+        Overloaded{[](const NoteEvent& e) { return e.source; },
+                   [](const OutputEvent& e) {
+                       return std::string(e.channel == Channel::Debug ? "debug" : "stdout");
+                   },
+                   [](const TickEvent&) { return std::string("debug"); },
+                   [](const QueuePausedEvent&) { return std::string("queue"); },
+                   [](const QueueStatusEvent&) { return std::string("queue"); },
+                   [](const QueuePortEvent&) { return std::string("queue"); },
+                   [](const QueueSettingsEvent&) { return std::string("queue"); },
+                   [](const ServiceStepEvent&) { return std::string("spooler"); },
+                   [](const StartRefusedEvent&) { return std::string("spooler"); },
+                   [](const TraceEndEvent&) { return std::string("trace"); },
+                   [](const auto&) { return std::string("service"); }},
+        event.detail);
+}
+
+std::string EventText(const TimelineEvent& event) {
+    return std::visit(
+        Overloaded{
+            [](const NoteEvent& e) { return e.text; },
+            [](const OutputEvent& e) { return OutputText(e); },
+            [](const TickEvent& e) { return e.text; },
+            [](const QueuePausedEvent& e) { return std::string(e.paused ? "paused" : "resumed"); },
+            [](const QueueStatusEvent& e) {
+                return "status " +
+                       (e.commanded && e.status == 0 ? "0" : PrinterStatusName(e.status)) +
+                       (e.commanded ? " (commanded)" : "");
+            },
+            [](const QueuePortEvent& e) { return "port " + e.from + " -> " + e.to; },
+            [](const QueueSettingsEvent& e) { return "settings changed: " + e.changed; },
+            [](const ServiceStepEvent& e) { return StepText(e); },
+            [](const StartRefusedEvent& e) {
+                return e.service + " start refused: " + std::to_string(e.error) +
+                       (e.state ? " (" + ServiceStateName(*e.state) + ")" : "");
+            },
+            [](const ServiceStartedEvent&) {
+                return std::string("started by the service manager");
+            },
+            [](const StatusReportEvent& e) { return ReportText(e); },
+            [](const ControlRefusedEvent& e) {
+                return ControlName(e.control) + " not delivered: the service manager answers " +
+                       std::to_string(e.error) + " (the service is " +
+                       ServiceStateName(e.reportedState) + ")";
+            },
+            [](const ProcessFirstLineEvent& e) {
+                return "status SERVICE_RUNNING process " + std::to_string(e.pid) +
+                       " (its first line)";
+            },
+            [](const ProcessEndedEvent& e) {
+                return "status SERVICE_STOPPED (the process ended: " + e.line + ")";
+            },
+            [](const TraceEndEvent&) { return std::string("end"); }},
+        event.detail);
+}
