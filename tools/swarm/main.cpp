@@ -45,6 +45,10 @@ std::vector<uint64_t> ParseSeeds(const std::string& list) {
 }
 
 int CheckFile(const std::string& path) {
+    if (!std::ifstream(path)) {
+        std::fprintf(stderr, "kq5swarm: cannot read %s\n", path.c_str());
+        return 2;  // not a scenario that holds every invariant
+    }
     const std::string text = ReadFile(path);
     const std::vector<Broken> broken = CheckScenario(text);
     for (const Broken& b : broken) {
