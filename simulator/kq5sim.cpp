@@ -1,12 +1,14 @@
 // kq5sim: runs the real kq5 service in the simulated Windows on a scenario and prints what it did
 // to the print queue, in simulated time; with --svg it also draws the run as a picture.
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "cmdline/cmdline.h"
+#include "cmdline/outputs.h"
 #include "common/escape.h"
+#include "platform/files.h"
 #include "scenario.h"
 #include "tracereader/read.h"
 
@@ -29,7 +31,8 @@ constexpr const char* kUsage =
     "               draw them in the same lanes; as kq5trace --read does\n"
     "  --html REPORT  with --trace: also write REPORT, one HTML file with the findings, the\n"
     "               picture and the timeline\n"
-    "  --help       print this text and exit\n"
+    "  --help       print this text and exit (also -h, /?)\n"
+    "  --version    print the version and exit\n"
     "\n";
 
 // False with the reason when PATH cannot be read as a file: a directory opens on Linux but
@@ -42,75 +45,47 @@ bool ReadFile(const char* path, std::string& text, std::string& why) {
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        why = "cannot be opened";
+        why = "cannot be opened: " + files::WhyNotReadable(path).text;
         return false;
     }
     std::ostringstream content;
     content << file.rdbuf();
     if (file.bad()) {
-        why = "cannot be read";
+        why = "cannot be read: " + files::WhyNotReadable(path).text;
         return false;
     }
     text = content.str();
     return true;
 }
 
-}  // namespace
+const cmdline::Program kProgram{
+    .name = "kq5sim",
+    .version = KQ5_VERSION,
+    .help = std::string(kUsage) + kScenarioFormat,
+    .options = {{"--svg", "FILE"}, {"--trace", "TRACE"}, {"--html", "REPORT"}},
+    .forms = {{"kq5sim [--svg FILE] [SCENARIO]", {"--svg"}, "", 1, "SCENARIO"},
+              {"kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE]",
+               {"--trace", "--html", "--svg"},
+               "--trace"}}};
 
-int main(int argc, char** argv) {
-    const char* scenarioFile = nullptr;
-    const char* svgFile = nullptr;
-    const char* traceFile = nullptr;
-    const char* htmlFile = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("%s%s", kUsage, kScenarioFormat);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--svg") == 0 && i + 1 < argc) {
-            svgFile = argv[++i];
-        } else if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc) {
-            traceFile = argv[++i];
-        } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
-            htmlFile = argv[++i];
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "kq5sim: %s '%s' (see kq5sim --help)\n",
-                         std::strcmp(argv[i], "--svg") == 0 ||
-                                 std::strcmp(argv[i], "--trace") == 0 ||
-                                 std::strcmp(argv[i], "--html") == 0
-                             ? "a file name must follow"
-                             : "unknown option",
-                         argv[i]);
-            return 2;
-        } else if (scenarioFile != nullptr) {
-            std::fprintf(stderr, "kq5sim: one scenario at a time ('%s' and '%s')\n", scenarioFile,
-                         argv[i]);
-            return 2;
-        } else {
-            scenarioFile = argv[i];
-        }
-    }
-    if (traceFile != nullptr) {
-        if (scenarioFile != nullptr) {
-            std::fprintf(stderr, "kq5sim: a trace or a scenario, not both\n");
-            return 2;
-        }
-        ReadCommand command;
-        command.trace = traceFile;
-        command.svg = svgFile != nullptr ? svgFile : "";
-        command.html = htmlFile != nullptr ? htmlFile : "";
-        return RunTraceRead("kq5sim", command, stdout, stderr);
-    }
-    if (htmlFile != nullptr) {
-        std::fprintf(stderr, "kq5sim: --html is for a trace (see kq5sim --help)\n");
-        return 2;
-    }
+// Runs SCENARIO_FILE (empty: the built-in one) and prints its timeline; draws it to SVG_FILE.
+int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile) {
     std::string text = DefaultScenarioText();
-    const std::string name = scenarioFile ? scenarioFile : "built-in default scenario";
+    const std::string name = scenarioFile.empty() ? "built-in default scenario" : scenarioFile;
     std::string why;
-    if (scenarioFile != nullptr && !ReadFile(scenarioFile, text, why)) {
+    if (!scenarioFile.empty() && !ReadFile(scenarioFile.c_str(), text, why)) {
         std::fprintf(stderr, "kq5sim: %s %s\n", EscapeBytes(name).c_str(), why.c_str());
         return 2;
+    }
+    if (!svgFile.empty()) {
+        const std::string refused = cmdline::CheckOutputs(
+            scenarioFile.empty() ? std::vector<cmdline::NamedFile>{}
+                                 : std::vector<cmdline::NamedFile>{{scenarioFile, "the scenario"}},
+            {{svgFile, "the picture"}});
+        if (!refused.empty()) {
+            std::fprintf(stderr, "kq5sim: %s\n", refused.c_str());
+            return 2;
+        }
     }
     Scenario scenario;
     std::string error;
@@ -118,17 +93,41 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
         return 2;
     }
+    for (const std::string& warning : scenario.warnings) {
+        std::fprintf(stderr, "kq5sim: %s: warning: %s\n", EscapeBytes(name).c_str(),
+                     warning.c_str());
+    }
     std::printf("kq5sim: %s\n\n", name.c_str());
     const ScenarioResult result = RunScenario(scenario);
     std::fputs(FormatTimeline(result).c_str(), stdout);
-    if (svgFile != nullptr) {
-        std::ofstream out(svgFile, std::ios::binary);
-        out << FormatSvg(scenario, result, "kq5sim: " + name);
-        if (!out.flush()) {
-            std::fprintf(stderr, "kq5sim: cannot write %s\n", svgFile);
-            return 1;
-        }
-        std::printf("\nPicture: %s\n", svgFile);
+    if (svgFile.empty()) {
+        return 0;
     }
+    const std::string failed = cmdline::WriteAll(
+        {{{svgFile, "the picture"}, FormatSvg(scenario, result, "kq5sim: " + name)}});
+    std::fflush(stdout);
+    if (!failed.empty()) {
+        std::fprintf(stderr, "kq5sim: %s\n", failed.c_str());
+        return 1;
+    }
+    std::printf("\nPicture: %s\n", svgFile.c_str());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
+    if (parsed.action != cmdline::Action::Run) {
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
+    }
+    if (parsed.Has("--trace")) {
+        ReadCommand command;
+        command.trace = parsed.Value("--trace");
+        command.svg = parsed.Value("--svg");
+        command.html = parsed.Value("--html");
+        return RunTraceRead("kq5sim", command, stdout, stderr);
+    }
+    return RunScenarioFile(parsed.operands.empty() ? "" : parsed.operands[0],
+                           parsed.Value("--svg"));
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <map>
 #include <sstream>
 
 #include "common/escape.h"
@@ -502,6 +503,7 @@ struct Parsing {
     Scenario& scenario;
     int line = 0;
     bool endGiven = false;
+    int printerLine = 0;  // the printer statement's line; 0: none
 };
 
 // One statement: its words, and the text after the keyword as written.
@@ -548,7 +550,14 @@ bool Port(Parsing& p, const Statement& s, std::string&) {
     p.scenario.ports.emplace_back(s.words[1], monitor);
     return true;
 }
-bool Printer(Parsing& p, const Statement& s, std::string&) {
+bool Printer(Parsing& p, const Statement& s, std::string& why) {
+    if (p.printerLine != 0) {
+        why = "a second printer line (line " + std::to_string(p.printerLine) +
+              " gave the printer): a scenario starts with one printer; to change it while kq5 "
+              "runs, write 'at SECONDS unplug', then 'at SECONDS plug SERIAL PORT'";
+        return false;
+    }
+    p.printerLine = p.line;
     p.scenario.printerPresent = true;
     p.scenario.printerSerial = s.words[1];
     p.scenario.printerPort = s.words[2];
@@ -662,6 +671,66 @@ constexpr StatementKind kStatements[] = {
     {"at", "SECONDS EVENT", 2, kAny, At},
 };
 
+// The ports a plug may name: the queue's, the port lines', the printer line's.
+bool Declared(const Scenario& s, const std::string& port) {
+    return (s.queueExists && s.queuePort == port) || (s.printerPresent && s.printerPort == port) ||
+           std::any_of(s.ports.begin(), s.ports.end(),
+                       [&](const auto& declared) { return declared.first == port; });
+}
+
+// The printer's plugs and unplugs in time order, as a person meant them: each refused with the
+// line and the fix where the run would silently do something else, or warned of where it may
+// be meant.
+std::string CheckPlugs(const Scenario& s, int printerLine, std::vector<std::string>& warnings) {
+    bool present = s.printerPresent;
+    int since = printerLine;                                  // the line that last plugged it in
+    std::map<std::string, std::pair<std::string, int>> seen;  // serial: its port, the line
+    if (present) {
+        seen[s.printerSerial] = {s.printerPort, printerLine};
+    }
+    for (const ScenarioEvent& e : s.events) {
+        const std::string at = "line " + std::to_string(e.line) + ": ";
+        if (e.words[0] == "unplug" && !present) {
+            return at + "unplug, but no printer is plugged in then" +
+                   (since != 0 ? " (the unplug before it already took it away)" : "") +
+                   ": plug one first ('at SECONDS plug SERIAL PORT'), or drop this line";
+        }
+        if (e.words[0] == "unplug") {
+            present = false;
+        }
+        if (e.words[0] != "plug") {
+            continue;
+        }
+        const std::string& serial = e.words[1];
+        const std::string& port = e.words[2];
+        if (present) {
+            // Two devices at once can be meant (one that is not the printer, then the printer).
+            warnings.push_back(at + "plug while the printer of line " + std::to_string(since) +
+                               " is still plugged in: both stay plugged in, and the events "
+                               "after it act on " +
+                               serial +
+                               "; if the first should go, write 'at SECONDS unplug' before it");
+        }
+        if (!Declared(s, port)) {
+            return at + "plug onto " + port +
+                   ", which no line declares, so the queue could not follow it there: add 'port " +
+                   port + "' to the machine's lines";
+        }
+        const auto before = seen.find(serial);
+        if (before != seen.end() && before->second.first != port) {
+            return at + "printer " + serial + " was on " + before->second.first + " (line " +
+                   std::to_string(before->second.second) +
+                   "): Windows keeps the port of a device "
+                   "instance it knows, so the queue would stay there; on another socket the "
+                   "printer is another instance: give it another SERIAL";
+        }
+        seen[serial] = {port, e.line};
+        present = true;
+        since = e.line;
+    }
+    return "";
+}
+
 }  // namespace
 
 sim::Text16 PrinterDevicePath(const std::string& serial) {
@@ -698,6 +767,11 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             error = "line " + std::to_string(line) + ": " + EscapeBytes(why);
             return false;
         }
+    }
+    if (const std::string why = CheckPlugs(scenario, parsing.printerLine, scenario.warnings);
+        !why.empty()) {
+        error = EscapeBytes(why);
+        return false;
     }
     if (!parsing.endGiven) {
         scenario.endMs =

@@ -75,6 +75,23 @@ What happens while it runs, in time order:
                                 once kq5 has stopped: while it runs, the start is refused);
                                 device events and controls while kq5 is not running reach nobody
 
+The printer's plugs and unplugs must make sense in time order: a plug only while no printer is
+plugged in, onto a port a line declares (the queue's, a port line's or the printer line's), an
+unplug only of a printer that is plugged in, one printer line, and a SERIAL plugged again only on
+the port it had (Windows keeps a known device instance's port: on another socket the printer is
+another instance, with another SERIAL). Anything else is refused with its line, but for a plug
+while a printer is plugged in: both stay plugged in (a device that is not the printer, then the
+printer), with a warning on standard error.
+Status CODEs (byte 3 of the printer's frame) and what kq5 does to the queue:
+  0x20, 0x28, 0xA0              ready: the queue is resumed, its error bits cleared
+  0x04, 0x0C                    door open: paused, PRINTER_STATUS_DOOR_OPEN
+  0x00, 0x08, 0x80              paper out: paused, PRINTER_STATUS_PAPER_OUT
+  any other code                nothing changes (the queue stays as it was)
+The final state after the timeline:
+  exit code: N                  how kq5svc.exe's process ended: 0, it returned (after a stop, or
+                                at once outside the service manager); -1, it was still running
+                                when the run ended (at 'end SECONDS'), as a service normally is;
+                                -2, the run hung (no simulated thread moved on)
 The registry keys the service reads (SERIAL: the printer's USB instance; PORT: a port name):
   SYSTEM\ControlSet001\Control\DeviceClasses\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\##?#usb#vid_0483&pid_5741#SERIAL#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\#\Device Parameters
       value "Port Description": KorvaneQ5 for the printer (at most 199 characters can be read)
@@ -108,6 +125,8 @@ struct CallFailure {
 };
 
 struct Scenario {
+    // Lines accepted that may not do what was meant, each "line N: ..." with its fix.
+    std::vector<std::string> warnings;
     bool queueExists = true;
     std::string queuePort = "USB001";
     bool queueNullPort = false;

@@ -29,6 +29,7 @@ void WellMachine() {
     AddQueue(u"USB005");
     PlugPrinter("A1B2C3");
     sim::InstallService("KorvaneKeeper", Kq5Config());
+    sim::AddProgramFile("C:\\Program Files\\kq5\\kq5svc.exe", "1.0.0.0");
 }
 
 struct Case {
@@ -40,9 +41,16 @@ struct Case {
     std::string json;     // a piece of the JSON object
 };
 
-std::string Doctor(const std::vector<std::string>& args, int& code) {
+// The report; messages for standard error go to ERRORS (when given), else must be none.
+std::string Doctor(const std::vector<std::string>& args, int& code, std::string* errors = nullptr) {
     std::string out;
-    code = RunDoctor(args, out);
+    std::string said;
+    code = RunDoctor(args, out, said);
+    if (errors != nullptr) {
+        *errors = said;
+    } else {
+        EXPECT_EQ(said, "");
+    }
     return out;
 }
 
@@ -52,6 +60,30 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
     const Case cases[] = {
         {"all well", [] {}, 0, "", "ok       the queue prints to USB005, the printer's port",
          "\"port_match\":true"},
+        {"the version of the installed program", [] {}, 0, "",
+         "ok       kq5 (service \"KorvaneKeeper\"): running, kq5svc.exe version 1.0.0.0",
+         "\"program\":\"C:\\\\Program Files\\\\kq5\\\\kq5svc.exe\",\"version\":\"1.0.0.0\","
+         "\"version_error\":0"},
+        {"the service's program is gone",
+         [] { sim::InstallService("KorvaneKeeper", Kq5Config("\"C:\\gone\\kq5svc.exe\" -x")); }, 1,
+         "kq5_program_missing", "its program C:\\gone\\kq5svc.exe does not exist (0x2: not found)",
+         "\"version\":null,\"version_error\":2"},
+        {"the program has no version resource",
+         [] {
+             sim::AddProgramFile("C:\\old\\KQ5SVC.EXE", "");
+             sim::InstallService("KorvaneKeeper", Kq5Config("C:\\old\\kq5svc.exe"));
+         },
+         2, "kq5_version_unknown",
+         "CANNOT   kq5 (service \"KorvaneKeeper\"): the version of C:\\old\\kq5svc.exe cannot be "
+         "read (0x714: no version resource)",
+         "\"version_error\":1812"},
+        {"the version cannot be read",
+         [] { sim::FailCall("GetFileVersionInfoW", 1, ERROR_ACCESS_DENIED); }, 2,
+         "kq5_version_unknown", "cannot be read (0x5: access denied)", "\"version\":null"},
+        {"no device at all", [] { sim::UnplugDevice(PrinterPath("A1B2C3")); }, 1, "printer_absent",
+         "PROBLEM  the printer is not plugged in: no present USB device carries 0483 and 5741\n"
+         "         fix: plug the printer in and switch it on\n",
+         "\"devices\":[]"},
         {"no queue", [] { sim::RemovePrinter(u"Korvane-Q5"); }, 1, "queue_missing",
          "queue Korvane-Q5 does not exist (0x709: no such queue)", "\"open_error\":1801"},
         {"queue on another port",
@@ -75,7 +107,10 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
         {"Spooler stopped", [] { sim::InstallService("Spooler", {}, SERVICE_STOPPED); }, 1,
          "spooler_not_running", "Spooler service: stopped", "\"queue_spooler_down\""},
         {"kq5 not installed", [] { sim::InstallService("KorvaneKeeper", sim::ServiceConfig{}); }, 1,
-         "kq5_not_installed", "no service runs kq5svc.exe", "\"installed\":false"},
+         "kq5_not_installed",
+         "no service runs kq5svc.exe\n         fix: install kq5: msiexec /i kq5-" KQ5_VERSION
+         "-x64.msi\n",
+         "\"installed\":false"},
         {"unquoted path with a space",
          [] {
              sim::InstallService("KorvaneKeeper", Kq5Config("C:\\Program Files\\kq5\\kq5svc.exe"));
@@ -96,8 +131,14 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
              config.config2Unsupported = true;
              sim::InstallService("KorvaneKeeper", config);
          },
-         0, "", "recovery actions: this system cannot tell (0x7c",
+         2, "kq5_recovery_unknown",
+         "CANNOT   kq5 (service \"KorvaneKeeper\"): its recovery actions cannot be read (0x7c",
          "\"recovery\":null,\"recovery_error\":124"},
+        {"required privileges unknown to the system",
+         [] { sim::FailCall("QueryServiceConfig2W", 3, ERROR_INVALID_LEVEL); }, 2,
+         "kq5_privileges_unknown",
+         "CANNOT   kq5 (service \"KorvaneKeeper\"): its required privileges",
+         "\"required_privileges\":null"},
         {"service manager refused", [] { sim::FailCall("OpenSCManagerA", 1, ERROR_ACCESS_DENIED); },
          2, "service_manager_unavailable",
          "the service manager cannot be opened (0x5: access denied)", "\"manager_error\":5"},
@@ -154,11 +195,28 @@ TEST_F(DoctorTest, HeldByRunningKq5IsNotAProblem) {
 
 TEST_F(DoctorTest, OptionsAndUsage) {
     int code = -1;
-    EXPECT_EQ(Doctor({"--help"}, code).rfind("Usage: kq5doctor", 0), 0u);
+    for (const char* help : {"--help", "-h", "/?"}) {
+        EXPECT_EQ(Doctor({help}, code).rfind("usage: kq5doctor [--json]\n", 0), 0u) << help;
+        EXPECT_EQ(code, 0) << help;
+    }
+    EXPECT_EQ(Doctor({"--version"}, code), "kq5doctor " KQ5_VERSION "\n");
     EXPECT_EQ(code, 0);
-    const std::string out = Doctor({"--jsno"}, code);
-    EXPECT_EQ(code, 2);
-    EXPECT_EQ(out.rfind("kq5doctor: unknown option --jsno\nUsage: kq5doctor", 0), 0u) << out;
+    // A wrong word is named on standard error, with the usage; standard output stays empty, so
+    // that a script reading --json gets no text that is not JSON.
+    const struct {
+        std::vector<std::string> args;
+        std::string said;
+    } wrong[] = {{{"--jsno"}, "kq5doctor: unknown option --jsno\n"},
+                 {{"--json", "--bogus"}, "kq5doctor: unknown option --bogus\n"},
+                 {{"--json", "--json"}, "kq5doctor: --json given twice\n"},
+                 {{"--json", "report.json"}, "kq5doctor: unexpected word 'report.json'"}};
+    for (const auto& w : wrong) {
+        std::string errors;
+        EXPECT_EQ(Doctor(w.args, code, &errors), "") << w.said;
+        EXPECT_EQ(code, 2) << w.said;
+        EXPECT_EQ(errors.rfind(w.said, 0), 0u) << errors;
+        EXPECT_NE(errors.find("usage: kq5doctor [--json]\n"), std::string::npos) << errors;
+    }
     EXPECT_EQ(sim::Calls(), std::vector<std::string>{});  // nothing looked at
 }
 

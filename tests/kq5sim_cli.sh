@@ -8,13 +8,70 @@ sim=$1 scenarios=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-"$sim" --help >"$work/help" || fail "--help exits with $?"
-grep -q '^usage: kq5sim \[--svg FILE\] \[SCENARIO\]' "$work/help" || fail "--help shows no usage"
+for help in --help -h '/?'; do
+    "$sim" "$help" >"$work/help" || fail "$help exits with $?"
+    grep -q '^usage: kq5sim \[--svg FILE\] \[SCENARIO\]' "$work/help" || fail "$help shows no usage"
+done
 grep -q '^  registry KEY | VALUE | TEXT' "$work/help" || fail "--help shows no scenario format"
+grep -q '^  0x04, 0x0C  *door open: paused, PRINTER_STATUS_DOOR_OPEN' "$work/help" ||
+    fail "--help does not tell the status codes"
+grep -q "^ *at once outside the service manager); -1, it was still running" "$work/help" || fail "--help does not explain exit code -1"
+[ "$("$sim" --version)" = "kq5sim $(sed -n 's/^project(kq5 VERSION \([0-9.]*\).*/\1/p' "$scenarios/../../CMakeLists.txt")" ] ||
+    fail "--version: $("$sim" --version)"
+
+# A wrong word is named, with the usage line it breaks, on standard error only; exit 2.
+wrong() {  # WHAT-IT-SAYS ARGS...
+    local said=$1 status=0
+    shift
+    "$sim" "$@" >"$work/out" 2>"$work/error" || status=$?
+    [ "$status" -eq 2 ] || fail "kq5sim $*: exits with $status"
+    [ ! -s "$work/out" ] || fail "kq5sim $*: standard output: $(head -n 3 "$work/out")"
+    grep -qF -- "kq5sim: $said" "$work/error" || fail "kq5sim $*: not '$said' in: $(cat "$work/error")"
+    grep -q '^usage: kq5sim' "$work/error" || fail "kq5sim $*: no usage line"
+}
+wrong "unknown option --colour" --colour
+wrong "--svg needs a value (FILE), not the option --help" --svg --help
+wrong "--trace given twice" --trace a --trace b
+wrong "--html goes with --trace" --html r.html
+wrong "'s.kq5' does not go with --trace" --trace t.log s.kq5
+
+# Nothing that is read is written over: the trace by any name, the scenario by its picture.
+trace_copy=$work/t.log
+cp "$scenarios/../../docs/trace-wine.txt" "$trace_copy"
+for report in "$trace_copy" "$work/../$(basename "$work")/t.log" "$work/./t.log"; do
+    status=0
+    "$sim" --trace "$trace_copy" --html "$report" >"$work/out" 2>"$work/error" || status=$?
+    [ "$status" -eq 2 ] && grep -q 'is the trace .* itself: nothing is written over what is read' "$work/error" ||
+        fail "--html $report over the trace: $status, $(cat "$work/error")"
+    cmp -s "$trace_copy" "$scenarios/../../docs/trace-wine.txt" || fail "the trace was changed by --html $report"
+done
+cp "$scenarios/default.kq5" "$work/mine.kq5"
 status=0
-"$sim" --colour 2>"$work/error" >/dev/null || status=$?
-[ "$status" -eq 2 ] || fail "an unknown option exits with $status"
-grep -q "unknown option '--colour'" "$work/error" || fail "the error does not name the option"
+"$sim" --svg "$work/mine.kq5" "$work/mine.kq5" >/dev/null 2>"$work/error" || status=$?
+[ "$status" -eq 2 ] && cmp -s "$work/mine.kq5" "$scenarios/default.kq5" ||
+    fail "--svg over the scenario: $status, $(cat "$work/error")"
+
+# The scenario language refuses what would silently do something else, with the line and the fix.
+refused() {  # WHAT-IT-SAYS SCENARIO-LINES...
+    local said=$1 status=0
+    shift
+    printf '%s\n' "$@" >"$work/lang.kq5"
+    "$sim" "$work/lang.kq5" >/dev/null 2>"$work/error" || status=$?
+    [ "$status" -eq 2 ] && grep -qF -- "$said" "$work/error" ||
+        fail "scenario $*: $status, not '$said' in: $(cat "$work/error")"
+}
+refused "line 4: plug onto USB002, which no line declares, so the queue could not follow it there: add 'port USB002'" \
+    'queue USB001' 'printer A USB001 0x20' 'at 1 unplug' 'at 2 plug B USB002'
+refused "line 2: a second printer line (line 1 gave the printer)" 'printer A USB001 0x20' 'printer B USB001 0x20'
+refused "line 2: unplug, but no printer is plugged in then" 'queue USB001' 'at 1 unplug'
+refused "line 3: unplug, but no printer is plugged in then (the unplug before it already took it away)" \
+    'printer A USB001 0x20' 'at 1 unplug' 'at 2 unplug'
+refused "line 5: printer A was on USB001 (line 2): Windows keeps the port of a device instance it knows" \
+    'port USB002' 'printer A USB001 0x20' 'at 1 unplug' '' 'at 2 plug A USB002'
+printf '%s\n' 'port USB002' 'printer A USB001 0x20' 'at 1 plug B USB002' >"$work/lang.kq5"
+"$sim" "$work/lang.kq5" >/dev/null 2>"$work/error" || fail "a plug beside a plugged printer is refused"
+grep -qF "warning: line 3: plug while the printer of line 2 is still plugged in" "$work/error" ||
+    fail "no warning of a plug beside a plugged printer: $(cat "$work/error")"
 
 # What is not a scenario is refused with a clear line: a directory, a file that cannot be read,
 # and a binary file, whose bytes the error escapes instead of echoing them to the terminal.

@@ -142,12 +142,12 @@ TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
         SetQueuePort(u"USB002");
         EXPECT_EQ(Pauses(), c.pauses);
         EXPECT_EQ(sim::CallCount("ControlService"), c.stops);
-        EXPECT_EQ(serviceState.spoolerStartOwed, c.owed ? 1 : 0);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.owed);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
         EXPECT_EQ(sim::SpoolerState(), c.spooler);
-        EXPECT_EQ(serviceState.spoolerStartOwed, 0);
+        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
         EXPECT_TRUE(sim::OpenHandles().empty());
         TearDown();
     }
@@ -174,7 +174,7 @@ TEST_F(PortTest, StoppingSpoolerIsStartedOnlyOnceItHasStopped) {
         SetQueuePort(u"USB002");
         EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(100)"), c.polls);
         EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
-        EXPECT_EQ(serviceState.spoolerStartOwed, c.owed ? 1 : 0);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.owed);
         EXPECT_EQ(sim::NowMs(), 300u + c.polls * 100u + 1300u);
         EXPECT_EQ(sim::SpoolerState(),
                   static_cast<DWORD>(c.owed ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
@@ -206,7 +206,7 @@ TEST_F(PortTest, EveryLastingRefusalEndsTheOwedStart) {
         SetUp();
         sim::FailCall("StartServiceA", 1, c.error, sim::kEveryLaterCall);
         SetQueuePort(u"USB002");
-        EXPECT_EQ(serviceState.spoolerStartOwed, c.starts > 1 ? 1 : 0);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.starts > 1);
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
         EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOPPED));
@@ -222,7 +222,7 @@ TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
     sim::SetSpoolerTimes(20000, 0);
     sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
     SetQueuePort(u"USB002");
-    ASSERT_EQ(serviceState.spoolerStartOwed, 1);
+    ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
     ASSERT_EQ(sim::CallCount("StartServiceA"), 1);
     RunOwedStartCycles(8);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1 + 8);
@@ -254,17 +254,17 @@ TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
         SetQueuePort(u"USB002");
         RefreshCurrentPort();  // the arrival's, with the spooler down
         ASSERT_EQ(CurrentPort(), u"");
-        OwePortMove(u"");  // as the arrival does
+        OweFollowUpIfUnfinished(u"");  // as the arrival does
         sim::ClearCalls();
         RunOwedStartCycles(c == Refused ? 2 : 3);  // still stopping, or refused
         if (c != StateUnknown) {
             EXPECT_EQ(sim::CallCount("OpenPrinterW"), 0);
         }
-        EXPECT_EQ(serviceState.portMoveOwed, 1);
+        EXPECT_TRUE(serviceState.spoolerDebt.portMoveOwed);
         RunOwedStartCycles(c == StateUnknown ? 20 : 4);  // started, running
         EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_EQ(serviceState.portMoveOwed, 0);
-        EXPECT_EQ(serviceState.spoolerStartOwed, 0);
+        EXPECT_FALSE(serviceState.spoolerDebt.portMoveOwed);
+        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
         EXPECT_EQ(CurrentPort(), u"USB002");
         EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, 0u);
@@ -281,7 +281,7 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     SetQueuePort(u"USB002");
     RunOwedStartCycles(4);  // three quick retries, then the slow pace
     ASSERT_EQ(sim::CallCount("StartServiceA"), 4);
-    ASSERT_GT(serviceState.spoolerStartCyclesToWait, 0);
+    ASSERT_GT(serviceState.spoolerDebt.cyclesToWait, 0);
     // An administrator starts it meanwhile (sc start Spooler).
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_ALL_ACCESS);
@@ -293,6 +293,70 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     RunOwedStartCycles(1);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 7);
     EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+}  // namespace
+
+namespace {
+
+// The debt's other parties while the poller's start request is blocked (the spooler's process
+// slow to come up): they do not wait for it.
+class BlockedStartTest : public PortTest {
+protected:
+    // A start owed (refused once, for a reason that can clear) to a stopped spooler whose next
+    // start request holds its caller for `blocksMs`; then, in one process, the poller's look
+    // makes that request and `party` runs 100 ms later.
+    static void WhileThePollersStartIsBlocked(uint64_t blocksMs, int (*party)()) {
+        sim::SetSpoolerTimes(0, 0);
+        sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
+        SetQueuePort(u"USB002");
+        ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+        sim::SetSpoolerStartBlocks(blocksMs);
+        sim::ClearCalls();
+        static int (*other)() = nullptr;
+        other = party;
+        sim::RunProcess(
+            [] {
+                StartOwedSpooler();
+                Sleep(100);
+                return other();
+            },
+            nullptr, UINT64_MAX);
+    }
+    static inline uint64_t took = 0;
+};
+
+// The handler's wait ends on a look of its own: its looks are put off and not counted against
+// its 10 s, so it does not give up while the poller's request is under way, and what it leaves
+// owed is what it saw itself: here a spooler that runs, so nothing.
+TEST_F(BlockedStartTest, HandlersWaitEndsOnALookOfItsOwn) {
+    static bool owedAfter = true;
+    WhileThePollersStartIsBlocked(12000, [] {
+        const uint64_t began = GetTickCount64();
+        RestartSpooler();
+        took = GetTickCount64() - began;
+        owedAfter = SpoolerStartOwed();
+        return 0;
+    });
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's; the handler's looks see it run
+    EXPECT_GE(took, 12000u - 100u + 1300u);
+    EXPECT_FALSE(owedAfter);
+    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+// kq5's stop keeps its ceiling: it looks again each second rather than wait for the poller's
+// request to return, and at 20 s answers that the spooler was still starting.
+TEST_F(BlockedStartTest, StopsWaitKeepsItsCeiling) {
+    static DWORD answer = NO_ERROR;
+    WhileThePollersStartIsBlocked(30000, [] {
+        const uint64_t began = GetTickCount64();
+        answer = PaySpoolerDebtBeforeExit();
+        took = GetTickCount64() - began;
+        return 0;
+    });
+    EXPECT_EQ(answer, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+    EXPECT_LE(took, 20000u);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's
 }
 
 }  // namespace

@@ -150,7 +150,7 @@ TEST_F(ServiceTest, StopWithADebtOwedReturnsAtOnceAndLeavesTheWaitToItsThreads) 
     PlugPrinter("P2");
     sim::SetRegistryString(PortKey("USB002"), "Device Id", "USB\\VID_0483&PID_5741\\P2");
     Start();
-    serviceState.spoolerStartOwed = 1;
+    serviceState.spoolerDebt.startOwed = true;
     serviceState.reopenRequested = 0;
     sim::ClearCalls();
     const uint64_t stopAt = sim::NowMs();
@@ -188,7 +188,7 @@ DWORD WINAPI NeverEnds(LPVOID) {
 TEST_F(ServiceTest, ShutdownDuringTheStopsWaitStopsAtOnceAndNothingIsReportedAfter) {
     AddQueue();
     Start();
-    serviceState.spoolerStartOwed = 1;
+    serviceState.spoolerDebt.startOwed = true;
     ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
     const uint64_t shutdownAt = sim::NowMs();
     sim::ClearCalls();
@@ -212,7 +212,7 @@ TEST_F(ServiceTest, ShutdownDuringTheStopsWaitStopsAtOnceAndNothingIsReportedAft
 // A stop with a debt owed that comes during start-up is not overwritten by start-up's one
 // report: the service stays stopping, and no poller is started.
 TEST_F(ServiceTest, StartUpNeverReportsRunningOverAStopUnderWay) {
-    serviceState.spoolerStartOwed = 1;
+    serviceState.spoolerDebt.startOwed = true;
     sim::DeliverControlDuringNotificationRegistration(SERVICE_CONTROL_STOP);
     Start();
     const std::vector<SERVICE_STATUS> reports = sim::StatusReports();

@@ -26,13 +26,6 @@ struct Read {
     }
 };
 
-std::string FileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string Kq5(const std::string& stamp, const std::string& text) {
     return "2026-12-07 " + stamp + "\t[42] " + text + "\n";
 }
@@ -453,11 +446,14 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     const std::string printed = text(out), said = text(err);
     EXPECT_EQ(code, 1);
     EXPECT_NE(printed.find("Findings:\n"), std::string::npos);
-    EXPECT_NE(printed.find("\nPicture: "), std::string::npos);
-    EXPECT_NE(said.find("kq5test: cannot write the report to " + EscapedPath(command.html)),
+    // The picture and the report go together: no picture left as if all had been written.
+    EXPECT_EQ(printed.find("\nPicture: "), std::string::npos);
+    EXPECT_NE(said.find("kq5test: cannot write the report to " + EscapedPath(command.html) +
+                        ": No such file or directory (errno 2)"),
               std::string::npos)
         << said;
-    EXPECT_NE(FileText(command.svg).find("</svg>"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(command.svg));
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "a temporary file left behind";
     std::filesystem::remove_all(dir);
 
     command.trace = std::filesystem::path(KQ5_TRACE_SAMPLES) / "no-such-trace.log";

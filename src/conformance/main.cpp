@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/cmdline.h"
 #include "conformance/facts.h"
 #include "conformance/machine.h"
 #include "conformance/report.h"
@@ -96,33 +97,37 @@ constexpr const char* kUsage =
     "usage: kq5-conformance [--lab [--printer]] [--json]\n"
     "  --lab      also the facts that stop and start the Spooler (a lab PC, not a working one)\n"
     "  --printer  with --lab: a walk-through with the real printer and the installed service\n"
-    "  --json     the report as JSON\n";
+    "  --json     the report as JSON\n"
+    "  --help, -h, /?  this text; --version: the version\n"
+    "Exit codes: 0 no fact differs; 1 a fact differs; 2 bad usage.\n";
+
+const cmdline::Program kProgram{
+    .name = "kq5-conformance",
+    .version = KQ5_VERSION,
+    .help = kUsage,
+    .options = {{"--lab"}, {"--printer"}, {"--json"}, {"--service", "NAME"}},
+    .forms = {{"kq5-conformance [--lab [--printer]] [--json]", {"--lab", "--printer", "--json"}},
+              {"kq5-conformance --service NAME (the facts' own service, started by the "
+               "service manager)",
+               {"--service"},
+               "--service"}}};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 2 && args[0] == "--service") {
-        return RunAsService(args[1]);
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
+    if (parsed.action != cmdline::Action::Run) {
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
     }
-    bool lab = false;
-    bool printer = false;
-    bool json = false;
-    for (const std::string& arg : args) {
-        lab = lab || arg == "--lab";
-        printer = printer || arg == "--printer";
-        json = json || arg == "--json";
-        if (arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg != "--lab" && arg != "--printer" && arg != "--json") {
-            std::fprintf(stderr, "kq5-conformance: unknown option %s\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
+    if (parsed.Has("--service")) {
+        return RunAsService(parsed.Value("--service"));
     }
+    const bool lab = parsed.Has("--lab");
+    const bool printer = parsed.Has("--printer");
+    const bool json = parsed.Has("--json");
     if (printer && !lab) {
-        std::fprintf(stderr, "kq5-conformance: --printer goes with --lab\n%s", kUsage);
+        std::fputs(cmdline::Refusal(kProgram, parsed.form, "--printer goes with --lab").c_str(),
+                   stderr);
         return 2;
     }
     conformance::Report report;

@@ -61,6 +61,10 @@ struct ServiceFacts {
     bool privilegesKnown = false;
     DWORD privilegesError = 0;
     std::vector<std::string> privileges;
+    std::string executable;  // the program the command line starts
+    bool versionKnown = false;
+    DWORD versionError = 0;
+    std::string version;  // of the program's version resource: "1.0.0.0"
 };
 
 struct Facts {
@@ -91,8 +95,9 @@ int ExitCode(const std::vector<Finding>& findings);
 std::string RenderText(const std::vector<Finding>& findings);
 std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings);
 
-// The whole program: arguments without the program name, the text to print, the exit code.
-int RunDoctor(const std::vector<std::string>& args, std::string& output);
+// The whole program: arguments without the program name; the report (OUTPUT) and the messages
+// (ERRORS, for standard error); the exit code.
+int RunDoctor(const std::vector<std::string>& args, std::string& output, std::string& errors);
 
 // Whether a registered service command line starts kq5svc.exe, and whether it is quoted.
 bool IsKq5Path(const std::string& path);

@@ -141,6 +141,62 @@ void ReadConfig2(SC_HANDLE service, ServiceFacts& facts) {
     }
 }
 
+// The program a service's command line starts: the quoted part, or the text up to the end of
+// the first "kq5svc.exe" (an unquoted path with spaces is read as Windows reads it for kq5).
+WideString ExecutableOf(const WCHAR* commandLine) {
+    const WideString line = commandLine;
+    if (!line.empty() && line[0] == '"') {
+        const size_t end = line.find('"', 1);
+        return line.substr(1, end == WideString::npos ? WideString::npos : end - 1);
+    }
+    const std::string lower = [&line] {
+        std::string text;
+        for (const WCHAR c : line) {
+            text += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32)
+                    : c < 0x80           ? static_cast<char>(c)
+                                         : '?';
+        }
+        return text;
+    }();
+    const size_t at = lower.find("kq5svc.exe");
+    return at == std::string::npos ? line : line.substr(0, at + 10);
+}
+
+// The version resource of the service's program: GetFileVersionInfoSizeW sizes it,
+// GetFileVersionInfoW reads it, VerQueryValueW("\\") finds the fixed part with the numbers.
+void ReadVersion(const WCHAR* commandLine, ServiceFacts& facts) {
+    const WideString path = ExecutableOf(commandLine);
+    facts.executable = Utf8(path);
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0) {
+        facts.versionError = GetLastError();
+        return;
+    }
+    std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
+    if (!block) {
+        facts.versionError = ERROR_NOT_ENOUGH_MEMORY;
+        return;
+    }
+    LPVOID fixed = nullptr;
+    UINT length = 0;
+    if (GetFileVersionInfoW(path.c_str(), 0, size, block.get()) == 0 ||
+        VerQueryValueW(block.get(), WSTR("\\"), &fixed, &length) == 0) {
+        facts.versionError = GetLastError();
+        return;
+    }
+    if (length < sizeof(VS_FIXEDFILEINFO)) {
+        facts.versionError = ERROR_INVALID_DATA;
+        return;
+    }
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    facts.versionKnown = true;
+    facts.version = std::to_string(info->dwFileVersionMS >> 16) + "." +
+                    std::to_string(info->dwFileVersionMS & 0xFFFF) + "." +
+                    std::to_string(info->dwFileVersionLS >> 16) + "." +
+                    std::to_string(info->dwFileVersionLS & 0xFFFF);
+}
+
 // Whether the named service runs kq5svc.exe; if so its configuration goes into `facts`.
 bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
@@ -165,6 +221,7 @@ bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& 
         facts.path = Utf8(record->lpBinaryPathName);
         facts.account = record->lpServiceStartName ? Utf8(record->lpServiceStartName) : "";
         ReadConfig2(service, facts);
+        ReadVersion(record->lpBinaryPathName, facts);
     }
     CloseServiceHandle(service);
     return kq5;

@@ -9,8 +9,11 @@ int main(int argc, char** argv) {
         args.emplace_back(argv[i]);
     }
     std::string output;
-    const int code = RunDoctor(args, output);
+    std::string errors;
+    const int code = RunDoctor(args, output, errors);
+    // The report alone on standard output, so that --json gives a script nothing but JSON.
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fflush(stdout);
+    std::fwrite(errors.data(), 1, errors.size(), stderr);
     return code;
 }

@@ -1,6 +1,7 @@
 // Judging the facts and rendering them: plain lines for a person, one JSON object for tools.
 #include <cstdio>
 
+#include "cmdline/cmdline.h"
 #include "common/format.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
@@ -9,6 +10,9 @@ namespace {
 
 constexpr DWORD kNoSuchQueue = 0x709;     // ERROR_INVALID_PRINTER_NAME
 constexpr DWORD kRpcUnavailable = 0x6ba;  // RPC_S_SERVER_UNAVAILABLE: the spooler is not there
+
+// The package's file, as the release names it (cmake/kq5-package.cmake).
+constexpr const char* kPackage = "kq5-" KQ5_VERSION "-x64.msi";
 
 struct Bit {
     DWORD bit;
@@ -56,6 +60,9 @@ std::string ErrorWords(DWORD error) {
         case 2:
             words = "not found";
             break;
+        case 3:
+            words = "path not found";
+            break;
         case 5:
             words = "access denied";
             break;
@@ -79,6 +86,9 @@ std::string ErrorWords(DWORD error) {
             break;
         case 1060:
             words = "no such service";
+            break;
+        case 1812:
+            words = "no version resource";
             break;
         case 1167:
             words = "the device is not connected";
@@ -335,6 +345,12 @@ void JudgePrinter(const Facts& facts, Report& report) {
     for (const DeviceFacts& device : printer.devices) {
         report.Ok("device", "USB device " + device.path + ": " + IdentityWords(device));
     }
+    if (printer.printer < 0 && printer.devices.empty()) {
+        report.Problem("printer_absent",
+                       "the printer is not plugged in: no present USB device carries 0483 and 5741",
+                       "plug the printer in and switch it on");
+        return;
+    }
     if (printer.printer < 0) {
         report.Problem("printer_absent",
                        "the printer is not plugged in: " + std::to_string(printer.devices.size()) +
@@ -388,6 +404,55 @@ void JudgePort(const Facts& facts, Report& report) {
             printer->port);
 }
 
+void JudgeVersion(const ServiceFacts& service, const std::string& name, Report& report) {
+    if (service.versionKnown) {
+        return;
+    }
+    const std::string why = ErrorWords(service.versionError);
+    if (service.versionError == ERROR_FILE_NOT_FOUND ||
+        service.versionError == ERROR_PATH_NOT_FOUND) {
+        report.Problem(
+            "kq5_program_missing",
+            name + ": its program " + service.executable + " does not exist (" + why + ")",
+            std::string("install kq5 again: msiexec /i ") + kPackage);
+        return;
+    }
+    report.CannotLook(
+        "kq5_version_unknown",
+        name + ": the version of " + service.executable + " cannot be read (" + why + ")",
+        "run kq5doctor from an elevated console; the file's Properties > Details "
+        "show it too");
+}
+
+// The recovery actions and required privileges: a Windows that cannot answer is a CANNOT.
+void JudgeServiceConfig(const ServiceFacts& service, const std::string& name, Report& report) {
+    if (!service.recoveryKnown) {
+        report.CannotLook("kq5_recovery_unknown",
+                          name + ": its recovery actions cannot be read (" +
+                              ErrorWords(service.recoveryError) + ")",
+                          "see them with: sc qfailure " + service.name);
+    } else {
+        std::vector<std::string> actions;
+        for (const FailureAction& action : service.recovery) {
+            actions.push_back(std::string(ActionName(action.type)) + " after " +
+                              std::to_string(action.delayMs) + " ms");
+        }
+        report.Ok("kq5_recovery",
+                  name + ": recovery actions: " + (actions.empty() ? "none" : Join(actions, ", ")));
+    }
+    if (!service.privilegesKnown) {
+        report.CannotLook("kq5_privileges_unknown",
+                          name + ": its required privileges cannot be read (" +
+                              ErrorWords(service.privilegesError) + ")",
+                          "see them with: sc qprivs " + service.name);
+    } else {
+        report.Ok(
+            "kq5_privileges",
+            name + ": required privileges: " +
+                (service.privileges.empty() ? "not restricted" : Join(service.privileges, ", ")));
+    }
+}
+
 void JudgeService(const Facts& facts, Report& report) {
     const ServiceFacts& service = facts.service;
     if (!service.managerOpened) {
@@ -399,16 +464,19 @@ void JudgeService(const Facts& facts, Report& report) {
     }
     if (!service.installed) {
         report.Problem("kq5_not_installed", "kq5 is not installed: no service runs kq5svc.exe",
-                       "install kq5 (msiexec /i kq5-x64.msi)");
+                       std::string("install kq5: msiexec /i ") + kPackage);
         return;
     }
     const std::string name = "kq5 (service \"" + service.name + "\")";
+    const std::string version =
+        service.versionKnown ? ", kq5svc.exe version " + service.version : "";
     if (service.state == SERVICE_RUNNING) {
-        report.Ok("kq5_state", name + ": running");
+        report.Ok("kq5_state", name + ": running" + version);
     } else {
-        report.Problem("kq5_not_running", name + ": " + StateName(service.state),
+        report.Problem("kq5_not_running", name + ": " + StateName(service.state) + version,
                        "start it: sc start " + service.name);
     }
+    JudgeVersion(service, name, report);
     if (service.startType == SERVICE_AUTO_START) {
         report.Ok("kq5_start", name + ": starts automatically");
     } else {
@@ -429,27 +497,7 @@ void JudgeService(const Facts& facts, Report& report) {
         report.Ok("kq5_path",
                   name + ": path " + service.path + " is not quoted but holds no space");
     }
-    if (!service.recoveryKnown) {
-        report.Ok("kq5_recovery", name + ": recovery actions: this system cannot tell (" +
-                                      ErrorWords(service.recoveryError) + ")");
-    } else {
-        std::vector<std::string> actions;
-        for (const FailureAction& action : service.recovery) {
-            actions.push_back(std::string(ActionName(action.type)) + " after " +
-                              std::to_string(action.delayMs) + " ms");
-        }
-        report.Ok("kq5_recovery",
-                  name + ": recovery actions: " + (actions.empty() ? "none" : Join(actions, ", ")));
-    }
-    if (!service.privilegesKnown) {
-        report.Ok("kq5_privileges", name + ": required privileges: this system cannot tell (" +
-                                        ErrorWords(service.privilegesError) + ")");
-    } else {
-        report.Ok(
-            "kq5_privileges",
-            name + ": required privileges: " +
-                (service.privileges.empty() ? "not restricted" : Join(service.privileges, ", ")));
-    }
+    JudgeServiceConfig(service, name, report);
 }
 
 std::string Error(DWORD error) {
@@ -470,11 +518,11 @@ std::string StringList(const std::vector<std::string>& items) {
 }
 
 constexpr const char* kUsage =
-    "Usage: kq5doctor [--json] [--help]\n"
+    "usage: kq5doctor [--json]\n"
     "Tells what stands between the Korvane Q5 printer and its queue Korvane-Q5: the queue, the\n"
     "Spooler, the USB printer and its port, and the kq5 service. Looks only, changes nothing.\n"
     "  --json   one JSON object instead of lines\n"
-    "  --help   this text\n"
+    "  --help, -h, /?  this text; --version: the version\n"
     "Exit code: 0 nothing wrong, 1 a problem found, 2 kq5doctor could not look.\n";
 
 }  // namespace
@@ -608,23 +656,36 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
            (service.recoveryKnown ? "[" + Join(recovery, ",") + "]" : std::string("null")) +
            ",\"recovery_error\":" + Error(service.recoveryError) + ",\"required_privileges\":" +
            (service.privilegesKnown ? StringList(service.privileges) : std::string("null")) +
-           ",\"privileges_error\":" + Error(service.privilegesError) + "}}\n";
+           ",\"privileges_error\":" + Error(service.privilegesError) +
+           ",\"program\":" + JsonString(service.executable) + ",\"version\":" +
+           (service.versionKnown ? JsonString(service.version) : std::string("null")) +
+           ",\"version_error\":" + Error(service.versionError) + "}}\n";
     return out;
 }
 
-int RunDoctor(const std::vector<std::string>& args, std::string& output) {
-    bool json = false;
-    for (const std::string& arg : args) {
-        if (arg == "--json") {
-            json = true;
-        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-            output = kUsage;
-            return 0;
-        } else {
-            output = "kq5doctor: unknown option " + arg + "\n" + kUsage;
-            return 2;
-        }
+namespace {
+
+const cmdline::Program kProgram{.name = "kq5doctor",
+                                .version = KQ5_VERSION,
+                                .help = kUsage,
+                                .options = {{"--json"}},
+                                .forms = {{"kq5doctor [--json]", {"--json"}}}};
+
+}  // namespace
+
+int RunDoctor(const std::vector<std::string>& args, std::string& output, std::string& errors) {
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, args);
+    if (parsed.action == cmdline::Action::Refused) {
+        errors = parsed.message;
+        return 2;
     }
+    if (parsed.action != cmdline::Action::Run) {
+        output = parsed.action == cmdline::Action::Help
+                     ? kProgram.help
+                     : kProgram.name + " " + kProgram.version + "\n";
+        return 0;
+    }
+    const bool json = parsed.Has("--json");
     // The doctor runs the service's lookups; their debugger lines would pass for the service's.
     const bool wasSilenced = DebugOutputSilenced();
     SilenceDebugOutput(true);

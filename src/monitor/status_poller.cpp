@@ -6,6 +6,7 @@
 #include "common/service_state.h"
 #include "device/device.h"
 #include "queue/queue.h"
+#include "queue/spooler_debt.h"
 
 namespace {
 

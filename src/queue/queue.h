@@ -6,6 +6,9 @@
 
 #include "common/wide_string.h"
 #include "platform/platform.h"
+// What a restart still owes, for the readers of the queue that also ask after the debt (the
+// swarm's checker).
+#include "queue/spooler_debt.h"
 
 // The queue's level-2 record with its strings, in a buffer of exactly the size the spooler
 // reported. Owned by the operation that read it.
@@ -39,40 +42,9 @@ void SetQueuePort(WideString newPort);
 
 // Stops the "Spooler" service and starts it again, each half with its own manager connection.
 // A spooler still stopping when the handler's wait ends, or a start refused for a reason that can
-// clear, leaves the start owed (ServiceState::spoolerStartOwed) to StartOwedSpooler.
+// clear, leaves the start owed to the status poller (queue/spooler_debt.h).
 void RestartSpooler();
-
-// Pays what a restart still owes, one step a call, never waiting: the start request once the
-// spooler has stopped (at most one request, none while it runs or is stopping, none while the
-// handler is at it; after a refusal that can clear, the next few cycles ask again, then every
-// 75th), and, once it runs, the arrival's re-read of the port and resume
-// (ServiceState::portMoveOwed). A lasting refusal ends the debt. The poller calls it every cycle.
-void StartOwedSpooler();
-
-// The arrival of the printer at `printerPath` is finished once the spooler runs: its port looked
-// up and written (with a restart) should the queue not print to it by then, the queue's port read
-// afresh, the queue resumed.
-void OwePortMove(WideString printerPath);
-// A later arrival that the spooler answered decides the port: the earlier one owed is dropped.
-void ForgetOwedPrinter();
-
-// Whether a restart still owes a start request or the port move's follow-up.
-bool SpoolerDebtOwed();
 
 // Refusals that asking again will not change (the spooler disabled, no right to start it, ...):
 // a start refused so, or the service manager or the spooler's service opened so, ends the debt.
 bool IsLastingRefusal(DWORD error);
-
-// Before kq5's process ends with a debt owed: waits for the spooler to stop, makes the start,
-// waits for it to run and makes the port move's follow-up, following the spooler's checkpoint
-// and wait hint, looking once a second, and beginning no look later than 20 s after the call
-// (kExitWaitCeilingMs). NO_ERROR when the spooler runs and nothing is owed; otherwise the reason:
-// the service manager's error when it or the spooler cannot be opened, the start's own error
-// when it was refused (for good, or still after a few quick retries), and
-// ERROR_SERVICE_REQUEST_TIMEOUT when the spooler was still stopping or starting.
-DWORD PaySpoolerDebtBeforeExit();
-
-// ServiceState::currentPortName, under its lock: the queue's port read afresh into it, and a copy
-// of it.
-void RefreshCurrentPort();
-WideString CurrentPort();

@@ -5,6 +5,7 @@
 #include "common/service_state.h"
 #include "device/device.h"
 #include "queue/queue.h"
+#include "queue/spooler_debt.h"
 #include "service/service.h"
 
 namespace {
@@ -57,16 +58,14 @@ void OnDeviceEvent(DWORD eventType, LPVOID eventData) {
 
 void OnPrinterArrival(WideString path) {
     // Still down from an earlier move: a write of the port now may not reach the spooler.
-    const bool spoolerWasDown = serviceState.spoolerStartOwed != 0;
+    const bool spoolerWasDown = SpoolerStartOwed();
     const WideString devicePort = FindPortForDevice(CollectUsbPorts(), path);
     // The queue's port is read afresh: the value stored at start-up may be stale.
     RefreshCurrentPort();
     if (devicePort.empty() && CurrentPort().empty()) {
         // Neither the ports nor the queue answer: the spooler is down (still restarting after an
-        // earlier move). The whole move is made once it runs; one refused for good owes nothing.
-        if (serviceState.spoolerRefusedForGood == 0) {
-            OwePortMove(path);
-        }
+        // earlier move). The whole move is made once it runs.
+        OweWholePortMove(path);
     } else {
         // The spooler answers: this arrival decides where the queue prints, not one before it.
         ForgetOwedPrinter();
@@ -75,13 +74,8 @@ void OnPrinterArrival(WideString path) {
             SetQueuePort(devicePort);
             RefreshCurrentPort();
             ResumeQueue();
-            // A spooler not back yet failed both: they are made again once it runs (one that
-            // refused its start for good ended the debt).
-            if (serviceState.spoolerStartOwed != 0 ||
-                (CurrentPort().empty() && serviceState.spoolerRefusedForGood == 0)) {
-                // The port written now needs no second look, unless the spooler was down.
-                OwePortMove(spoolerWasDown ? path : WideString());
-            }
+            // The port written now needs no second look, unless the spooler was down.
+            OweFollowUpIfUnfinished(spoolerWasDown ? path : WideString());
         }
     }
     // Again at the end: a re-open the poller made while this ran may have come too early.
@@ -91,5 +85,5 @@ void OnPrinterArrival(WideString path) {
 void OnPrinterRemoval(WideString) {
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
     serviceState.deviceRemoved = 1;
-    serviceState.portMoveResumes = 0;  // an owed port move's follow-up leaves the queue paused
+    DropOwedResume();  // an owed port move's follow-up leaves the queue paused
 }

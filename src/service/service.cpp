@@ -9,6 +9,7 @@
 #include "common/service_state.h"
 #include "monitor/status_poller.h"
 #include "queue/queue.h"
+#include "queue/spooler_debt.h"
 
 namespace {
 

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <tuple>
 
+#include "cmdline/outputs.h"
 #include "common/escape.h"
+#include "platform/files.h"
 #include "trace/record_policy.h"
 #include "tracereader/layout.h"
 #include "tracereader/report.h"
@@ -135,7 +137,7 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
         }
     }
     if (error) {
-        report.error = "the folder cannot be read (" + error.message() + ")";
+        report.error = "the folder cannot be read: " + files::WhyNotReadable(folder).text;
         return report;
     }
     std::sort(skipped.begin(), skipped.end());
@@ -211,7 +213,7 @@ TraceReport ReadTracePath(const std::filesystem::path& path) {
     report.name = EscapedPath(path);
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        report.error = "cannot be opened";
+        report.error = "cannot be opened: " + files::WhyNotReadable(path).text;
         return report;
     }
     report = ReadTrace(file, report.name);
@@ -222,19 +224,19 @@ TraceReport ReadTracePath(const std::filesystem::path& path) {
     return report;
 }
 
-namespace {
-
-// False when FILE cannot be written whole.
-bool WriteWhole(const std::filesystem::path& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    return !out.fail();
-}
-
-}  // namespace
-
 int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FILE* err) {
+    std::vector<cmdline::NamedFile> outputs;
+    if (!command.svg.empty()) {
+        outputs.push_back({command.svg, "the picture"});
+    }
+    if (!command.html.empty()) {
+        outputs.push_back({command.html, "the report"});
+    }
+    const std::string refused = cmdline::CheckOutputs({{command.trace, "the trace"}}, outputs);
+    if (!refused.empty()) {
+        std::fprintf(err, "%s: %s\n", program, refused.c_str());
+        return 2;
+    }
     const TraceReport report = ReadTracePath(command.trace);
     if (!report.ok) {
         std::fprintf(err, "%s: %s: %s\n", program, report.name.c_str(), report.error.c_str());
@@ -244,25 +246,23 @@ int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FIL
                              report.layout + ")\n\n" + report.timeline + "\n" +
                              FormatFindings(report.findings);
     std::fwrite(text.data(), 1, text.size(), out);
-    int code = 0;
-    const auto write = [&](const std::filesystem::path& file, const char* what,
-                           const std::string& content) {
-        if (WriteWhole(file, content)) {
-            std::fprintf(out, "\n%s: %s\n", what, EscapedPath(file).c_str());
-        } else {
-            std::fprintf(err, "%s: cannot write %s %s\n", program,
-                         what[0] == 'P' ? "the picture to" : "the report to",
-                         EscapedPath(file).c_str());
-            code = 1;
-        }
-    };
+    // The picture and the report are written both or neither.
     const std::string title = std::string(program) + ": " + report.name;
-    if (!command.svg.empty()) {
-        write(command.svg, "Picture", FormatSvg(report.picture, title));
+    std::vector<cmdline::Written> written;
+    for (const cmdline::NamedFile& file : outputs) {
+        written.push_back({file, file.what == "the picture" ? FormatSvg(report.picture, title)
+                                                            : FormatHtml(report, title)});
     }
-    if (!command.html.empty()) {
-        write(command.html, "Report", FormatHtml(report, title));
+    const std::string failed = cmdline::WriteAll(written);
+    if (!failed.empty()) {
+        std::fflush(out);
+        std::fprintf(err, "%s: %s\n", program, failed.c_str());
+        return 1;
+    }
+    for (const cmdline::NamedFile& file : outputs) {
+        std::fprintf(out, "\n%s: %s\n", file.what == "the picture" ? "Picture" : "Report",
+                     EscapedPath(file.path).c_str());
     }
     std::fflush(out);
-    return code;
+    return 0;
 }

@@ -1,6 +1,10 @@
 // kq5swarm: runs random simulated days of kq5 from seeds and checks every run against the
 // invariants; a run that breaks one is shrunk and written out as a scenario file.
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,11 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/cmdline.h"
 #include "swarm.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: kq5swarm [OPTIONS]
+constexpr const char* kUsage =
+    R"(usage: kq5swarm [--seeds A,B,...] [--commit ID [--commit-seeds N]] [--days D] [--minutes M]
+                [--out DIR]
+       kq5swarm --print SEED [--minutes M]
+       kq5swarm --check FILE
+       kq5swarm --invariants
+
   --seeds A,B,...     run these seeds (decimal)
   --commit ID         also run seeds derived from this commit id (git rev-parse HEAD) ...
   --commit-seeds N    ... this many of them (default 4)
@@ -24,32 +35,65 @@ constexpr const char* kUsage = R"(usage: kq5swarm [OPTIONS]
   --invariants        the invariants, why each matters and when it is not promised (a table)
 A seed reproduces its run exactly: kq5swarm --print SEED > f.kq5; kq5swarm --check f.kq5;
 ./run.sh f.kq5 shows its timeline and picture.
+  --help, -h, /?      print this text; --version: the version
+Exit codes: 0 every invariant holds; 1 one is broken (or --check's file cannot be read);
+2 bad usage.
 )";
 
-std::string ReadFile(const std::string& path) {
+const cmdline::Program kProgram{
+    .name = "kq5swarm",
+    .version = KQ5_VERSION,
+    .help = kUsage,
+    .options = {{"--seeds", "A,B,...", true},
+                {"--commit", "ID"},
+                {"--commit-seeds", "N"},
+                {"--days", "D"},
+                {"--minutes", "M"},
+                {"--out", "DIR"},
+                {"--print", "SEED"},
+                {"--check", "FILE"},
+                {"--invariants"}},
+    .forms = {{"kq5swarm [--seeds A,B,...] [--commit ID [--commit-seeds N]] [--days D] "
+               "[--minutes M] [--out DIR]",
+               {"--seeds", "--commit", "--commit-seeds", "--days", "--minutes", "--out"}},
+              {"kq5swarm --print SEED [--minutes M]", {"--print", "--minutes"}, "--print"},
+              {"kq5swarm --check FILE", {"--check"}, "--check"},
+              {"kq5swarm --invariants", {"--invariants"}, "--invariants"}}};
+
+// False, with the C library's reason, when PATH cannot be read.
+bool ReadFile(const std::string& path, std::string& text) {
+    errno = 0;
     std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    std::stringstream content;
+    content << file.rdbuf();
+    if (!file || std::filesystem::is_directory(path)) {
+        const int error = errno != 0 ? errno : EISDIR;
+        std::fprintf(stderr, "kq5swarm: %s cannot be read: %s (errno %d)\n", path.c_str(),
+                     std::strerror(error), error);
+        return false;
+    }
+    text = content.str();
+    return true;
 }
 
-std::vector<uint64_t> ParseSeeds(const std::string& list) {
-    std::vector<uint64_t> seeds;
+// Seeds from "A,B,..." (decimal); false when an item is not a number.
+bool ParseSeeds(const std::string& list, std::vector<uint64_t>& seeds) {
     std::stringstream in(list);
     for (std::string item; std::getline(in, item, ',');) {
-        if (!item.empty()) {
-            seeds.push_back(std::strtoull(item.c_str(), nullptr, 10));
+        long long seed = 0;
+        if (!cmdline::WholeNumber(item, 0, std::numeric_limits<long long>::max(), seed)) {
+            return false;
         }
+        seeds.push_back(static_cast<uint64_t>(seed));
     }
-    return seeds;
+    return !list.empty();
 }
 
 int CheckFile(const std::string& path) {
-    if (!std::ifstream(path)) {
-        std::fprintf(stderr, "kq5swarm: cannot read %s\n", path.c_str());
-        return 2;  // not a scenario that holds every invariant
+    std::string text;
+    if (!ReadFile(path, text)) {
+        return 1;
     }
-    const std::string text = ReadFile(path);
     const std::vector<Broken> broken = CheckScenario(text);
     for (const Broken& b : broken) {
         std::printf("%s broke %s: %s\n", path.c_str(), b.invariant.c_str(), b.detail.c_str());
@@ -61,64 +105,63 @@ int CheckFile(const std::string& path) {
     return broken.empty() ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct SwarmOptions {
     std::vector<uint64_t> seeds;
     std::string commit;
-    int commitSeeds = 4;
+    long long commitSeeds = 4;
     double days = 0;
-    int minutes = 30;
+    long long minutes = 30;
     std::string out = ".";
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool more = i + 1 < argc;
-        if (arg == "--seeds" && more) {
-            const std::vector<uint64_t> given = ParseSeeds(argv[++i]);
-            seeds.insert(seeds.end(), given.begin(), given.end());
-        } else if (arg == "--commit" && more) {
-            commit = argv[++i];
-        } else if (arg == "--commit-seeds" && more) {
-            commitSeeds = std::atoi(argv[++i]);
-        } else if (arg == "--days" && more) {
-            days = std::atof(argv[++i]);
-        } else if (arg == "--minutes" && more) {
-            minutes = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--out" && more) {
-            out = argv[++i];
-        } else if (arg == "--print" && more) {
-            std::fputs(GenerateScenario(std::strtoull(argv[++i], nullptr, 10), minutes).c_str(),
-                       stdout);
-            return 0;
-        } else if (arg == "--check" && more) {
-            return CheckFile(argv[++i]);
-        } else if (arg == "--invariants") {
-            std::fputs(InvariantsTable().c_str(), stdout);
-            return 0;
-        } else {
-            std::fputs(kUsage, arg == "--help" ? stdout : stderr);
-            return arg == "--help" ? 0 : 2;
+};
+
+// The numbers of the command line; empty when all are good, else the refusal.
+std::string ReadNumbers(const cmdline::Parsed& parsed, SwarmOptions& options) {
+    const cmdline::Program& program = kProgram;
+    for (const std::string& list : parsed.Values("--seeds")) {
+        if (!ParseSeeds(list, options.seeds)) {
+            return cmdline::Refusal(program, parsed.form,
+                                    "--seeds takes decimal seeds A,B,..., not '" + list + "'");
         }
     }
-    const std::string origin = commit.empty() ? "kq5" : commit;
-    for (int i = 0; i < commitSeeds && !commit.empty(); ++i) {
-        seeds.push_back(SeedFromCommit(commit, i));
+    const auto whole = [&](const char* option, long long from, long long to, long long& value) {
+        return !parsed.Has(option) || cmdline::WholeNumber(parsed.Value(option), from, to, value);
+    };
+    if (!whole("--commit-seeds", 0, 100000, options.commitSeeds)) {
+        return cmdline::Refusal(program, parsed.form, "--commit-seeds takes 0 to 100000");
+    }
+    if (!whole("--minutes", 1, 100000, options.minutes)) {
+        return cmdline::Refusal(program, parsed.form, "--minutes takes 1 to 100000");
+    }
+    if (parsed.Has("--days") && !cmdline::Number(parsed.Value("--days"), 0, 10000, options.days)) {
+        return cmdline::Refusal(program, parsed.form, "--days takes a number from 0 to 10000");
+    }
+    options.commit = parsed.Value("--commit");
+    options.out = parsed.Value("--out", ".");
+    return "";
+}
+
+// Runs the seeds (and more, for a soak) until one breaks an invariant.
+int RunSwarm(SwarmOptions options) {
+    const std::string origin = options.commit.empty() ? "kq5" : options.commit;
+    for (int i = 0; i < options.commitSeeds && !options.commit.empty(); ++i) {
+        options.seeds.push_back(SeedFromCommit(options.commit, i));
     }
     std::printf("kq5swarm: seeds");
-    for (const uint64_t seed : seeds) {
+    for (const uint64_t seed : options.seeds) {
         std::printf(" %llu", static_cast<unsigned long long>(seed));
     }
-    std::printf("%s\n", days > 0 ? " and more until the soak's days" : "");
+    std::printf("%s\n", options.days > 0 ? " and more until the soak's days" : "");
     std::fflush(stdout);
 
     const auto began = std::chrono::steady_clock::now();
     uint64_t simulatedMs = 0;
     int runs = 0;
-    const uint64_t wantedMs = static_cast<uint64_t>(days * 86400000.0);
-    for (size_t i = 0; i < seeds.size() || simulatedMs < wantedMs; ++i) {
-        const uint64_t seed =
-            i < seeds.size() ? seeds[i] : SeedFromCommit(origin, static_cast<int>(i + 1000));
-        const std::string text = GenerateScenario(seed, minutes);
+    const uint64_t wantedMs = static_cast<uint64_t>(options.days * 86400000.0);
+    for (size_t i = 0; i < options.seeds.size() || simulatedMs < wantedMs; ++i) {
+        const uint64_t seed = i < options.seeds.size()
+                                  ? options.seeds[i]
+                                  : SeedFromCommit(origin, static_cast<int>(i + 1000));
+        const std::string text = GenerateScenario(seed, static_cast<int>(options.minutes));
         const std::vector<Broken> broken = CheckScenario(text);
         simulatedMs += ScenarioSpanMs(text);
         ++runs;
@@ -135,7 +178,7 @@ int main(int argc, char** argv) {
             }
             const std::string shrunk = ShrinkScenario(text, first.invariant);
             const std::string path =
-                out + "/swarm-" + std::to_string(seed) + "-" + first.invariant + ".kq5";
+                options.out + "/swarm-" + std::to_string(seed) + "-" + first.invariant + ".kq5";
             std::ofstream(path) << "# " << first.invariant << ": " << first.detail << "\n"
                                 << shrunk;
             std::printf("shrunk scenario: %s\n", path.c_str());
@@ -150,4 +193,41 @@ int main(int argc, char** argv) {
         "broken: 0\n",
         runs, simulatedDays, seconds, seconds > 0 ? simulatedDays / seconds : 0.0);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
+    if (parsed.action != cmdline::Action::Run) {
+        return cmdline::Answer(kProgram, parsed, stdout, stderr);
+    }
+    SwarmOptions options;
+    const std::string refused = ReadNumbers(parsed, options);
+    long long seed = 0;
+    if (refused.empty() && parsed.Has("--print") &&
+        !cmdline::WholeNumber(parsed.Value("--print"), 0, std::numeric_limits<long long>::max(),
+                              seed)) {
+        std::fputs(cmdline::Refusal(kProgram, parsed.form, "--print takes a decimal seed").c_str(),
+                   stderr);
+        return 2;
+    }
+    if (!refused.empty()) {
+        std::fputs(refused.c_str(), stderr);
+        return 2;
+    }
+    if (parsed.Has("--print")) {
+        std::fputs(GenerateScenario(static_cast<uint64_t>(seed), static_cast<int>(options.minutes))
+                       .c_str(),
+                   stdout);
+        return 0;
+    }
+    if (parsed.Has("--check")) {
+        return CheckFile(parsed.Value("--check"));
+    }
+    if (parsed.Has("--invariants")) {
+        std::fputs(InvariantsTable().c_str(), stdout);
+        return 0;
+    }
+    return RunSwarm(options);
 }

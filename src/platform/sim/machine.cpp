@@ -91,7 +91,9 @@ constexpr const char* kCanFail[] = {"OpenPrinterW",
                                     "EnumServicesStatusExW",
                                     "OpenServiceW",
                                     "QueryServiceConfigW",
-                                    "QueryServiceConfig2W"};
+                                    "QueryServiceConfig2W",
+                                    "GetFileVersionInfoSizeW",
+                                    "GetFileVersionInfoW"};
 constexpr const char* kCannotFail[] = {
     "ClosePrinter",  "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
     "CloseHandle",   "GlobalFree",         "Sleep",       "OutputDebugStringA",

@@ -97,6 +97,14 @@ struct Control {
     size_t record = 0;  // its entry in Machine::controlRecords
 };
 
+// A program file on the simulated disk, for its version resource.
+struct ProgramFile {
+    Text16 path;
+    bool versioned = false;
+    DWORD versionMS = 0;  // major << 16 | minor
+    DWORD versionLS = 0;  // patch << 16 | build
+};
+
 struct Machine {
     uint64_t nowMs = 0;
     bool recording = true;
@@ -142,6 +150,8 @@ struct Machine {
     std::map<std::string, RegistryKey> registry;  // by lower-case path
 
     std::vector<Device> devices;
+
+    std::vector<ProgramFile> programFiles;
 };
 
 // The machine and the lock that guards it. Every Win32 function takes the lock for its own work

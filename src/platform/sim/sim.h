@@ -246,6 +246,11 @@ void SendControl(DWORD control, DWORD eventType = 0, const std::vector<BYTE>& ev
 // A DEV_BROADCAST_DEVICEINTERFACE_W record for `path`, with dbcc_size covering the name.
 std::vector<BYTE> DeviceInterfaceRecord(const Text16& path);
 
+// ---- Files -------------------------------------------------------------------------------------
+// Puts the program file PATH on the disk, with a version resource of VERSION ("1.2.3.4", or
+// "1.2.3") or none when VERSION is empty.
+void AddProgramFile(const std::string& path, const std::string& version);
+
 // Narrow text for logs and messages (ASCII kept, other code units as '?').
 std::string Narrow(const Text16& text);
 Text16 Widen(const std::string& text);
