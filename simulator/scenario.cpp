@@ -209,7 +209,9 @@ std::string FailureText(const CallFailure& f, bool fromNow) {
                     : (f.count == 1 ? "call " + nth : "calls " + nth + " to " + last));
 }
 
-void SetUpMachine(const Scenario& s) {
+// Builds the machine the scenario describes: the Spooler, the queue, the ports, the registry, the
+// printer, and the faults to inject.
+void BuildMachine(const Scenario& s) {
     sim::Reset();
     sim::SetStartedByServiceManager(s.startedByServiceManager);
     sim::SetSpoolerTimes(s.spoolerStopMs, s.spoolerStartMs);
@@ -248,7 +250,11 @@ void SetUpMachine(const Scenario& s) {
     if (s.controlAtStartup != 0) {
         sim::DeliverControlDuringNotificationRegistration(s.controlAtStartup);
     }
+}
 
+// Opens the timeline with what the service will find: the queue, the ports, the registry, the
+// printer.
+void NoteWhatTheServiceFinds(const Scenario& s) {
     std::string ports;
     for (const sim::Text16& port : sim::Ports()) {
         ports += (ports.empty() ? "" : ", ") + sim::Narrow(port);
@@ -275,6 +281,10 @@ void SetUpMachine(const Scenario& s) {
         sim::Note("scenario", "printer " + s.printerSerial + " plugged in on " + s.printerPort +
                                   ", status " + code);
     }
+}
+
+// Then how the machine will misbehave: a slow or stuck Spooler, failing calls, an early control.
+void NoteHowTheMachineMisbehaves(const Scenario& s) {
     if (s.spoolerStopMs != 0 || s.spoolerStartMs != 0) {
         sim::Note("scenario", "the Spooler takes " + std::to_string(s.spoolerStopMs) +
                                   " ms to stop and " + std::to_string(s.spoolerStartMs) +
@@ -297,6 +307,12 @@ void SetUpMachine(const Scenario& s) {
     if (!s.startedByServiceManager) {
         sim::Note("scenario", "kq5svc.exe started from a console");
     }
+}
+
+void SetUpMachine(const Scenario& s) {
+    BuildMachine(s);
+    NoteWhatTheServiceFinds(s);
+    NoteHowTheMachineMisbehaves(s);
 }
 
 // ---- Driving the events ------------------------------------------------------------------------
@@ -780,6 +796,55 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
     return true;
 }
 
+namespace {
+
+// kq5's process has ended with events still to come: the machine goes on without it until the
+// service manager starts it again, as a new process that keeps nothing of the old one but what
+// Windows keeps (the queue, the spooler, the registry, the devices). False when no start comes
+// before the events run out.
+bool RunUntilTheServiceStartsAgain(Driver& driver) {
+    sim::EndProcess();
+    driver.inProcess = false;
+    RunEvents(driver);
+    const Scenario& scenario = driver.scenario;
+    if (driver.next >= scenario.events.size()) {
+        sim::WaitUntil(std::max(scenario.endMs, sim::NowMs()));
+        return false;
+    }
+    const ScenarioEvent& start = scenario.events[driver.next++];
+    sim::WaitUntil(start.atMs);
+    if (driver.beforeEvent) {
+        driver.beforeEvent(start);
+    }
+    driver.Say("service", "service manager starts kq5svc.exe again, a new process");
+    ResetServiceState();
+    driver.inProcess = true;
+    return true;
+}
+
+// What the run left: the timeline, the queue, the Spooler, and the last process's end (`ended`,
+// when it ended before the run did; else it is still running now).
+void CollectResult(const Driver& driver, const std::optional<ProcessEnd>& ended,
+                   ScenarioResult& result) {
+    result.timeline = sim::Timeline();
+    for (const std::string& undelivered : sim::UndeliveredInjections()) {
+        result.timeline.push_back(sim::TimelineEvent{
+            sim::NowMs(), NoteEvent{"scenario", undelivered + ": that failure never happened"}});
+    }
+    result.queue = sim::Printer(kQueueName);
+    result.spoolerState = sim::SpoolerState();
+    result.openHandles = ended ? ended->openHandles : sim::OpenHandles();
+    if (ended) {
+        result.exitCode = ended->exitCode;
+    }
+    result.printer = driver.printer;
+    result.actions = driver.actions;
+    result.longestControlMs = sim::LongestControlMs();
+    result.longestStopMs = sim::LongestStopMs();
+}
+
+}  // namespace
+
 ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
                            const std::function<void()>& arrange,
                            const std::function<void(const ScenarioEvent&)>& beforeEvent) {
@@ -807,42 +872,13 @@ ScenarioResult RunScenario(const Scenario& scenario, sim::Threads threads,
         if (driver.next >= scenario.events.size() || threads == sim::Threads::Concurrent) {
             break;
         }
-        // kq5's process has ended with events still to come: the machine goes on without it
-        // until the service manager starts it again, as a new process that keeps nothing of the
-        // old one but what Windows keeps (the queue, the spooler, the registry, the devices).
         ended = ProcessEnd{sim::NowMs(), result.exitCode, sim::OpenHandles()};
-        sim::EndProcess();
-        driver.inProcess = false;
-        RunEvents(driver);
-        if (driver.next >= scenario.events.size()) {
-            sim::WaitUntil(std::max(scenario.endMs, sim::NowMs()));
+        if (!RunUntilTheServiceStartsAgain(driver)) {
             break;
         }
         result.processes.push_back(*ended);
         ended.reset();
-        const ScenarioEvent& start = scenario.events[driver.next++];
-        sim::WaitUntil(start.atMs);
-        if (driver.beforeEvent) {
-            driver.beforeEvent(start);
-        }
-        driver.Say("service", "service manager starts kq5svc.exe again, a new process");
-        ResetServiceState();
-        driver.inProcess = true;
     }
-    result.timeline = sim::Timeline();
-    for (const std::string& undelivered : sim::UndeliveredInjections()) {
-        result.timeline.push_back(sim::TimelineEvent{
-            sim::NowMs(), NoteEvent{"scenario", undelivered + ": that failure never happened"}});
-    }
-    result.queue = sim::Printer(kQueueName);
-    result.spoolerState = sim::SpoolerState();
-    result.openHandles = ended ? ended->openHandles : sim::OpenHandles();
-    if (ended) {
-        result.exitCode = ended->exitCode;
-    }
-    result.printer = driver.printer;
-    result.actions = driver.actions;
-    result.longestControlMs = sim::LongestControlMs();
-    result.longestStopMs = sim::LongestStopMs();
+    CollectResult(driver, ended, result);
     return result;
 }

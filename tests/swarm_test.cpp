@@ -46,4 +46,20 @@ TEST(Swarm, FoundFaultsStayFixed) {
     EXPECT_GE(files, 1);
 }
 
+// The table of docs/swarm.md is the one kq5swarm --invariants prints: a reader of the docs reads
+// the invariants the swarm checks, with their reasons and exceptions as the code has them.
+TEST(Swarm, DocsShowTheInvariantsAsChecked) {
+    const std::string docs = Text(KQ5_SWARM_DOCS);
+    const std::string header = "| invariant | why | not promised when |\n";
+    const size_t from = docs.find(header);
+    ASSERT_NE(from, std::string::npos) << "docs/swarm.md has no table of the invariants";
+    // The table's rows: the lines from its header on that begin with '|'.
+    size_t to = from;
+    while (to < docs.size() && docs[to] == '|') {
+        const size_t end = docs.find('\n', to);
+        to = end == std::string::npos ? docs.size() : end + 1;
+    }
+    EXPECT_EQ(docs.substr(from, to - from), InvariantsTable());
+}
+
 }  // namespace

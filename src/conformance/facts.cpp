@@ -156,19 +156,12 @@ void SpoolerClientsWhileStopped(Check& c) {
     CloseServiceHandle(spooler);
 }
 
-// A level-2 write is checked as the spooler checks it; a refused one changes nothing. Level 0
-// carries commands, the status word in the data argument itself.
+// A level-2 write is checked as the spooler checks it; a refused one changes nothing.
 // Evidence: MS-RPRN 3.1.4.1.8.6 (PRINTER_CONTAINER Parameters) for the port, driver, print
 // processor and data type; 3.1.4.1.8.7 (SECURITY_CONTAINER Parameters: a descriptor that is not a
 // well-formed self-relative one) for the security descriptor; the printer name cases, and that a
 // refused write changes nothing: unproven.
-void SetPrinterChecksLevelTwoAndTakesLevelZero(Check& c) {
-    MakeQueue(kQueue, WSTR("USB201"));
-    MakeQueue(WSTR("kq5-conformance-2"), WSTR("USB201"));
-    AddSpoolerPort(WSTR("USB202"));
-    HANDLE printer = OpenQueue(kQueue.c_str());
-    Must(c, "OpenPrinterW of the queue", printer != nullptr);
-    std::vector<BYTE> buffer = ReadRecord(c, printer);
+void LevelTwoRefusals(Check& c, HANDLE printer, const PRINTER_INFO_2W& record) {
     BYTE revisionTwo[20] = {2};
     const struct {
         LPWSTR PRINTER_INFO_2W::*field;  // null: the security descriptor
@@ -190,7 +183,7 @@ void SetPrinterChecksLevelTwoAndTakesLevelZero(Check& c) {
     };
     const char* unchecked = "Wine's SetPrinterW writes any level-2 record unchecked";
     for (const auto& k : cases) {
-        PRINTER_INFO_2W damaged = *Record(buffer);
+        PRINTER_INFO_2W damaged = record;
         if (k.field != nullptr) {
             damaged.*k.field = const_cast<LPWSTR>(k.text);
         } else {
@@ -205,15 +198,12 @@ void SetPrinterChecksLevelTwoAndTakesLevelZero(Check& c) {
                    PortOf(c, printer), Text(WSTR("USB201")));
         }
     }
-    // The record as read goes back with another listed port: that port is the queue's.
-    // Evidence: the SetPrinter page (level 2 sets the printer's settings).
-    WCHAR listedPort[] = WSTR("USB202");
-    Record(buffer)->pPortName = listedPort;
-    ExpectTrue(c, "SetPrinterW level 2 with another listed port",
-               SetPrinterW(printer, 2, buffer.data(), 0) != FALSE);
-    Expect(c, "the port after the write", PortOf(c, printer), Text(WSTR("USB202")));
-    // Evidence: the SetPrinter page (level 0: the commands; PRINTER_CONTROL_SET_STATUS with the
-    // status in pPrinter); the status each command leaves: unproven.
+}
+
+// Level 0 carries commands, the status word in the data argument itself.
+// Evidence: the SetPrinter page (level 0: the commands; PRINTER_CONTROL_SET_STATUS with the
+// status in pPrinter); the status each command leaves: unproven.
+void LevelZeroCommands(Check& c, HANDLE printer) {
     const struct {
         DWORD command, status, statusAfter;
     } steps[] = {
@@ -231,11 +221,31 @@ void SetPrinterChecksLevelTwoAndTakesLevelZero(Check& c) {
         ExpectOr(c, what, ErrorOf([&] { return SetPrinterW(printer, 0, data, step.command); }),
                  DWORD{ERROR_SUCCESS}, DWORD{ERROR_INVALID_LEVEL},
                  "Wine's SetPrinterW has no level 0: every command gets ERROR_INVALID_LEVEL");
-        buffer = ReadRecord(c, printer);
+        std::vector<BYTE> buffer = ReadRecord(c, printer);
         if (!c.onWine) {
             Expect(c, "the status after " + what, Record(buffer)->Status, step.statusAfter);
         }
     }
+}
+
+// Level 2 refuses what the spooler would not keep and takes a record with another listed port;
+// level 0 takes the commands.
+void SetPrinterChecksLevelTwoAndTakesLevelZero(Check& c) {
+    MakeQueue(kQueue, WSTR("USB201"));
+    MakeQueue(WSTR("kq5-conformance-2"), WSTR("USB201"));
+    AddSpoolerPort(WSTR("USB202"));
+    HANDLE printer = OpenQueue(kQueue.c_str());
+    Must(c, "OpenPrinterW of the queue", printer != nullptr);
+    std::vector<BYTE> buffer = ReadRecord(c, printer);
+    LevelTwoRefusals(c, printer, *Record(buffer));
+    // The record as read goes back with another listed port: that port is the queue's.
+    // Evidence: the SetPrinter page (level 2 sets the printer's settings).
+    WCHAR listedPort[] = WSTR("USB202");
+    Record(buffer)->pPortName = listedPort;
+    ExpectTrue(c, "SetPrinterW level 2 with another listed port",
+               SetPrinterW(printer, 2, buffer.data(), 0) != FALSE);
+    Expect(c, "the port after the write", PortOf(c, printer), Text(WSTR("USB202")));
+    LevelZeroCommands(c, printer);
     ClosePrinter(printer);
 }
 
@@ -288,34 +298,45 @@ void EnumPortsSizesThenLists(Check& c) {
 
 // ---- Service control manager -------------------------------------------------------------------
 
-void ServiceManagerStatesAndDependents(Check& c) {
-    SC_HANDLE service = OpenServiceByName(MakeSlowService());
-    Must(c, "OpenServiceA of the slow service", service != nullptr);
+// The error StartServiceA leaves, ERROR_SUCCESS when it starts the service.
+DWORD StartError(SC_HANDLE service) {
+    return ErrorOf([&] { return StartServiceA(service, 0, nullptr); });
+}
+
+// The error ControlService leaves; `status` has the state it filled in (0: none).
+DWORD ControlError(SC_HANDLE service, DWORD code, SERVICE_STATUS& status) {
+    status.dwCurrentState = 0;
+    return ErrorOf([&] { return ControlService(service, code, &status); });
+}
+
+// A running service answers an interrogation, refuses a second start and takes a stop.
+void ControlsWhileRunning(Check& c, SC_HANDLE service) {
     SERVICE_STATUS status = {};
-    auto start = [&] { return ErrorOf([&] { return StartServiceA(service, 0, nullptr); }); };
-    auto control = [&](DWORD code) {
-        status.dwCurrentState = 0;
-        return ErrorOf([&] { return ControlService(service, code, &status); });
-    };
-    auto stop = [&] { return control(SERVICE_CONTROL_STOP); };
     Expect(c, "the state at the start", StateOf(service), DWORD{SERVICE_RUNNING});
     // Evidence: the "Service Control Requests" page (all services accept
     // SERVICE_CONTROL_INTERROGATE).
     Expect(c, "ControlService interrogate of a running service",
-           control(SERVICE_CONTROL_INTERROGATE), DWORD{ERROR_SUCCESS});
+           ControlError(service, SERVICE_CONTROL_INTERROGATE, status), DWORD{ERROR_SUCCESS});
     Expect(c, "the status interrogate filled in", status.dwCurrentState, DWORD{SERVICE_RUNNING});
     // Evidence: the StartService page (ERROR_SERVICE_ALREADY_RUNNING: an instance is running).
-    Expect(c, "StartServiceA of a running service", start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
+    Expect(c, "StartServiceA of a running service", StartError(service),
+           DWORD{ERROR_SERVICE_ALREADY_RUNNING});
     // Evidence: the ControlService page (remarks: the table of controls by state, and the status
     // filled in for NO_ERROR and the three refusals below).
-    Must(c, "ControlService stops the running service", stop() == ERROR_SUCCESS);
+    Must(c, "ControlService stops the running service",
+         ControlError(service, SERVICE_CONTROL_STOP, status) == ERROR_SUCCESS);
     Expect(c, "the status the stop filled in", status.dwCurrentState, DWORD{SERVICE_STOP_PENDING});
+}
 
-    // Still stopping: no start (the same answer as for a running service), no second stop; the
-    // refusal reports the service's status. Evidence for the start: unproven.
+// Still stopping: no start (the same answer as for a running service), no second stop; the
+// refusal reports the service's status. Evidence for the start: unproven.
+void ControlsWhileStopping(Check& c, SC_HANDLE service) {
+    SERVICE_STATUS status = {};
     Expect(c, "the state after the stop", StateOf(service), DWORD{SERVICE_STOP_PENDING});
-    Expect(c, "StartServiceA of a stopping service", start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
-    Expect(c, "ControlService stop of a stopping service", stop(),
+    Expect(c, "StartServiceA of a stopping service", StartError(service),
+           DWORD{ERROR_SERVICE_ALREADY_RUNNING});
+    Expect(c, "ControlService stop of a stopping service",
+           ControlError(service, SERVICE_CONTROL_STOP, status),
            DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
     Expect(c, "the status that refusal filled in", status.dwCurrentState,
            DWORD{SERVICE_STOP_PENDING});
@@ -327,40 +348,67 @@ void ServiceManagerStatesAndDependents(Check& c) {
     // because the state of the service is SERVICE_STOPPED, SERVICE_START_PENDING, or
     // SERVICE_STOP_PENDING").
     Expect(c, "ControlService interrogate of a stopping service",
-           control(SERVICE_CONTROL_INTERROGATE), DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
-    Expect(c, "ControlService user-defined code 128 to a stopping service", control(128),
+           ControlError(service, SERVICE_CONTROL_INTERROGATE, status),
            DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
+    Expect(c, "ControlService user-defined code 128 to a stopping service",
+           ControlError(service, 128, status), DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
     Expect(c, "the status that refusal filled in", status.dwCurrentState,
            DWORD{SERVICE_STOP_PENDING});
     Must(c, "the service stops", AwaitState(service, SERVICE_STOPPED));
-    Expect(c, "ControlService stop of a stopped service", stop(), DWORD{ERROR_SERVICE_NOT_ACTIVE});
-    Expect(c, "the status that refusal filled in", status.dwCurrentState, DWORD{SERVICE_STOPPED});
-    Must(c, "StartServiceA of the stopped service", start() == ERROR_SUCCESS);
+}
 
-    // Still starting: no second start, and no stop, for a starting service accepts no control
-    // until it reports otherwise. Evidence: the ControlService page (remarks: START_PENDING, stop:
-    // sent if the service accepts it, else ERROR_INVALID_SERVICE_CONTROL); the StartService page
-    // (remarks: the service manager sets the accepted controls to none at the start).
+// Stopped: no stop, a start.
+void ControlsWhileStopped(Check& c, SC_HANDLE service) {
+    SERVICE_STATUS status = {};
+    Expect(c, "ControlService stop of a stopped service",
+           ControlError(service, SERVICE_CONTROL_STOP, status), DWORD{ERROR_SERVICE_NOT_ACTIVE});
+    Expect(c, "the status that refusal filled in", status.dwCurrentState, DWORD{SERVICE_STOPPED});
+    Must(c, "StartServiceA of the stopped service", StartError(service) == ERROR_SUCCESS);
+}
+
+// Still starting: no second start, and no stop, for a starting service accepts no control until
+// it reports otherwise. Evidence: the ControlService page (remarks: START_PENDING, stop: sent if
+// the service accepts it, else ERROR_INVALID_SERVICE_CONTROL); the StartService page (remarks:
+// the service manager sets the accepted controls to none at the start).
+void ControlsWhileStarting(Check& c, SC_HANDLE service) {
+    SERVICE_STATUS status = {};
     Expect(c, "the state after the start", StateOf(service), DWORD{SERVICE_START_PENDING});
-    Expect(c, "StartServiceA of a starting service", start(), DWORD{ERROR_SERVICE_ALREADY_RUNNING});
-    Expect(c, "ControlService stop of a starting service", stop(),
+    Expect(c, "StartServiceA of a starting service", StartError(service),
+           DWORD{ERROR_SERVICE_ALREADY_RUNNING});
+    Expect(c, "ControlService stop of a starting service",
+           ControlError(service, SERVICE_CONTROL_STOP, status),
            DWORD{ERROR_INVALID_SERVICE_CONTROL});
     if (!WineDeparts(c, "Wine's refusal of a stop to a starting service fills in no status")) {
         Expect(c, "the status that refusal filled in", status.dwCurrentState,
                DWORD{SERVICE_START_PENDING});
     }
     Must(c, "the service runs", AwaitState(service, SERVICE_RUNNING));
+}
 
-    // No stop while a dependent runs. Evidence: the ControlService page
-    // (ERROR_DEPENDENT_SERVICES_RUNNING).
+// No stop while a dependent runs. Evidence: the ControlService page
+// (ERROR_DEPENDENT_SERVICES_RUNNING).
+void NoStopWhileADependentRuns(Check& c, SC_HANDLE service) {
     AddRunningDependent();
     const char* passesOn =
         "Wine's service manager passes a stop on although services that "
         "depend on the service run";
-    ExpectOr(c, "ControlService stop with a dependent running", stop(),
+    SERVICE_STATUS status = {};
+    ExpectOr(c, "ControlService stop with a dependent running",
+             ControlError(service, SERVICE_CONTROL_STOP, status),
              DWORD{ERROR_DEPENDENT_SERVICES_RUNNING}, DWORD{ERROR_SUCCESS}, passesOn);
     ExpectOr(c, "the state after that stop", StateOf(service), DWORD{SERVICE_RUNNING},
              DWORD{SERVICE_STOP_PENDING}, passesOn);
+}
+
+// The service manager's answers to starts and controls in each state a service passes through.
+void ServiceManagerStatesAndDependents(Check& c) {
+    SC_HANDLE service = OpenServiceByName(MakeSlowService());
+    Must(c, "OpenServiceA of the slow service", service != nullptr);
+    ControlsWhileRunning(c, service);
+    ControlsWhileStopping(c, service);
+    ControlsWhileStopped(c, service);
+    ControlsWhileStarting(c, service);
+    NoStopWhileADependentRuns(c, service);
     CloseServiceHandle(service);
 }
 
@@ -379,21 +427,9 @@ void SpoolerIsOwnProcess(Check& c) {
 
 // ---- Registry ----------------------------------------------------------------------------------
 
-void RegistryReadsAnswerWithTheSize(Check& c) {
-    const std::string key = std::string(kTestKey) + "\\Values";
-    SetRegistryString(key, "Text", "KorvaneQ5");
-    SetRegistryString(key, "Unterminated", "KorvaneQ5", false);
-    // A missing key: no handle. Evidence: Wine advapi32/tests/registry.c, test_reg_open_key
-    // (RegOpenKeyA of a nonexistent key sets the handle to NULL).
-    auto handle = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xdeadbeef));
-    Expect(c, "RegOpenKeyExA of a missing key",
-           RegOpenKeyExA(HKEY_LOCAL_MACHINE, (key + "\\Missing").c_str(), 0, KEY_READ, &handle),
-           LSTATUS{ERROR_FILE_NOT_FOUND});
-    ExpectTrue(c, "the handle of a missing key is null", handle == nullptr);
-    // Key paths and value names compare without regard to case. Evidence: unproven.
-    Must(c, "RegOpenKeyExA of the key in other letter case",
-         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\KQ5-CONFORMANCE\\values", 0, KEY_READ,
-                       &handle) == ERROR_SUCCESS);
+// Reads of the two values, their sizes asked for and given, and of a missing one, each answered
+// with the size it needs.
+void ValueReadsAnswerWithTheSize(Check& c, HKEY handle) {
     const struct {
         const char* name;
         DWORD room;  // 0: no buffer, the size only
@@ -438,6 +474,24 @@ void RegistryReadsAnswerWithTheSize(Check& c) {
                    std::string(k.bytes, length));
         }
     }
+}
+
+void RegistryReadsAnswerWithTheSize(Check& c) {
+    const std::string key = std::string(kTestKey) + "\\Values";
+    SetRegistryString(key, "Text", "KorvaneQ5");
+    SetRegistryString(key, "Unterminated", "KorvaneQ5", false);
+    // A missing key: no handle. Evidence: Wine advapi32/tests/registry.c, test_reg_open_key
+    // (RegOpenKeyA of a nonexistent key sets the handle to NULL).
+    auto handle = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xdeadbeef));
+    Expect(c, "RegOpenKeyExA of a missing key",
+           RegOpenKeyExA(HKEY_LOCAL_MACHINE, (key + "\\Missing").c_str(), 0, KEY_READ, &handle),
+           LSTATUS{ERROR_FILE_NOT_FOUND});
+    ExpectTrue(c, "the handle of a missing key is null", handle == nullptr);
+    // Key paths and value names compare without regard to case. Evidence: unproven.
+    Must(c, "RegOpenKeyExA of the key in other letter case",
+         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\KQ5-CONFORMANCE\\values", 0, KEY_READ,
+                       &handle) == ERROR_SUCCESS);
+    ValueReadsAnswerWithTheSize(c, handle);
     RegCloseKey(handle);
 }
 

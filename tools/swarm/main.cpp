@@ -32,7 +32,7 @@ constexpr const char* kUsage =
   --out DIR           where a failing run's shrunk scenario is written (default .)
   --print SEED        print the scenario of SEED and exit
   --check FILE        run one scenario file, print the invariants it breaks (exit 1 if any)
-  --invariants        list the invariants, their reasons and when they are not promised
+  --invariants        the invariants, why each matters and when it is not promised (a table)
 A seed reproduces its run exactly: kq5swarm --print SEED > f.kq5; kq5swarm --check f.kq5;
 ./run.sh f.kq5 shows its timeline and picture.
   --help, -h, /?      print this text; --version: the version
@@ -226,10 +226,7 @@ int main(int argc, char** argv) {
         return CheckFile(parsed.Value("--check"));
     }
     if (parsed.Has("--invariants")) {
-        for (const Invariant& inv : Invariants()) {
-            std::printf("%s\n  why: %s\n  not promised when: %s\n", inv.name, inv.reason,
-                        inv.notPromised);
-        }
+        std::fputs(InvariantsTable().c_str(), stdout);
         return 0;
     }
     return RunSwarm(options);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,27 @@ struct Broken {
     std::string detail;
 };
 
-// The invariants, each with why it matters and when it is not promised.
+// What a check saw broken: nothing when its invariant holds.
+using Finding = std::optional<std::string>;
+// The checks' own types (checks.h), in a namespace of their own: the programs that link the
+// swarm have types of the same names.
+namespace swarm {
+struct Moment;  // a moment of a run
+struct RunEnd;  // the end of a run
+}  // namespace swarm
+
+// An invariant: its name, why it matters, when it is not promised, and its check, made at every
+// event of a run and at its end (duringRun) or at its end only (atEnd).
 struct Invariant {
     const char* name;
     const char* reason;
     const char* notPromised;
+    Finding (*duringRun)(const swarm::Moment&);
+    Finding (*atEnd)(const swarm::RunEnd&);
 };
 const std::vector<Invariant>& Invariants();
+// The invariants as the Markdown table that docs/swarm.md shows: kq5swarm --invariants.
+std::string InvariantsTable();
 
 // A random scenario from `seed`, about `minutes` of simulated time before its quiet tail: the
 // same seed always gives the same text.

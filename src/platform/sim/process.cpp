@@ -169,6 +169,74 @@ SimThread* AddThread(Scheduler& s, std::function<void()> body, bool isMain) {
     return raw;
 }
 
+// A new process starts with no control handler and no controls waiting: those died with the last
+// one.
+void ForgetTheLastProcess() {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    m.controls.clear();
+    m.handler = nullptr;
+    m.handlerContext = nullptr;
+    m.serviceStopped = false;
+}
+
+void StartScheduling(Scheduler& s, uint64_t timeLimitMs, Threads threads) {
+    s.threads.clear();
+    s.running = nullptr;
+    s.dispatcher = nullptr;
+    s.dispatcherWake = false;
+    s.active = true;
+    s.concurrent = threads == Threads::Concurrent;
+    s.finished = false;
+    s.timeLimit = timeLimitMs;
+}
+
+// Waits for the run to finish; true when it hung instead (then it is finished by force).
+bool AwaitTheEnd(Scheduler& s, std::unique_lock<std::mutex>& lock) {
+    if (s.concurrent) {
+        // Real threads can deadlock for real: a run that never ends fails instead of hanging.
+        if (!s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; })) {
+            Finish(s);
+            return true;
+        }
+        return false;
+    }
+    // A turn that is never handed on (a fault of this scheduler) ends the run as a hung one.
+    for (uint64_t seen = s.turns;; seen = s.turns) {
+        if (s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; })) {
+            return false;
+        }
+        if (s.turns == seen) {
+            Finish(s);
+            return true;
+        }
+    }
+}
+
+// Tells every thread still running that its process is gone, and wakes it to hear so.
+void KillTheRest(Scheduler& s) {
+    for (auto& t : s.threads) {
+        if (t->state != RunState::Done) {
+            t->killed = true;
+        }
+    }
+    WakeAll(s);
+}
+
+// Ends the threads the process left running and waits for each of them to be gone.
+void EndEveryThread(Scheduler& s, std::unique_lock<std::mutex>& lock) {
+    KillTheRest(s);
+    // Threads still to start may append to the list; join by index under the lock's protection.
+    for (size_t i = 0; i < s.threads.size(); ++i) {
+        SimThread* t = s.threads[i].get();
+        lock.unlock();
+        t->thread.join();
+        lock.lock();
+        KillTheRest(s);
+    }
+    s.threads.clear();
+}
+
 }  // namespace
 
 bool OnSimulatedThread() {
@@ -303,25 +371,11 @@ bool AwaitSimulatedThread(void* thread, uint64_t deadline) {
 
 int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs,
                Threads threads) {
-    {
-        std::lock_guard<std::mutex> lock(MachineLock());
-        Machine& m = TheMachine();
-        m.controls.clear();
-        m.handler = nullptr;
-        m.handlerContext = nullptr;
-        m.serviceStopped = false;
-    }
+    ForgetTheLastProcess();
     Scheduler& s = TheScheduler();
     int exitCode = -1;
     std::unique_lock<std::mutex> lock(s.lock);
-    s.threads.clear();
-    s.running = nullptr;
-    s.dispatcher = nullptr;
-    s.dispatcherWake = false;
-    s.active = true;
-    s.concurrent = threads == Threads::Concurrent;
-    s.finished = false;
-    s.timeLimit = timeLimitMs;
+    StartScheduling(s, timeLimitMs, threads);
     AddThread(
         s, [&exitCode, entry] { exitCode = entry(); }, true);
     if (driver) {
@@ -330,46 +384,8 @@ int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitM
     if (!s.concurrent) {
         PassTurn(s);
     }
-    bool hung = false;
-    if (s.concurrent) {
-        // Real threads can deadlock for real: a run that never ends fails instead of hanging.
-        hung = !s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; });
-        if (hung) {
-            Finish(s);
-        }
-    } else {
-        // A turn that is never handed on (a fault of this scheduler) ends the run as a hung one.
-        for (uint64_t seen = s.turns;; seen = s.turns) {
-            if (s.changed.wait_for(lock, std::chrono::seconds(60), [&] { return s.finished; })) {
-                break;
-            }
-            if (s.turns == seen) {
-                hung = true;
-                Finish(s);
-                break;
-            }
-        }
-    }
-    for (auto& t : s.threads) {
-        if (t->state != RunState::Done) {
-            t->killed = true;
-        }
-    }
-    WakeAll(s);
-    // Threads still to start may append to the list; join by index under the lock's protection.
-    for (size_t i = 0; i < s.threads.size(); ++i) {
-        SimThread* t = s.threads[i].get();
-        lock.unlock();
-        t->thread.join();
-        lock.lock();
-        for (auto& other : s.threads) {
-            if (other->state != RunState::Done) {
-                other->killed = true;
-            }
-        }
-        WakeAll(s);
-    }
-    s.threads.clear();
+    const bool hung = AwaitTheEnd(s, lock);
+    EndEveryThread(s, lock);
     s.active = false;
     s.concurrent = false;
     return hung ? -2 : exitCode;

@@ -41,6 +41,49 @@ bool Fits(DWORD needed, DWORD size, LPDWORD pcbBytesNeeded) {
     return true;
 }
 
+// The services of the asked types, in the database's order, their states brought up to date.
+std::vector<ServiceRecord*> ServicesOfType(Machine& m, DWORD types) {
+    std::vector<ServiceRecord*> listed;
+    for (ServiceRecord& service : m.services) {
+        RefreshService(m, service);
+        if ((service.config.type & types) != 0) {
+            listed.push_back(&service);
+        }
+    }
+    return listed;
+}
+
+size_t EnumRecordBytes(const ServiceRecord& service) {
+    return sizeof(ENUM_SERVICE_STATUS_PROCESSW) + 2 * TextBytes(service.name);
+}
+
+// Packs the listed services from `index` on into the buffer until one does not fit: records from
+// the front of the buffer, strings from the back, as the service manager lays them out. Returns
+// the index of the first service left out.
+size_t PackServices(const std::vector<ServiceRecord*>& listed, size_t index, LPBYTE buffer,
+                    DWORD size, DWORD& returned) {
+    size_t front = 0;
+    size_t back = buffer == nullptr ? 0 : size;
+    for (; index < listed.size(); ++index) {
+        const ServiceRecord& service = *listed[index];
+        const size_t nameBytes = TextBytes(service.name);
+        if (front + EnumRecordBytes(service) > back) {
+            break;
+        }
+        back -= 2 * nameBytes;
+        Packer strings{buffer, size, back};
+        ENUM_SERVICE_STATUS_PROCESSW record = {};
+        record.lpServiceName = strings.Put(Widen(service.name));
+        record.lpDisplayName = strings.Put(Widen(service.name));
+        record.ServiceStatusProcess.dwServiceType = service.config.type;
+        record.ServiceStatusProcess.dwCurrentState = service.state;
+        std::memcpy(buffer + front, &record, sizeof record);
+        front += sizeof record;
+        ++returned;
+    }
+    return index;
+}
+
 }  // namespace
 
 namespace sim {
@@ -89,38 +132,11 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
-    std::vector<ServiceRecord*> listed;
-    for (ServiceRecord& service : m.services) {
-        RefreshService(m, service);
-        if ((service.config.type & dwServiceType) != 0) {
-            listed.push_back(&service);
-        }
-    }
-    size_t index = lpResumeHandle != nullptr ? *lpResumeHandle : 0;
+    const std::vector<ServiceRecord*> listed = ServicesOfType(m, dwServiceType);
     *lpServicesReturned = 0;
     *pcbBytesNeeded = 0;
-    // Records from the front of the buffer, strings from the back, as the service manager lays
-    // them out.
-    size_t front = 0;
-    size_t back = lpServices == nullptr ? 0 : cbBufSize;
-    for (; index < listed.size(); ++index) {
-        const ServiceRecord& service = *listed[index];
-        const size_t nameBytes = TextBytes(service.name);
-        const size_t need = sizeof(ENUM_SERVICE_STATUS_PROCESSW) + 2 * nameBytes;
-        if (front + need > back) {
-            break;
-        }
-        back -= 2 * nameBytes;
-        Packer strings{lpServices, cbBufSize, back};
-        ENUM_SERVICE_STATUS_PROCESSW record = {};
-        record.lpServiceName = strings.Put(Widen(service.name));
-        record.lpDisplayName = strings.Put(Widen(service.name));
-        record.ServiceStatusProcess.dwServiceType = service.config.type;
-        record.ServiceStatusProcess.dwCurrentState = service.state;
-        std::memcpy(lpServices + front, &record, sizeof record);
-        front += sizeof record;
-        ++*lpServicesReturned;
-    }
+    const size_t index = PackServices(listed, lpResumeHandle != nullptr ? *lpResumeHandle : 0,
+                                      lpServices, cbBufSize, *lpServicesReturned);
     if (index == listed.size()) {
         if (lpResumeHandle != nullptr) {
             *lpResumeHandle = 0;
@@ -128,8 +144,7 @@ BOOL WINAPI EnumServicesStatusExW(SC_HANDLE hSCManager, SC_ENUM_TYPE InfoLevel, 
         return TRUE;
     }
     for (size_t rest = index; rest < listed.size(); ++rest) {
-        *pcbBytesNeeded += static_cast<DWORD>(sizeof(ENUM_SERVICE_STATUS_PROCESSW) +
-                                              2 * TextBytes(listed[rest]->name));
+        *pcbBytesNeeded += static_cast<DWORD>(EnumRecordBytes(*listed[rest]));
     }
     if (lpResumeHandle != nullptr) {
         *lpResumeHandle = static_cast<DWORD>(index);
