@@ -273,6 +273,23 @@ Finding QueueOnPrinterPort(const Moment& m) {
     return std::nullopt;
 }
 
+namespace {
+
+// The poller reads and mirrors the printer once a cycle, the same state again on every one.
+constexpr uint64_t kPollCycleMs = 800;
+
+// A resume of the queue within the last cycle up to `t`, though the printer asks for a pause: not
+// the poller's, but a port move's follow-up, which resumes the queue once the Spooler runs
+// whatever the printer reports; the poller pauses it again on its next cycle.
+bool ResumedWithinLastCycle(const Facts& f, uint64_t t) {
+    return std::any_of(f.timeline.begin(), f.timeline.end(), [&](const sim::TimelineEvent& e) {
+        const auto* queue = As<QueuePausedEvent>(e);
+        return queue != nullptr && !queue->paused && e.timeMs <= t && e.timeMs + kPollCycleMs >= t;
+    });
+}
+
+}  // namespace
+
 Finding QueueFollowsStatus(const Moment& m) {
     const Facts& f = m.f;
     const uint64_t t = f.now;
@@ -293,7 +310,8 @@ Finding QueueFollowsStatus(const Moment& m) {
         HitIn(f, {"ReadFile"}, from, t) || HitIn(f, {"CreateThread"}, alive, t)) {
         return std::nullopt;
     }
-    if (f.queue.paused == wanted->paused && f.queue.status == wanted->status) {
+    if ((f.queue.paused == wanted->paused && f.queue.status == wanted->status) ||
+        (wanted->paused && ResumedWithinLastCycle(f, t))) {
         return std::nullopt;
     }
     return "at " + Ms(t) + " the printer reports " + Hex(p.code) + " since " + Ms(p.lastChange) +
@@ -310,6 +328,7 @@ Finding RemovalPausesOffline(const Moment& m) {
     if (removal != nullptr && removal->handled && removal->endedAt != 0 &&
         removal->startedAt >= *m.alive && SpoolerUpSince(f, removal->startedAt) &&
         !StopTakenBefore(f, removal->startedAt) &&
+        !HitIn(f, {"CreateThread"}, *m.alive, removal->startedAt) &&  // stopped without a poller
         !HitIn(f, kArrivalCalls, removal->startedAt, removal->endedAt) &&
         (!f.queue.paused || f.queue.status != PRINTER_STATUS_OFFLINE)) {
         return "at " + Ms(f.now) + " the printer was removed at " +

@@ -33,13 +33,16 @@ const std::vector<Invariant> kInvariants = {
      "status change, scripted read or the arrival's handling within them; a fault in the "
      "device's discovery since it was last opened, or in its reads or the queue's calls within "
      "them; a failed thread start in the process; a stop taken whose report failed; a code "
-     "with no queue action",
+     "with no queue action; a resume within the last cycle while the printer asks for a pause "
+     "(a port move's follow-up resumes the queue once the Spooler runs; the poller pauses it "
+     "again on its next cycle)",
      QueueFollowsStatus, nullptr},
     {"removal-pauses-offline",
      "after the printer's removal while kq5 runs, the queue is paused and offline",
      "the removal was handled by an earlier process (a printer absent when kq5 starts is not "
      "marked); the Spooler down, or a fault in the identity check or a queue call, while the "
-     "removal was handled; kq5 not running",
+     "removal was handled; a failed thread start in the process before it (kq5 stops without "
+     "its poller, and a stop whose report failed acts on no device event); kq5 not running",
      RemovalPausesOffline, nullptr},
     {"no-stray-handles",
      "when a process of kq5 ends, and at the end, no handle is open but the poller's device "
