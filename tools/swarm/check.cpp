@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/sim/win32_calls.h"
 #include "queue/queue.h"
 #include "service/service.h"
 #include "scenario.h"
@@ -81,27 +82,12 @@ const std::vector<Invariant> kInvariants = {
 };
 // clang-format on
 
-const std::set<std::string> kArrivalCalls = {"SetupDiGetClassDevsW",
-                                             "SetupDiEnumDeviceInterfaces",
-                                             "SetupDiGetDeviceInterfaceDetailW",
-                                             "RegOpenKeyExA",
-                                             "RegQueryValueExA",
-                                             "MultiByteToWideChar",
-                                             "EnumPortsW",
-                                             "OpenPrinterW",
-                                             "GetPrinterW",
-                                             "SetPrinterW",
-                                             "GlobalAlloc"};
-const std::set<std::string> kQueueCalls = {"OpenPrinterW", "GetPrinterW", "SetPrinterW"};
-const std::set<std::string> kDeviceOpenCalls = {"SetupDiGetClassDevsW",
-                                                "SetupDiEnumDeviceInterfaces",
-                                                "SetupDiGetDeviceInterfaceDetailW",
-                                                "RegOpenKeyExA",
-                                                "RegQueryValueExA",
-                                                "MultiByteToWideChar",
-                                                "GlobalAlloc",
-                                                "CreateFileW"};
-const std::set<std::string> kServiceCalls = {"OpenSCManagerA", "OpenServiceA", "StartServiceA"};
+const std::set<std::string> kArrivalCalls =
+    sim::CallsWithRole(sim::kDeviceLookupCall | sim::kPortListCall | sim::kQueueCall);
+const std::set<std::string> kQueueCalls = sim::CallsWithRole(sim::kQueueCall);
+const std::set<std::string> kDeviceOpenCalls =
+    sim::CallsWithRole(sim::kDeviceLookupCall | sim::kDeviceOpenCall);
+const std::set<std::string> kServiceCalls = sim::CallsWithRole(sim::kSpoolerStartCall);
 // Refusals that asking again will not change.
 const std::set<DWORD> kLastingErrors = {2, 3, 5, 1058, 1060, 1069, 1072, 1075};
 constexpr int kLastingCount = 1000;  // a fault of this many calls or more stays
