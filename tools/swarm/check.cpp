@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/diagnostics.h"
 #include "platform/sim/win32_calls.h"
 #include "queue/queue.h"
 #include "service/service.h"
@@ -410,8 +411,6 @@ bool LastingFault(const std::vector<std::string>& w, size_t countAt) {
 }
 
 bool IsKq5DebugLine(const std::string& line) {
-    static const std::string kReadFailed =
-        "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
     auto digits = [](const std::string& text, size_t from, size_t to, bool hex) {
         if (from >= to) {
             return false;
@@ -426,16 +425,19 @@ bool IsKq5DebugLine(const std::string& line) {
         }
         return true;
     };
-    auto framed = [&](const std::string& head, const std::string& tail, bool hex) {
+    auto framed = [&](const char* format, bool hex) {
+        const std::string head(diagnostics::PrefixOf(format));
+        const std::string tail(diagnostics::SuffixOf(format));
         return line.size() > head.size() + tail.size() && Starts(line, head) &&
                line.compare(line.size() - tail.size(), tail.size(), tail) == 0 &&
                digits(line, head.size(), line.size() - tail.size(), hex);
     };
-    return line == "GetPrinterHandle" || line == kReadFailed ||
-           framed("KQ5 STATUS:", "\r\n", false) ||
-           framed(" Open Printer Error :GetLastError() returns: 0x", "\n", true) ||
-           framed("GetLastError:", "\r\n", false) || framed(" MainError:", "\n", false) ||
-           (Starts(line, " DevicePath:") && line.back() == '\n');
+    return line == diagnostics::kGetPrinterHandle || line == diagnostics::kReadFailedMessage ||
+           framed(diagnostics::kStatusFormat, false) ||
+           framed(diagnostics::kOpenErrorFormat, true) ||
+           framed(diagnostics::kRegistryErrorFormat, false) ||
+           framed(diagnostics::kMainErrorFormat, false) ||
+           (Starts(line, std::string(diagnostics::kDevicePathPrefix)) && line.back() == '\n');
 }
 
 bool Handling(const Facts& f, uint64_t t) {
