@@ -3,6 +3,7 @@
 
 #include "cmdline/cmdline.h"
 #include "common/format.h"
+#include "common/text.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
 
@@ -47,12 +48,6 @@ constexpr Bit kStatusBits[] = {
     {0x800000, "server unknown"},
     {0x1000000, "power save"},
 };
-
-std::string Hex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
-    return text;
-}
 
 std::string ErrorWords(DWORD error) {
     const char* words = nullptr;

@@ -9,6 +9,7 @@
 
 #include "common/diagnostics.h"
 #include "common/escape.h"
+#include "common/text.h"
 
 namespace {
 
@@ -18,12 +19,6 @@ struct Overloaded : F... {
 };
 template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
-
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";

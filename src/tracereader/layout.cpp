@@ -26,10 +26,6 @@ long long Number(const std::string& s, size_t from, size_t count) {
     return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 long long DaysFromCivil(long long y, long long m, long long d) {
     y -= m <= 2;
@@ -345,7 +341,7 @@ TraceLine LayoutReader::Read(std::string text) {
         std::string time;
         size_t rest = 0;
         bool whole = false;
-        if (StartsWith(text, "# kq5trace ")) {
+        if (text.starts_with("# kq5trace ")) {
             layout = Layout::Kq5trace;
             return TraceLine{LineKind::Header, 0, 0, text.substr(2)};
         }
@@ -356,7 +352,7 @@ TraceLine LayoutReader::Read(std::string text) {
         std::string said;
         if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc) &&
              SplitPid(text.substr(31), pid, said)) ||
-            (StartsWith(text, "# ") && text.size() >= 33 && text[32] == ' ' &&
+            (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
              ParseStamp(text.substr(2, 30), utc))) {
             layout = Layout::Kq5trace;
         }
@@ -375,7 +371,7 @@ TraceLine LayoutReader::Read(std::string text) {
         }
     }
     if (layout == Layout::Kq5trace) {
-        if (StartsWith(text, "# ")) {
+        if (text.starts_with("# ")) {
             return TraceLine{LineKind::Note, 0, 0, text.substr(2)};
         }
         TraceLine line{LineKind::Entry, 0, 0, ""};

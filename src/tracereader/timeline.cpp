@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 std::string TimelineSeconds(uint64_t ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%4llu.%03llus", static_cast<unsigned long long>(ms / 1000),
@@ -11,10 +13,7 @@ std::string TimelineSeconds(uint64_t ms) {
 }
 
 std::string SecondsText(uint64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
-                  static_cast<unsigned long long>(ms % 1000));
-    return text;
+    return MsAsSeconds(ms) + " s";
 }
 
 std::string FormatTimelineLine(const TimelineEvent& e) {

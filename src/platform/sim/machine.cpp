@@ -305,11 +305,7 @@ void Note(const std::string& source, const std::string& text) {
 // ---- Text helpers ------------------------------------------------------------------------------
 
 std::string Narrow(const Text16& text) {
-    std::string narrow;
-    for (char16_t c : text) {
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return narrow;
+    return ::Narrow(text);
 }
 
 Text16 Widen(const std::string& text) {
@@ -326,22 +322,6 @@ std::string Quote(const char* text) {
 
 std::string Quote(const WCHAR* text) {
     return text == nullptr ? "null" : "\"" + Narrow(Text16(text)) + "\"";
-}
-
-std::string Hex(uint64_t value) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
-    return buffer;
-}
-
-std::string Lower(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
 }
 
 bool EqualsIgnoringCase16(const Text16& a, const Text16& b) {
