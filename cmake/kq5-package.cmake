@@ -84,10 +84,15 @@ endif()
 
 # TARGET's exe carries no link time (the PE header's TimeDateStamp); optimised builds are stripped
 # at link time, since strip afterwards writes the current time into the header.
+# lld writes the PE's checksum only when told (/release), as GNU ld does by itself: signing and
+# removing the signature (osslsigncode sets the checksum) then give back the same bytes.
 function(kq5_link_reproducibly target)
     if(MINGW)
         target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp
                             $<$<CONFIG:Release,MinSizeRel>:-s>)
+        if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+            target_link_options(${target} PRIVATE -Wl,--Xlink=-release)
+        endif()
     endif()
 endfunction()
 

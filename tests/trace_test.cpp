@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include "tracereader/clock.h"
+#include "tracereader/coverage.h"
 #include "tracereader/layout.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
@@ -25,6 +27,13 @@ struct Read {
         findings = report.ok ? FormatFindings(report.findings) : "";
     }
 };
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 std::string Kq5(const std::string& stamp, const std::string& text) {
     return "2026-12-07 " + stamp + "\t[42] " + text + "\n";
@@ -81,7 +90,8 @@ TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
              Kq5("09:00:10.000 +00:00", status) +
              Kq5("09:00:10.000 +00:00", "GetLastError:234\\r\\n"),
          true,
-         {"no status line for 10.0 s, from 0.000 s to 10.000 s", "1 times with 0x709", "no queue",
+         {"no status line for 10.0 s, from 2026-12-07 09:00:00.000 to 09:00:10.000",
+          "1 times with 0x709", "no queue",
           "GetLastError:234: a port description longer than the service can read",
           "without \" MainError:\""},
          {}},
@@ -252,7 +262,8 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
     } samples[] = {
         {"debugview-computer-name.log",
          "DebugView log, elapsed time",
-         {"2 lines before the first log line skipped (a computer name, a title): line 1 "
+         {"2 lines before the first log line skipped (a computer name, a title, DebugView++'s "
+          "identification header): line 1 "
           "\"PC-LAB-07\", line 2 \"Debug Print Output\"",
           "1 lines of other processes skipped", "10 status lines", "the service ended"},
          {"lines skipped:"}},
@@ -273,6 +284,20 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
          "DebugView log, elapsed time",
          {"2 kernel lines (no [process id]: written by drivers) skipped", "10 status lines"},
          {"lines skipped", "damaged"}},
+        {"debugviewpp-saved.dblog",
+         "DebugView++ log",
+         {"1 lines before the first log line skipped",
+          "line 1 \"File Identification Header, "
+          "DebugView++ Format Version 1\"",
+          "20 of the service (processes 3964, 4410)", "1 lines of other processes skipped",
+          "15 status lines, one every 0.800 s", "at 09:15:06.100: status 4"},
+         {"lines skipped:", "clock goes back"}},
+        {"debugviewpp-continuous.dblog",
+         "DebugView++ log",
+         {"11 of the service (process 2210), over 8.0 s", "1 lines of other processes skipped",
+          "9 status lines", "1 times with 0x6ba, the first at 2026-12-07 23:59:59.400",
+          "the queue's record could not be read 1 times"},
+         {"lines skipped", "clock goes back", "before the first log line"}},
         {"debugview-seconds.log",
          "DebugView log, clock time in seconds",
          {"30 status lines, one every 0.8 s on average (the log's clock has whole seconds only: "
@@ -321,6 +346,417 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
     EXPECT_TRUE(Read(broken).report.ok);
 }
 
+// DebugView++'s logs: its "Save Log" (an identification header, CRLF) and its continuous log
+// file (no header, any line end) read alike, with their clock; a line of any other layout in
+// one is damaged, never guessed at.
+TEST(Trace, ReadsDebugViewPlusPlusLogs) {
+    const std::string saved =
+        FileText(std::filesystem::path(KQ5_TRACE_SAMPLES) / "debugviewpp-saved.dblog");
+    ASSERT_NE(saved.find("\r\n"), std::string::npos);
+    std::string lf;
+    for (const char c : saved) {
+        if (c != '\r') {
+            lf += c;
+        }
+    }
+    const Read crlf(saved), unix(lf);
+    ASSERT_TRUE(crlf.report.ok) << crlf.report.error;
+    EXPECT_EQ(crlf.findings, unix.findings);
+    EXPECT_EQ(crlf.report.timeline, unix.report.timeline);
+    // Without the header: the continuous log file's form, the same lines of the service.
+    const Read continuous(lf.substr(lf.find('\n') + 1));
+    ASSERT_TRUE(continuous.report.ok) << continuous.report.error;
+    EXPECT_EQ(continuous.report.layout, "DebugView++ log");
+    EXPECT_EQ(continuous.findings.find("before the first log line"), std::string::npos);
+    EXPECT_NE(continuous.findings.find("20 of the service (processes 3964, 4410)"),
+              std::string::npos)
+        << continuous.findings;
+    // A line of DebugView's layout, a month 13, a process id that is no number: damaged lines.
+    const std::string good =
+        "0.800000\t2026/12/07 09:15:02.900\t3964\tkq5svc.exe\tKQ5 STATUS:32\r\n";
+    const Read damaged(good + "2\t0.8\t[3964] KQ5 STATUS:32\r\n" +
+                       "1.600000\t2026/13/07 09:15:03.700\t3964\tkq5svc.exe\tKQ5 STATUS:32\r\n" +
+                       "2.400000\t2026/12/07 09:15:04.500\tpid\tkq5svc.exe\tKQ5 STATUS:32\r\n" +
+                       good);
+    ASSERT_TRUE(damaged.report.ok) << damaged.report.error;
+    EXPECT_NE(damaged.findings.find("3 lines skipped: not a DebugView++ line (cut or damaged) "
+                                    "(lines 2, 3, 4)"),
+              std::string::npos)
+        << damaged.findings;
+}
+
+// Each line carries the local clock its layout shows: kq5trace's date and time with its offset
+// (the order kept in UTC), DebugView's time of day, DebugView++'s date and time; DebugView's
+// elapsed seconds carry none.
+TEST(Trace, LinesCarryTheirLocalClock) {
+    // 2026-12-07 09:15:02.345 as milliseconds since 1970 on the same clock.
+    constexpr long long kLocal = 1796634902345;
+    const struct {
+        const char* line;
+        Layout layout;
+        ClockKind clock;
+        long long writtenMs, localMs;
+        unsigned long pid;
+        const char* text;
+    } cases[] = {
+        {"2026-12-07 09:15:02.345 +01:00\t[42] KQ5 STATUS:32\\r\\n", Layout::Kq5trace,
+         ClockKind::DateTime, kLocal - 3600000, kLocal, 42, "KQ5 STATUS:32\\r\\n"},
+        {"2026-12-07 09:15:02.345 -05:30\t[42] x", Layout::Kq5trace, ClockKind::DateTime,
+         kLocal + 19800000, kLocal, 42, "x"},
+        {"0.000000\t2026/12/07 09:15:02.345\t3964\tkq5svc.exe\tKQ5 STATUS:32\tand a tab",
+         Layout::DebugViewPlusPlus, ClockKind::DateTime, kLocal, kLocal, 3964,
+         "KQ5 STATUS:32\\x09and a tab"},
+        {"7\t9:15:02 PM\t[9] x", Layout::DebugViewClock, ClockKind::TimeOfDay, 76502000, 76502000,
+         9, "x"},
+        {"7\t12.5\t[9] x", Layout::DebugViewElapsed, ClockKind::Elapsed, 12500, 0, 9, "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        LayoutReader reader;
+        const TraceLine line = reader.Read(c.line);
+        EXPECT_EQ(reader.layout, c.layout);
+        EXPECT_EQ(ClockOf(reader.layout), c.clock);
+        EXPECT_EQ(line.kind, LineKind::Entry);
+        EXPECT_EQ(line.writtenMs, c.writtenMs);
+        EXPECT_EQ(line.localMs, c.localMs);
+        EXPECT_EQ(line.pid, c.pid);
+        EXPECT_EQ(line.text, c.text);
+    }
+    // kq5trace's header and notes carry the time they were written where they have a stamp.
+    LayoutReader kq5;
+    const TraceLine header1 = kq5.Read(
+        "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 09:15:02.345 +01:00");
+    const TraceLine note =
+        kq5.Read("# 2026-12-07 09:15:02.345 +01:00 service kq5 runs as process 42");
+    const TraceLine plain = kq5.Read("# 3 lines lost");
+    EXPECT_EQ(header1.kind, LineKind::Header);
+    EXPECT_TRUE(header1.timed && note.timed);
+    EXPECT_FALSE(plain.timed);
+    EXPECT_EQ(header1.localMs, kLocal);
+    EXPECT_EQ(note.writtenMs, kLocal - 3600000);
+    EXPECT_EQ(note.text, "2026-12-07 09:15:02.345 +01:00 service kq5 runs as process 42");
+    // DebugView++'s header is a line before the log when it comes first, a note when two saved
+    // logs were joined.
+    const std::string header =
+        "0.000000\t2026/12/07 09:16:40.118\t0\tDebugView++.exe\tFile "
+        "Identification Header, DebugView++ Format Version 1\r";
+    LayoutReader reader;
+    EXPECT_EQ(reader.Read(header).kind, LineKind::Before);
+    EXPECT_EQ(reader.layout, Layout::DebugViewPlusPlus);
+    EXPECT_EQ(reader.Read(header).kind, LineKind::Note);
+}
+
+// 2026-12-07 00:00 on the local clock, in milliseconds since 1970 of the same clock.
+constexpr long long kDec7 = 1796601600000;
+constexpr long long kHour = 3600000;
+
+TraceClock ClockFrom(ClockKind kind, long long localMs) {
+    TraceClock clock;
+    clock.kind = kind;
+    clock.Note(0, localMs);
+    return clock;
+}
+
+// Clock times: the date once and again when it changes, the day counted where the log has the
+// time of day only, a clock set back drawn where it was set, the elapsed time without a clock.
+TEST(Trace, ClockTimesGiveTheDateOnceAndAgainWhenItChanges) {
+    const TraceClock clock = ClockFrom(ClockKind::DateTime, kDec7 + 24 * kHour - 2000);
+    DatedTimes times(clock);
+    EXPECT_EQ(times.At(0), "2026-12-07 23:59:58.000");
+    EXPECT_EQ(times.At(1500), "23:59:59.500");
+    EXPECT_EQ(times.At(3000), "2026-12-08 00:00:01.000");
+    EXPECT_EQ(times.At(4000), "00:00:02.000");
+    EXPECT_EQ(times.Whole(4000), "2026-12-08 00:00:02.000 (4.000 s from the start)");
+    TraceClock elapsed;
+    DatedTimes seconds(elapsed);
+    EXPECT_EQ(seconds.At(12300), "12.300 s");
+    elapsed.Note(0, 5000);  // a log without a clock has nothing to anchor
+    EXPECT_FALSE(elapsed.Known());
+
+    // DebugView's time of day: the day after midnight is the next one, never the same day.
+    TraceClock ofDay = ClockFrom(ClockKind::TimeOfDay, 24 * kHour - 2000);
+    ofDay.Note(3000, 1000);
+    DatedTimes days(ofDay);
+    EXPECT_EQ(days.At(0), "day 1 23:59:58.000");
+    EXPECT_EQ(days.At(3000), "day 2 00:00:01.000");
+    EXPECT_EQ(ofDay.anchors.size(), 1u);
+
+    // The clock set back an hour (daylight saving ends) at 10 s: before it the old clock.
+    TraceClock set = ClockFrom(ClockKind::DateTime, kDec7 + 2 * kHour);
+    set.Note(5000, kDec7 + 2 * kHour + 5000 + 300);  // within a second: no new anchor
+    set.Note(10000, kDec7 + kHour + 10000);
+    EXPECT_EQ(set.anchors.size(), 2u);
+    EXPECT_EQ(set.LocalAt(9999), kDec7 + 2 * kHour + 9999);
+    EXPECT_EQ(set.LocalAt(10000), kDec7 + kHour + 10000);
+
+    // Dates across leap days, centuries and before 1970.
+    for (long long n = -800000; n < 800000; n += 997) {
+        long long year = 0, month = 0, day = 0;
+        CivilFromDays(n, year, month, day);
+        ASSERT_EQ(DaysFromCivil(year, month, day), n) << year << "-" << month << "-" << day;
+    }
+    EXPECT_EQ(DateText(ClockKind::DateTime, DaysFromCivil(2024, 2, 29) * 24 * kHour), "2024-02-29");
+    EXPECT_EQ(DateText(ClockKind::DateTime, kDec7), "2026-12-07");
+    EXPECT_EQ(ElapsedText(0), "0 s");
+    EXPECT_EQ(ElapsedText(90000), "1 min 30 s");
+    EXPECT_EQ(ElapsedText(27 * kHour), "1 d 3 h");
+    EXPECT_EQ(ElapsedText(24 * kHour + 5000), "1 d");
+}
+
+// The picture's axis at any length: labels in time order inside the axis, never overlapping,
+// each telling the clock (or the elapsed time) where it stands, midnights marked and labelled
+// with their date where there is room.
+TEST(Trace, AxisLabelsStandApartAtAnyLength) {
+    constexpr double kWidth = 1100;
+    const long long start = kDec7 + 9 * kHour + 15 * 60000 + 2345;  // 09:15:02.345
+    TraceClock dst = ClockFrom(ClockKind::DateTime, start);
+    dst.Note(3 * kHour, start + 2 * kHour);  // set back an hour
+    const struct {
+        const char* name;
+        TraceClock clock;
+        long long lengthMs;
+        size_t midnights;
+    } cases[] = {
+        {"a minute", ClockFrom(ClockKind::DateTime, start), 60000, 0},
+        {"an hour", ClockFrom(ClockKind::DateTime, start), kHour, 0},
+        {"a day", ClockFrom(ClockKind::DateTime, start), 24 * kHour, 1},
+        {"a fortnight", ClockFrom(ClockKind::DateTime, start), 14 * 24 * kHour, 14},
+        {"a quarter", ClockFrom(ClockKind::DateTime, start), 91 * 24 * kHour, 91},
+        {"three years", ClockFrom(ClockKind::DateTime, start), 1096 * 24 * kHour, 0},
+        {"a day's time of day", ClockFrom(ClockKind::TimeOfDay, 9 * kHour), 24 * kHour, 1},
+        {"a clock set back", dst, 6 * kHour, 0},
+        {"a minute elapsed", TraceClock{}, 60000, 0},
+        {"a fortnight elapsed", TraceClock{}, 14 * 24 * kHour, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto end = static_cast<uint64_t>(c.lengthMs);
+        const double perMs = kWidth / static_cast<double>(end);
+        const Axis axis = AxisOf(c.clock, end, perMs);
+        ASSERT_GE(axis.labels.size(), 3u);
+        for (size_t i = 0; i < axis.labels.size(); ++i) {
+            const AxisLabel& l = axis.labels[i];
+            ASSERT_LE(l.atMs, end);
+            if (i > 0) {
+                const AxisLabel& before = axis.labels[i - 1];
+                const double widest =
+                    kAxisCharPx * static_cast<double>(std::max(l.text.size(), before.text.size()));
+                EXPECT_GE(static_cast<double>(l.atMs - before.atMs) * perMs, widest)
+                    << "'" << before.text << "' and '" << l.text << "' overlap";
+            }
+            if (!c.clock.Known()) {
+                continue;
+            }
+            const long long local = c.clock.LocalAt(l.atMs);
+            if (l.midnight) {
+                EXPECT_EQ(local % (24 * kHour), 0) << l.text;
+                EXPECT_EQ(l.text, DateText(c.clock.kind, local));
+            } else {
+                EXPECT_EQ(TimeOfDayText(local, true).rfind(l.text, 0), 0u)
+                    << l.text << " at " << TimeOfDayText(local, true);
+            }
+        }
+        if (c.midnights > 0) {
+            ASSERT_EQ(axis.midnights.size(), c.midnights);
+            for (const uint64_t m : axis.midnights) {
+                EXPECT_EQ(c.clock.LocalAt(m) % (24 * kHour), 0);
+            }
+            // Where a day is wide enough for its date, the first midnight is labelled with it.
+            if (static_cast<double>(24 * kHour) * perMs < 75) {
+                continue;
+            }
+            const auto labelled = std::find_if(
+                axis.labels.begin(), axis.labels.end(),
+                [&](const AxisLabel& l) { return l.atMs == axis.midnights[0] && l.midnight; });
+            EXPECT_NE(labelled, axis.labels.end());
+        }
+    }
+    // A minute's labels tell seconds; an elapsed axis counts from the first line.
+    const Axis minute = AxisOf(ClockFrom(ClockKind::DateTime, start), 60000, kWidth / 60000);
+    EXPECT_EQ(minute.labels[0].text.size(), 8u) << minute.labels[0].text;
+    EXPECT_EQ(minute.caption, "local time, 2026-12-07");
+    const Axis elapsed = AxisOf(TraceClock{}, 60000, kWidth / 60000);
+    EXPECT_EQ(elapsed.labels[0].text, "0 s");
+    EXPECT_EQ(elapsed.caption, "time from the first line");
+}
+
+// The service's processes one after another, and every stretch without a line of the service:
+// between two processes (the service not running), inside one (silent, or not captured), before
+// the first line and after the last, and the whole trace when it has none.
+TEST(Trace, CoverageFollowsProcessesAndFindsWhatIsNotCovered) {
+    Coverage c(1600);
+    c.Line(3000, 428);  // the capture ran 3 s before the service's first line
+    for (uint64_t ms = 3800; ms <= 10000; ms += 800) {
+        c.Line(ms, 428);
+    }
+    c.Ended(10400, 428, 0);
+    for (uint64_t ms = 20400; ms <= 30000; ms += 800) {
+        c.Line(ms, 612);
+    }
+    c.Line(60000, 612);  // 30 s without a line
+    c.Line(60100, 428);  // the id used again: another process
+    c.Finish(90000);
+    ASSERT_EQ(c.processes.size(), 3u);
+    EXPECT_EQ(c.processes[0].pid, 428u);
+    EXPECT_TRUE(c.processes[0].ended);
+    EXPECT_EQ(c.processes[0].firstMs, 3000u);
+    EXPECT_EQ(c.processes[0].lastMs, 10400u);
+    EXPECT_EQ(c.processes[1].pid, 612u);
+    EXPECT_FALSE(c.processes[1].ended);
+    EXPECT_EQ(c.processes[1].lastMs, 60000u);
+    EXPECT_EQ(c.processes[2].pid, 428u);
+    const std::vector<std::tuple<uint64_t, uint64_t, bool>> expected = {
+        {0, 3000, false}, {10400, 20400, true}, {30000, 60000, false}, {60100, 90000, false}};
+    ASSERT_EQ(c.uncovered.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(
+            std::make_tuple(c.uncovered[i].fromMs, c.uncovered[i].toMs, c.uncovered[i].afterEnd),
+            expected[i])
+            << i;
+    }
+    Coverage none(1600);
+    none.Finish(5000);
+    ASSERT_EQ(none.uncovered.size(), 1u);
+    EXPECT_EQ(none.uncovered[0].toMs, 5000u);
+    EXPECT_TRUE(none.processes.empty());
+}
+
+// A kq5trace capture of PIDS' lines: each a status line every 0.8 s from FROMS to TOS seconds
+// after 09:00, the ones marked ENDED closing with " MainError:0".
+std::string Processes(const std::vector<std::tuple<unsigned long, int, int, bool>>& runs) {
+    std::string out = std::string(kHeader);
+    const auto at = [](int tenths) {
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "2026-12-07 %02d:%02d:%02d.%d00 +01:00",
+                      9 + tenths / 36000, tenths / 600 % 60, tenths / 10 % 60, tenths % 10);
+        return std::string(stamp);
+    };
+    for (const auto& [pid, from, to, ended] : runs) {
+        int t = from * 10;
+        for (; t <= to * 10; t += 8) {
+            out += at(t) + "\t[" + std::to_string(pid) + "] KQ5 STATUS:32\\r\\n\n";
+        }
+        if (ended) {
+            out += at(t) + "\t[" + std::to_string(pid) + "]  MainError:0\\n\n";
+        }
+    }
+    return out;
+}
+
+// The findings of rank below kOrdinary, their first lines.
+std::string Serious(const TraceReport& report) {
+    std::string out;
+    for (const TraceFinding& f : report.findings) {
+        out += f.rank < kOrdinary ? f.lines.front() + "\n" : "";
+    }
+    return out;
+}
+
+// Findings judged by what they mean: a stop and a start is a restart, told in time order and
+// not serious, and the time between the two processes is no gap; the service's end is serious
+// only when no process follows; a gap inside one process stays, with clock times; a trace
+// without a line of the service says so first, and never that the printer was never found.
+TEST(Trace, FindingsJudgeRestartsEndsAndSilence) {
+    const Read restart(Processes({{428, 0, 60, true}, {612, 70, 120, false}}));
+    ASSERT_TRUE(restart.report.ok) << restart.report.error;
+    EXPECT_EQ(Serious(restart.report), "") << restart.findings;
+    EXPECT_NE(restart.findings.find(
+                  "  the service restarted: process 428 ended at 2026-12-07 09:01:00.800 with \" "
+                  "MainError:0\" (its last error code when it ended: none; not by itself a fault); "
+                  "process 612 wrote its first line at 09:01:10.000, the service away 9.2 s"),
+              std::string::npos)
+        << restart.findings;
+    EXPECT_NE(restart.findings.find("no gap longer than two cycles"), std::string::npos)
+        << restart.findings;
+
+    const Read ended(Processes({{428, 0, 60, true}, {612, 70, 120, true}}));
+    EXPECT_EQ(Serious(ended.report),
+              "  the service ended: \" MainError:0\\n\" at 2026-12-07 09:02:00.400 (its last error "
+              "code when it ended: none; not by itself a fault), and no later process follows\n");
+
+    const Read gap(Processes({{428, 0, 60, false}, {428, 3600, 3610, false}}));
+    EXPECT_NE(Serious(gap.report).find("gaps longer than two cycles within one process"),
+              std::string::npos)
+        << gap.findings;
+    EXPECT_NE(gap.findings.find("no status line for 59 min 0 s, from 2026-12-07 09:01:00.000 to "
+                                "10:00:00.000"),
+              std::string::npos)
+        << gap.findings;
+
+    for (const std::string& silent :
+         {std::string(kHeader) + "# 2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\n",
+          std::string("1\t0.0\t[9] explorer: shell ready\n2\t5.0\t[9] explorer: idle\n")}) {
+        const Read none(silent);
+        ASSERT_TRUE(none.report.ok) << none.report.error;
+        ASSERT_FALSE(none.report.findings.empty());
+        EXPECT_EQ(none.report.findings.front().rank, kNoServiceLine);
+        EXPECT_EQ(none.report.findings.front().lines.front().rfind(
+                      "  no line of the service in this trace", 0),
+                  0u)
+            << none.findings;
+        EXPECT_NE(none.findings.find("the capture listened on the other channel"),
+                  std::string::npos);
+        EXPECT_NE(none.findings.find("--session"), std::string::npos);
+        EXPECT_EQ(none.findings.find("the printer was never found"), std::string::npos)
+            << none.findings;
+    }
+}
+
+// The picture draws only what the trace showed: every lane unknown until a line tells of it,
+// unknown across a stretch without a line of the service (never the state before it), and all
+// of it unknown when the trace holds no line of the service.
+TEST(Trace, LanesDrawOnlyWhatTheTraceShowed) {
+    const auto bars = [](const TraceReport& report) {
+        std::vector<std::string> out;
+        const std::string svg = FormatSvg(report.picture, "t");
+        for (size_t at = 0; (at = svg.find("<g class=\"state\"><title>", at)) != std::string::npos;
+             ++at) {
+            const size_t from = at + 24;
+            out.push_back(svg.substr(from, svg.find("</title>", from) - from));
+        }
+        return out;
+    };
+    const Read none(std::string(kHeader) +
+                    "# 2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\n"
+                    "# 2026-12-07 09:05:00.000 +01:00 service kq5 runs as process 4\n");
+    EXPECT_TRUE(bars(none.report).empty()) << bars(none.report).front();
+    // A service that looks for its printer and never finds it: nothing tells of the printer,
+    // the queue or the Spooler.
+    std::string looking = kHeader;
+    for (int s = 0; s < 10; ++s) {
+        looking += Kq5("09:00:0" + std::to_string(s) + ".500 +01:00", "GetPrinterHandle");
+    }
+    const Read never(looking);
+    for (const std::string& bar : bars(never.report)) {
+        EXPECT_EQ(bar.rfind("service ", 0), 0u) << bar;
+    }
+    // One process, silent from 09:01 to 10:00 (the capture not running).
+    const Read gap(Processes({{428, 0, 60, false}, {428, 3600, 3610, false}}));
+    const std::vector<std::string> drawn = bars(gap.report);
+    ASSERT_FALSE(drawn.empty());
+    for (const std::string& bar : drawn) {
+        // "... \n2026-12-07 09:00:00.000 to 2026-12-07 09:01:00.000 (1 min)"
+        const size_t to = bar.rfind(" to ");
+        ASSERT_NE(to, std::string::npos) << bar;
+        const std::string from = bar.substr(to - 23, 23), until = bar.substr(to + 4, 23);
+        EXPECT_FALSE(from < "2026-12-07 09:01:00.001" && until > "2026-12-07 09:59:59.999")
+            << "a bar across the silence: " << bar;
+    }
+    // After it, each lane as the next lines tell it again.
+    for (const char* again : {"printer present, status 0x20 ready\n2026-12-07 10:00:00.000 to",
+                              "queue resumed, no status\n2026-12-07 10:00:00.000 to",
+                              "Spooler running\n2026-12-07 10:00:00.000 to"}) {
+        EXPECT_NE(std::find_if(drawn.begin(), drawn.end(),
+                               [&](const std::string& bar) { return bar.rfind(again, 0) == 0; }),
+                  drawn.end())
+            << again;
+    }
+    const std::string svg = FormatSvg(gap.report.picture, "t");
+    EXPECT_NE(svg.find("unknown: no line of the service came in this stretch\n2026-12-07 "
+                       "09:01:00.000 to 2026-12-07 10:00:00.000"),
+              std::string::npos);
+}
+
 // kq5trace --record's folder: the days in date order, parts in number order, as one trace;
 // what is not a trace is skipped and named; a day cut in the middle is read to the cut.
 TEST(Trace, ReadsARecordFolderAsOneTrace) {
@@ -365,7 +801,8 @@ TEST(Trace, ReadsARecordFolderAsOneTrace) {
           "kq5trace-2026-12-07.10.txt (its first lines", "kq5trace-2026-12-09.txt (not a file)",
           "notes.txt (not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt)",
           "the last line of kq5trace-2026-12-08.txt has no line end: it was cut (skipped)",
-          "4 status lines, one every 0.800 s", "at 0.800 s: status 4", "at 1.600 s: status 32"}) {
+          "4 status lines, one every 0.800 s", "at 23:59:59.200: status 4",
+          "at 2026-12-08 00:00:00.000: status 32"}) {
         EXPECT_NE(findings.find(expected), std::string::npos) << "no '" << expected << "' in:\n"
                                                               << findings;
     }

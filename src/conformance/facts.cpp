@@ -11,6 +11,10 @@
 
 #include "conformance/machine.h"
 
+#if defined(_WIN32)
+#include <cpuid.h>
+#endif
+
 namespace conformance {
 namespace {
 
@@ -619,6 +623,70 @@ void MultiByteToWideCharSizes(Check& c) {
     }
 }
 
+#if defined(_WIN32)
+// ---- The program's own mitigations -------------------------------------------------------------
+// What Windows says is in force for this process, an exe built exactly as the shipped programs.
+// Only a real Windows has them to report: the simulation has no image, and these facts are not
+// in its table.
+
+// The policy as Windows answers for this process. Windows writes every policy it knows; one it
+// does not know fails (ERROR_INVALID_PARAMETER): not run. An answer that leaves the buffer as it
+// was is no answer (Wine's GetProcessMitigationPolicy is a stub that returns TRUE): not run.
+// Evidence: Microsoft's GetProcessMitigationPolicy page.
+template <typename Policy>
+Policy AskPolicy(PROCESS_MITIGATION_POLICY which, const std::string& name) {
+    Policy answer;
+    std::memset(&answer, 0xA5, sizeof answer);
+    SetLastError(0xdeadbeef);
+    if (!GetProcessMitigationPolicy(GetCurrentProcess(), which, &answer, sizeof answer)) {
+        throw NotPossible{"this Windows has no " + name + " policy to report (error " +
+                          std::to_string(GetLastError()) + ")"};
+    }
+    if (answer.Flags == 0xA5A5A5A5u) {
+        throw NotPossible{"GetProcessMitigationPolicy answered without writing the " + name +
+                          " policy" + (OnWine() ? ": Wine does not implement it" : "")};
+    }
+    return answer;
+}
+
+// Evidence: Microsoft's PROCESS_MITIGATION_CONTROL_FLOW_GUARD_POLICY page (EnableControlFlowGuard:
+// the process runs with the guard, an image linked with it, on Windows 8.1 Update 3 and later).
+void ControlFlowGuardInForce(Check& c) {
+    const auto policy = AskPolicy<PROCESS_MITIGATION_CONTROL_FLOW_GUARD_POLICY>(
+        ProcessControlFlowGuardPolicy, "Control Flow Guard");
+    Expect(c, "EnableControlFlowGuard", policy.Flags & 1u, DWORD{1});
+}
+
+// Evidence: Microsoft's PROCESS_MITIGATION_DEP_POLICY page; DEP is always on, and permanent, for
+// 64-bit processes.
+void DepInForce(Check& c) {
+    const auto policy = AskPolicy<PROCESS_MITIGATION_DEP_POLICY>(ProcessDEPPolicy, "DEP");
+    Expect(c, "DEP Enable", policy.Flags & 1u, DWORD{1});
+    Expect(c, "DEP Permanent", unsigned{policy.Permanent}, 1u);
+}
+
+// Evidence: Microsoft's PROCESS_MITIGATION_ASLR_POLICY page (EnableBottomUpRandomization,
+// EnableHighEntropy: bits 0 and 2).
+void AslrWithHighEntropyInForce(Check& c) {
+    const auto policy = AskPolicy<PROCESS_MITIGATION_ASLR_POLICY>(ProcessASLRPolicy, "ASLR");
+    Expect(c, "EnableBottomUpRandomization", policy.Flags & 1u, DWORD{1});
+    Expect(c, "EnableHighEntropy", (policy.Flags >> 2) & 1u, DWORD{1});
+}
+
+// Where the processor has a shadow stack (CPUID leaf 7: ECX bit 7, CET_SS) and Windows offers it
+// (Windows 10 20H1 and later), a program marked CET-compatible runs with it. Evidence:
+// Microsoft's PROCESS_MITIGATION_USER_SHADOW_STACK_POLICY page and the /CETCOMPAT linker page.
+void ShadowStackInForce(Check& c) {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) || (ecx & (1u << 7)) == 0) {
+        throw NotPossible{"the processor has no shadow stack (CPUID leaf 7, ECX bit 7: CET_SS)"};
+    }
+    const auto policy = AskPolicy<PROCESS_MITIGATION_USER_SHADOW_STACK_POLICY>(
+        ProcessUserShadowStackPolicy, "user-mode shadow stack");
+    Expect(c, "EnableUserShadowStack", policy.Flags & 1u, DWORD{1});
+}
+#endif
+
 }  // namespace
 
 const std::vector<Fact>& Facts() {
@@ -650,6 +718,18 @@ const std::vector<Fact>& Facts() {
         {"text.multibyte-to-wide",
          "MultiByteToWideChar sizes and converts in the thread's code page", "nothing", false,
          MultiByteToWideCharSizes},
+#if defined(_WIN32)
+        {"mitigation.control-flow-guard", "Windows enforces Control Flow Guard on this program",
+         "nothing", false, ControlFlowGuardInForce},
+        {"mitigation.dep", "Windows keeps this program's data not executable (DEP), permanently",
+         "nothing", false, DepInForce},
+        {"mitigation.aslr-high-entropy",
+         "Windows places this program at random, high-entropy addresses (ASLR)", "nothing", false,
+         AslrWithHighEntropyInForce},
+        {"mitigation.shadow-stack",
+         "Where the processor has one, this program runs with a user-mode shadow stack", "nothing",
+         false, ShadowStackInForce},
+#endif
     };
     return facts;
 }

@@ -106,9 +106,16 @@ void TraceAnalysis::BeginFile(const std::string& label) {
 void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
     layout_ = layout;
     wholeSeconds_ = wholeSeconds_ || wholeSeconds;
+    // A clock with whole seconds makes two lines 0.8 s apart up to 1 s further apart.
+    coverage_.silentMs = 2 * kCycleMs + (wholeSeconds_ ? 1000 : 0);
+    if (clock_.anchors.empty()) {
+        clock_.kind = ClockOf(layout);
+        folder_.UseClock(&clock_);
+    }
 }
 
 void TraceAnalysis::Finish() {
+    coverage_.Finish(lastRelMs);
     folder_.Finish();
 }
 
@@ -137,27 +144,36 @@ void TraceAnalysis::EndState(uint64_t untilMs) {
     }
 }
 
+// The time since the last status line of the same process: the pace, and a gap when it is
+// longer than two cycles. The time between two processes is a restart, told apart.
+void TraceAnalysis::Gap(uint64_t atMs) {
+    const uint64_t gap = atMs - lastStatusMs_;
+    ++intervals_[std::min<uint64_t>(gap / 10, 100000)];
+    if (gap <= coverage_.silentMs) {
+        return;
+    }
+    longestGapMs_ = std::max(longestGapMs_, gap);
+    if (gaps_.empty() && moreGaps_ == 0) {
+        firstGapMs_ = lastStatusMs_;
+    }
+    if (gaps_.size() < kListed) {
+        DatedTimes times(clock_);
+        const std::string from = times.At(lastStatusMs_);
+        gaps_.push_back("    no status line for " + Duration(gap) + ", from " + from + " to " +
+                        times.At(atMs));
+    } else {
+        ++moreGaps_;
+    }
+}
+
 void TraceAnalysis::Status(uint64_t atMs, int code) {
     ++statusLines_;
-    if (haveStatus_) {
-        const uint64_t gap = atMs - lastStatusMs_;
-        ++intervals_[std::min<uint64_t>(gap / 10, 100000)];
-        // A clock with whole seconds makes two lines 0.8 s apart up to 1 s further apart.
-        if (gap > 2 * kCycleMs + (wholeSeconds_ ? 1000 : 0)) {
-            longestGapMs_ = std::max(longestGapMs_, gap);
-            if (gaps_.empty() && moreGaps_ == 0) {
-                firstGapMs_ = lastStatusMs_;
-            }
-            if (gaps_.size() < kListed) {
-                gaps_.push_back("    no status line for " + Duration(gap) + ", from " +
-                                SecondsText(lastStatusMs_) + " to " + SecondsText(atMs));
-            } else {
-                ++moreGaps_;
-            }
-        }
-    } else {
+    if (haveStatus_ && statusProcess_ == coverage_.current) {
+        Gap(atMs);
+    } else if (!haveStatus_) {
         firstStatusMs_ = atMs;
     }
+    statusProcess_ = coverage_.current;
     if (!haveStatus_ || code != currentCode_) {
         if (haveStatus_) {
             EndState(atMs);
@@ -167,8 +183,8 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
             }
         }
         if (changes_.size() < kListed) {
-            changes_.push_back("    at " + SecondsText(atMs) + ": status " + std::to_string(code) +
-                               " (" + CodeMeaning(code) + ")");
+            changes_.push_back("    at " + changeTimes_.At(atMs) + ": status " +
+                               std::to_string(code) + " (" + CodeMeaning(code) + ")");
         } else {
             ++moreChanges_;
         }
@@ -176,14 +192,18 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
         codeSinceMs_ = atMs;
         codeLines_ = 0;
         DrawCommanded(atMs, code);
+    } else if (!printerKnown_) {
+        DrawCommanded(atMs, code);  // the first after a stretch without lines
     }
+    printerKnown_ = true;
     ++codeLines_;
     haveStatus_ = true;
     lastStatusMs_ = atMs;
-    // A cycle whose queue command got through: the Spooler answers again.
-    if (spoolerDown_ && !openFailedThisCycle_ &&
+    // A cycle whose queue command got through: the Spooler answers (again).
+    if ((spoolerDown_ || !spoolerKnown_) && !openFailedThisCycle_ &&
         ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
         spoolerDown_ = false;
+        spoolerKnown_ = true;
         picture_.timeline.push_back(
             TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
     }
@@ -209,10 +229,19 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
                                 size_t number) {
     if (std::find(servicePids_.begin(), servicePids_.end(), pid) == servicePids_.end()) {
         servicePids_.push_back(pid);
-        picture_.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
     }
     // kq5trace keeps the line end; DebugView shows the line without it.
     const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
+    Known(atMs);
+    const size_t processes = coverage_.processes.size();
+    if (line.says == LineSays::MainError) {
+        coverage_.Ended(atMs, pid, line.code);
+    } else {
+        coverage_.Line(atMs, pid);
+    }
+    if (coverage_.processes.size() > processes) {
+        picture_.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
+    }
     if (line.says == LineSays::Status && !line.whole) {
         Skip(number, "a status line cut or malformed");
         return;
@@ -251,8 +280,6 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
             picture_.actions.push_back(LaneMark{atMs, "service", "discovery:" + line.path});
             break;
         case LineSays::MainError:
-            mainError_ = true;
-            mainErrorMs_ = atMs;
             mainErrorText_ = line.text;
             picture_.timeline.push_back(TimelineEvent{atMs, ProcessEndedEvent{line.text}});
             break;
@@ -273,8 +300,9 @@ void TraceAnalysis::OpenError(uint64_t atMs, unsigned long code) {
         first = atMs;
     }
     openFailedThisCycle_ = true;
-    if (code == kErrorRpcServerUnavailable && !spoolerDown_) {
+    if (code == kErrorRpcServerUnavailable && (!spoolerDown_ || !spoolerKnown_)) {
         spoolerDown_ = true;
+        spoolerKnown_ = true;
         picture_.timeline.push_back(
             TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Stopped}});
     }
@@ -315,7 +343,7 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
             return;
         case LineKind::Header:
         case LineKind::Note:
-            Event(lastRelMs, NoteEvent{"trace", line.text});
+            Note(line, number);
             return;
         case LineKind::Kernel:
             ++kernelLines_;
@@ -334,13 +362,40 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
         ++otherProcessLines_;
         return;
     }
-    ServiceLine(Relative(line.writtenMs, number), line.pid, line.text, number);
+    const uint64_t atMs = Relative(line.writtenMs, number);
+    clock_.Note(atMs, line.localMs);
+    ServiceLine(atMs, line.pid, line.text, number);
 }
 
-std::vector<TraceFinding> TraceAnalysis::Findings() {
-    std::vector<TraceFinding> out;
-    const auto add = [&out](int rank, uint64_t atMs, const std::string& line) {
-        out.emplace_back(rank, atMs, line);
+// A kq5trace header or note, at its own time where it has one.
+void TraceAnalysis::Note(const TraceLine& line, size_t number) {
+    uint64_t atMs = lastRelMs;
+    if (line.timed) {
+        atMs = Relative(line.writtenMs, number);
+        clock_.Note(atMs, line.localMs);
+    }
+    // The recorder's and the capture's word on the service ("service kq5 runs as process 428",
+    // "... is not running"), for a trace that holds none of its lines.
+    if (line.text.find(" runs as process ") != std::string::npos ||
+        line.text.find(" is not running") != std::string::npos) {
+        serviceNote_ = line.text;
+    }
+    Event(atMs, NoteEvent{"trace", line.text});
+}
+
+// Before a line of the service at ATMS: after a stretch without any, nothing drawn before it
+// holds until a line says it again.
+void TraceAnalysis::Known(uint64_t atMs) {
+    if (coverage_.haveLine && atMs - coverage_.lastLineMs > coverage_.silentMs) {
+        printerKnown_ = false;
+        spoolerKnown_ = false;
+    }
+}
+
+// How the trace was read: its lines, the service's processes, what was skipped.
+void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
+    const auto add = [&out](uint64_t atMs, const std::string& line) {
+        out.emplace_back(kOrdinary, atMs, line);
     };
     std::string summary = "  " + std::to_string(lines_) + " lines read, " +
                           std::to_string(serviceLines_) + " of the service (process" +
@@ -349,126 +404,205 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
         summary += (i ? ", " : "") + std::to_string(servicePids_[i]);
     }
     summary += std::string(servicePids_.empty() ? "none" : "") + "), over " + Duration(lastRelMs);
-    add(kOrdinary, 0, summary);
+    if (clock_.Known()) {
+        DatedTimes times(clock_);
+        const std::string from = times.At(0);
+        summary += ", from " + from + " to " + times.At(lastRelMs);
+    }
+    add(0, summary);
     if (!before_.empty()) {
         std::string named;
         for (const std::string& b : before_) {
             named += (named.empty() ? "" : ", ") + b;
         }
-        add(kOrdinary, 0,
-            "  " + std::to_string(before_.size()) +
-                " lines before the first log line skipped (a computer name, a title): " + named);
+        add(0, "  " + std::to_string(before_.size()) +
+                   " lines before the first log line skipped (a computer name, a title, "
+                   "DebugView++'s identification header): " +
+                   named);
     }
     if (otherProcessLines_ > 0) {
-        add(kOrdinary, 0,
-            "  " + std::to_string(otherProcessLines_) + " lines of other processes skipped");
+        add(0, "  " + std::to_string(otherProcessLines_) + " lines of other processes skipped");
     }
     if (kernelLines_ > 0) {
-        add(kOrdinary, 0,
-            "  " + std::to_string(kernelLines_) +
-                " kernel lines (no [process id]: written by drivers) skipped");
+        add(0, "  " + std::to_string(kernelLines_) +
+                   " kernel lines (no [process id]: written by drivers) skipped");
     }
     for (const auto& [why, what] : skipped_) {
-        add(kOrdinary, 0,
-            "  " + std::to_string(what.first) + " lines skipped: " + why + " (line" +
-                (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
-                ")");
+        add(0, "  " + std::to_string(what.first) + " lines skipped: " + why + " (line" +
+                   (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
+                   ")");
     }
     for (const std::string& file : cut_) {
-        add(kOrdinary, lastRelMs,
-            "  the last line" + (file.empty() ? "" : " of " + file) +
-                " has no line end: it was cut (skipped)");
+        add(lastRelMs, "  the last line" + (file.empty() ? "" : " of " + file) +
+                           " has no line end: it was cut (skipped)");
     }
     for (const auto& [atMs, text] : clockBack_) {
-        add(kOrdinary, atMs, text);
+        add(atMs, text);
     }
-    if (statusLines_ == 0) {
-        add(kPrinterNeverFound, 0,
+}
+
+// A trace without a line of the service tells nothing of the printer: it says why that usually
+// is, rather than that the printer was never found.
+TraceFinding TraceAnalysis::NoServiceLine() const {
+    TraceFinding f(kNoServiceLine, 0,
+                   "  no line of the service in this trace: nothing in it tells of the printer, "
+                   "the queue or the Spooler");
+    f.lines.push_back(
+        "    this usually means that the service was not running (sc query kq5 tells), or that "
+        "the capture listened on the other channel: the service writes to the global "
+        "debug-output channel, which kq5trace captures unless started with --session, and "
+        "DebugView and DebugView++ only with Capture Global Win32 (DebugView: the Capture menu; "
+        "DebugView++: the Log menu)");
+    if (!serviceNote_.empty()) {
+        f.lines.push_back("    the capture's last word on the service: \"" + serviceNote_ + "\"");
+    }
+    return f;
+}
+
+// The pace of the status lines, their gaps and the status changes.
+void TraceAnalysis::StatusFindings(std::vector<TraceFinding>& out) {
+    if (wholeSeconds_) {
+        // Lines 0.8 s apart read as 0 s or 1 s apart: only the time over the count tells the
+        // pace.
+        char pace[32];
+        std::snprintf(pace, sizeof pace, "%.1f s",
+                      statusLines_ < 2 ? 0.0
+                                       : static_cast<double>(lastStatusMs_ - firstStatusMs_) /
+                                             1000.0 / static_cast<double>(statusLines_ - 1));
+        out.emplace_back(kOrdinary, firstStatusMs_,
+                         "  " + std::to_string(statusLines_) + " status lines, one every " + pace +
+                             " on average (the log's clock has whole seconds only: the pace is "
+                             "measured to the second; the service polls every 0.800 s)");
+    } else {
+        // The pace: the median time between status lines.
+        size_t seen = 0;
+        uint64_t median = 0;
+        for (const auto& [bucket, count] : intervals_) {
+            seen += count;
+            if (seen * 2 >= statusLines_ - 1) {
+                median = bucket * 10;
+                break;
+            }
+        }
+        out.emplace_back(kOrdinary, firstStatusMs_,
+                         "  " + std::to_string(statusLines_) + " status lines, one every " +
+                             SecondsText(median) + " (median; the service polls every 0.800 s)");
+    }
+    if (gaps_.empty()) {
+        out.emplace_back(kOrdinary, firstStatusMs_, "  no gap longer than two cycles");
+    } else {
+        TraceFinding gaps(kGaps, firstGapMs_,
+                          "  gaps longer than two cycles within one process (the service was "
+                          "held, the printer was away, or the capture was not running):");
+        gaps.lines.insert(gaps.lines.end(), gaps_.begin(), gaps_.end());
+        if (moreGaps_ > 0) {
+            gaps.lines.push_back("  ... and " + std::to_string(moreGaps_) + " more; the longest " +
+                                 Duration(longestGapMs_));
+        }
+        out.push_back(gaps);
+    }
+    EndState(lastStatusMs_);
+    if (changes_.size() <= kListed && moreChanges_ == 0 && !changes_.empty()) {
+        changes_.back() += ", " + Duration(lastStatusMs_ - codeSinceMs_) + " (" +
+                           std::to_string(codeLines_) + " lines) to the last status line";
+    }
+    TraceFinding changes(kOrdinary, firstStatusMs_, "  status changes:");
+    changes.lines.insert(changes.lines.end(), changes_.begin(), changes_.end());
+    if (moreChanges_ > 0) {
+        changes.lines.push_back("  ... and " + std::to_string(moreChanges_) + " more changes");
+    }
+    out.push_back(changes);
+    std::string times = "  time in each status:";
+    for (const auto& [code, ms] : timeInCode_) {
+        times += " " + std::to_string(code) + " " + Duration(ms) + ";";
+    }
+    out.emplace_back(kOrdinary, firstStatusMs_, times);
+}
+
+namespace {
+
+// " MainError:N" in words: the last error code the process held when it ended.
+std::string LastErrorMeaning(long long code) {
+    return std::string("(its last error code when it ended") +
+           (code == 0 ? ": none" : ", see the Win32 error list") + "; not by itself a fault)";
+}
+
+std::string LastErrorText(long long code) {
+    return "\" MainError:" + std::to_string(code) + "\" " + LastErrorMeaning(code);
+}
+
+}  // namespace
+
+// Each restart in time order (not a fault: the time between two processes is no gap), and the
+// service's end, serious only when no later process follows.
+void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
+    const std::vector<ServiceProcess>& processes = coverage_.processes;
+    for (size_t i = 1; i < processes.size(); ++i) {
+        const ServiceProcess& was = processes[i - 1];
+        const ServiceProcess& now = processes[i];
+        DatedTimes times(clock_);
+        const std::string ended = times.At(was.lastMs);
+        out.emplace_back(
+            kOrdinary, now.firstMs,
+            "  the service restarted: process " + std::to_string(was.pid) +
+                (was.ended ? " ended at " + ended + " with " + LastErrorText(was.lastError)
+                           : " wrote its last line at " + ended +
+                                 ", without \" MainError:\" (killed, or its end not captured)") +
+                "; process " + std::to_string(now.pid) + " wrote its first line at " +
+                times.At(now.firstMs) + ", the service away " + Duration(now.firstMs - was.lastMs));
+    }
+    if (processes.empty()) {
+        return;
+    }
+    if (processes.back().ended) {
+        out.emplace_back(kServiceEnded, processes.back().lastMs,
+                         "  the service ended: \"" + mainErrorText_ + "\" at " +
+                             DatedTimes(clock_).At(processes.back().lastMs) + " " +
+                             LastErrorMeaning(processes.back().lastError) +
+                             ", and no later process follows");
+    } else {
+        out.emplace_back(kOrdinary, lastRelMs,
+                         "  the trace ends without \" MainError:\": the process was killed or is "
+                         "still running");
+    }
+}
+
+std::vector<TraceFinding> TraceAnalysis::Findings() {
+    std::vector<TraceFinding> out;
+    if (serviceLines_ == 0) {
+        out.push_back(NoServiceLine());
+    }
+    ReadFindings(out);
+    if (serviceLines_ > 0 && statusLines_ == 0) {
+        out.emplace_back(
+            kPrinterNeverFound, 0,
             "  the printer was never found: no \"KQ5 STATUS\" line" +
                 std::string(discoveryLines_ > 0 ? " (" + std::to_string(discoveryLines_) +
                                                       " devices listed, none opened and read)"
                                                 : " and no device listed"));
-    } else {
-        if (wholeSeconds_) {
-            // Lines 0.8 s apart read as 0 s or 1 s apart: only the time over the count tells
-            // the pace.
-            char pace[32];
-            std::snprintf(pace, sizeof pace, "%.1f s",
-                          statusLines_ < 2 ? 0.0
-                                           : static_cast<double>(lastStatusMs_ - firstStatusMs_) /
-                                                 1000.0 / static_cast<double>(statusLines_ - 1));
-            add(kOrdinary, firstStatusMs_,
-                "  " + std::to_string(statusLines_) + " status lines, one every " + pace +
-                    " on average (the log's clock has whole seconds only: the pace is measured "
-                    "to the second; the service polls every 0.800 s)");
-        } else {
-            // The pace: the median time between status lines.
-            size_t seen = 0;
-            uint64_t median = 0;
-            for (const auto& [bucket, count] : intervals_) {
-                seen += count;
-                if (seen * 2 >= statusLines_ - 1) {
-                    median = bucket * 10;
-                    break;
-                }
-            }
-            add(kOrdinary, firstStatusMs_,
-                "  " + std::to_string(statusLines_) + " status lines, one every " +
-                    SecondsText(median) + " (median; the service polls every 0.800 s)");
-        }
-        if (gaps_.empty()) {
-            add(kOrdinary, firstStatusMs_, "  no gap longer than two cycles");
-        } else {
-            TraceFinding gaps(kGaps, firstGapMs_,
-                              "  gaps longer than two cycles (the service was held, or the printer "
-                              "was away):");
-            gaps.lines.insert(gaps.lines.end(), gaps_.begin(), gaps_.end());
-            if (moreGaps_ > 0) {
-                gaps.lines.push_back("  ... and " + std::to_string(moreGaps_) +
-                                     " more; the longest " + Duration(longestGapMs_));
-            }
-            out.push_back(gaps);
-        }
-        EndState(lastStatusMs_);
-        if (changes_.size() <= kListed && moreChanges_ == 0 && !changes_.empty()) {
-            changes_.back() += ", " + Duration(lastStatusMs_ - codeSinceMs_) + " (" +
-                               std::to_string(codeLines_) + " lines) to the last status line";
-        }
-        TraceFinding changes(kOrdinary, firstStatusMs_, "  status changes:");
-        changes.lines.insert(changes.lines.end(), changes_.begin(), changes_.end());
-        if (moreChanges_ > 0) {
-            changes.lines.push_back("  ... and " + std::to_string(moreChanges_) + " more changes");
-        }
-        out.push_back(changes);
-        std::string times = "  time in each status:";
-        for (const auto& [code, ms] : timeInCode_) {
-            times += " " + std::to_string(code) + " " + Duration(ms) + ";";
-        }
-        add(kOrdinary, firstStatusMs_, times);
+    } else if (statusLines_ > 0) {
+        StatusFindings(out);
     }
     for (const auto& [code, what] : openErrors_) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%lx", code);
-        add(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
-            "  the queue could not be opened " + std::to_string(what.first) + " times with " + hex +
-                ", the first at " + SecondsText(what.second) + ": " + OpenErrorMeaning(code));
+        out.emplace_back(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
+                         "  the queue could not be opened " + std::to_string(what.first) +
+                             " times with " + hex + ", the first at " +
+                             DatedTimes(clock_).At(what.second) + ": " + OpenErrorMeaning(code));
     }
     for (const auto& [code, what] : registryErrors_) {
-        add(kOrdinary, what.second,
-            "  " + std::to_string(what.first) + " registry reads failed with GetLastError:" +
-                std::to_string(code) + ": " + RegistryMeaning(code));
+        out.emplace_back(kOrdinary, what.second,
+                         "  " + std::to_string(what.first) +
+                             " registry reads failed with GetLastError:" + std::to_string(code) +
+                             ": " + RegistryMeaning(code));
     }
     if (readFailures_ > 0) {
-        add(kOrdinary, firstReadFailureMs_,
+        out.emplace_back(
+            kOrdinary, firstReadFailureMs_,
             "  the queue's record could not be read " + std::to_string(readFailures_) + " times");
     }
-    if (mainError_) {
-        add(kServiceEnded, mainErrorMs_, "  the service ended: \"" + mainErrorText_ + "\"");
-    } else {
-        add(kOrdinary, lastRelMs,
-            "  the trace ends without \" MainError:\": the process was killed or is still "
-            "running");
-    }
+    ProcessFindings(out);
     return out;
 }
 
@@ -489,6 +623,9 @@ Picture TraceAnalysis::Draw(const std::string& layoutName) const {
                  "); the queue lane shows what the service commanded, which the trace cannot see "
                  "done";
     p.queueCaption = "as commanded";
+    p.fromTrace = true;
+    p.clock = clock_;
+    p.uncovered = coverage_.uncovered;
     return p;
 }
 

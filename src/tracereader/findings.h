@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tracereader/clock.h"
+#include "tracereader/coverage.h"
 #include "tracereader/layout.h"
 #include "tracereader/picture.h"
 #include "tracereader/timeline.h"
@@ -22,6 +24,7 @@ struct TraceFinding {
         lines.push_back(first);
     }
 };
+inline constexpr int kNoServiceLine = 0;  // nothing else can be told
 inline constexpr int kSpoolerDown = 0;
 inline constexpr int kPrinterNeverFound = 1;
 inline constexpr int kServiceEnded = 2;
@@ -69,6 +72,13 @@ private:
     void Said(uint64_t atMs, const OutputEvent& line);
     void OpenError(uint64_t atMs, unsigned long code);
     uint64_t Relative(long long writtenMs, size_t number);
+    void Note(const TraceLine& line, size_t number);
+    void Known(uint64_t atMs);
+    void Gap(uint64_t atMs);
+    void ReadFindings(std::vector<TraceFinding>& out) const;
+    void StatusFindings(std::vector<TraceFinding>& out);
+    void ProcessFindings(std::vector<TraceFinding>& out) const;
+    TraceFinding NoServiceLine() const;
 
     TimelineFolder folder_;
     std::string file_;
@@ -79,6 +89,15 @@ private:
     long long previousMs_ = 0;  // the previous line's time, as written
     long long shiftMs_ = 0;     // added after a day's rollover or a clock set back
     std::vector<unsigned long> servicePids_;
+    // The local clock where the trace carries it, the processes and what no line covers.
+    TraceClock clock_;
+    Coverage coverage_{1600};    // two cycles of 800 ms; FileLayout sets it for the clock
+    size_t statusProcess_ = 0;   // the process of the last status line
+    bool spoolerKnown_ = false;  // a line has said whether the Spooler answers since the last
+                                 // stretch without lines
+    std::string serviceNote_;    // kq5trace's last note of the service's state
+    bool printerKnown_ = false;  // as for the Spooler: a status line has drawn the printer
+    DatedTimes changeTimes_{clock_};
 
     size_t lines_ = 0, serviceLines_ = 0, otherProcessLines_ = 0, kernelLines_ = 0;
     std::vector<std::string> before_;  // lines before the first log line, named
@@ -103,9 +122,7 @@ private:
     std::map<unsigned long, std::pair<size_t, uint64_t>> openErrors_;  // count, first
     std::map<long, std::pair<size_t, uint64_t>> registryErrors_;       // count, first
     size_t discoveryLines_ = 0;
-    bool mainError_ = false;
-    uint64_t mainErrorMs_ = 0;
-    std::string mainErrorText_;
+    std::string mainErrorText_;  // the last " MainError:" line
     size_t readFailures_ = 0;
     uint64_t firstReadFailureMs_ = 0;
     bool openFailedThisCycle_ = false;

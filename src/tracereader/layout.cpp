@@ -6,6 +6,7 @@
 
 #include "common/escape.h"
 #include "common/utf8.h"
+#include "tracereader/clock.h"
 
 namespace {
 
@@ -26,34 +27,36 @@ long long Number(const std::string& s, size_t from, size_t count) {
     return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, long long m, long long d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// "2026-12-07 09:15:02.345 +01:00" as UTC milliseconds since 1970.
-bool ParseStamp(const std::string& s, long long& utcMs) {
-    if (s.size() != 30 || !Digits(s, 0, 4) || s[4] != '-' || !Digits(s, 5, 2) || s[7] != '-' ||
-        !Digits(s, 8, 2) || s[10] != ' ' || !Digits(s, 11, 2) || s[13] != ':' ||
-        !Digits(s, 14, 2) || s[16] != ':' || !Digits(s, 17, 2) || s[19] != '.' ||
-        !Digits(s, 20, 3) || s[23] != ' ' || (s[24] != '+' && s[24] != '-') || !Digits(s, 25, 2) ||
-        s[27] != ':' || !Digits(s, 28, 2)) {
+// "2026-12-07 09:15:02.345" (SEPARATOR between the date's parts) at FROM in S, as milliseconds
+// since 1970-01-01 00:00 of the same clock.
+bool ParseDateTime(const std::string& s, size_t from, char separator, long long& ms) {
+    const auto at = [&](size_t i) { return s[from + i]; };
+    if (s.size() < from + 23 || !Digits(s, from, 4) || at(4) != separator ||
+        !Digits(s, from + 5, 2) || at(7) != separator || !Digits(s, from + 8, 2) || at(10) != ' ' ||
+        !Digits(s, from + 11, 2) || at(13) != ':' || !Digits(s, from + 14, 2) || at(16) != ':' ||
+        !Digits(s, from + 17, 2) || at(19) != '.' || !Digits(s, from + 20, 3)) {
         return false;
     }
-    const long long month = Number(s, 5, 2), day = Number(s, 8, 2), hour = Number(s, 11, 2),
-                    minute = Number(s, 14, 2), second = Number(s, 17, 2);
+    const auto number = [&](size_t i, size_t count) { return Number(s, from + i, count); };
+    const long long month = number(5, 2), day = number(8, 2), hour = number(11, 2),
+                    minute = number(14, 2), second = number(17, 2);
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
         return false;
     }
+    ms = ((DaysFromCivil(number(0, 4), month, day) * 24 + hour) * 60 + minute) * 60000 +
+         second * 1000 + number(20, 3);
+    return true;
+}
+
+// kq5trace's "2026-12-07 09:15:02.345 +01:00": the local clock and UTC, in milliseconds since
+// 1970.
+bool ParseStamp(const std::string& s, long long& utcMs, long long& localMs) {
+    if (s.size() != 30 || !ParseDateTime(s, 0, '-', localMs) || s[23] != ' ' ||
+        (s[24] != '+' && s[24] != '-') || !Digits(s, 25, 2) || s[27] != ':' || !Digits(s, 28, 2)) {
+        return false;
+    }
     const long long offset = (Number(s, 25, 2) * 60 + Number(s, 28, 2)) * (s[24] == '-' ? -1 : 1);
-    utcMs =
-        ((DaysFromCivil(Number(s, 0, 4), month, day) * 24 + hour) * 60 + minute - offset) * 60000 +
-        second * 1000 + Number(s, 20, 3);
+    utcMs = localMs - offset * 60000;
     return true;
 }
 
@@ -133,6 +136,37 @@ bool DebugViewTime(const std::string& text, std::string& time, size_t& rest) {
     rest = tab2 + 1;
     return true;
 }
+
+// A DebugView++ line, "<elapsed>\t<YYYY/MM/DD hh:mm:ss.mmm>\t<pid>\t<process name>\t<text>":
+// the time, the process id and the text's raw bytes in LINE and RAW. The text may hold tabs.
+bool SplitDebugViewPlusPlus(const std::string& s, TraceLine& line, std::string& raw) {
+    size_t tabs[4] = {};
+    size_t from = 0;
+    for (size_t& tab : tabs) {
+        tab = s.find('\t', from);
+        if (tab == std::string::npos) {
+            return false;
+        }
+        from = tab + 1;
+    }
+    long long elapsed = 0;
+    const size_t pidLength = tabs[2] - tabs[1] - 1;
+    if (!ParseElapsed(s.substr(0, tabs[0]), elapsed) || tabs[1] - tabs[0] - 1 != 23 ||
+        !ParseDateTime(s, tabs[0] + 1, '/', line.localMs) || pidLength == 0 || pidLength > 10 ||
+        !Digits(s, tabs[1] + 1, pidLength)) {
+        return false;
+    }
+    // The clock, not the elapsed seconds: a continuous log file goes on across DebugView++'s
+    // restarts, each of which counts its seconds from 0 again.
+    line.writtenMs = line.localMs;
+    line.pid = std::strtoul(s.c_str() + tabs[1] + 1, nullptr, 10);
+    raw = s.substr(tabs[3] + 1);
+    return true;
+}
+
+// The text DebugView++'s "Save Log" writes on its first line, after the time, process id 0 and
+// its own name.
+constexpr const char* kDebugViewPlusPlusHeader = "File Identification Header, DebugView++";
 
 TraceLine Damaged(const char* why) {
     return TraceLine{LineKind::Damaged, 0, 0, why};
@@ -259,10 +293,11 @@ std::string Cp936Bytes(char32_t character) {
 }
 
 std::string LayoutName(Layout layout, Encoding encoding, bool wholeSeconds) {
-    std::string name = layout == Layout::Kq5trace           ? "kq5trace"
-                       : layout == Layout::DebugViewElapsed ? "DebugView log, elapsed time"
-                       : wholeSeconds                       ? "DebugView log, clock time in seconds"
-                                                            : "DebugView log, clock time";
+    std::string name = layout == Layout::Kq5trace            ? "kq5trace"
+                       : layout == Layout::DebugViewPlusPlus ? "DebugView++ log"
+                       : layout == Layout::DebugViewElapsed  ? "DebugView log, elapsed time"
+                       : wholeSeconds ? "DebugView log, clock time in seconds"
+                                      : "DebugView log, clock time";
     return name + (encoding == Encoding::Utf16Le ? ", UTF-16LE"
                    : encoding == Encoding::Utf8  ? ", UTF-8"
                                                  : "");
@@ -332,65 +367,94 @@ Encoding SplitLines(
     return decoder.encoding;
 }
 
-TraceLine LayoutReader::Read(std::string text) {
-    if (!text.empty() && text.back() == '\r') {
-        text.pop_back();
+ClockKind ClockOf(Layout layout) {
+    switch (layout) {
+        case Layout::Kq5trace:
+        case Layout::DebugViewPlusPlus:
+            return ClockKind::DateTime;
+        case Layout::DebugViewClock:
+            return ClockKind::TimeOfDay;
+        case Layout::Unknown:
+        case Layout::DebugViewElapsed:
+            break;
     }
-    if (layout == Layout::Unknown) {
-        long long ms = 0;
-        std::string time;
-        size_t rest = 0;
-        bool whole = false;
-        if (text.starts_with("# kq5trace ")) {
-            layout = Layout::Kq5trace;
-            return TraceLine{LineKind::Header, 0, 0, text.substr(2)};
-        }
-        // A part of a day that a recorder went on with may start with a line or a note of
-        // kq5trace's form instead of its header.
-        long long utc = 0;
-        unsigned long pid = 0;
-        std::string said;
-        if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc) &&
-             SplitPid(text.substr(31), pid, said)) ||
-            (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
-             ParseStamp(text.substr(2, 30), utc))) {
-            layout = Layout::Kq5trace;
-        }
-        if (layout == Layout::Unknown && DebugViewTime(text, time, rest)) {
-            layout = ParseElapsed(time, ms)        ? Layout::DebugViewElapsed
-                     : ParseClock(time, ms, whole) ? Layout::DebugViewClock
-                                                   : Layout::Unknown;
-            wholeSeconds = layout == Layout::DebugViewClock && whole;
-        }
-        if (layout == Layout::Unknown) {
-            if (before == 0) {
-                firstLine = EscapeBytes(text.substr(0, 80));
-            }
-            return TraceLine{++before > kLinesBefore ? LineKind::NotATrace : LineKind::Before, 0, 0,
-                             EscapeBytes(text.substr(0, 80))};
-        }
+    return ClockKind::Elapsed;
+}
+
+namespace {
+
+// The layout TEXT, a line before the layout is known, is the first line of; Unknown for none.
+Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
+    if (text.starts_with("# kq5trace ")) {
+        return Layout::Kq5trace;
     }
-    if (layout == Layout::Kq5trace) {
-        if (text.starts_with("# ")) {
-            return TraceLine{LineKind::Note, 0, 0, text.substr(2)};
-        }
-        TraceLine line{LineKind::Entry, 0, 0, ""};
-        if (text.size() < 31 || text[30] != '\t' ||
-            !ParseStamp(text.substr(0, 30), line.writtenMs) ||
-            !SplitPid(text.substr(31), line.pid, line.text)) {
-            return Damaged("not a kq5trace line (cut or damaged)");
-        }
-        return line;
+    // A part of a day that a recorder went on with may start with a line or a note of
+    // kq5trace's form instead of its header.
+    long long utc = 0, local = 0;
+    unsigned long pid = 0;
+    std::string said;
+    if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc, local) &&
+         SplitPid(text.substr(31), pid, said)) ||
+        (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
+         ParseStamp(text.substr(2, 30), utc, local))) {
+        return Layout::Kq5trace;
+    }
+    TraceLine line;
+    if (SplitDebugViewPlusPlus(text, line, said)) {
+        return Layout::DebugViewPlusPlus;
     }
     std::string time;
     size_t rest = 0;
-    TraceLine line{LineKind::Entry, 0, 0, ""};
+    long long ms = 0;
+    bool whole = false;
+    if (DebugViewTime(text, time, rest)) {
+        if (ParseElapsed(time, ms)) {
+            return Layout::DebugViewElapsed;
+        }
+        if (ParseClock(time, ms, whole)) {
+            wholeSeconds = whole;
+            return Layout::DebugViewClock;
+        }
+    }
+    return Layout::Unknown;
+}
+
+// A kq5trace header ("# kq5trace ...: ..., from <stamp>") or note ("# <stamp> text"), with
+// the time it was written where it carries one.
+TraceLine Kq5traceComment(const std::string& text, LineKind kind) {
+    TraceLine line{kind, 0, 0, text.substr(2)};
+    const size_t from = text.rfind(", from ");
+    const size_t at = kind == LineKind::Header ? (from == std::string::npos ? 0 : from + 7) : 2;
+    if (at > 0 && text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
+        line.timed = ParseStamp(text.substr(at, 30), line.writtenMs, line.localMs);
+    }
+    return line;
+}
+
+TraceLine ReadKq5trace(const std::string& text) {
+    if (text.starts_with("# ")) {
+        return Kq5traceComment(text, LineKind::Note);
+    }
+    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
+    if (text.size() < 31 || text[30] != '\t' ||
+        !ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) ||
+        !SplitPid(text.substr(31), line.pid, line.text)) {
+        return Damaged("not a kq5trace line (cut or damaged)");
+    }
+    return line;
+}
+
+TraceLine ReadDebugView(const std::string& text, Layout layout) {
+    std::string time;
+    size_t rest = 0;
+    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
     bool whole = false;
     if (!DebugViewTime(text, time, rest) ||
         !(layout == Layout::DebugViewElapsed ? ParseElapsed(time, line.writtenMs)
                                              : ParseClock(time, line.writtenMs, whole))) {
         return Damaged("not a DebugView line of this log's layout (cut or damaged)");
     }
+    line.localMs = layout == Layout::DebugViewClock ? line.writtenMs : 0;
     std::string raw;
     if (!SplitPid(text.substr(rest), line.pid, raw)) {
         // A driver's line: DebugView's kernel capture shows it without a process id.
@@ -403,4 +467,50 @@ TraceLine LayoutReader::Read(std::string text) {
     }
     line.text = EscapeBytes(raw);
     return line;
+}
+
+// FIRST: the file's first log line. DebugView++'s identification header is named as a line
+// before the log on the first line, and kept as a note of the trace where two saved logs were
+// joined.
+TraceLine ReadDebugViewPlusPlus(const std::string& text, bool first) {
+    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
+    std::string raw;
+    if (!SplitDebugViewPlusPlus(text, line, raw)) {
+        return Damaged("not a DebugView++ line (cut or damaged)");
+    }
+    if (line.pid == 0 && raw.starts_with(kDebugViewPlusPlusHeader)) {
+        return TraceLine{first ? LineKind::Before : LineKind::Note, 0, 0, EscapeBytes(raw)};
+    }
+    line.text = EscapeBytes(raw);
+    return line;
+}
+
+}  // namespace
+
+TraceLine LayoutReader::Read(std::string text) {
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    const bool first = layout == Layout::Unknown;
+    if (first) {
+        layout = LayoutOf(text, wholeSeconds);
+        if (layout == Layout::Kq5trace && text.starts_with("# kq5trace ")) {
+            return Kq5traceComment(text, LineKind::Header);
+        }
+        if (layout == Layout::Unknown) {
+            if (before == 0) {
+                firstLine = EscapeBytes(text.substr(0, 80));
+            }
+            return TraceLine{++before > kLinesBefore ? LineKind::NotATrace : LineKind::Before, 0, 0,
+                             EscapeBytes(text.substr(0, 80))};
+        }
+    }
+    switch (layout) {
+        case Layout::Kq5trace:
+            return ReadKq5trace(text);
+        case Layout::DebugViewPlusPlus:
+            return ReadDebugViewPlusPlus(text, first);
+        default:
+            return ReadDebugView(text, layout);
+    }
 }

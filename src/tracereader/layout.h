@@ -4,6 +4,9 @@
 //                     with the text's bytes escaped
 //   DebugView logs:   "index\t<elapsed seconds or clock time>\t[pid] text", raw bytes; a kernel
 //                     line has no "[pid]"
+//   DebugView++ logs: "<elapsed seconds>\t<local YYYY/MM/DD hh:mm:ss.mmm>\t<pid>\t<process
+//                     name>\t<text>", raw bytes; its "Save Log" writes an identification header
+//                     line first, its continuous log file has none
 #pragma once
 
 #include <cstddef>
@@ -11,7 +14,12 @@
 #include <istream>
 #include <string>
 
-enum class Layout { Unknown, Kq5trace, DebugViewElapsed, DebugViewClock };
+enum class Layout { Unknown, Kq5trace, DebugViewElapsed, DebugViewClock, DebugViewPlusPlus };
+
+// What a layout's times say of the local clock: nothing (seconds since the capture began), the
+// time of day only, or the date and the time.
+enum class ClockKind { Elapsed, TimeOfDay, DateTime };
+ClockKind ClockOf(Layout layout);
 
 // How a file's text is stored, from its byte-order mark.
 enum class Encoding { Bytes, Utf8, Utf16Le };
@@ -45,9 +53,16 @@ enum class LineKind {
 
 struct TraceLine {
     LineKind kind = LineKind::Damaged;
-    long long writtenMs = 0;  // kq5trace: UTC; DebugView: elapsed, or the clock's time of day
+    // The time the line's order and gaps are measured by: kq5trace: UTC; DebugView: elapsed, or
+    // the clock's time of day; DebugView++: its local date and time.
+    long long writtenMs = 0;
     unsigned long pid = 0;
     std::string text;  // Entry: escaped; Header, Note: without "# "; Damaged: why
+    // The local clock as the line shows it (ClockOf the layout): milliseconds since 1970-01-01
+    // 00:00 local time (DateTime), or since the day's midnight (TimeOfDay); 0 for Elapsed.
+    long long localMs = 0;
+    // The line carries its time: every Entry; kq5trace's header and notes with a time stamp.
+    bool timed = false;
 };
 
 // The lines of one file, told apart by its layout.

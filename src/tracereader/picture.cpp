@@ -25,6 +25,7 @@ constexpr const char* kRed = "#e0645c";
 constexpr const char* kGrey = "#e4e4e4";
 constexpr const char* kDarkGrey = "#a8a8a8";
 constexpr const char* kPurple = "#b9a3dc";
+constexpr const char* kUnknown = "#f6f3ea";  // nothing in the trace tells
 
 struct Span {
     uint64_t fromMs = 0;
@@ -79,6 +80,32 @@ std::string Plain(std::string words) {
     return words;
 }
 
+// A lane of a trace starts unknown, until a line tells of it.
+void StartUnknown(Track& track, const char* what) {
+    Set(track, 0, "unknown", kUnknown,
+        std::string("unknown: no line of the trace has told of ") + what);
+}
+
+// The stretches no line of the service covers that start before BEFOREMS (from NEXT on), drawn
+// unknown until the lane's next state: what held before one is not carried across it. The
+// service lane (SERVICE) keeps "stopped" after its process ended, and after a stretch inside one
+// process goes on with it (its next line, at the stretch's end, shows it runs).
+void Unknowns(Track& track, const Picture& result, size_t& next, uint64_t beforeMs,
+              bool service = false) {
+    for (; next < result.uncovered.size() && result.uncovered[next].fromMs < beforeMs; ++next) {
+        const Uncovered& u = result.uncovered[next];
+        if (service && u.afterEnd) {
+            continue;
+        }
+        const Span held = track.empty() ? Span{} : track.back();
+        Set(track, u.fromMs, "unknown", kUnknown,
+            "unknown: no line of the service came in this stretch");
+        if (service && !held.label.empty() && held.fill != kUnknown) {
+            Set(track, u.toMs, held.label, held.fill, held.title, held.shortLabel);
+        }
+    }
+}
+
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
@@ -89,7 +116,12 @@ std::string Number(double value) {
 
 Lane PrinterLane(const Picture& result) {
     Lane lane{"printer", "printer", "present, status", {}, {}, {}, {}};
+    if (result.fromTrace) {
+        StartUnknown(lane.bar, "the printer");
+    }
+    size_t next = 0;
     for (const PrinterChange& c : result.printer) {
+        Unknowns(lane.bar, result, next, c.atMs);
         char code[8];
         std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c.code) & 0xFFu);
         const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(c.code));
@@ -109,6 +141,7 @@ Lane PrinterLane(const Picture& result) {
             Set(lane.bar, c.atMs, "absent", kGrey, "printer absent");
         }
     }
+    Unknowns(lane.bar, result, next, UINT64_MAX);
     for (const LaneMark& a : result.actions) {
         if (a.lane == "printer") {
             lane.marks.push_back(Mark{a.atMs, kRed, a.text, false});
@@ -152,7 +185,12 @@ Lane QueueLane(const Picture& result) {
             port.empty() ? "the queue reports no port" : "the queue prints to " + port);
     };
     show(0);
+    if (result.fromTrace) {
+        StartUnknown(lane.bar, "the queue");
+    }
+    size_t next = 0;
     for (const TimelineEvent& e : result.timeline) {
+        Unknowns(lane.bar, result, next, e.timeMs);
         if (const auto* p = As<QueuePausedEvent>(e)) {
             paused = p->paused;
         } else if (const auto* s = As<QueueStatusEvent>(e)) {
@@ -164,6 +202,7 @@ Lane QueueLane(const Picture& result) {
         }
         show(e.timeMs);
     }
+    Unknowns(lane.bar, result, next, UINT64_MAX);
     return lane;
 }
 
@@ -177,9 +216,15 @@ Lane SpoolerLane(const Picture& result) {
                    {ServiceStep::Stopped, "stopped", kRed},
                    {ServiceStep::StartRequested, "starting", kAmber},
                    {ServiceStep::Running, "running", kGreen}};
-    Set(lane.bar, 0, "running", kGreen, "Spooler running");
+    if (result.fromTrace) {
+        StartUnknown(lane.bar, "the Spooler");
+    } else {
+        Set(lane.bar, 0, "running", kGreen, "Spooler running");
+    }
     Span beforeRequest = lane.bar.back();  // what a refused start request leaves
+    size_t next = 0;
     for (const TimelineEvent& e : result.timeline) {
+        Unknowns(lane.bar, result, next, e.timeMs);
         const auto* step = As<ServiceStepEvent>(e);
         const auto* refused = As<StartRefusedEvent>(e);
         if (step == nullptr && refused == nullptr) {
@@ -203,6 +248,7 @@ Lane SpoolerLane(const Picture& result) {
             Set(lane.bar, e.timeMs, beforeRequest.label, beforeRequest.fill, beforeRequest.title);
         }
     }
+    Unknowns(lane.bar, result, next, UINT64_MAX);
     return lane;
 }
 
@@ -221,12 +267,13 @@ std::optional<uint32_t> ReportedState(const TimelineEvent& e) {
 }
 
 // An output line on the service lane's ticks: lines at the same moment share one tick.
-void Tick(Lane& lane, const TimelineEvent& e) {
+void Tick(Lane& lane, const TimelineEvent& e, const TraceClock& clock) {
     const std::string line = EventSource(e) + " " + EventText(e);
     if (!lane.ticks.empty() && lane.ticks.back().atMs == e.timeMs) {
         lane.ticks.back().title += "\n" + line;
     } else {
-        lane.ticks.push_back(Mark{e.timeMs, "#555555", SecondsText(e.timeMs) + "\n" + line, false});
+        lane.ticks.push_back(
+            Mark{e.timeMs, "#555555", ClockText(clock, e.timeMs) + "\n" + line, false});
     }
     const auto* output = As<OutputEvent>(e);
     if (output != nullptr && output->channel != Channel::Debug) {
@@ -236,8 +283,14 @@ void Tick(Lane& lane, const TimelineEvent& e) {
 
 Lane ServiceLane(const Picture& result) {
     Lane lane{"service", "service", "reports, events; output", {}, {}, {}, {}};
-    Set(lane.bar, 0, "no status reported", kGrey, "no status reported yet");
+    if (result.fromTrace) {
+        StartUnknown(lane.bar, "the service");
+    } else {
+        Set(lane.bar, 0, "no status reported", kGrey, "no status reported yet");
+    }
+    size_t next = 0;
     for (const TimelineEvent& e : result.timeline) {
+        Unknowns(lane.bar, result, next, e.timeMs, true);
         const std::optional<uint32_t> state = ReportedState(e);
         if (state) {
             static const struct {
@@ -259,9 +312,10 @@ Lane ServiceLane(const Picture& result) {
         } else if (As<ServiceStartedEvent>(e) || As<ControlRefusedEvent>(e)) {
             lane.marks.push_back(Mark{e.timeMs, "#3a6ea5", EventText(e), false});
         } else if (As<OutputEvent>(e) || As<TickEvent>(e)) {
-            Tick(lane, e);
+            Tick(lane, e, result.clock);
         }
     }
+    Unknowns(lane.bar, result, next, UINT64_MAX, true);
     for (const LaneMark& a : result.actions) {
         if (a.lane == "service") {
             lane.marks.push_back(Mark{a.atMs, "#3a6ea5", a.text, false});
@@ -275,7 +329,9 @@ Lane ServiceLane(const Picture& result) {
 struct Scale {
     uint64_t endMs;
     double pixelsPerMs;
+    const TraceClock& clock;
     double X(uint64_t ms) const { return kLeft + static_cast<double>(ms) * pixelsPerMs; }
+    std::string Time(uint64_t ms) const { return ClockText(clock, ms); }
 };
 
 std::string Title(const std::string& text) {
@@ -329,8 +385,9 @@ void DrawTrack(std::string& out, const Track& track, const Scale& scale, double 
                             " states too short to draw apart (the timeline lists them), among "
                             "them: " +
                             s.title;
-        out += "<g class=\"" + kind + "\">" +
-               Title(title + "\n" + SecondsText(fromMs) + " to " + SecondsText(toMs)) +
+        out += "<g class=\"" + (s.fill == kUnknown ? std::string("unknown") : kind) + "\">" +
+               Title(title + "\n" + scale.Time(fromMs) + " to " + scale.Time(toMs) + " (" +
+                     ElapsedText(toMs - fromMs) + ")") +
                "<rect x=\"" + Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(drawn) +
                "\" height=\"" + Number(height) + "\" fill=\"" + s.fill + "\"" +
                (drawn > width ? "" : " stroke=\"#ffffff\" stroke-width=\"0.5\"") + "/>";
@@ -354,13 +411,13 @@ void DrawMarks(std::string& out, std::vector<Mark> marks, const Scale& scale, do
                      [](const Mark& a, const Mark& b) { return a.atMs < b.atMs; });
     for (size_t i = 0; i < marks.size();) {
         const Mark& m = marks[i];
-        std::string title = SecondsText(m.atMs) + "\n" + m.title;
+        std::string title = scale.Time(m.atMs) + "\n" + m.title;
         size_t last = i;
         while (last + 1 < marks.size() && marks[last + 1].round == m.round &&
                scale.X(marks[last + 1].atMs) - scale.X(m.atMs) < 1.0) {
             ++last;
             if (title.size() < 240) {
-                title += "\n" + SecondsText(marks[last].atMs) + "\n" + marks[last].title;
+                title += "\n" + scale.Time(marks[last].atMs) + "\n" + marks[last].title;
             }
         }
         if (last > i) {
@@ -406,30 +463,31 @@ void DrawLane(std::string& out, const Lane& lane, const Scale& scale, double y) 
            "\" stroke=\"#dddddd\"/>\n</g>\n";
 }
 
+// The time axis: round clock times (a midnight by its date, and a darker line at every midnight
+// where they are apart enough), or round times from the first line; what they count at the left.
 void DrawAxis(std::string& out, const Scale& scale, double bottom) {
-    static const uint64_t kSteps[] = {1,   2,   5,    10,   15,   30,    60,    120,  300,
-                                      600, 900, 1800, 3600, 7200, 21600, 43200, 86400};
-    uint64_t step = kSteps[0];
-    for (const uint64_t s : kSteps) {
-        step = s;
-        if (static_cast<double>(s) * 1000 * scale.pixelsPerMs >= 45) {
-            break;
-        }
+    const Axis axis = AxisOf(scale.clock, scale.endMs, scale.pixelsPerMs);
+    out += "<g class=\"axis\">\n<text x=\"12\" y=\"" + Number(kTop - 12) +
+           "\" fill=\"#666666\" font-size=\"10\">" + EscapeMarkup(axis.caption) + "</text>\n";
+    for (const uint64_t midnight : axis.midnights) {
+        const std::string x = Number(scale.X(midnight));
+        out += "<line class=\"midnight\" x1=\"" + x + "\" y1=\"" + Number(kTop - 8) + "\" x2=\"" +
+               x + "\" y2=\"" + Number(bottom) +
+               "\" stroke=\"#999999\" stroke-dasharray=\"3,3\"/>\n";
     }
-    out += "<g class=\"axis\">\n";
-    for (uint64_t ms = 0; ms <= scale.endMs; ms += step * 1000) {
-        const std::string x = Number(scale.X(ms));
+    for (const AxisLabel& label : axis.labels) {
+        const std::string x = Number(scale.X(label.atMs));
         out += "<line x1=\"" + x + "\" y1=\"" + Number(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" +
                Number(bottom) + "\" stroke=\"#eeeeee\"/><text x=\"" + x + "\" y=\"" +
-               Number(kTop - 12) + "\" text-anchor=\"middle\" fill=\"#666666\">" +
-               (step >= 7200 ? std::to_string(ms / 3600000) + " h"
-                             : std::to_string(ms / 1000) + " s") +
+               Number(kTop - 12) + "\" text-anchor=\"middle\" fill=\"" +
+               (label.midnight ? "#333333" : "#666666") + "\">" + EscapeMarkup(label.text) +
                "</text>\n";
     }
     out += "</g>\n";
 }
 
-void DrawLegend(std::string& out, double y) {
+// TRACE: a trace's picture, whose lanes can be unknown.
+void DrawLegend(std::string& out, double y, bool trace) {
     static const struct {
         const char* shape;
         const char* text;
@@ -448,6 +506,11 @@ void DrawLegend(std::string& out, double y) {
         out += "<g transform=\"translate(" + Number(x) + "," + Number(y) + ")\">" + key.shape +
                "<text x=\"9\" y=\"0\">" + key.text + "</text></g>";
         x += 30 + 6.0 * static_cast<double>(std::strlen(key.text));
+    }
+    if (trace) {
+        out += "<g transform=\"translate(" + Number(x) + "," + Number(y) +
+               ")\"><rect x=\"-4\" y=\"-9\" width=\"10\" height=\"10\" fill=\"" + kUnknown +
+               "\" stroke=\"#999999\"/><text x=\"9\" y=\"0\">unknown: no line tells</text></g>";
     }
     out += "</g>\n";
 }
@@ -488,7 +551,7 @@ uint64_t PictureEndMs(const std::vector<TimelineEvent>& timeline) {
 
 std::string FormatSvg(const Picture& result, const std::string& title) {
     const uint64_t endMs = PictureEndMs(result.timeline);
-    const Scale scale{endMs, kPlotWidth / static_cast<double>(endMs)};
+    const Scale scale{endMs, kPlotWidth / static_cast<double>(endMs), result.clock};
     const std::vector<Lane> lanes = {PrinterLane(result), QueueLane(result), SpoolerLane(result),
                                      ServiceLane(result)};
     const double bottom = kTop + kLaneHeight * static_cast<double>(lanes.size());
@@ -508,7 +571,7 @@ std::string FormatSvg(const Picture& result, const std::string& title) {
     for (size_t i = 0; i < lanes.size(); ++i) {
         DrawLane(out, lanes[i], scale, kTop + kLaneHeight * static_cast<double>(i));
     }
-    DrawLegend(out, bottom + 14);
+    DrawLegend(out, bottom + 14, result.fromTrace);
     out += "</svg>\n";
     return out;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tracereader/clock.h"
+#include "tracereader/coverage.h"
 #include "tracereader/timeline.h"
 
 // The printer as it was from `atMs` on.
@@ -32,6 +34,11 @@ struct Picture {
     std::vector<LaneMark> actions;
     std::string subtitle;      // the line under the title
     std::string queueCaption;  // empty: "state, status; port"
+    // A trace's: the local clock where it carries one (the axis, the hover texts), and what no
+    // line of the service covers, drawn unknown; each lane is unknown until a line tells of it.
+    bool fromTrace = false;
+    TraceClock clock;
+    std::vector<Uncovered> uncovered;
 };
 
 // Where the picture's time axis ends: the next whole second after the last event, so that the

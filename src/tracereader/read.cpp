@@ -71,7 +71,8 @@ FileResult ReadFile(std::istream& in, TraceAnalysis& analysis) {
     if (reader.layout == Layout::Unknown) {
         result.error =
             "line 1 is neither kq5trace's header nor a DebugView log line (index, "
-            "tab, time, tab, [pid] text): \"" +
+            "tab, time, tab, [pid] text) nor a DebugView++ log line (seconds, tab, date and "
+            "time, tab, process id, tab, process name, tab, text): \"" +
             reader.firstLine + "\"" +
             (number > 1 ? " (nor is any of the " + std::to_string(number - 1) + " lines after it)"
                         : "");

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/text.h"
+#include "tracereader/clock.h"
 
 std::string TimelineSeconds(uint64_t ms) {
     char text[32];
@@ -16,10 +17,39 @@ std::string SecondsText(uint64_t ms) {
     return MsAsSeconds(ms) + " s";
 }
 
-std::string FormatTimelineLine(const TimelineEvent& e) {
+namespace {
+
+std::string SourceAndText(const TimelineEvent& e) {
     char source[12];
     std::snprintf(source, sizeof source, "%-8s", EventSource(e).c_str());
-    return TimelineSeconds(e.timeMs) + "  " + source + " " + EventText(e) + "\n";
+    return source + (" " + EventText(e)) + "\n";
+}
+
+}  // namespace
+
+std::string FormatTimelineLine(const TimelineEvent& e) {
+    return TimelineSeconds(e.timeMs) + "  " + SourceAndText(e);
+}
+
+// The time column (COLUMN) or a time in the text: the seconds since the first line, or the clock
+// time, the date given on a line of its own (COLUMN) or before the time where it changes.
+std::string TimelineFolder::Time(uint64_t ms, bool column) {
+    if (clock_ == nullptr || !clock_->Known()) {
+        return TimelineSeconds(ms);
+    }
+    const long long local = clock_->LocalAt(ms);
+    const std::string date = DateText(clock_->kind, local);
+    const std::string time = TimeOfDayText(local, true);
+    if (date == lastDate_) {
+        return (column ? "  " : "") + time;
+    }
+    lastDate_ = date;
+    return column ? "-- " + date + " --\n  " + time : date + " " + time;
+}
+
+std::string TimelineFolder::Line(const TimelineEvent& e) {
+    return clock_ == nullptr || !clock_->Known() ? FormatTimelineLine(e)
+                                                 : Time(e.timeMs, true) + "  " + SourceAndText(e);
 }
 
 TimelineFolder::TimelineFolder(std::function<void(const std::string&)> write)
@@ -86,9 +116,9 @@ void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
     }
     std::string out;
     for (size_t k = 0; k < length && k < count_; ++k) {
-        out += FormatTimelineLine(first_[k]);
+        out += Line(first_[k]);
     }
-    const std::string last = TimelineSeconds(lastMs);
+    const std::string last = copies > 0 ? Time(lastMs, false) : "";
     if (copies > 0 && length == 1) {
         out += "           ... " + std::to_string(copies) + " more, the last at " + last + "\n";
     } else if (copies > 0) {

@@ -23,11 +23,16 @@ std::string SecondsText(uint64_t ms);
 // identical group of up to eight lines (a failed open with its message, then the status line,
 // each cycle) is written once with a count. Holds at most a few dozen lines and writes each
 // folded piece as soon as it is decided.
+struct TraceClock;
+
 class TimelineFolder {
 public:
     explicit TimelineFolder(std::function<void(const std::string&)> write);
     void Add(const TimelineEvent& event);
     void Finish();  // writes what is still pending
+    // Times as the local clock's time of day, after a line with the date wherever it changes,
+    // once CLOCK knows the clock (it must outlive the folder).
+    void UseClock(const TraceClock* clock) { clock_ = clock; }
 
 private:
     static constexpr size_t kLongest = 8;  // the longest group folded
@@ -39,6 +44,10 @@ private:
     };
     const TimelineEvent& At(size_t offset) const;
     void Decide();
+    std::string Line(const TimelineEvent& event);
+    std::string Time(uint64_t ms, bool column);
+    const TraceClock* clock_ = nullptr;
+    std::string lastDate_;  // the date of the last time written
     std::function<void(const std::string&)> write_;
     std::vector<TimelineEvent> first_;  // the first group's lines
     std::deque<TimelineEvent> tail_;    // the latest lines, for what follows a fold
