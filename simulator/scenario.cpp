@@ -10,6 +10,7 @@
 
 #include "common/escape.h"
 #include "common/service_state.h"
+#include "common/text.h"
 #include "service/service.h"
 
 namespace {
@@ -32,13 +33,6 @@ std::string Trim(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r");
     const size_t last = text.find_last_not_of(" \t\r");
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return text;
 }
 
 // A '#' at the start of a line or after a blank starts a comment; inside a word (a registry key
@@ -176,7 +170,7 @@ std::vector<BYTE> Frame(int code) {
 void RegisterByDefault(const Scenario& s, const std::string& key, const std::string& value,
                        const std::string& text) {
     for (const Scenario::RegistryText& r : s.registry) {
-        if (Lower(r.key) == Lower(key) && Lower(r.value) == Lower(value)) {
+        if (LowerAscii(r.key) == LowerAscii(key) && LowerAscii(r.value) == LowerAscii(value)) {
             return;
         }
     }

@@ -8,38 +8,21 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "platform/sim/win32_calls.h"
 
 namespace fault_sweep {
 
-// A plausible error for each call that can fail (sim::CanFail).
-inline const std::map<std::string, DWORD> kErrors = {
-    {"OpenPrinterW", ERROR_ACCESS_DENIED},
-    {"GetPrinterW", RPC_S_SERVER_UNAVAILABLE},
-    {"SetPrinterW", ERROR_ACCESS_DENIED},
-    {"EnumPortsW", RPC_S_SERVER_UNAVAILABLE},
-    {"OpenSCManagerA", ERROR_ACCESS_DENIED},
-    {"OpenServiceA", ERROR_SERVICE_DOES_NOT_EXIST},
-    {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
-    {"QueryServiceStatus", ERROR_ACCESS_DENIED},
-    {"StartServiceA", ERROR_SERVICE_DATABASE_LOCKED},  // can clear: the start is made later
-    {"RegOpenKeyExA", ERROR_ACCESS_DENIED},
-    {"RegQueryValueExA", ERROR_ACCESS_DENIED},
-    {"SetupDiGetClassDevsW", ERROR_INVALID_PARAMETER},
-    {"SetupDiEnumDeviceInterfaces", ERROR_NO_MORE_ITEMS},
-    {"SetupDiGetDeviceInterfaceDetailW", ERROR_INSUFFICIENT_BUFFER},
-    {"GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY},
-    {"CreateFileW", ERROR_ACCESS_DENIED},
-    {"ReadFile", ERROR_DEVICE_NOT_CONNECTED},
-    {"MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER},
-    {"GetStdHandle", ERROR_INVALID_HANDLE},
-    {"WriteFile", ERROR_INVALID_HANDLE},
-    {"StartServiceCtrlDispatcherW", ERROR_SERVICE_ALREADY_RUNNING},
-    {"RegisterServiceCtrlHandlerExW", 123},  // ERROR_INVALID_NAME
-    {"RegisterDeviceNotificationW", 13},     // ERROR_INVALID_DATA
-    {"SetServiceStatus", 13},
-    {"CreateThread", ERROR_NOT_ENOUGH_MEMORY},
-    {"WaitForSingleObject", ERROR_INVALID_HANDLE},
-};
+// The swept calls and the plausible error each fails with (sim::kWin32Calls).
+inline std::map<std::string, DWORD> SweptErrors() {
+    std::map<std::string, DWORD> errors;
+    for (const sim::Win32Call& call : sim::kWin32Calls) {
+        if (call.sweptError != 0) {
+            errors.emplace(call.name, call.sweptError);
+        }
+    }
+    return errors;
+}
+inline const std::map<std::string, DWORD> kErrors = SweptErrors();
 
 inline const char* const kScenarios[] = {
     // start-up and a few cycles

@@ -47,7 +47,8 @@ inline int Count(const std::vector<std::string>& calls, const std::string& exact
     return n;
 }
 
-// The two code page 936 messages, spelled here independently of the product.
+// The two code page 936 messages, spelled here independently of the product (common/diagnostics.h)
+// so that a change to the service's bytes fails the tests instead of passing through both sides.
 inline const std::string kOpenFailedGbk =
     "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
 inline const std::string kReadFailedGbk =

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/text.h"
 #include "common/wide_string.h"
 
 namespace conformance {
@@ -33,11 +34,7 @@ inline std::string Shown(const std::string& text) {
     return "\"" + text + "\"";
 }
 inline std::string Shown(const WideString& text) {
-    std::string narrow;
-    for (const WCHAR c : text) {
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return Shown(narrow);
+    return Shown(Narrow(text));
 }
 template <typename T>
 std::enable_if_t<std::is_arithmetic_v<T>, std::string> Shown(T value) {

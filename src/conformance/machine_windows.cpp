@@ -28,10 +28,6 @@ std::vector<std::function<std::string()>> undo;
 // The ports the running fact added on Windows: a second queue on one of them adds it no more.
 std::vector<Text> ownPorts;
 
-std::string Narrow(const Text& text) {
-    return std::string(text.begin(), text.end());  // the facts' names are ASCII
-}
-
 std::string Refused(const std::string& what, DWORD error) {
     const bool rights = error == ERROR_ACCESS_DENIED;
     return what + " failed with " + std::to_string(error) +

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "common/format.h"
+#include "common/diagnostics.h"
 #include "device/device.h"
 
 namespace {
@@ -73,7 +74,7 @@ HANDLE FindAndOpenPrinterDevice() {
     DWORD error = 0;
     VisitPrinterCandidates(
         [&device](const WideString& path) {
-            DebugPrint(" DevicePath:%S\n", path.c_str());
+            DebugPrint(diagnostics::kDevicePathFormat, path.c_str());
             if (!IsTargetPrinter(path)) {
                 return false;
             }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/diagnostics.h"
 #include "common/format.h"
 #include "device/device.h"
 
@@ -22,7 +23,7 @@ RegistryRead ReadRegistryText(const char* keyFormat, const WideString& keyArgume
         RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
-        DebugPrint("GetLastError:%d\r\n", status);
+        DebugPrint(diagnostics::kRegistryErrorFormat, status);
         if (status == ERROR_FILE_NOT_FOUND) {
             return RegistryRead::NoValue;
         }

@@ -3,13 +3,14 @@
 
 #include "cmdline/cmdline.h"
 #include "common/format.h"
+#include "common/text.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
 
 namespace {
 
-constexpr DWORD kNoSuchQueue = 0x709;     // ERROR_INVALID_PRINTER_NAME
-constexpr DWORD kRpcUnavailable = 0x6ba;  // RPC_S_SERVER_UNAVAILABLE: the spooler is not there
+constexpr DWORD kNoSuchQueue = ERROR_INVALID_PRINTER_NAME;
+constexpr DWORD kRpcUnavailable = RPC_S_SERVER_UNAVAILABLE;  // the spooler is not there
 
 // The package's file, as the release names it (cmake/kq5-package.cmake).
 constexpr const char* kPackage = "kq5-" KQ5_VERSION "-x64.msi";
@@ -47,12 +48,6 @@ constexpr Bit kStatusBits[] = {
     {0x800000, "server unknown"},
     {0x1000000, "power save"},
 };
-
-std::string Hex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
-    return text;
-}
 
 std::string ErrorWords(DWORD error) {
     const char* words = nullptr;
@@ -138,11 +133,11 @@ const char* StateName(DWORD state) {
             return "stopping";
         case SERVICE_RUNNING:
             return "running";
-        case 5:
+        case SERVICE_CONTINUE_PENDING:
             return "continuing";
-        case 6:
+        case SERVICE_PAUSE_PENDING:
             return "pausing";
-        case 7:
+        case SERVICE_PAUSED:
             return "paused";
         default:
             return "unknown";

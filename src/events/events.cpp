@@ -5,6 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "common/diagnostics.h"
+#include "common/escape.h"
+#include "common/text.h"
 
 namespace {
 
@@ -15,33 +20,26 @@ struct Overloaded : F... {
 template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
 
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-// The service's line prefixes; the code page 936 message by its first bytes, escaped.
-constexpr const char kStatus[] = "KQ5 STATUS:";
-constexpr const char kOpenError[] = " Open Printer Error :GetLastError() returns: 0x";
-constexpr const char kRegistryError[] = "GetLastError:";
-constexpr const char kDevicePath[] = " DevicePath:";
-constexpr const char kGetPrinterHandle[] = "GetPrinterHandle";
-constexpr const char kMainError[] = " MainError:";
-constexpr const char kReadFailure[] = "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2";
+using namespace diagnostics;
 
-template <size_t N>
-bool Says(const std::string& text, const char (&prefix)[N]) {
-    return text.compare(0, N - 1, prefix) == 0;
+// The read failure by its start, escaped as the timeline and a trace show it.
+const std::string kReadFailure = [] {
+    const std::string escaped = EscapeBytes(kReadFailedMessage);
+    const std::string_view known = "PRINTER_INFO_2";
+    return escaped.substr(0, escaped.find(known) + known.size());
+}();
+
+bool Says(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // A status line's code: it must be whole (the line end as the layout keeps it) and fit a byte.
 void ReadStatus(OutputEvent& line, bool keepsEnds) {
-    const char* rest = line.text.c_str() + sizeof kStatus - 1;
+    const char* rest = line.text.c_str() + kStatusPrefix.size();
     char* end = nullptr;
     line.code = std::strtol(rest, &end, 10);
     const std::string after = end;
@@ -104,24 +102,24 @@ std::string OutputText(const OutputEvent& e) {
 
 OutputEvent ReadServiceLine(Channel channel, const std::string& text, bool keepsEnds) {
     OutputEvent line{channel, text, LineSays::Other, 0, true, ""};
-    if (Says(text, kStatus)) {
+    if (Says(text, kStatusPrefix)) {
         line.says = LineSays::Status;
         ReadStatus(line, keepsEnds);
-    } else if (Says(text, kOpenError)) {
+    } else if (Says(text, kOpenErrorPrefix)) {
         line.says = LineSays::OpenError;
-        line.code =
-            static_cast<long long>(std::strtoul(text.c_str() + sizeof kOpenError - 1, nullptr, 16));
-    } else if (Says(text, kRegistryError)) {
+        line.code = static_cast<long long>(
+            std::strtoul(text.c_str() + kOpenErrorPrefix.size(), nullptr, 16));
+    } else if (Says(text, kRegistryErrorPrefix)) {
         line.says = LineSays::RegistryError;
-        line.code = std::strtol(text.c_str() + sizeof kRegistryError - 1, nullptr, 10);
-    } else if (Says(text, kDevicePath)) {
+        line.code = std::strtol(text.c_str() + kRegistryErrorPrefix.size(), nullptr, 10);
+    } else if (Says(text, kDevicePathPrefix)) {
         line.says = LineSays::DevicePath;
-        line.path = text.substr(sizeof kDevicePath - 1);
+        line.path = text.substr(kDevicePathPrefix.size());
     } else if (Says(text, kGetPrinterHandle)) {
         line.says = LineSays::GetPrinterHandle;
-    } else if (Says(text, kMainError)) {
+    } else if (Says(text, kMainErrorPrefix)) {
         line.says = LineSays::MainError;
-        line.code = std::strtol(text.c_str() + sizeof kMainError - 1, nullptr, 10);
+        line.code = std::strtol(text.c_str() + kMainErrorPrefix.size(), nullptr, 10);
     } else if (Says(text, kReadFailure)) {
         line.says = LineSays::ReadFailure;
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/diagnostics.h"
 #include "common/format.h"
 #include "common/service_state.h"
 #include "device/device.h"
@@ -61,7 +62,7 @@ void RunPollCycle() {
     if (serviceState.deviceRemoved == 0) {
         MirrorStatus(code);
     }
-    DebugPrint("KQ5 STATUS:%d\r\n", code);
+    DebugPrint(diagnostics::kStatusFormat, code);
 }
 
 DWORD WINAPI StatusPollThread(LPVOID) {

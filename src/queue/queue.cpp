@@ -2,18 +2,11 @@
 
 #include <new>
 
+#include "common/diagnostics.h"
 #include "common/format.h"
 #include "common/service_state.h"
 
 namespace {
-
-// Code page 936 (GBK) bytes, kept as escapes so that no source encoding can change them.
-// "Opening the printer failed!"
-constexpr const char* kOpenFailedMessage =
-    "\xB4\xF2\xBF\xAA\xB4\xF2\xD3\xA1\xBB\xFA\xCA\xA7\xB0\xDC!";
-// "Getting the PRINTER_INFO_2 array failed!"
-constexpr const char* kReadFailedMessage =
-    "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
 
 void WriteStandardOutput(const DebugLine& line) {
     DWORD written = 0;
@@ -36,8 +29,8 @@ HANDLE OpenQueue() {
     WideString name = kQueueName;
     if (OpenPrinterW(name.data(), &queue, &request) == 0) {
         const DWORD error = GetLastError();
-        DebugPrint(" Open Printer Error :GetLastError() returns: 0x%x\n", error);
-        WriteStandardOutput(FormatDebugLine(kOpenFailedMessage));
+        DebugPrint(diagnostics::kOpenErrorFormat, error);
+        WriteStandardOutput(FormatDebugLine(diagnostics::kOpenFailedMessage));
         return INVALID_HANDLE_VALUE;
     }
     return queue;
@@ -48,7 +41,7 @@ QueueInfo ReadQueueInfo(HANDLE queue) {
     GetPrinterW(queue, 2, nullptr, 0, &needed);
     QueueInfo info(new (std::nothrow) BYTE[needed == 0 ? 1 : needed]);
     if (!info || GetPrinterW(queue, 2, info.get(), needed, &needed) == 0) {
-        DebugPrint(kReadFailedMessage);
+        DebugPrint(diagnostics::kReadFailedMessage);
         return nullptr;
     }
     return info;
@@ -67,7 +60,7 @@ HANDLE OpenQueueChecked() {
 }
 
 WideString QueryQueuePort() {
-    DebugPrint("GetPrinterHandle");
+    DebugPrint(diagnostics::kGetPrinterHandle);
     HANDLE queue = OpenQueue();
     if (queue == INVALID_HANDLE_VALUE) {
         return WideString();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/diagnostics.h"
 #include "common/format.h"
 #include "common/service_state.h"
 #include "monitor/status_poller.h"
@@ -144,7 +145,7 @@ int ServiceProgramMain() {
     SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
     // Blocks while the service runs; fails at once outside the service manager.
     StartServiceCtrlDispatcherW(table);
-    DebugPrint(" MainError:%d\n", GetLastError());
+    DebugPrint(diagnostics::kMainErrorFormat, GetLastError());
     return 0;
 }
 

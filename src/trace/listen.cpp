@@ -52,14 +52,6 @@ DWORD ServiceProcessId(const std::wstring& name, DWORD& error) {
     return pid;
 }
 
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
-
 void Listen(const DbwinChannel& channel, const std::wstring& service, ListenSink& sink) {
     const std::string name = Narrow(service);
     ListenSystem system;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "trace/dbwin_channel.h"
 #include "trace/record_loop.h"
 
@@ -13,9 +14,6 @@ Stamp LocalStamp();
 
 // The service's process id, or 0 while it does not run (or cannot be asked).
 DWORD ServiceProcessId(const std::wstring& name, DWORD& error);
-
-// Wide text as ASCII for messages ('?' for anything else).
-std::string Narrow(const std::wstring& text);
 
 // The listener (ListenLoop) on CHANNEL, with the system's clock and service manager.
 void Listen(const DbwinChannel& channel, const std::wstring& service, ListenSink& sink);

@@ -182,8 +182,3 @@ bool StartsNewPart(std::uint64_t fileBytes, bool hasLines, std::uint64_t lineByt
                    std::uint64_t partBytes) {
     return hasLines && fileBytes + lineBytes > partBytes;
 }
-
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}

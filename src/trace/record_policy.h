@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
+
 struct LocalDate {
     int year = 0;
     int month = 0;  // 1..12
@@ -25,9 +27,6 @@ std::string DayFileName(LocalDate date, int part);
 // True, with the date and part, only for a name DayFileName gives: a real date, part 1 unnumbered,
 // no leading zeros, lower case. Nothing else in the folder is ever the recorder's to delete.
 bool ParseDayFileName(const std::string& name, LocalDate& date, int& part);
-
-// A path as UTF-8 text, for messages and names (never an exception, whatever its characters).
-std::string PathText(const std::filesystem::path& path);
 
 struct RecordLimits {
     int keepDays = 14;                      // today and the 13 days before it

@@ -27,10 +27,6 @@ long long Number(const std::string& s, size_t from, size_t count) {
     return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 // "2026-12-07 09:15:02.345" (SEPARATOR between the date's parts) at FROM in S, as milliseconds
 // since 1970-01-01 00:00 of the same clock.
 bool ParseDateTime(const std::string& s, size_t from, char separator, long long& ms) {
@@ -389,7 +385,7 @@ namespace {
 
 // The layout TEXT, a line before the layout is known, is the first line of; Unknown for none.
 Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
-    if (StartsWith(text, "# kq5trace ")) {
+    if (text.starts_with("# kq5trace ")) {
         return Layout::Kq5trace;
     }
     // A part of a day that a recorder went on with may start with a line or a note of
@@ -399,7 +395,7 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     std::string said;
     if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc, local) &&
          SplitPid(text.substr(31), pid, said)) ||
-        (StartsWith(text, "# ") && text.size() >= 33 && text[32] == ' ' &&
+        (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
          ParseStamp(text.substr(2, 30), utc, local))) {
         return Layout::Kq5trace;
     }
@@ -436,7 +432,7 @@ TraceLine Kq5traceComment(const std::string& text, LineKind kind) {
 }
 
 TraceLine ReadKq5trace(const std::string& text) {
-    if (StartsWith(text, "# ")) {
+    if (text.starts_with("# ")) {
         return Kq5traceComment(text, LineKind::Note);
     }
     TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
@@ -482,7 +478,7 @@ TraceLine ReadDebugViewPlusPlus(const std::string& text, bool first) {
     if (!SplitDebugViewPlusPlus(text, line, raw)) {
         return Damaged("not a DebugView++ line (cut or damaged)");
     }
-    if (line.pid == 0 && StartsWith(raw, kDebugViewPlusPlusHeader)) {
+    if (line.pid == 0 && raw.starts_with(kDebugViewPlusPlusHeader)) {
         return TraceLine{first ? LineKind::Before : LineKind::Note, 0, 0, EscapeBytes(raw)};
     }
     line.text = EscapeBytes(raw);
@@ -498,7 +494,7 @@ TraceLine LayoutReader::Read(std::string text) {
     const bool first = layout == Layout::Unknown;
     if (first) {
         layout = LayoutOf(text, wholeSeconds);
-        if (layout == Layout::Kq5trace && StartsWith(text, "# kq5trace ")) {
+        if (layout == Layout::Kq5trace && text.starts_with("# kq5trace ")) {
             return Kq5traceComment(text, LineKind::Header);
         }
         if (layout == Layout::Unknown) {

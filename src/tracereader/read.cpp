@@ -7,6 +7,7 @@
 
 #include "cmdline/outputs.h"
 #include "common/escape.h"
+#include "common/text.h"
 #include "platform/files.h"
 #include "trace/record_policy.h"
 #include "tracereader/layout.h"

@@ -3,20 +3,16 @@
 
 #include <cstdio>
 
+#include "common/text.h"
 #include "tracereader/clock.h"
 
 std::string TimelineSeconds(uint64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%4llu.%03llus", static_cast<unsigned long long>(ms / 1000),
-                  static_cast<unsigned long long>(ms % 1000));
-    return text;
+    const std::string seconds = MsAsSeconds(ms);  // at least 4 digits before the point, aligned
+    return std::string(seconds.size() < 8 ? 8 - seconds.size() : 0, ' ') + seconds + "s";
 }
 
 std::string SecondsText(uint64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
-                  static_cast<unsigned long long>(ms % 1000));
-    return text;
+    return MsAsSeconds(ms) + " s";
 }
 
 namespace {

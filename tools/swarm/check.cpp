@@ -7,34 +7,21 @@
 #include <sstream>
 
 #include "checks.h"
+#include "common/diagnostics.h"
 #include "common/status_code.h"
+#include "platform/sim/win32_calls.h"
 #include "queue/queue.h"
 #include "service/service.h"
 
 namespace swarm {
 
 namespace {
-const std::set<std::string> kArrivalCalls = {"SetupDiGetClassDevsW",
-                                             "SetupDiEnumDeviceInterfaces",
-                                             "SetupDiGetDeviceInterfaceDetailW",
-                                             "RegOpenKeyExA",
-                                             "RegQueryValueExA",
-                                             "MultiByteToWideChar",
-                                             "EnumPortsW",
-                                             "OpenPrinterW",
-                                             "GetPrinterW",
-                                             "SetPrinterW",
-                                             "GlobalAlloc"};
-const std::set<std::string> kQueueCalls = {"OpenPrinterW", "GetPrinterW", "SetPrinterW"};
-const std::set<std::string> kDeviceOpenCalls = {"SetupDiGetClassDevsW",
-                                                "SetupDiEnumDeviceInterfaces",
-                                                "SetupDiGetDeviceInterfaceDetailW",
-                                                "RegOpenKeyExA",
-                                                "RegQueryValueExA",
-                                                "MultiByteToWideChar",
-                                                "GlobalAlloc",
-                                                "CreateFileW"};
-const std::set<std::string> kServiceCalls = {"OpenSCManagerA", "OpenServiceA", "StartServiceA"};
+const std::set<std::string> kArrivalCalls =
+    sim::CallsWithRole(sim::kDeviceLookupCall | sim::kPortListCall | sim::kQueueCall);
+const std::set<std::string> kQueueCalls = sim::CallsWithRole(sim::kQueueCall);
+const std::set<std::string> kDeviceOpenCalls =
+    sim::CallsWithRole(sim::kDeviceLookupCall | sim::kDeviceOpenCall);
+const std::set<std::string> kServiceCalls = sim::CallsWithRole(sim::kSpoolerStartCall);
 constexpr int kLastingCount = 1000;  // a fault of this many calls or more stays
 
 Facts Look() {
@@ -340,8 +327,6 @@ Finding RemovalPausesOffline(const Moment& m) {
 namespace {
 
 bool IsKq5DebugLine(const std::string& line) {
-    static const std::string kReadFailed =
-        "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
     auto digits = [](const std::string& text, size_t from, size_t to, bool hex) {
         if (from >= to) {
             return false;
@@ -356,16 +341,19 @@ bool IsKq5DebugLine(const std::string& line) {
         }
         return true;
     };
-    auto framed = [&](const std::string& head, const std::string& tail, bool hex) {
+    auto framed = [&](const char* format, bool hex) {
+        const std::string head(diagnostics::PrefixOf(format));
+        const std::string tail(diagnostics::SuffixOf(format));
         return line.size() > head.size() + tail.size() && line.starts_with(head) &&
                line.compare(line.size() - tail.size(), tail.size(), tail) == 0 &&
                digits(line, head.size(), line.size() - tail.size(), hex);
     };
-    return line == "GetPrinterHandle" || line == kReadFailed ||
-           framed("KQ5 STATUS:", "\r\n", false) ||
-           framed(" Open Printer Error :GetLastError() returns: 0x", "\n", true) ||
-           framed("GetLastError:", "\r\n", false) || framed(" MainError:", "\n", false) ||
-           (line.starts_with(" DevicePath:") && line.back() == '\n');
+    return line == diagnostics::kGetPrinterHandle || line == diagnostics::kReadFailedMessage ||
+           framed(diagnostics::kStatusFormat, false) ||
+           framed(diagnostics::kOpenErrorFormat, true) ||
+           framed(diagnostics::kRegistryErrorFormat, false) ||
+           framed(diagnostics::kMainErrorFormat, false) ||
+           (line.starts_with(diagnostics::kDevicePathPrefix) && line.back() == '\n');
 }
 
 bool Handling(const Facts& f, uint64_t t) {

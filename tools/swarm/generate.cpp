@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/win32_calls.h"
 #include "swarm.h"
 
 namespace {
@@ -42,33 +43,23 @@ struct FaultKind {
     std::vector<unsigned> errors;
 };
 
-// Every platform call kq5 makes that can fail, with errors Windows gives for it.
-const std::vector<FaultKind> kFaults = {
-    {"OpenPrinterW", {5, 1722, 1801}},
-    {"GetPrinterW", {1722, 5, 122}},
-    {"SetPrinterW", {5, 1722}},
-    {"EnumPortsW", {1722, 5}},
-    {"OpenSCManagerA", {5, 1722, 1115}},
-    {"OpenServiceA", {1060, 5, 1722}},
-    {"ControlService", {1061, 1051, 5}},
-    {"QueryServiceStatus", {5, 6}},
-    {"StartServiceA", {1053, 1055, 1058, 1069, 5, 1056, 1072}},
-    {"RegOpenKeyExA", {5, 2}},
-    {"RegQueryValueExA", {5, 2, 234}},
-    {"SetupDiGetClassDevsW", {87, 8}},
-    {"SetupDiEnumDeviceInterfaces", {259, 87}},
-    {"SetupDiGetDeviceInterfaceDetailW", {122, 87}},
-    {"GlobalAlloc", {8}},
-    {"CreateFileW", {5, 32, 2}},
-    {"ReadFile", {31, 1167, 995}},
-    {"MultiByteToWideChar", {122, 1113}},
-    {"SetServiceStatus", {6, 13}},
-    {"CreateThread", {8}},
-    {"WaitForSingleObject", {6}},
-    {"RegisterDeviceNotificationW", {13}},
-    {"StartServiceCtrlDispatcherW", {1063}},
-    {"RegisterServiceCtrlHandlerExW", {123}},
-};
+// Every platform call kq5 makes that can fail, with errors Windows gives for it (sim::kWin32Calls).
+std::vector<FaultKind> Faults() {
+    std::vector<FaultKind> faults;
+    for (const sim::Win32Call& call : sim::kWin32Calls) {
+        FaultKind kind{call.name, {}};
+        for (const DWORD error : call.swarmErrors) {
+            if (error != 0) {
+                kind.errors.push_back(error);
+            }
+        }
+        if (!kind.errors.empty()) {
+            faults.push_back(kind);
+        }
+    }
+    return faults;
+}
+const std::vector<FaultKind> kFaults = Faults();
 
 // "from then on": more calls than any run makes.
 constexpr int kLastingCount = 1000000;

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/sim/win32_calls.h"
+
 namespace sim {
 
 Machine& TheMachine() {
@@ -59,52 +61,8 @@ uint64_t NowMs() {
 
 namespace {
 
-// The simulated functions that record their calls. Those that cannot fail return nothing or only
-// release what the caller owns, and kq5 never looks at what they return: a failure injected there
-// could change nothing, so it is refused rather than ignored.
-constexpr const char* kCanFail[] = {"OpenPrinterW",
-                                    "GetPrinterW",
-                                    "SetPrinterW",
-                                    "EnumPortsW",
-                                    "OpenSCManagerA",
-                                    "OpenServiceA",
-                                    "ControlService",
-                                    "QueryServiceStatus",
-                                    "StartServiceA",
-                                    "StartServiceCtrlDispatcherW",
-                                    "RegisterServiceCtrlHandlerExW",
-                                    "SetServiceStatus",
-                                    "RegisterDeviceNotificationW",
-                                    "RegOpenKeyExA",
-                                    "RegQueryValueExA",
-                                    "SetupDiGetClassDevsW",
-                                    "SetupDiEnumDeviceInterfaces",
-                                    "SetupDiGetDeviceInterfaceDetailW",
-                                    "CreateFileW",
-                                    "ReadFile",
-                                    "WriteFile",
-                                    "GetStdHandle",
-                                    "GlobalAlloc",
-                                    "MultiByteToWideChar",
-                                    "CreateThread",
-                                    "WaitForSingleObject",
-                                    "EnumServicesStatusExW",
-                                    "OpenServiceW",
-                                    "QueryServiceConfigW",
-                                    "QueryServiceConfig2W",
-                                    "GetFileVersionInfoSizeW",
-                                    "GetFileVersionInfoW"};
-constexpr const char* kCannotFail[] = {
-    "ClosePrinter",  "CloseServiceHandle", "RegCloseKey", "SetupDiDestroyDeviceInfoList",
-    "CloseHandle",   "GlobalFree",         "Sleep",       "OutputDebugStringA",
-    "GetTickCount64"};
-
-bool Listed(const std::string& function, const auto& names) {
-    return std::find(std::begin(names), std::end(names), function) != std::end(names);
-}
-
 void CheckKnown(const std::string& caller, const std::string& function) {
-    if (!Listed(function, kCanFail) && !Listed(function, kCannotFail)) {
+    if (FindWin32Call(function) == nullptr) {
         throw std::invalid_argument(caller + ": the simulation has no function '" + function + "'");
     }
 }
@@ -186,7 +144,8 @@ void ClearCalls() {
 }
 
 bool CanFail(const std::string& function) {
-    return Listed(function, kCanFail);
+    const Win32Call* call = FindWin32Call(function);
+    return call != nullptr && call->canFail;
 }
 
 void FailCall(const std::string& function, int nth, DWORD error, int count) {
@@ -346,11 +305,7 @@ void Note(const std::string& source, const std::string& text) {
 // ---- Text helpers ------------------------------------------------------------------------------
 
 std::string Narrow(const Text16& text) {
-    std::string narrow;
-    for (char16_t c : text) {
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return narrow;
+    return ::Narrow(text);
 }
 
 Text16 Widen(const std::string& text) {
@@ -367,22 +322,6 @@ std::string Quote(const char* text) {
 
 std::string Quote(const WCHAR* text) {
     return text == nullptr ? "null" : "\"" + Narrow(Text16(text)) + "\"";
-}
-
-std::string Hex(uint64_t value) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
-    return buffer;
-}
-
-std::string Lower(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
 }
 
 bool EqualsIgnoringCase16(const Text16& a, const Text16& b) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/sim/sim.h"
 
 namespace sim {
@@ -210,8 +211,6 @@ SC_HANDLE OpenServiceCalled(Machine& m, const char* function, SC_HANDLE manager,
 // Formatting of call arguments.
 std::string Quote(const char* text);
 std::string Quote(const WCHAR* text);
-std::string Hex(uint64_t value);
-std::string Lower(const std::string& text);
 bool EqualsIgnoringCase16(const Text16& a, const Text16& b);
 
 // The scheduler of simulated threads (process.cpp).

@@ -19,7 +19,7 @@ bool KeyExists(Machine& m, const std::string& lowerPath) {
 }
 
 RegistryKey& MakeKey(Machine& m, const std::string& path) {
-    RegistryKey& key = m.registry[Lower(path)];
+    RegistryKey& key = m.registry[LowerAscii(path)];
     if (key.path.empty()) {
         key.path = path;
     }
@@ -54,7 +54,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     }
     const std::string sub = lpSubKey == nullptr ? "" : lpSubKey;
     const std::string path = base.empty() ? sub : (sub.empty() ? base : base + "\\" + sub);
-    if (path.empty() || !KeyExists(m, Lower(path))) {
+    if (path.empty() || !KeyExists(m, LowerAscii(path))) {
         *phkResult = nullptr;  // a missing key leaves no handle behind
         return ERROR_FILE_NOT_FOUND;
     }
@@ -84,11 +84,11 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     if (key == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    auto k = m.registry.find(Lower(key->keyPath));
+    auto k = m.registry.find(LowerAscii(key->keyPath));
     if (k == m.registry.end()) {
         return ERROR_FILE_NOT_FOUND;
     }
-    auto v = k->second.values.find(Lower(lpValueName == nullptr ? "" : lpValueName));
+    auto v = k->second.values.find(LowerAscii(lpValueName == nullptr ? "" : lpValueName));
     if (v == k->second.values.end()) {
         // A size-only query of a missing value answers size 0; with a buffer the size stays.
         if (lpData == nullptr && lpcbData != nullptr) {
@@ -146,7 +146,7 @@ void AddRegistryKey(const std::string& path) {
 void SetRegistryValue(const std::string& key, const std::string& name, DWORD type,
                       const std::vector<BYTE>& data) {
     std::lock_guard<std::mutex> lock(MachineLock());
-    MakeKey(TheMachine(), key).values[Lower(name)] = RegistryValue{type, data};
+    MakeKey(TheMachine(), key).values[LowerAscii(name)] = RegistryValue{type, data};
 }
 
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& text) {
@@ -158,7 +158,7 @@ void SetRegistryString(const std::string& key, const std::string& name, const st
 void DeleteRegistryKey(const std::string& path) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    const std::string lower = Lower(path);
+    const std::string lower = LowerAscii(path);
     for (auto it = m.registry.begin(); it != m.registry.end();) {
         const bool below =
             it->first == lower || it->first.compare(0, lower.size() + 1, lower + "\\") == 0;

@@ -21,7 +21,7 @@ namespace sim {
 
 ServiceRecord* FindService(Machine& m, const std::string& name) {
     for (ServiceRecord& service : m.services) {
-        if (Lower(service.name) == Lower(name)) {
+        if (LowerAscii(service.name) == LowerAscii(name)) {
             return &service;
         }
     }
@@ -174,7 +174,7 @@ void FillStatus(const Machine& m, const ServiceRecord& service, LPSERVICE_STATUS
     }
     std::memset(status, 0, sizeof *status);
     // The Spooler runs in a process of its own, spoolsv.exe (its service key's Type is 0x110).
-    status->dwServiceType = Lower(service.name) == "spooler"
+    status->dwServiceType = LowerAscii(service.name) == "spooler"
                                 ? SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS
                                 : SERVICE_WIN32_OWN_PROCESS;
     status->dwCurrentState = service.state;
@@ -193,7 +193,8 @@ bool HasRunningDependents(Machine& m, const ServiceRecord& service) {
     for (ServiceRecord& other : m.services) {
         for (const std::string& dependency : other.dependsOn) {
             RefreshService(m, other);
-            if (Lower(dependency) == Lower(service.name) && other.state != SERVICE_STOPPED) {
+            if (LowerAscii(dependency) == LowerAscii(service.name) &&
+                other.state != SERVICE_STOPPED) {
                 return true;
             }
         }
