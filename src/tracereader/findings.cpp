@@ -70,6 +70,15 @@ std::string RegistryMeaning(long code) {
     }
 }
 
+// One more of KEY, and the time of the first.
+template <typename Key>
+void Tally(std::map<Key, std::pair<size_t, uint64_t>>& tally, Key key, uint64_t atMs) {
+    auto& [count, first] = tally[key];
+    if (count++ == 0) {
+        first = atMs;
+    }
+}
+
 }  // namespace
 
 void Buckets::Add(uint64_t atMs, const std::string& line) {
@@ -151,7 +160,7 @@ void StatusStats::EndCode(uint64_t untilMs) {
 
 // The time since the last status line of the same process: the pace, and a gap when it is
 // longer than two cycles. The time between two processes is a restart, told apart.
-void StatusStats::Gap(uint64_t atMs, uint64_t silentMs, const TraceClock& clock) {
+void StatusStats::Gap(uint64_t atMs, uint64_t silentMs) {
     const uint64_t gap = atMs - lastMs;
     ++intervals[std::min<uint64_t>(gap / 10, 100000)];
     if (gap <= silentMs) {
@@ -171,48 +180,70 @@ void StatusStats::Gap(uint64_t atMs, uint64_t silentMs, const TraceClock& clock)
     }
 }
 
-void TraceAnalysis::Status(uint64_t atMs, int code) {
-    ++status_.lines;
-    if (status_.have && status_.process == coverage_.current) {
-        status_.Gap(atMs, coverage_.silentMs, clock_);
-    } else if (!status_.have) {
-        status_.firstMs = atMs;
+bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t silentMs) {
+    ++lines;
+    if (have && process == ofProcess) {
+        Gap(atMs, silentMs);
+    } else if (!have) {
+        firstMs = atMs;
     }
-    status_.process = coverage_.current;
-    if (!status_.have || code != status_.code) {
-        if (status_.have) {
-            status_.EndCode(atMs);
-            if (status_.changes.size() < kListed) {
-                status_.changes.back() += ", " + Duration(atMs - status_.codeSinceMs) + " (" +
-                                          std::to_string(status_.codeLines) + " lines)";
+    process = ofProcess;
+    const bool changed = !have || statusCode != code;
+    if (changed) {
+        if (have) {
+            EndCode(atMs);
+            if (changes.size() < kListed) {
+                changes.back() += ", " + Duration(atMs - codeSinceMs) + " (" +
+                                  std::to_string(codeLines) + " lines)";
             }
         }
-        if (status_.changes.size() < kListed) {
-            status_.changes.push_back("    at " + changeTimes_.At(atMs) + ": status " +
-                                      std::to_string(code) + " (" + CodeMeaning(code) + ")");
+        if (changes.size() < kListed) {
+            changes.push_back("    at " + changeTimes.At(atMs) + ": status " +
+                              std::to_string(statusCode) + " (" + CodeMeaning(statusCode) + ")");
         } else {
-            ++status_.moreChanges;
+            ++moreChanges;
         }
-        status_.code = code;
-        status_.codeSinceMs = atMs;
-        status_.codeLines = 0;
-        drawing_.Commanded(atMs, code);
-    } else if (!drawing_.printerKnown) {
-        drawing_.Commanded(atMs, code);  // the first after a stretch without lines
+        code = statusCode;
+        codeSinceMs = atMs;
+        codeLines = 0;
     }
-    drawing_.printerKnown = true;
-    ++status_.codeLines;
-    status_.have = true;
-    status_.lastMs = atMs;
-    // A cycle whose queue command got through: the Spooler answers (again).
-    if ((drawing_.spoolerDown || !drawing_.spoolerKnown) && !drawing_.openFailedThisCycle &&
+    ++codeLines;
+    have = true;
+    lastMs = atMs;
+    return changed;
+}
+
+// A cycle whose queue command got through: the Spooler answers (again).
+void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code) {
+    if ((spoolerDown || !spoolerKnown) && !openFailedThisCycle &&
         ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
-        drawing_.spoolerDown = false;
-        drawing_.spoolerKnown = true;
-        drawing_.picture.timeline.push_back(
+        spoolerDown = false;
+        spoolerKnown = true;
+        picture.timeline.push_back(
             TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
     }
-    drawing_.openFailedThisCycle = false;
+    openFailedThisCycle = false;
+}
+
+// The queue could not be opened with CODE; the RPC server unavailable is the Spooler down.
+void TraceDrawing::OpenFailed(uint64_t atMs, unsigned long code) {
+    openFailedThisCycle = true;
+    if (code == kErrorRpcServerUnavailable && (!spoolerDown || !spoolerKnown)) {
+        spoolerDown = true;
+        spoolerKnown = true;
+        picture.timeline.push_back(
+            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Stopped}});
+    }
+}
+
+void TraceAnalysis::Status(uint64_t atMs, int code) {
+    const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
+    if (changed || !drawing_.printerKnown) {
+        // A new code, or the first after a stretch without lines.
+        drawing_.Commanded(atMs, code);
+    }
+    drawing_.printerKnown = true;
+    drawing_.SpoolerAnswered(atMs, code);
 }
 
 // The picture: the printer's new code, and the queue as the service commanded it.
@@ -274,10 +305,7 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
             OpenError(atMs, static_cast<unsigned long>(line.code));
             break;
         case LineSays::RegistryError: {
-            auto& [count, first] = errors_.registryErrors[static_cast<long>(line.code)];
-            if (count++ == 0) {
-                first = atMs;
-            }
+            Tally(errors_.registryErrors, static_cast<long>(line.code), atMs);
             drawing_.picture.actions.push_back(
                 LaneMark{atMs, "printer", "registry read failed: " + line.text});
             break;
@@ -302,17 +330,8 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
 }
 
 void TraceAnalysis::OpenError(uint64_t atMs, unsigned long code) {
-    auto& [count, first] = errors_.openErrors[code];
-    if (count++ == 0) {
-        first = atMs;
-    }
-    drawing_.openFailedThisCycle = true;
-    if (code == kErrorRpcServerUnavailable && (!drawing_.spoolerDown || !drawing_.spoolerKnown)) {
-        drawing_.spoolerDown = true;
-        drawing_.spoolerKnown = true;
-        drawing_.picture.timeline.push_back(
-            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Stopped}});
-    }
+    Tally(errors_.openErrors, code, atMs);
+    drawing_.OpenFailed(atMs, code);
 }
 
 // The time of a line relative to the first, with the day's rollover and clock jumps.

@@ -66,6 +66,9 @@ struct ReadAccount {
 
 // The status lines: their pace, gaps, the changes of code and the time in each.
 struct StatusStats {
+    explicit StatusStats(const TraceClock& clockOf) : clock(clockOf), changeTimes(clockOf) {}
+    const TraceClock& clock;
+    DatedTimes changeTimes;
     size_t lines = 0;
     bool have = false;
     size_t process = 0;  // the process of the last status line
@@ -84,8 +87,11 @@ struct StatusStats {
     uint64_t longestGapMs = 0;
     // The current code's time up to UNTILMS.
     void EndCode(uint64_t untilMs);
+    // A status line of process OFPROCESS with STATUSCODE at ATMS; true when its code is new.
+    // SILENTMS is the longest time between two lines that is no gap.
+    bool Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t silentMs);
     // The time since the last status line to ATMS, a gap when longer than SILENTMS.
-    void Gap(uint64_t atMs, uint64_t silentMs, const TraceClock& clock);
+    void Gap(uint64_t atMs, uint64_t silentMs);
     void Findings(std::vector<TraceFinding>& out, bool wholeSeconds);
 };
 
@@ -111,6 +117,8 @@ struct TraceDrawing {
     bool spoolerDown = false;
     // The printer's new CODE, and the queue as the service commanded it.
     void Commanded(uint64_t atMs, int code);
+    void SpoolerAnswered(uint64_t atMs, int code);
+    void OpenFailed(uint64_t atMs, unsigned long code);
 };
 
 struct TraceAnalysis {
@@ -155,11 +163,10 @@ private:
     TraceClock clock_;
     Coverage coverage_{1600};  // two cycles of 800 ms; FileLayout sets it for the clock
     std::string serviceNote_;  // kq5trace's last note of the service's state
-    DatedTimes changeTimes_{clock_};
 
     TraceTime time_;
     ReadAccount read_;
-    StatusStats status_;
+    StatusStats status_{clock_};
     ErrorTallies errors_;
     TraceDrawing drawing_;
 };
