@@ -70,6 +70,15 @@ std::string RegistryMeaning(long code) {
     }
 }
 
+// One more of KEY, and the time of the first.
+template <typename Key>
+void Tally(std::map<Key, std::pair<size_t, uint64_t>>& tally, Key key, uint64_t atMs) {
+    auto& [count, first] = tally[key];
+    if (count++ == 0) {
+        first = atMs;
+    }
+}
+
 }  // namespace
 
 void Buckets::Add(uint64_t atMs, const std::string& line) {
@@ -115,120 +124,148 @@ void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
 }
 
 void TraceAnalysis::Finish() {
-    coverage_.Finish(lastRelMs);
+    coverage_.Finish(time_.lastRelMs);
     folder_.Finish();
 }
 
+// Line NUMBER, of FILE when the trace has more than one.
+std::string LineWhere(const std::string& file, size_t number) {
+    return file.empty() ? std::to_string(number) : file + ":" + std::to_string(number);
+}
+
 std::string TraceAnalysis::Where(size_t number) const {
-    return file_.empty() ? std::to_string(number) : file_ + ":" + std::to_string(number);
+    return LineWhere(file_, number);
 }
 
 void TraceAnalysis::Skip(size_t number, const std::string& why) {
-    auto& [count, first] = skipped_[why];
+    auto& [count, first] = read_.skipped[why];
     if (++count <= 5) {
         first += (first.empty() ? "" : ", ") + Where(number);
     }
 }
 
 void TraceAnalysis::Cut() {
-    cut_.push_back(file_);
+    read_.cut.push_back(file_);
 }
 
 void TraceAnalysis::Event(uint64_t atMs, EventDetail detail) {
     folder_.Add(TimelineEvent{atMs, std::move(detail)});
 }
 
-void TraceAnalysis::EndState(uint64_t untilMs) {
-    if (haveStatus_) {
-        timeInCode_[currentCode_] += untilMs - codeSinceMs_;
+void StatusStats::EndCode(uint64_t untilMs) {
+    if (have) {
+        timeInCode[code] += untilMs - codeSinceMs;
     }
 }
 
 // The time since the last status line of the same process: the pace, and a gap when it is
 // longer than two cycles. The time between two processes is a restart, told apart.
-void TraceAnalysis::Gap(uint64_t atMs) {
-    const uint64_t gap = atMs - lastStatusMs_;
-    ++intervals_[std::min<uint64_t>(gap / 10, 100000)];
-    if (gap <= coverage_.silentMs) {
+void StatusStats::Gap(uint64_t atMs, uint64_t silentMs) {
+    const uint64_t gap = atMs - lastMs;
+    ++intervals[std::min<uint64_t>(gap / 10, 100000)];
+    if (gap <= silentMs) {
         return;
     }
-    longestGapMs_ = std::max(longestGapMs_, gap);
-    if (gaps_.empty() && moreGaps_ == 0) {
-        firstGapMs_ = lastStatusMs_;
+    longestGapMs = std::max(longestGapMs, gap);
+    if (gaps.empty() && moreGaps == 0) {
+        firstGapMs = lastMs;
     }
-    if (gaps_.size() < kListed) {
-        DatedTimes times(clock_);
-        const std::string from = times.At(lastStatusMs_);
-        gaps_.push_back("    no status line for " + Duration(gap) + ", from " + from + " to " +
-                        times.At(atMs));
+    if (gaps.size() < kListed) {
+        DatedTimes times(clock);
+        const std::string from = times.At(lastMs);
+        gaps.push_back("    no status line for " + Duration(gap) + ", from " + from + " to " +
+                       times.At(atMs));
     } else {
-        ++moreGaps_;
+        ++moreGaps;
+    }
+}
+
+bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t silentMs) {
+    ++lines;
+    if (have && process == ofProcess) {
+        Gap(atMs, silentMs);
+    } else if (!have) {
+        firstMs = atMs;
+    }
+    process = ofProcess;
+    const bool changed = !have || statusCode != code;
+    if (changed) {
+        if (have) {
+            EndCode(atMs);
+            if (changes.size() < kListed) {
+                changes.back() += ", " + Duration(atMs - codeSinceMs) + " (" +
+                                  std::to_string(codeLines) + " lines)";
+            }
+        }
+        if (changes.size() < kListed) {
+            changes.push_back("    at " + changeTimes.At(atMs) + ": status " +
+                              std::to_string(statusCode) + " (" + CodeMeaning(statusCode) + ")");
+        } else {
+            ++moreChanges;
+        }
+        code = statusCode;
+        codeSinceMs = atMs;
+        codeLines = 0;
+    }
+    ++codeLines;
+    have = true;
+    lastMs = atMs;
+    return changed;
+}
+
+// A cycle whose queue command got through: the Spooler answers (again).
+void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code) {
+    if ((spoolerDown || !spoolerKnown) && !openFailedThisCycle &&
+        ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
+        spoolerDown = false;
+        spoolerKnown = true;
+        picture.timeline.push_back(
+            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
+    }
+    openFailedThisCycle = false;
+}
+
+// The queue could not be opened with CODE; the RPC server unavailable is the Spooler down.
+void TraceDrawing::OpenFailed(uint64_t atMs, unsigned long code) {
+    openFailedThisCycle = true;
+    if (code == kErrorRpcServerUnavailable && (!spoolerDown || !spoolerKnown)) {
+        spoolerDown = true;
+        spoolerKnown = true;
+        picture.timeline.push_back(
+            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Stopped}});
     }
 }
 
 void TraceAnalysis::Status(uint64_t atMs, int code) {
-    ++statusLines_;
-    if (haveStatus_ && statusProcess_ == coverage_.current) {
-        Gap(atMs);
-    } else if (!haveStatus_) {
-        firstStatusMs_ = atMs;
+    const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
+    if (changed || !drawing_.printerKnown) {
+        // A new code, or the first after a stretch without lines.
+        drawing_.Commanded(atMs, code);
     }
-    statusProcess_ = coverage_.current;
-    if (!haveStatus_ || code != currentCode_) {
-        if (haveStatus_) {
-            EndState(atMs);
-            if (changes_.size() < kListed) {
-                changes_.back() += ", " + Duration(atMs - codeSinceMs_) + " (" +
-                                   std::to_string(codeLines_) + " lines)";
-            }
-        }
-        if (changes_.size() < kListed) {
-            changes_.push_back("    at " + changeTimes_.At(atMs) + ": status " +
-                               std::to_string(code) + " (" + CodeMeaning(code) + ")");
-        } else {
-            ++moreChanges_;
-        }
-        currentCode_ = code;
-        codeSinceMs_ = atMs;
-        codeLines_ = 0;
-        DrawCommanded(atMs, code);
-    } else if (!printerKnown_) {
-        DrawCommanded(atMs, code);  // the first after a stretch without lines
-    }
-    printerKnown_ = true;
-    ++codeLines_;
-    haveStatus_ = true;
-    lastStatusMs_ = atMs;
-    // A cycle whose queue command got through: the Spooler answers (again).
-    if ((spoolerDown_ || !spoolerKnown_) && !openFailedThisCycle_ &&
-        ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
-        spoolerDown_ = false;
-        spoolerKnown_ = true;
-        picture_.timeline.push_back(
-            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
-    }
-    openFailedThisCycle_ = false;
+    drawing_.printerKnown = true;
+    drawing_.SpoolerAnswered(atMs, code);
 }
 
 // The picture: the printer's new code, and the queue as the service commanded it.
-void TraceAnalysis::DrawCommanded(uint64_t atMs, int code) {
-    picture_.printer.push_back(PrinterChange{atMs, true, code});
+void TraceDrawing::Commanded(uint64_t atMs, int code) {
+    picture.printer.push_back(PrinterChange{atMs, true, code});
     const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(code));
     const bool pause = action == QueueAction::DoorOpen || action == QueueAction::PaperOut;
     if (action != QueueAction::None) {
-        picture_.timeline.push_back(TimelineEvent{atMs, QueuePausedEvent{pause}});
+        picture.timeline.push_back(TimelineEvent{atMs, QueuePausedEvent{pause}});
         const uint32_t status = action == QueueAction::DoorOpen   ? kPrinterStatusDoorOpen
                                 : action == QueueAction::PaperOut ? kPrinterStatusPaperOut
                                                                   : 0;
-        picture_.timeline.push_back(TimelineEvent{atMs, QueueStatusEvent{status, true}});
+        picture.timeline.push_back(TimelineEvent{atMs, QueueStatusEvent{status, true}});
     }
 }
 
 // One line of the service (TEXT escaped) at ATMS since the first line.
 void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::string& text,
                                 size_t number) {
-    if (std::find(servicePids_.begin(), servicePids_.end(), pid) == servicePids_.end()) {
-        servicePids_.push_back(pid);
+    if (std::find(read_.servicePids.begin(), read_.servicePids.end(), pid) ==
+        read_.servicePids.end()) {
+        read_.servicePids.push_back(pid);
     }
     // kq5trace keeps the line end; DebugView shows the line without it.
     const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
@@ -240,20 +277,21 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
         coverage_.Line(atMs, pid);
     }
     if (coverage_.processes.size() > processes) {
-        picture_.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
+        drawing_.picture.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
     }
     if (line.says == LineSays::Status && !line.whole) {
         Skip(number, "a status line cut or malformed");
         return;
     }
     Said(atMs, line);
-    ++serviceLines_;
+    ++read_.serviceLines;
     const std::string shown = "debug " + EventText(TimelineEvent{atMs, line});
     Event(atMs, line);
-    if (line.says != LineSays::Status || buckets_.ticks.count(atMs / buckets_.widthMs) == 0) {
-        buckets_.Add(atMs, shown);
+    if (line.says != LineSays::Status ||
+        drawing_.buckets.ticks.count(atMs / drawing_.buckets.widthMs) == 0) {
+        drawing_.buckets.Add(atMs, shown);
     } else {
-        ++buckets_.counts[atMs / buckets_.widthMs];
+        ++drawing_.buckets.counts[atMs / drawing_.buckets.widthMs];
     }
 }
 
@@ -267,25 +305,22 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
             OpenError(atMs, static_cast<unsigned long>(line.code));
             break;
         case LineSays::RegistryError: {
-            auto& [count, first] = registryErrors_[static_cast<long>(line.code)];
-            if (count++ == 0) {
-                first = atMs;
-            }
-            picture_.actions.push_back(
+            Tally(errors_.registryErrors, static_cast<long>(line.code), atMs);
+            drawing_.picture.actions.push_back(
                 LaneMark{atMs, "printer", "registry read failed: " + line.text});
             break;
         }
         case LineSays::DevicePath:
-            ++discoveryLines_;
-            picture_.actions.push_back(LaneMark{atMs, "service", "discovery:" + line.path});
+            ++errors_.discoveryLines;
+            drawing_.picture.actions.push_back(LaneMark{atMs, "service", "discovery:" + line.path});
             break;
         case LineSays::MainError:
-            mainErrorText_ = line.text;
-            picture_.timeline.push_back(TimelineEvent{atMs, ProcessEndedEvent{line.text}});
+            errors_.mainErrorText = line.text;
+            drawing_.picture.timeline.push_back(TimelineEvent{atMs, ProcessEndedEvent{line.text}});
             break;
         case LineSays::ReadFailure:
-            if (readFailures_++ == 0) {
-                firstReadFailureMs_ = atMs;
+            if (errors_.readFailures++ == 0) {
+                errors_.firstReadFailureMs = atMs;
             }
             break;
         case LineSays::GetPrinterHandle:
@@ -295,58 +330,54 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
 }
 
 void TraceAnalysis::OpenError(uint64_t atMs, unsigned long code) {
-    auto& [count, first] = openErrors_[code];
-    if (count++ == 0) {
-        first = atMs;
-    }
-    openFailedThisCycle_ = true;
-    if (code == kErrorRpcServerUnavailable && (!spoolerDown_ || !spoolerKnown_)) {
-        spoolerDown_ = true;
-        spoolerKnown_ = true;
-        picture_.timeline.push_back(
-            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Stopped}});
-    }
+    Tally(errors_.openErrors, code, atMs);
+    drawing_.OpenFailed(atMs, code);
 }
 
 // The time of a line relative to the first, with the day's rollover and clock jumps.
-uint64_t TraceAnalysis::Relative(long long writtenMs, size_t number) {
-    if (!haveStart_) {
-        haveStart_ = true;
-        startMs_ = previousMs_ = writtenMs;
+uint64_t TraceTime::Relative(long long writtenMs, bool timeOfDay, const std::string& file,
+                             size_t number) {
+    if (!haveStart) {
+        haveStart = true;
+        startMs = previousMs = writtenMs;
     }
-    if (writtenMs < previousMs_) {
-        const long long back = previousMs_ - writtenMs;
-        if (layout_ == Layout::DebugViewClock && back > 12 * 3600000LL) {
-            shiftMs_ += 24 * 3600000LL;  // past midnight
+    if (writtenMs < previousMs) {
+        const long long back = previousMs - writtenMs;
+        if (timeOfDay && back > 12 * 3600000LL) {
+            shiftMs += 24 * 3600000LL;  // past midnight
         } else {
-            shiftMs_ += back;  // the clock was set back: the line follows the one before
-            if (clockBack_.size() < kListed) {
-                clockBack_.emplace_back(
-                    lastRelMs, "  line " + Where(number) + ": the clock goes back by " +
+            shiftMs += back;  // the clock was set back: the line follows the one before
+            if (clockBack.size() < kListed) {
+                clockBack.emplace_back(
+                    lastRelMs, "  line " + LineWhere(file, number) + ": the clock goes back by " +
                                    Duration(static_cast<uint64_t>(back)) +
                                    " (daylight saving or a clock set back); the times after it "
                                    "are drawn as if it had not");
             }
         }
     }
-    previousMs_ = writtenMs;
-    const long long rel = writtenMs + shiftMs_ - startMs_;
+    previousMs = writtenMs;
+    const long long rel = writtenMs + shiftMs - startMs;
     lastRelMs = static_cast<uint64_t>(rel < 0 ? 0 : rel);
     return lastRelMs;
 }
 
+uint64_t TraceAnalysis::Relative(long long writtenMs, size_t number) {
+    return time_.Relative(writtenMs, layout_ == Layout::DebugViewClock, file_, number);
+}
+
 void TraceAnalysis::Line(const TraceLine& line, size_t number) {
-    ++lines_;
+    ++read_.lines;
     switch (line.kind) {
         case LineKind::Before:
-            before_.push_back("line " + Where(number) + " \"" + line.text + "\"");
+            read_.before.push_back("line " + Where(number) + " \"" + line.text + "\"");
             return;
         case LineKind::Header:
         case LineKind::Note:
             Note(line, number);
             return;
         case LineKind::Kernel:
-            ++kernelLines_;
+            ++read_.kernelLines;
             return;
         case LineKind::Damaged:
         case LineKind::NotATrace:
@@ -356,10 +387,10 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
             break;
     }
     // kq5trace keeps the service's lines only; a DebugView log has every process's.
-    const bool known =
-        std::find(servicePids_.begin(), servicePids_.end(), line.pid) != servicePids_.end();
+    const bool known = std::find(read_.servicePids.begin(), read_.servicePids.end(), line.pid) !=
+                       read_.servicePids.end();
     if (layout_ != Layout::Kq5trace && !known && !IsServiceText(line.text)) {
-        ++otherProcessLines_;
+        ++read_.otherProcessLines;
         return;
     }
     const uint64_t atMs = Relative(line.writtenMs, number);
@@ -369,7 +400,7 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
 
 // A kq5trace header or note, at its own time where it has one.
 void TraceAnalysis::Note(const TraceLine& line, size_t number) {
-    uint64_t atMs = lastRelMs;
+    uint64_t atMs = time_.lastRelMs;
     if (line.timed) {
         atMs = Relative(line.writtenMs, number);
         clock_.Note(atMs, line.localMs);
@@ -387,8 +418,8 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
 // holds until a line says it again.
 void TraceAnalysis::Known(uint64_t atMs) {
     if (coverage_.haveLine && atMs - coverage_.lastLineMs > coverage_.silentMs) {
-        printerKnown_ = false;
-        spoolerKnown_ = false;
+        drawing_.printerKnown = false;
+        drawing_.spoolerKnown = false;
     }
 }
 
@@ -397,46 +428,48 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
     const auto add = [&out](uint64_t atMs, const std::string& line) {
         out.emplace_back(kOrdinary, atMs, line);
     };
-    std::string summary = "  " + std::to_string(lines_) + " lines read, " +
-                          std::to_string(serviceLines_) + " of the service (process" +
-                          (servicePids_.size() == 1 ? " " : "es ");
-    for (size_t i = 0; i < servicePids_.size(); ++i) {
-        summary += (i ? ", " : "") + std::to_string(servicePids_[i]);
+    std::string summary = "  " + std::to_string(read_.lines) + " lines read, " +
+                          std::to_string(read_.serviceLines) + " of the service (process" +
+                          (read_.servicePids.size() == 1 ? " " : "es ");
+    for (size_t i = 0; i < read_.servicePids.size(); ++i) {
+        summary += (i ? ", " : "") + std::to_string(read_.servicePids[i]);
     }
-    summary += std::string(servicePids_.empty() ? "none" : "") + "), over " + Duration(lastRelMs);
+    summary += std::string(read_.servicePids.empty() ? "none" : "") + "), over " +
+               Duration(time_.lastRelMs);
     if (clock_.Known()) {
         DatedTimes times(clock_);
         const std::string from = times.At(0);
-        summary += ", from " + from + " to " + times.At(lastRelMs);
+        summary += ", from " + from + " to " + times.At(time_.lastRelMs);
     }
     add(0, summary);
-    if (!before_.empty()) {
+    if (!read_.before.empty()) {
         std::string named;
-        for (const std::string& b : before_) {
+        for (const std::string& b : read_.before) {
             named += (named.empty() ? "" : ", ") + b;
         }
-        add(0, "  " + std::to_string(before_.size()) +
+        add(0, "  " + std::to_string(read_.before.size()) +
                    " lines before the first log line skipped (a computer name, a title, "
                    "DebugView++'s identification header): " +
                    named);
     }
-    if (otherProcessLines_ > 0) {
-        add(0, "  " + std::to_string(otherProcessLines_) + " lines of other processes skipped");
+    if (read_.otherProcessLines > 0) {
+        add(0,
+            "  " + std::to_string(read_.otherProcessLines) + " lines of other processes skipped");
     }
-    if (kernelLines_ > 0) {
-        add(0, "  " + std::to_string(kernelLines_) +
+    if (read_.kernelLines > 0) {
+        add(0, "  " + std::to_string(read_.kernelLines) +
                    " kernel lines (no [process id]: written by drivers) skipped");
     }
-    for (const auto& [why, what] : skipped_) {
+    for (const auto& [why, what] : read_.skipped) {
         add(0, "  " + std::to_string(what.first) + " lines skipped: " + why + " (line" +
                    (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
                    ")");
     }
-    for (const std::string& file : cut_) {
-        add(lastRelMs, "  the last line" + (file.empty() ? "" : " of " + file) +
-                           " has no line end: it was cut (skipped)");
+    for (const std::string& file : read_.cut) {
+        add(time_.lastRelMs, "  the last line" + (file.empty() ? "" : " of " + file) +
+                                 " has no line end: it was cut (skipped)");
     }
-    for (const auto& [atMs, text] : clockBack_) {
+    for (const auto& [atMs, text] : time_.clockBack) {
         add(atMs, text);
     }
 }
@@ -460,63 +493,63 @@ TraceFinding TraceAnalysis::NoServiceLine() const {
 }
 
 // The pace of the status lines, their gaps and the status changes.
-void TraceAnalysis::StatusFindings(std::vector<TraceFinding>& out) {
-    if (wholeSeconds_) {
+void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
+    if (wholeSeconds) {
         // Lines 0.8 s apart read as 0 s or 1 s apart: only the time over the count tells the
         // pace.
         char pace[32];
         std::snprintf(pace, sizeof pace, "%.1f s",
-                      statusLines_ < 2 ? 0.0
-                                       : static_cast<double>(lastStatusMs_ - firstStatusMs_) /
-                                             1000.0 / static_cast<double>(statusLines_ - 1));
-        out.emplace_back(kOrdinary, firstStatusMs_,
-                         "  " + std::to_string(statusLines_) + " status lines, one every " + pace +
+                      lines < 2 ? 0.0
+                                : static_cast<double>(lastMs - firstMs) / 1000.0 /
+                                      static_cast<double>(lines - 1));
+        out.emplace_back(kOrdinary, firstMs,
+                         "  " + std::to_string(lines) + " status lines, one every " + pace +
                              " on average (the log's clock has whole seconds only: the pace is "
                              "measured to the second; the service polls every 0.800 s)");
     } else {
         // The pace: the median time between status lines.
         size_t seen = 0;
         uint64_t median = 0;
-        for (const auto& [bucket, count] : intervals_) {
+        for (const auto& [bucket, count] : intervals) {
             seen += count;
-            if (seen * 2 >= statusLines_ - 1) {
+            if (seen * 2 >= lines - 1) {
                 median = bucket * 10;
                 break;
             }
         }
-        out.emplace_back(kOrdinary, firstStatusMs_,
-                         "  " + std::to_string(statusLines_) + " status lines, one every " +
+        out.emplace_back(kOrdinary, firstMs,
+                         "  " + std::to_string(lines) + " status lines, one every " +
                              SecondsText(median) + " (median; the service polls every 0.800 s)");
     }
-    if (gaps_.empty()) {
-        out.emplace_back(kOrdinary, firstStatusMs_, "  no gap longer than two cycles");
+    if (gaps.empty()) {
+        out.emplace_back(kOrdinary, firstMs, "  no gap longer than two cycles");
     } else {
-        TraceFinding gaps(kGaps, firstGapMs_,
-                          "  gaps longer than two cycles within one process (the service was "
-                          "held, the printer was away, or the capture was not running):");
-        gaps.lines.insert(gaps.lines.end(), gaps_.begin(), gaps_.end());
-        if (moreGaps_ > 0) {
-            gaps.lines.push_back("  ... and " + std::to_string(moreGaps_) + " more; the longest " +
-                                 Duration(longestGapMs_));
+        TraceFinding gapFinding(kGaps, firstGapMs,
+                                "  gaps longer than two cycles within one process (the service was "
+                                "held, the printer was away, or the capture was not running):");
+        gapFinding.lines.insert(gapFinding.lines.end(), gaps.begin(), gaps.end());
+        if (moreGaps > 0) {
+            gapFinding.lines.push_back("  ... and " + std::to_string(moreGaps) +
+                                       " more; the longest " + Duration(longestGapMs));
         }
-        out.push_back(gaps);
+        out.push_back(gapFinding);
     }
-    EndState(lastStatusMs_);
-    if (changes_.size() <= kListed && moreChanges_ == 0 && !changes_.empty()) {
-        changes_.back() += ", " + Duration(lastStatusMs_ - codeSinceMs_) + " (" +
-                           std::to_string(codeLines_) + " lines) to the last status line";
+    EndCode(lastMs);
+    if (changes.size() <= kListed && moreChanges == 0 && !changes.empty()) {
+        changes.back() += ", " + Duration(lastMs - codeSinceMs) + " (" + std::to_string(codeLines) +
+                          " lines) to the last status line";
     }
-    TraceFinding changes(kOrdinary, firstStatusMs_, "  status changes:");
-    changes.lines.insert(changes.lines.end(), changes_.begin(), changes_.end());
-    if (moreChanges_ > 0) {
-        changes.lines.push_back("  ... and " + std::to_string(moreChanges_) + " more changes");
+    TraceFinding changeFinding(kOrdinary, firstMs, "  status changes:");
+    changeFinding.lines.insert(changeFinding.lines.end(), changes.begin(), changes.end());
+    if (moreChanges > 0) {
+        changeFinding.lines.push_back("  ... and " + std::to_string(moreChanges) + " more changes");
     }
-    out.push_back(changes);
+    out.push_back(changeFinding);
     std::string times = "  time in each status:";
-    for (const auto& [code, ms] : timeInCode_) {
-        times += " " + std::to_string(code) + " " + Duration(ms) + ";";
+    for (const auto& [each, ms] : timeInCode) {
+        times += " " + std::to_string(each) + " " + Duration(ms) + ";";
     }
-    out.emplace_back(kOrdinary, firstStatusMs_, times);
+    out.emplace_back(kOrdinary, firstMs, times);
 }
 
 namespace {
@@ -556,66 +589,71 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
     }
     if (processes.back().ended) {
         out.emplace_back(kServiceEnded, processes.back().lastMs,
-                         "  the service ended: \"" + mainErrorText_ + "\" at " +
+                         "  the service ended: \"" + errors_.mainErrorText + "\" at " +
                              DatedTimes(clock_).At(processes.back().lastMs) + " " +
                              LastErrorMeaning(processes.back().lastError) +
                              ", and no later process follows");
     } else {
-        out.emplace_back(kOrdinary, lastRelMs,
+        out.emplace_back(kOrdinary, time_.lastRelMs,
                          "  the trace ends without \" MainError:\": the process was killed or is "
                          "still running");
     }
 }
 
-std::vector<TraceFinding> TraceAnalysis::Findings() {
-    std::vector<TraceFinding> out;
-    if (serviceLines_ == 0) {
-        out.push_back(NoServiceLine());
-    }
-    ReadFindings(out);
-    if (serviceLines_ > 0 && statusLines_ == 0) {
-        out.emplace_back(
-            kPrinterNeverFound, 0,
-            "  the printer was never found: no \"KQ5 STATUS\" line" +
-                std::string(discoveryLines_ > 0 ? " (" + std::to_string(discoveryLines_) +
-                                                      " devices listed, none opened and read)"
-                                                : " and no device listed"));
-    } else if (statusLines_ > 0) {
-        StatusFindings(out);
-    }
-    for (const auto& [code, what] : openErrors_) {
+// The queue's open errors, the registry's and the failed reads of the queue's record.
+void ErrorTallies::Findings(std::vector<TraceFinding>& out, const TraceClock& clock) const {
+    for (const auto& [code, what] : openErrors) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%lx", code);
         out.emplace_back(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
                          "  the queue could not be opened " + std::to_string(what.first) +
                              " times with " + hex + ", the first at " +
-                             DatedTimes(clock_).At(what.second) + ": " + OpenErrorMeaning(code));
+                             DatedTimes(clock).At(what.second) + ": " + OpenErrorMeaning(code));
     }
-    for (const auto& [code, what] : registryErrors_) {
+    for (const auto& [code, what] : registryErrors) {
         out.emplace_back(kOrdinary, what.second,
                          "  " + std::to_string(what.first) +
                              " registry reads failed with GetLastError:" + std::to_string(code) +
                              ": " + RegistryMeaning(code));
     }
-    if (readFailures_ > 0) {
+    if (readFailures > 0) {
         out.emplace_back(
-            kOrdinary, firstReadFailureMs_,
-            "  the queue's record could not be read " + std::to_string(readFailures_) + " times");
+            kOrdinary, firstReadFailureMs,
+            "  the queue's record could not be read " + std::to_string(readFailures) + " times");
     }
+}
+
+std::vector<TraceFinding> TraceAnalysis::Findings() {
+    std::vector<TraceFinding> out;
+    if (read_.serviceLines == 0) {
+        out.push_back(NoServiceLine());
+    }
+    ReadFindings(out);
+    if (read_.serviceLines > 0 && status_.lines == 0) {
+        out.emplace_back(kPrinterNeverFound, 0,
+                         "  the printer was never found: no \"KQ5 STATUS\" line" +
+                             std::string(errors_.discoveryLines > 0
+                                             ? " (" + std::to_string(errors_.discoveryLines) +
+                                                   " devices listed, none opened and read)"
+                                             : " and no device listed"));
+    } else if (status_.lines > 0) {
+        status_.Findings(out, wholeSeconds_);
+    }
+    errors_.Findings(out, clock_);
     ProcessFindings(out);
     return out;
 }
 
 Picture TraceAnalysis::Draw(const std::string& layoutName) const {
-    Picture p = picture_;
+    Picture p = drawing_.picture;
     p.queuePort = "port not traced";
-    for (const auto& [bucket, tick] : buckets_.ticks) {
-        const size_t count = buckets_.counts.at(bucket);
+    for (const auto& [bucket, tick] : drawing_.buckets.ticks) {
+        const size_t count = drawing_.buckets.counts.at(bucket);
         p.timeline.push_back(TimelineEvent{
             tick.first, TickEvent{std::to_string(count) + (count == 1 ? " line" : " lines") +
                                   " from here:\n" + tick.second}});
     }
-    p.timeline.push_back(TimelineEvent{lastRelMs, TraceEndEvent{}});
+    p.timeline.push_back(TimelineEvent{time_.lastRelMs, TraceEndEvent{}});
     std::stable_sort(
         p.timeline.begin(), p.timeline.end(),
         [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });

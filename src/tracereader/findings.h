@@ -41,6 +41,86 @@ struct Buckets {
     void Add(uint64_t atMs, const std::string& line);
 };
 
+// The trace's time-keeping: each line's time since the first, across a day's rollover and a
+// clock set back.
+struct TraceTime {
+    bool haveStart = false;
+    long long startMs = 0;     // the first line's time (kq5trace: UTC; DebugView: as written)
+    long long previousMs = 0;  // the previous line's time, as written
+    long long shiftMs = 0;     // added after a day's rollover or a clock set back
+    uint64_t lastRelMs = 0;
+    std::vector<std::pair<uint64_t, std::string>> clockBack;  // findings, the first few
+    // WRITTENMS since the first line; a clock of the time of day only rolls over at midnight.
+    // FILE and NUMBER name the line in a finding.
+    uint64_t Relative(long long writtenMs, bool timeOfDay, const std::string& file, size_t number);
+};
+
+// How the trace was read: its lines by kind, and what was skipped.
+struct ReadAccount {
+    size_t lines = 0, serviceLines = 0, otherProcessLines = 0, kernelLines = 0;
+    std::vector<unsigned long> servicePids;
+    std::vector<std::string> before;  // lines before the first log line, named
+    std::map<std::string, std::pair<size_t, std::string>> skipped;  // why -> count, first lines
+    std::vector<std::string> cut;                                   // files whose end was cut
+};
+
+// The status lines: their pace, gaps, the changes of code and the time in each.
+struct StatusStats {
+    explicit StatusStats(const TraceClock& clockOf) : clock(clockOf), changeTimes(clockOf) {}
+    const TraceClock& clock;
+    DatedTimes changeTimes;
+    size_t lines = 0;
+    bool have = false;
+    size_t process = 0;  // the process of the last status line
+    uint64_t firstMs = 0;
+    uint64_t lastMs = 0;
+    int code = 0;
+    uint64_t codeSinceMs = 0;
+    size_t codeLines = 0;
+    std::vector<std::string> changes;
+    size_t moreChanges = 0;
+    std::map<int, uint64_t> timeInCode;
+    std::map<uint64_t, size_t> intervals;  // 10 ms buckets of the time between status lines
+    std::vector<std::string> gaps;
+    uint64_t firstGapMs = 0;
+    size_t moreGaps = 0;
+    uint64_t longestGapMs = 0;
+    // The current code's time up to UNTILMS.
+    void EndCode(uint64_t untilMs);
+    // A status line of process OFPROCESS with STATUSCODE at ATMS; true when its code is new.
+    // SILENTMS is the longest time between two lines that is no gap.
+    bool Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t silentMs);
+    // The time since the last status line to ATMS, a gap when longer than SILENTMS.
+    void Gap(uint64_t atMs, uint64_t silentMs);
+    void Findings(std::vector<TraceFinding>& out, bool wholeSeconds);
+};
+
+// The errors the service reported, counted with the first time of each.
+struct ErrorTallies {
+    std::map<unsigned long, std::pair<size_t, uint64_t>> openErrors;  // count, first
+    std::map<long, std::pair<size_t, uint64_t>> registryErrors;       // count, first
+    size_t discoveryLines = 0;
+    std::string mainErrorText;  // the last " MainError:" line
+    size_t readFailures = 0;
+    uint64_t firstReadFailureMs = 0;
+    void Findings(std::vector<TraceFinding>& out, const TraceClock& clock) const;
+};
+
+// The picture as the lines draw it, and what it knows of the printer and the Spooler.
+struct TraceDrawing {
+    Picture picture;
+    Buckets buckets;
+    bool spoolerKnown = false;  // a line has said whether the Spooler answers since the last
+                                // stretch without lines
+    bool printerKnown = false;  // as for the Spooler: a status line has drawn the printer
+    bool openFailedThisCycle = false;
+    bool spoolerDown = false;
+    // The printer's new CODE, and the queue as the service commanded it.
+    void Commanded(uint64_t atMs, int code);
+    void SpoolerAnswered(uint64_t atMs, int code);
+    void OpenFailed(uint64_t atMs, unsigned long code);
+};
+
 struct TraceAnalysis {
     TraceAnalysis();
     TraceAnalysis(const TraceAnalysis&) = delete;
@@ -53,30 +133,25 @@ struct TraceAnalysis {
     // One line of the file, at line NUMBER.
     void Line(const TraceLine& line, size_t number);
     void Skip(size_t number, const std::string& why);
-    void CountLine() { ++lines_; }  // a line read but not told apart (cut, too long)
-    void Cut();                     // the file's last line has no line end
-    void Finish();                  // the end of the trace: the timeline's last folds
+    void CountLine() { ++read_.lines; }  // a line read but not told apart (cut, too long)
+    void Cut();                          // the file's last line has no line end
+    void Finish();                       // the end of the trace: the timeline's last folds
     std::vector<TraceFinding> Findings();
     Picture Draw(const std::string& layoutName) const;
 
     std::string timeline;  // folded, as it is decided
-    uint64_t lastRelMs = 0;
 
 private:
     std::string Where(size_t number) const;
     void Event(uint64_t atMs, EventDetail detail);
-    void EndState(uint64_t untilMs);
     void Status(uint64_t atMs, int code);
-    void DrawCommanded(uint64_t atMs, int code);
     void ServiceLine(uint64_t atMs, unsigned long pid, const std::string& text, size_t number);
     void Said(uint64_t atMs, const OutputEvent& line);
     void OpenError(uint64_t atMs, unsigned long code);
     uint64_t Relative(long long writtenMs, size_t number);
     void Note(const TraceLine& line, size_t number);
     void Known(uint64_t atMs);
-    void Gap(uint64_t atMs);
     void ReadFindings(std::vector<TraceFinding>& out) const;
-    void StatusFindings(std::vector<TraceFinding>& out);
     void ProcessFindings(std::vector<TraceFinding>& out) const;
     TraceFinding NoServiceLine() const;
 
@@ -84,52 +159,16 @@ private:
     std::string file_;
     Layout layout_ = Layout::Unknown;
     bool wholeSeconds_ = false;  // some file's clock has whole seconds only
-    bool haveStart_ = false;
-    long long startMs_ = 0;     // the first line's time (kq5trace: UTC; DebugView: as written)
-    long long previousMs_ = 0;  // the previous line's time, as written
-    long long shiftMs_ = 0;     // added after a day's rollover or a clock set back
-    std::vector<unsigned long> servicePids_;
     // The local clock where the trace carries it, the processes and what no line covers.
     TraceClock clock_;
-    Coverage coverage_{1600};    // two cycles of 800 ms; FileLayout sets it for the clock
-    size_t statusProcess_ = 0;   // the process of the last status line
-    bool spoolerKnown_ = false;  // a line has said whether the Spooler answers since the last
-                                 // stretch without lines
-    std::string serviceNote_;    // kq5trace's last note of the service's state
-    bool printerKnown_ = false;  // as for the Spooler: a status line has drawn the printer
-    DatedTimes changeTimes_{clock_};
+    Coverage coverage_{1600};  // two cycles of 800 ms; FileLayout sets it for the clock
+    std::string serviceNote_;  // kq5trace's last note of the service's state
 
-    size_t lines_ = 0, serviceLines_ = 0, otherProcessLines_ = 0, kernelLines_ = 0;
-    std::vector<std::string> before_;  // lines before the first log line, named
-    std::map<std::string, std::pair<size_t, std::string>> skipped_;  // why -> count, first lines
-    std::vector<std::string> cut_;                                   // files whose end was cut
-    std::vector<std::pair<uint64_t, std::string>> clockBack_;
-    size_t statusLines_ = 0;
-    bool haveStatus_ = false;
-    uint64_t firstStatusMs_ = 0;
-    uint64_t lastStatusMs_ = 0;
-    int currentCode_ = 0;
-    uint64_t codeSinceMs_ = 0;
-    size_t codeLines_ = 0;
-    std::vector<std::string> changes_;
-    size_t moreChanges_ = 0;
-    std::map<int, uint64_t> timeInCode_;
-    std::map<uint64_t, size_t> intervals_;  // 10 ms buckets of the time between status lines
-    std::vector<std::string> gaps_;
-    uint64_t firstGapMs_ = 0;
-    size_t moreGaps_ = 0;
-    uint64_t longestGapMs_ = 0;
-    std::map<unsigned long, std::pair<size_t, uint64_t>> openErrors_;  // count, first
-    std::map<long, std::pair<size_t, uint64_t>> registryErrors_;       // count, first
-    size_t discoveryLines_ = 0;
-    std::string mainErrorText_;  // the last " MainError:" line
-    size_t readFailures_ = 0;
-    uint64_t firstReadFailureMs_ = 0;
-    bool openFailedThisCycle_ = false;
-    bool spoolerDown_ = false;
-
-    Picture picture_;
-    Buckets buckets_;
+    TraceTime time_;
+    ReadAccount read_;
+    StatusStats status_{clock_};
+    ErrorTallies errors_;
+    TraceDrawing drawing_;
 };
 
 // "Findings:" and every finding's lines, in the order found.

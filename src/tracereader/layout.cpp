@@ -281,6 +281,66 @@ struct Decoder {
     }
 };
 
+// The byte order mark at a file's start: sets the encoding it names, returns its length (0 for
+// none).
+size_t ByteOrderMark(const char* bytes, size_t size, Encoding& encoding) {
+    if (size >= 3 && bytes[0] == '\xEF' && bytes[1] == '\xBB' && bytes[2] == '\xBF') {
+        encoding = Encoding::Utf8;
+        return 3;
+    }
+    if (size >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        encoding = Encoding::Utf16Le;
+        return 2;
+    }
+    return 0;
+}
+
+using EachLine = std::function<bool(const std::string& line, bool tooLong, bool cut)>;
+
+// Gathers decoded characters into lines, keeping the start of one too long, and hands each
+// whole line on.
+struct LineGatherer {
+    const EachLine& each;
+    std::string line;
+    bool tooLong = false;
+    // False when EACH asks to stop.
+    bool Take(char c) {
+        if (c != '\n') {
+            if (line.size() < kLongestLine) {
+                line += c;
+            } else {
+                tooLong = true;
+            }
+            return true;
+        }
+        const bool more = each(line, tooLong, false);
+        line.clear();
+        tooLong = false;
+        return more;
+    }
+};
+
+// Decodes BYTES into lines; false when EACH asks to stop.
+bool TakeBytes(const char* bytes, size_t size, Decoder& decoder, LineGatherer& lines) {
+    std::string decoded;
+    for (size_t i = 0; i < size; ++i) {
+        if (decoder.encoding == Encoding::Bytes) {
+            if (!lines.Take(bytes[i])) {
+                return false;
+            }
+            continue;
+        }
+        decoded.clear();
+        decoder.Put(decoded, bytes[i]);
+        for (const char c : decoded) {
+            if (!lines.Take(c)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string Cp936Bytes(char32_t character) {
@@ -303,29 +363,10 @@ std::string LayoutName(Layout layout, Encoding encoding, bool wholeSeconds) {
                                                  : "");
 }
 
-Encoding SplitLines(
-    std::istream& in,
-    const std::function<bool(const std::string& line, bool tooLong, bool cut)>& each) {
+Encoding SplitLines(std::istream& in, const EachLine& each) {
     Decoder decoder;
-    std::string line;
-    std::string decoded;
-    bool tooLong = false;
+    LineGatherer lines{each, "", false};
     bool first = true;
-    // False when EACH asks to stop.
-    const auto take = [&](char c) {
-        if (c != '\n') {
-            if (line.size() < kLongestLine) {
-                line += c;
-            } else {
-                tooLong = true;
-            }
-            return true;
-        }
-        const bool more = each(line, tooLong, false);
-        line.clear();
-        tooLong = false;
-        return more;
-    };
     char chunk[65536];
     for (;;) {
         in.read(chunk, sizeof chunk);
@@ -333,36 +374,15 @@ Encoding SplitLines(
         if (got == 0) {
             break;
         }
-        size_t from = 0;
-        if (first) {
-            first = false;
-            if (got >= 3 && chunk[0] == '\xEF' && chunk[1] == '\xBB' && chunk[2] == '\xBF') {
-                decoder.encoding = Encoding::Utf8;
-                from = 3;
-            } else if (got >= 2 && chunk[0] == '\xFF' && chunk[1] == '\xFE') {
-                decoder.encoding = Encoding::Utf16Le;
-                from = 2;
-            }
-        }
-        for (size_t i = from; i < got; ++i) {
-            if (decoder.encoding == Encoding::Bytes) {
-                if (!take(chunk[i])) {
-                    return decoder.encoding;
-                }
-                continue;
-            }
-            decoded.clear();
-            decoder.Put(decoded, chunk[i]);
-            for (const char c : decoded) {
-                if (!take(c)) {
-                    return decoder.encoding;
-                }
-            }
+        const size_t from = first ? ByteOrderMark(chunk, got, decoder.encoding) : 0;
+        first = false;
+        if (!TakeBytes(chunk + from, got - from, decoder, lines)) {
+            return decoder.encoding;
         }
     }
-    line += decoder.pending;  // a sequence cut at the end keeps its bytes
-    if (!line.empty() || tooLong) {
-        (void)each(line, tooLong, true);
+    lines.line += decoder.pending;  // a sequence cut at the end keeps its bytes
+    if (!lines.line.empty() || lines.tooLong) {
+        (void)each(lines.line, lines.tooLong, true);
     }
     return decoder.encoding;
 }

@@ -109,17 +109,24 @@ void Finalise(TraceReport& report, TraceAnalysis& analysis, const std::string& l
     report.ok = true;
 }
 
-TraceReport ReadFolder(const std::filesystem::path& folder) {
-    TraceReport report;
-    report.name = EscapedPath(folder);
-    struct Day {
-        LocalDate date;
-        int part;
-        std::filesystem::path path;
-        std::string name;
-    };
-    std::vector<Day> days;
+// A day file of a record folder: its date and part, the order it is read in.
+struct DayFile {
+    LocalDate date;
+    int part;
+    std::filesystem::path path;
+    std::string name;
+};
+
+// What a record folder holds: its day files in reading order, and the names of the files that
+// are no day of the trace, each with why.
+struct FolderListing {
+    std::vector<DayFile> days;
     std::vector<std::string> skipped;
+    bool readable = true;
+};
+
+FolderListing ListDayFiles(const std::filesystem::path& folder) {
+    FolderListing listing;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
@@ -128,35 +135,30 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
         int part = 0;
         std::error_code kind;
         if (!it->is_regular_file(kind)) {
-            skipped.push_back(name + " (not a file)");
+            listing.skipped.push_back(name + " (not a file)");
         } else if (!ParseDayFileName(name, date, part)) {
-            skipped.push_back(name +
-                              " (not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt)");
+            listing.skipped.push_back(
+                name + " (not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt)");
         } else if (!IsCapture(it->path())) {
-            skipped.push_back(name + " (its first lines are not a kq5trace capture)");
+            listing.skipped.push_back(name + " (its first lines are not a kq5trace capture)");
         } else {
-            days.push_back(Day{date, part, it->path(), name});
+            listing.days.push_back(DayFile{date, part, it->path(), name});
         }
     }
-    if (error) {
-        report.error = "the folder cannot be read: " + files::WhyNotReadable(folder).text;
-        return report;
-    }
-    std::sort(skipped.begin(), skipped.end());
-    std::sort(days.begin(), days.end(), [](const Day& a, const Day& b) {
+    listing.readable = !error;
+    std::sort(listing.skipped.begin(), listing.skipped.end());
+    std::sort(listing.days.begin(), listing.days.end(), [](const DayFile& a, const DayFile& b) {
         return std::tie(a.date, a.part) < std::tie(b.date, b.part);
     });
-    if (days.empty()) {
-        report.error = "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace";
-        if (!skipped.empty()) {
-            report.error += " (" + std::to_string(skipped.size()) + " other files)";
-        }
-        return report;
-    }
-    TraceAnalysis analysis;
+    return listing;
+}
+
+// Reads the day files one after the other into one analysis; returns the names of those read,
+// and adds those that could not be to the skipped ones.
+std::string ReadDayFiles(const std::vector<DayFile>& days, TraceAnalysis& analysis,
+                         std::vector<std::string>& skipped) {
     std::string read;
-    std::vector<std::string> unreadable;
-    for (const Day& d : days) {
+    for (const DayFile& d : days) {
         std::ifstream in(d.path, std::ios::binary);
         analysis.BeginFile(d.name);
         const FileResult file = ReadFile(in, analysis);
@@ -169,9 +171,12 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
         }
         read += (read.empty() ? "" : ", ") + d.name;
     }
-    Finalise(report, analysis,
-             "kq5trace record folder, " + std::to_string(days.size()) +
-                 (days.size() == 1 ? " file" : " files"));
+    return read;
+}
+
+// The findings that name the files read and the files skipped.
+std::vector<TraceFinding> FilesFindings(const std::string& read,
+                                        const std::vector<std::string>& skipped) {
     std::vector<TraceFinding> files;
     files.emplace_back(kOrdinary, 0, "  files read, in order: " + read);
     if (!skipped.empty()) {
@@ -182,6 +187,31 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
         files.emplace_back(kOrdinary, 0,
                            "  " + std::to_string(skipped.size()) + " files skipped: " + names);
     }
+    return files;
+}
+
+TraceReport ReadFolder(const std::filesystem::path& folder) {
+    TraceReport report;
+    report.name = EscapedPath(folder);
+    FolderListing listing = ListDayFiles(folder);
+    if (!listing.readable) {
+        report.error = "the folder cannot be read: " + files::WhyNotReadable(folder).text;
+        return report;
+    }
+    if (listing.days.empty()) {
+        report.error = "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace";
+        if (!listing.skipped.empty()) {
+            report.error += " (" + std::to_string(listing.skipped.size()) + " other files)";
+        }
+        return report;
+    }
+    TraceAnalysis analysis;
+    const std::string read = ReadDayFiles(listing.days, analysis, listing.skipped);
+    const size_t count = listing.days.size();
+    Finalise(
+        report, analysis,
+        "kq5trace record folder, " + std::to_string(count) + (count == 1 ? " file" : " files"));
+    const std::vector<TraceFinding> files = FilesFindings(read, listing.skipped);
     report.findings.insert(report.findings.begin() + 1, files.begin(), files.end());
     return report;
 }

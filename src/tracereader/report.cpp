@@ -52,22 +52,14 @@ constexpr const char* kScript =
     "})();\n"
     "</script>\n";
 
-}  // namespace
-
-std::string FormatHtml(const TraceReport& report, const std::string& title) {
-    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n";
-    out += kHead;
-    out += "<title>" + EscapeMarkup(title) + "</title>\n</head>\n<body>\n";
-    out += "<h1>kq5 trace report</h1>\n<p class=\"what\">" + EscapeMarkup(report.name) + " (" +
-           EscapeMarkup(report.layout) + ")</p>\n";
-
-    // The most serious first, then the rest in time order.
-    std::vector<TraceFinding> findings = report.findings;
+// The findings, the most serious first, then the rest in time order.
+std::string FindingsSection(const std::vector<TraceFinding>& unsorted) {
+    std::vector<TraceFinding> findings = unsorted;
     std::stable_sort(findings.begin(), findings.end(),
                      [](const TraceFinding& a, const TraceFinding& b) {
                          return a.rank != b.rank ? a.rank < b.rank : a.atMs < b.atMs;
                      });
-    out += "<h2>Findings</h2>\n<ol class=\"findings\">\n";
+    std::string out = "<h2>Findings</h2>\n<ol class=\"findings\">\n";
     for (size_t i = 0; i < findings.size(); ++i) {
         const TraceFinding& f = findings[i];
         out += "<li";
@@ -87,9 +79,11 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
         }
         out += "</li>\n";
     }
-    out += "</ol>\n";
+    return out + "</ol>\n";
+}
 
-    std::string svg = FormatSvg(report.picture, title);
+std::string PictureSection(const Picture& picture, const std::string& title) {
+    std::string svg = FormatSvg(picture, title);
     // Inline in HTML the picture needs neither the XML declaration nor the namespace, and the
     // page names no address at all.
     if (svg.rfind("<?xml", 0) == 0) {
@@ -99,14 +93,13 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
     if (const size_t at = svg.find(xmlns); at != std::string::npos) {
         svg.erase(at, xmlns.size());
     }
-    out +=
-        "<h2>Picture</h2>\n<p class=\"note\">Each bar's, mark's and tick's detail shows when "
-        "the pointer rests on it.</p>\n<div class=\"picture\" id=\"picture\">\n" +
-        svg + "</div>\n<div id=\"detail\"></div>\n";
+    return "<h2>Picture</h2>\n<p class=\"note\">Each bar's, mark's and tick's detail shows when "
+           "the pointer rests on it.</p>\n<div class=\"picture\" id=\"picture\">\n" +
+           svg + "</div>\n<div id=\"detail\"></div>\n";
+}
 
-    out += "<h2>Timeline</h2>\n";
-    // Escaped line by line up to the limit.
-    const std::string& timeline = report.timeline;
+// The timeline escaped line by line up to the limit, with a note when it is cut.
+std::string TimelineSection(const std::string& timeline) {
     std::string shown;
     size_t at = 0;
     size_t linesShown = 0;
@@ -121,6 +114,7 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
         ++linesShown;
         at = end;
     }
+    std::string out = "<h2>Timeline</h2>\n";
     if (at < timeline.size()) {
         const auto more =
             std::count(timeline.begin() + static_cast<std::ptrdiff_t>(at), timeline.end(), '\n');
@@ -129,7 +123,20 @@ std::string FormatHtml(const TraceReport& report, const std::string& title) {
                " more), so that the report stays small enough to send; kq5trace --read prints "
                "it whole.</p>\n";
     }
-    out += "<pre class=\"timeline\">" + shown + "</pre>\n";
+    return out + "<pre class=\"timeline\">" + shown + "</pre>\n";
+}
+
+}  // namespace
+
+std::string FormatHtml(const TraceReport& report, const std::string& title) {
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n";
+    out += kHead;
+    out += "<title>" + EscapeMarkup(title) + "</title>\n</head>\n<body>\n";
+    out += "<h1>kq5 trace report</h1>\n<p class=\"what\">" + EscapeMarkup(report.name) + " (" +
+           EscapeMarkup(report.layout) + ")</p>\n";
+    out += FindingsSection(report.findings);
+    out += PictureSection(report.picture, title);
+    out += TimelineSection(report.timeline);
     out += kScript;
     out += "</body>\n</html>\n";
     return out;

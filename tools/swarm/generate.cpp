@@ -147,12 +147,10 @@ uint64_t Gap(Random& r) {
     return gap + r.Below(gap);
 }
 
-}  // namespace
-
-std::string GenerateScenario(uint64_t seed, int minutes) {
-    Day d{Random{seed}, {}, 0, false, "", true, 0};
+// The machine as the day begins: the queue and its ports, the printer perhaps plugged in, the
+// spooler's pace and quirks, perhaps a control before kq5 runs and a fault from the start.
+void MachineLines(Day& d) {
     Random& r = d.r;
-    d.lines.push_back("# swarm seed " + std::to_string(seed));
     d.lines.push_back("queue USB001");
     d.lines.push_back("port USB002");
     d.lines.push_back("port USB003");
@@ -191,69 +189,99 @@ std::string GenerateScenario(uint64_t seed, int minutes) {
                           std::to_string(1 + r.Below(4)) + " " +
                           std::to_string(r.Pick(kind.errors)));
     }
+}
+
+// The device's read fails, or returns a few bytes.
+void ReadEvent(Day& d) {
+    Random& r = d.r;
+    if (r.Chance(50)) {
+        d.At(d.t, "read-fails");
+        return;
+    }
+    std::string bytes = "read-returns";
+    for (uint64_t i = 0, n = 1 + r.Below(6); i < n; ++i) {
+        bytes += " " + Hex(r.Pick(kCodes));
+    }
+    d.At(d.t, bytes);
+}
+
+// Moved to another socket: out and in again a moment later, kq5 perhaps stopped in the middle of
+// the port move.
+void MoveEvent(Day& d) {
+    Random& r = d.r;
+    if (d.present) {
+        d.Unplug(d.t);
+    }
+    d.t += 50 + r.Below(3000);
+    d.Plug(d.t, d.OtherPort());
+    if (d.running && r.Chance(30)) {
+        d.t += 100 + r.Below(12000);
+        d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
+        d.running = false;
+    }
+}
+
+// kq5 stopped (perhaps stopped again while its own stop is under way), or started again.
+void StopOrStartEvent(Day& d) {
+    Random& r = d.r;
+    if (!d.running) {
+        d.At(d.t, "start");
+        d.running = true;
+        return;
+    }
+    d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
+    d.running = false;
+    if (r.Chance(20)) {
+        d.t += 100 + r.Below(15000);
+        d.At(d.t, "stop");
+    }
+}
+
+// One event after a random gap, of a kind drawn by weight.
+void NextEvent(Day& d) {
+    Random& r = d.r;
+    d.t += Gap(r);
+    const uint64_t kind = r.Below(100);
+    if (kind < 20) {
+        d.At(d.t, "status " + Hex(r.Pick(kCodes)));
+    } else if (kind < 25) {
+        ReadEvent(d);
+    } else if (kind < 40) {
+        if (d.present) {
+            d.Unplug(d.t);
+        } else {
+            d.Plug(d.t, d.port.empty() || r.Chance(50) ? r.Pick(kPorts) : d.port);
+        }
+    } else if (kind < 48) {
+        MoveEvent(d);
+    } else if (kind < 52) {
+        d.At(d.t, r.Chance(50) ? "other-device M1" : "other-device-gone M1");
+    } else if (kind < 60) {
+        StopOrStartEvent(d);
+    } else if (kind < 64) {
+        const bool start = !d.running && r.Chance(50);
+        d.At(d.t, start ? "start" : "interrogate");
+        d.running = d.running || start;
+    } else if (kind < 76) {
+        d.At(d.t, "fail " + FaultWords(r));
+    } else if (!d.running) {
+        d.At(d.t, "start");
+        d.running = true;
+    }
+}
+
+}  // namespace
+
+std::string GenerateScenario(uint64_t seed, int minutes) {
+    Day d{Random{seed}, {}, 0, false, "", true, 0};
+    d.lines.push_back("# swarm seed " + std::to_string(seed));
+    MachineLines(d);
     const uint64_t span = static_cast<uint64_t>(minutes) * 60000;
     while (d.t < span) {
-        d.t += Gap(r);
-        const uint64_t kind = r.Below(100);
-        if (kind < 20) {
-            d.At(d.t, "status " + Hex(r.Pick(kCodes)));
-        } else if (kind < 25) {
-            if (r.Chance(50)) {
-                d.At(d.t, "read-fails");
-            } else {
-                std::string bytes = "read-returns";
-                for (uint64_t i = 0, n = 1 + r.Below(6); i < n; ++i) {
-                    bytes += " " + Hex(r.Pick(kCodes));
-                }
-                d.At(d.t, bytes);
-            }
-        } else if (kind < 40) {
-            if (d.present) {
-                d.Unplug(d.t);
-            } else {
-                d.Plug(d.t, d.port.empty() || r.Chance(50) ? r.Pick(kPorts) : d.port);
-            }
-        } else if (kind < 48) {
-            // Moved to another socket: out and in again a moment later.
-            if (d.present) {
-                d.Unplug(d.t);
-            }
-            d.t += 50 + r.Below(3000);
-            d.Plug(d.t, d.OtherPort());
-            if (d.running && r.Chance(30)) {
-                // kq5 stopped in the middle of the port move.
-                d.t += 100 + r.Below(12000);
-                d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
-                d.running = false;
-            }
-        } else if (kind < 52) {
-            d.At(d.t, r.Chance(50) ? "other-device M1" : "other-device-gone M1");
-        } else if (kind < 60) {
-            if (d.running) {
-                d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
-                d.running = false;
-                if (r.Chance(20)) {
-                    // Stopped again while its own stop is under way.
-                    d.t += 100 + r.Below(15000);
-                    d.At(d.t, "stop");
-                }
-            } else {
-                d.At(d.t, "start");
-                d.running = true;
-            }
-        } else if (kind < 64) {
-            const bool start = !d.running && r.Chance(50);
-            d.At(d.t, start ? "start" : "interrogate");
-            d.running = d.running || start;
-        } else if (kind < 76) {
-            d.At(d.t, "fail " + FaultWords(r));
-        } else if (!d.running) {
-            d.At(d.t, "start");
-            d.running = true;
-        }
+        NextEvent(d);
     }
-    if (!d.running && r.Chance(80)) {
-        d.At(d.t + 1000 + r.Below(20000), "start");
+    if (!d.running && d.r.Chance(80)) {
+        d.At(d.t + 1000 + d.r.Below(20000), "start");
     }
     d.lines.push_back("end " + Seconds(d.last + kQuietTailMs));
     std::string text;
