@@ -699,6 +699,20 @@ std::optional<uint64_t> LastMoveOfLastProcess(const Facts& f) {
     return moved;
 }
 
+// A start refused as "already running" within the cycle up to `t`, and the Spooler's state
+// unreadable after it: kq5 takes the Spooler for possibly running, and only the queue answering
+// tells (its port move's follow-up asks for it, and fails at the open while the Spooler is down).
+bool AlreadyRunningUnreadableBefore(const Facts& f, uint64_t t) {
+    return std::any_of(f.hits.begin(), f.hits.end(), [&](const sim::FailureHit& start) {
+        return start.function == "StartServiceA" && start.error == ERROR_SERVICE_ALREADY_RUNNING &&
+               start.atMs <= t && start.atMs + kPollCycleMs >= t &&
+               std::any_of(f.hits.begin(), f.hits.end(), [&](const sim::FailureHit& query) {
+                   return query.function == "QueryServiceStatus" && query.atMs >= start.atMs &&
+                          query.atMs <= t;
+               });
+    });
+}
+
 }  // namespace
 
 Finding QueueLeftAloneWhileSpoolerStopped(const RunEnd& end) {
@@ -715,7 +729,8 @@ Finding QueueLeftAloneWhileSpoolerStopped(const RunEnd& end) {
             // Only while the process that stopped it runs, after its start-up's own reads.
             const std::optional<uint64_t> alive = AliveSince(f, e.timeMs);
             if (e.timeMs > from && e.timeMs < to && alive && *alive < from &&
-                !Handling(f, e.timeMs) && !PollerAsksQueue(end.run, e.timeMs)) {
+                !Handling(f, e.timeMs) && !PollerAsksQueue(end.run, e.timeMs) &&
+                !AlreadyRunningUnreadableBefore(f, e.timeMs)) {
                 return "the queue asked for at " + Ms(e.timeMs) +
                        " with the Spooler stopped since " + Ms(from);
             }

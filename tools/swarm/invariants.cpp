@@ -93,7 +93,9 @@ const std::vector<Invariant> kInvariants = {
      "while the Spooler is stopped with its start owed, nothing but status mirroring asks for "
      "the queue",
      "a control being handled; the printer present with a code that has a queue action (the "
-     "poller mirrors it, and fails at the open)",
+     "poller mirrors it, and fails at the open); a start refused as \"already running\" with "
+     "the Spooler's state unreadable after it (kq5 takes it for possibly running: the port "
+     "move's follow-up asks for the queue, and fails at the open)",
      nullptr, QueueLeftAloneWhileSpoolerStopped},
     {"diagnostics-only-kq5s-texts",
      "only kq5's own diagnostic texts, nothing on the standard output a service does not have",
