@@ -129,7 +129,7 @@ std::string CheckOutputs(const std::vector<NamedFile>& inputs,
     }
     std::vector<Placed> earlier;
     for (const NamedFile& output : outputs) {
-        const std::string refused = CheckOne(output, known, earlier);
+        std::string refused = CheckOne(output, known, earlier);
         if (!refused.empty()) {
             return refused;
         }

@@ -12,9 +12,20 @@ namespace files {
 
 namespace {
 
+// strerror_r: strerror's buffer is shared between threads. glibc's GNU form returns the text,
+// which may or may not be the buffer; the XSI form fills the buffer.
+std::string ErrorText(int code) {
+    char buffer[256] = {};
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    return ::strerror_r(code, buffer, sizeof buffer);
+#else
+    return ::strerror_r(code, buffer, sizeof buffer) == 0 ? buffer : "unknown error";
+#endif
+}
+
 SystemError ErrorOf(int code) {
     return SystemError{static_cast<unsigned long>(code),
-                       std::string(std::strerror(code)) + " (errno " + std::to_string(code) + ")"};
+                       ErrorText(code) + " (errno " + std::to_string(code) + ")"};
 }
 
 }  // namespace

@@ -281,6 +281,7 @@ int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FIL
     // The picture and the report are written both or neither.
     const std::string title = std::string(program) + ": " + report.name;
     std::vector<cmdline::Written> written;
+    written.reserve(outputs.size());
     for (const cmdline::NamedFile& file : outputs) {
         written.push_back({file, file.what == "the picture" ? FormatSvg(report.picture, title)
                                                             : FormatHtml(report, title)});

@@ -8,6 +8,8 @@
 // - the size is twice the block's wLength plus 4 (room the A/W conversions use);
 // - VerQueryValueW with "\" (or "") answers the VS_FIXEDFILEINFO, its length
 //   sizeof(VS_FIXEDFILEINFO); a sub-block that is not there fails.
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/sim/machine.h"
@@ -67,9 +69,16 @@ void AddProgramFile(const std::string& path, const std::string& version) {
     std::lock_guard<std::mutex> lock(MachineLock());
     ProgramFile file;
     file.path = Widen(path);
+    // "A.B.C[.D]", each part a number: the file version the resource's fixed record carries.
     unsigned parts[4] = {0, 0, 0, 0};
-    file.versioned = !version.empty() && std::sscanf(version.c_str(), "%u.%u.%u.%u", &parts[0],
-                                                     &parts[1], &parts[2], &parts[3]) >= 3;
+    const char* at = version.c_str();
+    int given = 0;
+    for (; given < 4 && std::isdigit(static_cast<unsigned char>(*at)); ++given) {
+        char* end = nullptr;
+        parts[given] = static_cast<unsigned>(std::strtoul(at, &end, 10));
+        at = *end == '.' ? end + 1 : end;
+    }
+    file.versioned = given >= 3 && *at == '\0';
     file.versionMS = parts[0] << 16 | (parts[1] & 0xFFFF);
     file.versionLS = parts[2] << 16 | (parts[3] & 0xFFFF);
     TheMachine().programFiles.push_back(file);
