@@ -22,13 +22,23 @@ inline constexpr char kOpenFailedMessage[] =
 inline constexpr char kReadFailedMessage[] =
     "\xBB\xF1\xB5\xC3PRINTER_INFO_2\xB5\xC4\xCA\xFD\xD7\xE9\xCA\xA7\xB0\xDC!";
 
+// Where `format`'s one conversion starts, or its length. A plain loop: libstdc++'s
+// string_view::find is not a constant expression under GCC's address sanitizer.
+constexpr size_t ConversionAt(std::string_view format) {
+    size_t at = 0;
+    while (at < format.size() && format[at] != '%') {
+        ++at;
+    }
+    return at;
+}
+
 // What a line written with `format` holds before its one conversion, and after it.
 constexpr std::string_view PrefixOf(std::string_view format) {
-    return format.substr(0, format.find('%'));
+    return format.substr(0, ConversionAt(format));
 }
 constexpr std::string_view SuffixOf(std::string_view format) {
-    const size_t at = format.find('%');
-    return at == std::string_view::npos ? std::string_view() : format.substr(at + 2);
+    const size_t at = ConversionAt(format);
+    return at == format.size() ? std::string_view() : format.substr(at + 2);
 }
 
 inline constexpr std::string_view kStatusPrefix = PrefixOf(kStatusFormat);
