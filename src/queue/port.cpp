@@ -48,6 +48,7 @@ void SetQueuePort(WideString newPort) {
 }
 
 void RestartSpooler() {
+    BeginSpoolerRestart();
     StopSpooler();
     if (StartSpoolerOrOweIt()) {
         Sleep(kPauseAfterStartMs);

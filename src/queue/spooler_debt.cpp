@@ -226,9 +226,15 @@ void ResetSpoolerDebt() {
     debt.refusedForGood = 0;
     debt.lookInFlight = false;
     debt.inHand = false;
+    debt.restartUnderWay = false;
     debt.restarts = 0;
     debt.moves = 0;
     serviceState.currentPortName.clear();
+}
+
+void BeginSpoolerRestart() {
+    const Guard guard(Debt().lock);
+    Debt().restartUnderWay = true;
 }
 
 bool StartSpoolerOrOweIt() {
@@ -239,6 +245,7 @@ bool StartSpoolerOrOweIt() {
         restart.restarts = ++Debt().restarts;
         RestartPaceLocked();
         Debt().refusedForGood = 0;
+        Debt().restartUnderWay = false;  // this thread's looks take the spooler in hand from here
     }
     const SpoolerService spooler = OpenSpooler();
     if (spooler.service == nullptr) {
@@ -306,7 +313,7 @@ void LookOnce() {
     std::optional<InHand> hand;
     {
         const Guard guard(Debt().lock);
-        if (Debt().inHand) {
+        if (Debt().inHand || Debt().restartUnderWay) {
             return;
         }
         if (Debt().startOwed && Debt().cyclesToWait > 0) {

@@ -39,6 +39,10 @@ struct SpoolerDebt {
     // for it: the poller looks again on a later cycle, the handler's and the stop's waits for the
     // spooler on their next look.
     bool inHand = false;
+    // A port move's restart is under way from its stop request until its start half begins: the
+    // poller leaves the spooler alone meanwhile (a start it asked for in the stop's pause, and
+    // was refused for good, would be asked for again by that start half).
+    bool restartUnderWay = false;
     // Counted up when the handler begins a restart's start half, and when an arrival owes a move
     // or drops one. A look that began before holds news of the spooler or the move that is
     // stale by its end: it neither clears nor paces what the newer one owes.
@@ -50,6 +54,10 @@ struct SpoolerDebt {
 void ResetSpoolerDebt();
 
 // --- The control handler ---
+
+// A port move's restart begins: from its stop request until StartSpoolerOrOweIt, the poller does
+// not look at the spooler.
+void BeginSpoolerRestart();
 
 // The restart's start half, after its stop: waits up to 10 s for the spooler to stop (looking
 // every 100 ms), asks it to start, and leaves what it could not do owed. A new restart counts its
