@@ -599,7 +599,7 @@ trace)
     "$kq5sim" --trace "$work/trace.txt" --svg "$work/trace.svg" >"$work/trace.out" ||
         fail "kq5sim --trace failed: $(cat "$work/trace.out")"
     xmllint --noout "$work/trace.svg" || fail "the trace's picture is not well-formed XML"
-    got=$(sed -n 's/^    at [0-9.]* s: status \(-\{0,1\}[0-9]*\) (.*/\1/p' "$work/trace.out" | tr '\n' ' ')
+    got=$(sed -n 's/^    at [^(]*: status \(-\{0,1\}[0-9]*\) (.*/\1/p' "$work/trace.out" | tr '\n' ' ')
     handed=$(grep '^frame ' "$vusb/A1B2C3/log" | cut -d' ' -f2 | uniq | tr '\n' ' ')
     [ -n "$got" ] && [ "$got" = "$handed" ] || fail "statuses in the trace: $got; handed out: $handed; $(cat "$work/trace.out")"
     grep -qx '  no gap longer than two cycles' "$work/trace.out" || fail "a gap in the trace: $(grep -A3 gaps "$work/trace.out")"
