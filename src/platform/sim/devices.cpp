@@ -180,12 +180,10 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "SetupDiDestroyDeviceInfoList", [&] { return HandleName(m, DeviceInfoSet); });
-    if (FindHandle(m, DeviceInfoSet, "devinfo") == nullptr) {
+    if (!RecordClose(m, "SetupDiDestroyDeviceInfoList", DeviceInfoSet, {"devinfo"})) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    ReleaseHandle(m, DeviceInfoSet);
     return TRUE;
 }
 

@@ -258,12 +258,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "CloseHandle", [&] { return HandleName(m, hObject); });
-    if (FindHandle(m, hObject, "thread") == nullptr &&
-        FindHandle(m, hObject, "device") == nullptr) {
+    if (!RecordClose(m, "CloseHandle", hObject, {"thread", "device"})) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    ReleaseHandle(m, hObject);
     return TRUE;
 }

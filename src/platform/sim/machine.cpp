@@ -216,6 +216,19 @@ void ReleaseHandle(Machine& m, const void* handle) {
     m.handles.erase(reinterpret_cast<uintptr_t>(handle));
 }
 
+bool RecordClose(Machine& m, const char* function, const void* handle,
+                 std::initializer_list<const char*> kinds) {
+    // Its answer is not asked: a call that only releases cannot be made to fail (see CanFail).
+    RecordCall(m, function, [&] { return HandleName(m, handle); });
+    for (const char* kind : kinds) {
+        if (FindHandle(m, handle, kind) != nullptr) {
+            ReleaseHandle(m, handle);
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string HandleName(Machine& m, const void* handle) {
     if (handle == nullptr) {
         return "null";

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -184,6 +185,10 @@ void* NewHandle(Machine& m, HandleEntry entry, uintptr_t at = 0);
 HandleEntry* FindHandle(Machine& m, const void* handle, const std::string& kind);
 void ReleaseHandle(Machine& m, const void* handle);
 std::string HandleName(Machine& m, const void* handle);
+// Records the call `function` that closes `handle` and releases the handle when it is one of
+// `kinds`; false, with nothing released, for any other handle. Call with the lock held.
+bool RecordClose(Machine& m, const char* function, const void* handle,
+                 std::initializer_list<const char*> kinds);
 
 // Records an event on the timeline, now or at ATMS (a transition that completed earlier).
 void AddTimeline(Machine& m, EventDetail detail);

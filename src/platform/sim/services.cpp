@@ -341,13 +341,10 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "CloseServiceHandle", [&] { return HandleName(m, hSCObject); });
-    if (FindHandle(m, hSCObject, "service") == nullptr &&
-        FindHandle(m, hSCObject, "scmanager") == nullptr) {
+    if (!RecordClose(m, "CloseServiceHandle", hSCObject, {"service", "scmanager"})) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    ReleaseHandle(m, hSCObject);
     return TRUE;
 }
 

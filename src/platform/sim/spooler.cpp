@@ -524,12 +524,10 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "ClosePrinter", [&] { return HandleName(m, hPrinter); });
-    if (FindHandle(m, hPrinter, "printer") == nullptr) {
+    if (!RecordClose(m, "ClosePrinter", hPrinter, {"printer"})) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    ReleaseHandle(m, hPrinter);
     return TRUE;
 }
 
