@@ -232,15 +232,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error = RecordCall(m, "WaitForSingleObject", [&] {
-                return HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds);
-            })) {
-            SetLastError(*error);
-            return WAIT_FAILED;
-        }
-        HandleEntry* entry = FindHandle(m, hHandle, "thread");
+        const auto args = [&] {
+            return HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds);
+        };
+        HandleEntry* entry = RecordOnHandle(m, "WaitForSingleObject", args, hHandle, "thread");
         if (entry == nullptr) {
-            SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         simulated = entry->thread;

@@ -190,6 +190,23 @@ std::string HandleName(Machine& m, const void* handle);
 bool RecordClose(Machine& m, const char* function, const void* handle,
                  std::initializer_list<const char*> kinds);
 
+// Records the call `function` as RecordCall does, then finds `handle` as a handle of `kind`: null
+// with the last error set, to the injected failure or to ERROR_INVALID_HANDLE for a handle that
+// is not a `kind`. Call with the lock held.
+template <typename Args>
+HandleEntry* RecordOnHandle(Machine& m, const char* function, const Args& args, const void* handle,
+                            const std::string& kind) {
+    if (auto error = RecordCall(m, function, args)) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    HandleEntry* entry = FindHandle(m, handle, kind);
+    if (entry == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return entry;
+}
+
 // Records an event on the timeline, now or at ATMS (a transition that completed earlier).
 void AddTimeline(Machine& m, EventDetail detail);
 void AddTimelineAt(Machine& m, uint64_t atMs, EventDetail detail);
