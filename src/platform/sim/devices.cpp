@@ -171,13 +171,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    if (!RecordClose(m, "SetupDiDestroyDeviceInfoList", DeviceInfoSet, {"devinfo"})) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return CloseHandleOf("SetupDiDestroyDeviceInfoList", DeviceInfoSet, {"devinfo"});
 }
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,

@@ -252,11 +252,5 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    if (!RecordClose(m, "CloseHandle", hObject, {"thread", "device"})) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return CloseHandleOf("CloseHandle", hObject, {"thread", "device"});
 }

@@ -229,6 +229,16 @@ bool RecordClose(Machine& m, const char* function, const void* handle,
     return false;
 }
 
+BOOL CloseHandleOf(const char* function, const void* handle,
+                   std::initializer_list<const char*> kinds) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    if (!RecordClose(TheMachine(), function, handle, kinds)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 std::string HandleName(Machine& m, const void* handle) {
     if (handle == nullptr) {
         return "null";

@@ -189,6 +189,10 @@ std::string HandleName(Machine& m, const void* handle);
 // `kinds`; false, with nothing released, for any other handle. Call with the lock held.
 bool RecordClose(Machine& m, const char* function, const void* handle,
                  std::initializer_list<const char*> kinds);
+// The whole of a BOOL call that closes a handle of one of `kinds` (CloseHandle, ClosePrinter,
+// ...): takes the lock, and answers FALSE with ERROR_INVALID_HANDLE for any other handle.
+BOOL CloseHandleOf(const char* function, const void* handle,
+                   std::initializer_list<const char*> kinds);
 
 // Records the call `function` as RecordCall does, then finds `handle` as a handle of `kind`: null
 // with the last error set, to the injected failure or to ERROR_INVALID_HANDLE for a handle that

@@ -339,13 +339,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    if (!RecordClose(m, "CloseServiceHandle", hSCObject, {"service", "scmanager"})) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return CloseHandleOf("CloseServiceHandle", hSCObject, {"service", "scmanager"});
 }
 
 namespace {
