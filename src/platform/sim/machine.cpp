@@ -53,8 +53,7 @@ void Reset() {
 }
 
 uint64_t NowMs() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().nowMs;
+    return ReadMachine(&Machine::nowMs);
 }
 
 // ---- Call log and failure injection ------------------------------------------------------------
@@ -97,13 +96,11 @@ std::optional<DWORD> CountCall(Machine& m, const char* function) {
 }
 
 std::vector<FailureHit> FailureHits() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().failureHits;
+    return ReadMachine(&Machine::failureHits);
 }
 
 std::vector<std::string> Calls() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().calls;
+    return ReadMachine(&Machine::calls);
 }
 
 std::vector<std::string> CallsOf(const std::vector<std::string>& names) {
@@ -306,18 +303,15 @@ void AddTimeline(Machine& m, EventDetail detail) {
 }
 
 std::vector<std::string> DebugLines() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().debugLines;
+    return ReadMachine(&Machine::debugLines);
 }
 
 std::string StandardOutput() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().standardOutput;
+    return ReadMachine(&Machine::standardOutput);
 }
 
 std::vector<TimelineEvent> Timeline() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().timeline;
+    return ReadMachine(&Machine::timeline);
 }
 
 void Note(const std::string& source, const std::string& text) {

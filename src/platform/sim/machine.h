@@ -160,6 +160,12 @@ struct Machine {
 // and never holds it while calling back into system code or waiting.
 Machine& TheMachine();
 std::mutex& MachineLock();
+// A copy of one of the machine's fields, read under the lock: the body of the simple getters.
+template <typename T>
+T ReadMachine(T Machine::*field) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().*field;
+}
 
 // Counts a call, runs the actions set for it, and answers whether an injected failure applies to
 // it. Call with the lock held.

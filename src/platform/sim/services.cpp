@@ -611,18 +611,15 @@ void AddSpoolerDependent(const std::string& name) {
 }
 
 uint64_t LongestControlMs() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().longestControlMs;
+    return ReadMachine(&Machine::longestControlMs);
 }
 
 uint64_t LongestStopMs() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().longestStopMs;
+    return ReadMachine(&Machine::longestStopMs);
 }
 
 std::vector<ControlRecord> ControlsSent() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().controlRecords;
+    return ReadMachine(&Machine::controlRecords);
 }
 
 DWORD SpoolerState() {
@@ -634,8 +631,7 @@ DWORD SpoolerState() {
 }
 
 std::vector<SERVICE_STATUS> StatusReports() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().statusReports;
+    return ReadMachine(&Machine::statusReports);
 }
 
 void DeliverControlDuringNotificationRegistration(DWORD control) {
@@ -649,13 +645,11 @@ void SetStartedByServiceManager(bool started) {
 }
 
 NotificationRegistration Notification() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().notification;
+    return ReadMachine(&Machine::notification);
 }
 
 std::vector<Text16> ServiceNamesSeen() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().serviceNamesSeen;
+    return ReadMachine(&Machine::serviceNamesSeen);
 }
 
 void SendControl(DWORD control, DWORD eventType, const std::vector<BYTE>& eventData) {
