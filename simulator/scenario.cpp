@@ -46,21 +46,21 @@ std::string StripComment(const std::string& line) {
     return line;
 }
 
-// An unsigned number, decimal or 0x-hex, within [low, high].
-bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high,
-                 unsigned long long& value) {
+// An unsigned number, decimal or 0x-hex, within [low, high], stored in `out`; `out` stays as it
+// was when the text is not one.
+template <typename T>
+bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high, T& out) {
     char* end = nullptr;
-    value = std::strtoull(text.c_str(), &end, 0);
-    return end != text.c_str() && *end == '\0' && text[0] != '-' && value >= low && value <= high;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (end == text.c_str() || *end != '\0' || text[0] == '-' || value < low || value > high) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
 }
 
 bool ParseMilliseconds(const std::string& text, uint64_t& ms) {
-    unsigned long long value = 0;
-    if (!ParseNumber(text, 0, 3600000, value)) {
-        return false;
-    }
-    ms = value;
-    return true;
+    return ParseNumber(text, 0, 3600000, ms);
 }
 
 bool ParseSeconds(const std::string& text, uint64_t& ms) {
@@ -74,30 +74,15 @@ bool ParseSeconds(const std::string& text, uint64_t& ms) {
 }
 
 bool ParseCode(const std::string& text, int& code) {
-    unsigned long long value = 0;
-    if (!ParseNumber(text, 0, 255, value)) {
-        return false;
-    }
-    code = static_cast<int>(value);
-    return true;
+    return ParseNumber(text, 0, 255, code);
 }
 
 bool ParseError(const std::string& text, DWORD& error) {
-    unsigned long long value = 0;
-    if (!ParseNumber(text, 0, 0xFFFFFFFF, value)) {
-        return false;
-    }
-    error = static_cast<DWORD>(value);
-    return true;
+    return ParseNumber(text, 0, 0xFFFFFFFF, error);
 }
 
 bool ParseCount(const std::string& text, int& count) {
-    unsigned long long value = 0;
-    if (!ParseNumber(text, 1, 1000000, value)) {  // the sum of two stays an int
-        return false;
-    }
-    count = static_cast<int>(value);
-    return true;
+    return ParseNumber(text, 1, 1000000, count);  // the sum of two stays an int
 }
 
 constexpr std::pair<const char*, DWORD> kControls[] = {

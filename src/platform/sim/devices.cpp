@@ -96,16 +96,13 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    if (auto error = RecordCall(m, "SetupDiEnumDeviceInterfaces", [&] {
-            return HandleName(m, DeviceInfoSet) + ", " + (DeviceInfoData ? "devinfo" : "null") +
-                   ", " + GuidText(InterfaceClassGuid) + ", " + std::to_string(MemberIndex);
-        })) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    HandleEntry* list = FindHandle(m, DeviceInfoSet, "devinfo");
+    const auto args = [&] {
+        return HandleName(m, DeviceInfoSet) + ", " + (DeviceInfoData ? "devinfo" : "null") + ", " +
+               GuidText(InterfaceClassGuid) + ", " + std::to_string(MemberIndex);
+    };
+    HandleEntry* list =
+        RecordOnHandle(m, "SetupDiEnumDeviceInterfaces", args, DeviceInfoSet, "devinfo");
     if (list == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (DeviceInterfaceData == nullptr ||
@@ -134,19 +131,15 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
     const std::string member = DeviceInterfaceData
                                    ? "member " + std::to_string(DeviceInterfaceData->Reserved - 1)
                                    : "null";
-    if (auto error = RecordCall(m, "SetupDiGetDeviceInterfaceDetailW", [&] {
-            return HandleName(m, DeviceInfoSet) + ", " + member + ", " +
-                   (DeviceInterfaceDetailData ? "buffer" : "null") + ", " +
-                   std::to_string(DeviceInterfaceDetailDataSize) + ", " +
-                   (RequiredSize ? "required" : "null") + ", " +
-                   (DeviceInfoData ? "devinfo" : "null");
-        })) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    HandleEntry* list = FindHandle(m, DeviceInfoSet, "devinfo");
+    const auto args = [&] {
+        return HandleName(m, DeviceInfoSet) + ", " + member + ", " +
+               (DeviceInterfaceDetailData ? "buffer" : "null") + ", " +
+               std::to_string(DeviceInterfaceDetailDataSize) + ", " +
+               (RequiredSize ? "required" : "null") + ", " + (DeviceInfoData ? "devinfo" : "null");
+    };
+    HandleEntry* list =
+        RecordOnHandle(m, "SetupDiGetDeviceInterfaceDetailW", args, DeviceInfoSet, "devinfo");
     if (list == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     const Text16* path = MemberOf(*list, DeviceInterfaceData);
@@ -178,15 +171,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    RecordCall(m, "SetupDiDestroyDeviceInfoList", [&] { return HandleName(m, DeviceInfoSet); });
-    if (FindHandle(m, DeviceInfoSet, "devinfo") == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    ReleaseHandle(m, DeviceInfoSet);
-    return TRUE;
+    return CloseHandleOf("SetupDiDestroyDeviceInfoList", DeviceInfoSet, {"devinfo"});
 }
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -235,17 +220,13 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (lpNumberOfBytesRead != nullptr) {
         *lpNumberOfBytesRead = 0;
     }
-    if (auto error = RecordCall(m, "ReadFile", [&] {
-            return HandleName(m, hFile) + ", " + std::to_string(nNumberOfBytesToRead) + ", " +
-                   (lpNumberOfBytesRead ? "count" : "null") + ", " +
-                   (lpOverlapped ? "overlapped" : "null");
-        })) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    HandleEntry* entry = FindHandle(m, hFile, "device");
+    const auto args = [&] {
+        return HandleName(m, hFile) + ", " + std::to_string(nNumberOfBytesToRead) + ", " +
+               (lpNumberOfBytesRead ? "count" : "null") + ", " +
+               (lpOverlapped ? "overlapped" : "null");
+    };
+    HandleEntry* entry = RecordOnHandle(m, "ReadFile", args, hFile, "device");
     if (entry == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     Device* device = FindDevice(m, entry->devicePath);

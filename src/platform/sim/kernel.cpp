@@ -232,15 +232,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     {
         std::lock_guard<std::mutex> lock(MachineLock());
         Machine& m = TheMachine();
-        if (auto error = RecordCall(m, "WaitForSingleObject", [&] {
-                return HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds);
-            })) {
-            SetLastError(*error);
-            return WAIT_FAILED;
-        }
-        HandleEntry* entry = FindHandle(m, hHandle, "thread");
+        const auto args = [&] {
+            return HandleName(m, hHandle) + ", " + std::to_string(dwMilliseconds);
+        };
+        HandleEntry* entry = RecordOnHandle(m, "WaitForSingleObject", args, hHandle, "thread");
         if (entry == nullptr) {
-            SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         simulated = entry->thread;
@@ -256,14 +252,5 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    RecordCall(m, "CloseHandle", [&] { return HandleName(m, hObject); });
-    if (FindHandle(m, hObject, "thread") == nullptr &&
-        FindHandle(m, hObject, "device") == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    ReleaseHandle(m, hObject);
-    return TRUE;
+    return CloseHandleOf("CloseHandle", hObject, {"thread", "device"});
 }

@@ -53,8 +53,7 @@ void Reset() {
 }
 
 uint64_t NowMs() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().nowMs;
+    return ReadMachine(&Machine::nowMs);
 }
 
 // ---- Call log and failure injection ------------------------------------------------------------
@@ -97,13 +96,11 @@ std::optional<DWORD> CountCall(Machine& m, const char* function) {
 }
 
 std::vector<FailureHit> FailureHits() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().failureHits;
+    return ReadMachine(&Machine::failureHits);
 }
 
 std::vector<std::string> Calls() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().calls;
+    return ReadMachine(&Machine::calls);
 }
 
 std::vector<std::string> CallsOf(const std::vector<std::string>& names) {
@@ -216,6 +213,29 @@ void ReleaseHandle(Machine& m, const void* handle) {
     m.handles.erase(reinterpret_cast<uintptr_t>(handle));
 }
 
+bool RecordClose(Machine& m, const char* function, const void* handle,
+                 std::initializer_list<const char*> kinds) {
+    // Its answer is not asked: a call that only releases cannot be made to fail (see CanFail).
+    RecordCall(m, function, [&] { return HandleName(m, handle); });
+    for (const char* kind : kinds) {
+        if (FindHandle(m, handle, kind) != nullptr) {
+            ReleaseHandle(m, handle);
+            return true;
+        }
+    }
+    return false;
+}
+
+BOOL CloseHandleOf(const char* function, const void* handle,
+                   std::initializer_list<const char*> kinds) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    if (!RecordClose(TheMachine(), function, handle, kinds)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 std::string HandleName(Machine& m, const void* handle) {
     if (handle == nullptr) {
         return "null";
@@ -283,18 +303,15 @@ void AddTimeline(Machine& m, EventDetail detail) {
 }
 
 std::vector<std::string> DebugLines() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().debugLines;
+    return ReadMachine(&Machine::debugLines);
 }
 
 std::string StandardOutput() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().standardOutput;
+    return ReadMachine(&Machine::standardOutput);
 }
 
 std::vector<TimelineEvent> Timeline() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().timeline;
+    return ReadMachine(&Machine::timeline);
 }
 
 void Note(const std::string& source, const std::string& text) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -159,6 +160,12 @@ struct Machine {
 // and never holds it while calling back into system code or waiting.
 Machine& TheMachine();
 std::mutex& MachineLock();
+// A copy of one of the machine's fields, read under the lock: the body of the simple getters.
+template <typename T>
+T ReadMachine(T Machine::*field) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    return TheMachine().*field;
+}
 
 // Counts a call, runs the actions set for it, and answers whether an injected failure applies to
 // it. Call with the lock held.
@@ -184,6 +191,31 @@ void* NewHandle(Machine& m, HandleEntry entry, uintptr_t at = 0);
 HandleEntry* FindHandle(Machine& m, const void* handle, const std::string& kind);
 void ReleaseHandle(Machine& m, const void* handle);
 std::string HandleName(Machine& m, const void* handle);
+// Records the call `function` that closes `handle` and releases the handle when it is one of
+// `kinds`; false, with nothing released, for any other handle. Call with the lock held.
+bool RecordClose(Machine& m, const char* function, const void* handle,
+                 std::initializer_list<const char*> kinds);
+// The whole of a BOOL call that closes a handle of one of `kinds` (CloseHandle, ClosePrinter,
+// ...): takes the lock, and answers FALSE with ERROR_INVALID_HANDLE for any other handle.
+BOOL CloseHandleOf(const char* function, const void* handle,
+                   std::initializer_list<const char*> kinds);
+
+// Records the call `function` as RecordCall does, then finds `handle` as a handle of `kind`: null
+// with the last error set, to the injected failure or to ERROR_INVALID_HANDLE for a handle that
+// is not a `kind`. Call with the lock held.
+template <typename Args>
+HandleEntry* RecordOnHandle(Machine& m, const char* function, const Args& args, const void* handle,
+                            const std::string& kind) {
+    if (auto error = RecordCall(m, function, args)) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    HandleEntry* entry = FindHandle(m, handle, kind);
+    if (entry == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return entry;
+}
 
 // Records an event on the timeline, now or at ATMS (a transition that completed earlier).
 void AddTimeline(Machine& m, EventDetail detail);

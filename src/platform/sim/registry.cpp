@@ -128,12 +128,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
-    RecordCall(m, "RegCloseKey", [&] { return HandleName(m, hKey); });
-    if (FindHandle(m, hKey, "key") == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    ReleaseHandle(m, hKey);
-    return ERROR_SUCCESS;
+    return RecordClose(m, "RegCloseKey", hKey, {"key"}) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 namespace sim {

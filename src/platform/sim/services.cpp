@@ -339,16 +339,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lp
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    RecordCall(m, "CloseServiceHandle", [&] { return HandleName(m, hSCObject); });
-    if (FindHandle(m, hSCObject, "service") == nullptr &&
-        FindHandle(m, hSCObject, "scmanager") == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    ReleaseHandle(m, hSCObject);
-    return TRUE;
+    return CloseHandleOf("CloseServiceHandle", hSCObject, {"service", "scmanager"});
 }
 
 namespace {
@@ -620,18 +611,15 @@ void AddSpoolerDependent(const std::string& name) {
 }
 
 uint64_t LongestControlMs() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().longestControlMs;
+    return ReadMachine(&Machine::longestControlMs);
 }
 
 uint64_t LongestStopMs() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().longestStopMs;
+    return ReadMachine(&Machine::longestStopMs);
 }
 
 std::vector<ControlRecord> ControlsSent() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().controlRecords;
+    return ReadMachine(&Machine::controlRecords);
 }
 
 DWORD SpoolerState() {
@@ -643,8 +631,7 @@ DWORD SpoolerState() {
 }
 
 std::vector<SERVICE_STATUS> StatusReports() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().statusReports;
+    return ReadMachine(&Machine::statusReports);
 }
 
 void DeliverControlDuringNotificationRegistration(DWORD control) {
@@ -658,13 +645,11 @@ void SetStartedByServiceManager(bool started) {
 }
 
 NotificationRegistration Notification() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().notification;
+    return ReadMachine(&Machine::notification);
 }
 
 std::vector<Text16> ServiceNamesSeen() {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    return TheMachine().serviceNamesSeen;
+    return ReadMachine(&Machine::serviceNamesSeen);
 }
 
 void SendControl(DWORD control, DWORD eventType, const std::vector<BYTE>& eventData) {

@@ -522,15 +522,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
-    std::lock_guard<std::mutex> lock(MachineLock());
-    Machine& m = TheMachine();
-    RecordCall(m, "ClosePrinter", [&] { return HandleName(m, hPrinter); });
-    if (FindHandle(m, hPrinter, "printer") == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    ReleaseHandle(m, hPrinter);
-    return TRUE;
+    return CloseHandleOf("ClosePrinter", hPrinter, {"printer"});
 }
 
 BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPDWORD pcbNeeded,

@@ -288,20 +288,18 @@ struct SERVICE_STATUS_PROCESS {
 // may hand either to code that reads the first seven.
 static_assert(sizeof(SERVICE_STATUS) == 28);
 static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36);
-static_assert(offsetof(SERVICE_STATUS, dwServiceType) == 0 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwServiceType) == 0);
-static_assert(offsetof(SERVICE_STATUS, dwCurrentState) == 4 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwCurrentState) == 4);
-static_assert(offsetof(SERVICE_STATUS, dwControlsAccepted) == 8 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwControlsAccepted) == 8);
-static_assert(offsetof(SERVICE_STATUS, dwWin32ExitCode) == 12 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwWin32ExitCode) == 12);
-static_assert(offsetof(SERVICE_STATUS, dwServiceSpecificExitCode) == 16 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwServiceSpecificExitCode) == 16);
-static_assert(offsetof(SERVICE_STATUS, dwCheckPoint) == 20 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwCheckPoint) == 20);
-static_assert(offsetof(SERVICE_STATUS, dwWaitHint) == 24 &&
-              offsetof(SERVICE_STATUS_PROCESS, dwWaitHint) == 24);
+// Each shared field sits at the same offset in both records.
+#define KQ5_SIM_SAME_OFFSET(field, at)                       \
+    static_assert(offsetof(SERVICE_STATUS, field) == (at) && \
+                  offsetof(SERVICE_STATUS_PROCESS, field) == (at))
+KQ5_SIM_SAME_OFFSET(dwServiceType, 0);
+KQ5_SIM_SAME_OFFSET(dwCurrentState, 4);
+KQ5_SIM_SAME_OFFSET(dwControlsAccepted, 8);
+KQ5_SIM_SAME_OFFSET(dwWin32ExitCode, 12);
+KQ5_SIM_SAME_OFFSET(dwServiceSpecificExitCode, 16);
+KQ5_SIM_SAME_OFFSET(dwCheckPoint, 20);
+KQ5_SIM_SAME_OFFSET(dwWaitHint, 24);
+#undef KQ5_SIM_SAME_OFFSET
 static_assert(offsetof(SERVICE_STATUS_PROCESS, dwProcessId) == 28 &&
               offsetof(SERVICE_STATUS_PROCESS, dwServiceFlags) == 32);
 
