@@ -16,19 +16,8 @@ next=${version%.*}.$((${version##*.} + 1))
 recovery='failure kq5 reset= 86400 actions= restart/60000/restart/60000//'
 privileges='privs kq5 SeChangeNotifyPrivilege'
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-drive="$WINEPREFIX/drive_c"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 folder="$drive/Program Files/kq5"
-
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
-w() {
-    timeout "${WINE_TIMEOUT:-60}" wine "$@" </dev/null
-}
 
 cleanup() {
     wineserver -k 2>/dev/null || true
