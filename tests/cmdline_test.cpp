@@ -123,6 +123,23 @@ TEST(Cmdline, HelpAndVersionAnswerWithExitZeroOnStandardOutput) {
     EXPECT_EQ(err.rfind("tracer: unknown option --bogus\n", 0), 0u) << err;
 }
 
+// The program's own code runs only for words that ask to run it, with them parsed.
+int ranWith = 0;
+int RecordRun(const cmdline::Parsed& parsed) {
+    ranWith = parsed.Has("--wait") ? 1 : 2;
+    return 7;
+}
+
+TEST(Cmdline, MainRunsTheProgramOnlyForWordsThatRunIt) {
+    ranWith = 0;
+    EXPECT_EQ(cmdline::Main(Tracer(), {"--wait"}, RecordRun), 7);
+    EXPECT_EQ(ranWith, 1);
+    ranWith = 0;
+    EXPECT_EQ(cmdline::Main(Tracer(), {"--version"}, RecordRun), 0);
+    EXPECT_EQ(cmdline::Main(Tracer(), {"--wait", "--bogus"}, RecordRun), 2);
+    EXPECT_EQ(ranWith, 0);
+}
+
 TEST(Cmdline, GoodCommandLinesGiveTheirValuesAndForm) {
     cmdline::Parsed parsed =
         cmdline::Parse(Tracer(), {"--seed", "1", "--wait", "--seed", "2", "--out", "-"});
