@@ -1,6 +1,7 @@
 // The one command-line parser: every wrong word is refused with its name and the usage line it
 // breaks, and nothing that looks like an option is ever taken for a value.
 #include "cmdline/cmdline.h"
+#include "drain.h"
 
 #include <gtest/gtest.h>
 
@@ -101,13 +102,8 @@ TEST(Cmdline, HelpAndVersionAnswerWithExitZeroOnStandardOutput) {
         std::FILE* o = std::tmpfile();
         std::FILE* e = std::tmpfile();
         const int code = cmdline::Answer(Tracer(), cmdline::Parse(Tracer(), args), o, e);
-        for (auto [file, text] : {std::pair{o, &out}, std::pair{e, &err}}) {
-            std::rewind(file);
-            for (int c; (c = std::fgetc(file)) != EOF;) {
-                *text += static_cast<char>(c);
-            }
-            std::fclose(file);
-        }
+        out += Drain(o);
+        err += Drain(e);
         return code;
     };
     std::string out, err;

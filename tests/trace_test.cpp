@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "drain.h"
 #include "tracereader/clock.h"
 #include "tracereader/coverage.h"
 #include "tracereader/layout.h"
@@ -871,16 +872,7 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     const int code = RunTraceRead("kq5test", command, out, err);
-    const auto text = [](std::FILE* f) {
-        std::rewind(f);
-        std::string all;
-        for (int c; (c = std::fgetc(f)) != EOF;) {
-            all += static_cast<char>(c);
-        }
-        std::fclose(f);
-        return all;
-    };
-    const std::string printed = text(out), said = text(err);
+    const std::string printed = Drain(out), said = Drain(err);
     EXPECT_EQ(code, 1);
     EXPECT_NE(printed.find("Findings:\n"), std::string::npos);
     // The picture and the report go together: no picture left as if all had been written.
@@ -897,8 +889,8 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     std::FILE* none = std::tmpfile();
     std::FILE* why = std::tmpfile();
     EXPECT_EQ(RunTraceRead("kq5test", command, none, why), 2);
-    EXPECT_NE(text(why).find("no-such-trace.log: cannot be opened"), std::string::npos);
-    EXPECT_EQ(text(none), "");
+    EXPECT_NE(Drain(why).find("no-such-trace.log: cannot be opened"), std::string::npos);
+    EXPECT_EQ(Drain(none), "");
 }
 
 // Any bytes, in any of the encodings, get an answer: a report, or an error that names what is
