@@ -173,14 +173,7 @@ std::string ReferenceFold(const std::vector<TimelineEvent>& events) {
         for (size_t k = 0; k < length && i + k < events.size(); ++k) {
             out += FormatTimelineLine(events[i + k]);
         }
-        const std::string last = TimelineSeconds(events[i + best * length].timeMs);
-        if (best > 0 && length == 1) {
-            out += "           ... " + std::to_string(best) + " more, the last at " + last + "\n";
-        } else if (best > 0) {
-            out += "           ... these " + std::to_string(length) + " lines " +
-                   std::to_string(best) + (best == 1 ? " more time" : " more times") +
-                   ", the last at " + last + "\n";
-        }
+        out += FoldNote(length, best, TimelineSeconds(events[i + best * length].timeMs));
         i += (best + 1) * length;
     }
     return out;
