@@ -17,19 +17,11 @@ for program in kq5trace.exe bench/wine/debug_lines.exe; do
     [ -f "$windir/$program" ] || { echo "missing $windir/$program: run ./test.sh first" >&2; exit 2; }
 done
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-drive="$WINEPREFIX/drive_c"
-w() { timeout 120 wine "$@" </dev/null; }
+source bench/wine/prefix.sh
 finish() { wineserver -k 2>/dev/null || true; }
 trap finish EXIT
 
-rm -rf "$work"
-mkdir -p "$work"
-timeout 120 wine wineboot --init >"$work/boot.log" 2>&1
-wineserver -k || true
-wineserver -w
-w cmd /c exit >"$work/session.out" 2>&1
+fresh_prefix
 cp "$windir/kq5trace.exe" "$windir/bench/wine/debug_lines.exe" "$drive/"
 w sc create lines binPath= "C:\\debug_lines.exe $count" >/dev/null
 

@@ -20,11 +20,8 @@ for program in kq5svc.exe tools/wine/virtual_printer.exe bench/wine/spooler_floo
     [ -f "$windir/$program" ] || { echo "missing $windir/$program: run ./test.sh first" >&2; exit 2; }
 done
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-drive="$WINEPREFIX/drive_c"
+source bench/wine/prefix.sh
 vusb="$drive/vusb"
-w() { timeout 120 wine "$@" </dev/null; }
 
 finish() {
     touch "$vusb/stop" 2>/dev/null || true
@@ -32,12 +29,7 @@ finish() {
 }
 trap finish EXIT
 
-rm -rf "$work"
-mkdir -p "$work"
-timeout 120 wine wineboot --init >"$work/boot.log" 2>&1
-wineserver -k || true
-wineserver -w
-w cmd /c exit >"$work/session.out" 2>&1
+fresh_prefix
 for program in kq5svc.exe tools/wine/virtual_printer.exe bench/wine/spooler_floor.exe; do
     cp "$windir/$program" "$drive/"
 done

@@ -114,13 +114,7 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile)
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
-    if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(kProgram, parsed, stdout, stderr);
-    }
+int Run(const cmdline::Parsed& parsed) {
     if (parsed.Has("--trace")) {
         ReadCommand command;
         command.trace = parsed.Value("--trace");
@@ -130,4 +124,10 @@ int main(int argc, char** argv) {
     }
     return RunScenarioFile(parsed.operands.empty() ? "" : parsed.operands[0],
                            parsed.Value("--svg"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return cmdline::Main(kProgram, {argv + 1, argv + argc}, Run);
 }

@@ -1,6 +1,7 @@
 // The one command-line parser: every wrong word is refused with its name and the usage line it
 // breaks, and nothing that looks like an option is ever taken for a value.
 #include "cmdline/cmdline.h"
+#include "drain.h"
 
 #include <gtest/gtest.h>
 
@@ -101,13 +102,8 @@ TEST(Cmdline, HelpAndVersionAnswerWithExitZeroOnStandardOutput) {
         std::FILE* o = std::tmpfile();
         std::FILE* e = std::tmpfile();
         const int code = cmdline::Answer(Tracer(), cmdline::Parse(Tracer(), args), o, e);
-        for (auto [file, text] : {std::pair{o, &out}, std::pair{e, &err}}) {
-            std::rewind(file);
-            for (int c; (c = std::fgetc(file)) != EOF;) {
-                *text += static_cast<char>(c);
-            }
-            std::fclose(file);
-        }
+        out += Drain(o);
+        err += Drain(e);
         return code;
     };
     std::string out, err;
@@ -121,6 +117,23 @@ TEST(Cmdline, HelpAndVersionAnswerWithExitZeroOnStandardOutput) {
     EXPECT_EQ(answer({"--wait", "--bogus"}, out, err), 2);
     EXPECT_EQ(out, "") << "a refusal on standard output";
     EXPECT_EQ(err.rfind("tracer: unknown option --bogus\n", 0), 0u) << err;
+}
+
+// The program's own code runs only for words that ask to run it, with them parsed.
+int ranWith = 0;
+int RecordRun(const cmdline::Parsed& parsed) {
+    ranWith = parsed.Has("--wait") ? 1 : 2;
+    return 7;
+}
+
+TEST(Cmdline, MainRunsTheProgramOnlyForWordsThatRunIt) {
+    ranWith = 0;
+    EXPECT_EQ(cmdline::Main(Tracer(), {"--wait"}, RecordRun), 7);
+    EXPECT_EQ(ranWith, 1);
+    ranWith = 0;
+    EXPECT_EQ(cmdline::Main(Tracer(), {"--version"}, RecordRun), 0);
+    EXPECT_EQ(cmdline::Main(Tracer(), {"--wait", "--bogus"}, RecordRun), 2);
+    EXPECT_EQ(ranWith, 0);
 }
 
 TEST(Cmdline, GoodCommandLinesGiveTheirValuesAndForm) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cmdline/outputs.h"
+#include "drain.h"
 #include "tracereader/read.h"
 
 namespace {
@@ -22,16 +23,6 @@ std::string Text(const fs::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::string Drain(std::FILE* file) {
-    std::rewind(file);
-    std::string all;
-    for (int c; (c = std::fgetc(file)) != EOF;) {
-        all += static_cast<char>(c);
-    }
-    std::fclose(file);
-    return all;
 }
 
 class OutputSafety : public ::testing::Test {

@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "drain.h"
 #include "tracereader/clock.h"
 #include "tracereader/coverage.h"
 #include "tracereader/layout.h"
@@ -172,14 +173,7 @@ std::string ReferenceFold(const std::vector<TimelineEvent>& events) {
         for (size_t k = 0; k < length && i + k < events.size(); ++k) {
             out += FormatTimelineLine(events[i + k]);
         }
-        const std::string last = TimelineSeconds(events[i + best * length].timeMs);
-        if (best > 0 && length == 1) {
-            out += "           ... " + std::to_string(best) + " more, the last at " + last + "\n";
-        } else if (best > 0) {
-            out += "           ... these " + std::to_string(length) + " lines " +
-                   std::to_string(best) + (best == 1 ? " more time" : " more times") +
-                   ", the last at " + last + "\n";
-        }
+        out += FoldNote(length, best, TimelineSeconds(events[i + best * length].timeMs));
         i += (best + 1) * length;
     }
     return out;
@@ -871,16 +865,7 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     const int code = RunTraceRead("kq5test", command, out, err);
-    const auto text = [](std::FILE* f) {
-        std::rewind(f);
-        std::string all;
-        for (int c; (c = std::fgetc(f)) != EOF;) {
-            all += static_cast<char>(c);
-        }
-        std::fclose(f);
-        return all;
-    };
-    const std::string printed = text(out), said = text(err);
+    const std::string printed = Drain(out), said = Drain(err);
     EXPECT_EQ(code, 1);
     EXPECT_NE(printed.find("Findings:\n"), std::string::npos);
     // The picture and the report go together: no picture left as if all had been written.
@@ -897,8 +882,8 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     std::FILE* none = std::tmpfile();
     std::FILE* why = std::tmpfile();
     EXPECT_EQ(RunTraceRead("kq5test", command, none, why), 2);
-    EXPECT_NE(text(why).find("no-such-trace.log: cannot be opened"), std::string::npos);
-    EXPECT_EQ(text(none), "");
+    EXPECT_NE(Drain(why).find("no-such-trace.log: cannot be opened"), std::string::npos);
+    EXPECT_EQ(Drain(none), "");
 }
 
 // Any bytes, in any of the encodings, get an answer: a report, or an error that names what is

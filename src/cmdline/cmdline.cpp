@@ -185,6 +185,15 @@ int Answer(const Program& program, const Parsed& parsed, FILE* out, FILE* err) {
     return 2;
 }
 
+int Main(const Program& program, const std::vector<std::string>& args,
+         int (*run)(const Parsed& parsed)) {
+    const Parsed parsed = Parse(program, args);
+    if (parsed.action != Action::Run) {
+        return Answer(program, parsed, stdout, stderr);
+    }
+    return run(parsed);
+}
+
 bool WholeNumber(const std::string& text, long long from, long long to, long long& value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
         text.size() > 18) {

@@ -64,6 +64,12 @@ std::string Refusal(const Program& program, const Form* form, const std::string&
 // action other than Run.
 int Answer(const Program& program, const Parsed& parsed, FILE* out, FILE* err);
 
+// A program's opening: parses ARGS (the words after the program's name) and runs RUN with
+// them; the help, the version and a refusal are answered instead, on standard output or error.
+// Returns RUN's exit code, or the answer's.
+int Main(const Program& program, const std::vector<std::string>& args,
+         int (*run)(const Parsed& parsed));
+
 // Value checks: false (nothing changed) unless TEXT is a whole number from FROM to TO, or a
 // number from FROM to TO (no sign, no exponent, no "nan").
 bool WholeNumber(const std::string& text, long long from, long long to, long long& value);

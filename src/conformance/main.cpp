@@ -112,13 +112,7 @@ const cmdline::Program kProgram{
                {"--service"},
                "--service"}}};
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
-    if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(kProgram, parsed, stdout, stderr);
-    }
+int Run(const cmdline::Parsed& parsed) {
     if (parsed.Has("--service")) {
         return RunAsService(parsed.Value("--service"));
     }
@@ -151,4 +145,10 @@ int main(int argc, char** argv) {
         json ? conformance::RenderJson(report) : conformance::RenderText(report);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return conformance::ExitCode(report);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return cmdline::Main(kProgram, {argv + 1, argv + argc}, Run);
 }

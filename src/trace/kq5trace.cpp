@@ -257,17 +257,7 @@ int Read(const cmdline::Parsed& parsed) {
     return RunTraceRead("kq5trace", command, stdout, stderr);
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        args.push_back(PathText(std::filesystem::path(argv[i])));
-    }
-    const cmdline::Parsed parsed = cmdline::Parse(kProgram, args);
-    if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(kProgram, parsed, stdout, stderr);
-    }
+int Run(const cmdline::Parsed& parsed) {
     if (parsed.Has("--read")) {
         return Read(parsed);
     }
@@ -295,4 +285,14 @@ int wmain(int argc, wchar_t** argv) {
     record.session = options.session;
     record.version = KQ5_VERSION;
     return RunRecord(record, stopRequested);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(PathText(std::filesystem::path(argv[i])));
+    }
+    return cmdline::Main(kProgram, args, Run);
 }

@@ -100,6 +100,17 @@ void TimelineFolder::Add(const TimelineEvent& event) {  // NOLINT(misc-no-recurs
     }
 }
 
+std::string FoldNote(size_t length, size_t copies, const std::string& last) {
+    if (copies == 0) {
+        return "";
+    }
+    if (length == 1) {
+        return "           ... " + std::to_string(copies) + " more, the last at " + last + "\n";
+    }
+    return "           ... these " + std::to_string(length) + " lines " + std::to_string(copies) +
+           (copies == 1 ? " more time" : " more times") + ", the last at " + last + "\n";
+}
+
 void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
     // The group that hides the most lines wins; among equals the shortest.
     size_t length = 1;
@@ -116,14 +127,7 @@ void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
     for (size_t k = 0; k < length && k < count_; ++k) {
         out += Line(first_[k]);
     }
-    const std::string last = copies > 0 ? Time(lastMs, false) : "";
-    if (copies > 0 && length == 1) {
-        out += "           ... " + std::to_string(copies) + " more, the last at " + last + "\n";
-    } else if (copies > 0) {
-        out += "           ... these " + std::to_string(length) + " lines " +
-               std::to_string(copies) + (copies == 1 ? " more time" : " more times") +
-               ", the last at " + last + "\n";
-    }
+    out += FoldNote(length, copies, copies > 0 ? Time(lastMs, false) : "");
     write_(out);
     // What came after the folded lines starts the next decision.
     const size_t used = (copies + 1) * length;

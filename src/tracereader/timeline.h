@@ -56,5 +56,9 @@ private:
     std::array<Run, kLongest> runs_{};
 };
 
+// The line that stands for the COPIES (none: "") of a group of LENGTH lines printed once, the
+// last of them at LAST.
+std::string FoldNote(size_t length, size_t copies, const std::string& last);
+
 // The whole timeline of EVENTS, folded.
 std::string FoldTimeline(const std::vector<TimelineEvent>& events);

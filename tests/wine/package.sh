@@ -16,19 +16,8 @@ next=${version%.*}.$((${version##*.} + 1))
 recovery='failure kq5 reset= 86400 actions= restart/60000/restart/60000//'
 privileges='privs kq5 SeChangeNotifyPrivilege'
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-drive="$WINEPREFIX/drive_c"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 folder="$drive/Program Files/kq5"
-
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
-w() {
-    timeout "${WINE_TIMEOUT:-60}" wine "$@" </dev/null
-}
 
 cleanup() {
     wineserver -k 2>/dev/null || true
@@ -74,6 +63,13 @@ run_msiexec() {
     shift
     WINEDEBUG=+process w msiexec "$@" /qn /l*v "C:\\$name.log" >"$work/$name.out" 2>&1 || code=$?
     echo "$code"
+}
+
+# The msiexec run NAME (as run_msiexec) succeeded.
+msiexec_ok() {
+    local code
+    code=$(run_msiexec "$@")
+    [ "$code" -eq 0 ] || fail "$1 exit code $code: $(tail "$work/$1.out")"
 }
 
 # The sc.exe command lines that the msiexec run NAME started, in order.
@@ -166,8 +162,7 @@ for line in "file=$version.0" "product=$version.0" "FileVersion=$version" \
 done
 echo "kq5svc.exe carries version $version; SHA256SUMS matches"
 
-code=$(run_msiexec install /i "C:\\kq5-$version-x64.msi")
-[ "$code" -eq 0 ] || fail "install exit code $code: $(tail "$work/install.out")"
+msiexec_ok install /i "C:\\kq5-$version-x64.msi"
 check_installed "$windir/kq5svc.exe"
 check_configured install
 echo "installed $version: C:\\Program Files\\kq5\\kq5svc.exe, service kq5 registered and running"
@@ -189,8 +184,7 @@ echo "  kq5trace.exe installed beside it; it reads a trace and writes its report
 echo "  registered path: $(probe -config kq5 | grep '^path=')"
 echo "  between InstallServices and StartServices, sc.exe ran: $(sc_runs install | paste -sd '|' | sed 's/|/; then: /')"
 
-code=$(run_msiexec upgrade /i "C:\\kq5-$next-x64.msi")
-[ "$code" -eq 0 ] || fail "upgrade exit code $code: $(tail "$work/upgrade.out")"
+msiexec_ok upgrade /i "C:\\kq5-$next-x64.msi"
 check_installed "$windir/tests/wine/next/kq5svc.exe"
 check_configured upgrade
 echo "upgraded to $next: the new exe, the same service, one program running, sc.exe run again"
@@ -201,8 +195,7 @@ check_installed "$windir/tests/wine/next/kq5svc.exe"
 [ -z "$(sc_runs downgrade)" ] || fail "the refused downgrade ran sc.exe: $(sc_runs downgrade)"
 echo "downgrade to $version refused (1603); $next still installed and running"
 
-code=$(run_msiexec uninstall /x "C:\\kq5-$next-x64.msi")
-[ "$code" -eq 0 ] || fail "uninstall exit code $code: $(tail "$work/uninstall.out")"
+msiexec_ok uninstall /x "C:\\kq5-$next-x64.msi"
 [ -z "$(sc_runs uninstall)" ] || fail "the removal ran sc.exe: $(sc_runs uninstall)"
 [ "$(probe -config kq5)" = "error=1060" ] || fail "service left behind: $(probe -config kq5)"
 [ ! -e "$folder" ] || fail "left behind: $(ls -la "$folder")"

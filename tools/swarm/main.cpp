@@ -195,13 +195,7 @@ int RunSwarm(SwarmOptions options) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const cmdline::Parsed parsed = cmdline::Parse(kProgram, {argv + 1, argv + argc});
-    if (parsed.action != cmdline::Action::Run) {
-        return cmdline::Answer(kProgram, parsed, stdout, stderr);
-    }
+int Run(const cmdline::Parsed& parsed) {
     SwarmOptions options;
     const std::string refused = ReadNumbers(parsed, options);
     long long seed = 0;
@@ -230,4 +224,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     return RunSwarm(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return cmdline::Main(kProgram, {argv + 1, argv + argc}, Run);
 }
