@@ -521,21 +521,21 @@ bool SplitBars(const std::string& text, size_t parts, std::vector<std::string>& 
            std::none_of(out.begin(), out.end(), [](const std::string& p) { return p.empty(); });
 }
 
+// A statement of no arguments that sets one of the scenario's switches.
+template <bool Scenario::*field>
+bool SetSwitch(Parsing& p, const Statement&, std::string&) {
+    p.scenario.*field = true;
+    return true;
+}
+// A statement whose one argument is a time in milliseconds, kept in one of the scenario's fields.
+template <uint64_t Scenario::*field>
+bool SetMilliseconds(Parsing& p, const Statement& s, std::string&) {
+    return ParseMilliseconds(s.words[1], p.scenario.*field);
+}
+
 bool Queue(Parsing& p, const Statement& s, std::string&) {
     p.scenario.queueExists = s.words[1] != "none";
     p.scenario.queuePort = p.scenario.queueExists ? s.words[1] : "";
-    return true;
-}
-bool QueueNullPort(Parsing& p, const Statement&, std::string&) {
-    p.scenario.queueNullPort = true;
-    return true;
-}
-bool QueueGrows(Parsing& p, const Statement&, std::string&) {
-    p.scenario.queueGrows = true;
-    return true;
-}
-bool NotAnAdministrator(Parsing& p, const Statement&, std::string&) {
-    p.scenario.notAnAdministrator = true;
     return true;
 }
 bool Port(Parsing& p, const Statement& s, std::string&) {
@@ -573,19 +573,6 @@ bool RegistryMissing(Parsing& p, const Statement& s, std::string&) {
     }
     p.scenario.registry.push_back({parts[0], parts[1], "", true});
     return true;
-}
-bool SpoolerStopTime(Parsing& p, const Statement& s, std::string&) {
-    return ParseMilliseconds(s.words[1], p.scenario.spoolerStopMs);
-}
-bool SpoolerStartTime(Parsing& p, const Statement& s, std::string&) {
-    return ParseMilliseconds(s.words[1], p.scenario.spoolerStartMs);
-}
-bool SpoolerStopHangs(Parsing& p, const Statement&, std::string&) {
-    p.scenario.spoolerStopHangs = true;
-    return true;
-}
-bool SpoolerStartBlocks(Parsing& p, const Statement& s, std::string&) {
-    return ParseMilliseconds(s.words[1], p.scenario.spoolerStartBlocksMs);
 }
 bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
     p.scenario.spoolerDependents.push_back(s.words[1]);
@@ -647,17 +634,18 @@ constexpr size_t kAny = SIZE_MAX;
 
 constexpr StatementKind kStatements[] = {
     {"queue", "PORT or none", 1, 1, Queue},
-    {"queue-null-port", "nothing", 0, 0, QueueNullPort},
-    {"queue-grows", "nothing", 0, 0, QueueGrows},
-    {"not-an-administrator", "nothing", 0, 0, NotAnAdministrator},
+    {"queue-null-port", "nothing", 0, 0, SetSwitch<&Scenario::queueNullPort>},
+    {"queue-grows", "nothing", 0, 0, SetSwitch<&Scenario::queueGrows>},
+    {"not-an-administrator", "nothing", 0, 0, SetSwitch<&Scenario::notAnAdministrator>},
     {"port", "NAME [MONITOR]", 1, kAny, Port},
     {"printer", "SERIAL PORT CODE (0..255)", 3, 3, Printer},
     {"registry", "KEY | VALUE | TEXT", 0, kAny, Registry},
     {"registry-missing", "KEY | VALUE", 0, kAny, RegistryMissing},
-    {"spooler-stop-time", "MS (0..3600000)", 1, 1, SpoolerStopTime},
-    {"spooler-start-time", "MS (0..3600000)", 1, 1, SpoolerStartTime},
-    {"spooler-stop-hangs", "nothing", 0, 0, SpoolerStopHangs},
-    {"spooler-start-blocks", "MS (0..3600000)", 1, 1, SpoolerStartBlocks},
+    {"spooler-stop-time", "MS (0..3600000)", 1, 1, SetMilliseconds<&Scenario::spoolerStopMs>},
+    {"spooler-start-time", "MS (0..3600000)", 1, 1, SetMilliseconds<&Scenario::spoolerStartMs>},
+    {"spooler-stop-hangs", "nothing", 0, 0, SetSwitch<&Scenario::spoolerStopHangs>},
+    {"spooler-start-blocks", "MS (0..3600000)", 1, 1,
+     SetMilliseconds<&Scenario::spoolerStartBlocksMs>},
     {"spooler-dependent", "NAME", 1, 1, SpoolerDependent},
     {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
     {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
-#include "trace/record_policy.h"
+#include "record_names/record_policy.h"
 
 namespace cmdline {
 

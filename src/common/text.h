@@ -35,6 +35,11 @@ Text FoldedAscii(Text text) {
     }
     return text;
 }
+// Whole-text equality folding only A-Z to a-z; every other code unit must match exactly.
+template <typename Text>
+bool EqualsFoldingAscii(const Text& left, const Text& right) {
+    return left.size() == right.size() && FoldedAscii(left) == FoldedAscii(right);
+}
 inline std::string LowerAscii(const std::string& text) {
     return FoldedAscii(text);
 }

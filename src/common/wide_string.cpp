@@ -1,25 +1,11 @@
 #include "common/wide_string.h"
 
+#include "common/text.h"
+
 #include <climits>
 
-namespace {
-
-WCHAR FoldAscii(WCHAR c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<WCHAR>(c - u'A' + u'a') : c;
-}
-
-}  // namespace
-
 bool EqualsIgnoringAsciiCase(const WideString& left, const WideString& right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < left.size(); ++i) {
-        if (FoldAscii(left[i]) != FoldAscii(right[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsFoldingAscii(left, right);
 }
 
 bool Contains(const WideString& text, const WCHAR* part) {

@@ -328,16 +328,22 @@ void ControlsWhileRunning(Check& c, SC_HANDLE service) {
     Expect(c, "the status the stop filled in", status.dwCurrentState, DWORD{SERVICE_STOP_PENDING});
 }
 
+// A start refused as already running and a stop refused with `stopError`, to a service in
+// `state` ("stopping", "starting"); `status` is what the stop's refusal filled in.
+void ExpectStartAndStopRefused(Check& c, SC_HANDLE service, const std::string& state,
+                               DWORD stopError, SERVICE_STATUS& status) {
+    Expect(c, "StartServiceA of a " + state + " service", StartError(service),
+           DWORD{ERROR_SERVICE_ALREADY_RUNNING});
+    Expect(c, "ControlService stop of a " + state + " service",
+           ControlError(service, SERVICE_CONTROL_STOP, status), stopError);
+}
+
 // Still stopping: no start (the same answer as for a running service), no second stop; the
 // refusal reports the service's status. Evidence for the start: unproven.
 void ControlsWhileStopping(Check& c, SC_HANDLE service) {
     SERVICE_STATUS status = {};
     Expect(c, "the state after the stop", StateOf(service), DWORD{SERVICE_STOP_PENDING});
-    Expect(c, "StartServiceA of a stopping service", StartError(service),
-           DWORD{ERROR_SERVICE_ALREADY_RUNNING});
-    Expect(c, "ControlService stop of a stopping service",
-           ControlError(service, SERVICE_CONTROL_STOP, status),
-           DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
+    ExpectStartAndStopRefused(c, service, "stopping", ERROR_SERVICE_CANNOT_ACCEPT_CTRL, status);
     Expect(c, "the status that refusal filled in", status.dwCurrentState,
            DWORD{SERVICE_STOP_PENDING});
     // Nor any other control a caller can send, interrogate and user-defined codes among them, and
@@ -373,11 +379,7 @@ void ControlsWhileStopped(Check& c, SC_HANDLE service) {
 void ControlsWhileStarting(Check& c, SC_HANDLE service) {
     SERVICE_STATUS status = {};
     Expect(c, "the state after the start", StateOf(service), DWORD{SERVICE_START_PENDING});
-    Expect(c, "StartServiceA of a starting service", StartError(service),
-           DWORD{ERROR_SERVICE_ALREADY_RUNNING});
-    Expect(c, "ControlService stop of a starting service",
-           ControlError(service, SERVICE_CONTROL_STOP, status),
-           DWORD{ERROR_INVALID_SERVICE_CONTROL});
+    ExpectStartAndStopRefused(c, service, "starting", ERROR_INVALID_SERVICE_CONTROL, status);
     if (!WineDeparts(c, "Wine's refusal of a stop to a starting service fills in no status")) {
         Expect(c, "the status that refusal filled in", status.dwCurrentState,
                DWORD{SERVICE_START_PENDING});

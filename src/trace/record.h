@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "trace/record_policy.h"
+#include "record_names/record_policy.h"
 
 struct RecordOptions {
     std::wstring folder;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "trace/record_policy.h"
+#include "record_names/record_policy.h"
 
 // One thing to write: a captured line, or a note ("# <stamp> <text>").
 struct Entry {

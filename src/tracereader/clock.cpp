@@ -12,11 +12,6 @@ namespace {
 
 constexpr long long kSecondMs = 1000, kMinuteMs = 60 * kSecondMs, kHourMs = 60 * kMinuteMs;
 
-// Rounds towards minus infinity, so that a time before 1970 still has its own day.
-long long FloorDiv(long long a, long long b) {
-    return a / b - (a % b != 0 && (a < 0) != (b < 0));
-}
-
 // At most this many anchors are kept: a clock that jumps back and forth all day is drawn with the
 // first jumps, and runs on with the trace after them.
 constexpr size_t kMostAnchors = 10000;
@@ -126,27 +121,6 @@ std::vector<uint64_t> Midnights(const TraceClock& clock, uint64_t endMs, double 
 }
 
 }  // namespace
-
-long long DaysFromCivil(long long y, long long m, long long d) {
-    y -= m <= 2;
-    const long long era = FloorDiv(y, 400);
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(long long days, long long& year, long long& month, long long& day) {
-    days += 719468;
-    const long long era = FloorDiv(days, 146097);
-    const long long doe = days - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    day = doy - (153 * mp + 2) / 5 + 1;
-    month = mp < 10 ? mp + 3 : mp - 9;
-    year = yoe + era * 400 + (month <= 2);
-}
 
 void TraceClock::Note(uint64_t relMs, long long localMs) {
     if (kind == ClockKind::Elapsed) {

@@ -9,13 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/civil_days.h"
 #include "tracereader/layout.h"
 
 inline constexpr long long kDayMs = 24LL * 3600000;
-
-// Days since 1970-01-01 of a date (proleptic Gregorian), and back.
-long long DaysFromCivil(long long year, long long month, long long day);
-void CivilFromDays(long long days, long long& year, long long& month, long long& day);
 
 // Where a trace's times meet the local clock. Each anchor says: at RELMS after the first line the
 // clock showed LOCALMS (milliseconds since 1970-01-01 00:00 of the local clock for DateTime;

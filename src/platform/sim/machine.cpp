@@ -342,18 +342,7 @@ std::string Quote(const WCHAR* text) {
 }
 
 bool EqualsIgnoringCase16(const Text16& a, const Text16& b) {
-    auto fold = [](char16_t c) {
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c;
-    };
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsFoldingAscii(a, b);
 }
 
 }  // namespace sim

@@ -1,4 +1,6 @@
-#include "trace/record_policy.h"
+#include "record_names/record_policy.h"
+
+#include "common/civil_days.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -57,25 +59,13 @@ std::vector<Dated> RecorderFiles(const std::vector<FolderFile>& listing) {
 
 // Howard Hinnant's days_from_civil: exact for every Gregorian date.
 long long DayNumber(LocalDate date) {
-    const long long y = date.year - (date.month <= 2 ? 1 : 0);
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long mp = (date.month + 9) % 12;
-    const long long doy = (153 * mp + 2) / 5 + date.day - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
+    return DaysFromCivil(date.year, date.month, date.day);
 }
 
 LocalDate DateOfDayNumber(long long days) {
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long long doe = days - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    return LocalDate{static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0)), month, day};
+    long long year = 0, month = 0, day = 0;
+    CivilFromDays(days, year, month, day);
+    return LocalDate{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
 }
 
 std::string DayFileName(LocalDate date, int part) {
