@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "record_folder.h"
-#include "trace/record_policy.h"
+#include "record_names/record_policy.h"
 #include "trace/recorder.h"
 
 namespace {

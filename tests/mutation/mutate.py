@@ -10,16 +10,18 @@ their libraries and links its own kq5_tests; the host build's folder is only rea
 beside another build or test of the same tree.
 
     mutate.py --source DIR --build DIR --work DIR [--full | --budget FIXED,COMMIT] [--commit ID]
-              [--file PATH]... [--list] [--keep-going]
+              [--file PATH]... [--jobs N] [--list] [--keep-going]
 
 Exit status: 0 when every mutant is killed, not built or listed as equivalent
 (tests/mutation/equivalent.txt); 1 when one survived unexplained; 2 on a usage or set-up error.
 """
 
 import argparse
+import concurrent.futures
 import dataclasses
 import hashlib
 import os
+import queue
 import re
 import shlex
 import shutil
@@ -432,7 +434,8 @@ def run_tests(binary, gtest_filter, timeout, cwd):
     tmp = os.path.join(cwd, "tmp")
     os.makedirs(tmp, exist_ok=True)
     try:
-        run = subprocess.run([binary, f"--gtest_filter={gtest_filter}", "--gtest_brief=1"],
+        run = subprocess.run([binary, f"--gtest_filter={gtest_filter}", "--gtest_brief=1",
+                              "--gtest_fail_fast=1"],
                              cwd=cwd, capture_output=True, timeout=timeout,
                              env=dict(os.environ, TMPDIR=tmp))
     except subprocess.TimeoutExpired:
@@ -464,6 +467,8 @@ def main():
                         help="FIXED,COMMIT: mutants of the fixed set and of the commit's sample")
     parser.add_argument("--commit", help="default: the source folder's HEAD")
     parser.add_argument("--file", action="append", help="only this target (repeatable)")
+    parser.add_argument("--jobs", type=int, default=1,
+                        help="mutants built and run at once, each in its own folder (default 1)")
     parser.add_argument("--list", action="store_true", help="print the chosen mutants, run none")
     parser.add_argument("--keys", help="only the mutants whose keys this file lists (one a line; "
                         "a run's 'key:' lines will do), e.g. the survivors of an earlier run")
@@ -502,6 +507,8 @@ def main():
         fixed, from_commit = (int(x) for x in args.budget.split(","))
         mutants = budget_pick(mutants, fixed, from_commit, args.commit)
         print(f"commit {args.commit}: {fixed} fixed and {from_commit} commit-derived mutants")
+    if args.jobs < 1:
+        parser.error("--jobs takes a whole number from 1")
     if args.list:
         for m in mutants:
             print(f"{m.file}:{m.line} {m.op}: {m.before}  =>  {m.after}")
@@ -512,13 +519,18 @@ def main():
 
 def run(args, source, build, work, targets, filters, texts, mutants, equivalent, known):
     os.makedirs(work, exist_ok=True)
-    builder = Builder(source, build, work)
-    builder.fresh_copy()
+    # One builder a job, each with its own copy of src/ and its own folder to run the tests in.
+    builders = [Builder(source, build, os.path.join(work, f"job{k}")) for k in range(args.jobs)]
+    for builder in builders:
+        os.makedirs(builder.work, exist_ok=True)
+        builder.fresh_copy()
+    idle = queue.SimpleQueue()
+    for builder in builders:
+        idle.put(builder)
     original = os.path.join(build, "tests", "kq5_tests")
-    cwd = work
     # The tests must pass unmutated, and their time bounds a mutant's.
     started = time.monotonic()
-    failed, _ = run_tests(original, WHOLE_FILTER, 600, cwd)
+    failed, _ = run_tests(original, WHOLE_FILTER, 600, work)
     if failed:
         print("the host tests fail without any mutant: fix them first", file=sys.stderr)
         return 2
@@ -526,24 +538,37 @@ def run(args, source, build, work, targets, filters, texts, mutants, equivalent,
     score = {rel: {"killed": 0, "survived": 0, "equivalent": 0, "known": 0, "not built": 0,
                    "not host": 0} for rel, _ in targets}
     unexplained, survivors, mended = [], [], []
-    for n, m in enumerate(mutants, 1):
-        state, detail = one_mutant(builder, m, texts[m.file], filters[m.file], timeout, original,
-                                   cwd)
-        if state == "survived" and m.key in equivalent:
-            state = "equivalent"
-        if state == "survived":
-            survivors.append(m)
-        if state == "survived" and m.key in known:
-            state = "known"
-        if state == "killed" and m.key in known:
-            mended.append(m)
-        score[m.file][state] += 1
-        head = f"[{n}/{len(mutants)}] {state:10} {m.file}:{m.line} {m.op}"
-        print(head + (f" ({detail})" if detail else ""), flush=True)
-        if state == "survived":
-            unexplained.append(m)
-            print(diff_of(m, texts[m.file]))
-            print(f"    key: {m.key}", flush=True)
+
+    def on_a_free_builder(m):
+        builder = idle.get()
+        try:
+            return one_mutant(builder, m, texts[m.file], filters[m.file], timeout, original,
+                              builder.work)
+        finally:
+            idle.put(builder)
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+        futures = {pool.submit(on_a_free_builder, m): m for m in mutants}
+        for n, future in enumerate(concurrent.futures.as_completed(futures), 1):
+            m = futures[future]
+            state, detail = future.result()
+            if state == "survived" and m.key in equivalent:
+                state = "equivalent"
+            if state == "survived":
+                survivors.append(m)
+            if state == "survived" and m.key in known:
+                state = "known"
+            if state == "killed" and m.key in known:
+                mended.append(m)
+            score[m.file][state] += 1
+            head = f"[{n}/{len(mutants)}] {state:10} {m.file}:{m.line} {m.op}"
+            print(head + (f" ({detail})" if detail else ""), flush=True)
+            if state == "survived":
+                unexplained.append(m)
+                print(diff_of(m, texts[m.file]))
+                print(f"    key: {m.key}", flush=True)
+    survivors.sort(key=lambda m: (m.file, m.start))
+    unexplained.sort(key=lambda m: (m.file, m.start))
     report(score, unexplained, args.full, equivalent, mutants)
     for m in mended:
         print(f"killed now, take it out of {os.path.basename(args.known)}: {m.key}")
