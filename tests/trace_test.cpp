@@ -838,7 +838,6 @@ TEST(Trace, ReportPutsTheSeriousFirstAndEscapesTheTrace) {
               std::string::npos);
     EXPECT_EQ(html.find("://"), std::string::npos) << "an address in the report";
     EXPECT_EQ(html.find("<script>"), html.rfind("<script>")) << "one script, the page's own";
-
 }
 
 // The command both programs run: the findings are printed whatever happens to the picture and
