@@ -200,13 +200,74 @@ TEST_F(ServiceTest, ShutdownDuringTheStopsWaitStopsAtOnceAndNothingIsReportedAft
     EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
 
+    // The reporter ends at its next look (a second on), not at the wait's limit.
     ReportStopProgress(CreateThread(nullptr, 0, NeverEnds, nullptr, 0, nullptr));
+    EXPECT_EQ(sim::NowMs(), shutdownAt + 1000);
     for (const DWORD control : {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_STOP,
                                 SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_DEVICEEVENT}) {
         ServiceCtrlHandler(control, 0, nullptr, nullptr);
     }
     EXPECT_EQ(sim::StatusReports().size(), 3u);
     EXPECT_EQ(sim::CallCount("CreateThread"), 1);  // only the test's: no second stop was begun
+}
+
+// The stop's progress while the payer's answer does not come: a SERVICE_STOP_PENDING a second,
+// each with the next checkpoint, then SERVICE_STOPPED with ERROR_SERVICE_REQUEST_TIMEOUT at the
+// wait's limit of 21 s, and nothing pending at or after it. The same when looking at the payer
+// fails: the reporter pauses a look's time between looks, it does not spin.
+TEST_F(ServiceTest, AnAnswerThatNeverComesIsGivenUpAtTheWaitsLimit) {
+    for (const bool waitFails : {false, true}) {
+        SCOPED_TRACE(waitFails ? "the wait fails" : "the wait times out");
+        SetUp();
+        AddQueue();
+        Start();
+        serviceState.spoolerDebt.startOwed = true;
+        ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+        const uint64_t stopAt = sim::NowMs();
+        const size_t before = sim::StatusReports().size();
+        if (waitFails) {
+            sim::FailCall("WaitForSingleObject", 1, ERROR_INVALID_HANDLE, 100);
+        }
+        ReportStopProgress(CreateThread(nullptr, 0, NeverEnds, nullptr, 0, nullptr));
+        EXPECT_EQ(sim::NowMs(), stopAt + 21000);
+        const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+        ASSERT_EQ(reports.size(), before + 21);
+        for (size_t i = before; i + 1 < reports.size(); ++i) {
+            EXPECT_EQ(reports[i].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+            EXPECT_EQ(reports[i].dwCheckPoint, i - before + 2);
+        }
+        EXPECT_EQ(reports.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(reports.back().dwWin32ExitCode,
+                  static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+        TearDown();
+    }
+}
+
+// No thread for the stop's work: the handler does it itself, bounded all the same, and the
+// service reports SERVICE_STOPPED before the handler returns. Without the payer's thread the
+// spooler's start is paid by the handler; without the reporter's, the handler reports the
+// progress (here the payer's thread never runs: the wait is given up at its limit).
+TEST_F(ServiceTest, AStopWithoutItsThreadsStillEnds) {
+    struct {
+        int failedThread;  // the CreateThread call that fails: 2 the payer, 3 the reporter
+        DWORD exitCode;
+        uint64_t tookMs;
+    } cases[] = {{2, NO_ERROR, 0}, {3, ERROR_SERVICE_REQUEST_TIMEOUT, 21000}};  // the poller is 1
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failedThread);
+        SetUp();
+        AddQueue();
+        Start();
+        serviceState.spoolerDebt.startOwed = true;
+        sim::FailCall("CreateThread", c.failedThread, ERROR_NOT_ENOUGH_MEMORY);
+        const uint64_t stopAt = sim::NowMs();
+        ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+        EXPECT_GE(sim::NowMs() - stopAt, c.tookMs);
+        EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, c.exitCode);
+        EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+        TearDown();
+    }
 }
 
 // A stop with a debt owed that comes during start-up is not overwritten by start-up's one

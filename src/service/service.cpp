@@ -113,7 +113,6 @@ DWORD WINAPI PayDebtThread(LPVOID) {
 // handler does the work itself, bounded all the same: printing comes first.
 void StopAfterPayingDebt() {
     ReportStopPending();  // checkpoint 1; the service is not stopped yet (StopBegun), so it reports
-    stopWaitResult = ERROR_SERVICE_REQUEST_TIMEOUT;
     HANDLE payer = CreateThread(nullptr, 0, PayDebtThread, nullptr, 0, nullptr);
     if (payer == nullptr) {
         ReportStopped(PaySpoolerDebtBeforeExit());  // bounded but for a blocked call
@@ -191,13 +190,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
 DWORD WINAPI ReportStopProgress(LPVOID payer) {
     HANDLE worker = payer;
-    const ULONGLONG deadline = GetTickCount64() + kStopWaitLimitMs;
+    ULONGLONG now = GetTickCount64();
+    const ULONGLONG deadline = now + kStopWaitLimitMs;
     DWORD result = ERROR_SERVICE_REQUEST_TIMEOUT;
     for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            break;  // the spooler's answer did not come in time
-        }
         const DWORD slice =
             static_cast<DWORD>(std::min<ULONGLONG>(kStopReportIntervalMs, deadline - now));
         const DWORD waited = WaitForSingleObject(worker, slice);
@@ -208,8 +204,9 @@ DWORD WINAPI ReportStopProgress(LPVOID payer) {
         if (waited != WAIT_TIMEOUT) {
             Sleep(slice);  // the wait itself failed: the payer is looked at again after a pause
         }
-        if (GetTickCount64() >= deadline) {
-            break;
+        now = GetTickCount64();
+        if (now >= deadline) {
+            break;  // the spooler's answer did not come in time
         }
         if (!ReportStopPending()) {
             break;  // stopped meanwhile (a shutdown): nothing more to say

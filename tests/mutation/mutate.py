@@ -180,6 +180,11 @@ def op_remove(mask):
         pos += len(line) + 1
 
 
+# Returns that "{}" would not change: the value-initialised value spelled out (an empty string
+# literal is all that is left of any string literal in the mask, so it is not among them).
+ZERO_VALUES = {"{}", "", "nullptr", "NULL", "NO_ERROR", "ERROR_SUCCESS", "FALSE", "S_OK"}
+
+
 def op_return(mask):
     for m in re.finditer(r"\breturn\s+([^;]*);", mask):
         value = m.group(1).strip()
@@ -187,7 +192,7 @@ def op_return(mask):
             yield m.start(1), m.end(1), "false"
         elif value == "false":
             yield m.start(1), m.end(1), "true"
-        elif value not in ("{}", "") and not re.fullmatch(r"-?\d+[uUlL]*", value):
+        elif value not in ZERO_VALUES and not re.fullmatch(r"-?\d+[uUlL]*", value):
             yield m.start(1), m.end(1), "{}"
 
 
