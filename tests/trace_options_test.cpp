@@ -117,6 +117,8 @@ TEST(TraceCommandLine, EachFormRunsItsModeWithTheValuesGiven) {
         {{"--read", "X", "--html", "Y"}, {.mode = TraceMode::Read, .trace = "X", .html = "Y"}},
         {{"--svg", "P", "--read", "X"}, {.mode = TraceMode::Read, .trace = "X", .svg = "P"}},
         {{"--out", "F", "--wait", "--until-stop"}, {.out = "F", .wait = true, .untilStop = true}},
+        {{"--until-stop"}, {.untilStop = true}},
+        {{"--wait", "--out", "-"}, {.out = "-", .wait = true}},
         {{"--service", "Kq5Test", "--session", "--for", "2.5"},
          {.service = "Kq5Test", .seconds = 2.5, .session = true}},
         {{"--session", "--max-mib", "3", "--keep-days", "7", "--record", "C:\\t", "--service", "S"},
