@@ -54,35 +54,27 @@ TraceCommand Command(const std::vector<std::string>& args) {
 TEST(TraceCommandLine, NumbersOutOfTheirBoundsAreRefusedWithTheUsageLine) {
     const std::string capture = std::string("usage: ") + kCaptureUsage + kMore;
     const std::string record = std::string("usage: ") + kRecordUsage + kMore;
+    // The first line of each refusal, up to the words given.
+    const std::string seconds =
+        "kq5trace: --for takes a number of seconds from 0 to 10000000, not '";
+    const std::string days = "kq5trace: --keep-days takes a number of days from 1 to 36500, not '";
+    const std::string mib = "kq5trace: --max-mib takes a number of MiB from 1 to 1048576, not '";
     const struct {
         std::vector<std::string> args;
         std::string said;
     } cases[] = {
-        {{"--for", "10000000.5"},
-         "kq5trace: --for takes a number of seconds from 0 to 10000000, not '10000000.5'\n" +
-             capture},
-        {{"--for", "ten"},
-         "kq5trace: --for takes a number of seconds from 0 to 10000000, not "
-         "'ten'\n" +
-             capture},
-        {{"--record", "D", "--for", "1e3"},
-         "kq5trace: --for takes a number of seconds from 0 to 10000000, not '1e3'\n" + record},
-        {{"--record", "D", "--keep-days", "0"},
-         "kq5trace: --keep-days takes a number of days from 1 to 36500, not '0'\n" + record},
-        {{"--record", "D", "--keep-days", "36501"},
-         "kq5trace: --keep-days takes a number of days from 1 to 36500, not '36501'\n" + record},
-        {{"--record", "D", "--keep-days", "1.5"},
-         "kq5trace: --keep-days takes a number of days from 1 to 36500, not '1.5'\n" + record},
-        {{"--record", "D", "--max-mib", "0"},
-         "kq5trace: --max-mib takes a number of MiB from 1 to 1048576, not '0'\n" + record},
-        {{"--record", "D", "--max-mib", "1048577"},
-         "kq5trace: --max-mib takes a number of MiB from 1 to 1048576, not '1048577'\n" + record},
-        {{"--record", "D", "--max-mib", "lots"},
-         "kq5trace: --max-mib takes a number of MiB from 1 to 1048576, not 'lots'\n" + record},
+        {{"--for", "10000000.5"}, seconds + "10000000.5'\n" + capture},
+        {{"--for", "ten"}, seconds + "ten'\n" + capture},
+        {{"--record", "D", "--for", "1e3"}, seconds + "1e3'\n" + record},
+        {{"--record", "D", "--keep-days", "0"}, days + "0'\n" + record},
+        {{"--record", "D", "--keep-days", "36501"}, days + "36501'\n" + record},
+        {{"--record", "D", "--keep-days", "1.5"}, days + "1.5'\n" + record},
+        {{"--record", "D", "--max-mib", "0"}, mib + "0'\n" + record},
+        {{"--record", "D", "--max-mib", "1048577"}, mib + "1048577'\n" + record},
+        {{"--record", "D", "--max-mib", "lots"}, mib + "lots'\n" + record},
         // A negative number reads as an option where a value belongs: every form that takes it.
         {{"--for", "-1"},
-         std::string("kq5trace: --for needs a value (SECONDS), not the option "
-                     "-1\nusage: ") +
+         std::string("kq5trace: --for needs a value (SECONDS), not the option -1\nusage: ") +
              kCaptureUsage + "       " + kRecordUsage + kMore},
         {{"--record", "D", "--keep-days", "-3"},
          std::string("kq5trace: --keep-days needs a value (N), not the option -3\nusage: ") +
