@@ -2,7 +2,8 @@
 // debug-output viewer does, keeping only those of the service's process. Each line gets the local
 // time with milliseconds and the UTC offset; its bytes are escaped as the simulator's timeline
 // escapes them, so `kq5trace --read` (and `kq5sim --trace`) read the capture back into the
-// simulator's timeline and picture.
+// simulator's timeline and picture. The Win32 shell: the command line and the capture's decisions
+// are in options.h, the loops in record_loop.h, standard C++ that the host's tests drive.
 #include <windows.h>
 
 #include <fcntl.h>
