@@ -31,6 +31,7 @@ bool ParseDayFileName(const std::string& name, LocalDate& date, int& part);
 struct RecordLimits {
     int keepDays = 14;                      // today and the 13 days before it
     std::uint64_t maxBytes = 256ull << 20;  // every file of the recorder together
+    bool operator==(const RecordLimits&) const = default;
 };
 
 // --max-mib M in bytes: M mebibytes of 1,048,576 bytes.
