@@ -180,9 +180,11 @@ def op_remove(mask):
         pos += len(line) + 1
 
 
-# Returns that "{}" would not change: the value-initialised value spelled out (an empty string
-# literal is all that is left of any string literal in the mask, so it is not among them).
-ZERO_VALUES = {"{}", "", "nullptr", "NULL", "NO_ERROR", "ERROR_SUCCESS", "FALSE", "S_OK"}
+# Returns that "{}" would not change: the value-initialised value spelled out. The empty string
+# literal is among them (the mask keeps a literal's quotes and blanks its text, so only a truly
+# empty one reads ""): "" and {} are the same std::string, the way kq5 returns "nothing to say";
+# a const char* function that returns "" loses that one mutant.
+ZERO_VALUES = {"{}", "", '""', "nullptr", "NULL", "NO_ERROR", "ERROR_SUCCESS", "FALSE", "S_OK"}
 
 
 def op_return(mask):
