@@ -4,6 +4,7 @@
 #include <string>
 
 #include "doctor/doctor.h"
+#include "doctor/text.h"
 #include "queue/queue.h"
 #include "sim_fixture.h"
 
@@ -298,6 +299,39 @@ TEST_F(DoctorTest, Kq5FoundOnALaterPageOfTheServiceList) {
     EXPECT_NE(text.find("ok       kq5 (service \"KorvaneKeeper\"): running"), std::string::npos)
         << text;
     EXPECT_GE(sim::CallsOf({"EnumServicesStatusExW"}).size(), 3u);  // it did take pages
+}
+
+// The report's text: names from the system in UTF-16 written as UTF-8, a surrogate pair as the
+// one character it encodes and a surrogate without its partner as U+FFFD (never bytes a JSON
+// reader refuses); JSON strings with quotes, backslashes and control characters escaped and
+// every other byte, UTF-8 ones too, as it is.
+TEST(DoctorTextTest, Utf16AsUtf8AndJsonStrings) {
+    struct {
+        std::u16string text;
+        std::string utf8;
+    } cases[] = {
+        {u"Korvane-Q5", "Korvane-Q5"},
+        {u"\u00e9\u20ac\ud7ff\ue000", "\xc3\xa9\xe2\x82\xac\xed\x9f\xbf\xee\x80\x80"},
+        {u"\xd83d\xde00", "\xf0\x9f\x98\x80"},
+        {u"a\xd800\xdc00", "a\xf0\x90\x80\x80"},  // the first pair, at the end of the text
+        {u"\xdbff\xdfff", "\xf4\x8f\xbf\xbf"},    // the last
+        {u"\xd800", "\xef\xbf\xbd"},              // a high surrogate at the end
+        {u"\xdbff"
+         u"a",
+         "\xef\xbf\xbd"
+         "a"},  // followed by no low one
+        {u"\xd800\xe000", "\xef\xbf\xbd\xee\x80\x80"},
+        {u"\xd800\xd800\xdc00", "\xef\xbf\xbd\xf0\x90\x80\x80"},
+        {u"\xdc00\xdfffz", "\xef\xbf\xbd\xef\xbf\xbdz"},  // low surrogates alone
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf8(WideString(c.text.begin(), c.text.end())), c.utf8) << c.utf8;
+    }
+    EXPECT_EQ(JsonString("say \"hi\" \\ C:\\x"), R"("say \"hi\" \\ C:\\x")");
+    EXPECT_EQ(JsonString(std::string("\x01\n\x1f \x7f", 5)), R"("\u0001\u000a\u001f )"
+                                                             "\x7f\"");
+    EXPECT_EQ(JsonString("\xc3\xa9\xf0\x9f\x98\x80"), "\"\xc3\xa9\xf0\x9f\x98\x80\"");
+    EXPECT_EQ(JsonString(""), "\"\"");
 }
 
 TEST(DoctorPathTest, Kq5ByItsExecutable) {

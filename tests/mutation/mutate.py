@@ -612,6 +612,8 @@ def report(score, unexplained, full, equivalent, mutants):
           f"{'known':>6} {'unbuilt':>7} {'score':>6}")
     for rel, s in score.items():
         total = sum(s.values()) - s["not host"]
+        if total == 0 and not s["not host"]:
+            continue  # not chosen this run (--file, --keys)
         counted = s["killed"] + s["survived"] + s["known"]
         value = f"{s['killed'] / counted:.2f}" if counted else "-"
         note = "  (not in the host tests)" if s["not host"] else ""
