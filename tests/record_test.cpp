@@ -120,9 +120,8 @@ TEST(RecordPolicy, WhichPartAndWhenTheNextOne) {
     EXPECT_EQ(PartToContinue(listing, kDay, 100), 2);  // part 2 has room
     EXPECT_EQ(PartToContinue(listing, kDay, 40), 3);   // part 2 is full
     EXPECT_EQ(PartToContinue(listing, Plus(kDay, 1), 100), 1);
-    EXPECT_FALSE(StartsNewPart(90, true, 10, 100));
-    EXPECT_TRUE(StartsNewPart(91, true, 10, 100));
-    EXPECT_FALSE(StartsNewPart(91, false, 500, 100));  // a line longer than a part still goes in
+    EXPECT_FALSE(StartsNewPart(90, 10, 100));
+    EXPECT_TRUE(StartsNewPart(91, 10, 100));
 }
 
 // ---- The day files in a folder ------------------------------------------------------------------
@@ -248,6 +247,29 @@ TEST_F(RecorderTest, ADayFileCutInTheMiddleGoesOnOnALineOfItsOwn) {
     ASSERT_TRUE(CloseRecorder(recorder));
     EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
               cut + "\n2026-12-07 11:00:00.000 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
+
+    // Cut after its first byte.
+    std::ofstream(folder / "kq5trace-2026-12-08.txt", std::ios::binary) << "#";
+    Recorder next;
+    ASSERT_TRUE(OpenRecorder(next, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(next, Line(LocalDate{2026, 12, 8}, "11:00:00.000", "KQ5 STATUS:0")));
+    ASSERT_TRUE(CloseRecorder(next));
+    EXPECT_EQ(Read("kq5trace-2026-12-08.txt"),
+              "#\n2026-12-08 11:00:00.000 +01:00\t[7] KQ5 STATUS:0\n");
+}
+
+// A day's first line longer than a whole part goes into the day's first file after its header:
+// a new part is begun only for a file that holds lines already.
+TEST_F(RecorderTest, AFirstLineLongerThanAPartStaysInTheDaysFirstFile) {
+    Recorder recorder;
+    RecordLimits limits;
+    limits.maxBytes = 8 * 1024;  // parts of 1 KiB
+    ASSERT_TRUE(OpenRecorder(recorder, folder, limits, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "11:00:00.000", std::string(2000, 'x'))));
+    ASSERT_TRUE(CloseRecorder(recorder));
+    EXPECT_TRUE(fs::exists(folder / "kq5trace-2026-12-07.txt"));
+    EXPECT_FALSE(fs::exists(folder / "kq5trace-2026-12-07.2.txt"));
+    EXPECT_NE(Read("kq5trace-2026-12-07.txt").find(std::string(2000, 'x')), std::string::npos);
 }
 
 TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
@@ -350,6 +372,24 @@ TEST(RecordQueue, InOrderAndBoundedInMemory) {
     EXPECT_EQ(dropped, 2u);
     CloseQueue(queue);
     EXPECT_FALSE(TakeEntries(queue, taken, dropped));
+
+    // Exactly full: the line that fills the queue to its last byte is taken, the next dropped.
+    LineQueue full;
+    full.maxBytes = 93;
+    for (int i = 0; i < 4; ++i) {
+        PushEntry(full, Line(kDay, "10:00:00.000", std::to_string(i)));
+    }
+    ASSERT_TRUE(TakeEntries(full, taken, dropped));
+    EXPECT_EQ(taken.size(), 3u);
+    EXPECT_EQ(dropped, 1u);
+
+    // Only dropped lines: the writer is woken to say so, it does not wait for a line that fits.
+    LineQueue tiny;
+    tiny.maxBytes = 10;
+    PushEntry(tiny, Line(kDay, "10:00:00.000", "too long for the queue"));
+    ASSERT_TRUE(TakeEntries(tiny, taken, dropped));
+    EXPECT_TRUE(taken.empty());
+    EXPECT_EQ(dropped, 1u);
 }
 
 }  // namespace

@@ -168,7 +168,6 @@ int PartToContinue(const std::vector<FolderFile>& listing, LocalDate day, std::u
     return lastBytes >= partBytes ? last + 1 : last;
 }
 
-bool StartsNewPart(std::uint64_t fileBytes, bool hasLines, std::uint64_t lineBytes,
-                   std::uint64_t partBytes) {
-    return hasLines && fileBytes + lineBytes > partBytes;
+bool StartsNewPart(std::uint64_t fileBytes, std::uint64_t lineBytes, std::uint64_t partBytes) {
+    return fileBytes + lineBytes > partBytes;
 }

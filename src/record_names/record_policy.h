@@ -57,7 +57,7 @@ std::vector<std::string> FilesToDelete(const std::vector<FolderFile>& listing, L
 // new one when that is already full.
 int PartToContinue(const std::vector<FolderFile>& listing, LocalDate day, std::uint64_t partBytes);
 
-// Whether a line of LINEBYTES goes into the next part: the file holds lines already and would
-// pass the part size with it.
-bool StartsNewPart(std::uint64_t fileBytes, bool hasLines, std::uint64_t lineBytes,
-                   std::uint64_t partBytes);
+// Whether a line of LINEBYTES, written to a file that holds lines already, goes into the next
+// part: it would pass the part size. (A file just opened takes its first line whatever its size,
+// so that a line longer than a part is written, not opened a part for again and again.)
+bool StartsNewPart(std::uint64_t fileBytes, std::uint64_t lineBytes, std::uint64_t partBytes);

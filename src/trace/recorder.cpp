@@ -14,8 +14,8 @@ std::string SystemError(int error) {
 
 bool EndsWithNewline(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in || in.tellg() <= 0) {
-        return true;
+    if (in.tellg() <= 0) {
+        return true;  // empty, or not to be read (tellg gives -1): nothing to mend
     }
     in.seekg(-1, std::ios::end);
     return in.get() == '\n';
@@ -96,10 +96,9 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     std::error_code sizeError;
     const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
     recorder.bytes = sizeError ? 0 : size;
-    recorder.hasLines = recorder.bytes > 0;  // a day continued after a restart of the recorder
     // A file cut in the middle of a line (the recorder ended mid-write) goes on on a line of its
     // own: the cut line stays one damaged line, not two glued together.
-    if (recorder.bytes > 0 && !EndsWithNewline(path) && !WriteRaw(recorder, "\n")) {
+    if (!EndsWithNewline(path) && !WriteRaw(recorder, "\n")) {
         return false;
     }
     if (recorder.bytes == 0 && !WriteRaw(recorder, recorder.header + ", from " + stamp + "\n")) {
@@ -149,7 +148,7 @@ bool RecordEntry(Recorder& recorder, const Entry& entry) {
         if (!OpenFile(recorder, entry.date, part, entry.stamp, !serviceNote)) {
             return false;
         }
-    } else if (StartsNewPart(recorder.bytes, recorder.hasLines, line.size(), partBytes)) {
+    } else if (StartsNewPart(recorder.bytes, line.size(), partBytes)) {
         LocalDate day;
         int part = 1;
         ParseDayFileName(recorder.current, day, part);
@@ -160,7 +159,6 @@ bool RecordEntry(Recorder& recorder, const Entry& entry) {
     if (!WriteRaw(recorder, line)) {
         return false;
     }
-    recorder.hasLines = true;
     if (serviceNote) {
         recorder.serviceNote = entry.text;
     }

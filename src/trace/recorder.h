@@ -39,7 +39,6 @@ struct Recorder {
     std::string current;  // the file's name
     LocalDate day;
     std::uint64_t bytes = 0;  // the file's size
-    bool hasLines = false;    // the file holds a line or note besides its opening ones
     std::string serviceNote;  // the last service note, repeated at the top of every new file
     std::vector<std::string> deleted;  // every file retention removed, in order
     bool failed = false;
