@@ -1,7 +1,7 @@
 // The timeline's lines and their folding.
 #include "tracereader/timeline.h"
 
-#include <cstdio>
+#include <algorithm>
 
 #include "common/text.h"
 #include "tracereader/clock.h"
@@ -18,9 +18,9 @@ std::string SecondsText(uint64_t ms) {
 namespace {
 
 std::string SourceAndText(const TimelineEvent& e) {
-    char source[12];
-    std::snprintf(source, sizeof source, "%-8s", EventSource(e).c_str());
-    return source + (" " + EventText(e)) + "\n";
+    std::string source = EventSource(e);
+    source.resize(std::max<size_t>(source.size(), 8), ' ');  // a column 8 wide, longer ones whole
+    return source + " " + EventText(e) + "\n";
 }
 
 }  // namespace
