@@ -201,6 +201,55 @@ TEST(Trace, FoldingHidesRepeatedLinesAndGroups) {
               "           ... these 2 lines 1 more time, the last at    0.800s\n");
 }
 
+// The timeline's times as the trace's clock gives them: the local time of day, the date on a line
+// of its own at the start and wherever a line's date changes, or in a fold's "the last at" where
+// the date changes there, and never again for the same date; the time of day only: "day 1",
+// "day 2"; no clock: the seconds from the start, right-aligned, longer ones unpadded.
+TEST(Trace, TimelineTimesGiveTheDateOnceAndAgainWhenItChanges) {
+    const std::string s32 = "KQ5 STATUS:32\\r\\n", s4 = "KQ5 STATUS:4\\r\\n";
+    const auto kq5 = [](const char* day, const char* time, const std::string& text) {
+        return std::string("2026-12-") + day + " " + time + " +01:00\t[42] " + text + "\n";
+    };
+    const struct {
+        const char* name;
+        std::string trace;
+        const char* timeline;
+    } cases[] = {
+        {"date and time",
+         kHeader + kq5("07", "23:59:57.000", s4) + kq5("07", "23:59:58.000", s32) +
+             kq5("07", "23:59:58.800", s32) + kq5("07", "23:59:59.600", s32) +
+             kq5("08", "00:00:00.400", s32) + kq5("08", "00:00:01.200", s4) +
+             kq5("08", "00:00:02.000", s32) + kq5("08", "00:00:02.800", s32),
+         "-- 2026-12-07 --\n"
+         "  23:59:57.000  trace    kq5trace 1.0.0: debugger lines of the service kq5\n"
+         "  23:59:57.000  debug    \"KQ5 STATUS:4\\r\\n\"\n"
+         "  23:59:58.000  debug    \"KQ5 STATUS:32\\r\\n\"\n"
+         "           ... 3 more, the last at 2026-12-08 00:00:00.400\n"
+         "  00:00:01.200  debug    \"KQ5 STATUS:4\\r\\n\"\n"
+         "  00:00:02.000  debug    \"KQ5 STATUS:32\\r\\n\"\n"
+         "           ... 1 more, the last at 00:00:02.800\n"},
+        {"time of day",
+         "1\t11:59:59.500 PM\t[42] KQ5 STATUS:32\r\n2\t12:00:00.300 AM\t[42] KQ5 STATUS:4\r\n"
+         "3\t12:00:01.100 AM\t[42] KQ5 STATUS:4\r\n4\t12:00:01.900 AM\t[42] KQ5 STATUS:32\r\n",
+         "-- day 1 --\n"
+         "  23:59:59.500  debug    \"KQ5 STATUS:32\"\n"
+         "-- day 2 --\n"
+         "  00:00:00.300  debug    \"KQ5 STATUS:4\"\n"
+         "           ... 1 more, the last at 00:00:01.100\n"
+         "  00:00:01.900  debug    \"KQ5 STATUS:32\"\n"},
+        {"elapsed seconds",
+         "1\t0.00000000\t[42] KQ5 STATUS:32\r\n2\t9999.999\t[42] KQ5 STATUS:4\r\n"
+         "3\t10000.5\t[42] KQ5 STATUS:8\r\n4\t123456.789\t[42] KQ5 STATUS:16\r\n",
+         "   0.000s  debug    \"KQ5 STATUS:32\"\n"
+         "9999.999s  debug    \"KQ5 STATUS:4\"\n"
+         "10000.500s  debug    \"KQ5 STATUS:8\"\n"
+         "123456.789s  debug    \"KQ5 STATUS:16\"\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Read(c.trace).report.timeline, c.timeline) << c.name;
+    }
+}
+
 TEST(Trace, PictureHasTheLanesAndCommandedQueue) {
     const Read read(std::string(kHeader) + Kq5("09:00:00.000 +00:00", "KQ5 STATUS:4\\r\\n"));
     const std::string svg = FormatSvg(read.report.picture, "test");

@@ -1,7 +1,7 @@
 // The timeline's lines and their folding.
 #include "tracereader/timeline.h"
 
-#include <cstdio>
+#include <algorithm>
 
 #include "common/text.h"
 #include "tracereader/clock.h"
@@ -18,9 +18,9 @@ std::string SecondsText(uint64_t ms) {
 namespace {
 
 std::string SourceAndText(const TimelineEvent& e) {
-    char source[12];
-    std::snprintf(source, sizeof source, "%-8s", EventSource(e).c_str());
-    return source + (" " + EventText(e)) + "\n";
+    std::string source = EventSource(e);
+    source.resize(std::max<size_t>(source.size(), 8), ' ');  // a column 8 wide, longer ones whole
+    return source + " " + EventText(e) + "\n";
 }
 
 }  // namespace
@@ -112,22 +112,21 @@ std::string FoldNote(size_t length, size_t copies, const std::string& last) {
 }
 
 void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
-    // The group that hides the most lines wins; among equals the shortest.
+    // The group that hides the most lines wins; among equals the shortest. A group longer than
+    // one line wins only with copies, so all its lines have come.
     size_t length = 1;
     size_t copies = 0;
-    uint64_t lastMs = 0;
     for (size_t n = 1; n <= kLongest; ++n) {
         if (runs_[n - 1].copies * n > copies * length) {
             length = n;
             copies = runs_[n - 1].copies;
-            lastMs = runs_[n - 1].lastCopyMs;
         }
     }
     std::string out;
-    for (size_t k = 0; k < length && k < count_; ++k) {
+    for (size_t k = 0; k < length; ++k) {
         out += Line(first_[k]);
     }
-    out += FoldNote(length, copies, copies > 0 ? Time(lastMs, false) : "");
+    out += FoldNote(length, copies, copies > 0 ? Time(runs_[length - 1].lastCopyMs, false) : "");
     write_(out);
     // What came after the folded lines starts the next decision.
     const size_t used = (copies + 1) * length;
