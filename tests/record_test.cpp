@@ -44,15 +44,58 @@ TEST(RecordPolicy, FileNamesForADayAndItsParts) {
         EXPECT_EQ(read, date);
         EXPECT_EQ(part, 3);
     }
+    // The edges of what is read: the first year of Windows' calendar, leap days by the
+    // Gregorian rule, the last day of each month, the largest part.
+    struct {
+        const char* name;
+        LocalDate date;
+        int part;
+    } named[] = {
+        {"kq5trace-1601-01-01.txt", {1601, 1, 1}, 1},
+        {"kq5trace-2000-02-29.txt", {2000, 2, 29}, 1},
+        {"kq5trace-2024-02-29.2.txt", {2024, 2, 29}, 2},
+        {"kq5trace-2026-04-30.txt", {2026, 4, 30}, 1},
+        {"kq5trace-2026-12-31.99999.txt", {2026, 12, 31}, 99999},
+        {"kq5trace-9999-01-31.10.txt", {9999, 1, 31}, 10},
+    };
+    for (const auto& n : named) {
+        LocalDate date;
+        int part = 0;
+        ASSERT_TRUE(ParseDayFileName(n.name, date, part)) << n.name;
+        EXPECT_EQ(date, n.date) << n.name;
+        EXPECT_EQ(part, n.part) << n.name;
+    }
     EXPECT_EQ(DayNumber(LocalDate{1970, 1, 1}), 0);
     EXPECT_EQ(DayNumber(LocalDate{2028, 3, 1}) - DayNumber(LocalDate{2028, 2, 28}), 2);
     // Anything else is not the recorder's: not a real date, part 1 numbered, a leading zero,
     // another case or ending.
-    for (const char* name :
-         {"kq5trace-2026-12-07.txt.bak", "kq5trace-2026-13-01.txt", "kq5trace-2027-02-29.txt",
-          "kq5trace-2026-12-07.1.txt", "kq5trace-2026-12-07.02.txt", "kq5trace-2026-12-07..txt",
-          "KQ5TRACE-2026-12-07.txt", "kq5trace-2026-12-7.txt", "kq5trace-2026-12-07.TXT",
-          "kq5trace-2026-12-07.2x.txt", "notes.txt", "kq5trace-.txt", ""}) {
+    for (const char* name : {"kq5trace-2026-12-07.txt.bak",
+                             "kq5trace-2026-13-01.txt",
+                             "kq5trace-2027-02-29.txt",
+                             "kq5trace-2026-12-07.1.txt",
+                             "kq5trace-2026-12-07.02.txt",
+                             "kq5trace-2026-12-07..txt",
+                             "KQ5TRACE-2026-12-07.txt",
+                             "kq5trace-2026-12-7.txt",
+                             "kq5trace-2026-12-07.TXT",
+                             "kq5trace-2026-12-07.2x.txt",
+                             "notes.txt",
+                             "kq5trace-.txt",
+                             "",
+                             "kq5trace-1600-12-31.txt",
+                             "kq5trace-1900-02-29.txt",
+                             "kq5trace-2100-02-29.txt",
+                             "kq5trace-2026-00-10.txt",
+                             "kq5trace-2026-04-31.txt",
+                             "kq5trace-2026-12-00.txt",
+                             "kq5trace-2026-12-32.txt",
+                             "kq5trace-2026x12-07.txt",
+                             "kq5trace-2026-12x07.txt",
+                             "kq5trace-2026-12-07.100000.txt",
+                             "kq5trace-2026-12-07-2.txt",
+                             "kq5trace-2026-12-07.0.txt",
+                             "kq5trace-2026-12-07.txt.txt",
+                             "kq5trace-2026-12-07.2.2.txt"}) {
         LocalDate date;
         int part = 0;
         EXPECT_FALSE(ParseDayFileName(name, date, part)) << name;
@@ -83,6 +126,9 @@ TEST(RecordPolicy, RetentionByDaysThenBySizeOldestFirst) {
     listing = Days(Plus(kDay, -1), 3, 40);
     EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 1)),
               std::vector<std::string>{DayFileName(Plus(kDay, -3), 1)});  // 80 + 12 fit
+    listing = Days(Plus(kDay, -1), 2, 44);  // 88 + 12: exactly the cap, nothing to delete
+    EXPECT_EQ(FilesToDelete(listing, kDay, limits, DayFileName(kDay, 1)),
+              std::vector<std::string>{});
 
     // A day too big on its own: its oldest parts go first, the file being written never.
     limits = RecordLimits{14, 700};  // parts of 87 bytes

@@ -57,7 +57,6 @@ std::vector<Dated> RecorderFiles(const std::vector<FolderFile>& listing) {
 
 }  // namespace
 
-// Howard Hinnant's days_from_civil: exact for every Gregorian date.
 long long DayNumber(LocalDate date) {
     return DaysFromCivil(date.year, date.month, date.day);
 }
