@@ -65,6 +65,20 @@ TEST(RecordPolicy, FileNamesForADayAndItsParts) {
         EXPECT_EQ(date, n.date) << n.name;
         EXPECT_EQ(part, n.part) << n.name;
     }
+    // The last day of every month is read, the day after it is not (in a leap year and not).
+    for (const int year : {2026, 2028}) {
+        for (int month = 1; month <= 12; ++month) {
+            const LocalDate last = Plus(LocalDate{year + month / 12, month % 12 + 1, 1}, -1);
+            char name[40];
+            LocalDate date;
+            int part = 0;
+            std::snprintf(name, sizeof name, "kq5trace-%04d-%02d-%02d.txt", year, month, last.day);
+            EXPECT_TRUE(ParseDayFileName(name, date, part)) << name;
+            std::snprintf(name, sizeof name, "kq5trace-%04d-%02d-%02d.txt", year, month,
+                          last.day + 1);
+            EXPECT_FALSE(ParseDayFileName(name, date, part)) << name;
+        }
+    }
     EXPECT_EQ(DayNumber(LocalDate{1970, 1, 1}), 0);
     EXPECT_EQ(DayNumber(LocalDate{2028, 3, 1}) - DayNumber(LocalDate{2028, 2, 28}), 2);
     // Anything else is not the recorder's: not a real date, part 1 numbered, a leading zero,
@@ -166,6 +180,7 @@ TEST(RecordPolicy, WhichPartAndWhenTheNextOne) {
     EXPECT_EQ(PartToContinue(listing, kDay, 100), 2);  // part 2 has room
     EXPECT_EQ(PartToContinue(listing, kDay, 40), 3);   // part 2 is full
     EXPECT_EQ(PartToContinue(listing, Plus(kDay, 1), 100), 1);
+    EXPECT_EQ(PartToContinue({{DayFileName(kDay, 1), 100}}, kDay, 100), 2);  // only part 1, full
     EXPECT_FALSE(StartsNewPart(90, 10, 100));
     EXPECT_TRUE(StartsNewPart(91, 10, 100));
 }
