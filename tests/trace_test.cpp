@@ -9,6 +9,8 @@
 #include <random>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "drain.h"
@@ -983,6 +985,41 @@ TEST_F(TraceFolder, NamesOneFileAndNone) {
     EXPECT_EQ(lines[1], "  files read, in order: kq5trace-2026-12-08.txt") << findings;
 }
 
+// A folder that cannot be listed is named with the system's reason. Root lists any folder, so
+// the reading runs in a child process that is no one in particular.
+TEST_F(TraceFolder, NamesAFolderItCannotList) {
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "kq5trace-2026-12-07.txt") << kHeader;
+    std::filesystem::permissions(folder, std::filesystem::perms::none);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (::geteuid() == 0 && ::setuid(65534) != 0) {
+            ::_exit(3);
+        }
+        const TraceReport report = ReadTracePath(folder);
+        const std::string said = std::to_string(report.ok) + "|" + report.name + "|" + report.error;
+        ::_exit(::write(pipe[1], said.data(), said.size()) == static_cast<ssize_t>(said.size())
+                    ? 0
+                    : 4);
+    }
+    ::close(pipe[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+        said.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(said, "0|" + EscapedPath(folder) +
+                        "|the folder cannot be read: Permission denied (errno 13)");
+}
+
 // The report: the most serious findings first, every text from the trace escaped, nothing
 // fetched, and a timeline too long for a message cut with a note.
 TEST(Trace, ReportPutsTheSeriousFirstAndEscapesTheTrace) {
@@ -1049,6 +1086,52 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     EXPECT_EQ(RunTraceRead("kq5test", command, none, why), 2);
     EXPECT_NE(Drain(why).find("no-such-trace.log: cannot be opened"), std::string::npos);
     EXPECT_EQ(Drain(none), "");
+}
+
+// The command's output on one console: the timeline and the findings, then its message, and all
+// of it out before it returns (the caller's next line comes after). A file that opens but
+// cannot be read is said to be so, not taken for an empty trace.
+TEST(Trace, ReadCommandPrintsBeforeItsMessagesAndReturns) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kq5-console-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path console = dir / "console.txt";
+    // The command's streams as a console's: its output buffered, its errors not, one screen.
+    const auto run = [&](const ReadCommand& command, int& code) {
+        const int fd = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+        std::FILE* out = ::fdopen(::dup(fd), "a");
+        std::FILE* err = ::fdopen(::dup(fd), "a");
+        ::close(fd);
+        std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
+        std::setvbuf(err, nullptr, _IONBF, 0);
+        code = RunTraceRead("kq5test", command, out, err);
+        std::fputs("the caller's line\n", err);
+        std::fclose(out);
+        std::fclose(err);
+        return FileText(console);
+    };
+    ReadCommand command;
+    command.trace = std::filesystem::path(KQ5_TRACE_SAMPLES) / "debugview-kernel.log";
+    const TraceReport report = ReadTracePath(command.trace);
+    ASSERT_TRUE(report.ok) << report.error;
+    const std::string printed = "kq5test: trace " + EscapedPath(command.trace) + " (" +
+                                report.layout + ")\n\n" + report.timeline + "\n" +
+                                FormatFindings(report.findings);
+    int code = 0;
+    command.svg = dir / "picture.svg";
+    EXPECT_EQ(run(command, code),
+              printed + "\nPicture: " + EscapedPath(command.svg) + "\nthe caller's line\n");
+    EXPECT_EQ(code, 0);
+    command.html = dir / "no-such-folder" / "report.html";
+    EXPECT_EQ(run(command, code), printed + "kq5test: cannot write the report to " +
+                                      EscapedPath(command.html) +
+                                      ": No such file or directory (errno 2)\nthe caller's line\n");
+    EXPECT_EQ(code, 1);
+    command.trace = "/proc/self/mem";  // opens, and every read of its start fails
+    EXPECT_EQ(run(command, code), "kq5test: /proc/self/mem: cannot be read\nthe caller's line\n");
+    EXPECT_EQ(code, 2);
+    std::filesystem::remove_all(dir);
 }
 
 // Any bytes, in any of the encodings, get an answer: a report, or an error that names what is
