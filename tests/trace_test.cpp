@@ -203,6 +203,16 @@ TEST(Trace, CountsEveryLineAndGivesUpAfterFiveBefore) {
          {"3 lines before the first log line skipped",
           "2 lines skipped: longer than 64 KiB (lines 4, 5)", "2 status lines"},
          {}},
+        {"a header too long: skipped as any line too long",
+         "# kq5trace 1.0.0: " + tooLong + log,
+         true,
+         {"1 lines skipped: longer than 64 KiB (line 1)", "2 status lines"},
+         {}},
+        {"a header too long, and cut",
+         "# kq5trace 1.0.0: " + tooLong.substr(2),
+         false,
+         {"line 1 is neither"},
+         {}},
         {"six lines too long before the log",
          Times(tooLong, 6) + log,
          false,
@@ -935,6 +945,12 @@ TEST_F(TraceFolder, ReadsTheDaysThatReadOnTheirOwn) {
               "kq5trace-2026-12-05.txt skipped\nkq5trace-2026-12-01.txt read\n"
               "kq5trace-2026-12-04.txt skipped\nkq5trace-2026-12-02.txt read\n"
               "kq5trace-2026-12-06.txt skipped\nkq5trace-2026-12-03.txt read\n");
+    // Named in name order, whatever order the folder lists them in.
+    for (const char* other : {"notes.txt", "kq5trace-2026-12-07.01.txt", "Kq5trace.log"}) {
+        std::ofstream(folder / other) << kHeader;
+    }
+    const std::string notNamed = "not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt";
+    const std::string notCapture = "its first lines are not a kq5trace capture";
     const TraceReport report = ReadTracePath(folder);
     ASSERT_TRUE(report.ok) << report.error;
     EXPECT_EQ(report.name, EscapedPath(folder));
@@ -946,13 +962,14 @@ TEST_F(TraceFolder, ReadsTheDaysThatReadOnTheirOwn) {
               "  files read, in order: kq5trace-2026-12-01.txt, kq5trace-2026-12-02.txt, "
               "kq5trace-2026-12-03.txt");
     EXPECT_EQ(lines[2],
-              "  3 files skipped: kq5trace-2026-12-04.txt (its first lines are not a kq5trace "
-              "capture), kq5trace-2026-12-05.txt (its first lines are not a kq5trace capture), "
-              "kq5trace-2026-12-06.txt (its first lines are not a kq5trace capture)");
+              "  6 files skipped: Kq5trace.log (" + notNamed + "), kq5trace-2026-12-04.txt (" +
+                  notCapture + "), kq5trace-2026-12-05.txt (" + notCapture +
+                  "), kq5trace-2026-12-06.txt (" + notCapture + "), kq5trace-2026-12-07.01.txt (" +
+                  notNamed + "), notes.txt (" + notNamed + ")");
     // The report keeps them there, before what was skipped in the files' lines.
     const std::string html = FormatHtml(report, "test");
     const size_t at[] = {html.find(">11 lines read"), html.find("<li>files read, in order"),
-                         html.find("<li>3 files skipped"),
+                         html.find("<li>6 files skipped"),
                          html.find("<li>1 lines before the first log line")};
     EXPECT_NE(at[0], std::string::npos) << html;
     EXPECT_TRUE(std::is_sorted(std::begin(at), std::end(at))) << html;
@@ -967,6 +984,9 @@ TEST_F(TraceFolder, NamesOneFileAndNone) {
     EXPECT_EQ(report.name, EscapedPath(folder));
     EXPECT_EQ(report.error, "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace");
     std::ofstream(folder / "notes.txt") << "the printer was moved\n";
+    report = ReadTracePath(folder);
+    EXPECT_EQ(report.error,
+              "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace (1 other files)");
     std::ofstream(folder / "kq5trace-2026-12-07.txt") << "queue USB001\n";
     report = ReadTracePath(folder);
     EXPECT_FALSE(report.ok);
