@@ -1035,6 +1035,9 @@ TEST_F(TraceFolder, NamesAFolderItCannotList) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) {
+        GTEST_SKIP() << "root that cannot become another user here";
+    }
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(said, "0|" + EscapedPath(folder) +
                         "|the folder cannot be read: Permission denied (errno 13)");
