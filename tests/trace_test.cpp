@@ -1013,6 +1013,7 @@ TEST_F(TraceFolder, NamesAFolderItCannotList) {
     std::filesystem::permissions(folder, std::filesystem::perms::none);
     int pipe[2];
     ASSERT_EQ(::pipe(pipe), 0);
+    std::fflush(nullptr);  // nothing buffered for the child to print again
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipe[0]);
