@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "drain.h"
+#include "record_folder.h"
 #include "tracereader/clock.h"
 #include "tracereader/coverage.h"
 #include "tracereader/layout.h"
@@ -49,6 +53,26 @@ struct Case {
     std::vector<std::string> expected;  // in the error, or in the findings
     std::vector<std::string> absent;    // never in the findings
 };
+
+// Each case read: ok or not as expected, with the expected texts in its findings or its error.
+void CheckCases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Read read(c.trace);
+        const TraceReport& report = read.report;
+        ASSERT_EQ(report.ok, c.ok) << report.error;
+        const std::string& said = c.ok ? read.findings : report.error;
+        for (const std::string& e : c.expected) {
+            EXPECT_NE(said.find(e), std::string::npos) << "no '" << e << "' in:\n" << said;
+        }
+        for (const std::string& a : c.absent) {
+            EXPECT_EQ(said.find(a), std::string::npos) << "'" << a << "' in:\n" << said;
+        }
+        for (const char ch : report.error) {
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << "an unescaped byte in the error";
+        }
+    }
+}
 
 TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
     const std::string status = "KQ5 STATUS:32\\r\\n";
@@ -128,22 +152,100 @@ TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
          {"line 1 is neither", "\\x7fELF\\x02\\x01\\x00\\x1b[2J"},
          {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Read read(c.trace);
-        const TraceReport& report = read.report;
-        ASSERT_EQ(report.ok, c.ok) << report.error;
-        const std::string& said = c.ok ? read.findings : report.error;
-        for (const std::string& e : c.expected) {
-            EXPECT_NE(said.find(e), std::string::npos) << "no '" << e << "' in:\n" << said;
-        }
-        for (const std::string& a : c.absent) {
-            EXPECT_EQ(said.find(a), std::string::npos) << "'" << a << "' in:\n" << said;
-        }
-        for (const char ch : report.error) {
-            EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << "an unescaped byte in the error";
-        }
+    CheckCases(cases);
+}
+
+std::string Times(const std::string& line, int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines += line;
     }
+    return lines;
+}
+
+// Every line of a file is counted as read, a cut or a too long one too. Up to five lines before
+// the first log line (a title, a line too long) are skipped and named; a sixth makes the file no
+// trace, and the error says how many lines after the first were looked at.
+TEST(Trace, CountsEveryLineAndGivesUpAfterFiveBefore) {
+    const std::string status = Kq5("09:00:00.000 +00:00", "KQ5 STATUS:32\\r\\n");
+    const std::string tooLong = std::string(kLongestLine + 10, 'x') + "\r\n";
+    const std::string log = "1\t0.5\t[42] KQ5 STATUS:32\r\n2\t1.3\t[42] KQ5 STATUS:32\r\n";
+    const std::vector<Case> cases = {
+        {"a cut last line",
+         std::string(kHeader) + status + "2026-12-07 09:00:00.8",
+         true,
+         {"  3 lines read", "the last line has no line end: it was cut (skipped)"},
+         {}},
+        {"a line too long",
+         std::string(kHeader) + status + tooLong + status,
+         true,
+         {"  4 lines read", "1 lines skipped: longer than 64 KiB (line 3)", "2 status lines"},
+         {}},
+        {"the first log line cut: a log as far as it goes, the cut line not read",
+         "COMPUTER\r\n1\t0.5\t[42] KQ5 STATUS:32",
+         true,
+         {"  2 lines read", "1 lines before the first log line skipped",
+          "the last line has no line end: it was cut (skipped)"},
+         {"status lines"}},
+        {"the header alone, cut",
+         "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 09:00:00.000 +01:00",
+         true,
+         {"  1 lines read", ", from 2026-12-07 09:00:00.000 to 09:00:00.000"},
+         {"lines skipped"}},
+        {"five lines too long before the log",
+         Times(tooLong, 5) + log,
+         true,
+         {"5 lines skipped: longer than 64 KiB (lines 1, 2, 3, 4, 5)", "2 status lines"},
+         {}},
+        {"three titles and two lines too long before the log",
+         "A\r\nB\r\nC\r\n" + Times(tooLong, 2) + log,
+         true,
+         {"3 lines before the first log line skipped",
+          "2 lines skipped: longer than 64 KiB (lines 4, 5)", "2 status lines"},
+         {}},
+        {"a header too long: skipped as any line too long",
+         "# kq5trace 1.0.0: " + tooLong + log,
+         true,
+         {"1 lines skipped: longer than 64 KiB (line 1)", "2 status lines"},
+         {}},
+        {"a header too long, and cut",
+         "# kq5trace 1.0.0: " + tooLong.substr(0, kLongestLine),
+         false,
+         {"line 1 is neither"},
+         {}},
+        {"six lines too long before the log",
+         Times(tooLong, 6) + log,
+         false,
+         {"line 1 is neither", "(nor is any of the 5 lines after it)"},
+         {}},
+        {"three titles and three lines too long before the log",
+         "A\r\nB\r\nC\r\n" + Times(tooLong, 3) + log,
+         false,
+         {"\"A\" (nor is any of the 5 lines after it)"},
+         {}},
+        {"lines too long after the header",
+         std::string(kHeader) + Times(tooLong, 7) + status + status,
+         true,
+         {"7 lines skipped: longer than 64 KiB (lines 2, 3, 4, 5, 6, ...)", "2 status lines"},
+         {}},
+        {"one line of another format", "queue USB001", false, {"\"queue USB001\""}, {"(nor"}},
+        {"two lines of another format",
+         "queue USB001\nprinter A1\n",
+         false,
+         {"\"queue USB001\" (nor is any of the 1 lines after it)"},
+         {}},
+        {"nine lines of another format",
+         Times("queue USB001\n", 9),
+         false,
+         {"(nor is any of the 5 lines after it)"},
+         {}},
+        {"a DebugView log of one line in clock time",
+         "1\t09:00:00.000\t[42] KQ5 STATUS:32\r\n",
+         true,
+         {"at day 1 09:00:00.000: status 32"},
+         {}},
+    };
+    CheckCases(cases);
 }
 
 // The folding, against a plain reference: at each line the group of up to eight lines whose
@@ -855,6 +957,142 @@ TEST(Trace, ReadsARecordFolderAsOneTrace) {
     EXPECT_EQ(report.layout, "kq5trace record folder, 4 files");
 }
 
+using TraceFolder = RecordFolderTest;
+
+// The printed findings from the one that starts with FIRST on, a line each.
+std::vector<std::string> FindingsFrom(const std::string& findings, const std::string& first) {
+    std::vector<std::string> lines;
+    std::istringstream in(findings.substr(std::min(findings.find(first), findings.size())));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A day file is read in the folder exactly when it reads on its own as a kq5trace capture, up
+// to five lines before its first log line included. The files read and skipped are named right
+// after the lines read, the skipped in name order.
+TEST_F(TraceFolder, ReadsTheDaysThatReadOnTheirOwn) {
+    std::filesystem::create_directories(folder);
+    const std::string tooLong = std::string(kLongestLine + 10, 'x') + "\n";
+    const std::string status = Kq5("09:00:00.000 +01:00", "KQ5 STATUS:32\\r\\n");
+    const std::string days[][2] = {
+        {"kq5trace-2026-12-05.txt", "A\nB\nC\n" + Times(tooLong, 3) + kHeader + status},
+        {"kq5trace-2026-12-01.txt", "printer moved to the left port\n" + std::string(kHeader)},
+        {"kq5trace-2026-12-04.txt", Times("a title\n", 6) + kHeader + status},
+        {"kq5trace-2026-12-02.txt", tooLong + kHeader},
+        {"kq5trace-2026-12-06.txt", "1\t0.5\t[42] KQ5 STATUS:32\r\n"},
+        {"kq5trace-2026-12-03.txt", Times(tooLong, 5) + kHeader + status},
+    };
+    std::string alone;
+    for (const auto& [name, text] : days) {
+        std::ofstream(folder / name, std::ios::binary) << text;
+        const TraceReport report = ReadTracePath(folder / name);
+        alone += name + (report.layout == "kq5trace" ? " read\n" : " skipped\n");
+    }
+    EXPECT_EQ(alone,
+              "kq5trace-2026-12-05.txt skipped\nkq5trace-2026-12-01.txt read\n"
+              "kq5trace-2026-12-04.txt skipped\nkq5trace-2026-12-02.txt read\n"
+              "kq5trace-2026-12-06.txt skipped\nkq5trace-2026-12-03.txt read\n");
+    // Named in name order, whatever order the folder lists them in.
+    for (const char* other : {"notes.txt", "kq5trace-2026-12-07.01.txt", "Kq5trace.log"}) {
+        std::ofstream(folder / other) << kHeader;
+    }
+    const std::string notNamed = "not named kq5trace-YYYY-MM-DD.txt or kq5trace-YYYY-MM-DD.N.txt";
+    const std::string notCapture = "its first lines are not a kq5trace capture";
+    const TraceReport report = ReadTracePath(folder);
+    ASSERT_TRUE(report.ok) << report.error;
+    EXPECT_EQ(report.name, EscapedPath(folder));
+    EXPECT_EQ(report.layout, "kq5trace record folder, 3 files");
+    const std::string findings = FormatFindings(report.findings);
+    const std::vector<std::string> lines = FindingsFrom(findings, "  11 lines read");
+    ASSERT_GE(lines.size(), 3u) << findings;
+    EXPECT_EQ(lines[1],
+              "  files read, in order: kq5trace-2026-12-01.txt, kq5trace-2026-12-02.txt, "
+              "kq5trace-2026-12-03.txt");
+    EXPECT_EQ(lines[2],
+              "  6 files skipped: Kq5trace.log (" + notNamed + "), kq5trace-2026-12-04.txt (" +
+                  notCapture + "), kq5trace-2026-12-05.txt (" + notCapture +
+                  "), kq5trace-2026-12-06.txt (" + notCapture + "), kq5trace-2026-12-07.01.txt (" +
+                  notNamed + "), notes.txt (" + notNamed + ")");
+    // The report keeps them there, before what was skipped in the files' lines.
+    const std::string html = FormatHtml(report, "test");
+    const size_t at[] = {html.find(">11 lines read"), html.find("<li>files read, in order"),
+                         html.find("<li>6 files skipped"),
+                         html.find("<li>1 lines before the first log line")};
+    EXPECT_NE(at[0], std::string::npos) << html;
+    EXPECT_TRUE(std::is_sorted(std::begin(at), std::end(at))) << html;
+}
+
+// A folder of one day, and one of none: the layout says "1 file"; without a day file the error
+// says so, with how many other files the folder holds.
+TEST_F(TraceFolder, NamesOneFileAndNone) {
+    std::filesystem::create_directories(folder);
+    TraceReport report = ReadTracePath(folder);
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(report.name, EscapedPath(folder));
+    EXPECT_EQ(report.error, "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace");
+    std::ofstream(folder / "notes.txt") << "the printer was moved\n";
+    report = ReadTracePath(folder);
+    EXPECT_EQ(report.error,
+              "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace (1 other files)");
+    std::ofstream(folder / "kq5trace-2026-12-07.txt") << "queue USB001\n";
+    report = ReadTracePath(folder);
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(report.name, EscapedPath(folder));
+    EXPECT_EQ(report.error,
+              "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace (2 other files)");
+    // A day without a line of the service: that comes first, the files after the lines read.
+    std::ofstream(folder / "kq5trace-2026-12-08.txt") << kHeader;
+    report = ReadTracePath(folder);
+    ASSERT_TRUE(report.ok) << report.error;
+    EXPECT_EQ(report.layout, "kq5trace record folder, 1 file");
+    const std::string findings = FormatFindings(report.findings);
+    EXPECT_EQ(findings.find("  no line of the service"), findings.find("  ")) << findings;
+    const std::vector<std::string> lines = FindingsFrom(findings, "  1 lines read");
+    ASSERT_GE(lines.size(), 2u) << findings;
+    EXPECT_EQ(lines[1], "  files read, in order: kq5trace-2026-12-08.txt") << findings;
+}
+
+// A folder that cannot be listed is named with the system's reason. Root lists any folder, so
+// the reading runs in a child process that is no one in particular.
+TEST_F(TraceFolder, NamesAFolderItCannotList) {
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "kq5trace-2026-12-07.txt") << kHeader;
+    std::filesystem::permissions(folder, std::filesystem::perms::none);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    std::fflush(nullptr);  // nothing buffered for the child to print again
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (::geteuid() == 0 && ::setuid(65534) != 0) {
+            ::_exit(3);
+        }
+        const TraceReport report = ReadTracePath(folder);
+        const std::string said = std::to_string(report.ok) + "|" + report.name + "|" + report.error;
+        ::_exit(::write(pipe[1], said.data(), said.size()) == static_cast<ssize_t>(said.size())
+                    ? 0
+                    : 4);
+    }
+    ::close(pipe[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+        said.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) {
+        GTEST_SKIP() << "root that cannot become another user here";
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(said, "0|" + EscapedPath(folder) +
+                        "|the folder cannot be read: Permission denied (errno 13)");
+}
+
 // The report: the most serious findings first, every text from the trace escaped, nothing
 // fetched, and a timeline too long for a message cut with a note.
 TEST(Trace, ReportPutsTheSeriousFirstAndEscapesTheTrace) {
@@ -921,6 +1159,52 @@ TEST(Trace, ReadCommandNamesWhatItCannotWrite) {
     EXPECT_EQ(RunTraceRead("kq5test", command, none, why), 2);
     EXPECT_NE(Drain(why).find("no-such-trace.log: cannot be opened"), std::string::npos);
     EXPECT_EQ(Drain(none), "");
+}
+
+// The command's output on one console: the timeline and the findings, then its message, and all
+// of it out before it returns (the caller's next line comes after). A file that opens but
+// cannot be read is said to be so, not taken for an empty trace.
+TEST(Trace, ReadCommandPrintsBeforeItsMessagesAndReturns) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kq5-console-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path console = dir / "console.txt";
+    // The command's streams as a console's: its output buffered, its errors not, one screen.
+    const auto run = [&](const ReadCommand& command, int& code) {
+        const int fd = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+        std::FILE* out = ::fdopen(::dup(fd), "a");
+        std::FILE* err = ::fdopen(::dup(fd), "a");
+        ::close(fd);
+        std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
+        std::setvbuf(err, nullptr, _IONBF, 0);
+        code = RunTraceRead("kq5test", command, out, err);
+        std::fputs("the caller's line\n", err);
+        std::fclose(out);
+        std::fclose(err);
+        return FileText(console);
+    };
+    ReadCommand command;
+    command.trace = std::filesystem::path(KQ5_TRACE_SAMPLES) / "debugview-kernel.log";
+    const TraceReport report = ReadTracePath(command.trace);
+    ASSERT_TRUE(report.ok) << report.error;
+    const std::string printed = "kq5test: trace " + EscapedPath(command.trace) + " (" +
+                                report.layout + ")\n\n" + report.timeline + "\n" +
+                                FormatFindings(report.findings);
+    int code = 0;
+    command.svg = dir / "picture.svg";
+    EXPECT_EQ(run(command, code),
+              printed + "\nPicture: " + EscapedPath(command.svg) + "\nthe caller's line\n");
+    EXPECT_EQ(code, 0);
+    command.html = dir / "no-such-folder" / "report.html";
+    EXPECT_EQ(run(command, code), printed + "kq5test: cannot write the report to " +
+                                      EscapedPath(command.html) +
+                                      ": No such file or directory (errno 2)\nthe caller's line\n");
+    EXPECT_EQ(code, 1);
+    command.trace = "/proc/self/mem";  // opens, and every read of its start fails
+    EXPECT_EQ(run(command, code), "kq5test: /proc/self/mem: cannot be read\nthe caller's line\n");
+    EXPECT_EQ(code, 2);
+    std::filesystem::remove_all(dir);
 }
 
 // Any bytes, in any of the encodings, get an answer: a report, or an error that names what is

@@ -32,16 +32,16 @@ FileResult ReadFile(std::istream& in, TraceAnalysis& analysis) {
     result.encoding = SplitLines(in, [&](const std::string& text, bool tooLong, bool cut) {
         ++number;
         if (cut) {
+            // A cut line is counted and skipped; as the first log line it still tells the layout
+            // (a trace as far as it goes), and a header is read (a file of its header alone).
             analysis.Cut();
-            if (reader.layout != Layout::Unknown || tooLong) {
-                analysis.CountLine();
-                return false;
-            }
-            // Not a trace even as far as it goes, or its header alone.
-            const TraceLine line = reader.Read(text);
+            const bool first = reader.layout == Layout::Unknown && !tooLong;
+            const TraceLine line = first ? reader.Read(text) : TraceLine{};
             if (line.kind == LineKind::Header) {
                 analysis.FileLayout(reader.layout, false);
                 analysis.Line(line, number);
+            } else {
+                analysis.CountLine();
             }
             return false;
         }
@@ -90,14 +90,22 @@ bool IsCapture(const std::filesystem::path& path) {
     LayoutReader reader;
     bool capture = false;
     (void)SplitLines(in, [&](const std::string& text, bool tooLong, bool) {
-        if (tooLong) {
-            return false;
+        if (tooLong) {  // skipped before the first log line, as ReadFile does
+            return ++reader.before <= kLinesBefore;
         }
         const TraceLine line = reader.Read(text);
         capture = reader.layout == Layout::Kq5trace;
         return reader.layout == Layout::Unknown && line.kind == LineKind::Before;
     });
     return capture;
+}
+
+// A trace that cannot be read: its NAME and why.
+TraceReport Refused(const std::string& name, const std::string& error) {
+    TraceReport report;
+    report.name = name;
+    report.error = error;
+    return report;
 }
 
 void Finalise(TraceReport& report, TraceAnalysis& analysis, const std::string& layout) {
@@ -191,28 +199,30 @@ std::vector<TraceFinding> FilesFindings(const std::string& read,
 }
 
 TraceReport ReadFolder(const std::filesystem::path& folder) {
-    TraceReport report;
-    report.name = EscapedPath(folder);
+    const std::string name = EscapedPath(folder);
     FolderListing listing = ListDayFiles(folder);
     if (!listing.readable) {
-        report.error = "the folder cannot be read: " + files::WhyNotReadable(folder).text;
-        return report;
+        return Refused(name, "the folder cannot be read: " + files::WhyNotReadable(folder).text);
     }
     if (listing.days.empty()) {
-        report.error = "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace";
-        if (!listing.skipped.empty()) {
-            report.error += " (" + std::to_string(listing.skipped.size()) + " other files)";
-        }
-        return report;
+        const size_t others = listing.skipped.size();
+        return Refused(name,
+                       "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace" +
+                           (others > 0 ? " (" + std::to_string(others) + " other files)" : ""));
     }
     TraceAnalysis analysis;
     const std::string read = ReadDayFiles(listing.days, analysis, listing.skipped);
     const size_t count = listing.days.size();
+    TraceReport report;
+    report.name = name;
     Finalise(
         report, analysis,
         "kq5trace record folder, " + std::to_string(count) + (count == 1 ? " file" : " files"));
     const std::vector<TraceFinding> files = FilesFindings(read, listing.skipped);
-    report.findings.insert(report.findings.begin() + 1, files.begin(), files.end());
+    // Right after the lines read: the first ordinary finding, always there.
+    const auto linesRead = std::find_if(report.findings.begin(), report.findings.end(),
+                                        [](const TraceFinding& f) { return f.rank == kOrdinary; });
+    report.findings.insert(linesRead + 1, files.begin(), files.end());
     return report;
 }
 
@@ -223,15 +233,14 @@ std::string EscapedPath(const std::filesystem::path& path) {
 }
 
 TraceReport ReadTrace(std::istream& trace, const std::string& name) {
-    TraceReport report;
-    report.name = name;
     TraceAnalysis analysis;
     analysis.BeginFile("");
     const FileResult file = ReadFile(trace, analysis);
     if (!file.ok) {
-        report.error = file.error;
-        return report;
+        return Refused(name, file.error);
     }
+    TraceReport report;
+    report.name = name;
     Finalise(report, analysis, LayoutName(file.layout, file.encoding, file.wholeSeconds));
     return report;
 }
@@ -241,19 +250,13 @@ TraceReport ReadTracePath(const std::filesystem::path& path) {
     if (std::filesystem::is_directory(path, error)) {
         return ReadFolder(path);
     }
-    TraceReport report;
-    report.name = EscapedPath(path);
+    const std::string name = EscapedPath(path);
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        report.error = "cannot be opened: " + files::WhyNotReadable(path).text;
-        return report;
+        return Refused(name, "cannot be opened: " + files::WhyNotReadable(path).text);
     }
-    report = ReadTrace(file, report.name);
-    if (file.bad()) {
-        report.ok = false;
-        report.error = "cannot be read";
-    }
-    return report;
+    const TraceReport report = ReadTrace(file, name);
+    return file.bad() ? Refused(name, "cannot be read") : report;
 }
 
 int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FILE* err) {
