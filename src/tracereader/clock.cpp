@@ -157,7 +157,7 @@ std::string DateText(ClockKind kind, long long localMs) {
     }
     long long year = 0, month = 0, day = 0;
     CivilFromDays(days, year, month, day);
-    char text[32];
+    char text[72];  // room for any three long longs, as the compiler checks
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", year, month, day);
     return text;
 }
