@@ -102,7 +102,7 @@ std::string ReadNumbers(const cmdline::Parsed& parsed, double& seconds, RecordLi
         limits.keepDays = static_cast<int>(value);
     }
     if (parsed.Has("--max-mib")) {
-        if (!cmdline::WholeNumber(parsed.Value("--max-mib"), 1, 1024 * 1024, value)) {
+        if (!cmdline::WholeNumber(parsed.Value("--max-mib"), 1, 1024LL * 1024, value)) {
             return cmdline::Refusal(program, parsed.form,
                                     "--max-mib takes a number of MiB from 1 to 1048576, not '" +
                                         parsed.Value("--max-mib") + "'");
