@@ -365,6 +365,7 @@ TEST_F(RecorderTest, ADayFileThatCannotBeOpenedOrClosedEndsTheRecording) {
     EXPECT_EQ(recorder.failure.rfind("cannot open ", 0), 0u) << recorder.failure;
     EXPECT_NE(recorder.failure.find("kq5trace-2026-12-07.txt: Is a directory"), std::string::npos)
         << recorder.failure;
+    EXPECT_FALSE(FlushRecorder(recorder));
     EXPECT_FALSE(CloseRecorder(recorder));
 
     // A day file whose last bytes cannot be handed over when the next day begins: said, and
@@ -379,6 +380,67 @@ TEST_F(RecorderTest, ADayFileThatCannotBeOpenedOrClosedEndsTheRecording) {
         << recorder.failure;
     EXPECT_FALSE(fs::exists(folder / "full" / "kq5trace-2026-12-09.txt"));
     EXPECT_FALSE(CloseRecorder(recorder));
+}
+
+// Writes too long for the stream's buffer fail at once: each says why, and nothing more is tried.
+TEST_F(RecorderTest, AWriteThatFailsAtOnceSaysWhy) {
+    const std::string big(1 << 17, 'x');
+    const auto fullDayFile = [&](const std::string& sub, const std::string& header) {
+        Recorder recorder;
+        EXPECT_TRUE(OpenRecorder(recorder, folder / sub, RecordLimits{}, header));
+        fs::create_symlink("/dev/full", folder / sub / "kq5trace-2026-12-08.txt");
+        return recorder;
+    };
+    const auto saysFull = [](const Recorder& recorder) {
+        return recorder.failed &&
+               recorder.failure.find("kq5trace-2026-12-08.txt: No space left on device") !=
+                   std::string::npos;
+    };
+    Recorder line = fullDayFile("line", "# kq5trace 1.0.0: lines");
+    EXPECT_FALSE(RecordEntry(line, Line(Plus(kDay, 1), "10:00:00.000", big)));
+    EXPECT_TRUE(saysFull(line)) << line.failure;
+
+    Recorder header = fullDayFile("header", "# " + big);
+    EXPECT_FALSE(RecordEntry(header, Line(Plus(kDay, 1), "10:00:00.000", "KQ5")));
+    EXPECT_TRUE(saysFull(header)) << header.failure;
+
+    // The service note repeated at the top of the next day's file.
+    Recorder note = fullDayFile("note", "# kq5trace 1.0.0: lines");
+    ASSERT_TRUE(RecordEntry(note, Entry{Entry::Kind::ServiceNote, kDay, Stamp(kDay, "23:00:00.000"),
+                                        0, "service kq5 runs as process 7 " + big}));
+    EXPECT_FALSE(RecordEntry(note, Line(Plus(kDay, 1), "10:00:00.000", "KQ5")));
+    EXPECT_TRUE(saysFull(note)) << note.failure;
+}
+
+// A day file written by an earlier recording goes on where it ended, without an empty line; a
+// folder that happens to have a day file's name is neither a part nor deleted by retention.
+TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
+    fs::create_directories(folder / "kq5trace-2026-11-01.txt");
+    fs::create_directories(folder / "kq5trace-2026-12-07.2.txt");
+    for (const char* text : {"first", "second"}) {
+        Recorder recorder;
+        ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+        ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "12:00:00.000", text)));
+        ASSERT_TRUE(CloseRecorder(recorder));
+    }
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              "# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
+              "2026-12-07 12:00:00.000 +01:00\t[7] first\n"
+              "2026-12-07 12:00:00.000 +01:00\t[7] second\n");
+    EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-11-01.txt"));
+    EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-12-07.2.txt"));
+}
+
+// A recorder that is writing notes what stops it, and hands it over at once.
+TEST_F(RecorderTest, ANoteIsWrittenAtOnce) {
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5")));
+    TryNote(recorder, Stamp(kDay, "12:00:01.000"), "recording stopped");
+    EXPECT_NE(Read("kq5trace-2026-12-07.txt")
+                  .find("\n# 2026-12-07 12:00:01.000 +01:00 recording stopped\n"),
+              std::string::npos);
+    EXPECT_TRUE(CloseRecorder(recorder));
 }
 
 // ---- The service's lines ------------------------------------------------------------------------
@@ -506,6 +568,8 @@ TEST(RecordQueue, InOrderAndBoundedInMemory) {
     ASSERT_EQ(taken.size(), 3u);
     EXPECT_EQ(taken[0].text, "4");
     EXPECT_EQ(dropped, 0u);
+    CloseQueue(full);
+    EXPECT_FALSE(TakeEntries(full, taken, dropped));  // nothing taken twice
 
     // Only dropped lines: the writer is woken to say so, it does not wait for a line that fits.
     LineQueue tiny;
