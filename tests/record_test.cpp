@@ -380,6 +380,16 @@ TEST_F(RecorderTest, ADayFileThatCannotBeOpenedOrClosedEndsTheRecording) {
         << recorder.failure;
     EXPECT_FALSE(fs::exists(folder / "full" / "kq5trace-2026-12-09.txt"));
     EXPECT_FALSE(CloseRecorder(recorder));
+
+    // The day's next part cannot be opened when the first is full.
+    ASSERT_TRUE(OpenRecorder(recorder, folder / "part", RecordLimits{14, 8000}, "# kq5trace"));
+    fs::create_directory(folder / "part" / "kq5trace-2026-12-07.2.txt");
+    bool written = true;
+    for (int i = 0; i < 30 && written; ++i) {  // parts of 1000 bytes
+        written = RecordEntry(recorder, Line(kDay, "12:00:00.000", std::string(40, 's')));
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(recorder.failure.rfind("cannot open ", 0), 0u) << recorder.failure;
 }
 
 // Writes too long for the stream's buffer fail at once: each says why, and nothing more is tried.
