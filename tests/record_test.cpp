@@ -357,6 +357,102 @@ TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
     EXPECT_NE(recorder.failure.find("cannot make the folder"), std::string::npos);
 }
 
+TEST_F(RecorderTest, ADayFileThatCannotBeOpenedOrClosedEndsTheRecording) {
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    fs::create_directory(folder / "kq5trace-2026-12-07.txt");  // a folder has the day file's name
+    EXPECT_FALSE(RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5 STATUS:32\r\n")));
+    EXPECT_EQ(recorder.failure.rfind("cannot open ", 0), 0u) << recorder.failure;
+    EXPECT_NE(recorder.failure.find("kq5trace-2026-12-07.txt: Is a directory"), std::string::npos)
+        << recorder.failure;
+    EXPECT_FALSE(FlushRecorder(recorder));
+    EXPECT_FALSE(CloseRecorder(recorder));
+
+    // A day file whose last bytes cannot be handed over when the next day begins: said, and
+    // nothing goes to the next day's file.
+    ASSERT_TRUE(OpenRecorder(recorder, folder / "full", RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    fs::create_symlink("/dev/full", folder / "full" / "kq5trace-2026-12-08.txt");
+    ASSERT_TRUE(RecordEntry(recorder, Line(Plus(kDay, 1), "23:59:59.000", "KQ5")));  // buffered
+    EXPECT_FALSE(RecordEntry(recorder, Line(Plus(kDay, 2), "00:00:00.000", "KQ5")));
+    EXPECT_TRUE(recorder.failed);
+    EXPECT_NE(recorder.failure.find("kq5trace-2026-12-08.txt: No space left on device"),
+              std::string::npos)
+        << recorder.failure;
+    EXPECT_FALSE(fs::exists(folder / "full" / "kq5trace-2026-12-09.txt"));
+    EXPECT_FALSE(CloseRecorder(recorder));
+
+    // The day's next part cannot be opened when the first is full.
+    ASSERT_TRUE(OpenRecorder(recorder, folder / "part", RecordLimits{14, 8000}, "# kq5trace"));
+    fs::create_directory(folder / "part" / "kq5trace-2026-12-07.2.txt");
+    bool written = true;
+    for (int i = 0; i < 30 && written; ++i) {  // parts of 1000 bytes
+        written = RecordEntry(recorder, Line(kDay, "12:00:00.000", std::string(40, 's')));
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(recorder.failure.rfind("cannot open ", 0), 0u) << recorder.failure;
+}
+
+// Writes too long for the stream's buffer fail at once: each says why, and nothing more is tried.
+TEST_F(RecorderTest, AWriteThatFailsAtOnceSaysWhy) {
+    const std::string big(1 << 17, 'x');
+    const auto fullDayFile = [&](const std::string& sub, const std::string& header) {
+        Recorder recorder;
+        EXPECT_TRUE(OpenRecorder(recorder, folder / sub, RecordLimits{}, header));
+        fs::create_symlink("/dev/full", folder / sub / "kq5trace-2026-12-08.txt");
+        return recorder;
+    };
+    const auto saysFull = [](const Recorder& recorder) {
+        return recorder.failed &&
+               recorder.failure.find("kq5trace-2026-12-08.txt: No space left on device") !=
+                   std::string::npos;
+    };
+    Recorder line = fullDayFile("line", "# kq5trace 1.0.0: lines");
+    EXPECT_FALSE(RecordEntry(line, Line(Plus(kDay, 1), "10:00:00.000", big)));
+    EXPECT_TRUE(saysFull(line)) << line.failure;
+
+    Recorder header = fullDayFile("header", "# " + big);
+    EXPECT_FALSE(RecordEntry(header, Line(Plus(kDay, 1), "10:00:00.000", "KQ5")));
+    EXPECT_TRUE(saysFull(header)) << header.failure;
+
+    // The service note repeated at the top of the next day's file.
+    Recorder note = fullDayFile("note", "# kq5trace 1.0.0: lines");
+    ASSERT_TRUE(RecordEntry(note, Entry{Entry::Kind::ServiceNote, kDay, Stamp(kDay, "23:00:00.000"),
+                                        0, "service kq5 runs as process 7 " + big}));
+    EXPECT_FALSE(RecordEntry(note, Line(Plus(kDay, 1), "10:00:00.000", "KQ5")));
+    EXPECT_TRUE(saysFull(note)) << note.failure;
+}
+
+// A day file written by an earlier recording goes on where it ended, without an empty line; a
+// folder that happens to have a day file's name is neither a part nor deleted by retention.
+TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
+    fs::create_directories(folder / "kq5trace-2026-11-01.txt");
+    fs::create_directories(folder / "kq5trace-2026-12-07.2.txt");
+    for (const char* text : {"first", "second"}) {
+        Recorder recorder;
+        ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+        ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "12:00:00.000", text)));
+        ASSERT_TRUE(CloseRecorder(recorder));
+    }
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
+              "# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
+              "2026-12-07 12:00:00.000 +01:00\t[7] first\n"
+              "2026-12-07 12:00:00.000 +01:00\t[7] second\n");
+    EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-11-01.txt"));
+    EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-12-07.2.txt"));
+}
+
+// A recorder that is writing notes what stops it, and hands it over at once.
+TEST_F(RecorderTest, ANoteIsWrittenAtOnce) {
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5")));
+    TryNote(recorder, Stamp(kDay, "12:00:01.000"), "recording stopped");
+    EXPECT_NE(Read("kq5trace-2026-12-07.txt")
+                  .find("\n# 2026-12-07 12:00:01.000 +01:00 recording stopped\n"),
+              std::string::npos);
+    EXPECT_TRUE(CloseRecorder(recorder));
+}
+
 // ---- The service's lines ------------------------------------------------------------------------
 
 TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
@@ -416,6 +512,35 @@ TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
     EXPECT_TRUE(watch.filter.held.empty());  // the other program's lines were let go
 }
 
+TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
+    ServiceWatch watch;
+    watch.filter.heldLimit = 3;
+    std::uint32_t service = 0;  // not running yet
+    const std::function<ServiceAnswer()> ask = [&] {
+        return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
+    };
+    const LocalDate next = Plus(kDay, 1);
+    EXPECT_TRUE(WatchStep(watch, 0, kDay, Stamp(kDay, "23:59:59.000"), nullptr, ask).size() == 1);
+    // Four lines of process 1 before the next question: only the newest three are held.
+    const Entry lines[] = {Line(kDay, "23:59:59.100", "a", 1), Line(kDay, "23:59:59.200", "b", 1),
+                           Line(next, "00:00:00.100", "c", 1), Line(next, "00:00:00.200", "d", 1)};
+    for (const Entry& line : lines) {
+        EXPECT_TRUE(WatchStep(watch, 500, kDay, line.stamp, &line, ask).empty());
+    }
+    service = 1;
+    const std::vector<Entry> out =
+        WatchStep(watch, 1000, next, Stamp(next, "00:00:00.300"), nullptr, ask);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0].kind, Entry::Kind::ServiceNote);
+    EXPECT_EQ(out[0].stamp, lines[1].stamp);  // the first line it covers: times never go back
+    EXPECT_TRUE(out[0].date == kDay);
+    EXPECT_EQ(out[1].text, "b");
+    EXPECT_EQ(out[3].text, "d");
+    // Process 1 is the service now: its next line is written at once.
+    const Entry more = Line(next, "00:00:00.400", "e", 1);
+    EXPECT_EQ(WatchStep(watch, 1100, next, more.stamp, &more, ask).size(), 1u);
+}
+
 TEST(RecordQueue, InOrderAndBoundedInMemory) {
     LineQueue queue;
     queue.maxBytes = 100;
@@ -443,6 +568,18 @@ TEST(RecordQueue, InOrderAndBoundedInMemory) {
     ASSERT_TRUE(TakeEntries(full, taken, dropped));
     EXPECT_EQ(taken.size(), 3u);
     EXPECT_EQ(dropped, 1u);
+
+    // The writer took everything: the queue has all its room again, and what it takes replaces
+    // what it held before.
+    for (int i = 4; i < 7; ++i) {
+        PushEntry(full, Line(kDay, "10:00:01.000", std::to_string(i)));
+    }
+    ASSERT_TRUE(TakeEntries(full, taken, dropped));
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].text, "4");
+    EXPECT_EQ(dropped, 0u);
+    CloseQueue(full);
+    EXPECT_FALSE(TakeEntries(full, taken, dropped));  // nothing taken twice
 
     // Only dropped lines: the writer is woken to say so, it does not wait for a line that fits.
     LineQueue tiny;

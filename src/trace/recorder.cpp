@@ -63,7 +63,6 @@ bool CloseFile(Recorder& recorder) {
     errno = 0;
     recorder.file.close();
     if (!recorder.file) {
-        recorder.file.clear();
         return recorder.failed ? false : Fail(recorder, CannotWrite(recorder, errno));
     }
     return true;
@@ -90,7 +89,6 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     errno = 0;
     recorder.file.open(path, std::ios::binary | std::ios::app);
     if (!recorder.file.is_open()) {
-        recorder.file.clear();
         return Fail(recorder, "cannot open " + PathText(path) + ": " + SystemError(errno));
     }
     std::error_code sizeError;
@@ -188,9 +186,8 @@ void TryNote(Recorder& recorder, const std::string& stamp, const std::string& no
 }
 
 bool CloseRecorder(Recorder& recorder) {
-    const bool flushed = FlushRecorder(recorder);
-    const bool closed = CloseFile(recorder);
-    return flushed && closed && !recorder.failed;
+    CloseFile(recorder);  // closing hands over what is buffered; every failure marks the recorder
+    return !recorder.failed;
 }
 
 void PushEntry(LineQueue& queue, Entry entry) {
