@@ -384,11 +384,15 @@ TEST_F(RecorderTest, ADayFileThatCannotBeOpenedOrClosedEndsTheRecording) {
     // The day's next part cannot be opened when the first is full.
     ASSERT_TRUE(OpenRecorder(recorder, folder / "part", RecordLimits{14, 8000}, "# kq5trace"));
     fs::create_directory(folder / "part" / "kq5trace-2026-12-07.2.txt");
-    bool written = true;
-    for (int i = 0; i < 30 && written; ++i) {  // parts of 1000 bytes
-        written = RecordEntry(recorder, Line(kDay, "12:00:00.000", std::string(40, 's')));
+    int written = 0;  // every line said to be written is in the first part
+    while (written < 30 &&
+           RecordEntry(recorder, Line(kDay, "12:00:00.000", std::string(40, 's')))) {
+        ++written;
     }
-    EXPECT_FALSE(written);
+    EXPECT_TRUE(recorder.failed);
+    CloseRecorder(recorder);
+    const std::string first = Read("part/kq5trace-2026-12-07.txt");
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), written + 1);  // and the header
     EXPECT_EQ(recorder.failure.rfind("cannot open ", 0), 0u) << recorder.failure;
 }
 
