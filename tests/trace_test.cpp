@@ -1093,6 +1093,64 @@ TEST_F(TraceFolder, NamesAFolderItCannotList) {
                         "|the folder cannot be read: Permission denied (errno 13)");
 }
 
+// A stream buffer that gives TEXT, then fails as a disk read does: the stream goes bad.
+class FailsAfter : public std::stringbuf {
+public:
+    explicit FailsAfter(const std::string& text) : std::stringbuf(text) {}
+
+protected:
+    int_type underflow() override {
+        const int_type c = std::stringbuf::underflow();
+        if (c == traits_type::eof()) {
+            throw std::ios_base::failure("read error");
+        }
+        return c;
+    }
+};
+
+// A day file can change between the folder's listing and its reading: one removed is skipped
+// as not opened, one that is no trace any more is skipped with why and not read, and one whose
+// reading fails after its first 64 KiB is read as far as it goes and also named as skipped.
+TEST_F(TraceFolder, NamesTheDaysThatChangeAfterTheListing) {
+    std::filesystem::create_directories(folder);
+    const std::string status = Kq5("09:00:00.000 +00:00", "KQ5 STATUS:32\\r\\n");
+    for (const char* day : {"kq5trace-2026-12-05.txt", "kq5trace-2026-12-06.txt",
+                            "kq5trace-2026-12-07.txt", "kq5trace-2026-12-08.txt"}) {
+        std::ofstream(folder / day) << kHeader << status;
+    }
+    const int lines = 2000;  // more than 64 KiB: the failure comes after a first read
+    FailsAfter broken(std::string(kHeader) + Times(status, lines));
+    const TraceReport report = ReadRecordFolder(folder, [&](const std::filesystem::path& day) {
+        const std::string name = day.filename().string();
+        std::unique_ptr<std::istream> in;
+        if (name == "kq5trace-2026-12-05.txt") {
+            in = std::make_unique<std::ifstream>(folder / "gone.txt");
+        } else if (name == "kq5trace-2026-12-06.txt") {
+            in = std::make_unique<std::istringstream>("queue USB001\n");
+        } else if (name == "kq5trace-2026-12-07.txt") {
+            in = std::make_unique<std::istream>(&broken);
+        } else {
+            in = std::make_unique<std::ifstream>(day, std::ios::binary);
+        }
+        return in;
+    });
+    ASSERT_TRUE(report.ok) << report.error;
+    EXPECT_EQ(report.layout, "kq5trace record folder, 4 files");
+    const std::string findings = FormatFindings(report.findings);
+    const int read = std::stoi(findings.substr(findings.find("\n") + 1));
+    EXPECT_GT(read, 3) << findings;  // the broken file's first lines are read
+    EXPECT_LT(read, lines) << findings;
+    const std::vector<std::string> at = FindingsFrom(findings, "  " + std::to_string(read));
+    ASSERT_GE(at.size(), 3u) << findings;
+    EXPECT_EQ(at[1], "  files read, in order: kq5trace-2026-12-07.txt, kq5trace-2026-12-08.txt");
+    EXPECT_EQ(at[2],
+              "  3 files skipped: kq5trace-2026-12-05.txt (cannot be opened), "
+              "kq5trace-2026-12-06.txt (line 1 is neither kq5trace's header nor a DebugView log "
+              "line (index, tab, time, tab, [pid] text) nor a DebugView++ log line (seconds, tab, "
+              "date and time, tab, process id, tab, process name, tab, text): \"queue USB001\"), "
+              "kq5trace-2026-12-07.txt (cannot be read to its end)");
+}
+
 // The report: the most serious findings first, every text from the trace escaped, nothing
 // fetched, and a timeline too long for a message cut with a note.
 TEST(Trace, ReportPutsTheSeriousFirstAndEscapesTheTrace) {

@@ -163,11 +163,16 @@ FolderListing ListDayFiles(const std::filesystem::path& folder) {
 
 // Reads the day files one after the other into one analysis; returns the names of those read,
 // and adds those that could not be to the skipped ones.
-std::string ReadDayFiles(const std::vector<DayFile>& days, TraceAnalysis& analysis,
-                         std::vector<std::string>& skipped) {
+std::string ReadDayFiles(const std::vector<DayFile>& days, const OpenDayFile& open,
+                         TraceAnalysis& analysis, std::vector<std::string>& skipped) {
     std::string read;
     for (const DayFile& d : days) {
-        std::ifstream in(d.path, std::ios::binary);
+        const std::unique_ptr<std::istream> opened = open(d.path);
+        if (!opened || !*opened) {  // removed or locked since the folder was listed
+            skipped.push_back(d.name + " (cannot be opened)");
+            continue;
+        }
+        std::istream& in = *opened;
         analysis.BeginFile(d.name);
         const FileResult file = ReadFile(in, analysis);
         if (in.bad() || !file.ok) {
@@ -198,7 +203,9 @@ std::vector<TraceFinding> FilesFindings(const std::string& read,
     return files;
 }
 
-TraceReport ReadFolder(const std::filesystem::path& folder) {
+}  // namespace
+
+TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayFile& open) {
     const std::string name = EscapedPath(folder);
     FolderListing listing = ListDayFiles(folder);
     if (!listing.readable) {
@@ -211,7 +218,7 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
                            (others > 0 ? " (" + std::to_string(others) + " other files)" : ""));
     }
     TraceAnalysis analysis;
-    const std::string read = ReadDayFiles(listing.days, analysis, listing.skipped);
+    const std::string read = ReadDayFiles(listing.days, open, analysis, listing.skipped);
     const size_t count = listing.days.size();
     TraceReport report;
     report.name = name;
@@ -225,8 +232,6 @@ TraceReport ReadFolder(const std::filesystem::path& folder) {
     report.findings.insert(linesRead + 1, files.begin(), files.end());
     return report;
 }
-
-}  // namespace
 
 std::string EscapedPath(const std::filesystem::path& path) {
     return EscapeBytes(PathText(path));
@@ -248,7 +253,9 @@ TraceReport ReadTrace(std::istream& trace, const std::string& name) {
 TraceReport ReadTracePath(const std::filesystem::path& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-        return ReadFolder(path);
+        return ReadRecordFolder(path, [](const std::filesystem::path& day) {
+            return std::unique_ptr<std::istream>(new std::ifstream(day, std::ios::binary));
+        });
     }
     const std::string name = EscapedPath(path);
     std::ifstream file(path, std::ios::binary);

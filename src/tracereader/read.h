@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,13 @@ TraceReport ReadTrace(std::istream& trace, const std::string& name);
 
 // Reads the file or the folder at PATH.
 TraceReport ReadTracePath(const std::filesystem::path& path);
+
+// Opens a day file of a record folder for reading (ReadTracePath: from the disk). A test gives
+// its own to change or break a file between the folder's listing and its reading.
+using OpenDayFile = std::function<std::unique_ptr<std::istream>(const std::filesystem::path&)>;
+
+// Reads the record folder at FOLDER, its day files opened by OPEN.
+TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayFile& open);
 
 // PATH's bytes for a message: UTF-8, escaped.
 std::string EscapedPath(const std::filesystem::path& path);
