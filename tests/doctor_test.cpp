@@ -153,6 +153,77 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
              sim::FailCall("CreateFileW", 1, ERROR_SHARING_VIOLATION);
          },
          1, "printer_held", "held by another program", "\"device\":\"held\""},
+        // Wine's pipe-backed virtual printer answers a held device with ERROR_PIPE_BUSY, and an
+        // exclusive open of a device already open elsewhere can be refused as access denied.
+        {"printer held, answered as a busy pipe",
+         [] {
+             sim::InstallService("KorvaneKeeper", Kq5Config(), SERVICE_STOPPED);
+             sim::FailCall("CreateFileW", 1, ERROR_PIPE_BUSY);
+         },
+         1, "printer_held", "held by another program (0xe7: in use by another program)",
+         "\"device\":\"held\",\"device_error\":231"},
+        {"printer held, answered as access denied",
+         [] {
+             sim::InstallService("KorvaneKeeper", Kq5Config(), SERVICE_STOPPED);
+             sim::FailCall("CreateFileW", 1, ERROR_ACCESS_DENIED);
+         },
+         1, "printer_held", "held by another program (0x5: access denied)",
+         "\"device\":\"held\",\"device_error\":5"},
+        {"printer's device gone between listing and opening",
+         [] { sim::FailCall("CreateFileW", 1, ERROR_DEVICE_NOT_CONNECTED); }, 1,
+         "printer_open_failed",
+         "PROBLEM  the printer's device cannot be opened (0x48f: the device is not connected)",
+         "\"device\":\"failed\",\"device_error\":1167"},
+        {"Spooler's record may not be opened",
+         [] { sim::FailCall("OpenServiceA", 1, ERROR_ACCESS_DENIED); }, 2, "spooler_unknown",
+         "CANNOT   the Spooler's state cannot be read (0x5: access denied)",
+         "\"spooler\":{\"state\":null,\"error\":5}"},
+        {"Spooler's state may not be queried",
+         [] { sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED); }, 2, "spooler_unknown",
+         "CANNOT   the Spooler's state cannot be read (0x5: access denied)",
+         "\"spooler\":{\"state\":null,\"error\":5}"},
+        // Without a Spooler service kq5 is the first service of the list.
+        {"no Spooler service at all", [] { sim::RemoveService("Spooler"); }, 2, "spooler_unknown",
+         "CANNOT   the Spooler's state cannot be read (0x424: no such service)",
+         "\"installed\":true,\"name\":\"KorvaneKeeper\""},
+        // Some services refuse an administrator's query of their configuration (protected ones).
+        {"a service that may not be opened before kq5",
+         [] { sim::FailCall("OpenServiceW", 1, ERROR_ACCESS_DENIED); }, 0, "",
+         "ok       kq5 (service \"KorvaneKeeper\"): running", "\"name\":\"KorvaneKeeper\""},
+        {"the list of services refused",
+         [] { sim::FailCall("EnumServicesStatusExW", 1, ERROR_ACCESS_DENIED); }, 2,
+         "service_list_unreadable",
+         "CANNOT   the list of services cannot be read to its end (0x5: access denied): kq5 may "
+         "be among those not seen",
+         "\"list_error\":5,\"installed\":false"},
+        {"kq5 runs under another account",
+         [] {
+             sim::ServiceConfig config = Kq5Config();
+             config.account = "NT AUTHORITY\\LocalService";
+             sim::InstallService("KorvaneKeeper", config);
+         },
+         0, "", "ok       kq5 (service \"KorvaneKeeper\"): runs as NT AUTHORITY\\LocalService\n",
+         "\"account\":\"NT AUTHORITY\\\\LocalService\""},
+        // Another administrator changes the recovery actions between the size query and the read.
+        {"recovery actions grown between their size and their read",
+         [] { sim::FailCall("QueryServiceConfig2W", 2, ERROR_INSUFFICIENT_BUFFER); }, 2,
+         "kq5_recovery_unknown", "its recovery actions cannot be read (0x7a: buffer too small)",
+         "\"recovery\":null,\"recovery_error\":122"},
+        // An update replacing the program holds it.
+        {"the program's version size refused",
+         [] { sim::FailCall("GetFileVersionInfoSizeW", 1, ERROR_SHARING_VIOLATION); }, 2,
+         "kq5_version_unknown",
+         "the version of C:\\Program Files\\kq5\\kq5svc.exe cannot be read (0x20: in use by "
+         "another program)",
+         "\"version\":null,\"version_error\":32"},
+        {"a version resource without its fixed part",
+         [] {
+             sim::AddProgramFile("C:\\new\\kq5svc.exe", "1.0.0.0", false);
+             sim::InstallService("KorvaneKeeper", Kq5Config("\"C:\\new\\kq5svc.exe\""));
+         },
+         2, "kq5_version_unknown",
+         "the version of C:\\new\\kq5svc.exe cannot be read (0xd: the record is not valid)",
+         "\"version\":null,\"version_error\":13"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -299,6 +370,129 @@ TEST_F(DoctorTest, Kq5FoundOnALaterPageOfTheServiceList) {
     EXPECT_NE(text.find("ok       kq5 (service \"KorvaneKeeper\"): running"), std::string::npos)
         << text;
     EXPECT_GE(sim::CallsOf({"EnumServicesStatusExW"}).size(), 3u);  // it did take pages
+}
+
+// The recovery actions and required privileges are reported as the service manager holds them:
+// every action in order with its delay, every privilege of the list, nothing more.
+TEST_F(DoctorTest, RecoveryActionsAndPrivilegesAsTheServiceManagerHoldsThem) {
+    const struct {
+        std::vector<SC_ACTION> actions;
+        std::vector<std::string> privileges;
+        std::string line;  // recovery and privileges lines of the report
+        std::string json;
+    } cases[] = {
+        {{{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_REBOOT, 0}},
+         {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege", "SeImpersonatePrivilege"},
+         "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: restart after 5000 ms, "
+         "restart after 60000 ms, reboot after 0 ms\n"
+         "ok       kq5 (service \"KorvaneKeeper\"): required privileges: SeChangeNotifyPrivilege, "
+         "SeCreateGlobalPrivilege, SeImpersonatePrivilege\n",
+         "\"recovery\":[{\"action\":\"restart\",\"delay_ms\":5000},{\"action\":\"restart\","
+         "\"delay_ms\":60000},{\"action\":\"reboot\",\"delay_ms\":0}],\"recovery_error\":0,"
+         "\"required_privileges\":[\"SeChangeNotifyPrivilege\",\"SeCreateGlobalPrivilege\","
+         "\"SeImpersonatePrivilege\"],\"privileges_error\":0"},
+        {{{SC_ACTION_RUN_COMMAND, 1000}},
+         {"SeAuditPrivilege"},
+         "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: run_command after 1000 ms\n"
+         "ok       kq5 (service \"KorvaneKeeper\"): required privileges: SeAuditPrivilege\n",
+         "\"recovery\":[{\"action\":\"run_command\",\"delay_ms\":1000}],\"recovery_error\":0,"
+         "\"required_privileges\":[\"SeAuditPrivilege\"],"},
+        {{},
+         {},
+         "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: none\n"
+         "ok       kq5 (service \"KorvaneKeeper\"): required privileges: not restricted\n",
+         "\"recovery\":[],\"recovery_error\":0,\"required_privileges\":[],"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        sim::Reset();
+        WellMachine();
+        sim::ServiceConfig config = Kq5Config();
+        config.failureActions = c.actions;
+        config.requiredPrivileges = c.privileges;
+        sim::InstallService("KorvaneKeeper", config);
+        int code = -1;
+        const std::string text = Doctor({}, code);
+        EXPECT_EQ(code, 0) << text;
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        EXPECT_NE(Doctor({"--json"}, code).find(c.json), std::string::npos) << c.json;
+    }
+}
+
+// The program a command line starts, as Windows reads it: the quoted part, or the text up to the
+// end of kq5svc.exe in any letter case; its version read from that file.
+TEST_F(DoctorTest, TheProgramOfTheCommandLine) {
+    const struct {
+        std::string commandLine;
+        std::string program;  // as JSON writes it
+    } cases[] = {
+        {"\"C:\\Program Files\\kq5 2\\kq5svc.exe\" -service",
+         "C:\\\\Program Files\\\\kq5 2\\\\kq5svc.exe"},
+        {"C:\\kq5\\kq5svc.exe -service", "C:\\\\kq5\\\\kq5svc.exe"},
+        {"C:\\KQ5\\KQ5SVC.EXE -service", "C:\\\\KQ5\\\\KQ5SVC.EXE"},
+        {"C:\\Zq5\\Kq5Svc.Exe", "C:\\\\Zq5\\\\Kq5Svc.Exe"},
+        {"\"C:\\kq5\\kq5svc.exe", "C:\\\\kq5\\\\kq5svc.exe"},  // the closing quote missing
+        {"\"\" C:\\kq5\\kq5svc.exe", ""},  // an empty quoted program: Windows starts nothing
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        sim::Reset();
+        WellMachine();
+        sim::InstallService("KorvaneKeeper", Kq5Config(c.commandLine));
+        std::string file;  // the program's path as the file system has it
+        for (size_t at = 0; at < c.program.size(); ++at) {
+            file += c.program[at];
+            at += c.program[at] == '\\' ? 1 : 0;
+        }
+        if (!file.empty()) {
+            sim::AddProgramFile(file, "1.2.3.4");
+        }
+        int code = -1;
+        const std::string json = Doctor({"--json"}, code);
+        const std::string version = file.empty() ? "null,\"version_error\":2" : "\"1.2.3.4\"";
+        EXPECT_NE(json.find("\"program\":\"" + c.program + "\",\"version\":" + version),
+                  std::string::npos)
+            << json;
+    }
+}
+
+// Two services run kq5svc.exe (an old copy left installed under another name): the first in the
+// service manager's list is reported, with its own name, state and settings only.
+TEST_F(DoctorTest, TheFirstOfTwoKq5ServicesIsReported) {
+    WellMachine();
+    sim::ServiceConfig old = Kq5Config("\"C:\\old\\kq5svc.exe\"");
+    old.failureActions = {{SC_ACTION_NONE, 0}};
+    old.requiredPrivileges = {"SeAuditPrivilege"};
+    sim::InstallService("Kq5Old", old, SERVICE_STOPPED);
+    int code = -1;
+    const std::string json = Doctor({"--json"}, code);
+    EXPECT_EQ(code, 0) << json;
+    EXPECT_NE(json.find("\"name\":\"KorvaneKeeper\",\"state\":\"running\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"recovery\":[{\"action\":\"restart\",\"delay_ms\":60000}],"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"required_privileges\":[\"SeChangeNotifyPrivilege\"],"),
+              std::string::npos)
+        << json;
+}
+
+// A service manager whose list does not end (each page says more is to come): the doctor reads
+// 64 pages of 64 KiB, 4 MiB of services, far more than any machine has, and then says it could
+// not read the list to its end instead of saying kq5 is not installed.
+TEST_F(DoctorTest, AServiceListThatDoesNotEnd) {
+    WellMachine();
+    sim::FailCall("EnumServicesStatusExW", 1, ERROR_MORE_DATA, sim::kEveryLaterCall);
+    int code = -1;
+    const std::string text = Doctor({}, code);
+    EXPECT_EQ(code, 2) << text;
+    EXPECT_NE(text.find("CANNOT   the list of services cannot be read to its end (0xea: more data "
+                        "is available)"),
+              std::string::npos)
+        << text;
+    const std::vector<std::string> pages = sim::CallsOf({"EnumServicesStatusExW"});
+    EXPECT_EQ(pages.size(), 64u);
+    EXPECT_EQ(Count(pages, "EnumServicesStatusExW(scmanager#1, 0, 0x30, 0x3, 65536)"), 64);
 }
 
 // The report's text: names from the system in UTF-16 written as UTF-8, a surrogate pair as the

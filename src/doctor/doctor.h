@@ -49,6 +49,7 @@ struct FailureAction {
 struct ServiceFacts {
     bool managerOpened = false;
     DWORD managerError = 0;
+    DWORD listError = 0;  // the list of services could not be read to its end
     bool installed = false;
     std::string name;
     DWORD state = 0;

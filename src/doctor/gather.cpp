@@ -227,9 +227,12 @@ bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& 
     return kq5;
 }
 
+// Looks through the service list a page at a time, resuming where the last page ended. A list
+// that cannot be read to its end is said (listError): kq5 may be among the services not seen.
 void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kEnumBufferSize]);
     if (!buffer) {
+        facts.listError = ERROR_NOT_ENOUGH_MEMORY;
         return;
     }
     DWORD resume = 0;
@@ -239,7 +242,12 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
         const BOOL done = EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
                                                 SERVICE_STATE_ALL, buffer.get(), kEnumBufferSize,
                                                 &needed, &returned, &resume, nullptr);
-        const DWORD error = GetLastError();
+        // Taken before the services' own lookups set the last error again.
+        const DWORD error = done != 0 ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
+            facts.listError = error;
+            return;
+        }
         const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
         for (DWORD i = 0; i < returned; ++i) {
             if (records[i].lpServiceName != nullptr &&
@@ -248,10 +256,11 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
                 return;
             }
         }
-        if (done != 0 || error != ERROR_MORE_DATA || returned == 0) {
+        if (error == ERROR_SUCCESS) {
             return;
         }
     }
+    facts.listError = ERROR_MORE_DATA;  // a list that does not end
 }
 
 }  // namespace

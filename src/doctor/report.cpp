@@ -79,6 +79,9 @@ std::string ErrorWords(DWORD error) {
         case 231:
             words = "in use by another program";
             break;
+        case 234:
+            words = "more data is available";
+            break;
         case 1060:
             words = "no such service";
             break;
@@ -457,6 +460,13 @@ void JudgeService(const Facts& facts, Report& report) {
             "run kq5doctor from an elevated console");
         return;
     }
+    if (!service.installed && service.listError != 0) {
+        report.CannotLook("service_list_unreadable",
+                          "the list of services cannot be read to its end (" +
+                              ErrorWords(service.listError) + "): kq5 may be among those not seen",
+                          "run kq5doctor from an elevated console; sc query state= all lists them");
+        return;
+    }
     if (!service.installed) {
         report.Problem("kq5_not_installed", "kq5 is not installed: no service runs kq5svc.exe",
                        std::string("install kq5: msiexec /i ") + kPackage);
@@ -642,6 +652,7 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
                            ",\"delay_ms\":" + std::to_string(action.delayMs) + "}");
     }
     out += ",\"service\":{\"manager_error\":" + Error(service.managerError) +
+           ",\"list_error\":" + Error(service.listError) +
            ",\"installed\":" + Bool(service.installed) + ",\"name\":" + JsonString(service.name) +
            ",\"state\":" + (service.installed ? JsonString(StateName(service.state)) : "null") +
            ",\"start_type\":" +

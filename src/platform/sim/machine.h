@@ -103,8 +103,9 @@ struct Control {
 struct ProgramFile {
     Text16 path;
     bool versioned = false;
-    DWORD versionMS = 0;  // major << 16 | minor
-    DWORD versionLS = 0;  // patch << 16 | build
+    bool fixedPart = true;  // the resource carries its VS_FIXEDFILEINFO
+    DWORD versionMS = 0;    // major << 16 | minor
+    DWORD versionLS = 0;    // patch << 16 | build
 };
 
 struct Machine {

@@ -101,6 +101,12 @@ void InstallService(const std::string& name, const ServiceConfig& config, DWORD 
     service->config = config;
 }
 
+void RemoveService(const std::string& name) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    auto& services = TheMachine().services;
+    std::erase_if(services, [&name](const ServiceRecord& service) { return service.name == name; });
+}
+
 }  // namespace sim
 
 // Enumeration fills as many records as fit and answers ERROR_MORE_DATA with the bytes the rest
@@ -202,6 +208,13 @@ BOOL WINAPI QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE l
         ServiceCalled(m, "QueryServiceConfig2W", hService,
                       std::to_string(dwInfoLevel) + ", " + std::to_string(cbBufSize));
     if (service == nullptr) {
+        return FALSE;
+    }
+    // A null buffer with a size is refused (Wine's advapi32 test_queryconfig2: NULL and
+    // sizeof(SERVICE_DESCRIPTIONA) gives ERROR_INVALID_ADDRESS, or on some versions
+    // ERROR_INSUFFICIENT_BUFFER); only size 0 asks for the size.
+    if (lpBuffer == nullptr && cbBufSize != 0) {
+        SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
     const ServiceConfig& config = service->config;

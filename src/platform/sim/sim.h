@@ -190,6 +190,8 @@ struct ServiceConfig {
 // Adds service `name` in `state` with `config` to the service database, or replaces it.
 void InstallService(const std::string& name, const ServiceConfig& config,
                     DWORD state = SERVICE_RUNNING);
+// Removes service `name` from the service database (sc delete, no handle left open).
+void RemoveService(const std::string& name);
 
 // ---- Registry (HKEY_LOCAL_MACHINE) -------------------------------------------------------------
 void AddRegistryKey(const std::string& path);
@@ -248,8 +250,9 @@ std::vector<BYTE> DeviceInterfaceRecord(const Text16& path);
 
 // ---- Files -------------------------------------------------------------------------------------
 // Puts the program file PATH on the disk, with a version resource of VERSION ("1.2.3.4", or
-// "1.2.3") or none when VERSION is empty.
-void AddProgramFile(const std::string& path, const std::string& version);
+// "1.2.3") or none when VERSION is empty; without FIXEDPART the resource has no fixed part (its
+// wValueLength 0), as a hand-made resource may.
+void AddProgramFile(const std::string& path, const std::string& version, bool fixedPart = true);
 
 // Narrow text for logs and messages (ASCII kept, other code units as '?').
 std::string Narrow(const Text16& text);

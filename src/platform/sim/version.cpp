@@ -8,6 +8,9 @@
 // - the size is twice the block's wLength plus 4 (room the A/W conversions use);
 // - VerQueryValueW with "\" (or "") answers the VS_FIXEDFILEINFO, its length
 //   sizeof(VS_FIXEDFILEINFO); a sub-block that is not there fails.
+// The root's value is answered with the block's own wValueLength, 0 for a resource without a
+// fixed part, and success (Wine's and ReactOS's VersionInfo32_QueryValue: *puLen =
+// info->wValueLength, return TRUE).
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -35,8 +38,8 @@ const ProgramFile* FindFile(const Machine& m, LPCWSTR name) {
 
 std::vector<BYTE> Block(const ProgramFile& file) {
     std::vector<BYTE> block(kBlockLength * 2 + 4, 0);
-    const WORD header[3] = {static_cast<WORD>(kBlockLength),
-                            static_cast<WORD>(sizeof(VS_FIXEDFILEINFO)), 0};
+    const WORD header[3] = {static_cast<WORD>(file.fixedPart ? kBlockLength : kValueOffset),
+                            static_cast<WORD>(file.fixedPart ? sizeof(VS_FIXEDFILEINFO) : 0), 0};
     std::memcpy(block.data(), header, sizeof header);
     std::memcpy(block.data() + 6, kKey, sizeof kKey);
     VS_FIXEDFILEINFO info = {};
@@ -65,7 +68,7 @@ DWORD Lookup(LPCWSTR name, std::vector<BYTE>& block) {
 
 namespace sim {
 
-void AddProgramFile(const std::string& path, const std::string& version) {
+void AddProgramFile(const std::string& path, const std::string& version, bool fixedPart) {
     std::lock_guard<std::mutex> lock(MachineLock());
     ProgramFile file;
     file.path = Widen(path);
@@ -79,6 +82,7 @@ void AddProgramFile(const std::string& path, const std::string& version) {
         at = *end == '.' ? end + 1 : end;
     }
     file.versioned = given >= 3 && *at == '\0';
+    file.fixedPart = fixedPart;
     file.versionMS = parts[0] << 16 | (parts[1] & 0xFFFF);
     file.versionLS = parts[2] << 16 | (parts[3] & 0xFFFF);
     TheMachine().programFiles.push_back(file);
@@ -131,11 +135,11 @@ BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffe
     if (block != nullptr) {
         std::memcpy(&valueLength, block + 2, sizeof valueLength);
     }
-    if (!root || valueLength != sizeof(VS_FIXEDFILEINFO)) {
+    if (!root || block == nullptr) {
         SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return FALSE;
     }
     *lplpBuffer = const_cast<BYTE*>(block + kValueOffset);
-    *puLen = sizeof(VS_FIXEDFILEINFO);
+    *puLen = valueLength;
     return TRUE;
 }
