@@ -1,12 +1,32 @@
 // kq5doctor against the simulated Windows: each problem in turn, from a machine where all is well.
+#include <atomic>
 #include <cstdio>
 #include <functional>
+#include <new>
 #include <string>
 
 #include "doctor/doctor.h"
 #include "doctor/text.h"
 #include "queue/queue.h"
 #include "sim_fixture.h"
+
+// Memory running out at one allocation: the program's nothrow array allocations (its buffers
+// for what Windows answers) can be made to fail, the nth one after a test arms the count.
+namespace {
+std::atomic<int> nothrowAllocationsBeforeFailure{0};  // 0: none fails
+}  // namespace
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (nothrowAllocationsBeforeFailure.load() > 0 &&
+        nothrowAllocationsBeforeFailure.fetch_sub(1) == 1) {
+        return nullptr;
+    }
+    try {
+        return ::operator new[](size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -370,6 +390,56 @@ TEST_F(DoctorTest, Kq5FoundOnALaterPageOfTheServiceList) {
     EXPECT_NE(text.find("ok       kq5 (service \"KorvaneKeeper\"): running"), std::string::npos)
         << text;
     EXPECT_GE(sim::CallsOf({"EnumServicesStatusExW"}).size(), 3u);  // it did take pages
+}
+
+// Memory running out at any one of the doctor's buffers gives a report, never a crash, and the
+// service's lookups that could not be made say why: out of memory.
+TEST_F(DoctorTest, MemoryRunningOutAtEachBuffer) {
+    std::string all;
+    for (int nth = 1; nth < 100; ++nth) {
+        sim::Reset();
+        WellMachine();
+        nothrowAllocationsBeforeFailure = nth;
+        int code = -1;
+        const std::string text = Doctor({}, code);
+        const bool failed = nothrowAllocationsBeforeFailure.load() == 0;
+        nothrowAllocationsBeforeFailure = 0;
+        if (!failed) {
+            break;  // every buffer has had its turn
+        }
+        EXPECT_NE(code, -1);
+        EXPECT_EQ(text.back(), '\n') << nth;  // the whole report, to its last line
+        all += text;
+    }
+    for (const char* line : {
+             "CANNOT   the list of services cannot be read to its end (0x8: out of memory)",
+             "CANNOT   kq5 (service \"KorvaneKeeper\"): its recovery actions cannot be read "
+             "(0x8: out of memory)",
+             "CANNOT   kq5 (service \"KorvaneKeeper\"): its required privileges cannot be read "
+             "(0x8: out of memory)",
+             "CANNOT   kq5 (service \"KorvaneKeeper\"): the version of C:\\Program "
+             "Files\\kq5\\kq5svc.exe cannot be read (0x8: out of memory)",
+         }) {
+        EXPECT_NE(all.find(line), std::string::npos) << line;
+    }
+}
+
+// Two Korvane Q5 printers plugged in: the service takes the first that the system lists (it ends
+// its search there), so the doctor reports that one, its port and its device, and opens no other.
+TEST_F(DoctorTest, OfTwoPrintersTheFirstListedIsThePrinter) {
+    WellMachine();
+    sim::AddPort(u"USB006");
+    sim::SetRegistryString(PortKey("USB006"), "Device Id", "usb\\vid_0483&pid_5741\\B2C3D4");
+    PlugPrinter("B2C3D4");
+    int code = -1;
+    const std::string json = Doctor({"--json"}, code);
+    EXPECT_EQ(code, 0) << json;
+    EXPECT_NE(json.find("\"printer\":{\"found\":true,\"path\":\"\\\\\\\\?\\\\usb#vid_0483&pid_5741#"
+                        "a1b2c3#" +
+                        kUsbDeviceClass + "\",\"port\":\"USB005\",\"device\":\"opened\""),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(sim::CallsOf({"CreateFileW"}).size(), 1u);
 }
 
 // The recovery actions and required privileges are reported as the service manager holds them:
