@@ -32,7 +32,7 @@ void Coverage::Ended(uint64_t atMs, unsigned long pid, long long lastError) {
 void Coverage::Finish(uint64_t endMs) {
     if (!haveLine) {
         uncovered.push_back(Uncovered{0, endMs, false});
-    } else if (endMs > lastLineMs && endMs - lastLineMs > silentMs) {
+    } else if (endMs > lastLineMs + silentMs) {
         uncovered.push_back(Uncovered{lastLineMs, endMs, processes[current].ended});
     }
 }

@@ -575,6 +575,9 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
         const ServiceProcess& now = processes[i];
         DatedTimes times(clock_);
         const std::string ended = times.At(was.lastMs);
+        // A service started again while its old process still wrote its last lines was never
+        // away: the old process's end may come after the new one's first line.
+        const uint64_t awayMs = std::max(now.firstMs, was.lastMs) - was.lastMs;
         out.emplace_back(
             kOrdinary, now.firstMs,
             "  the service restarted: process " + std::to_string(was.pid) +
@@ -582,7 +585,7 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
                            : " wrote its last line at " + ended +
                                  ", without \" MainError:\" (killed, or its end not captured)") +
                 "; process " + std::to_string(now.pid) + " wrote its first line at " +
-                times.At(now.firstMs) + ", the service away " + Duration(now.firstMs - was.lastMs));
+                times.At(now.firstMs) + ", the service away " + Duration(awayMs));
     }
     if (processes.empty()) {
         return;
