@@ -1,11 +1,15 @@
 // kq5trace's listener and recording loops on the host: a debug-output channel, a service manager
 // and a clock the test sets (no real waits), the day files in a folder of the test's own.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -266,6 +270,60 @@ TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
               std::string::npos);
 }
 
+TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
+    // The machine has been up a while when the recording starts: 10:00:00 on the local clock.
+    const std::uint64_t t0 = 1000000;
+    machine.localAtZeroMs = 10ull * 3600 * 1000 - t0;
+    struct Case {
+        const char* name;
+        double seconds;
+        std::vector<ChannelOpen> opens;
+        std::vector<Message> messages;     // at ms after the start
+        std::uint64_t endMs;               // when Record returns, after the start
+        std::vector<std::uint64_t> tries;  // after the start
+        std::vector<std::string> lines;    // the service's lines in the day file
+    };
+    const std::vector<Case> cases = {
+        // Without --for it records until stopped (here at 7 s).
+        {"until-stopped", -1, {}, {{6000, 7, "late"}}, 7000, {0}, {"late"}},
+        // --for 0: over before it began; the channel is not even tried.
+        {"for-0", 0, {}, {{0, 7, "first"}}, 0, {}, {}},
+        {"for-half-a-second", 0.5, {}, {{300, 7, "a"}, {600, 7, "b"}}, 500, {0}, {"a"}},
+        {"for-2", 2, {}, {{1000, 7, "in time"}, {2050, 7, "too late"}}, 2000, {0}, {"in time"}},
+        // Waiting for a channel another viewer holds counts too.
+        {"for-4-waiting", 4, {ChannelOpen::Taken, ChannelOpen::Taken}, {}, 4000, {0, 3000}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.clock = t0;
+        machine.messages.clear();
+        for (const Message& m : c.messages) {
+            machine.messages.push_back({t0 + m.atMs, m.pid, m.text});
+        }
+        machine.next = 0;
+        opens = c.opens;
+        tries.clear();
+        stopAtMs = t0 + 7000;
+        plan.seconds = c.seconds;
+        plan.folder = folder / c.name;
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(machine.clock - t0, c.endMs);
+        for (std::uint64_t& at : tries) {
+            at -= t0;
+        }
+        EXPECT_EQ(tries, c.tries);
+        // The lines as the file holds them, after "<stamp>\t[7] ".
+        std::vector<std::string> lines;
+        std::istringstream file(Read(std::string(c.name) + "/kq5trace-2026-12-07.txt"));
+        for (std::string line; std::getline(file, line);) {
+            if (const std::size_t at = line.find("\t[7] "); at != std::string::npos) {
+                lines.push_back(line.substr(at + 5));
+            }
+        }
+        EXPECT_EQ(lines, c.lines);
+    }
+}
+
 // ---- The writing thread's queue -----------------------------------------------------------------
 
 TEST_F(RecordLoopTest, LinesDroppedByAFullQueueAreCountedInTheFile) {
@@ -289,6 +347,69 @@ TEST_F(RecordLoopTest, LinesDroppedByAFullQueueAreCountedInTheFile) {
               "2026-12-07 10:00:00.000 +01:00\t[7] 0\n"
               "2026-12-07 10:00:00.000 +01:00\t[7] 1\n"
               "2026-12-07 10:00:00.000 +01:00\t[7] 2\n");
+}
+
+// A disk that is full until the writer, having failed, takes the time for its note: the files
+// of this process may not grow past their size now (as on a full disk, a write fails with
+// nothing written), and from that moment they may again.
+class FullUntilTheNote {
+public:
+    explicit FullUntilTheNote(std::uintmax_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+        rlimit full = saved_;
+        full.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &full);
+    }
+    ~FullUntilTheNote() {
+        Free();
+        std::signal(SIGXFSZ, signal_);
+    }
+    void Free() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+    void (*signal_)(int) = SIG_DFL;
+};
+
+TEST_F(RecordLoopTest, AFailedWriteEndsTheWritingWithOneNoteInTheFileWhenItStillCan) {
+    // A day file the recorder continues.
+    const std::string before =
+        "# kq5trace 1.0.0: lines, from 2026-12-07 09:00:00.000 +01:00\n"
+        "2026-12-07 09:00:01.000 +01:00\t[7] KQ5 STATUS:32\n";
+    fs::create_directories(folder);
+    std::ofstream(folder / "kq5trace-2026-12-07.txt", std::ios::binary) << before;
+    Recorder recorder;
+    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines"));
+    LineQueue queue;
+    const Stamp at10 = machine.StampAt(0);
+    PushEntry(queue, Entry{Entry::Kind::Line, at10.date, at10.text, 7, "KQ5 STATUS:4"});
+    CloseQueue(queue);
+    std::atomic<bool> failed{false};
+    int stamps = 0;
+    {
+        FullUntilTheNote disk(before.size());
+        WriteEntries(queue, recorder, failed, [&] {
+            if (++stamps == 1) {  // the stop note: room again, and a line the listener still gave
+                disk.Free();
+                PushEntry(queue, Entry{Entry::Kind::Line, at10.date, at10.text, 7, "KQ5 STATUS:5"});
+            }
+            return machine.StampAt(1000);
+        });
+    }
+    (void)CloseRecorder(recorder);
+    EXPECT_TRUE(failed);
+    const std::string path = (folder / "kq5trace-2026-12-07.txt").string();
+    EXPECT_EQ(recorder.failure, "cannot write " + path + ": File too large");
+    const std::string text = Read("kq5trace-2026-12-07.txt");
+    const std::string note = "# 2026-12-07 10:00:01.000 +01:00 recording stopped: cannot write " +
+                             path + ": File too large\n";
+    EXPECT_EQ(text.rfind(before, 0), 0u) << text;  // what was there is kept
+    // The note ends the file, once; nothing given after the failure is written.
+    ASSERT_GE(text.size(), note.size());
+    EXPECT_EQ(text.substr(text.size() - note.size()), note) << text;
+    EXPECT_EQ(text.find("recording stopped"), text.rfind("recording stopped")) << text;
+    EXPECT_EQ(text.find("KQ5 STATUS:5"), std::string::npos) << text;
 }
 
 TEST(RecordLimitsTest, MaxMibIsCountedInMebibytes) {

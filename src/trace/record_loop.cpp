@@ -9,18 +9,19 @@ namespace {
 constexpr std::uint32_t kWaitStepMs = 100;
 
 Entry Note(const Stamp& now, const std::string& text) {
-    return Entry{Entry::Kind::Note, now.date, now.text, 0, text};
+    return Entry{.kind = Entry::Kind::Note, .date = now.date, .stamp = now.text, .text = text};
 }
 
 // One recording's state, shared by its steps (the writing thread sees `queue` and `failed`).
 struct Recording {
-    Recording(const RecordPlan& p, const RecordSystem& s) : plan(p), system(s) {}
+    Recording(const RecordPlan& p, const RecordSystem& s)
+        : plan(p), system(s), startMs(s.nowMs()) {}
     const RecordPlan& plan;
     const RecordSystem& system;
     LineQueue queue;
     std::atomic<bool> failed{false};
-    std::uint64_t startMs = 0;
-    bool waiting = false;  // another viewer held the channel at the last try
+    const std::uint64_t startMs;  // --for counts from here
+    bool waiting = false;         // another viewer held the channel at the last try
 };
 
 bool GoOn(const Recording& r) {
@@ -121,9 +122,7 @@ void WriteEntries(LineQueue& queue, Recorder& recorder, std::atomic<bool>& faile
                                                 "the channel"));
         }
         for (const Entry& entry : batch) {
-            if (!RecordEntry(recorder, entry)) {
-                break;
-            }
+            (void)RecordEntry(recorder, entry);  // after a failure it writes nothing more
         }
         if (!FlushRecorder(recorder)) {
             TryNote(recorder, stamp().text, "recording stopped: " + recorder.failure);
@@ -141,17 +140,14 @@ int Record(const RecordPlan& plan, const RecordSystem& system) {
         return 1;
     }
     Recording r(plan, system);
-    r.startMs = system.nowMs();
     std::thread writer([&] { WriteEntries(r.queue, recorder, r.failed, system.stamp); });
     int code = 0;
     while (GoOn(r) && TryChannel(r, code)) {
     }
     CloseQueue(r.queue);
     writer.join();
-    if (!recorder.failed) {
-        (void)CloseRecorder(recorder);  // a failure shows in recorder.failed
-    }
-    if (recorder.failed) {
+    // Closing hands over the last bytes; after a failure it only closes, and says false again.
+    if (!CloseRecorder(recorder)) {
         system.say("recording stopped: " + recorder.failure +
                    " (the disk may be full); the files written so far are kept in " +
                    PathText(recorder.folder));
