@@ -37,7 +37,13 @@ std::vector<FolderFile> ListFolder(const std::filesystem::path& folder) {
             continue;
         }
         const std::uintmax_t size = it->file_size(sizeError);
-        listing.push_back(FolderFile{PathText(it->path().filename()), sizeError ? 0 : size});
+        if (sizeError) {
+            // Listed, yet its size cannot be read: the file went between the listing and the
+            // look (nothing to count or to go on in), or the folder may be listed but not entered
+            // (nothing in it can be opened or deleted): either way it is no file of the folder's.
+            continue;
+        }
+        listing.push_back(FolderFile{PathText(it->path().filename()), size});
     }
     return listing;
 }
