@@ -202,12 +202,12 @@ void PushEntry(LineQueue& queue, Entry entry) {
         const std::size_t size = entry.text.size() + entry.stamp.size();
         if (entry.kind == Entry::Kind::Line && queue.bytes + size > queue.maxBytes) {
             ++queue.dropped;
-            return;
+        } else {
+            queue.bytes += size;
+            queue.entries.push_back(std::move(entry));
         }
-        queue.bytes += size;
-        queue.entries.push_back(std::move(entry));
     }
-    queue.ready.notify_one();
+    queue.ready.notify_one();  // a dropped line wakes the writer too: it notes how many went
 }
 
 bool TakeEntries(LineQueue& queue, std::deque<Entry>& out, std::uint64_t& dropped) {
