@@ -207,7 +207,8 @@ void PushEntry(LineQueue& queue, Entry entry) {
             queue.entries.push_back(std::move(entry));
         }
     }
-    queue.ready.notify_one();  // a dropped line wakes the writer too: it notes how many went
+    // A dropped line wakes the writer too: it notes how many went.
+    queue.ready.notify_one();
 }
 
 bool TakeEntries(LineQueue& queue, std::deque<Entry>& out, std::uint64_t& dropped) {
