@@ -5,7 +5,6 @@
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "record_folder.h"
 #include "record_names/record_policy.h"
 #include "trace/recorder.h"
@@ -465,39 +465,6 @@ TEST_F(RecorderTest, ANoteIsWrittenAtOnce) {
     EXPECT_TRUE(CloseRecorder(recorder));
 }
 
-// Runs BODY in a child process, as user 65534 when root and DROPROOT (so that permissions
-// hold), and gives what it returned; "skipped" when root here cannot become another user.
-std::string InChild(bool dropRoot, const std::function<std::string()>& body) {
-    int pipe[2];
-    if (::pipe(pipe) != 0) {
-        return "no pipe";
-    }
-    std::fflush(nullptr);  // nothing buffered for the child to print again
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
-        if (dropRoot && ::geteuid() == 0 && ::setuid(65534) != 0) {
-            ::_exit(3);
-        }
-        const std::string said = body();
-        ::_exit(::write(pipe[1], said.data(), said.size()) == static_cast<ssize_t>(said.size())
-                    ? 0
-                    : 4);
-    }
-    ::close(pipe[1]);
-    std::string said;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
-        said.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(pipe[0]);
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        return "the child ended abnormally";
-    }
-    return WEXITSTATUS(status) == 3 ? "skipped" : said;
-}
-
 // A folder kq5trace may list but not enter (read without search permission, as a wrong ACL
 // gives): the names show, no size can be read, and nothing in it can be opened or deleted. The
 // recording ends at once and names the day's file, which it would have begun; the folder stays.
@@ -506,7 +473,7 @@ TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
     std::ofstream(folder / "kq5trace-2026-11-01.txt") << "a day past --keep-days";
     std::ofstream(folder / "kq5trace-2026-12-07.txt") << "today's lines";
     fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-    const std::string said = InChild(true, [&] {
+    const ChildRun run = InChild(true, [&] {
         Recorder recorder;
         if (!OpenRecorder(recorder, folder, RecordLimits{14, 8000}, "# kq5trace 1.0.0: lines")) {
             return "not opened: " + recorder.failure;
@@ -516,11 +483,12 @@ TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
                std::to_string(recorder.deleted.size());
     });
     fs::permissions(folder, fs::perms::owner_all);
-    if (said == "skipped") {
+    if (run.skipped) {
         GTEST_SKIP() << "root that cannot become another user here";
     }
-    EXPECT_EQ(said, "0|cannot open " + (folder / "kq5trace-2026-12-07.txt").string() +
-                        ": Permission denied|0");
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.said, "0|cannot open " + (folder / "kq5trace-2026-12-07.txt").string() +
+                            ": Permission denied|0");
     EXPECT_EQ(Listing(),
               (std::vector<std::string>{"kq5trace-2026-11-01.txt", "kq5trace-2026-12-07.txt"}));
     EXPECT_EQ(Read("kq5trace-2026-12-07.txt"), "today's lines");
@@ -530,7 +498,7 @@ TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
 // and lifts): why the recording stopped is the file's last line, for the administrator who
 // finds it there, and the lines written before the failure stay.
 TEST_F(RecorderTest, WhyTheRecordingStoppedIsNotedOnceThereIsRoomAgain) {
-    const std::string said = InChild(false, [&] {
+    const ChildRun run = InChild(false, [&] {
         std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails (EFBIG), as on a full disk
         Recorder recorder;
         if (!OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines")) {
@@ -552,7 +520,8 @@ TEST_F(RecorderTest, WhyTheRecordingStoppedIsNotedOnceThereIsRoomAgain) {
         CloseRecorder(recorder);
         return std::string("noted");
     });
-    ASSERT_EQ(said, "noted");
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(run.said, "noted");
     const std::string text = Read("kq5trace-2026-12-07.txt");
     EXPECT_EQ(text.rfind("# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
                          "2026-12-07 12:00:00.000 +01:00\t[7] KQ5 STATUS:32\n",
