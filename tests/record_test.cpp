@@ -3,18 +3,26 @@
 // service's lines with a clock the test sets.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "record_folder.h"
 #include "record_names/record_policy.h"
 #include "trace/recorder.h"
@@ -457,6 +465,74 @@ TEST_F(RecorderTest, ANoteIsWrittenAtOnce) {
     EXPECT_TRUE(CloseRecorder(recorder));
 }
 
+// A folder kq5trace may list but not enter (read without search permission, as a wrong ACL
+// gives): the names show, no size can be read, and nothing in it can be opened or deleted. The
+// recording ends at once and names the day's file, which it would have begun; the folder stays.
+TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
+    fs::create_directories(folder);
+    std::ofstream(folder / "kq5trace-2026-11-01.txt") << "a day past --keep-days";
+    std::ofstream(folder / "kq5trace-2026-12-07.txt") << "today's lines";
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    const ChildRun run = InChild(true, [&] {
+        Recorder recorder;
+        if (!OpenRecorder(recorder, folder, RecordLimits{14, 8000}, "# kq5trace 1.0.0: lines")) {
+            return "not opened: " + recorder.failure;
+        }
+        const bool written = RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5"));
+        return std::to_string(written) + "|" + recorder.failure + "|" +
+               std::to_string(recorder.deleted.size());
+    });
+    fs::permissions(folder, fs::perms::owner_all);
+    if (run.skipped) {
+        GTEST_SKIP() << "root that cannot become another user here";
+    }
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.said, "0|cannot open " + (folder / "kq5trace-2026-12-07.txt").string() +
+                            ": Permission denied|0");
+    EXPECT_EQ(Listing(),
+              (std::vector<std::string>{"kq5trace-2026-11-01.txt", "kq5trace-2026-12-07.txt"}));
+    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"), "today's lines");
+}
+
+// The disk fills while lines are written, then has room again (a file size limit the test sets
+// and lifts): why the recording stopped is the file's last line, for the administrator who
+// finds it there, and the lines written before the failure stay.
+TEST_F(RecorderTest, WhyTheRecordingStoppedIsNotedOnceThereIsRoomAgain) {
+    const ChildRun run = InChild(false, [&] {
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails (EFBIG), as on a full disk
+        Recorder recorder;
+        if (!OpenRecorder(recorder, folder, RecordLimits{}, "# kq5trace 1.0.0: lines")) {
+            return "not opened: " + recorder.failure;
+        }
+        rlimit limit{2000, RLIM_INFINITY};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return std::string("no limit");
+        }
+        for (int i = 0;
+             i < 100 && RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5 STATUS:32")); ++i) {
+            FlushRecorder(recorder);
+        }
+        limit.rlim_cur = RLIM_INFINITY;  // room again
+        if (!recorder.failed || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return "not failed: " + std::to_string(recorder.bytes);
+        }
+        TryNote(recorder, Stamp(kDay, "12:00:01.000"), "recording stopped: " + recorder.failure);
+        CloseRecorder(recorder);
+        return std::string("noted");
+    });
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(run.said, "noted");
+    const std::string text = Read("kq5trace-2026-12-07.txt");
+    EXPECT_EQ(text.rfind("# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
+                         "2026-12-07 12:00:00.000 +01:00\t[7] KQ5 STATUS:32\n",
+                         0),
+              0u);
+    const std::string note = "\n# 2026-12-07 12:00:01.000 +01:00 recording stopped: cannot write " +
+                             (folder / "kq5trace-2026-12-07.txt").string() + ": File too large\n";
+    ASSERT_GT(text.size(), note.size());
+    EXPECT_EQ(text.substr(text.size() - note.size()), note) << text;
+}
+
 // ---- The service's lines ------------------------------------------------------------------------
 
 TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
@@ -543,6 +619,56 @@ TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
     // Process 1 is the service now: its next line is written at once.
     const Entry more = Line(next, "00:00:00.400", "e", 1);
     EXPECT_EQ(WatchStep(watch, 1100, next, more.stamp, &more, ask).size(), 1u);
+}
+
+// Whether thread TID sleeps in the kernel waiting on a futex inside OBJECT: a thread blocked in a
+// condition variable's wait, as the kernel sees it (no timing involved). False where /proc does
+// not tell.
+bool SleepsOn(pid_t tid, const void* object, std::size_t size) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    std::string address;
+    if (!(in >> number >> address) || number != SYS_futex) {
+        return false;  // "running", or another call
+    }
+    const auto at = static_cast<std::uintptr_t>(std::stoull(address, nullptr, 16));
+    const auto begin = reinterpret_cast<std::uintptr_t>(object);
+    return at >= begin && at < begin + size;
+}
+
+// A writer waiting for lines is woken by the next one, and by one dropped (so that it notes it):
+// it does not wait for the end of the recording to write them.
+TEST(RecordQueue, AWaitingWriterIsWokenByALineOrADrop) {
+    if (!std::ifstream("/proc/self/syscall")) {
+        GTEST_SKIP() << "no /proc/<tid>/syscall to see the writer waiting";
+    }
+    for (const bool drop : {false, true}) {
+        SCOPED_TRACE(drop ? "a line dropped" : "a line queued");
+        LineQueue queue;
+        queue.maxBytes = drop ? 10 : 1000;
+        std::atomic<pid_t> writer{0};
+        std::deque<Entry> taken;
+        std::uint64_t dropped = 0;
+        std::future<bool> took = std::async(std::launch::async, [&] {
+            writer = static_cast<pid_t>(::syscall(SYS_gettid));
+            return TakeEntries(queue, taken, dropped);
+        });
+        // Surely waiting before the line comes. The deadlines only end a test that would hang.
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        bool waiting = false;
+        while (!waiting && std::chrono::steady_clock::now() < guard) {
+            std::this_thread::yield();
+            waiting = writer != 0 && SleepsOn(writer, &queue.ready, sizeof queue.ready);
+        }
+        PushEntry(queue, Line(kDay, "10:00:00.000", "KQ5 STATUS:32"));
+        const bool woken = took.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        CloseQueue(queue);  // frees a writer that was not woken, so that the test ends
+        EXPECT_TRUE(waiting);
+        EXPECT_TRUE(woken);
+        EXPECT_TRUE(took.get());
+        EXPECT_EQ(taken.size(), drop ? 0u : 1u);
+        EXPECT_EQ(dropped, drop ? 1u : 0u);
+    }
 }
 
 TEST(RecordQueue, InOrderAndBoundedInMemory) {

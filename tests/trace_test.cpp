@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_process.h"
 #include "drain.h"
 #include "record_folder.h"
 #include "tracereader/clock.h"
@@ -1060,37 +1060,17 @@ TEST_F(TraceFolder, NamesAFolderItCannotList) {
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "kq5trace-2026-12-07.txt") << kHeader;
     std::filesystem::permissions(folder, std::filesystem::perms::none);
-    int pipe[2];
-    ASSERT_EQ(::pipe(pipe), 0);
-    std::fflush(nullptr);  // nothing buffered for the child to print again
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
-        if (::geteuid() == 0 && ::setuid(65534) != 0) {
-            ::_exit(3);
-        }
+    const ChildRun run = InChild(true, [&] {
         const TraceReport report = ReadTracePath(folder);
-        const std::string said = std::to_string(report.ok) + "|" + report.name + "|" + report.error;
-        ::_exit(::write(pipe[1], said.data(), said.size()) == static_cast<ssize_t>(said.size())
-                    ? 0
-                    : 4);
-    }
-    ::close(pipe[1]);
-    std::string said;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
-        said.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(pipe[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+        return std::to_string(report.ok) + "|" + report.name + "|" + report.error;
+    });
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) {
+    if (run.skipped) {
         GTEST_SKIP() << "root that cannot become another user here";
     }
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(said, "0|" + EscapedPath(folder) +
-                        "|the folder cannot be read: Permission denied (errno 13)");
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.said, "0|" + EscapedPath(folder) +
+                            "|the folder cannot be read: Permission denied (errno 13)");
 }
 
 // A stream buffer that gives TEXT, then fails as a disk read does: the stream goes bad.

@@ -37,7 +37,13 @@ std::vector<FolderFile> ListFolder(const std::filesystem::path& folder) {
             continue;
         }
         const std::uintmax_t size = it->file_size(sizeError);
-        listing.push_back(FolderFile{PathText(it->path().filename()), sizeError ? 0 : size});
+        if (sizeError) {
+            // Listed, yet its size cannot be read: the file went between the listing and the
+            // look (nothing to count or to go on in), or the folder may be listed but not entered
+            // (nothing in it can be opened or deleted): either way it is no file of the folder's.
+            continue;
+        }
+        listing.push_back(FolderFile{PathText(it->path().filename()), size});
     }
     return listing;
 }
@@ -196,11 +202,12 @@ void PushEntry(LineQueue& queue, Entry entry) {
         const std::size_t size = entry.text.size() + entry.stamp.size();
         if (entry.kind == Entry::Kind::Line && queue.bytes + size > queue.maxBytes) {
             ++queue.dropped;
-            return;
+        } else {
+            queue.bytes += size;
+            queue.entries.push_back(std::move(entry));
         }
-        queue.bytes += size;
-        queue.entries.push_back(std::move(entry));
     }
+    // A dropped line wakes the writer too: it notes how many went.
     queue.ready.notify_one();
 }
 
