@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "common/format.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
 #include "queue/queue.h"
@@ -118,6 +119,12 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "the printer is not plugged in", "\"printer\":{\"found\":false"},
         {"another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }, 1, "printer_absent",
          "port description \"OtherQ5\" is not KorvaneQ5", "\"identity\":\"description_different\""},
+        {"a device that is not the printer", [] { PlugPrinter("A1B2C3", "OtherQ5"); }, 1,
+         "printer_absent",
+         "PROBLEM  the printer is not plugged in: 1 present USB device(s) carry 0483 and 5741, "
+         "none "
+         "is the printer\n",
+         "\"printer\":{\"found\":false"},
         {"a decoy beside the printer", [] { PlugPrinter("0D3C0Y", "OtherQ5"); }, 0, "",
          "usb#vid_0483&pid_5741#0d3c0y", "\"identity\":\"description_different\""},
         {"port description longer than the read",
@@ -209,13 +216,29 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
         // Some services refuse an administrator's query of their configuration (protected ones).
         {"a service that may not be opened before kq5",
          [] { sim::FailCall("OpenServiceW", 1, ERROR_ACCESS_DENIED); }, 0, "",
-         "ok       kq5 (service \"KorvaneKeeper\"): running", "\"name\":\"KorvaneKeeper\""},
+         "ok       kq5 (service \"KorvaneKeeper\"): running",
+         "\"unreadable\":[\"Spooler\"],\"unreadable_error\":5,\"installed\":true,\"name\":"
+         "\"KorvaneKeeper\""},
+        // kq5 is found by its program: a service whose program cannot be read may be kq5, so the
+        // doctor cannot say kq5 is not installed.
+        {"kq5's own service may not be opened",
+         [] { sim::FailCall("OpenServiceW", 2, ERROR_ACCESS_DENIED); }, 2, "service_unreadable",
+         "CANNOT   1 service(s) cannot be read, so kq5 may be among them; the first: KorvaneKeeper "
+         "(0x5: access denied)\n         fix: run kq5doctor from an elevated console; sc qc "
+         "\"KorvaneKeeper\" shows its program\nkq5doctor could not look at everything",
+         "\"unreadable\":[\"KorvaneKeeper\"],\"unreadable_error\":5,\"installed\":false"},
+        {"kq5's settings refused",
+         [] { sim::FailCall("QueryServiceConfigW", 3, ERROR_ACCESS_DENIED); }, 2,
+         "service_unreadable",
+         "CANNOT   1 service(s) cannot be read, so kq5 may be among them; the first: KorvaneKeeper "
+         "(0x5: access denied)",
+         "\"unreadable\":[\"KorvaneKeeper\"],\"unreadable_error\":5,\"installed\":false"},
         {"the list of services refused",
          [] { sim::FailCall("EnumServicesStatusExW", 1, ERROR_ACCESS_DENIED); }, 2,
          "service_list_unreadable",
          "CANNOT   the list of services cannot be read to its end (0x5: access denied): kq5 may "
          "be among those not seen",
-         "\"list_error\":5,\"installed\":false"},
+         "\"list_error\":5,\"unreadable\":[],\"unreadable_error\":0,\"installed\":false"},
         {"kq5 runs under another account",
          [] {
              sim::ServiceConfig config = Kq5Config();
@@ -598,14 +621,389 @@ TEST(DoctorTextTest, Utf16AsUtf8AndJsonStrings) {
     EXPECT_EQ(JsonString(""), "\"\"");
 }
 
-TEST(DoctorPathTest, Kq5ByItsExecutable) {
-    EXPECT_TRUE(IsKq5Path("\"C:\\Program Files\\kq5\\kq5svc.exe\""));
-    EXPECT_TRUE(IsKq5Path("C:\\KQ5SVC.EXE"));
-    EXPECT_TRUE(IsKq5Path("C:\\kq5\\kq5svc.exe -arg"));
-    EXPECT_FALSE(IsKq5Path("C:\\old\\xkq5svc.exe"));
-    EXPECT_FALSE(IsKq5Path("C:\\kq5svc.exe.bak"));
-    EXPECT_FALSE(PathQuoted("C:\\Program Files\\kq5\\kq5svc.exe"));
+// The report of the machine where all is well, whole: every line in its order, then the closing
+// sentence; and the whole JSON object.
+TEST_F(DoctorTest, TheAllWellReportWhole) {
+    WellMachine();
+    const std::string device =
+        "\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    const std::string name = "ok       kq5 (service \"KorvaneKeeper\"): ";
+    int code = -1;
+    EXPECT_EQ(Doctor({}, code),
+              "ok       queue Korvane-Q5 exists, prints to port USB005\n"
+              "ok       queue status: no status bits\n"
+              "ok       Spooler service: running\n"
+              "ok       USB device " +
+                  device +
+                  ": the printer (port description KorvaneQ5)\n"
+                  "ok       Windows gave the printer port USB005\n"
+                  "ok       the printer's device opens\n"
+                  "ok       the queue prints to USB005, the printer's port\n" +
+                  name + "running, kq5svc.exe version 1.0.0.0\n" + name + "starts automatically\n" +
+                  name + "runs as LocalSystem\n" + name +
+                  "path \"C:\\Program Files\\kq5\\kq5svc.exe\" is quoted\n" + name +
+                  "recovery actions: restart after 60000 ms\n" + name +
+                  "required privileges: SeChangeNotifyPrivilege\n"
+                  "Nothing wrong found.\n");
+    EXPECT_EQ(code, 0);
+    const std::string path =
+        "\"\\\\\\\\?\\\\usb#vid_0483&pid_5741#a1b2c3#" + kUsbDeviceClass + "\"";
+    EXPECT_EQ(
+        Doctor({"--json"}, code),
+        "{\"exit\":0,\"problems\":[],\"queue\":{\"found\":true,\"open_error\":0,\"read\":true,"
+        "\"port\":\"USB005\",\"paused\":false,\"status\":0,\"status_words\":[]},"
+        "\"spooler\":{\"state\":\"running\",\"error\":0},\"devices_listed\":true,"
+        "\"device_list_error\":0,\"devices\":[{\"path\":" +
+            path +
+            ",\"identity\":\"printer\",\"description\":\"KorvaneQ5\"}],\"printer\":{"
+            "\"found\":true,\"path\":" +
+            path +
+            ",\"port\":\"USB005\",\"device\":\"opened\",\"device_error\":0},"
+            "\"port_match\":true,\"service\":{\"manager_error\":0,\"list_error\":0,"
+            "\"unreadable\":[],\"unreadable_error\":0,\"installed\":true,\"name\":"
+            "\"KorvaneKeeper\",\"state\":\"running\",\"start_type\":\"automatic\","
+            "\"account\":\"LocalSystem\",\"path\":\"\\\"C:\\\\Program "
+            "Files\\\\kq5\\\\kq5svc.exe\\\"\",\"path_quoted\":true,\"recovery\":[{"
+            "\"action\":\"restart\",\"delay_ms\":60000}],\"recovery_error\":0,"
+            "\"required_privileges\":[\"SeChangeNotifyPrivilege\"],\"privileges_error\":0,"
+            "\"program\":\"C:\\\\Program Files\\\\kq5\\\\kq5svc.exe\",\"version\":"
+            "\"1.0.0.0\",\"version_error\":0}}\n");
+    EXPECT_EQ(code, 0);
+}
+
+// The facts of the machine where all is well, for a test to change one at a time.
+Facts WellFacts() {
+    sim::Reset();
+    WellMachine();
+    return GatherFacts();
+}
+
+std::string Report(const Facts& facts) {
+    return RenderText(Judge(facts));
+}
+
+std::string Json(const Facts& facts) {
+    return RenderJson(facts, Judge(facts));
+}
+
+// Every Win32 error the doctor's lookups can meet is named in words after its number, so that an
+// administrator need not look it up; any other is given as its number alone.
+TEST_F(DoctorTest, Win32ErrorsInWords) {
+    const struct {
+        DWORD error;
+        std::string said;
+    } cases[] = {
+        {ERROR_FILE_NOT_FOUND, "0x2: not found"},
+        {ERROR_PATH_NOT_FOUND, "0x3: path not found"},
+        {ERROR_ACCESS_DENIED, "0x5: access denied"},
+        {ERROR_NOT_ENOUGH_MEMORY, "0x8: out of memory"},
+        {ERROR_INVALID_DATA, "0xd: the record is not valid"},
+        {ERROR_SHARING_VIOLATION, "0x20: in use by another program"},
+        {ERROR_INSUFFICIENT_BUFFER, "0x7a: buffer too small"},
+        {ERROR_INVALID_LEVEL, "0x7c: this system cannot answer this query"},
+        {ERROR_PIPE_BUSY, "0xe7: in use by another program"},
+        {ERROR_MORE_DATA, "0xea: more data is available"},
+        {ERROR_SERVICE_DOES_NOT_EXIST, "0x424: no such service"},
+        {ERROR_DEVICE_NOT_CONNECTED, "0x48f: the device is not connected"},
+        {1812, "0x714: no version resource"},  // ERROR_RESOURCE_DATA_NOT_FOUND
+        {RPC_S_SERVER_UNAVAILABLE, "0x6ba: the Spooler is not running"},
+        {ERROR_INVALID_PRINTER_NAME, "0x709: no such queue"},
+        {1, "0x1"},
+        {ERROR_INVALID_PARAMETER, "0x57"},
+        {1813, "0x715"},
+    };
+    Facts facts = WellFacts();
+    facts.printer.open = DeviceOpen::Failed;
+    for (const auto& c : cases) {
+        facts.printer.openError = c.error;
+        EXPECT_NE(
+            Report(facts).find("PROBLEM  the printer's device cannot be opened (" + c.said + ")\n"),
+            std::string::npos)
+            << c.said;
+    }
+}
+
+// The queue's status word in words, bit by bit in the order of winspool.h, and bits no version
+// of winspool.h names as one hexadecimal number; "paused" in the JSON is the pause bit.
+TEST_F(DoctorTest, QueueStatusBitsInWords) {
+    const std::vector<std::string> all = {"paused",        "error",      "pending deletion",
+                                          "paper jam",     "paper out",  "manual feed",
+                                          "paper problem", "offline",    "I/O active",
+                                          "busy",          "printing",   "output bin full",
+                                          "not available", "waiting",    "processing",
+                                          "initializing",  "warming up", "toner low",
+                                          "no toner",      "page punt",  "user intervention",
+                                          "out of memory", "door open",  "server unknown",
+                                          "power save"};
+    const struct {
+        DWORD status;
+        std::vector<std::string> words;
+    } cases[] = {
+        {0, {}},
+        {PRINTER_STATUS_PAUSED, {"paused"}},
+        {PRINTER_STATUS_OFFLINE, {"offline"}},
+        {0x400000 | 0x2, {"error", "door open"}},
+        {0x1FFFFFF, all},
+        {0x2000080, {"offline", "unknown bits 0x2000000"}},
+        {0xFE000000, {"unknown bits 0xfe000000"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        Facts facts = WellFacts();
+        facts.queue.status = c.status;
+        std::string line = "ok       queue status: ";
+        std::string json;
+        for (const std::string& word : c.words) {
+            line += (json.empty() ? "" : ", ") + word;
+            json += (json.empty() ? "\"" : ",\"") + word + "\"";
+        }
+        line += c.words.empty() ? "no status bits\n" : "\n";
+        const bool paused = (c.status & 1) != 0;
+        EXPECT_NE(Report(facts).find(line), std::string::npos) << Report(facts);
+        EXPECT_NE(Json(facts).find(std::string("\"paused\":") + (paused ? "true" : "false") +
+                                   ",\"status\":" + std::to_string(c.status) +
+                                   ",\"status_words\":[" + json + "]}"),
+                  std::string::npos)
+            << Json(facts);
+    }
+}
+
+// The names the report gives the states of services, start types, what the doctor decided about
+// each USB device, whether the printer's device opened, and the recovery actions: in the text
+// and in the JSON, "unknown" for a value Windows may add later.
+TEST_F(DoctorTest, NamesOfStatesStartTypesDevicesAndActions) {
+    const std::string kq5 = "kq5 (service \"KorvaneKeeper\"): ";
+    const struct {
+        DWORD state;
+        std::string name;
+    } states[] = {{SERVICE_STOPPED, "stopped"},
+                  {SERVICE_START_PENDING, "starting"},
+                  {SERVICE_STOP_PENDING, "stopping"},
+                  {SERVICE_CONTINUE_PENDING, "continuing"},
+                  {SERVICE_PAUSE_PENDING, "pausing"},
+                  {SERVICE_PAUSED, "paused"},
+                  {0, "unknown"},
+                  {8, "unknown"}};
+    for (const auto& c : states) {
+        Facts facts = WellFacts();
+        facts.service.state = c.state;
+        facts.spooler.state = c.state;
+        const std::string text = Report(facts);
+        EXPECT_NE(text.find("PROBLEM  Spooler service: " + c.name + "\n"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find("PROBLEM  " + kq5 + c.name + ", kq5svc.exe version 1.0.0.0\n"),
+                  std::string::npos)
+            << text;
+        const std::string json = Json(facts);
+        EXPECT_NE(json.find("\"spooler\":{\"state\":\"" + c.name + "\""), std::string::npos);
+        EXPECT_NE(json.find("\"name\":\"KorvaneKeeper\",\"state\":\"" + c.name + "\""),
+                  std::string::npos)
+            << json;
+    }
+    const struct {
+        DWORD type;
+        std::string name;
+    } starts[] = {{SERVICE_BOOT_START, "boot"},
+                  {SERVICE_SYSTEM_START, "system"},
+                  {SERVICE_DEMAND_START, "manual"},
+                  {SERVICE_DISABLED, "disabled"},
+                  {5, "unknown"}};
+    for (const auto& c : starts) {
+        Facts facts = WellFacts();
+        facts.service.startType = c.type;
+        EXPECT_NE(Report(facts).find("PROBLEM  " + kq5 + "start type " + c.name +
+                                     ", it will not run after a restart\n"),
+                  std::string::npos)
+            << c.name;
+        EXPECT_NE(Json(facts).find("\"start_type\":\"" + c.name + "\""), std::string::npos);
+    }
+
+    Facts facts = WellFacts();
+    const struct {
+        Identity identity;
+        std::string words;
+        std::string json;
+    } devices[] = {
+        {Identity::NoInterfaceKey, "not the printer: its path names no registry key",
+         "path_without_key"},
+        {Identity::DescriptionMissing, "not the printer: port description missing",
+         "description_missing"},
+        {Identity::DescriptionTooLong,
+         "not the printer: port description too long (over 200 bytes)", "description_too_long"},
+        {Identity::DescriptionUnreadable, "not the printer: port description cannot be read",
+         "description_unreadable"},
+    };
+    for (const auto& d : devices) {
+        facts.printer.devices.push_back(DeviceFacts{"\\\\?\\usb#" + d.json, d.identity, ""});
+    }
+    facts.printer.open = DeviceOpen::Failed;
+    facts.service.recovery = {{0, 0}, {1, 1000}, {2, 2000}, {3, 3000}, {4, 4000}};
+    const std::string text = Report(facts);
+    const std::string json = Json(facts);
+    for (const auto& d : devices) {
+        EXPECT_NE(text.find("ok       USB device \\\\?\\usb#" + d.json + ": " + d.words + "\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(json.find("\"identity\":\"" + d.json + "\""), std::string::npos) << json;
+    }
+    EXPECT_NE(text.find(kq5 + "recovery actions: none after 0 ms, restart after 1000 ms, reboot "
+                              "after 2000 ms, run_command after 3000 ms, unknown after 4000 ms\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(json.find("\"recovery\":[{\"action\":\"none\",\"delay_ms\":0},{\"action\":"
+                        "\"restart\",\"delay_ms\":1000},{\"action\":\"reboot\",\"delay_ms\":2000},"
+                        "{\"action\":\"run_command\",\"delay_ms\":3000},{\"action\":\"unknown\","
+                        "\"delay_ms\":4000}]"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"device\":\"failed\""), std::string::npos) << json;
+    facts.printer.open = DeviceOpen::Held;
+    EXPECT_NE(Json(facts).find("\"device\":\"held\""), std::string::npos);
+    facts.printer.open = DeviceOpen::NotTried;
+    EXPECT_NE(Json(facts).find("\"device\":\"not_tried\""), std::string::npos);
+}
+
+// An unquoted path with a space lets Windows start another program ("C:\Program.exe"): only a
+// path whose program is in quotes is quoted, a quoted argument after it does not count.
+TEST_F(DoctorTest, TheServicesPathQuotedOrNot) {
+    const std::string kq5 = "kq5 (service \"KorvaneKeeper\"): path ";
+    const struct {
+        std::string path;
+        std::string line;
+        bool quoted;
+    } cases[] = {
+        {"\"C:\\Program Files\\kq5\\kq5svc.exe\" -service",
+         "ok       " + kq5 + "\"C:\\Program Files\\kq5\\kq5svc.exe\" -service is quoted\n", true},
+        {"C:\\kq5\\kq5svc.exe",
+         "ok       " + kq5 + "C:\\kq5\\kq5svc.exe is not quoted but holds no space\n", false},
+        {"C:\\Program Files\\kq5\\kq5svc.exe",
+         "PROBLEM  " + kq5 +
+             "C:\\Program Files\\kq5\\kq5svc.exe is not quoted and holds a space: Windows may "
+             "start another program\n         fix: sc config KorvaneKeeper binPath= "
+             "\"\\\"C:\\Program Files\\kq5\\kq5svc.exe\\\"\"\n",
+         false},
+        {"C:\\Program Files\\kq5\\kq5svc.exe -name \"a b\"",
+         "PROBLEM  " + kq5 + "C:\\Program Files\\kq5\\kq5svc.exe -name \"a b\" is not quoted",
+         false},
+    };
+    for (const auto& c : cases) {
+        Facts facts = WellFacts();
+        facts.service.path = c.path;
+        EXPECT_NE(Report(facts).find(c.line), std::string::npos) << Report(facts);
+        EXPECT_NE(Json(facts).find(std::string("\"path_quoted\":") + (c.quoted ? "true" : "false")),
+                  std::string::npos)
+            << c.path;
+    }
+    // What the service manager may hold besides: a quoted empty program, a lone quote.
+    EXPECT_TRUE(PathQuoted("\"\""));
+    EXPECT_TRUE(PathQuoted("\"a\""));
     EXPECT_FALSE(PathQuoted("\""));
+    EXPECT_FALSE(PathQuoted(""));
+    EXPECT_FALSE(PathQuoted("a \"b\""));
+}
+
+// The closing sentence tells the exit code in words: a CANNOT outweighs a PROBLEM before it.
+TEST_F(DoctorTest, TheClosingSentenceOfEachExitCode) {
+    Facts facts = WellFacts();
+    std::vector<Finding> findings = Judge(facts);
+    EXPECT_EQ(ExitCode(findings), 0);
+    EXPECT_TRUE(RenderText(findings).ends_with("\nNothing wrong found.\n"));
+    facts.service.state = SERVICE_STOPPED;
+    findings = Judge(facts);
+    EXPECT_EQ(ExitCode(findings), 1);
+    EXPECT_TRUE(RenderText(findings).ends_with(
+        "\nProblems found: see the PROBLEM lines and their fixes.\n"));
+    facts.service.recoveryKnown = false;
+    findings = Judge(facts);
+    EXPECT_EQ(ExitCode(findings), 2);
+    EXPECT_TRUE(RenderText(findings).ends_with(
+        "\nkq5doctor could not look at everything: see the CANNOT lines.\n"))
+        << RenderText(findings);
+}
+
+// The queue's port is compared with the printer's as Windows compares port names: letters
+// without regard to case, every other character exactly; when either port is unknown there is
+// nothing to compare, and port_match is null.
+TEST_F(DoctorTest, TheQueuesPortAgainstThePrinters) {
+    const struct {
+        std::string queue;
+        std::string printer;
+        const char* match;
+    } cases[] = {
+        {"USB005", "USB005", "true"},
+        {"abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "true"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz", "true"},
+        {"@[", "`{", "false"},  // the characters beside the letters do not fold
+        {"USB006", "USB005", "false"},
+        {"VSB005", "USB005", "false"},
+        {"USB0005", "USB005", "false"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.queue);
+        Facts facts = WellFacts();
+        facts.queue.port = c.queue;
+        facts.printer.port = c.printer;
+        const std::string text = Report(facts);
+        const std::string same =
+            "ok       the queue prints to " + c.printer + ", the printer's port\n";
+        const std::string other = "PROBLEM  the queue prints to " + c.queue +
+                                  " but the printer is on " + c.printer + "\n";
+        EXPECT_NE(text.find(std::string(c.match) == "true" ? same : other), std::string::npos)
+            << text;
+        EXPECT_NE(Json(facts).find(std::string("\"port_match\":") + c.match), std::string::npos);
+    }
+    const struct {
+        const char* name;
+        std::function<void(Facts&)> unknown;
+    } unknowns[] = {
+        {"the printer has no port", [](Facts& f) { f.printer.port.clear(); }},
+        {"the queue's settings unreadable",
+         [](Facts& f) {
+             f.queue.read = false;
+             f.queue.port.clear();
+         }},
+        {"the printer absent",
+         [](Facts& f) {
+             f.printer.printer = -1;
+             f.printer.port.clear();
+         }},
+    };
+    for (const auto& u : unknowns) {
+        SCOPED_TRACE(u.name);
+        Facts facts = WellFacts();
+        u.unknown(facts);
+        const std::string text = Report(facts);
+        EXPECT_EQ(text.find("the queue prints to"), std::string::npos) << text;
+        EXPECT_NE(Json(facts).find("\"port_match\":null"), std::string::npos);
+    }
+}
+
+// The doctor keeps its lookups' debugger lines to itself and leaves the program's debugger output
+// as it found it.
+TEST_F(DoctorTest, DebugOutputLeftAsItWas) {
+    WellMachine();
+    for (const bool silenced : {false, true}) {
+        SilenceDebugOutput(silenced);
+        int code = -1;
+        Doctor({}, code);
+        EXPECT_EQ(DebugOutputSilenced(), silenced);
+    }
+    SilenceDebugOutput(false);
+}
+
+// kq5 is the service whose program is kq5svc.exe, in any letter case: the name whole, at the start
+// of the command line or after a folder's separator or the opening quote, and ending the program.
+TEST(DoctorPathTest, Kq5ByItsExecutable) {
+    for (const char* path :
+         {"\"C:\\Program Files\\kq5\\kq5svc.exe\"", "C:\\KQ5SVC.EXE", "C:\\kq5\\Kq5Svc.Exe -arg",
+          "C:/kq5/kq5svc.exe", "kq5svc.exe", "kq5svc.exe -service", "\"kq5svc.exe\" -service"}) {
+        EXPECT_TRUE(IsKq5Path(path)) << path;
+    }
+    for (const char* path :
+         {"C:\\old\\xkq5svc.exe", "xkq5svc.exe", "\"x kq5svc.exe\"", "C:\\kq5svc.exe.bak",
+          "C:\\kq5svc.exe2 -x", "C:\\kq5\\kq5svc.ex", ""}) {
+        EXPECT_FALSE(IsKq5Path(path)) << path;
+    }
 }
 
 }  // namespace

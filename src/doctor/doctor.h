@@ -50,6 +50,10 @@ struct ServiceFacts {
     bool managerOpened = false;
     DWORD managerError = 0;
     DWORD listError = 0;  // the list of services could not be read to its end
+    // Services whose program could not be read (not to be opened, or their settings refused):
+    // kq5 is found by its program, so any of them may be kq5. Why the first could not be read.
+    std::vector<std::string> unreadable;
+    DWORD unreadableError = 0;
     bool installed = false;
     std::string name;
     DWORD state = 0;

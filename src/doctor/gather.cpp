@@ -197,10 +197,20 @@ void ReadVersion(const WCHAR* commandLine, ServiceFacts& facts) {
                     std::to_string(info->dwFileVersionLS & 0xFFFF);
 }
 
+// A service whose program cannot be read may be kq5: noted, so that the doctor does not say kq5
+// is not installed when it was not found.
+void NoteUnreadable(const WCHAR* name, DWORD error, ServiceFacts& facts) {
+    if (facts.unreadable.empty()) {
+        facts.unreadableError = error;
+    }
+    facts.unreadable.push_back(Utf8(name));
+}
+
 // Whether the named service runs kq5svc.exe; if so its configuration goes into `facts`.
 bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
     if (service == nullptr) {
+        NoteUnreadable(name, GetLastError(), facts);
         return false;
     }
     DWORD error = 0;
@@ -210,6 +220,9 @@ bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& 
                                        size, needed);
         },
         error);
+    if (!config) {
+        NoteUnreadable(name, error, facts);
+    }
     const auto* record = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.get());
     const bool kq5 = record != nullptr && record->lpBinaryPathName != nullptr &&
                      IsKq5Path(Utf8(record->lpBinaryPathName));

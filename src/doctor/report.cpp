@@ -49,58 +49,37 @@ constexpr Bit kStatusBits[] = {
     {0x1000000, "power save"},
 };
 
+struct ErrorName {
+    DWORD error;
+    const char* words;
+};
+
+// The Win32 errors the doctor's lookups can meet, in words; any other is given as its number.
+constexpr ErrorName kErrorWords[] = {
+    {2, "not found"},
+    {3, "path not found"},
+    {5, "access denied"},
+    {8, "out of memory"},
+    {13, "the record is not valid"},
+    {32, "in use by another program"},
+    {122, "buffer too small"},
+    {124, "this system cannot answer this query"},
+    {231, "in use by another program"},
+    {234, "more data is available"},
+    {1060, "no such service"},
+    {1167, "the device is not connected"},
+    {1812, "no version resource"},
+    {kRpcUnavailable, "the Spooler is not running"},
+    {kNoSuchQueue, "no such queue"},
+};
+
 std::string ErrorWords(DWORD error) {
-    const char* words = nullptr;
-    switch (error) {
-        case 2:
-            words = "not found";
-            break;
-        case 3:
-            words = "path not found";
-            break;
-        case 5:
-            words = "access denied";
-            break;
-        case 8:
-            words = "out of memory";
-            break;
-        case 13:
-            words = "the record is not valid";
-            break;
-        case 32:
-            words = "in use by another program";
-            break;
-        case 122:
-            words = "buffer too small";
-            break;
-        case 124:
-            words = "this system cannot answer this query";
-            break;
-        case 231:
-            words = "in use by another program";
-            break;
-        case 234:
-            words = "more data is available";
-            break;
-        case 1060:
-            words = "no such service";
-            break;
-        case 1812:
-            words = "no version resource";
-            break;
-        case 1167:
-            words = "the device is not connected";
-            break;
-        case kRpcUnavailable:
-            words = "the Spooler is not running";
-            break;
-        case kNoSuchQueue:
-            words = "no such queue";
-            break;
-        default:
-            break;
+    for (const ErrorName& name : kErrorWords) {
+        if (name.error == error) {
+            return Hex(error) + ": " + name.words;
+        }
     }
-    return words ? Hex(error) + ": " + words : Hex(error);
+    return Hex(error);
 }
 
 std::vector<std::string> StatusWords(DWORD status) {
@@ -230,21 +209,6 @@ const char* ActionName(DWORD type) {
     }
 }
 
-bool SameAscii(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-        };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool HasSpace(const std::string& text) {
     return text.find(' ') != std::string::npos;
 }
@@ -343,7 +307,7 @@ void JudgePrinter(const Facts& facts, Report& report) {
     for (const DeviceFacts& device : printer.devices) {
         report.Ok("device", "USB device " + device.path + ": " + IdentityWords(device));
     }
-    if (printer.printer < 0 && printer.devices.empty()) {
+    if (printer.devices.empty()) {  // so no printer either
         report.Problem("printer_absent",
                        "the printer is not plugged in: no present USB device carries 0483 and 5741",
                        "plug the printer in and switch it on");
@@ -389,7 +353,7 @@ void JudgePort(const Facts& facts, Report& report) {
     if (printer == nullptr || printer->port.empty() || !facts.queue.read) {
         return;
     }
-    if (SameAscii(facts.queue.port, printer->port)) {
+    if (EqualsFoldingAscii(facts.queue.port, printer->port)) {
         report.Ok("port", "the queue prints to " + printer->port + ", the printer's port");
         return;
     }
@@ -467,6 +431,16 @@ void JudgeService(const Facts& facts, Report& report) {
                           "run kq5doctor from an elevated console; sc query state= all lists them");
         return;
     }
+    if (!service.installed && !service.unreadable.empty()) {
+        report.CannotLook("service_unreadable",
+                          std::to_string(service.unreadable.size()) +
+                              " service(s) cannot be read, so kq5 may be among them; the first: " +
+                              service.unreadable.front() + " (" +
+                              ErrorWords(service.unreadableError) + ")",
+                          "run kq5doctor from an elevated console; sc qc \"" +
+                              service.unreadable.front() + "\" shows its program");
+        return;
+    }
     if (!service.installed) {
         report.Problem("kq5_not_installed", "kq5 is not installed: no service runs kq5svc.exe",
                        std::string("install kq5: msiexec /i ") + kPackage);
@@ -515,7 +489,6 @@ std::string Bool(bool value) {
 
 std::string StringList(const std::vector<std::string>& items) {
     std::vector<std::string> quoted;
-    quoted.reserve(items.size());
     for (const std::string& item : items) {
         quoted.push_back(JsonString(item));
     }
@@ -534,13 +507,7 @@ constexpr const char* kUsage =
 
 bool IsKq5Path(const std::string& path) {
     constexpr const char* kExe = "kq5svc.exe";
-    const std::string lower = [&path] {
-        std::string text = path;
-        for (char& c : text) {
-            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-        }
-        return text;
-    }();
+    const std::string lower = LowerAscii(path);
     // The executable's own name: after a separator or at the start, ending the program's path.
     for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
         const size_t end = at + std::char_traits<char>::length(kExe);
@@ -645,7 +612,7 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
            ",\"device_error\":" + Error(printer.openError) + "}";
     const bool comparable = present && !printer.port.empty() && queue.read;
     out += ",\"port_match\":" +
-           (comparable ? Bool(SameAscii(queue.port, printer.port)) : std::string("null"));
+           (comparable ? Bool(EqualsFoldingAscii(queue.port, printer.port)) : std::string("null"));
     std::vector<std::string> recovery;
     for (const FailureAction& action : service.recovery) {
         recovery.push_back("{\"action\":" + JsonString(ActionName(action.type)) +
@@ -653,6 +620,8 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
     }
     out += ",\"service\":{\"manager_error\":" + Error(service.managerError) +
            ",\"list_error\":" + Error(service.listError) +
+           ",\"unreadable\":" + StringList(service.unreadable) +
+           ",\"unreadable_error\":" + Error(service.unreadableError) +
            ",\"installed\":" + Bool(service.installed) + ",\"name\":" + JsonString(service.name) +
            ",\"state\":" + (service.installed ? JsonString(StateName(service.state)) : "null") +
            ",\"start_type\":" +
