@@ -219,7 +219,7 @@ TEST(TraceDrawing, NarrowStatesShareABarInTheMostSeriousColour) {
          kAmber,
          "printer present, status 0x04 door open"},
         {"an unknown code over absent", {-1, 0x10}, kPurple, "printer present, status 0x10"},
-        {"absent over ready", {-1, 0x28}, kGrey, "printer absent"},
+        {"absent over ready", {0x28, -1}, kGrey, "printer absent"},
         {"ready over nothing worse", {0x28, 0xA0}, kGreen, "printer present, status 0x28 ready"},
         {"the first of two door opens",
          {0x04, 0x0C},
@@ -307,6 +307,19 @@ TEST(TraceDrawing, TheLastStatesShowAtTheRightEdge) {
     ASSERT_NE(rect, nullptr);
     EXPECT_EQ(rect->Attr("fill"), kRed);
     EXPECT_NEAR(rect->Num("x") + rect->Num("width"), At(svg, kEndMs), 0.05);
+
+    // A last state alone, too narrow to see, after one superseded at its own moment (a door
+    // opened and closed within the millisecond, which is no state): a pixel at the right edge,
+    // with its own title.
+    Picture last = Plain();
+    last.printer = {Printer(0, 0x20), Printer(kEndMs - 300, 0x08), Printer(kEndMs - 100, 0x04),
+                    Printer(kEndMs - 100, 0x08)};
+    const Element lastSvg = Draw(last);
+    const auto lastBars = Bars(LaneOf(lastSvg, "printer"));
+    ASSERT_EQ(lastBars.size(), 2u);
+    EXPECT_EQ(lastBars[1]->Title(),
+              "printer present, status 0x08 paper out\n1099.700 s to 1100.000 s (0.3 s)");
+    EXPECT_NEAR(lastBars[1]->Child("rect")->Num("x"), At(lastSvg, kEndMs) - 1, 0.05);
 }
 
 // Each bar spans its state's time, from its start to the next state (the last to the picture's
@@ -540,6 +553,18 @@ TEST(TraceDrawing, TheAxisShowsTimesWhereTheyAre) {
         EXPECT_GE(x, At(svg, 0) - 0.05);
         EXPECT_LE(x, At(svg, kEndMs) + 0.05);
     }
+    // The caption and the labels on one row above the lanes, the labels' lines from under them
+    // down across every lane.
+    std::vector<double> rows;
+    for (const Element& c : axes[0]->children) {
+        if (c.tag == "text") {
+            rows.push_back(c.Num("y"));
+        } else if (c.tag == "line") {
+            EXPECT_EQ(c.Num("y1"), 62);
+            EXPECT_EQ(c.Num("y2"), 70 + 4 * 56);
+        }
+    }
+    EXPECT_EQ(rows, std::vector<double>(labels.size() + 1, 58));
     ASSERT_TRUE(labels.count("0 s")) << labels.begin()->first;
     EXPECT_NEAR(labels["0 s"], At(svg, 0), 0.05);
     ASSERT_TRUE(labels.count("5 min"));
@@ -566,7 +591,8 @@ TEST(TraceDrawing, TheAxisShowsTimesWhereTheyAre) {
             midnightLine = true;
             EXPECT_NEAR(c.Num("x1"), At(nightSvg, 600000), 0.05);
             EXPECT_EQ(c.Attr("x1"), c.Attr("x2"));
-            EXPECT_LT(c.Num("y1"), c.Num("y2"));
+            EXPECT_EQ(c.Num("y1"), 62);
+            EXPECT_EQ(c.Num("y2"), 70 + 4 * 56);
         }
     }
     EXPECT_TRUE(caption);
@@ -605,6 +631,73 @@ TEST(TraceDrawing, TheLegendNamesEveryMark) {
     EXPECT_EQ(legend(false), keys);
     keys["unknown: no line tells"] = "#f6f3ea";
     EXPECT_EQ(legend(true), keys);
+}
+
+// Where things stand: each lane 56 px high from 70 px down (under the axis' labels); in it the
+// marks' triangles in the first 10 px pointing down at the state bar (10 to 32 px), the status
+// reports' circles on the bar's lower edge, below the bar the port strip (34 to 48 px) or the
+// ticks (36 to 48 px); the name beside the bar (baseline 20 px), the caption beside the row below
+// it (baseline 36 px), the separator at 54 px. The axis' caption and labels on a row at 58 px,
+// their lines from 62 px down to the lanes' bottom. The legend 14 px below the lanes, 10 px above
+// the picture's end, its keys from 5 px right of the plot's left edge, 30 px and 6 px a character
+// of its text apart.
+TEST(TraceDrawing, TheLayout) {
+    Picture p = Plain();
+    p.printer.push_back(Printer(0, 0x20));
+    OutputEvent output;
+    output.text = "KQ5 STATUS:32";
+    p.timeline.insert(p.timeline.begin(), {Report(50000), {60000, output}});
+    p.actions = {Action(70000, "A")};
+    const Element svg = Draw(p);
+    const double plotLeft = PlotLeft(svg);
+    const struct {
+        const char* id;
+        double top;
+    } lanes[] = {{"printer", 70}, {"queue", 126}, {"spooler", 182}, {"service", 238}};
+    for (const auto& l : lanes) {
+        const Element& lane = LaneOf(svg, l.id);
+        const auto row = [&](const Element* e, const char* attr) {
+            return e == nullptr ? -1000 : e->Num(attr) - l.top;
+        };
+        EXPECT_EQ(row(&lane.children.at(0), "y"), 20) << l.id;
+        EXPECT_EQ(row(&lane.children.at(1), "y"), 36) << l.id;
+        const Element* bar = Bars(lane).at(0)->Child("rect");
+        EXPECT_EQ(row(bar, "y"), 10) << l.id;
+        EXPECT_EQ(bar->Num("height"), 22) << l.id;
+        for (const Element* strip : Groups(lane, {"port"})) {
+            EXPECT_EQ(row(strip->Child("rect"), "y"), 34) << l.id;
+            EXPECT_EQ(strip->Child("rect")->Num("height"), 14) << l.id;
+        }
+        for (const Element* tick : Groups(lane, {"tick"})) {
+            EXPECT_EQ(row(tick->Child("rect"), "y"), 36) << l.id;
+            EXPECT_EQ(tick->Child("rect")->Num("height"), 12) << l.id;
+        }
+        for (const Element* mark : Groups(lane, {"mark"})) {
+            if (const Element* circle = mark->Child("circle")) {
+                EXPECT_EQ(row(circle, "cy"), 32) << l.id;
+            } else {
+                const std::string d = mark->Child("path")->Attr("d");
+                EXPECT_EQ(std::stod(d.substr(d.find(',') + 1)) - l.top, 1) << d;
+            }
+        }
+        const Element* line = lane.Child("line");
+        EXPECT_EQ(row(line, "y1"), 54) << l.id;
+        EXPECT_EQ(row(line, "y2"), 54) << l.id;
+    }
+    EXPECT_EQ(Groups(LaneOf(svg, "queue"), {"port"}).size(), 1u);
+    EXPECT_EQ(Groups(LaneOf(svg, "service"), {"tick"}).size(), 1u);
+    EXPECT_EQ(Groups(LaneOf(svg, "service"), {"mark"}).size(), 2u);
+    const double bottom = 70 + 4 * 56;
+    EXPECT_EQ(svg.Num("height"), bottom + 24);
+    const auto legend = Groups(svg, {"legend"});
+    ASSERT_EQ(legend.size(), 1u);
+    double x = plotLeft + 5;
+    for (const Element& key : legend[0]->children) {
+        const std::string t = key.Attr("transform");
+        EXPECT_EQ(std::stod(t.substr(t.find('(') + 1)), x) << t;
+        EXPECT_EQ(std::stod(t.substr(t.find(',') + 1)), bottom + 14) << t;
+        x += 30 + 6 * static_cast<double>(key.Child("text")->text.size());
+    }
 }
 
 // Four lanes, top to bottom, each with its name and caption; the title and the subtitle above.
