@@ -382,6 +382,10 @@ TEST(TraceDrawing, LabelsOnlyWhereTheyFit) {
             continue;
         }
         ASSERT_NE(text, nullptr) << c.widthMs;
+        EXPECT_EQ(std::count_if(bars[0]->children.begin(), bars[0]->children.end(),
+                                [](const Element& e) { return e.tag == "text"; }),
+                  1)
+            << "one label a bar";
         EXPECT_EQ(text->text, c.label);
         const Element& rect = *bars[0]->Child("rect");
         const double x = text->Num("x");
