@@ -712,6 +712,12 @@ TEST(TraceDrawing, ThePageHasItsTitleAndLanes) {
     p.queueCaption = "as commanded";
     const Element svg = Draw(p, "kq5 <run>");
     EXPECT_EQ(svg.Attr("viewBox"), "0 0 " + svg.Attr("width") + " " + svg.Attr("height"));
+    // On white whatever the viewer's background (a dark page would hide the texts).
+    ASSERT_FALSE(svg.children.empty());
+    EXPECT_EQ(svg.children[0].tag, "rect");
+    EXPECT_EQ(svg.children[0].Attr("width"), "100%");
+    EXPECT_EQ(svg.children[0].Attr("height"), "100%");
+    EXPECT_EQ(svg.children[0].Attr("fill"), "#ffffff");
     std::vector<std::string> texts;
     for (const Element& c : svg.children) {
         if (c.tag == "text") {
