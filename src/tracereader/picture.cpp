@@ -391,10 +391,10 @@ void DrawTrack(std::string& out, const Track& track, const Scale& scale, double 
                "<rect x=\"" + Number(x) + "\" y=\"" + Number(y) + "\" width=\"" + Number(drawn) +
                "\" height=\"" + Number(height) + "\" fill=\"" + s.fill + "\"" +
                (drawn > width ? "" : " stroke=\"#ffffff\" stroke-width=\"0.5\"") + "/>";
-        // The label, or the short one, only where it fits (at most 6.5 px a character).
+        // The label, or the short one, only where it fits (at most 6.5 px a character, 4 px on
+        // either side): never on a bar of states drawn together, under a pixel wide.
         for (const std::string& label : {s.label, s.shortLabel}) {
-            if (last == i && !label.empty() &&
-                width >= 6.5 * static_cast<double>(label.size()) + 8) {
+            if (!label.empty() && width >= 6.5 * static_cast<double>(label.size()) + 8) {
                 out += "<text x=\"" + Number(x + 4) + "\" y=\"" + Number(y + height / 2 + 4) +
                        "\">" + EscapeMarkup(label) + "</text>";
                 break;
@@ -409,19 +409,17 @@ void DrawTrack(std::string& out, const Track& track, const Scale& scale, double 
 void DrawMarks(std::string& out, std::vector<Mark> marks, const Scale& scale, double y) {
     std::stable_sort(marks.begin(), marks.end(),
                      [](const Mark& a, const Mark& b) { return a.atMs < b.atMs; });
-    for (size_t i = 0; i < marks.size();) {
-        const Mark& m = marks[i];
+    for (auto first = marks.cbegin(); first != marks.cend();) {
+        const Mark& m = *first;
+        const auto apart = std::find_if(first + 1, marks.cend(), [&](const Mark& next) {
+            return next.round != m.round || scale.X(next.atMs) - scale.X(m.atMs) >= 1.0;
+        });
         std::string title = scale.Time(m.atMs) + "\n" + m.title;
-        size_t last = i;
-        while (last + 1 < marks.size() && marks[last + 1].round == m.round &&
-               scale.X(marks[last + 1].atMs) - scale.X(m.atMs) < 1.0) {
-            ++last;
-            if (title.size() < 240) {
-                title += "\n" + scale.Time(marks[last].atMs) + "\n" + marks[last].title;
-            }
+        for (auto k = first + 1; k != apart && title.size() < 240; ++k) {
+            title += "\n" + scale.Time(k->atMs) + "\n" + k->title;
         }
-        if (last > i) {
-            title = std::to_string(last - i + 1) + " marks here:\n" + title;
+        if (apart - first > 1) {
+            title = std::to_string(apart - first) + " marks here:\n" + title;
         }
         const double x = scale.X(m.atMs);
         out += "<g class=\"mark\">" + Title(title);
@@ -433,7 +431,7 @@ void DrawMarks(std::string& out, std::vector<Mark> marks, const Scale& scale, do
                    m.fill + "\"/>";
         }
         out += "</g>\n";
-        i = last + 1;
+        first = apart;
     }
 }
 
@@ -448,6 +446,10 @@ void DrawTicks(std::string& out, const std::vector<Mark>& ticks, const Scale& sc
     }
 }
 
+// A lane, kLaneHeight high from Y: the marks' triangles in its first 10 px, pointing down at the
+// state bar (10 to 32 px, the name beside it), the status reports' circles on the bar's lower
+// edge, below the bar the port strip (34 to 48 px) or the ticks (36 to 48 px, the caption beside
+// them), and a separator at 54 px.
 void DrawLane(std::string& out, const Lane& lane, const Scale& scale, double y) {
     out += "<g class=\"lane\" id=\"lane-" + lane.id + "\">\n";
     out += "<text x=\"12\" y=\"" + Number(y + 20) + "\" font-weight=\"bold\" font-size=\"13\">" +
