@@ -118,8 +118,8 @@ Picture TracePicture(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
         const size_t space = line.find(' ');
         const std::string pid = line.find('[') == std::string::npos ? "[42] " : "";
-        text += "2026-12-07 " + line.substr(0, space) + " +01:00\t" + pid +
-                line.substr(space + 1) + "\n";
+        text += "2026-12-07 " + line.substr(0, space) + " +01:00\t" + pid + line.substr(space + 1) +
+                "\n";
     }
     std::istringstream in(text);
     const TraceReport report = ReadTrace(in, "test");
@@ -202,11 +202,11 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
             {"printer present, status 0x20 ready", Held("09:00:00.800", "09:00:02.400", "1.6 s"),
              kGreen, ""},
             {kUnknownStretch, Held("09:00:02.400", "09:00:04.001", "1.6 s"), kUnknown, ""},
-            {"printer present, status 0x04 door open", Held("09:00:04.001", "09:00:05.000", "1.0 s"),
-             kAmber, ""},
+            {"printer present, status 0x04 door open",
+             Held("09:00:04.001", "09:00:05.000", "1.0 s"), kAmber, ""},
             {kUnknownStretch, Held("09:00:05.000", "09:00:30.800", "25.8 s"), kUnknown, ""},
-            {"printer present, status 0x08 paper out", Held("09:00:30.800", "09:00:31.000", "0.2 s"),
-             kRed, ""}});
+            {"printer present, status 0x08 paper out",
+             Held("09:00:30.800", "09:00:31.000", "0.2 s"), kRed, ""}});
     const std::string running = "service reported SERVICE_RUNNING process 42 (its first line)";
     Expect(LaneOf(svg, "service").bars,
            {{running, Held("09:00:00.000", "09:00:02.400", "2.4 s"), kGreen, ""},
@@ -237,15 +237,14 @@ TEST(TraceLanes, SimulatedQueueStateStatusAndPort) {
                     At(47 * kS, QueuePortEvent{"USB004", "USB005"}),
                     At(48 * kS, QueuePortEvent{"USB005", ""})};
     const LaneView queue = LaneOf(Svg(run), "queue");
-    Expect(queue.bars,
-           {{"queue resumed, no status", Sim(0, 10), kGreen, "resumed"},
-            {"queue paused, status PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_OFFLINE", Sim(10, 20),
-             kRed, "paused, paper out | offline"},
-            {"queue paused, status PRINTER_STATUS_OFFLINE", Sim(20, 30), kDarkGrey,
-             "paused, offline"},
-            {"queue paused, status PRINTER_STATUS_DOOR_OPEN", Sim(30, 40), kAmber,
-             "paused, door open"},
-            {"queue resumed, no status", Sim(40, 49), kGreen, "resumed"}});
+    Expect(queue.bars, {{"queue resumed, no status", Sim(0, 10), kGreen, "resumed"},
+                        {"queue paused, status PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_OFFLINE",
+                         Sim(10, 20), kRed, "paused, paper out | offline"},
+                        {"queue paused, status PRINTER_STATUS_OFFLINE", Sim(20, 30), kDarkGrey,
+                         "paused, offline"},
+                        {"queue paused, status PRINTER_STATUS_DOOR_OPEN", Sim(30, 40), kAmber,
+                         "paused, door open"},
+                        {"queue resumed, no status", Sim(40, 49), kGreen, "resumed"}});
     ASSERT_EQ(queue.ports.size(), 7u) << Shown(queue.ports);
     const char* const kPorts[] = {"USB001", "USB002", "USB003", "USB001", "USB004", "USB005"};
     for (size_t i = 0; i < std::size(kPorts); ++i) {
@@ -290,8 +289,7 @@ TEST(TraceLanes, SimulatedRunFromItsStart) {
     Expect(LaneOf(svg, "queue").bars, {{"queue resumed, no status", Sim(0, 40), kGreen, ""}});
     Expect(LaneOf(svg, "spooler").bars, {{"Spooler running", Sim(0, 40), kGreen, "running"}});
     const LaneView service = LaneOf(svg, "service");
-    Expect(service.bars,
-           {{"no status reported yet", Sim(0, 40), kGrey, "no status reported"}});
+    Expect(service.bars, {{"no status reported yet", Sim(0, 40), kGrey, "no status reported"}});
     Expect(service.marks, {{"device arrival", "16.000 s", kBlue, ""}});
 
     run.queueExists = false;
@@ -358,10 +356,8 @@ TEST(TraceLanes, SimulatedServiceReportsMarksAndTicks) {
     };
     Expect(service.bars,
            {{"no status reported yet", Sim(0, 10), kGrey, ""},
-            {"service reported " + words("START_PENDING", 1), Sim(10, 20), kAmber,
-             "start pending"},
-            {"service reported " + words("START_PENDING", 2), Sim(20, 30), kAmber,
-             "start pending"},
+            {"service reported " + words("START_PENDING", 1), Sim(10, 20), kAmber, "start pending"},
+            {"service reported " + words("START_PENDING", 2), Sim(20, 30), kAmber, "start pending"},
             {"service reported " + words("RUNNING", 0), Sim(30, 45), kGreen, "running"},
             {"service reported " + words("STOP_PENDING", 0), Sim(45, 55), kAmber, "stop pending"},
             {"service reported " + words("STOPPED", 0), Sim(55, 56), kDarkGrey, ""}});
@@ -371,13 +367,60 @@ TEST(TraceLanes, SimulatedServiceReportsMarksAndTicks) {
                                                 {"30.000 s", "RUNNING", 0}}) {
         marks.push_back({"status " + words(state, checkPoint), at, "#ffffff", "", true});
     }
-    marks.push_back({"stop not delivered: the service manager answers 1061 (the service is "
-                     "SERVICE_RUNNING)",
-                     "40.000 s", kBlue, ""});
+    marks.push_back(
+        {"stop not delivered: the service manager answers 1061 (the service is "
+         "SERVICE_RUNNING)",
+         "40.000 s", kBlue, ""});
     marks.push_back({"status " + words("STOP_PENDING", 0), "45.000 s", "#ffffff", "", true});
     marks.push_back({"status " + words("STOPPED", 0), "55.000 s", "#ffffff", "", true});
     Expect(service.marks, marks);
     Expect(service.ticks,
            {{"debug \"GetPrinterHandle\"\ndebug \"KQ5 STATUS:32\\r\\n\"", "15.000 s", kDebug, ""},
             {"stdout \"kq5 runs\"", "35.000 s", kStdout, ""}});
+}
+
+// The service lane of a trace follows its processes: running from a process's first line,
+// stopped from its " MainError:" until the next process (not unknown: the service was not
+// running), and running on when the service was started again while the old process still wrote
+// its last lines, its end coming after the new process's first line.
+TEST(TraceLanes, ServiceLaneFollowsProcesses) {
+    const auto lines = [](unsigned long pid, int fromTenths, int toTenths, bool ended) {
+        std::vector<std::string> out;
+        for (int t = fromTenths; t <= toTenths + (ended ? 1 : 0); ++t) {
+            char stamp[32];
+            std::snprintf(stamp, sizeof stamp, "09:00:%02d.%d00 [%lu] ", t / 10, t % 10, pid);
+            out.push_back(stamp +
+                          std::string(t > toTenths ? " MainError:0\\n" : "KQ5 STATUS:32\\r\\n"));
+        }
+        return out;
+    };
+    const auto first = [](unsigned long pid) {
+        return "service reported SERVICE_RUNNING process " + std::to_string(pid) +
+               " (its first line)";
+    };
+    const std::string end = "service reported SERVICE_STOPPED (the process ended:  MainError:0\\n)";
+    std::vector<std::string> restart = lines(428, 0, 49, true);
+    for (const std::string& line : lines(612, 150, 199, false)) {
+        restart.push_back(line);
+    }
+    Expect(LaneOf(Svg(TracePicture(restart)), "service").bars,
+           {{first(428), Held("09:00:00.000", "09:00:05.000", "5 s"), kGreen, "running"},
+            {end, Held("09:00:05.000", "09:00:15.000", "10 s"), kDarkGrey, "stopped"},
+            {first(612), Held("09:00:15.000", "09:00:20.000", "5 s"), kGreen, "running"}});
+
+    // Process 612's first line at 09:00:05.000, process 428's end at 09:00:05.200.
+    const std::vector<std::string> old = lines(428, 0, 51, true), next = lines(612, 50, 199, false);
+    std::vector<std::string> overlap;
+    std::merge(old.begin(), old.end(), next.begin(), next.end(), std::back_inserter(overlap),
+               [](const std::string& a, const std::string& b) {
+                   return a.substr(0, 12) < b.substr(0, 12);
+               });
+    const LaneView service = LaneOf(Svg(TracePicture(overlap)), "service");
+    Expect(service.bars,
+           {{first(428), Held("09:00:00.000", "09:00:05.000", "5 s"), kGreen, "running"},
+            {first(612), Held("09:00:05.000", "09:00:20.000", "15 s"), kGreen, "running"}});
+    // The old process's end is still there to read, as a mark.
+    ASSERT_EQ(service.marks.size(), 3u) << Shown(service.marks);
+    EXPECT_EQ(service.marks[2].what, "status SERVICE_STOPPED (the process ended:  MainError:0\\n)");
+    EXPECT_EQ(service.marks[2].when, Day("09:00:05.200"));
 }
