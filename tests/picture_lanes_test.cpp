@@ -112,10 +112,15 @@ TimelineEvent At(uint64_t ms, EventDetail detail) {
     return TimelineEvent{ms, std::move(detail)};
 }
 
-// A trace of kq5trace: LINES of process 42, each "HH:MM:SS.mmm text" on 2026-12-07.
+// A trace of kq5trace: LINES of process 42, each "HH:MM:SS.mmm text" on 2026-12-07, or a note
+// ("# ...") as it stands.
 Picture TracePicture(const std::vector<std::string>& lines) {
     std::string text = "# kq5trace 1.0.0: debugger lines of the service kq5\n";
     for (const std::string& line : lines) {
+        if (line.rfind("# ", 0) == 0) {
+            text += line + "\n";
+            continue;
+        }
         const size_t space = line.find(' ');
         const std::string pid = line.find('[') == std::string::npos ? "[42] " : "";
         text += "2026-12-07 " + line.substr(0, space) + " +01:00\t" + pid + line.substr(space + 1) +
@@ -182,12 +187,14 @@ TEST(TraceLanes, PrinterCodesAndTheCommandedQueue) {
     }
 }
 
-// "unknown" before the first line about a lane and across every stretch of more than two cycles
-// without a line of the service, never the state before it, even one that changed on the
-// stretch's first moment; after it a lane is known again only when a line tells of it, but the
-// service lane goes on running with the process that wrote the line ending the stretch.
+// "unknown" from the trace's start until the first line about a lane, and across every stretch
+// of more than two cycles without a line of the service, never the state before it, even one
+// that changed on the stretch's first moment; after it a lane is known again only when a line
+// tells of it, but the service lane goes on running with the process that wrote the line ending
+// the stretch, until the process ends.
 TEST(TraceLanes, UnknownWhereNoLineTells) {
     const std::string svg = Svg(TracePicture({
+        "# 2026-12-07 08:59:59.500 +01:00 service kq5 runs as process 42",
         "09:00:00.000 GetPrinterHandle",
         "09:00:00.800 KQ5 STATUS:32\\r\\n",
         "09:00:02.400 KQ5 STATUS:32\\r\\n",  // two cycles later exactly: no stretch
@@ -195,10 +202,11 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
         "09:00:05.000 KQ5 STATUS:8\\r\\n",   // the last line before a silence
         "09:00:30.000 GetPrinterHandle",
         "09:00:30.800 KQ5 STATUS:8\\r\\n",
+        "09:00:30.900  MainError:0\\n",
     }));
     const std::string told = "unknown: no line of the trace has told of the ";
     Expect(LaneOf(svg, "printer").bars,
-           {{told + "printer", Held("09:00:00.000", "09:00:00.800", "0.8 s"), kUnknown, ""},
+           {{told + "printer", Held("08:59:59.500", "09:00:00.800", "1.3 s"), kUnknown, ""},
             {"printer present, status 0x20 ready", Held("09:00:00.800", "09:00:02.400", "1.6 s"),
              kGreen, ""},
             {kUnknownStretch, Held("09:00:02.400", "09:00:04.001", "1.6 s"), kUnknown, ""},
@@ -206,14 +214,31 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
              Held("09:00:04.001", "09:00:05.000", "1.0 s"), kAmber, ""},
             {kUnknownStretch, Held("09:00:05.000", "09:00:30.800", "25.8 s"), kUnknown, ""},
             {"printer present, status 0x08 paper out",
-             Held("09:00:30.800", "09:00:31.000", "0.2 s"), kRed, ""}});
+             Held("09:00:30.800", "09:00:31.500", "0.7 s"), kRed, ""}});
     const std::string running = "service reported SERVICE_RUNNING process 42 (its first line)";
     Expect(LaneOf(svg, "service").bars,
-           {{running, Held("09:00:00.000", "09:00:02.400", "2.4 s"), kGreen, ""},
+           {{told + "service", Held("08:59:59.500", "09:00:00.000", "0.5 s"), kUnknown, ""},
+            {running, Held("09:00:00.000", "09:00:02.400", "2.4 s"), kGreen, ""},
             {kUnknownStretch, Held("09:00:02.400", "09:00:04.001", "1.6 s"), kUnknown, ""},
             {running, Held("09:00:04.001", "09:00:05.000", "1.0 s"), kGreen, ""},
             {kUnknownStretch, Held("09:00:05.000", "09:00:30.000", "25 s"), kUnknown, ""},
-            {running, Held("09:00:30.000", "09:00:31.000", "1 s"), kGreen, ""}});
+            {running, Held("09:00:30.000", "09:00:30.900", "0.9 s"), kGreen, ""},
+            {"service reported SERVICE_STOPPED (the process ended:  MainError:0\\n)",
+             Held("09:00:30.900", "09:00:31.500", "0.6 s"), kDarkGrey, ""}});
+
+    // A trace without a line of the service: every lane unknown throughout, and why.
+    for (const char* end : {"08:59:59.500", "09:05:00.000"}) {
+        const std::string none = Svg(TracePicture(
+            {"# 2026-12-07 08:59:59.500 +01:00 service kq5 runs as process 4",
+             "# 2026-12-07 " + std::string(end) + " +01:00 service kq5 runs as process 4"}));
+        for (const char* lane : {"printer", "queue", "spooler", "service"}) {
+            SCOPED_TRACE(std::string(lane) + " to " + end);
+            const std::vector<Drawn> bars = LaneOf(none, lane).bars;
+            ASSERT_EQ(bars.size(), 1u) << Shown(bars);
+            EXPECT_EQ(bars[0].what, kUnknownStretch);
+            EXPECT_EQ(bars[0].fill, kUnknown);
+        }
+    }
 }
 
 // A simulated run: the queue's state and status as set (paper out red, among others too; offline
