@@ -115,6 +115,7 @@ struct ProcessFirstLineEvent {
 };
 struct ProcessEndedEvent {
     std::string line;
+    unsigned long pid = 0;
 };
 struct TraceEndEvent {};
 

@@ -316,7 +316,8 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
             break;
         case LineSays::MainError:
             errors_.mainErrorText = line.text;
-            drawing_.picture.timeline.push_back(TimelineEvent{atMs, ProcessEndedEvent{line.text}});
+            drawing_.picture.timeline.push_back(TimelineEvent{
+                atMs, ProcessEndedEvent{line.text, coverage_.processes[coverage_.current].pid}});
             break;
         case LineSays::ReadFailure:
             if (errors_.readFailures++ == 0) {

@@ -281,6 +281,24 @@ void Tick(Lane& lane, const TimelineEvent& e, const TraceClock& clock) {
     }
 }
 
+// The service's bar from E, a report of STATE.
+void Reported(Lane& lane, const TimelineEvent& e, uint32_t state) {
+    static const struct {
+        uint32_t state;
+        const char* name;
+        const char* fill;
+    } kStates[] = {{kServiceRunning, "running", kGreen},
+                   {kServiceStartPending, "start pending", kAmber},
+                   {kServiceStopPending, "stop pending", kAmber},
+                   {kServiceStopped, "stopped", kDarkGrey}};
+    for (const auto& s : kStates) {
+        if (state == s.state) {
+            // The report's words after "status ".
+            Set(lane.bar, e.timeMs, s.name, s.fill, "service reported " + EventText(e).substr(7));
+        }
+    }
+}
+
 Lane ServiceLane(const Picture& result) {
     Lane lane{"service", "service", "reports, events; output", {}, {}, {}, {}};
     if (result.fromTrace) {
@@ -288,25 +306,19 @@ Lane ServiceLane(const Picture& result) {
     } else {
         Set(lane.bar, 0, "no status reported", kGrey, "no status reported yet");
     }
+    // A trace's newest process: the end of an older one (the service started again while the old
+    // process still wrote its last lines) is a mark only, the service runs on.
+    unsigned long newest = 0;
     size_t next = 0;
     for (const TimelineEvent& e : result.timeline) {
         Unknowns(lane.bar, result, next, e.timeMs, true);
         const std::optional<uint32_t> state = ReportedState(e);
         if (state) {
-            static const struct {
-                uint32_t state;
-                const char* name;
-                const char* fill;
-            } kStates[] = {{kServiceRunning, "running", kGreen},
-                           {kServiceStartPending, "start pending", kAmber},
-                           {kServiceStopPending, "stop pending", kAmber},
-                           {kServiceStopped, "stopped", kDarkGrey}};
-            for (const auto& s : kStates) {
-                if (*state == s.state) {
-                    // The report's words after "status ".
-                    Set(lane.bar, e.timeMs, s.name, s.fill,
-                        "service reported " + EventText(e).substr(7));
-                }
+            const auto* first = As<ProcessFirstLineEvent>(e);
+            const auto* ended = As<ProcessEndedEvent>(e);
+            newest = first != nullptr ? first->pid : newest;
+            if (ended == nullptr || ended->pid == newest) {
+                Reported(lane, e, *state);
             }
             lane.marks.push_back(Mark{e.timeMs, "#ffffff", EventText(e), true});
         } else if (As<ServiceStartedEvent>(e) || As<ControlRefusedEvent>(e)) {
