@@ -489,6 +489,7 @@ std::string Bool(bool value) {
 
 std::string StringList(const std::vector<std::string>& items) {
     std::vector<std::string> quoted;
+    quoted.reserve(items.size());
     for (const std::string& item : items) {
         quoted.push_back(JsonString(item));
     }
