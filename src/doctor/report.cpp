@@ -415,21 +415,21 @@ void JudgeServiceConfig(const ServiceFacts& service, const std::string& name, Re
     }
 }
 
-void JudgeService(const Facts& facts, Report& report) {
-    const ServiceFacts& service = facts.service;
+// True when kq5's service was found; else says why it was not, or why the doctor cannot tell.
+bool ServiceFound(const ServiceFacts& service, Report& report) {
     if (!service.managerOpened) {
         report.CannotLook(
             "service_manager_unavailable",
             "the service manager cannot be opened (" + ErrorWords(service.managerError) + ")",
             "run kq5doctor from an elevated console");
-        return;
+        return false;
     }
     if (!service.installed && service.listError != 0) {
         report.CannotLook("service_list_unreadable",
                           "the list of services cannot be read to its end (" +
                               ErrorWords(service.listError) + "): kq5 may be among those not seen",
                           "run kq5doctor from an elevated console; sc query state= all lists them");
-        return;
+        return false;
     }
     if (!service.installed && !service.unreadable.empty()) {
         report.CannotLook("service_unreadable",
@@ -439,11 +439,34 @@ void JudgeService(const Facts& facts, Report& report) {
                               ErrorWords(service.unreadableError) + ")",
                           "run kq5doctor from an elevated console; sc qc \"" +
                               service.unreadable.front() + "\" shows its program");
-        return;
+        return false;
     }
     if (!service.installed) {
         report.Problem("kq5_not_installed", "kq5 is not installed: no service runs kq5svc.exe",
                        std::string("install kq5: msiexec /i ") + kPackage);
+        return false;
+    }
+    return true;
+}
+
+// An unquoted path with a space lets Windows start another program (C:\Program.exe).
+void JudgePath(const ServiceFacts& service, const std::string& name, Report& report) {
+    if (PathQuoted(service.path)) {
+        report.Ok("kq5_path", name + ": path " + service.path + " is quoted");
+    } else if (HasSpace(service.path)) {
+        report.Problem("kq5_path_unquoted",
+                       name + ": path " + service.path +
+                           " is not quoted and holds a space: Windows may start another program",
+                       "sc config " + service.name + " binPath= \"\\\"" + service.path + "\\\"\"");
+    } else {
+        report.Ok("kq5_path",
+                  name + ": path " + service.path + " is not quoted but holds no space");
+    }
+}
+
+void JudgeService(const Facts& facts, Report& report) {
+    const ServiceFacts& service = facts.service;
+    if (!ServiceFound(service, report)) {
         return;
     }
     const std::string name = "kq5 (service \"" + service.name + "\")";
@@ -465,17 +488,7 @@ void JudgeService(const Facts& facts, Report& report) {
                        "sc config " + service.name + " start= auto");
     }
     report.Ok("kq5_account", name + ": runs as " + service.account);
-    if (PathQuoted(service.path)) {
-        report.Ok("kq5_path", name + ": path " + service.path + " is quoted");
-    } else if (HasSpace(service.path)) {
-        report.Problem("kq5_path_unquoted",
-                       name + ": path " + service.path +
-                           " is not quoted and holds a space: Windows may start another program",
-                       "sc config " + service.name + " binPath= \"\\\"" + service.path + "\\\"\"");
-    } else {
-        report.Ok("kq5_path",
-                  name + ": path " + service.path + " is not quoted but holds no space");
-    }
+    JudgePath(service, name, report);
     JudgeServiceConfig(service, name, report);
 }
 
@@ -575,36 +588,17 @@ std::string RenderText(const std::vector<Finding>& findings) {
     return out;
 }
 
-std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings) {
-    std::vector<std::string> problems;
-    for (const Finding& finding : findings) {
-        if (finding.verdict != Verdict::Ok) {
-            problems.push_back(finding.key);
-        }
-    }
-    const QueueFacts& queue = facts.queue;
-    const PrinterFacts& printer = facts.printer;
-    const ServiceFacts& service = facts.service;
-    std::string out = "{\"exit\":" + std::to_string(ExitCode(findings));
-    out += ",\"problems\":" + StringList(problems);
-    out += ",\"queue\":{\"found\":" + Bool(queue.opened) +
-           ",\"open_error\":" + Error(queue.openError) + ",\"read\":" + Bool(queue.read) +
-           ",\"port\":" + JsonString(queue.port) +
-           ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
-           ",\"status\":" + std::to_string(queue.status) +
-           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
-    out += ",\"spooler\":{\"state\":" +
-           (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
-           ",\"error\":" + Error(facts.spooler.error) + "}";
+// The device list, the printer and whether its port is the queue's, as JSON members.
+std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
     std::vector<std::string> devices;
     for (const DeviceFacts& device : printer.devices) {
         devices.push_back("{\"path\":" + JsonString(device.path) +
                           ",\"identity\":" + JsonString(IdentityName(device.identity)) +
                           ",\"description\":" + JsonString(device.description) + "}");
     }
-    out += ",\"devices_listed\":" + Bool(printer.listed) +
-           ",\"device_list_error\":" + Error(printer.listError) + ",\"devices\":[" +
-           Join(devices, ",") + "]";
+    std::string out = ",\"devices_listed\":" + Bool(printer.listed) +
+                      ",\"device_list_error\":" + Error(printer.listError) + ",\"devices\":[" +
+                      Join(devices, ",") + "]";
     const bool present = printer.printer >= 0;
     out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
            JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
@@ -614,12 +608,17 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
     const bool comparable = present && !printer.port.empty() && queue.read;
     out += ",\"port_match\":" +
            (comparable ? Bool(EqualsFoldingAscii(queue.port, printer.port)) : std::string("null"));
+    return out;
+}
+
+// kq5's service as the JSON member "service".
+std::string ServiceJson(const ServiceFacts& service) {
     std::vector<std::string> recovery;
     for (const FailureAction& action : service.recovery) {
         recovery.push_back("{\"action\":" + JsonString(ActionName(action.type)) +
                            ",\"delay_ms\":" + std::to_string(action.delayMs) + "}");
     }
-    out += ",\"service\":{\"manager_error\":" + Error(service.managerError) +
+    return ",\"service\":{\"manager_error\":" + Error(service.managerError) +
            ",\"list_error\":" + Error(service.listError) +
            ",\"unreadable\":" + StringList(service.unreadable) +
            ",\"unreadable_error\":" + Error(service.unreadableError) +
@@ -635,8 +634,29 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
            ",\"privileges_error\":" + Error(service.privilegesError) +
            ",\"program\":" + JsonString(service.executable) + ",\"version\":" +
            (service.versionKnown ? JsonString(service.version) : std::string("null")) +
-           ",\"version_error\":" + Error(service.versionError) + "}}\n";
-    return out;
+           ",\"version_error\":" + Error(service.versionError) + "}";
+}
+
+std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings) {
+    std::vector<std::string> problems;
+    for (const Finding& finding : findings) {
+        if (finding.verdict != Verdict::Ok) {
+            problems.push_back(finding.key);
+        }
+    }
+    const QueueFacts& queue = facts.queue;
+    std::string out = "{\"exit\":" + std::to_string(ExitCode(findings));
+    out += ",\"problems\":" + StringList(problems);
+    out += ",\"queue\":{\"found\":" + Bool(queue.opened) +
+           ",\"open_error\":" + Error(queue.openError) + ",\"read\":" + Bool(queue.read) +
+           ",\"port\":" + JsonString(queue.port) +
+           ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
+           ",\"status\":" + std::to_string(queue.status) +
+           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
+    out += ",\"spooler\":{\"state\":" +
+           (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
+           ",\"error\":" + Error(facts.spooler.error) + "}";
+    return out + PrinterJson(facts.printer, queue) + ServiceJson(facts.service) + "}\n";
 }
 
 namespace {
