@@ -286,6 +286,10 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
         EXPECT_EQ(jsonCode, c.exit);
         EXPECT_EQ(json.rfind("{\"exit\":" + std::to_string(c.exit) + ",", 0), 0u) << json;
         EXPECT_NE(json.find(c.json), std::string::npos) << json;
+        if (json.find("\"installed\":false") !=
+            std::string::npos) {  // nothing of a service not found
+            EXPECT_EQ(text.find("kq5 (service"), std::string::npos) << text;
+        }
         const std::string problems = json.substr(0, json.find(']'));
         if (c.problem.empty()) {
             EXPECT_NE(problems.find("\"problems\":["), std::string::npos);
