@@ -81,6 +81,10 @@ TEST(TraceClock, ClockTimesFollowClockChangesAndMidnight) {
     ofDay.Note(kHr, 23 * kHr + 30 * kMin);
     EXPECT_EQ(ClockText(ofDay, kHr - 1), "day 2 00:29:59.999");
     EXPECT_EQ(ClockText(ofDay, kHr), "day 1 23:30:00.000");
+    // At 21:00 of day 1 a line at 08:00: 11 hours on is nearer than 13 back.
+    TraceClock morning = Started(ClockKind::TimeOfDay, 20 * kHr);
+    morning.Note(kHr, 8 * kHr);
+    EXPECT_EQ(ClockText(morning, kHr), "day 2 08:00:00.000");
 
     // A clock that jumps all day: its first 10000 changes are followed, then it runs on.
     TraceClock jumpy = Started(ClockKind::DateTime, kMonday);
@@ -100,6 +104,7 @@ TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
     } lengths[] = {
         {0, "0 s"},
         {1500, "1.5 s"},
+        {30015, "30.0 s"},
         {999, "0.9 s"},
         {59999, "59.9 s"},
         {60000, "1 min"},
@@ -232,6 +237,8 @@ TEST(TraceClock, AxisEndsMidnightsAndCaptions) {
     }
 
     EXPECT_EQ(AxisOf(years, kHr, hourPx).caption, "local time, 2026-12-07");
+    const TraceClock lastMs = Started(ClockKind::DateTime, kMonday - 1);  // 23:59:59.999
+    EXPECT_EQ(AxisOf(lastMs, kHr, hourPx).caption, "local time, 2026-12-06");
     const TraceClock ofDay = Started(ClockKind::TimeOfDay, 9 * kHr);
     EXPECT_EQ(AxisOf(ofDay, kHr, hourPx).caption, "time of day (no date)");
     const std::vector<std::string> days = Texts(AxisOf(ofDay, 24 * kHr, 1100.0 / (24 * kHr)));

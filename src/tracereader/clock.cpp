@@ -179,8 +179,8 @@ std::string ElapsedText(uint64_t ms) {
     if (ms < kMinuteMs && ms % kSecondMs != 0) {
         char text[32];
         // Tenths cut as the whole units are, never rounded up: 59.999 s is "59.9 s", not "60.0 s".
-        std::snprintf(text, sizeof text, "%llu.%llu s", static_cast<unsigned long long>(ms / 1000),
-                      static_cast<unsigned long long>(ms / 100 % 10));
+        const auto tenths = static_cast<unsigned>(ms / 100);
+        std::snprintf(text, sizeof text, "%u.%u s", tenths / 10, tenths % 10);
         return text;
     }
     static const struct {
@@ -196,7 +196,7 @@ std::string ElapsedText(uint64_t ms) {
             out += (out.empty() ? "" : " ") + std::to_string(count) + " " + u.unit;
             ++shown;
         } else if (shown > 0) {
-            shown = 2;  // only neighbouring units: "1 d 3 h", never "1 d 5 s"
+            break;  // only neighbouring units: "1 d 3 h", never "1 d 5 s"
         }
     }
     return out.empty() ? "0 s" : out;
@@ -235,16 +235,18 @@ Axis AxisOf(const TraceClock& clock, uint64_t endMs, double pixelsPerMs) {
                    : clock.Known() ? "time of day (no date)"
                                    : "time from the first line";
     for (const long long step : kSteps) {
-        // A step narrower than two characters cannot hold a label (no step but the coarsest,
-        // whose labels are thinned below, for a trace of decades).
-        if (step != std::end(kSteps)[-1] &&
-            static_cast<double>(step) * pixelsPerMs < 2 * kAxisCharPx) {
+        // A step narrower than two characters cannot hold a label.
+        if (static_cast<double>(step) * pixelsPerMs < 2 * kAxisCharPx) {
             continue;
         }
         axis.labels = LabelsEvery(clock, endMs, step);
         if (StandApart(axis.labels, pixelsPerMs)) {
             break;
         }
+    }
+    // A trace of decades, too long for every step: the coarsest's labels, thinned.
+    if (axis.labels.empty()) {
+        axis.labels = LabelsEvery(clock, endMs, std::end(kSteps)[-1]);
     }
     axis.labels = Thinned(axis.labels, pixelsPerMs);
     axis.midnights = Midnights(clock, endMs, pixelsPerMs);
