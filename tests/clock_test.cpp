@@ -198,14 +198,20 @@ TEST(TraceClock, AxisEndsMidnightsAndCaptions) {
         Texts(AxisOf(Started(ClockKind::DateTime, kMonday), kHr, hourPx)),
         (std::vector<std::string>{"2026-12-07", "00:30", "01:00"}));  // a date needs more room
 
-    // Set back at the last line to a round time, and a change after the end of the picture.
+    // Set back in the middle: each side labelled by its own clock; a change after the end of
+    // the picture changes nothing on it; set back at the last line to a round time.
     TraceClock set = Started(ClockKind::DateTime, nine);
-    set.Note(kHr, nine);
+    set.Note(30 * kMin, nine - 30 * kMin);  // 09:30 set back to 08:30
+    const std::vector<std::string> setBack = {"09:00", "09:15", "08:30", "08:45", "09:00"};
+    EXPECT_EQ(Texts(AxisOf(set, kHr, hourPx)), setBack);
     set.Note(2 * kHr, nine + 5 * kMin);
-    const Axis setAxis = AxisOf(set, kHr, hourPx);
-    EXPECT_EQ(Texts(setAxis),
+    EXPECT_EQ(Texts(AxisOf(set, kHr, hourPx)), setBack);
+    TraceClock atEnd = Started(ClockKind::DateTime, nine);
+    atEnd.Note(kHr, nine);
+    const Axis atEndAxis = AxisOf(atEnd, kHr, hourPx);
+    EXPECT_EQ(Texts(atEndAxis),
               (std::vector<std::string>{"09:00", "09:15", "09:30", "09:45", "09:00"}));
-    EXPECT_EQ(setAxis.labels.back().atMs, static_cast<uint64_t>(kHr));
+    EXPECT_EQ(atEndAxis.labels.back().atMs, static_cast<uint64_t>(kHr));
 
     // Elapsed time: from "0 s" to the end.
     const Axis elapsed = AxisOf(TraceClock{}, kMin, 1100.0 / kMin);
