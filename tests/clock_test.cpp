@@ -121,6 +121,10 @@ TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
     for (const auto& c : lengths) {
         EXPECT_EQ(ElapsedText(c.ms), c.text) << c.ms;
     }
+    // Without a clock, a moment is the seconds from the first line.
+    const TraceClock none;
+    EXPECT_EQ(ClockText(none, 12300), "12.300 s");
+    EXPECT_EQ(DatedTimes(none).Whole(12300), "12.300 s");
     EXPECT_EQ(TimeOfDayText(kMonday, true), "00:00:00.000");
     EXPECT_EQ(TimeOfDayText(kMonday - 1, true), "23:59:59.999");
     EXPECT_EQ(TimeOfDayText(kMonday - 1, false), "23:59:59");
