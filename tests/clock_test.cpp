@@ -7,20 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "trace_clock.h"
 #include "tracereader/clock.h"
 
 namespace {
 
 constexpr long long kSec = 1000, kMin = 60 * kSec, kHr = 60 * kMin;
-// 2026-12-07 00:00 on the local clock, in milliseconds since 1970 of the same clock.
-constexpr long long kMonday = 1796601600000;
-
-TraceClock Started(ClockKind kind, long long localMs) {
-    TraceClock clock;
-    clock.kind = kind;
-    clock.Note(0, localMs);
-    return clock;
-}
 
 // Labels never overlap, with a gap between them; every label inside the axis.
 void ExpectApart(const Axis& axis, uint64_t endMs, double perMs) {
@@ -50,19 +42,19 @@ std::vector<std::string> Texts(const Axis& axis) {
 // lines out of order, a clock in whole seconds) changes nothing; a second or more is a clock
 // change, followed from its line on; a clock set back across midnight gives the date again.
 TEST(TraceClock, ClockTimesFollowClockChangesAndMidnight) {
-    TraceClock clock = Started(ClockKind::DateTime, kMonday + 9 * kHr);
-    clock.Note(5000, kMonday + 9 * kHr + 5999);  // 999 ms ahead: the same clock
-    clock.Note(6000, kMonday + 9 * kHr + 5001);  // 999 ms behind: the same clock
+    TraceClock clock = ClockFrom(ClockKind::DateTime, kDec7 + 9 * kHr);
+    clock.Note(5000, kDec7 + 9 * kHr + 5999);  // 999 ms ahead: the same clock
+    clock.Note(6000, kDec7 + 9 * kHr + 5001);  // 999 ms behind: the same clock
     EXPECT_EQ(ClockText(clock, 7000), "2026-12-07 09:00:07.000");
-    clock.Note(10000, kMonday + 9 * kHr + 11000);  // set on by a second
+    clock.Note(10000, kDec7 + 9 * kHr + 11000);  // set on by a second
     EXPECT_EQ(ClockText(clock, 9999), "2026-12-07 09:00:09.999");
     EXPECT_EQ(ClockText(clock, 12000), "2026-12-07 09:00:13.000");
-    clock.Note(20000, kMonday + 8 * kHr + 21000);  // set back an hour
+    clock.Note(20000, kDec7 + 8 * kHr + 21000);  // set back an hour
     EXPECT_EQ(ClockText(clock, 22000), "2026-12-07 08:00:23.000");
 
     // Across midnight, and back across it: the date whenever the day changes.
-    TraceClock night = Started(ClockKind::DateTime, kMonday + 24 * kHr - 500);
-    night.Note(2000, kMonday + 23 * kHr + 1500);  // 00:00:01.500 set back to 23:00:01.500
+    TraceClock night = ClockFrom(ClockKind::DateTime, kDec7 + 24 * kHr - 500);
+    night.Note(2000, kDec7 + 23 * kHr + 1500);  // 00:00:01.500 set back to 23:00:01.500
     DatedTimes times(night);
     const struct {
         uint64_t atMs;
@@ -77,23 +69,23 @@ TEST(TraceClock, ClockTimesFollowClockChangesAndMidnight) {
     }
 
     // The time of day only: set back an hour at 00:30 of day 2 is 23:30 of day 1, not of day 2.
-    TraceClock ofDay = Started(ClockKind::TimeOfDay, 24 * kHr - 30 * kMin);
+    TraceClock ofDay = ClockFrom(ClockKind::TimeOfDay, 24 * kHr - 30 * kMin);
     ofDay.Note(kHr, 23 * kHr + 30 * kMin);
     EXPECT_EQ(ClockText(ofDay, kHr - 1), "day 2 00:29:59.999");
     EXPECT_EQ(ClockText(ofDay, kHr), "day 1 23:30:00.000");
     // At 21:00 of day 1 a line at 08:00: 11 hours on is nearer than 13 back.
-    TraceClock morning = Started(ClockKind::TimeOfDay, 20 * kHr);
+    TraceClock morning = ClockFrom(ClockKind::TimeOfDay, 20 * kHr);
     morning.Note(kHr, 8 * kHr);
     EXPECT_EQ(ClockText(morning, kHr), "day 2 08:00:00.000");
 
     // A clock that jumps all day: its first 10000 changes are followed, then it runs on.
-    TraceClock jumpy = Started(ClockKind::DateTime, kMonday);
+    TraceClock jumpy = ClockFrom(ClockKind::DateTime, kDec7);
     for (uint64_t i = 1; i <= 10001; ++i) {
-        jumpy.Note(i * kSec, kMonday + static_cast<long long>(i % 2) * kHr);
+        jumpy.Note(i * kSec, kDec7 + static_cast<long long>(i % 2) * kHr);
     }
-    EXPECT_EQ(jumpy.LocalAt(9999 * kSec), kMonday + kHr);
-    EXPECT_EQ(jumpy.LocalAt(10000 * kSec + 5), kMonday + kHr + 1005);
-    EXPECT_EQ(jumpy.LocalAt(10001 * kSec), kMonday + kHr + 2 * kSec);
+    EXPECT_EQ(jumpy.LocalAt(9999 * kSec), kDec7 + kHr);
+    EXPECT_EQ(jumpy.LocalAt(10000 * kSec + 5), kDec7 + kHr + 1005);
+    EXPECT_EQ(jumpy.LocalAt(10001 * kSec), kDec7 + kHr + 2 * kSec);
 }
 
 // Dates, times of day and lengths of time at the edges of their units.
@@ -125,11 +117,11 @@ TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
     const TraceClock none;
     EXPECT_EQ(ClockText(none, 12300), "12.300 s");
     EXPECT_EQ(DatedTimes(none).Whole(12300), "12.300 s");
-    EXPECT_EQ(TimeOfDayText(kMonday, true), "00:00:00.000");
-    EXPECT_EQ(TimeOfDayText(kMonday - 1, true), "23:59:59.999");
-    EXPECT_EQ(TimeOfDayText(kMonday - 1, false), "23:59:59");
+    EXPECT_EQ(TimeOfDayText(kDec7, true), "00:00:00.000");
+    EXPECT_EQ(TimeOfDayText(kDec7 - 1, true), "23:59:59.999");
+    EXPECT_EQ(TimeOfDayText(kDec7 - 1, false), "23:59:59");
     EXPECT_EQ(TimeOfDayText(-1, true), "23:59:59.999");  // before 1970: the day before
-    EXPECT_EQ(DateText(ClockKind::DateTime, kMonday - 1), "2026-12-06");
+    EXPECT_EQ(DateText(ClockKind::DateTime, kDec7 - 1), "2026-12-06");
     EXPECT_EQ(DateText(ClockKind::DateTime, -1), "1969-12-31");
     EXPECT_EQ(DateText(ClockKind::TimeOfDay, 24 * kHr - 1), "day 1");
     EXPECT_EQ(DateText(ClockKind::TimeOfDay, 24 * kHr), "day 2");
@@ -140,8 +132,8 @@ TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
 // with the clock time it stands at: seconds on steps under a minute, hours and minutes on longer
 // ones, the date at midnight.
 TEST(TraceClock, AxisLabelsEveryRoundStep) {
-    const long long morning = kMonday + 9 * kHr + 15 * kMin + 2345;   // 09:15:02.345
-    const long long evening = kMonday + 22 * kHr + 15 * kMin + 2345;  // midnight on the axis
+    const long long morning = kDec7 + 9 * kHr + 15 * kMin + 2345;   // 09:15:02.345
+    const long long evening = kDec7 + 22 * kHr + 15 * kMin + 2345;  // midnight on the axis
     const struct {
         long long stepMs;
         long long startMs;
@@ -163,7 +155,7 @@ TEST(TraceClock, AxisLabelsEveryRoundStep) {
     for (const auto& c : cases) {
         SCOPED_TRACE(ElapsedText(static_cast<uint64_t>(c.stepMs)) + " at " +
                      std::to_string(c.pxPerStep) + " px");
-        const TraceClock clock = Started(ClockKind::DateTime, c.startMs);
+        const TraceClock clock = ClockFrom(ClockKind::DateTime, c.startMs);
         const auto end = static_cast<uint64_t>(4 * c.stepMs);
         const double perMs = c.pxPerStep / static_cast<double>(c.stepMs);
         const Axis axis = AxisOf(clock, end, perMs);
@@ -190,27 +182,27 @@ TEST(TraceClock, AxisLabelsEveryRoundStep) {
 // is labelled on both of its sides; midnights are marked where a day is at least 3 px wide; a
 // trace of any length, a century even, is labelled; the caption says what the labels count.
 TEST(TraceClock, AxisEndsMidnightsAndCaptions) {
-    const long long nine = kMonday + 9 * kHr;
+    const long long nine = kDec7 + 9 * kHr;
     const double hourPx = 200.0 / kHr;  // 10 minutes are 33 px: labels every 15 minutes
-    EXPECT_EQ(Texts(AxisOf(Started(ClockKind::DateTime, nine), kHr, hourPx)),
+    EXPECT_EQ(Texts(AxisOf(ClockFrom(ClockKind::DateTime, nine), kHr, hourPx)),
               (std::vector<std::string>{"09:00", "09:15", "09:30", "09:45", "10:00"}));
-    EXPECT_EQ(Texts(AxisOf(Started(ClockKind::DateTime, nine + 1), kHr, hourPx)),
+    EXPECT_EQ(Texts(AxisOf(ClockFrom(ClockKind::DateTime, nine + 1), kHr, hourPx)),
               (std::vector<std::string>{"09:15", "09:30", "09:45", "10:00"}));
-    EXPECT_EQ(Texts(AxisOf(Started(ClockKind::DateTime, nine - 1), kHr, hourPx)),
+    EXPECT_EQ(Texts(AxisOf(ClockFrom(ClockKind::DateTime, nine - 1), kHr, hourPx)),
               (std::vector<std::string>{"09:00", "09:15", "09:30", "09:45"}));
     EXPECT_EQ(
-        Texts(AxisOf(Started(ClockKind::DateTime, kMonday), kHr, hourPx)),
+        Texts(AxisOf(ClockFrom(ClockKind::DateTime, kDec7), kHr, hourPx)),
         (std::vector<std::string>{"2026-12-07", "00:30", "01:00"}));  // a date needs more room
 
     // Set back in the middle: each side labelled by its own clock; a change after the end of
     // the picture changes nothing on it; set back at the last line to a round time.
-    TraceClock set = Started(ClockKind::DateTime, nine);
+    TraceClock set = ClockFrom(ClockKind::DateTime, nine);
     set.Note(30 * kMin, nine - 30 * kMin);  // 09:30 set back to 08:30
     const std::vector<std::string> setBack = {"09:00", "09:15", "08:30", "08:45", "09:00"};
     EXPECT_EQ(Texts(AxisOf(set, kHr, hourPx)), setBack);
     set.Note(2 * kHr, nine + 5 * kMin);
     EXPECT_EQ(Texts(AxisOf(set, kHr, hourPx)), setBack);
-    TraceClock atEnd = Started(ClockKind::DateTime, nine);
+    TraceClock atEnd = ClockFrom(ClockKind::DateTime, nine);
     atEnd.Note(kHr, nine);
     const Axis atEndAxis = AxisOf(atEnd, kHr, hourPx);
     EXPECT_EQ(Texts(atEndAxis),
@@ -228,12 +220,12 @@ TEST(TraceClock, AxisEndsMidnightsAndCaptions) {
     // A midnight as the first label needs room for its date beside the next label.
     const auto late = static_cast<uint64_t>(4 * kMin);
     const Axis beforeMidnight =
-        AxisOf(Started(ClockKind::DateTime, kMonday - 30 * kSec), late, 48.0 / kMin);
+        AxisOf(ClockFrom(ClockKind::DateTime, kDec7 - 30 * kSec), late, 48.0 / kMin);
     ExpectApart(beforeMidnight, late, 48.0 / kMin);
     EXPECT_EQ(beforeMidnight.labels.front().text, "2026-12-07");
 
     // Midnights: a day 3 px wide is marked, one narrower not; a century still gets labels.
-    const TraceClock years = Started(ClockKind::DateTime, kMonday + 9 * kHr);
+    const TraceClock years = ClockFrom(ClockKind::DateTime, kDec7 + 9 * kHr);
     const auto fiveDays = static_cast<uint64_t>(5 * 24 * kHr);
     EXPECT_EQ(AxisOf(years, fiveDays, 3.0 / (24 * kHr)).midnights.size(), 5u);
     EXPECT_TRUE(AxisOf(years, fiveDays, 2.99 / (24 * kHr)).midnights.empty());
@@ -247,9 +239,9 @@ TEST(TraceClock, AxisEndsMidnightsAndCaptions) {
     }
 
     EXPECT_EQ(AxisOf(years, kHr, hourPx).caption, "local time, 2026-12-07");
-    const TraceClock lastMs = Started(ClockKind::DateTime, kMonday - 1);  // 23:59:59.999
+    const TraceClock lastMs = ClockFrom(ClockKind::DateTime, kDec7 - 1);  // 23:59:59.999
     EXPECT_EQ(AxisOf(lastMs, kHr, hourPx).caption, "local time, 2026-12-06");
-    const TraceClock ofDay = Started(ClockKind::TimeOfDay, 9 * kHr);
+    const TraceClock ofDay = ClockFrom(ClockKind::TimeOfDay, 9 * kHr);
     EXPECT_EQ(AxisOf(ofDay, kHr, hourPx).caption, "time of day (no date)");
     const std::vector<std::string> days = Texts(AxisOf(ofDay, 24 * kHr, 1100.0 / (24 * kHr)));
     EXPECT_NE(std::find(days.begin(), days.end(), "day 2"), days.end());
