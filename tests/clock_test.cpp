@@ -95,9 +95,9 @@ TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
         const char* text;
     } lengths[] = {
         {0, "0 s"},
+        {999, "0.9 s"},
         {1500, "1.5 s"},
         {30015, "30.0 s"},
-        {999, "0.9 s"},
         {59999, "59.9 s"},
         {60000, "1 min"},
         {60999, "1 min"},
