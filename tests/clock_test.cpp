@@ -235,6 +235,11 @@ TEST(TraceClock, AxisEndsMidnightsAndCaptions) {
         const Axis axis = AxisOf(clock, century, perMs);
         EXPECT_GE(axis.labels.size(), 3u) << axis.caption;
         ExpectApart(axis, century, perMs);
+        for (const AxisLabel& l : axis.labels) {  // on the coarsest round step, 52 weeks
+            const long long at =
+                clock.Known() ? clock.LocalAt(l.atMs) : static_cast<long long>(l.atMs);
+            EXPECT_EQ(at % (364 * 24 * kHr), 0) << l.text;
+        }
         EXPECT_TRUE(axis.midnights.empty());
     }
 

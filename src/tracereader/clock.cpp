@@ -112,10 +112,10 @@ std::vector<AxisLabel> Thinned(const std::vector<AxisLabel>& labels, double pixe
 }
 
 std::vector<uint64_t> Midnights(const TraceClock& clock, uint64_t endMs, double pixelsPerMs) {
-    std::vector<uint64_t> out;
     if (!clock.Known() || static_cast<double>(kDayMs) * pixelsPerMs < 3) {
-        return out;
+        return {};
     }
+    std::vector<uint64_t> out;
     ClockMultiples(clock, endMs, kDayMs, [&](uint64_t atMs, long long) { out.push_back(atMs); });
     return out;
 }
