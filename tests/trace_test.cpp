@@ -15,6 +15,7 @@
 #include "child_process.h"
 #include "drain.h"
 #include "record_folder.h"
+#include "trace_clock.h"
 #include "tracereader/clock.h"
 #include "tracereader/coverage.h"
 #include "tracereader/layout.h"
@@ -591,16 +592,7 @@ TEST(Trace, LinesCarryTheirLocalClock) {
     EXPECT_EQ(reader.Read(header).kind, LineKind::Note);
 }
 
-// 2026-12-07 00:00 on the local clock, in milliseconds since 1970 of the same clock.
-constexpr long long kDec7 = 1796601600000;
 constexpr long long kHour = 3600000;
-
-TraceClock ClockFrom(ClockKind kind, long long localMs) {
-    TraceClock clock;
-    clock.kind = kind;
-    clock.Note(0, localMs);
-    return clock;
-}
 
 // Clock times: the date once and again when it changes, the day counted where the log has the
 // time of day only, a clock set back drawn where it was set, the elapsed time without a clock.

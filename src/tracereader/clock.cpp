@@ -48,11 +48,13 @@ struct Stretch {
 
 std::vector<Stretch> Stretches(const TraceClock& clock, uint64_t endMs) {
     std::vector<Stretch> out;
-    for (size_t i = 0; i < clock.anchors.size(); ++i) {
-        const uint64_t from = i == 0 ? 0 : clock.anchors[i].first;
-        const uint64_t to = i + 1 < clock.anchors.size() ? clock.anchors[i + 1].first : endMs + 1;
-        if (from < to && from <= endMs) {
-            out.push_back(Stretch{from, std::min(to, endMs + 1), clock.LocalAt(from)});
+    const uint64_t end = endMs + 1;  // ENDMS is on the axis
+    const size_t count = clock.anchors.size();
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t from = i == 0 ? 0 : clock.anchors.at(i).first;
+        const uint64_t to = i + 1 < count ? std::min(clock.anchors.at(i + 1).first, end) : end;
+        if (from < to) {
+            out.push_back(Stretch{from, to, clock.LocalAt(from)});
         }
     }
     return out;
@@ -92,12 +94,10 @@ bool Apart(const AxisLabel& a, const AxisLabel& b, double pixelsPerMs) {
 }
 
 bool StandApart(const std::vector<AxisLabel>& labels, double pixelsPerMs) {
-    for (size_t i = 1; i < labels.size(); ++i) {
-        if (!Apart(labels[i - 1], labels[i], pixelsPerMs)) {
-            return false;
-        }
-    }
-    return true;
+    const auto crowded = [&](const AxisLabel& a, const AxisLabel& b) {
+        return !Apart(a, b, pixelsPerMs);
+    };
+    return std::adjacent_find(labels.begin(), labels.end(), crowded) == labels.end();
 }
 
 // Past the coarsest step (a trace of years): every label that stands apart from the one before.
@@ -112,10 +112,10 @@ std::vector<AxisLabel> Thinned(const std::vector<AxisLabel>& labels, double pixe
 }
 
 std::vector<uint64_t> Midnights(const TraceClock& clock, uint64_t endMs, double pixelsPerMs) {
-    std::vector<uint64_t> out;
     if (!clock.Known() || static_cast<double>(kDayMs) * pixelsPerMs < 3) {
-        return out;
+        return {};
     }
+    std::vector<uint64_t> out;
     ClockMultiples(clock, endMs, kDayMs, [&](uint64_t atMs, long long) { out.push_back(atMs); });
     return out;
 }
@@ -178,7 +178,9 @@ std::string TimeOfDayText(long long localMs, bool millis) {
 std::string ElapsedText(uint64_t ms) {
     if (ms < kMinuteMs && ms % kSecondMs != 0) {
         char text[32];
-        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000);
+        // Tenths cut as the whole units are, never rounded up: 59.999 s is "59.9 s", not "60.0 s".
+        const auto tenths = static_cast<unsigned>(ms / 100);
+        std::snprintf(text, sizeof text, "%u.%u s", tenths / 10, tenths % 10);
         return text;
     }
     static const struct {
@@ -194,7 +196,7 @@ std::string ElapsedText(uint64_t ms) {
             out += (out.empty() ? "" : " ") + std::to_string(count) + " " + u.unit;
             ++shown;
         } else if (shown > 0) {
-            shown = 2;  // only neighbouring units: "1 d 3 h", never "1 d 5 s"
+            break;  // only neighbouring units: "1 d 3 h", never "1 d 5 s"
         }
     }
     return out.empty() ? "0 s" : out;
@@ -241,6 +243,10 @@ Axis AxisOf(const TraceClock& clock, uint64_t endMs, double pixelsPerMs) {
         if (StandApart(axis.labels, pixelsPerMs)) {
             break;
         }
+    }
+    // A trace of decades, too long for every step: the coarsest's labels, thinned.
+    if (axis.labels.empty()) {
+        axis.labels = LabelsEvery(clock, endMs, std::end(kSteps)[-1]);
     }
     axis.labels = Thinned(axis.labels, pixelsPerMs);
     axis.midnights = Midnights(clock, endMs, pixelsPerMs);
