@@ -211,7 +211,7 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
              kGreen, ""},
             {kUnknownStretch, Held("09:00:02.400", "09:00:04.001", "1.6 s"), kUnknown, ""},
             {"printer present, status 0x04 door open",
-             Held("09:00:04.001", "09:00:05.000", "1.0 s"), kAmber, ""},
+             Held("09:00:04.001", "09:00:05.000", "0.9 s"), kAmber, ""},
             {kUnknownStretch, Held("09:00:05.000", "09:00:30.800", "25.8 s"), kUnknown, ""},
             {"printer present, status 0x08 paper out",
              Held("09:00:30.800", "09:00:31.500", "0.7 s"), kRed, ""}});
@@ -220,7 +220,7 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
            {{told + "service", Held("08:59:59.500", "09:00:00.000", "0.5 s"), kUnknown, ""},
             {running, Held("09:00:00.000", "09:00:02.400", "2.4 s"), kGreen, ""},
             {kUnknownStretch, Held("09:00:02.400", "09:00:04.001", "1.6 s"), kUnknown, ""},
-            {running, Held("09:00:04.001", "09:00:05.000", "1.0 s"), kGreen, ""},
+            {running, Held("09:00:04.001", "09:00:05.000", "0.9 s"), kGreen, ""},
             {kUnknownStretch, Held("09:00:05.000", "09:00:30.000", "25 s"), kUnknown, ""},
             {running, Held("09:00:30.000", "09:00:30.900", "0.9 s"), kGreen, ""},
             {"service reported SERVICE_STOPPED (the process ended:  MainError:0\\n)",
