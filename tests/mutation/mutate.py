@@ -519,6 +519,7 @@ def main():
     if args.list:
         for m in mutants:
             print(f"{m.file}:{m.line} {m.op}: {m.before}  =>  {m.after}")
+            print(f"    key: {m.key}")
         print(f"{len(mutants)} mutants")
         return 0
     return run(args, source, build, work, targets, filters, texts, mutants, equivalent, known)
