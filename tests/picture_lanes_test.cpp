@@ -13,17 +13,6 @@
 
 namespace {
 
-constexpr const char* kGreen = "#7cc47f";
-constexpr const char* kAmber = "#f4b350";
-constexpr const char* kRed = "#e0645c";
-constexpr const char* kGrey = "#e4e4e4";
-constexpr const char* kDarkGrey = "#a8a8a8";
-constexpr const char* kPurple = "#b9a3dc";
-constexpr const char* kUnknown = "#f6f3ea";
-constexpr const char* kBlue = "#3a6ea5";  // a device event or control
-constexpr const char* kStdout = "#8e44ad";
-constexpr const char* kDebug = "#555555";
-
 // One thing drawn in a lane: what its hover text says (WHAT, and for a bar WHEN it held), its
 // colour and its label.
 struct Drawn {

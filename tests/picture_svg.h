@@ -34,11 +34,29 @@ struct Element {
         }
         return nullptr;
     }
+    // The first child with TAG; a failure of the test when there is none.
+    const Element& Get(const std::string& childTag) const {
+        static const Element kNone;
+        const Element* found = Child(childTag);
+        EXPECT_NE(found, nullptr) << "no <" << childTag << "> in <" << tag << ">";
+        return found == nullptr ? kNone : *found;
+    }
     std::string Title() const {
         const Element* title = Child("title");
         return title == nullptr ? "" : title->text;
     }
 };
+
+constexpr const char* kGreen = "#7cc47f";
+constexpr const char* kAmber = "#f4b350";
+constexpr const char* kRed = "#e0645c";
+constexpr const char* kGrey = "#e4e4e4";
+constexpr const char* kDarkGrey = "#a8a8a8";
+constexpr const char* kPurple = "#b9a3dc";
+constexpr const char* kUnknown = "#f6f3ea";
+constexpr const char* kBlue = "#3a6ea5";  // a device event or control
+constexpr const char* kStdout = "#8e44ad";
+constexpr const char* kDebug = "#555555";
 
 // The five entities XML knows; a bare '&', '<' or '>' is a fault of the picture.
 inline std::string Unescape(const std::string& raw) {
