@@ -14,22 +14,6 @@
 
 namespace {
 
-// The groups of a lane (or the picture) whose class is one of CLASSES, in drawing order.
-std::vector<const Element*> Groups(const Element& lane, std::vector<std::string> classes) {
-    std::vector<const Element*> out;
-    for (const Element& c : lane.children) {
-        if (c.tag == "g" &&
-            std::find(classes.begin(), classes.end(), c.Attr("class")) != classes.end()) {
-            out.push_back(&c);
-        }
-    }
-    return out;
-}
-
-std::vector<const Element*> Bars(const Element& lane) {
-    return Groups(lane, {"state", "unknown"});
-}
-
 // The children of E with TAG.
 std::vector<const Element*> All(const Element& e, const std::string& tag) {
     std::vector<const Element*> out;
@@ -39,6 +23,19 @@ std::vector<const Element*> All(const Element& e, const std::string& tag) {
         }
     }
     return out;
+}
+
+// The groups of a lane (or the picture) whose class is one of CLASSES, in drawing order.
+std::vector<const Element*> Groups(const Element& lane, std::vector<std::string> classes) {
+    std::vector<const Element*> out = All(lane, "g");
+    std::erase_if(out, [&](const Element* g) {
+        return std::find(classes.begin(), classes.end(), g->Attr("class")) == classes.end();
+    });
+    return out;
+}
+
+std::vector<const Element*> Bars(const Element& lane) {
+    return Groups(lane, {"state", "unknown"});
 }
 
 std::vector<std::string> Titles(const std::vector<const Element*>& groups) {
@@ -52,6 +49,10 @@ std::vector<std::string> Titles(const std::vector<const Element*>& groups) {
 double Right(const Element& rect) {
     return rect.Num("x") + rect.Num("width");
 }
+
+// What a bar of states too short to draw apart says of them.
+const std::string kTooShort =
+    " states too short to draw apart (the timeline lists them), among them: ";
 
 // ---- Pictures built directly ---------------------------------------------------------------
 
@@ -99,17 +100,11 @@ TEST(TraceDrawing, NarrowStatesShareABarInTheMostSeriousColour) {
     } const cases[] = {
         {"paper out over door open", {0x04, 0x08}, kRed, "printer present, status 0x08 paper out"},
         {"red first", {0x08, 0x04, 0x10}, kRed, "printer present, status 0x08 paper out"},
-        {"amber over an unknown code",
-         {0x10, 0x04},
-         kAmber,
-         "printer present, status 0x04 door open"},
+        {"amber over unknown", {0x10, 0x04}, kAmber, "printer present, status 0x04 door open"},
         {"an unknown code over absent", {-1, 0x10}, kPurple, "printer present, status 0x10"},
         {"absent over ready", {0x28, -1}, kGrey, "printer absent"},
         {"ready over nothing worse", {0x28, 0xA0}, kGreen, "printer present, status 0x28 ready"},
-        {"the first of two door opens",
-         {0x04, 0x0C},
-         kAmber,
-         "printer present, status 0x04 door open"},
+        {"first of two door opens", {0x04, 0x0C}, kAmber, "printer present, status 0x04 door open"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,14 +121,12 @@ TEST(TraceDrawing, NarrowStatesShareABarInTheMostSeriousColour) {
         // The wide bars around it keep their own states.
         const std::string ready = "printer present, status 0x20 ready\n";
         const std::string end = c.codes.size() == 2 ? "500.400 s" : "500.600 s";
-        EXPECT_EQ(Titles(bars), (std::vector<std::string>{
-                                    ready + "0.000 s to 500.000 s (8 min 20 s)",
-                                    std::to_string(c.codes.size()) +
-                                        " states too short to draw apart (the timeline lists "
-                                        "them), among them: " +
-                                        c.among + "\n500.000 s to " + end +
-                                        (c.codes.size() == 2 ? " (0.4 s)" : " (0.6 s)"),
-                                    ready + end + " to 1100.000 s (9 min 59 s)"}));
+        const std::string merged = std::to_string(c.codes.size()) + kTooShort + c.among;
+        EXPECT_EQ(Titles(bars),
+                  (std::vector<std::string>{ready + "0.000 s to 500.000 s (8 min 20 s)",
+                                            merged + "\n500.000 s to " + end +
+                                                (c.codes.size() == 2 ? " (0.4 s)" : " (0.6 s)"),
+                                            ready + end + " to 1100.000 s (9 min 59 s)"}));
         ASSERT_EQ(bars.size(), 3u);
         const Element& rect = bars[1]->Get("rect");
         EXPECT_EQ(rect.Attr("fill"), c.fill);
@@ -159,11 +152,10 @@ TEST(TraceDrawing, HalfAPixelEndsTheMerging) {
     };
     // 0.2 px then 0.3 px: the bar is half a pixel with both; the third starts a bar of its own.
     EXPECT_EQ(titles({{0, 0x20}, {1000, 0x04}, {1200, 0x08}, {1500, 0x10}, {1600, 0x20}}),
-              (std::vector<std::string>{
-                  "printer present, status 0x20 ready",
-                  "2 states too short to draw apart (the timeline lists them), among them: "
-                  "printer present, status 0x08 paper out",
-                  "printer present, status 0x10", "printer present, status 0x20 ready"}));
+              (std::vector<std::string>{"printer present, status 0x20 ready",
+                                        "2" + kTooShort + "printer present, status 0x08 paper out",
+                                        "printer present, status 0x10",
+                                        "printer present, status 0x20 ready"}));
     // A state of 0.2 px, then one of exactly half a pixel: each its own bar.
     EXPECT_EQ(titles({{0, 0x20}, {1000, 0x04}, {1200, 0x08}, {1700, 0x20}}),
               (std::vector<std::string>{
@@ -181,8 +173,7 @@ TEST(TraceDrawing, TheLastStatesShowAtTheRightEdge) {
     const auto bars = Bars(LaneOf(svg, "spooler"));
     ASSERT_EQ(bars.size(), 2u);
     EXPECT_EQ(bars[1]->Title(),
-              "2 states too short to draw apart (the timeline lists them), among them: Spooler "
-              "stopped\n1099.400 s to 1100.000 s (0.6 s)");
+              "2" + kTooShort + "Spooler stopped\n1099.400 s to 1100.000 s (0.6 s)");
     EXPECT_EQ(bars[1]->Get("rect").Attr("fill"), kRed);
     EXPECT_NEAR(Right(bars[1]->Get("rect")), At(svg, kEndMs), 0.05);
 
@@ -240,12 +231,12 @@ TEST(TraceDrawing, BarsSpanTheirStatesTime) {
 TEST(TraceDrawing, LabelsOnlyWhereTheyFit) {
     struct Case {
         uint64_t widthMs;  // the ready state's width, from 0 (one pixel a second)
-        const char* label;
+        const char *ready, *absent;
     } const cases[] = {
-        {73000, "0x20 ready"},  // 10 characters: 65 + 8 px
-        {72999, "0x20"},        // the short label's 4 characters: 26 + 8 px
-        {34000, "0x20"},
-        {33999, nullptr},
+        {73000, "0x20 ready", "absent"},  // 10 characters: 65 + 8 px
+        {72999, "0x20", "absent"},        // the short label's 4 characters: 26 + 8 px
+        {34000, "0x20", "absent"},          {33999, "", "absent"},
+        {kEndMs - 40000, "0x20 ready", ""},  // "absent" has no short label
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.widthMs);
@@ -254,23 +245,18 @@ TEST(TraceDrawing, LabelsOnlyWhereTheyFit) {
         const Element svg = Draw(p);
         const auto bars = Bars(LaneOf(svg, "printer"));
         ASSERT_EQ(bars.size(), 2u);
-        // The absent printer's bar, wide, has its label; "absent" has no short one.
-        EXPECT_EQ(bars[1]->Get("text").text, "absent");
-        const auto texts = All(*bars[0], "text");
-        ASSERT_EQ(texts.size(), c.label == nullptr ? 0u : 1u) << "one label a bar, if it fits";
-        if (c.label != nullptr) {
+        const auto texts = All(*bars[0], "text"), absent = All(*bars[1], "text");
+        EXPECT_EQ(absent.empty() ? "" : absent[0]->text, c.absent);
+        ASSERT_EQ(texts.size(), *c.ready == '\0' ? 0u : 1u) << "one label a bar, where it fits";
+        if (!texts.empty()) {
             const Element &text = *texts[0], &rect = bars[0]->Get("rect");
-            EXPECT_EQ(text.text, c.label);
+            EXPECT_EQ(text.text, c.ready);
             const double x = text.Num("x"), chars = 6.5 * static_cast<double>(text.text.size());
             EXPECT_GE(x - rect.Num("x"), 4 - 0.05);
             EXPECT_GE(Right(rect) - (x + chars), 4 - 0.05);
             EXPECT_NEAR(text.Num("y"), rect.Num("y") + rect.Num("height") / 2 + 4, 0.05);
         }
     }
-    Picture narrow = Plain();
-    narrow.printer = {Printer(0, 0x20), Printer(kEndMs - 40000, -1)};
-    const Element narrowSvg = Draw(narrow);
-    EXPECT_EQ(Bars(LaneOf(narrowSvg, "printer")).at(1)->Child("text"), nullptr);
 }
 
 // ---- Marks and ticks -----------------------------------------------------------------------
@@ -307,7 +293,8 @@ TimelineEvent Report(uint64_t atMs) {
 }
 
 // Marks are drawn in time order, each at its moment; marks of one kind closer than a pixel share
-// one, which counts them and lists them in the order they happened; other kinds stand apart.
+// one, which counts them and lists them in the order they happened while its hover text is
+// shorter than 240 characters; other kinds stand apart.
 TEST(TraceDrawing, MarksInTimeOrderSharedWithinAPixel) {
     Picture p = Plain();
     p.timeline.insert(p.timeline.begin(), {Report(50000), Report(50000), Report(60000)});
@@ -316,6 +303,13 @@ TEST(TraceDrawing, MarksInTimeOrderSharedWithinAPixel) {
                  Action(30000, "G"),        Action(30100, "H"), Action(30200, "I"),
                  Action(40000, "J"),        Action(40000, "K"), Action(50000, "L"),
                  Action(kEndMs - 1500, "M")};
+    // "80.000 s\n" and 21 characters, then 30 characters a mark: 240 with the eighth.
+    std::string listed = "10 marks here:\n80.000 s\n" + std::string(21, 'a');
+    p.actions.push_back(Action(80000, std::string(21, 'a')));
+    for (char c = 'b'; c <= 'j'; ++c) {
+        p.actions.push_back(Action(80000, std::string(20, c)));
+        listed += c <= 'h' ? "\n80.000 s\n" + std::string(20, c) : "";
+    }
     const Element svg = Draw(p);
     const std::vector<DrawnMark> marks = Marks(LaneOf(svg, "service"));
     const std::string report = "\n" + EventText(Report(50000));
@@ -334,6 +328,7 @@ TEST(TraceDrawing, MarksInTimeOrderSharedWithinAPixel) {
         {"circle", 50000, "2 marks here:\n50.000 s" + report + "\n50.000 s" + report},
         {"path", 50000, "50.000 s\nL"},
         {"circle", 60000, "60.000 s" + report},
+        {"path", 80000, listed},
         {"path", kEndMs - 1500, "1098.500 s\nM"},
     };
     ASSERT_EQ(marks.size(), std::size(expected));
@@ -345,34 +340,12 @@ TEST(TraceDrawing, MarksInTimeOrderSharedWithinAPixel) {
     }
 }
 
-// Many marks at one moment: the count says how many, the hover text lists the first of them
-// while it is shorter than 240 characters.
-TEST(TraceDrawing, ASharedMarksTextStaysShort) {
-    Picture p = Plain();
-    // "40.000 s\n" and 21 characters, then 30 characters a mark: 240 with the eighth.
-    p.actions.push_back(Action(40000, std::string(21, 'a')));
-    for (char c = 'b'; c <= 'j'; ++c) {
-        p.actions.push_back(Action(40000, std::string(20, c)));
-    }
-    const Element svg = Draw(p);
-    const std::vector<DrawnMark> marks = Marks(LaneOf(svg, "service"));
-    ASSERT_EQ(marks.size(), 1u);
-    std::string listed = "10 marks here:\n40.000 s\n" + std::string(21, 'a');
-    for (char c = 'b'; c <= 'h'; ++c) {
-        listed += "\n40.000 s\n" + std::string(20, c);
-    }
-    EXPECT_EQ(marks[0].title, listed);
-}
-
 // The service's output lines: a tick at each line's moment, grey for the debugger, purple for
 // standard output, with a wider invisible target around it for the hover.
 TEST(TraceDrawing, TicksStandAtTheirLines) {
     Picture p = Plain();
-    OutputEvent debug, stdout;
-    debug.text = "KQ5 STATUS:32";
-    stdout.channel = Channel::Stdout;
-    stdout.text = "hello";
-    p.timeline.insert(p.timeline.begin(), {{3000, debug}, {6000, stdout}});
+    p.timeline.insert(p.timeline.begin(), {{3000, ReadServiceLine(Channel::Debug, "KQ5 STATUS:32")},
+                                           {6000, ReadServiceLine(Channel::Stdout, "hello")}});
     const Element svg = Draw(p);
     const auto ticks = Groups(LaneOf(svg, "service"), {"tick"});
     EXPECT_EQ(Titles(ticks), (std::vector<std::string>{"3.000 s\ndebug \"KQ5 STATUS:32\"",
@@ -383,8 +356,7 @@ TEST(TraceDrawing, TicksStandAtTheirLines) {
         const auto rects = All(*ticks[i], "rect");
         ASSERT_EQ(rects.size(), 2u);
         EXPECT_EQ(rects[0]->Attr("fill"), expected[i].second);
-        // Both centred on the line's moment, within the tenth of a pixel the picture is written
-        // in.
+        // Both centred on the line's moment, within the tenth of a pixel the SVG is written in.
         for (const Element* rect : rects) {
             EXPECT_NEAR(rect->Num("x") + rect->Num("width") / 2, At(svg, expected[i].first), 0.1);
         }
@@ -411,7 +383,11 @@ AxisView AxisOf(const Element& svg) {
     for (const Element& c : axes.at(0)->children) {
         if (c.tag == "text") {
             EXPECT_EQ(c.Num("y"), 58) << c.text;
-            c.Has("text-anchor") ? void(axis.labels[c.text] = &c) : axis.captions.push_back(c.text);
+            if (c.Has("text-anchor")) {
+                axis.labels[c.text] = &c;
+            } else {
+                axis.captions.push_back(c.text);
+            }
             continue;
         }
         EXPECT_EQ(c.Attr("x1"), c.Attr("x2"));
@@ -501,24 +477,20 @@ TEST(TraceDrawing, TheLayout) {
     p.subtitle = "a run";
     p.queueCaption = "as commanded";
     p.printer.push_back(Printer(0, 0x20));
-    OutputEvent output;
-    output.text = "KQ5 STATUS:32";
-    p.timeline.insert(p.timeline.begin(), {Report(50000), {60000, output}});
+    p.timeline.insert(p.timeline.begin(),
+                      {Report(50000), {60000, ReadServiceLine(Channel::Debug, "KQ5 STATUS:32")}});
     p.actions = {Action(70000, "A")};
     const Element svg = Draw(p, "kq5 <run>");
     EXPECT_EQ(svg.Attr("viewBox"), "0 0 " + svg.Attr("width") + " " + svg.Attr("height"));
     EXPECT_EQ(svg.Num("height"), 70 + 4 * 56 + 24);
-    ASSERT_FALSE(svg.children.empty());
-    const Element& background = svg.children[0];
-    EXPECT_EQ(background.tag + background.Attr("width") + background.Attr("height") +
-                  background.Attr("fill"),
-              "rect100%100%#ffffff");
-    std::vector<std::string> texts;
-    for (const Element* text : All(svg, "text")) {
-        texts.push_back(text->text);
-    }
-    EXPECT_EQ(texts, (std::vector<std::string>{
-                         "kq5 <run>", "a run. Hover over a bar, mark or tick to read it."}));
+    const Element& background = svg.children.at(0);
+    EXPECT_EQ(background.tag, "rect");
+    EXPECT_EQ(background.attrs, (std::map<std::string, std::string>{
+                                    {"width", "100%"}, {"height", "100%"}, {"fill", "#ffffff"}}));
+    const auto texts = All(svg, "text");
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0]->text, "kq5 <run>");
+    EXPECT_EQ(texts[1]->text, "a run. Hover over a bar, mark or tick to read it.");
     const struct {
         const char *id, *name, *caption;
         double top;
@@ -531,20 +503,18 @@ TEST(TraceDrawing, TheLayout) {
         const Element& lane = LaneOf(svg, l.id);
         ASSERT_GE(lane.children.size(), 2u);
         const auto row = [&](const Element& e, const char* attr) { return e.Num(attr) - l.top; };
+        // Where a rectangle starts in the lane, and its height.
+        const auto rows = [&](const Element& e) { return std::pair(row(e, "y"), e.Num("height")); };
         EXPECT_EQ(lane.children[0].text, l.name);
         EXPECT_EQ(row(lane.children[0], "y"), 20);
         EXPECT_EQ(lane.children[1].text, l.caption);
         EXPECT_EQ(row(lane.children[1], "y"), 36);
-        const Element& bar = Bars(lane).at(0)->Get("rect");
-        EXPECT_EQ(row(bar, "y"), 10);
-        EXPECT_EQ(bar.Num("height"), 22);
+        EXPECT_EQ(rows(Bars(lane).at(0)->Get("rect")), std::pair(10.0, 22.0));
         for (const Element* strip : Groups(lane, {"port"})) {
-            EXPECT_EQ(row(strip->Get("rect"), "y"), 34);
-            EXPECT_EQ(strip->Get("rect").Num("height"), 14);
+            EXPECT_EQ(rows(strip->Get("rect")), std::pair(34.0, 14.0));
         }
         for (const Element* tick : Groups(lane, {"tick"})) {
-            EXPECT_EQ(row(tick->Get("rect"), "y"), 36);
-            EXPECT_EQ(tick->Get("rect").Num("height"), 12);
+            EXPECT_EQ(rows(tick->Get("rect")), std::pair(36.0, 12.0));
         }
         for (const Element* mark : Groups(lane, {"mark"})) {
             if (const Element* circle = mark->Child("circle")) {
@@ -568,15 +538,13 @@ TEST(TraceDrawing, TheLayout) {
 TEST(TraceDrawing, EveryTextIsEscaped) {
     const struct {
         std::string text, escaped;
-    } cases[] = {
-        {"a & b", "a &amp; b"},
-        {"<svg>", "&lt;svg&gt;"},
-        {"say \"hi\" it's", "say &quot;hi&quot; it's"},
-        {" ~plain 0-9 A-Z~", " ~plain 0-9 A-Z~"},
-        {"two\nlines", "two\nlines"},
-        {std::string("\t\r\x01\x1f\x7f") + "\xc3\xa9", "???????"},
-        {"", ""},
-    };
+    } cases[] = {{"a & b", "a &amp; b"},
+                 {"<svg>", "&lt;svg&gt;"},
+                 {"say \"hi\" it's", "say &quot;hi&quot; it's"},
+                 {" ~plain 0-9 A-Z~", " ~plain 0-9 A-Z~"},
+                 {"two\nlines", "two\nlines"},
+                 {std::string("\t\r\x01\x1f\x7f") + "\xc3\xa9", "???????"},
+                 {"", ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(EscapeMarkup(c.text), c.escaped) << c.text;
     }
