@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <source_location>
 #include <sstream>
 
 #include "picture_svg.h"
@@ -24,11 +25,11 @@ struct LaneView {
     std::vector<Drawn> bars, ports, marks, ticks;
 };
 
-// The lane ID ("printer", "queue", "spooler", "service") of the picture SVG.
-LaneView View(const std::string& svg, const std::string& id) {
+// The lane ID ("printer", "queue", "spooler", "service") of the PICTURE's SVG.
+LaneView View(const Picture& picture, const std::string& id) {
     LaneView lane;
-    const Element picture = ParseSvg(svg);
-    for (const Element& g : LaneOf(picture, id).children) {
+    const Element svg = ParseSvg(FormatSvg(picture, "test"));
+    for (const Element& g : LaneOf(svg, id).children) {
         const std::string kind = g.Attr("class"), title = g.Title();
         // A mark's or a tick's time first, then its words; a bar's words, then its time.
         const bool timeFirst = kind == "mark" || kind == "tick";
@@ -60,19 +61,13 @@ std::string Shown(const std::vector<Drawn>& drawn) {
 
 // Each drawn thing as expected, in order: its colour, its words, its time, its shape and, where
 // one is expected (a bar wide enough for it), its label.
-void Expect(std::vector<Drawn> drawn, const std::vector<Drawn>& expected) {
+void Expect(std::vector<Drawn> drawn, const std::vector<Drawn>& expected,
+            const std::source_location where = std::source_location::current()) {
+    const testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "");
     for (size_t i = 0; i < std::min(drawn.size(), expected.size()); ++i) {
         drawn[i].label = expected[i].label.empty() ? "" : drawn[i].label;
     }
     EXPECT_EQ(Shown(drawn), Shown(expected));
-}
-
-std::string Svg(const Picture& picture) {
-    return FormatSvg(picture, "test");
-}
-
-TimelineEvent At(uint64_t ms, EventDetail detail) {
-    return TimelineEvent{ms, std::move(detail)};
 }
 
 // A trace of kq5trace: LINES of process 42, each "HH:MM:SS.mmm text" on 2026-12-07, or a note
@@ -141,12 +136,11 @@ TEST(TraceLanes, PrinterCodesAndTheCommandedQueue) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.status);
         const std::string status = std::string("KQ5 STATUS:") + c.status + "\\r\\n";
-        const std::string svg =
-            Svg(TracePicture({"09:00:00.000 " + status, "09:00:00.800 " + status}));
+        const Picture trace = TracePicture({"09:00:00.000 " + status, "09:00:00.800 " + status});
         Drawn printer = c.printer, queue = c.queue;
         printer.when = queue.when = Held("09:00:00.000", "09:00:01.000", "1 s");
-        Expect(View(svg, "printer").bars, {printer});
-        Expect(View(svg, "queue").bars, {queue});
+        Expect(View(trace, "printer").bars, {printer});
+        Expect(View(trace, "queue").bars, {queue});
     }
 }
 
@@ -156,7 +150,7 @@ TEST(TraceLanes, PrinterCodesAndTheCommandedQueue) {
 // tells of it, but the service lane goes on running with the process that wrote the line ending
 // the stretch, until the process ends.
 TEST(TraceLanes, UnknownWhereNoLineTells) {
-    const std::string svg = Svg(TracePicture({
+    const Picture trace = TracePicture({
         "# 2026-12-07 08:59:59.500 +01:00 service kq5 runs as process 42",
         "09:00:00.000 GetPrinterHandle",
         "09:00:00.800 KQ5 STATUS:32\\r\\n",
@@ -166,9 +160,9 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
         "09:00:30.000 GetPrinterHandle",
         "09:00:30.800 KQ5 STATUS:8\\r\\n",
         "09:00:30.900  MainError:0\\n",
-    }));
+    });
     const std::string told = "unknown: no line of the trace has told of the ";
-    Expect(View(svg, "printer").bars,
+    Expect(View(trace, "printer").bars,
            {{told + "printer", Held("08:59:59.500", "09:00:00.800", "1.3 s"), kUnknown, ""},
             {"printer present, status 0x20 ready", Held("09:00:00.800", "09:00:02.400", "1.6 s"),
              kGreen, ""},
@@ -179,7 +173,7 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
             {"printer present, status 0x08 paper out",
              Held("09:00:30.800", "09:00:31.500", "0.7 s"), kRed, ""}});
     const std::string running = "service reported SERVICE_RUNNING process 42 (its first line)";
-    Expect(View(svg, "service").bars,
+    Expect(View(trace, "service").bars,
            {{told + "service", Held("08:59:59.500", "09:00:00.000", "0.5 s"), kUnknown, ""},
             {running, Held("09:00:00.000", "09:00:02.400", "2.4 s"), kGreen, ""},
             {kUnknownStretch, Held("09:00:02.400", "09:00:04.001", "1.6 s"), kUnknown, ""},
@@ -190,16 +184,15 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
              Held("09:00:30.900", "09:00:31.500", "0.6 s"), kDarkGrey, ""}});
 
     // A trace without a line of the service: every lane unknown throughout, and why.
-    for (const char* end : {"08:59:59.500", "09:05:00.000"}) {
-        const std::string none = Svg(TracePicture(
+    for (const auto& [end, to, elapsed] : {std::tuple{"08:59:59.500", "09:00:00.500", "1 s"},
+                                           {"09:05:00.000", "09:05:00.500", "5 min 1 s"}}) {
+        const Picture none = TracePicture(
             {"# 2026-12-07 08:59:59.500 +01:00 service kq5 runs as process 4",
-             "# 2026-12-07 " + std::string(end) + " +01:00 service kq5 runs as process 4"}));
+             "# 2026-12-07 " + std::string(end) + " +01:00 service kq5 runs as process 4"});
         for (const char* lane : {"printer", "queue", "spooler", "service"}) {
-            SCOPED_TRACE(std::string(lane) + " to " + end);
-            const std::vector<Drawn> bars = View(none, lane).bars;
-            ASSERT_EQ(bars.size(), 1u) << Shown(bars);
-            EXPECT_EQ(bars[0].what, kUnknownStretch);
-            EXPECT_EQ(bars[0].fill, kUnknown);
+            SCOPED_TRACE(lane);
+            Expect(View(none, lane).bars,
+                   {{kUnknownStretch, Held("08:59:59.500", to, elapsed), kUnknown, ""}});
         }
     }
 }
@@ -211,20 +204,20 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
 TEST(TraceLanes, SimulatedQueueStateStatusAndPort) {
     Picture run;
     run.queuePort = "USB001";
-    run.timeline = {At(10 * kS, QueuePausedEvent{true}),
-                    At(10 * kS, QueueStatusEvent{kPrinterStatusPaperOut | kPrinterStatusOffline}),
-                    At(20 * kS, QueueStatusEvent{kPrinterStatusOffline}),
-                    At(30 * kS, QueueStatusEvent{kPrinterStatusDoorOpen}),
-                    At(35 * kS, QueuePortEvent{"USB001", "USB002"}),
-                    At(40 * kS, QueuePausedEvent{false}),
-                    At(40 * kS, QueueStatusEvent{0}),
-                    At(42 * kS, QueuePortEvent{"USB002", "USB003"}),
-                    At(43 * kS, QueueSettingsEvent{"pDriverName"}),
-                    At(44 * kS, QueuePortEvent{"USB003", "USB001"}),
-                    At(46 * kS, QueuePortEvent{"USB001", "USB004"}),
-                    At(47 * kS, QueuePortEvent{"USB004", "USB005"}),
-                    At(48 * kS, QueuePortEvent{"USB005", ""})};
-    const LaneView queue = View(Svg(run), "queue");
+    run.timeline = {{10 * kS, QueuePausedEvent{true}},
+                    {10 * kS, QueueStatusEvent{kPrinterStatusPaperOut | kPrinterStatusOffline}},
+                    {20 * kS, QueueStatusEvent{kPrinterStatusOffline}},
+                    {30 * kS, QueueStatusEvent{kPrinterStatusDoorOpen}},
+                    {35 * kS, QueuePortEvent{"USB001", "USB002"}},
+                    {40 * kS, QueuePausedEvent{false}},
+                    {40 * kS, QueueStatusEvent{0}},
+                    {42 * kS, QueuePortEvent{"USB002", "USB003"}},
+                    {43 * kS, QueueSettingsEvent{"pDriverName"}},
+                    {44 * kS, QueuePortEvent{"USB003", "USB001"}},
+                    {46 * kS, QueuePortEvent{"USB001", "USB004"}},
+                    {47 * kS, QueuePortEvent{"USB004", "USB005"}},
+                    {48 * kS, QueuePortEvent{"USB005", ""}}};
+    const LaneView queue = View(run, "queue");
     Expect(queue.bars, {{"queue resumed, no status", Sim(0, 10), kGreen, "resumed"},
                         {"queue paused, status PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_OFFLINE",
                          Sim(10, 20), kRed, "paused, paper out | offline"},
@@ -259,23 +252,22 @@ TEST(TraceLanes, SimulatedRunFromItsStart) {
         {0, true, 0x20}, {10 * kS, true, 0x08}, {20 * kS, false, 0}, {30 * kS, true, 0x0C}};
     run.actions = {{15 * kS, "printer", "registry read failed: 2"},
                    {16 * kS, "service", "device arrival"}};
-    run.timeline = {At(39 * kS, NoteEvent{"scenario", "the end"})};
-    const std::string svg = Svg(run);
-    const LaneView printer = View(svg, "printer");
+    run.timeline = {{39 * kS, NoteEvent{"scenario", "the end"}}};
+    const LaneView printer = View(run, "printer");
     Expect(printer.bars,
            {{"printer present, status 0x20 ready", Sim(0, 10), kGreen, "0x20 ready"},
             {"printer present, status 0x08 paper out", Sim(10, 20), kRed, "0x08 paper out"},
             {"printer absent", Sim(20, 30), kGrey, "absent"},
             {"printer present, status 0x0C door open", Sim(30, 40), kAmber, "0x0C door open"}});
     Expect(printer.marks, {{"registry read failed: 2", "15.000 s", kRed, ""}});
-    Expect(View(svg, "queue").bars, {{"queue resumed, no status", Sim(0, 40), kGreen, ""}});
-    Expect(View(svg, "spooler").bars, {{"Spooler running", Sim(0, 40), kGreen, "running"}});
-    const LaneView service = View(svg, "service");
+    Expect(View(run, "queue").bars, {{"queue resumed, no status", Sim(0, 40), kGreen, ""}});
+    Expect(View(run, "spooler").bars, {{"Spooler running", Sim(0, 40), kGreen, "running"}});
+    const LaneView service = View(run, "service");
     Expect(service.bars, {{"no status reported yet", Sim(0, 40), kGrey, "no status reported"}});
     Expect(service.marks, {{"device arrival", "16.000 s", kBlue, ""}});
 
     run.queueExists = false;
-    Expect(View(Svg(run), "queue").bars,
+    Expect(View(run, "queue").bars,
            {{"there is no queue \"Korvane-Q5\"", Sim(0, 40), kGrey, "no queue"}});
 }
 
@@ -284,16 +276,16 @@ TEST(TraceLanes, SimulatedRunFromItsStart) {
 // request, and another service's refusal leaving the Spooler's state alone.
 TEST(TraceLanes, SimulatedSpoolerStepsAndRefusals) {
     Picture run;
-    run.timeline = {At(10 * kS, ServiceStepEvent{"Spooler", ServiceStep::StopRequested}),
-                    At(20 * kS, ServiceStepEvent{"Spooler", ServiceStep::Stopped}),
-                    At(25 * kS, QueuePausedEvent{true}),
-                    At(30 * kS, ServiceStepEvent{"Spooler", ServiceStep::StartRequested}),
-                    At(40 * kS, StartRefusedEvent{"Spooler", 1058, std::nullopt}),
-                    At(50 * kS, ServiceStepEvent{"Spooler", ServiceStep::StartRequested}),
-                    At(60 * kS, ServiceStepEvent{"Spooler", ServiceStep::Running}),
-                    At(70 * kS, ServiceStepEvent{"Spooler", ServiceStep::StopRefused}),
-                    At(80 * kS, StartRefusedEvent{"Fax", 1058, std::nullopt})};
-    const LaneView spooler = View(Svg(run), "spooler");
+    run.timeline = {{10 * kS, ServiceStepEvent{"Spooler", ServiceStep::StopRequested}},
+                    {20 * kS, ServiceStepEvent{"Spooler", ServiceStep::Stopped}},
+                    {25 * kS, QueuePausedEvent{true}},
+                    {30 * kS, ServiceStepEvent{"Spooler", ServiceStep::StartRequested}},
+                    {40 * kS, StartRefusedEvent{"Spooler", 1058, std::nullopt}},
+                    {50 * kS, ServiceStepEvent{"Spooler", ServiceStep::StartRequested}},
+                    {60 * kS, ServiceStepEvent{"Spooler", ServiceStep::Running}},
+                    {70 * kS, ServiceStepEvent{"Spooler", ServiceStep::StopRefused}},
+                    {80 * kS, StartRefusedEvent{"Fax", 1058, std::nullopt}}};
+    const LaneView spooler = View(run, "spooler");
     Expect(spooler.bars, {{"Spooler running", Sim(0, 10), kGreen, "running"},
                           {"Spooler stopping", Sim(10, 20), kAmber, "stopping"},
                           {"Spooler stopped", Sim(20, 30), kRed, "stopped"},
@@ -321,17 +313,17 @@ TEST(TraceLanes, SimulatedServiceReportsMarksAndTicks) {
         return r;
     };
     Picture run;
-    run.timeline = {At(5 * kS, ServiceStartedEvent{}),
-                    At(10 * kS, report(kServiceStartPending, 1)),
-                    At(15 * kS, ReadServiceLine(Channel::Debug, "GetPrinterHandle")),
-                    At(15 * kS, ReadServiceLine(Channel::Debug, "KQ5 STATUS:32\\r\\n")),
-                    At(20 * kS, report(kServiceStartPending, 2)),
-                    At(30 * kS, report(kServiceRunning, 0)),
-                    At(35 * kS, ReadServiceLine(Channel::Stdout, "kq5 runs")),
-                    At(40 * kS, ControlRefusedEvent{1, 1061, kServiceRunning}),
-                    At(45 * kS, report(kServiceStopPending, 0)),
-                    At(55 * kS, report(kServiceStopped, 0))};
-    const LaneView service = View(Svg(run), "service");
+    run.timeline = {{5 * kS, ServiceStartedEvent{}},
+                    {10 * kS, report(kServiceStartPending, 1)},
+                    {15 * kS, ReadServiceLine(Channel::Debug, "GetPrinterHandle")},
+                    {15 * kS, ReadServiceLine(Channel::Debug, "KQ5 STATUS:32\\r\\n")},
+                    {20 * kS, report(kServiceStartPending, 2)},
+                    {30 * kS, report(kServiceRunning, 0)},
+                    {35 * kS, ReadServiceLine(Channel::Stdout, "kq5 runs")},
+                    {40 * kS, ControlRefusedEvent{1, 1061, kServiceRunning}},
+                    {45 * kS, report(kServiceStopPending, 0)},
+                    {55 * kS, report(kServiceStopped, 0)}};
+    const LaneView service = View(run, "service");
     const auto words = [](const char* state, int checkPoint) {
         return std::string("SERVICE_") + state + " (type 0x10, controls 0, exit 0/0, checkpoint " +
                std::to_string(checkPoint) + ", wait hint 0)";
@@ -343,19 +335,19 @@ TEST(TraceLanes, SimulatedServiceReportsMarksAndTicks) {
             {"service reported " + words("RUNNING", 0), Sim(30, 45), kGreen, "running"},
             {"service reported " + words("STOP_PENDING", 0), Sim(45, 55), kAmber, "stop pending"},
             {"service reported " + words("STOPPED", 0), Sim(55, 56), kDarkGrey, ""}});
-    std::vector<Drawn> marks = {{"started by the service manager", "5.000 s", kBlue, ""}};
-    for (const auto& [at, state, checkPoint] : {std::tuple{"10.000 s", "START_PENDING", 1},
-                                                {"20.000 s", "START_PENDING", 2},
-                                                {"30.000 s", "RUNNING", 0}}) {
-        marks.push_back({"status " + words(state, checkPoint), at, "#ffffff", "", true});
-    }
-    marks.push_back(
-        {"stop not delivered: the service manager answers 1061 (the service is "
-         "SERVICE_RUNNING)",
-         "40.000 s", kBlue, ""});
-    marks.push_back({"status " + words("STOP_PENDING", 0), "45.000 s", "#ffffff", "", true});
-    marks.push_back({"status " + words("STOPPED", 0), "55.000 s", "#ffffff", "", true});
-    Expect(service.marks, marks);
+    const auto status = [&](const char* at, const char* state, int checkPoint) {
+        return Drawn{"status " + words(state, checkPoint), at, "#ffffff", "", true};
+    };
+    Expect(
+        service.marks,
+        {{"started by the service manager", "5.000 s", kBlue, ""},
+         status("10.000 s", "START_PENDING", 1),
+         status("20.000 s", "START_PENDING", 2),
+         status("30.000 s", "RUNNING", 0),
+         {"stop not delivered: the service manager answers 1061 (the service is SERVICE_RUNNING)",
+          "40.000 s", kBlue, ""},
+         status("45.000 s", "STOP_PENDING", 0),
+         status("55.000 s", "STOPPED", 0)});
     Expect(service.ticks,
            {{"debug \"GetPrinterHandle\"\ndebug \"KQ5 STATUS:32\\r\\n\"", "15.000 s", kDebug, ""},
             {"stdout \"kq5 runs\"", "35.000 s", kStdout, ""}});
@@ -381,11 +373,9 @@ TEST(TraceLanes, ServiceLaneFollowsProcesses) {
                " (its first line)";
     };
     const std::string end = "service reported SERVICE_STOPPED (the process ended:  MainError:0\\n)";
-    std::vector<std::string> restart = lines(428, 0, 49, true);
-    for (const std::string& line : lines(612, 150, 199, false)) {
-        restart.push_back(line);
-    }
-    Expect(View(Svg(TracePicture(restart)), "service").bars,
+    std::vector<std::string> restart = lines(428, 0, 49, true), later = lines(612, 150, 199, false);
+    restart.insert(restart.end(), later.begin(), later.end());
+    Expect(View(TracePicture(restart), "service").bars,
            {{first(428), Held("09:00:00.000", "09:00:05.000", "5 s"), kGreen, "running"},
             {end, Held("09:00:05.000", "09:00:15.000", "10 s"), kDarkGrey, "stopped"},
             {first(612), Held("09:00:15.000", "09:00:20.000", "5 s"), kGreen, "running"}});
@@ -397,12 +387,15 @@ TEST(TraceLanes, ServiceLaneFollowsProcesses) {
                [](const std::string& a, const std::string& b) {
                    return a.substr(0, 12) < b.substr(0, 12);
                });
-    const LaneView service = View(Svg(TracePicture(overlap)), "service");
+    const LaneView service = View(TracePicture(overlap), "service");
     Expect(service.bars,
            {{first(428), Held("09:00:00.000", "09:00:05.000", "5 s"), kGreen, "running"},
             {first(612), Held("09:00:05.000", "09:00:20.000", "15 s"), kGreen, "running"}});
     // The old process's end is still there to read, as a mark.
-    ASSERT_EQ(service.marks.size(), 3u) << Shown(service.marks);
-    EXPECT_EQ(service.marks[2].what, "status SERVICE_STOPPED (the process ended:  MainError:0\\n)");
-    EXPECT_EQ(service.marks[2].when, Day("09:00:05.200"));
+    Expect(service.marks, {{"status SERVICE_RUNNING process 428 (its first line)",
+                            Day("09:00:00.000"), "#ffffff", "", true},
+                           {"status SERVICE_RUNNING process 612 (its first line)",
+                            Day("09:00:05.000"), "#ffffff", "", true},
+                           {"status SERVICE_STOPPED (the process ended:  MainError:0\\n)",
+                            Day("09:00:05.200"), "#ffffff", "", true}});
 }
