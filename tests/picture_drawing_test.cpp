@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "events/events.h"
@@ -92,12 +94,9 @@ PrinterChange Printer(uint64_t atMs, int code) {
 // the first of the most serious in its hover text, and is drawn a pixel wide ending where its
 // last state ends.
 TEST(TraceDrawing, NarrowStatesShareABarInTheMostSeriousColour) {
-    struct Case {
-        const char* name;
-        std::vector<int> codes;  // each 0.2 px wide, between two wide "ready" bars
-        const char* fill;
-        const char* among;
-    } const cases[] = {
+    // A name, the codes (each 0.2 px wide, between two wide "ready" bars), the bar's fill and the
+    // state its title names.
+    const std::tuple<const char*, std::vector<int>, const char*, const char*> cases[] = {
         {"paper out over door open", {0x04, 0x08}, kRed, "printer present, status 0x08 paper out"},
         {"red first", {0x08, 0x04, 0x10}, kRed, "printer present, status 0x08 paper out"},
         {"amber over unknown", {0x10, 0x04}, kAmber, "printer present, status 0x04 door open"},
@@ -106,12 +105,12 @@ TEST(TraceDrawing, NarrowStatesShareABarInTheMostSeriousColour) {
         {"ready over nothing worse", {0x28, 0xA0}, kGreen, "printer present, status 0x28 ready"},
         {"first of two door opens", {0x04, 0x0C}, kAmber, "printer present, status 0x04 door open"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, codes, fill, among] : cases) {
+        SCOPED_TRACE(name);
         Picture p = Plain();
         p.printer.push_back(Printer(0, 0x20));
         uint64_t at = 500000;
-        for (const int code : c.codes) {
+        for (const int code : codes) {
             p.printer.push_back(Printer(at, code));
             at += 200;
         }
@@ -120,16 +119,16 @@ TEST(TraceDrawing, NarrowStatesShareABarInTheMostSeriousColour) {
         const auto bars = Bars(LaneOf(svg, "printer"));
         // The wide bars around it keep their own states.
         const std::string ready = "printer present, status 0x20 ready\n";
-        const std::string end = c.codes.size() == 2 ? "500.400 s" : "500.600 s";
-        const std::string merged = std::to_string(c.codes.size()) + kTooShort + c.among;
+        const std::string end = codes.size() == 2 ? "500.400 s" : "500.600 s";
+        const std::string merged = std::to_string(codes.size()) + kTooShort + among;
         EXPECT_EQ(Titles(bars),
                   (std::vector<std::string>{ready + "0.000 s to 500.000 s (8 min 20 s)",
                                             merged + "\n500.000 s to " + end +
-                                                (c.codes.size() == 2 ? " (0.4 s)" : " (0.6 s)"),
+                                                (codes.size() == 2 ? " (0.4 s)" : " (0.6 s)"),
                                             ready + end + " to 1100.000 s (9 min 59 s)"}));
         ASSERT_EQ(bars.size(), 3u);
         const Element& rect = bars[1]->Get("rect");
-        EXPECT_EQ(rect.Attr("fill"), c.fill);
+        EXPECT_EQ(rect.Attr("fill"), fill);
         EXPECT_EQ(rect.Attr("width"), "1.0");
         EXPECT_NEAR(Right(rect), At(svg, at), 0.05);
         EXPECT_EQ(bars[1]->Child("text"), nullptr);
@@ -229,28 +228,26 @@ TEST(TraceDrawing, BarsSpanTheirStatesTime) {
 // A bar's label, or its short one, is written only where it fits: 6.5 px a character and 4 px
 // on either side; it stands inside the bar, its baseline 4 px (half a capital) below the middle.
 TEST(TraceDrawing, LabelsOnlyWhereTheyFit) {
-    struct Case {
-        uint64_t widthMs;  // the ready state's width, from 0 (one pixel a second)
-        const char *ready, *absent;
-    } const cases[] = {
+    // The ready state's width from 0 (one pixel a second), its label and the absent printer's.
+    const std::tuple<uint64_t, const char*, const char*> cases[] = {
         {73000, "0x20 ready", "absent"},  // 10 characters: 65 + 8 px
         {72999, "0x20", "absent"},        // the short label's 4 characters: 26 + 8 px
         {34000, "0x20", "absent"},          {33999, "", "absent"},
         {kEndMs - 40000, "0x20 ready", ""},  // "absent" has no short label
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.widthMs);
+    for (const auto& [widthMs, ready, absentLabel] : cases) {
+        SCOPED_TRACE(widthMs);
         Picture p = Plain();
-        p.printer = {Printer(0, 0x20), Printer(c.widthMs, -1)};
+        p.printer = {Printer(0, 0x20), Printer(widthMs, -1)};
         const Element svg = Draw(p);
         const auto bars = Bars(LaneOf(svg, "printer"));
         ASSERT_EQ(bars.size(), 2u);
         const auto texts = All(*bars[0], "text"), absent = All(*bars[1], "text");
-        EXPECT_EQ(absent.empty() ? "" : absent[0]->text, c.absent);
-        ASSERT_EQ(texts.size(), *c.ready == '\0' ? 0u : 1u) << "one label a bar, where it fits";
+        EXPECT_EQ(absent.empty() ? "" : absent[0]->text, absentLabel);
+        ASSERT_EQ(texts.size(), *ready == '\0' ? 0u : 1u) << "one label a bar, where it fits";
         if (!texts.empty()) {
             const Element &text = *texts[0], &rect = bars[0]->Get("rect");
-            EXPECT_EQ(text.text, c.ready);
+            EXPECT_EQ(text.text, ready);
             const double x = text.Num("x"), chars = 6.5 * static_cast<double>(text.text.size());
             EXPECT_GE(x - rect.Num("x"), 4 - 0.05);
             EXPECT_GE(Right(rect) - (x + chars), 4 - 0.05);
@@ -536,17 +533,16 @@ TEST(TraceDrawing, TheLayout) {
 
 // Every text goes in escaped: markup characters as entities, anything not printable as '?'.
 TEST(TraceDrawing, EveryTextIsEscaped) {
-    const struct {
-        std::string text, escaped;
-    } cases[] = {{"a & b", "a &amp; b"},
-                 {"<svg>", "&lt;svg&gt;"},
-                 {"say \"hi\" it's", "say &quot;hi&quot; it's"},
-                 {" ~plain 0-9 A-Z~", " ~plain 0-9 A-Z~"},
-                 {"two\nlines", "two\nlines"},
-                 {std::string("\t\r\x01\x1f\x7f") + "\xc3\xa9", "???????"},
-                 {"", ""}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(EscapeMarkup(c.text), c.escaped) << c.text;
+    const std::pair<std::string, std::string> cases[] = {
+        {"a & b", "a &amp; b"},
+        {"<svg>", "&lt;svg&gt;"},
+        {"say \"hi\" it's", "say &quot;hi&quot; it's"},
+        {" ~plain 0-9 A-Z~", " ~plain 0-9 A-Z~"},
+        {"two\nlines", "two\nlines"},
+        {std::string("\t\r\x01\x1f\x7f") + "\xc3\xa9", "???????"},
+        {"", ""}};
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ(EscapeMarkup(text), escaped) << text;
     }
     // In the picture: the title, the hover texts.
     Picture p = Plain();
@@ -560,19 +556,17 @@ TEST(TraceDrawing, EveryTextIsEscaped) {
 
 // The picture ends at the next whole second after its last event.
 TEST(TraceDrawing, ThePictureEndsAfterItsLastEvent) {
-    const struct {
-        std::vector<uint64_t> times;
-        uint64_t endMs;
-    } cases[] = {
+    // The events' times, the picture's end.
+    const std::pair<std::vector<uint64_t>, uint64_t> cases[] = {
         {{}, 1000},     {{0}, 1000},          {{999}, 1000},
         {{1000}, 2000}, {{5500, 1200}, 6000}, {{1200, 5999, 3000}, 6000},
     };
-    for (const auto& c : cases) {
+    for (const auto& [times, endMs] : cases) {
         std::vector<TimelineEvent> timeline;
-        for (const uint64_t t : c.times) {
+        for (const uint64_t t : times) {
             timeline.push_back({t, NoteEvent{"scenario", "x"}});
         }
-        EXPECT_EQ(PictureEndMs(timeline), c.endMs) << c.times.size();
+        EXPECT_EQ(PictureEndMs(timeline), endMs) << times.size();
     }
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -110,25 +109,16 @@ inline Element ParseSvg(const std::string& svg) {
     return document.children.size() < 2 ? Element{} : document.children.back();
 }
 
-inline std::vector<const Element*> FindAll(const Element& root,
-                                           const std::function<bool(const Element&)>& wanted) {
-    std::vector<const Element*> out;
-    std::function<void(const Element&)> walk = [&](const Element& e) {
-        if (wanted(e)) {
-            out.push_back(&e);
-        }
-        for (const Element& c : e.children) {
-            walk(c);
-        }
-    };
-    walk(root);
-    return out;
-}
-
 // The lane ID ("printer", "queue", "spooler", "service") of the picture SVG.
 inline const Element& LaneOf(const Element& svg, const std::string& id) {
-    const auto lanes = FindAll(svg, [&](const Element& e) { return e.Attr("id") == "lane-" + id; });
     static const Element kNone;
-    EXPECT_EQ(lanes.size(), 1u) << id;
-    return lanes.empty() ? kNone : *lanes.front();
+    const Element* lane = nullptr;
+    for (const Element& e : svg.children) {
+        if (e.Attr("id") == "lane-" + id) {
+            EXPECT_EQ(lane, nullptr) << "two lanes " << id;
+            lane = &e;
+        }
+    }
+    EXPECT_NE(lane, nullptr) << id;
+    return lane == nullptr ? kNone : *lane;
 }
