@@ -58,6 +58,15 @@ void WellMachine() {
     sim::AddProgramFile("C:\\Program Files\\kq5\\kq5svc.exe", "1.0.0.0");
 }
 
+// kq5 installed with its settings changed by CHANGE.
+std::function<void()> Kq5(const std::function<void(sim::ServiceConfig&)>& change) {
+    return [=] {
+        sim::ServiceConfig config = Kq5Config();
+        change(config);
+        InstallKq5(config);
+    };
+}
+
 // Call NTH of FUNCTION fails with ERROR.
 std::function<void()> Fail(const std::string& function, int nth, DWORD error) {
     return [=] { sim::FailCall(function, nth, error); };
@@ -182,20 +191,10 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "kq5_path_unquoted", "is not quoted and holds a space", "\"path_quoted\":false"},
         {"kq5 stopped", [] { InstallKq5(Kq5Config(), SERVICE_STOPPED); }, 1, "kq5_not_running",
          "kq5 (service \"KorvaneKeeper\"): stopped", "\"state\":\"stopped\""},
-        {"kq5 manual start",
-         [] {
-             sim::ServiceConfig config = Kq5Config();
-             config.startType = SERVICE_DEMAND_START;
-             InstallKq5(config);
-         },
-         1, "kq5_not_automatic", "start type manual", "\"start_type\":\"manual\""},
+        {"kq5 manual start", Kq5([](auto& c) { c.startType = SERVICE_DEMAND_START; }), 1,
+         "kq5_not_automatic", "start type manual", "\"start_type\":\"manual\""},
         {"configuration levels unknown to the system",
-         [] {
-             sim::ServiceConfig config = Kq5Config();
-             config.config2Unsupported = true;
-             InstallKq5(config);
-         },
-         2, "kq5_recovery_unknown",
+         Kq5([](auto& c) { c.config2Unsupported = true; }), 2, "kq5_recovery_unknown",
          "CANNOT   kq5 (service \"KorvaneKeeper\"): its recovery actions cannot be read (0x7c",
          "\"recovery\":null,\"recovery_error\":124"},
         {"required privileges unknown to the system",
@@ -273,13 +272,43 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "be among those not seen",
          "\"list_error\":5,\"unreadable\":[],\"unreadable_error\":0,\"installed\":false"},
         {"kq5 runs under another account",
-         [] {
-             sim::ServiceConfig config = Kq5Config();
-             config.account = "NT AUTHORITY\\LocalService";
-             InstallKq5(config);
-         },
-         0, "", "ok       kq5 (service \"KorvaneKeeper\"): runs as NT AUTHORITY\\LocalService\n",
+         Kq5([](auto& c) { c.account = "NT AUTHORITY\\LocalService"; }), 0, "",
+         "ok       kq5 (service \"KorvaneKeeper\"): runs as NT AUTHORITY\\LocalService\n",
          "\"account\":\"NT AUTHORITY\\\\LocalService\""},
+        // The recovery actions and required privileges as the service manager holds them: every
+        // action in order with its delay, every privilege of the list, nothing more.
+        {"three recovery actions, three privileges", Kq5([](auto& c) {
+             c.failureActions = {
+                 {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_REBOOT, 0}};
+             c.requiredPrivileges = {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege",
+                                     "SeImpersonatePrivilege"};
+         }),
+         0, "",
+         "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: restart after 5000 ms, "
+         "restart after 60000 ms, reboot after 0 ms\n"
+         "ok       kq5 (service \"KorvaneKeeper\"): required privileges: SeChangeNotifyPrivilege, "
+         "SeCreateGlobalPrivilege, SeImpersonatePrivilege\n",
+         "\"recovery\":[{\"action\":\"restart\",\"delay_ms\":5000},{\"action\":\"restart\","
+         "\"delay_ms\":60000},{\"action\":\"reboot\",\"delay_ms\":0}],\"recovery_error\":0,"
+         "\"required_privileges\":[\"SeChangeNotifyPrivilege\",\"SeCreateGlobalPrivilege\","
+         "\"SeImpersonatePrivilege\"],\"privileges_error\":0"},
+        {"a command to run on failure, one privilege", Kq5([](auto& c) {
+             c.failureActions = {{SC_ACTION_RUN_COMMAND, 1000}};
+             c.requiredPrivileges = {"SeAuditPrivilege"};
+         }),
+         0, "",
+         "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: run_command after 1000 ms\n"
+         "ok       kq5 (service \"KorvaneKeeper\"): required privileges: SeAuditPrivilege\n",
+         "\"recovery\":[{\"action\":\"run_command\",\"delay_ms\":1000}],\"recovery_error\":0,"
+         "\"required_privileges\":[\"SeAuditPrivilege\"],"},
+        {"no recovery actions, no privileges", Kq5([](auto& c) {
+             c.failureActions = {};
+             c.requiredPrivileges = {};
+         }),
+         0, "",
+         "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: none\n"
+         "ok       kq5 (service \"KorvaneKeeper\"): required privileges: not restricted\n",
+         "\"recovery\":[],\"recovery_error\":0,\"required_privileges\":[],"},
         // Another administrator changes the recovery actions between the size query and the read.
         {"recovery actions grown between their size and their read",
          Fail("QueryServiceConfig2W", 2, ERROR_INSUFFICIENT_BUFFER), 2, "kq5_recovery_unknown",
@@ -435,54 +464,6 @@ TEST_F(DoctorTest, OfTwoPrintersTheFirstListedIsThePrinter) {
                         kUsbDeviceClass + "\",\"port\":\"USB005\",\"device\":\"opened\""));
     EXPECT_EQ(code, 0);
     EXPECT_EQ(sim::CallsOf({"CreateFileW"}).size(), 1u);
-}
-
-// The recovery actions and required privileges are reported as the service manager holds them:
-// every action in order with its delay, every privilege of the list, nothing more.
-TEST_F(DoctorTest, RecoveryActionsAndPrivilegesAsTheServiceManagerHoldsThem) {
-    const std::string kq5 = "ok       kq5 (service \"KorvaneKeeper\"): ";
-    const struct {
-        std::vector<SC_ACTION> actions;
-        std::vector<std::string> privileges;
-        std::string line;  // recovery and privileges lines of the report
-        std::string json;
-    } cases[] = {
-        {{{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_REBOOT, 0}},
-         {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege", "SeImpersonatePrivilege"},
-         kq5 +
-             "recovery actions: restart after 5000 ms, restart after 60000 ms, reboot after 0 "
-             "ms\n" +
-             kq5 +
-             "required privileges: SeChangeNotifyPrivilege, SeCreateGlobalPrivilege, "
-             "SeImpersonatePrivilege\n",
-         "\"recovery\":[{\"action\":\"restart\",\"delay_ms\":5000},{\"action\":\"restart\","
-         "\"delay_ms\":60000},{\"action\":\"reboot\",\"delay_ms\":0}],\"recovery_error\":0,"
-         "\"required_privileges\":[\"SeChangeNotifyPrivilege\",\"SeCreateGlobalPrivilege\","
-         "\"SeImpersonatePrivilege\"],\"privileges_error\":0"},
-        {{{SC_ACTION_RUN_COMMAND, 1000}},
-         {"SeAuditPrivilege"},
-         kq5 + "recovery actions: run_command after 1000 ms\n" + kq5 +
-             "required privileges: SeAuditPrivilege\n",
-         "\"recovery\":[{\"action\":\"run_command\",\"delay_ms\":1000}],\"recovery_error\":0,"
-         "\"required_privileges\":[\"SeAuditPrivilege\"],"},
-        {{},
-         {},
-         kq5 + "recovery actions: none\n" + kq5 + "required privileges: not restricted\n",
-         "\"recovery\":[],\"recovery_error\":0,\"required_privileges\":[],"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        const auto install = [&c] {
-            sim::ServiceConfig config = Kq5Config();
-            config.failureActions = c.actions;
-            config.requiredPrivileges = c.privileges;
-            InstallKq5(config);
-        };
-        int code = -1;
-        EXPECT_TRUE(Has(DoctorOn(install, {}, code), c.line));
-        EXPECT_EQ(code, 0);
-        EXPECT_TRUE(Has(DoctorOn(install, {"--json"}, code), c.json));
-    }
 }
 
 // The program a command line starts, as Windows reads it: the quoted part, or the text up to the
@@ -688,41 +669,34 @@ TEST_F(DoctorTest, Win32ErrorsInWords) {
 // The queue's status word in words, bit by bit in the order of winspool.h, and bits no version
 // of winspool.h names as one hexadecimal number; "paused" in the JSON is the pause bit.
 TEST_F(DoctorTest, QueueStatusBitsInWords) {
-    const std::vector<std::string> all = {"paused",        "error",      "pending deletion",
-                                          "paper jam",     "paper out",  "manual feed",
-                                          "paper problem", "offline",    "I/O active",
-                                          "busy",          "printing",   "output bin full",
-                                          "not available", "waiting",    "processing",
-                                          "initializing",  "warming up", "toner low",
-                                          "no toner",      "page punt",  "user intervention",
-                                          "out of memory", "door open",  "server unknown",
-                                          "power save"};
     const struct {
         DWORD status;
-        std::vector<std::string> words;
+        std::string words;
     } cases[] = {
-        {0, {}},
-        {PRINTER_STATUS_PAUSED, {"paused"}},
-        {PRINTER_STATUS_OFFLINE, {"offline"}},
-        {0x400000 | 0x2, {"error", "door open"}},
-        {0x1FFFFFF, all},
-        {0x2000080, {"offline", "unknown bits 0x2000000"}},
-        {0xFE000000, {"unknown bits 0xfe000000"}},
+        {0, ""},
+        {PRINTER_STATUS_PAUSED, "paused"},
+        {PRINTER_STATUS_OFFLINE, "offline"},
+        {0x400000 | 0x2, "error, door open"},
+        {0x1FFFFFF,
+         "paused, error, pending deletion, paper jam, paper out, manual feed, paper problem, "
+         "offline, I/O active, busy, printing, output bin full, not available, waiting, "
+         "processing, initializing, warming up, toner low, no toner, page punt, user "
+         "intervention, out of memory, door open, server unknown, power save"},
+        {0x2000080, "offline, unknown bits 0x2000000"},
+        {0xFE000000, "unknown bits 0xfe000000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         Facts facts = WellFacts();
         facts.queue.status = c.status;
-        std::string line = "ok       queue status: ";
-        std::string json;
-        for (const std::string& word : c.words) {
-            line += (json.empty() ? "" : ", ") + word;
-            json += (json.empty() ? "\"" : ",\"") + word + "\"";
+        std::string json = c.words.empty() ? "" : "\"" + c.words + "\"";
+        for (size_t at = json.find(", "); at != std::string::npos; at = json.find(", ", at)) {
+            json.replace(at, 2, "\",\"");
         }
-        line += c.words.empty() ? "no status bits\n" : "\n";
-        const bool paused = (c.status & 1) != 0;
-        EXPECT_TRUE(Has(Report(facts), line));
-        EXPECT_TRUE(Has(Json(facts), std::string("\"paused\":") + (paused ? "true" : "false") +
+        const std::string paused = (c.status & 1) != 0 ? "true" : "false";
+        EXPECT_TRUE(Has(Report(facts), "ok       queue status: " +
+                                           (c.words.empty() ? "no status bits" : c.words) + "\n"));
+        EXPECT_TRUE(Has(Json(facts), "\"paused\":" + paused +
                                          ",\"status\":" + std::to_string(c.status) +
                                          ",\"status_words\":[" + json + "]}"));
     }
@@ -857,7 +831,9 @@ TEST_F(DoctorTest, TheQueuesPortAgainstThePrinters) {
     const struct {
         std::string queue;
         std::string printer;
-        const char* match;
+        std::string match;
+        bool queueRead = true;
+        int printerIndex = 0;  // -1: the printer absent
     } cases[] = {
         {"USB005", "USB005", "true"},
         {"abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "true"},
@@ -866,41 +842,27 @@ TEST_F(DoctorTest, TheQueuesPortAgainstThePrinters) {
         {"USB006", "USB005", "false"},
         {"VSB005", "USB005", "false"},
         {"USB0005", "USB005", "false"},
+        {"USB005", "", "null"},            // the printer has no port
+        {"", "USB005", "null", false},     // the queue's settings unreadable
+        {"USB005", "", "null", true, -1},  // the printer absent
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.queue);
+        SCOPED_TRACE(c.queue + " " + c.printer);
         Facts facts = WellFacts();
         facts.queue.port = c.queue;
+        facts.queue.read = c.queueRead;
         facts.printer.port = c.printer;
+        facts.printer.printer = c.printerIndex;
         const std::string same =
             "ok       the queue prints to " + c.printer + ", the printer's port\n";
         const std::string other = "PROBLEM  the queue prints to " + c.queue +
                                   " but the printer is on " + c.printer + "\n";
-        EXPECT_TRUE(Has(Report(facts), std::string(c.match) == "true" ? same : other));
-        EXPECT_TRUE(Has(Json(facts), std::string("\"port_match\":") + c.match));
-    }
-    const struct {
-        const char* name;
-        std::function<void(Facts&)> unknown;
-    } unknowns[] = {
-        {"the printer has no port", [](Facts& f) { f.printer.port.clear(); }},
-        {"the queue's settings unreadable",
-         [](Facts& f) {
-             f.queue.read = false;
-             f.queue.port.clear();
-         }},
-        {"the printer absent",
-         [](Facts& f) {
-             f.printer.printer = -1;
-             f.printer.port.clear();
-         }},
-    };
-    for (const auto& u : unknowns) {
-        SCOPED_TRACE(u.name);
-        Facts facts = WellFacts();
-        u.unknown(facts);
-        EXPECT_FALSE(Has(Report(facts), "the queue prints to"));
-        EXPECT_TRUE(Has(Json(facts), "\"port_match\":null"));
+        if (c.match == "null") {
+            EXPECT_FALSE(Has(Report(facts), "the queue prints to"));
+        } else {
+            EXPECT_TRUE(Has(Report(facts), c.match == "true" ? same : other));
+        }
+        EXPECT_TRUE(Has(Json(facts), "\"port_match\":" + c.match));
     }
 }
 
