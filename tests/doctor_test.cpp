@@ -92,26 +92,31 @@ testing::AssertionResult Has(const std::string& text, const std::string& piece) 
     return testing::AssertionFailure() << "no \"" << piece << "\" in:\n" << text;
 }
 
-// The report; messages for standard error go to ERRORS (when given), else must be none.
-std::string Doctor(const std::vector<std::string>& args, int& code, std::string* errors = nullptr) {
-    std::string out;
+struct Run {
+    int code = -1;
+    std::string out;  // the report
+};
+
+// kq5doctor run with ARGS; messages for standard error go to ERRORS (when given), else must be
+// none.
+Run Doctor(const std::vector<std::string>& args, std::string* errors = nullptr) {
+    Run run;
     std::string said;
-    code = RunDoctor(args, out, said);
+    run.code = RunDoctor(args, run.out, said);
     if (errors != nullptr) {
         *errors = said;
     } else {
         EXPECT_EQ(said, "");
     }
-    return out;
+    return run;
 }
 
-// The report of a fresh machine where all is well but for what CHANGE did to it.
-std::string DoctorOn(const std::function<void()>& change, const std::vector<std::string>& args,
-                     int& code) {
+// On a fresh machine where all is well but for what CHANGE did to it.
+Run DoctorOn(const std::function<void()>& change, const std::vector<std::string>& args = {}) {
     sim::Reset();
     WellMachine();
     change();
-    return Doctor(args, code);
+    return Doctor(args);
 }
 
 const std::string kClosing[] = {
@@ -331,14 +336,13 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        int code = -1;
-        const std::string text = DoctorOn(c.breakIt, {}, code);
+        const auto [code, text] = DoctorOn(c.breakIt);
         EXPECT_EQ(code, c.exit) << text;
         EXPECT_TRUE(Has(text, c.line));
         EXPECT_TRUE(text.ends_with(kClosing[c.exit])) << text;
         // Injected failures are used up by the first run: inject them again for the JSON run.
-        const std::string json = DoctorOn(c.breakIt, {"--json"}, code);
-        EXPECT_EQ(code, c.exit);
+        const auto [jsonCode, json] = DoctorOn(c.breakIt, {"--json"});
+        EXPECT_EQ(jsonCode, c.exit);
         EXPECT_TRUE(json.starts_with("{\"exit\":" + std::to_string(c.exit) + ",")) << json;
         EXPECT_TRUE(Has(json, c.json));
         if (Has(json, "\"installed\":false")) {  // nothing of a service not found
@@ -357,13 +361,14 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
 }
 
 TEST_F(DoctorTest, OptionsAndUsage) {
-    int code = -1;
     for (const char* help : {"--help", "-h", "/?"}) {
-        EXPECT_TRUE(Doctor({help}, code).starts_with("usage: kq5doctor [--json]\n")) << help;
-        EXPECT_EQ(code, 0) << help;
+        const Run run = Doctor({help});
+        EXPECT_TRUE(run.out.starts_with("usage: kq5doctor [--json]\n")) << help;
+        EXPECT_EQ(run.code, 0) << help;
     }
-    EXPECT_EQ(Doctor({"--version"}, code), "kq5doctor " KQ5_VERSION "\n");
-    EXPECT_EQ(code, 0);
+    const Run version = Doctor({"--version"});
+    EXPECT_EQ(version.out, "kq5doctor " KQ5_VERSION "\n");
+    EXPECT_EQ(version.code, 0);
     // A wrong word is named on standard error, with the usage; standard output stays empty, so
     // that a script reading --json gets no text that is not JSON.
     const struct {
@@ -375,8 +380,9 @@ TEST_F(DoctorTest, OptionsAndUsage) {
                  {{"--json", "report.json"}, "kq5doctor: unexpected word 'report.json'"}};
     for (const auto& w : wrong) {
         std::string errors;
-        EXPECT_EQ(Doctor(w.args, code, &errors), "") << w.said;
-        EXPECT_EQ(code, 2) << w.said;
+        const Run run = Doctor(w.args, &errors);
+        EXPECT_EQ(run.out, "") << w.said;
+        EXPECT_EQ(run.code, 2) << w.said;
         EXPECT_TRUE(errors.starts_with(w.said)) << errors;
         EXPECT_TRUE(Has(errors, "usage: kq5doctor [--json]\n"));
     }
@@ -389,8 +395,7 @@ TEST_F(DoctorTest, ThousandsOfUsbDevices) {
         sim::PlugDevice(PrinterPath("D" + std::to_string(i),
                                     i % 2 ? "vid_0483&pid_5741" : "vid_1111&pid_2222"));
     }
-    int code = -1;
-    const std::string json = Doctor({"--json"}, code);
+    const auto [code, json] = Doctor({"--json"});
     EXPECT_EQ(code, 0);
     size_t listed = 0;
     for (size_t at = json.find("\"identity\""); at != std::string::npos;
@@ -406,14 +411,12 @@ TEST_F(DoctorTest, ThousandsOfUsbDevices) {
 // exactly the missing ones, and the handle back at 0), and so does the simulated service manager.
 TEST_F(DoctorTest, Kq5FoundOnALaterPageOfTheServiceList) {
     // Long names (a service name may have 256 characters) fill a page with fewer services.
-    for (int i = 0; i < 130; ++i) {
-        char number[8];
-        std::snprintf(number, sizeof number, "%04d", i);
-        sim::InstallService("FillerService" + std::string(238, 'x') + number, sim::ServiceConfig{});
+    for (int i = 1000; i < 1130; ++i) {
+        sim::InstallService("FillerService" + std::string(238, 'x') + std::to_string(i), {});
     }
     WellMachine();  // KorvaneKeeper after every filler
-    int code = -1;
-    EXPECT_TRUE(Has(Doctor({}, code), "ok       kq5 (service \"KorvaneKeeper\"): running"));
+    const auto [code, text] = Doctor({});
+    EXPECT_TRUE(Has(text, "ok       kq5 (service \"KorvaneKeeper\"): running"));
     EXPECT_EQ(code, 0);
     EXPECT_GE(sim::CallsOf({"EnumServicesStatusExW"}).size(), 3u);  // it did take pages
 }
@@ -426,8 +429,7 @@ TEST_F(DoctorTest, MemoryRunningOutAtEachBuffer) {
         sim::Reset();
         WellMachine();
         nothrowAllocationsBeforeFailure = nth;
-        int code = -1;
-        const std::string text = Doctor({}, code);
+        const auto [code, text] = Doctor({});
         const bool failed = nothrowAllocationsBeforeFailure.load() == 0;
         nothrowAllocationsBeforeFailure = 0;
         if (!failed) {
@@ -457,8 +459,8 @@ TEST_F(DoctorTest, OfTwoPrintersTheFirstListedIsThePrinter) {
     sim::AddPort(u"USB006");
     sim::SetRegistryString(PortKey("USB006"), "Device Id", "usb\\vid_0483&pid_5741\\B2C3D4");
     PlugPrinter("B2C3D4");
-    int code = -1;
-    EXPECT_TRUE(Has(Doctor({"--json"}, code),
+    const auto [code, json] = Doctor({"--json"});
+    EXPECT_TRUE(Has(json,
                     "\"printer\":{\"found\":true,\"path\":\"\\\\\\\\?\\\\usb#vid_0483&pid_5741#"
                     "a1b2c3#" +
                         kUsbDeviceClass + "\",\"port\":\"USB005\",\"device\":\"opened\""));
@@ -494,9 +496,8 @@ TEST_F(DoctorTest, TheProgramOfTheCommandLine) {
                 sim::AddProgramFile(file, "1.2.3.4");
             }
         };
-        int code = -1;
         const std::string version = file.empty() ? "null,\"version_error\":2" : "\"1.2.3.4\"";
-        EXPECT_TRUE(Has(DoctorOn(install, {"--json"}, code),
+        EXPECT_TRUE(Has(DoctorOn(install, {"--json"}).out,
                         "\"program\":\"" + c.program + "\",\"version\":" + version));
     }
 }
@@ -509,8 +510,7 @@ TEST_F(DoctorTest, TheFirstOfTwoKq5ServicesIsReported) {
     old.failureActions = {{SC_ACTION_NONE, 0}};
     old.requiredPrivileges = {"SeAuditPrivilege"};
     sim::InstallService("Kq5Old", old, SERVICE_STOPPED);
-    int code = -1;
-    const std::string json = Doctor({"--json"}, code);
+    const auto [code, json] = Doctor({"--json"});
     EXPECT_EQ(code, 0) << json;
     EXPECT_TRUE(Has(json, "\"name\":\"KorvaneKeeper\",\"state\":\"running\""));
     EXPECT_TRUE(Has(json, "\"recovery\":[{\"action\":\"restart\",\"delay_ms\":60000}],"));
@@ -523,8 +523,8 @@ TEST_F(DoctorTest, TheFirstOfTwoKq5ServicesIsReported) {
 TEST_F(DoctorTest, AServiceListThatDoesNotEnd) {
     WellMachine();
     sim::FailCall("EnumServicesStatusExW", 1, ERROR_MORE_DATA, sim::kEveryLaterCall);
-    int code = -1;
-    EXPECT_TRUE(Has(Doctor({}, code),
+    const auto [code, text] = Doctor({});
+    EXPECT_TRUE(Has(text,
                     "CANNOT   the list of services cannot be read to its end "
                     "(0xea: more data is available)"));
     EXPECT_EQ(code, 2);
@@ -573,8 +573,8 @@ TEST_F(DoctorTest, TheAllWellReportWhole) {
     const std::string device =
         "\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     const std::string name = "ok       kq5 (service \"KorvaneKeeper\"): ";
-    int code = -1;
-    EXPECT_EQ(Doctor({}, code),
+    const Run text = Doctor({});
+    EXPECT_EQ(text.out,
               "ok       queue Korvane-Q5 exists, prints to port USB005\n"
               "ok       queue status: no status bits\n"
               "ok       Spooler service: running\n"
@@ -590,11 +590,12 @@ TEST_F(DoctorTest, TheAllWellReportWhole) {
                   "recovery actions: restart after 60000 ms\n" + name +
                   "required privileges: SeChangeNotifyPrivilege\n"
                   "Nothing wrong found.\n");
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(text.code, 0);
     const std::string path =
         "\"\\\\\\\\?\\\\usb#vid_0483&pid_5741#a1b2c3#" + kUsbDeviceClass + "\"";
+    const Run json = Doctor({"--json"});
     EXPECT_EQ(
-        Doctor({"--json"}, code),
+        json.out,
         "{\"exit\":0,\"problems\":[],\"queue\":{\"found\":true,\"open_error\":0,\"read\":true,"
         "\"port\":\"USB005\",\"paused\":false,\"status\":0,\"status_words\":[]},"
         "\"spooler\":{\"state\":\"running\",\"error\":0},\"devices_listed\":true,"
@@ -613,7 +614,7 @@ TEST_F(DoctorTest, TheAllWellReportWhole) {
             "\"required_privileges\":[\"SeChangeNotifyPrivilege\"],\"privileges_error\":0,"
             "\"program\":\"C:\\\\Program Files\\\\kq5\\\\kq5svc.exe\",\"version\":"
             "\"1.0.0.0\",\"version_error\":0}}\n");
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(json.code, 0);
 }
 
 // The facts of the machine where all is well, for a test to change one at a time.
@@ -872,8 +873,7 @@ TEST_F(DoctorTest, DebugOutputLeftAsItWas) {
     WellMachine();
     for (const bool silenced : {false, true}) {
         SilenceDebugOutput(silenced);
-        int code = -1;
-        Doctor({}, code);
+        Doctor({});
         EXPECT_EQ(DebugOutputSilenced(), silenced);
     }
     SilenceDebugOutput(false);
