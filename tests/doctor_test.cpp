@@ -92,15 +92,15 @@ testing::AssertionResult Has(const std::string& text, const std::string& piece) 
     return testing::AssertionFailure() << "no \"" << piece << "\" in:\n" << text;
 }
 
-struct Run {
+struct Outcome {
     int code = -1;
     std::string out;  // the report
 };
 
 // kq5doctor run with ARGS; messages for standard error go to ERRORS (when given), else must be
 // none.
-Run Doctor(const std::vector<std::string>& args, std::string* errors = nullptr) {
-    Run run;
+Outcome Doctor(const std::vector<std::string>& args, std::string* errors = nullptr) {
+    Outcome run;
     std::string said;
     run.code = RunDoctor(args, run.out, said);
     if (errors != nullptr) {
@@ -112,7 +112,7 @@ Run Doctor(const std::vector<std::string>& args, std::string* errors = nullptr) 
 }
 
 // On a fresh machine where all is well but for what CHANGE did to it.
-Run DoctorOn(const std::function<void()>& change, const std::vector<std::string>& args = {}) {
+Outcome DoctorOn(const std::function<void()>& change, const std::vector<std::string>& args = {}) {
     sim::Reset();
     WellMachine();
     change();
@@ -362,28 +362,26 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
 
 TEST_F(DoctorTest, OptionsAndUsage) {
     for (const char* help : {"--help", "-h", "/?"}) {
-        const Run run = Doctor({help});
+        const Outcome run = Doctor({help});
         EXPECT_TRUE(run.out.starts_with("usage: kq5doctor [--json]\n")) << help;
         EXPECT_EQ(run.code, 0) << help;
     }
-    const Run version = Doctor({"--version"});
+    const Outcome version = Doctor({"--version"});
     EXPECT_EQ(version.out, "kq5doctor " KQ5_VERSION "\n");
     EXPECT_EQ(version.code, 0);
     // A wrong word is named on standard error, with the usage; standard output stays empty, so
     // that a script reading --json gets no text that is not JSON.
-    const struct {
-        std::vector<std::string> args;
-        std::string said;
-    } wrong[] = {{{"--jsno"}, "kq5doctor: unknown option --jsno\n"},
-                 {{"--json", "--bogus"}, "kq5doctor: unknown option --bogus\n"},
-                 {{"--json", "--json"}, "kq5doctor: --json given twice\n"},
-                 {{"--json", "report.json"}, "kq5doctor: unexpected word 'report.json'"}};
-    for (const auto& w : wrong) {
+    const std::pair<std::vector<std::string>, std::string> wrong[] = {
+        {{"--jsno"}, "kq5doctor: unknown option --jsno\n"},
+        {{"--json", "--bogus"}, "kq5doctor: unknown option --bogus\n"},
+        {{"--json", "--json"}, "kq5doctor: --json given twice\n"},
+        {{"--json", "report.json"}, "kq5doctor: unexpected word 'report.json'"}};
+    for (const auto& [args, said] : wrong) {
         std::string errors;
-        const Run run = Doctor(w.args, &errors);
-        EXPECT_EQ(run.out, "") << w.said;
-        EXPECT_EQ(run.code, 2) << w.said;
-        EXPECT_TRUE(errors.starts_with(w.said)) << errors;
+        const Outcome run = Doctor(args, &errors);
+        EXPECT_EQ(run.out, "") << said;
+        EXPECT_EQ(run.code, 2) << said;
+        EXPECT_TRUE(errors.starts_with(said)) << errors;
         EXPECT_TRUE(Has(errors, "usage: kq5doctor [--json]\n"));
     }
     EXPECT_EQ(sim::Calls(), std::vector<std::string>{});  // nothing looked at
@@ -471,10 +469,8 @@ TEST_F(DoctorTest, OfTwoPrintersTheFirstListedIsThePrinter) {
 // The program a command line starts, as Windows reads it: the quoted part, or the text up to the
 // end of kq5svc.exe in any letter case; its version read from that file.
 TEST_F(DoctorTest, TheProgramOfTheCommandLine) {
-    const struct {
-        std::string commandLine;
-        std::string program;  // as JSON writes it
-    } cases[] = {
+    // The command line, and its program as JSON writes it.
+    const std::pair<std::string, std::string> cases[] = {
         {"\"C:\\Program Files\\kq5 2\\kq5svc.exe\" -service",
          "C:\\\\Program Files\\\\kq5 2\\\\kq5svc.exe"},
         {"C:\\kq5\\kq5svc.exe -service", "C:\\\\kq5\\\\kq5svc.exe"},
@@ -483,22 +479,22 @@ TEST_F(DoctorTest, TheProgramOfTheCommandLine) {
         {"\"C:\\kq5\\kq5svc.exe", "C:\\\\kq5\\\\kq5svc.exe"},  // the closing quote missing
         {"\"\" C:\\kq5\\kq5svc.exe", ""},  // an empty quoted program: Windows starts nothing
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.commandLine);
+    for (const auto& [commandLine, program] : cases) {
+        SCOPED_TRACE(commandLine);
         std::string file;  // the program's path as the file system has it
-        for (size_t at = 0; at < c.program.size(); ++at) {
-            file += c.program[at];
-            at += c.program[at] == '\\' ? 1 : 0;
+        for (size_t at = 0; at < program.size(); ++at) {
+            file += program[at];
+            at += program[at] == '\\' ? 1 : 0;
         }
         const auto install = [&] {
-            InstallKq5(Kq5Config(c.commandLine));
+            InstallKq5(Kq5Config(commandLine));
             if (!file.empty()) {
                 sim::AddProgramFile(file, "1.2.3.4");
             }
         };
         const std::string version = file.empty() ? "null,\"version_error\":2" : "\"1.2.3.4\"";
         EXPECT_TRUE(Has(DoctorOn(install, {"--json"}).out,
-                        "\"program\":\"" + c.program + "\",\"version\":" + version));
+                        "\"program\":\"" + program + "\",\"version\":" + version));
     }
 }
 
@@ -538,26 +534,20 @@ TEST_F(DoctorTest, AServiceListThatDoesNotEnd) {
 // reader refuses); JSON strings with quotes, backslashes and control characters escaped and
 // every other byte, UTF-8 ones too, as it is.
 TEST(DoctorTextTest, Utf16AsUtf8AndJsonStrings) {
-    struct {
-        std::u16string text;
-        std::string utf8;
-    } cases[] = {
+    const std::pair<std::u16string, std::string> cases[] = {
         {u"Korvane-Q5", "Korvane-Q5"},
         {u"\u00e9\u20ac\ud7ff\ue000", "\xc3\xa9\xe2\x82\xac\xed\x9f\xbf\xee\x80\x80"},
         {u"\xd83d\xde00", "\xf0\x9f\x98\x80"},
         {u"a\xd800\xdc00", "a\xf0\x90\x80\x80"},  // the first pair, at the end of the text
         {u"\xdbff\xdfff", "\xf4\x8f\xbf\xbf"},    // the last
         {u"\xd800", "\xef\xbf\xbd"},              // a high surrogate at the end
-        {u"\xdbff"
-         u"a",
-         "\xef\xbf\xbd"
-         "a"},  // followed by no low one
+        {u"\xdbffx", "\xef\xbf\xbdx"},            // followed by no low one
         {u"\xd800\xe000", "\xef\xbf\xbd\xee\x80\x80"},
         {u"\xd800\xd800\xdc00", "\xef\xbf\xbd\xf0\x90\x80\x80"},
         {u"\xdc00\xdfffz", "\xef\xbf\xbd\xef\xbf\xbdz"},  // low surrogates alone
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Utf8(WideString(c.text.begin(), c.text.end())), c.utf8) << c.utf8;
+    for (const auto& [text, utf8] : cases) {
+        EXPECT_EQ(Utf8(WideString(text.begin(), text.end())), utf8) << utf8;
     }
     EXPECT_EQ(JsonString("say \"hi\" \\ C:\\x"), R"("say \"hi\" \\ C:\\x")");
     EXPECT_EQ(JsonString(std::string("\x01\n\x1f \x7f", 5)), R"("\u0001\u000a\u001f )"
@@ -573,7 +563,7 @@ TEST_F(DoctorTest, TheAllWellReportWhole) {
     const std::string device =
         "\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     const std::string name = "ok       kq5 (service \"KorvaneKeeper\"): ";
-    const Run text = Doctor({});
+    const Outcome text = Doctor({});
     EXPECT_EQ(text.out,
               "ok       queue Korvane-Q5 exists, prints to port USB005\n"
               "ok       queue status: no status bits\n"
@@ -593,7 +583,7 @@ TEST_F(DoctorTest, TheAllWellReportWhole) {
     EXPECT_EQ(text.code, 0);
     const std::string path =
         "\"\\\\\\\\?\\\\usb#vid_0483&pid_5741#a1b2c3#" + kUsbDeviceClass + "\"";
-    const Run json = Doctor({"--json"});
+    const Outcome json = Doctor({"--json"});
     EXPECT_EQ(
         json.out,
         "{\"exit\":0,\"problems\":[],\"queue\":{\"found\":true,\"open_error\":0,\"read\":true,"
@@ -635,10 +625,7 @@ std::string Json(const Facts& facts) {
 // Every Win32 error the doctor's lookups can meet is named in words after its number, so that an
 // administrator need not look it up; any other is given as its number alone.
 TEST_F(DoctorTest, Win32ErrorsInWords) {
-    const struct {
-        DWORD error;
-        std::string said;
-    } cases[] = {
+    const std::pair<DWORD, std::string> cases[] = {
         {ERROR_FILE_NOT_FOUND, "0x2: not found"},
         {ERROR_PATH_NOT_FOUND, "0x3: path not found"},
         {ERROR_ACCESS_DENIED, "0x5: access denied"},
@@ -660,20 +647,17 @@ TEST_F(DoctorTest, Win32ErrorsInWords) {
     };
     Facts facts = WellFacts();
     facts.printer.open = DeviceOpen::Failed;
-    for (const auto& c : cases) {
-        facts.printer.openError = c.error;
-        EXPECT_TRUE(Has(Report(facts),
-                        "PROBLEM  the printer's device cannot be opened (" + c.said + ")\n"));
+    for (const auto& [error, said] : cases) {
+        facts.printer.openError = error;
+        EXPECT_TRUE(
+            Has(Report(facts), "PROBLEM  the printer's device cannot be opened (" + said + ")\n"));
     }
 }
 
 // The queue's status word in words, bit by bit in the order of winspool.h, and bits no version
 // of winspool.h names as one hexadecimal number; "paused" in the JSON is the pause bit.
 TEST_F(DoctorTest, QueueStatusBitsInWords) {
-    const struct {
-        DWORD status;
-        std::string words;
-    } cases[] = {
+    const std::pair<DWORD, std::string> cases[] = {
         {0, ""},
         {PRINTER_STATUS_PAUSED, "paused"},
         {PRINTER_STATUS_OFFLINE, "offline"},
@@ -686,19 +670,19 @@ TEST_F(DoctorTest, QueueStatusBitsInWords) {
         {0x2000080, "offline, unknown bits 0x2000000"},
         {0xFE000000, "unknown bits 0xfe000000"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.status);
+    for (const auto& [status, words] : cases) {
+        SCOPED_TRACE(status);
         Facts facts = WellFacts();
-        facts.queue.status = c.status;
-        std::string json = c.words.empty() ? "" : "\"" + c.words + "\"";
+        facts.queue.status = status;
+        std::string json = words.empty() ? "" : "\"" + words + "\"";
         for (size_t at = json.find(", "); at != std::string::npos; at = json.find(", ", at)) {
             json.replace(at, 2, "\",\"");
         }
-        const std::string paused = (c.status & 1) != 0 ? "true" : "false";
+        const std::string paused = (status & 1) != 0 ? "true" : "false";
         EXPECT_TRUE(Has(Report(facts), "ok       queue status: " +
-                                           (c.words.empty() ? "no status bits" : c.words) + "\n"));
+                                           (words.empty() ? "no status bits" : words) + "\n"));
         EXPECT_TRUE(Has(Json(facts), "\"paused\":" + paused +
-                                         ",\"status\":" + std::to_string(c.status) +
+                                         ",\"status\":" + std::to_string(status) +
                                          ",\"status_words\":[" + json + "]}"));
     }
 }
@@ -708,50 +692,41 @@ TEST_F(DoctorTest, QueueStatusBitsInWords) {
 // and in the JSON, "unknown" for a value Windows may add later.
 TEST_F(DoctorTest, NamesOfStatesStartTypesDevicesAndActions) {
     const std::string kq5 = "kq5 (service \"KorvaneKeeper\"): ";
-    const struct {
-        DWORD state;
-        std::string name;
-    } states[] = {{SERVICE_STOPPED, "stopped"},
-                  {SERVICE_START_PENDING, "starting"},
-                  {SERVICE_STOP_PENDING, "stopping"},
-                  {SERVICE_CONTINUE_PENDING, "continuing"},
-                  {SERVICE_PAUSE_PENDING, "pausing"},
-                  {SERVICE_PAUSED, "paused"},
-                  {0, "unknown"},
-                  {8, "unknown"}};
-    for (const auto& c : states) {
+    const std::pair<DWORD, std::string> states[] = {{SERVICE_STOPPED, "stopped"},
+                                                    {SERVICE_START_PENDING, "starting"},
+                                                    {SERVICE_STOP_PENDING, "stopping"},
+                                                    {SERVICE_CONTINUE_PENDING, "continuing"},
+                                                    {SERVICE_PAUSE_PENDING, "pausing"},
+                                                    {SERVICE_PAUSED, "paused"},
+                                                    {0, "unknown"},
+                                                    {8, "unknown"}};
+    for (const auto& [state, name] : states) {
         Facts facts = WellFacts();
-        facts.service.state = c.state;
-        facts.spooler.state = c.state;
+        facts.service.state = state;
+        facts.spooler.state = state;
         const std::string text = Report(facts);
-        EXPECT_TRUE(Has(text, "PROBLEM  Spooler service: " + c.name + "\n"));
-        EXPECT_TRUE(Has(text, "PROBLEM  " + kq5 + c.name + ", kq5svc.exe version 1.0.0.0\n"));
+        EXPECT_TRUE(Has(text, "PROBLEM  Spooler service: " + name + "\n"));
+        EXPECT_TRUE(Has(text, "PROBLEM  " + kq5 + name + ", kq5svc.exe version 1.0.0.0\n"));
         const std::string json = Json(facts);
-        EXPECT_TRUE(Has(json, "\"spooler\":{\"state\":\"" + c.name + "\""));
-        EXPECT_TRUE(Has(json, "\"name\":\"KorvaneKeeper\",\"state\":\"" + c.name + "\""));
+        EXPECT_TRUE(Has(json, "\"spooler\":{\"state\":\"" + name + "\""));
+        EXPECT_TRUE(Has(json, "\"name\":\"KorvaneKeeper\",\"state\":\"" + name + "\""));
     }
-    const struct {
-        DWORD type;
-        std::string name;
-    } starts[] = {{SERVICE_BOOT_START, "boot"},
-                  {SERVICE_SYSTEM_START, "system"},
-                  {SERVICE_DEMAND_START, "manual"},
-                  {SERVICE_DISABLED, "disabled"},
-                  {5, "unknown"}};
-    for (const auto& c : starts) {
+    const std::pair<DWORD, std::string> starts[] = {{SERVICE_BOOT_START, "boot"},
+                                                    {SERVICE_SYSTEM_START, "system"},
+                                                    {SERVICE_DEMAND_START, "manual"},
+                                                    {SERVICE_DISABLED, "disabled"},
+                                                    {5, "unknown"}};
+    for (const auto& [type, name] : starts) {
         Facts facts = WellFacts();
-        facts.service.startType = c.type;
-        EXPECT_TRUE(Has(Report(facts), "PROBLEM  " + kq5 + "start type " + c.name +
+        facts.service.startType = type;
+        EXPECT_TRUE(Has(Report(facts), "PROBLEM  " + kq5 + "start type " + name +
                                            ", it will not run after a restart\n"));
-        EXPECT_TRUE(Has(Json(facts), "\"start_type\":\"" + c.name + "\""));
+        EXPECT_TRUE(Has(Json(facts), "\"start_type\":\"" + name + "\""));
     }
 
     Facts facts = WellFacts();
-    const struct {
-        Identity identity;
-        std::string words;
-        std::string json;
-    } devices[] = {
+    // What the doctor decided, in words and in the JSON.
+    const std::tuple<Identity, std::string, std::string> devices[] = {
         {Identity::NoInterfaceKey, "not the printer: its path names no registry key",
          "path_without_key"},
         {Identity::DescriptionMissing, "not the printer: port description missing",
@@ -761,16 +736,16 @@ TEST_F(DoctorTest, NamesOfStatesStartTypesDevicesAndActions) {
         {Identity::DescriptionUnreadable, "not the printer: port description cannot be read",
          "description_unreadable"},
     };
-    for (const auto& d : devices) {
-        facts.printer.devices.push_back(DeviceFacts{"\\\\?\\usb#" + d.json, d.identity, ""});
+    for (const auto& [identity, words, name] : devices) {
+        facts.printer.devices.push_back(DeviceFacts{"\\\\?\\usb#" + name, identity, ""});
     }
     facts.printer.open = DeviceOpen::Failed;
     facts.service.recovery = {{0, 0}, {1, 1000}, {2, 2000}, {3, 3000}, {4, 4000}};
     const std::string text = Report(facts);
     const std::string json = Json(facts);
-    for (const auto& d : devices) {
-        EXPECT_TRUE(Has(text, "ok       USB device \\\\?\\usb#" + d.json + ": " + d.words + "\n"));
-        EXPECT_TRUE(Has(json, "\"identity\":\"" + d.json + "\""));
+    for (const auto& [identity, words, name] : devices) {
+        EXPECT_TRUE(Has(text, "ok       USB device \\\\?\\usb#" + name + ": " + words + "\n"));
+        EXPECT_TRUE(Has(json, "\"identity\":\"" + name + "\""));
     }
     EXPECT_TRUE(Has(text, kq5 +
                               "recovery actions: none after 0 ms, restart after 1000 ms, reboot "
@@ -791,11 +766,8 @@ TEST_F(DoctorTest, NamesOfStatesStartTypesDevicesAndActions) {
 // path whose program is in quotes is quoted, a quoted argument after it does not count.
 TEST_F(DoctorTest, TheServicesPathQuotedOrNot) {
     const std::string kq5 = "kq5 (service \"KorvaneKeeper\"): path ";
-    const struct {
-        std::string path;
-        std::string line;
-        bool quoted;
-    } cases[] = {
+    // The service's command line, its line in the report, whether it is quoted.
+    const std::tuple<std::string, std::string, bool> cases[] = {
         {"\"C:\\Program Files\\kq5\\kq5svc.exe\" -service",
          "ok       " + kq5 + "\"C:\\Program Files\\kq5\\kq5svc.exe\" -service is quoted\n", true},
         {"C:\\kq5\\kq5svc.exe",
@@ -810,12 +782,12 @@ TEST_F(DoctorTest, TheServicesPathQuotedOrNot) {
          "PROBLEM  " + kq5 + "C:\\Program Files\\kq5\\kq5svc.exe -name \"a b\" is not quoted",
          false},
     };
-    for (const auto& c : cases) {
+    for (const auto& [path, line, quoted] : cases) {
         Facts facts = WellFacts();
-        facts.service.path = c.path;
-        EXPECT_TRUE(Has(Report(facts), c.line));
+        facts.service.path = path;
+        EXPECT_TRUE(Has(Report(facts), line));
         EXPECT_TRUE(
-            Has(Json(facts), std::string("\"path_quoted\":") + (c.quoted ? "true" : "false")));
+            Has(Json(facts), std::string("\"path_quoted\":") + (quoted ? "true" : "false")));
     }
     // What the service manager may hold besides: a quoted empty program, a lone quote.
     EXPECT_TRUE(PathQuoted("\"\""));
