@@ -560,50 +560,47 @@ TEST(DoctorTextTest, Utf16AsUtf8AndJsonStrings) {
 // sentence; and the whole JSON object.
 TEST_F(DoctorTest, TheAllWellReportWhole) {
     WellMachine();
-    const std::string device =
-        "\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-    const std::string name = "ok       kq5 (service \"KorvaneKeeper\"): ";
     const Outcome text = Doctor({});
-    EXPECT_EQ(text.out,
-              "ok       queue Korvane-Q5 exists, prints to port USB005\n"
-              "ok       queue status: no status bits\n"
-              "ok       Spooler service: running\n"
-              "ok       USB device " +
-                  device +
-                  ": the printer (port description KorvaneQ5)\n"
-                  "ok       Windows gave the printer port USB005\n"
-                  "ok       the printer's device opens\n"
-                  "ok       the queue prints to USB005, the printer's port\n" +
-                  name + "running, kq5svc.exe version 1.0.0.0\n" + name + "starts automatically\n" +
-                  name + "runs as LocalSystem\n" + name +
-                  "path \"C:\\Program Files\\kq5\\kq5svc.exe\" is quoted\n" + name +
-                  "recovery actions: restart after 60000 ms\n" + name +
-                  "required privileges: SeChangeNotifyPrivilege\n"
-                  "Nothing wrong found.\n");
+    EXPECT_EQ(
+        text.out,
+        "ok       queue Korvane-Q5 exists, prints to port USB005\n"
+        "ok       queue status: no status bits\n"
+        "ok       Spooler service: running\n"
+        "ok       USB device "
+        "\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}: the printer "
+        "(port description KorvaneQ5)\n"
+        "ok       Windows gave the printer port USB005\n"
+        "ok       the printer's device opens\n"
+        "ok       the queue prints to USB005, the printer's port\n"
+        "ok       kq5 (service \"KorvaneKeeper\"): running, kq5svc.exe version 1.0.0.0\n"
+        "ok       kq5 (service \"KorvaneKeeper\"): starts automatically\n"
+        "ok       kq5 (service \"KorvaneKeeper\"): runs as LocalSystem\n"
+        "ok       kq5 (service \"KorvaneKeeper\"): path \"C:\\Program Files\\kq5\\kq5svc.exe\" is "
+        "quoted\n"
+        "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: restart after 60000 ms\n"
+        "ok       kq5 (service \"KorvaneKeeper\"): required privileges: SeChangeNotifyPrivilege\n"
+        "Nothing wrong found.\n");
     EXPECT_EQ(text.code, 0);
-    const std::string path =
-        "\"\\\\\\\\?\\\\usb#vid_0483&pid_5741#a1b2c3#" + kUsbDeviceClass + "\"";
     const Outcome json = Doctor({"--json"});
     EXPECT_EQ(
         json.out,
-        "{\"exit\":0,\"problems\":[],\"queue\":{\"found\":true,\"open_error\":0,\"read\":true,"
-        "\"port\":\"USB005\",\"paused\":false,\"status\":0,\"status_words\":[]},"
-        "\"spooler\":{\"state\":\"running\",\"error\":0},\"devices_listed\":true,"
-        "\"device_list_error\":0,\"devices\":[{\"path\":" +
-            path +
-            ",\"identity\":\"printer\",\"description\":\"KorvaneQ5\"}],\"printer\":{"
-            "\"found\":true,\"path\":" +
-            path +
-            ",\"port\":\"USB005\",\"device\":\"opened\",\"device_error\":0},"
-            "\"port_match\":true,\"service\":{\"manager_error\":0,\"list_error\":0,"
-            "\"unreadable\":[],\"unreadable_error\":0,\"installed\":true,\"name\":"
-            "\"KorvaneKeeper\",\"state\":\"running\",\"start_type\":\"automatic\","
-            "\"account\":\"LocalSystem\",\"path\":\"\\\"C:\\\\Program "
-            "Files\\\\kq5\\\\kq5svc.exe\\\"\",\"path_quoted\":true,\"recovery\":[{"
-            "\"action\":\"restart\",\"delay_ms\":60000}],\"recovery_error\":0,"
-            "\"required_privileges\":[\"SeChangeNotifyPrivilege\"],\"privileges_error\":0,"
-            "\"program\":\"C:\\\\Program Files\\\\kq5\\\\kq5svc.exe\",\"version\":"
-            "\"1.0.0.0\",\"version_error\":0}}\n");
+        R"({"exit":0,"problems":[],"queue":{"found":true,"open_error":0,"read":true,)"
+        R"("port":"USB005","paused":false,"status":0,"status_words":[]},)"
+        R"("spooler":{"state":"running","error":0},"devices_listed":true,)"
+        R"("device_list_error":0,"devices":[{)"
+        R"("path":"\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",)"
+        R"("identity":"printer","description":"KorvaneQ5"}],"printer":{"found":true,)"
+        R"("path":"\\\\?\\usb#vid_0483&pid_5741#a1b2c3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",)"
+        R"("port":"USB005","device":"opened","device_error":0},"port_match":true,)"
+        R"("service":{"manager_error":0,"list_error":0,"unreadable":[],"unreadable_error":0,)"
+        R"("installed":true,"name":"KorvaneKeeper","state":"running",)"
+        R"("start_type":"automatic","account":"LocalSystem",)"
+        R"("path":"\"C:\\Program Files\\kq5\\kq5svc.exe\"","path_quoted":true,)"
+        R"("recovery":[{"action":"restart","delay_ms":60000}],"recovery_error":0,)"
+        R"("required_privileges":["SeChangeNotifyPrivilege"],"privileges_error":0,)"
+        R"("program":"C:\\Program Files\\kq5\\kq5svc.exe","version":"1.0.0.0",)"
+        R"("version_error":0}})"
+        "\n");
     EXPECT_EQ(json.code, 0);
 }
 
