@@ -67,6 +67,26 @@ std::function<void()> Kq5(const std::function<void(sim::ServiceConfig&)>& change
     };
 }
 
+// kq5 installed to run COMMANDLINE, and the program FILE there with VERSION (none: no file).
+std::function<void()> Kq5At(const std::string& commandLine, const std::string& file = "",
+                            const std::string& version = "", bool fixedPart = true) {
+    return [=] {
+        InstallKq5(Kq5Config(commandLine));
+        if (!file.empty()) {
+            sim::AddProgramFile(file, version, fixedPart);
+        }
+    };
+}
+
+// kq5 installed with these recovery actions and required privileges.
+std::function<void()> Kq5Holding(const std::vector<SC_ACTION>& actions,
+                                 const std::vector<std::string>& privileges) {
+    return Kq5([=](sim::ServiceConfig& c) {
+        c.failureActions = actions;
+        c.requiredPrivileges = privileges;
+    });
+}
+
 // Call NTH of FUNCTION fails with ERROR.
 std::function<void()> Fail(const std::string& function, int nth, DWORD error) {
     return [=] { sim::FailCall(function, nth, error); };
@@ -142,16 +162,11 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "ok       kq5 (service \"KorvaneKeeper\"): running, kq5svc.exe version 1.0.0.0",
          "\"program\":\"C:\\\\Program Files\\\\kq5\\\\kq5svc.exe\",\"version\":\"1.0.0.0\","
          "\"version_error\":0"},
-        {"the service's program is gone",
-         [] { InstallKq5(Kq5Config("\"C:\\gone\\kq5svc.exe\" -x")); }, 1, "kq5_program_missing",
-         "its program C:\\gone\\kq5svc.exe does not exist (0x2: not found)",
+        {"the service's program is gone", Kq5At("\"C:\\gone\\kq5svc.exe\" -x"), 1,
+         "kq5_program_missing", "its program C:\\gone\\kq5svc.exe does not exist (0x2: not found)",
          "\"version\":null,\"version_error\":2"},
         {"the program has no version resource",
-         [] {
-             sim::AddProgramFile("C:\\old\\KQ5SVC.EXE", "");
-             InstallKq5(Kq5Config("C:\\old\\kq5svc.exe"));
-         },
-         2, "kq5_version_unknown",
+         Kq5At("C:\\old\\kq5svc.exe", "C:\\old\\KQ5SVC.EXE", ""), 2, "kq5_version_unknown",
          "CANNOT   kq5 (service \"KorvaneKeeper\"): the version of C:\\old\\kq5svc.exe cannot be "
          "read (0x714: no version resource)",
          "\"version_error\":1812"},
@@ -191,8 +206,7 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "no service runs kq5svc.exe\n         fix: install kq5: msiexec /i kq5-" KQ5_VERSION
          "-x64.msi\n",
          "\"installed\":false"},
-        {"unquoted path with a space",
-         [] { InstallKq5(Kq5Config("C:\\Program Files\\kq5\\kq5svc.exe")); }, 1,
+        {"unquoted path with a space", Kq5At("C:\\Program Files\\kq5\\kq5svc.exe"), 1,
          "kq5_path_unquoted", "is not quoted and holds a space", "\"path_quoted\":false"},
         {"kq5 stopped", [] { InstallKq5(Kq5Config(), SERVICE_STOPPED); }, 1, "kq5_not_running",
          "kq5 (service \"KorvaneKeeper\"): stopped", "\"state\":\"stopped\""},
@@ -282,12 +296,10 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "\"account\":\"NT AUTHORITY\\\\LocalService\""},
         // The recovery actions and required privileges as the service manager holds them: every
         // action in order with its delay, every privilege of the list, nothing more.
-        {"three recovery actions, three privileges", Kq5([](auto& c) {
-             c.failureActions = {
-                 {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_REBOOT, 0}};
-             c.requiredPrivileges = {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege",
-                                     "SeImpersonatePrivilege"};
-         }),
+        {"three recovery actions, three privileges",
+         Kq5Holding(
+             {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_REBOOT, 0}},
+             {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege", "SeImpersonatePrivilege"}),
          0, "",
          "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: restart after 5000 ms, "
          "restart after 60000 ms, reboot after 0 ms\n"
@@ -297,20 +309,13 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "\"delay_ms\":60000},{\"action\":\"reboot\",\"delay_ms\":0}],\"recovery_error\":0,"
          "\"required_privileges\":[\"SeChangeNotifyPrivilege\",\"SeCreateGlobalPrivilege\","
          "\"SeImpersonatePrivilege\"],\"privileges_error\":0"},
-        {"a command to run on failure, one privilege", Kq5([](auto& c) {
-             c.failureActions = {{SC_ACTION_RUN_COMMAND, 1000}};
-             c.requiredPrivileges = {"SeAuditPrivilege"};
-         }),
-         0, "",
+        {"a command to run on failure, one privilege",
+         Kq5Holding({{SC_ACTION_RUN_COMMAND, 1000}}, {"SeAuditPrivilege"}), 0, "",
          "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: run_command after 1000 ms\n"
          "ok       kq5 (service \"KorvaneKeeper\"): required privileges: SeAuditPrivilege\n",
          "\"recovery\":[{\"action\":\"run_command\",\"delay_ms\":1000}],\"recovery_error\":0,"
          "\"required_privileges\":[\"SeAuditPrivilege\"],"},
-        {"no recovery actions, no privileges", Kq5([](auto& c) {
-             c.failureActions = {};
-             c.requiredPrivileges = {};
-         }),
-         0, "",
+        {"no recovery actions, no privileges", Kq5Holding({}, {}), 0, "",
          "ok       kq5 (service \"KorvaneKeeper\"): recovery actions: none\n"
          "ok       kq5 (service \"KorvaneKeeper\"): required privileges: not restricted\n",
          "\"recovery\":[],\"recovery_error\":0,\"required_privileges\":[],"},
@@ -326,11 +331,8 @@ TEST_F(DoctorTest, EachProblemGivesItsFindingExitCodeAndField) {
          "another program)",
          "\"version\":null,\"version_error\":32"},
         {"a version resource without its fixed part",
-         [] {
-             sim::AddProgramFile("C:\\new\\kq5svc.exe", "1.0.0.0", false);
-             InstallKq5(Kq5Config("\"C:\\new\\kq5svc.exe\""));
-         },
-         2, "kq5_version_unknown",
+         Kq5At("\"C:\\new\\kq5svc.exe\"", "C:\\new\\kq5svc.exe", "1.0.0.0", false), 2,
+         "kq5_version_unknown",
          "the version of C:\\new\\kq5svc.exe cannot be read (0xd: the record is not valid)",
          "\"version\":null,\"version_error\":13"},
     };
@@ -486,14 +488,8 @@ TEST_F(DoctorTest, TheProgramOfTheCommandLine) {
             file += program[at];
             at += program[at] == '\\' ? 1 : 0;
         }
-        const auto install = [&] {
-            InstallKq5(Kq5Config(commandLine));
-            if (!file.empty()) {
-                sim::AddProgramFile(file, "1.2.3.4");
-            }
-        };
         const std::string version = file.empty() ? "null,\"version_error\":2" : "\"1.2.3.4\"";
-        EXPECT_TRUE(Has(DoctorOn(install, {"--json"}).out,
+        EXPECT_TRUE(Has(DoctorOn(Kq5At(commandLine, file, "1.2.3.4"), {"--json"}).out,
                         "\"program\":\"" + program + "\",\"version\":" + version));
     }
 }
