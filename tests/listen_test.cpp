@@ -381,10 +381,4 @@ TEST_F(RecordLoopTest, AFailedWriteEndsTheWritingWithOneNoteInTheFileWhenItStill
     EXPECT_EQ(text.find("KQ5 STATUS:5"), std::string::npos) << text;
 }
 
-TEST(RecordLimitsTest, MaxMibIsCountedInMebibytes) {
-    EXPECT_EQ(MibToBytes(1), 1048576u);
-    EXPECT_EQ(MibToBytes(1024 * 1024), 1ull << 40);  // the largest --max-mib, a tebibyte
-    EXPECT_EQ(PartBytes(RecordLimits{14, MibToBytes(256)}), 32u << 20);
-}
-
 }  // namespace

@@ -144,7 +144,7 @@ TEST(RecordPolicy, RetentionByDaysThenBySizeOldestFirst) {
               DayNames(Plus(kDay, -2), 3));
 }
 
-TEST(RecordPolicy, WhichPartAndWhenTheNextOne) {
+TEST(RecordPolicy, WhichPartWhenTheNextOneAndItsSize) {
     const std::vector<FolderFile> listing = {{DayFileName(kDay, 1), 100},
                                              {DayFileName(kDay, 2), 40},
                                              {DayFileName(Plus(kDay, -1), 5), 10}};
@@ -154,6 +154,10 @@ TEST(RecordPolicy, WhichPartAndWhenTheNextOne) {
     EXPECT_EQ(PartToContinue({{DayFileName(kDay, 1), 100}}, kDay, 100), 2);  // only part 1, full
     EXPECT_FALSE(StartsNewPart(90, 10, 100));
     EXPECT_TRUE(StartsNewPart(91, 10, 100));
+    // --max-mib is counted in mebibytes.
+    EXPECT_EQ(MibToBytes(1), 1048576u);
+    EXPECT_EQ(MibToBytes(1024 * 1024), 1ull << 40);  // the largest --max-mib, a tebibyte
+    EXPECT_EQ(PartBytes(RecordLimits{14, MibToBytes(256)}), 32u << 20);
 }
 
 // ---- The day files in a folder ------------------------------------------------------------------
@@ -182,6 +186,8 @@ Entry ServiceNote(LocalDate date, const std::string& time, std::uint32_t pid) {
                  "service kq5 runs as process " + std::to_string(pid)};
 }
 
+// A new day's file holds the header and the service's process before its lines; a note (what
+// stopped the recording) is handed over at once.
 TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
     Recorder recorder;
     ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
@@ -189,18 +195,20 @@ TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
     ASSERT_TRUE(RecordEntry(recorder, ServiceNote(kDay, "23:59:58.000", 7)));
     ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "23:59:59.999", "KQ5 STATUS:32\r\n")));
     ASSERT_TRUE(RecordEntry(recorder, Line(next, "00:00:00.000", "KQ5 STATUS:4\r\n")));
-    ASSERT_TRUE(CloseRecorder(recorder));
+    TryNote(recorder, StampText(next, "00:00:01.000"), "recording stopped");
     const std::vector<std::string> days = {"kq5trace-2026-12-07.txt", "kq5trace-2026-12-08.txt"};
+    const std::string second =
+        "# kq5trace 1.0.0: lines, from 2026-12-08 00:00:00.000 +01:00\n"
+        "# 2026-12-08 00:00:00.000 +01:00 service kq5 runs as process 7\n"
+        "2026-12-08 00:00:00.000 +01:00\t[7] KQ5 STATUS:4\\r\\n\n"
+        "# 2026-12-08 00:00:01.000 +01:00 recording stopped\n";
+    EXPECT_EQ(Read(days[1]), second);
+    ASSERT_TRUE(CloseRecorder(recorder));
     EXPECT_EQ(Listing(), days);
     EXPECT_EQ(Read(days[0]),
               "# kq5trace 1.0.0: lines, from 2026-12-07 23:59:58.000 +01:00\n"
               "# 2026-12-07 23:59:58.000 +01:00 service kq5 runs as process 7\n"
               "2026-12-07 23:59:59.999 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
-    const std::string second =
-        "# kq5trace 1.0.0: lines, from 2026-12-08 00:00:00.000 +01:00\n"
-        "# 2026-12-08 00:00:00.000 +01:00 service kq5 runs as process 7\n"
-        "2026-12-08 00:00:00.000 +01:00\t[7] KQ5 STATUS:4\\r\\n\n";
-    EXPECT_EQ(Read(days[1]), second);
 
     // Started again the same day: the day's file goes on, with no second header.
     ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
@@ -366,19 +374,6 @@ TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
     EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-12-07.2.txt"));
 }
 
-// A recorder that is writing notes what stops it, and hands it over at once.
-TEST_F(RecorderTest, ANoteIsWrittenAtOnce) {
-    Recorder recorder;
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5")));
-    TryNote(recorder, StampText(kDay, "12:00:01.000"), "recording stopped");
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
-              "# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
-              "2026-12-07 12:00:00.000 +01:00\t[7] KQ5\n"
-              "# 2026-12-07 12:00:01.000 +01:00 recording stopped\n");
-    EXPECT_TRUE(CloseRecorder(recorder));
-}
-
 // A folder kq5trace may list but not enter (read without search permission, as a wrong ACL
 // gives): the names show, no size can be read, and nothing in it can be opened or deleted. The
 // recording ends at once and names the day's file, which it would have begun; the folder stays.
@@ -447,37 +442,36 @@ TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
         return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
     };
     std::vector<std::string> written;
-    const auto step = [&](std::uint64_t nowMs, const Entry* line) {
+    // At NOWMS, a line of process PID, or (PID 0) a wait for one.
+    const auto at = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text) {
         clock = nowMs;
         // A line comes with its own stamp; a wait is stamped on the whole second.
-        const std::string stamp =
-            line ? line->stamp : StampText(kDay, "10:00:0" + std::to_string(nowMs / 1000) + ".000");
-        for (const Entry& entry : WatchStep(watch, nowMs, kDay, stamp, line, ask)) {
+        const std::string second = "10:00:0" + std::to_string(nowMs / 1000);
+        const Entry line = Line(kDay, second + ".500", text, pid);
+        const std::string stamp = pid ? line.stamp : StampText(kDay, second + ".000");
+        for (const Entry& entry :
+             WatchStep(watch, nowMs, kDay, stamp, pid ? &line : nullptr, ask)) {
             written.push_back(entry.kind == Entry::Kind::Line ? entry.text
                                                               : entry.stamp + " " + entry.text);
         }
     };
-    const auto capture = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text) {
-        const Entry line = Line(kDay, "10:00:0" + std::to_string(nowMs / 1000) + ".500", text, pid);
-        step(nowMs, &line);
-    };
-    step(0, nullptr);
-    capture(10, 7, "service a");
+    at(0, 0, "");
+    at(10, 7, "service a");
     // A chatty other program: a thousand lines in the next second cost no question.
     for (int i = 0; i < 1000; ++i) {
-        capture(static_cast<std::uint64_t>(20 + i % 900), 50, "other");
-        step(static_cast<std::uint64_t>(20 + i % 900), nullptr);
+        at(static_cast<std::uint64_t>(20 + i % 900), 50, "other");
+        at(static_cast<std::uint64_t>(20 + i % 900), 0, "");
     }
     // The service starts again as process 9 just after a question: its first lines come before
     // the next one may be asked, and are written, in order, once the answer names their process.
     service = 9;
-    capture(1000, 9, "GetPrinterHandle");  // a second after the last question: asked at once
-    capture(1100, 50, "other");
+    at(1000, 9, "GetPrinterHandle");  // a second after the last question: asked at once
+    at(1100, 50, "other");
     service = 11;  // and again, as process 11, within the same second
-    capture(1200, 11, "GetPrinterHandle");
-    capture(1300, 11, "KQ5 STATUS:32");
+    at(1200, 11, "GetPrinterHandle");
+    at(1300, 11, "KQ5 STATUS:32");
     for (const std::uint64_t ms : {1900, 2000, 2500, 3000}) {  // at 3000 the same answer: no note
-        step(ms, nullptr);
+        at(ms, 0, "");
     }
     EXPECT_EQ(asks, (std::vector<std::uint64_t>{0, 1000, 2000, 3000}));
     EXPECT_EQ(
