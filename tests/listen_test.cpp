@@ -85,7 +85,7 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     FakeMachine machine;
     // Process 7 until 2.5 s, then stopped; started again as process 9 at 4.5 s.
     machine.service = [](std::uint64_t ms) { return ms < 2500 ? 7u : ms < 4500 ? 0u : 9u; };
-    machine.messages.push_back({100, 7, "KQ5 STATUS:32\r\n"});
+    machine.messages = {{100, 7, "KQ5 STATUS:32\r\n"}};
     for (std::uint64_t ms = 200; ms <= 1800; ms += 10) {  // a chatty other program
         machine.messages.push_back({ms, 50, "other"});
     }
@@ -119,10 +119,8 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     EXPECT_EQ(pids, (std::vector<std::uint32_t>{0, 7, 0, 9}));
 }
 
+// The service's process and "runs as process", "is not running" are in the answers above.
 TEST(ListenLoop, TheAnswerSaysWhyTheServiceIsNotThere) {
-    EXPECT_EQ(AnswerOf("kq5", 4242, false).note, "service kq5 runs as process 4242");
-    EXPECT_EQ(AnswerOf("kq5", 4242, false).pid, 4242u);
-    EXPECT_EQ(AnswerOf("kq5", 0, false).note, "service kq5 is not running");
     EXPECT_EQ(AnswerOf("Kq5Test", 0, true).note,
               "service Kq5Test is not running: there is no such service");
 }

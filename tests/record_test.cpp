@@ -181,9 +181,9 @@ protected:
     }
 };
 
-Entry ServiceNote(LocalDate date, const std::string& time, std::uint32_t pid) {
+Entry ServiceNote(LocalDate date, const std::string& time, const std::string& pid) {
     return Entry{Entry::Kind::ServiceNote, date, StampText(date, time), 0,
-                 "service kq5 runs as process " + std::to_string(pid)};
+                 "service kq5 runs as process " + pid};
 }
 
 // A new day's file holds the header and the service's process before its lines; a note (what
@@ -192,7 +192,7 @@ TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
     Recorder recorder;
     ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
     const LocalDate next = Plus(kDay, 1);
-    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(kDay, "23:59:58.000", 7)));
+    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(kDay, "23:59:58.000", "7")));
     ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "23:59:59.999", "KQ5 STATUS:32\r\n")));
     ASSERT_TRUE(RecordEntry(recorder, Line(next, "00:00:00.000", "KQ5 STATUS:4\r\n")));
     TryNote(recorder, StampText(next, "00:00:01.000"), "recording stopped");
@@ -212,7 +212,7 @@ TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
 
     // Started again the same day: the day's file goes on, with no second header.
     ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(next, "08:00:00.000", 9)));
+    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(next, "08:00:00.000", "9")));
     ASSERT_TRUE(CloseRecorder(recorder));
     EXPECT_EQ(Listing(), days);
     EXPECT_EQ(Read(days[1]),
@@ -321,9 +321,7 @@ TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
     EXPECT_FALSE(RecordEntry(header, Line(Plus(kDay, 1), "10:00:00.000", "KQ5")));
     ExpectNoSpace(header, "header");
     Recorder note = OnAFullNextDay("note");
-    ASSERT_TRUE(
-        RecordEntry(note, Entry{Entry::Kind::ServiceNote, kDay, StampText(kDay, "23:00:00.000"), 0,
-                                "service kq5 runs as process 7 " + big}));
+    ASSERT_TRUE(RecordEntry(note, ServiceNote(kDay, "23:00:00.000", "7 " + big)));
     EXPECT_FALSE(RecordEntry(note, Line(Plus(kDay, 1), "10:00:00.000", "KQ5")));
     ExpectNoSpace(note, "note");
 }
