@@ -39,15 +39,12 @@ struct FakeMachine {
 
     Stamp StampAt(std::uint64_t ms) const {
         const std::uint64_t local = localAtZeroMs + ms * (kDayMs / dayMs);
-        const LocalDate date =
-            DateOfDayNumber(DayNumber(kDay) + static_cast<long long>(local / kDayMs));
-        const std::uint64_t time = local % kDayMs;
-        char text[48];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02u:%02u:%02u.%03u +01:00", date.year,
-                      date.month, date.day, static_cast<unsigned>(time / 3600000),
-                      static_cast<unsigned>(time / 60000 % 60),
-                      static_cast<unsigned>(time / 1000 % 60), static_cast<unsigned>(time % 1000));
-        return Stamp{date, text};
+        const LocalDate date = Plus(kDay, static_cast<long long>(local / kDayMs));
+        const auto time = static_cast<unsigned>(local % kDayMs);
+        char text[16];
+        std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", time / 3600000, time / 60000 % 60,
+                      time / 1000 % 60, time % 1000);
+        return Stamp{date, StampText(date, text)};
     }
 
     bool Receive(std::uint32_t timeoutMs, std::uint32_t& pid, std::string& text) {
