@@ -1,16 +1,41 @@
-// A record folder of the test's own, emptied before and after each test, for the recorder's tests.
+// What the recorder's tests share: a record folder of the test's own, emptied before and after
+// each test, the dates and lines they record, and a disk that is full until the test frees it.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "trace/recorder.h"
+
+inline constexpr LocalDate kDay{2026, 12, 7};
+inline constexpr const char* kLinesHeader = "# kq5trace 1.0.0: lines";
+
+inline LocalDate Plus(LocalDate date, long long days) {
+    return DateOfDayNumber(DayNumber(date) + days);
+}
+
+// "2026-12-07 12:00:00.000 +01:00" for kDay and "12:00:00.000".
+inline std::string StampText(LocalDate date, const std::string& time) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return std::string(text) + " " + time + " +01:00";
+}
+
+inline Entry Line(LocalDate date, const std::string& time, const std::string& text,
+                  std::uint32_t pid = 7) {
+    return Entry{Entry::Kind::Line, date, StampText(date, time), pid, text};
+}
 
 class RecordFolderTest : public ::testing::Test {
 protected:
@@ -37,4 +62,26 @@ protected:
     }
 
     std::filesystem::path folder;
+};
+
+// A disk that is full until the test frees it: the files of this process may not grow past
+// BYTES (as on a full disk, a write fails with nothing written), and from Free() on they may again.
+class FullUntilFreed {
+public:
+    explicit FullUntilFreed(std::uintmax_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+        rlimit full = saved_;
+        full.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &full);
+    }
+    ~FullUntilFreed() {
+        Free();
+        std::signal(SIGXFSZ, signal_);
+    }
+    void Free() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+    void (*signal_)(int) = SIG_DFL;
 };
