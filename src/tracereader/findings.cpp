@@ -192,7 +192,7 @@ bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t 
     if (changed) {
         if (have) {
             EndCode(atMs);
-            if (changes.size() < kListed) {
+            if (moreChanges == 0) {  // the code that ends is the last one listed
                 changes.back() += ", " + Duration(atMs - codeSinceMs) + " (" +
                                   std::to_string(codeLines) + " lines)";
             }
@@ -508,12 +508,17 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
                              " on average (the log's clock has whole seconds only: the pace is "
                              "measured to the second; the service polls every 0.800 s)");
     } else {
-        // The pace: the median time between status lines.
+        // The pace: the median time between two status lines of one process (of an even count,
+        // the lower middle). A restart's time is no interval: there are fewer than the lines.
+        size_t paced = 0;
+        for (const auto& each : intervals) {
+            paced += each.second;
+        }
         size_t seen = 0;
         uint64_t median = 0;
         for (const auto& [bucket, count] : intervals) {
             seen += count;
-            if (seen * 2 >= lines - 1) {
+            if (seen * 2 >= paced) {
                 median = bucket * 10;
                 break;
             }
@@ -536,7 +541,7 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
         out.push_back(gapFinding);
     }
     EndCode(lastMs);
-    if (changes.size() <= kListed && moreChanges == 0 && !changes.empty()) {
+    if (moreChanges == 0 && !changes.empty()) {
         changes.back() += ", " + Duration(lastMs - codeSinceMs) + " (" + std::to_string(codeLines) +
                           " lines) to the last status line";
     }

@@ -1,0 +1,265 @@
+// The trace reader's findings as a support desk reads them: each finding's words, the lengths
+// it gives, its time and whether it is serious; and the picture's ticks over the service's lines.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "trace_lines.h"
+#include "tracereader/findings.h"
+#include "tracereader/picture.h"
+
+namespace {
+
+// A kq5trace line of process PID at MS after 09:00 (UTC+1).
+std::string At(uint64_t ms, const std::string& text, unsigned long pid = 42) {
+    char stamp[96];
+    std::snprintf(stamp, sizeof stamp, "2026-12-07 %02llu:%02llu:%02llu.%03llu +01:00\t[%lu] ",
+                  static_cast<unsigned long long>(9 + ms / 3600000),
+                  static_cast<unsigned long long>(ms / 60000 % 60),
+                  static_cast<unsigned long long>(ms / 1000 % 60),
+                  static_cast<unsigned long long>(ms % 1000), pid);
+    return stamp + text + "\n";
+}
+
+const std::string kReady = "KQ5 STATUS:32\\r\\n";
+const std::string kDoor = "KQ5 STATUS:4\\r\\n";
+const std::string kGaps =
+    "  gaps longer than two cycles within one process (the service was held, the printer was "
+    "away, or the capture was not running):";
+const std::string kRunning =
+    "the trace ends without \" MainError:\": the process was killed or "
+    "is still running";
+
+std::string OpenError(const char* code) {
+    return std::string(" Open Printer Error :GetLastError() returns: ") + code + "\\n";
+}
+
+// A finding as its rank and time, then its lines.
+std::string Shown(const TraceFinding& f) {
+    std::string out = std::to_string(f.rank) + " " + std::to_string(f.atMs);
+    for (const std::string& line : f.lines) {
+        out += "\n" + line;
+    }
+    return out;
+}
+
+struct Case {
+    const char* name;
+    std::string trace;
+    size_t count;                       // findings in all
+    std::vector<std::string> findings;  // each one of them whole, as Shown
+};
+
+// Each finding whole: its words, the lengths and times it gives, its time and its rank (0 to 3
+// serious, 9 ordinary).
+TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
+    const std::string readFailure = "\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2\\xb5\\xc4\\xca\\xfd";
+    const std::vector<Case> cases = {
+        {"two cycles apart is no gap, a millisecond more is; a minute, an hour",
+         std::string(kHeader) + At(0, kReady) + At(1600, kReady) + At(3201, kReady) +
+             At(63201, kReady) + At(3663201, kReady),
+         6,
+         {"9 0\n  6 lines read, 5 of the service (process 42), over 1 h 1 min, from 2026-12-07 "
+          "09:00:00.000 to 10:01:03.201",
+          "3 1600\n" + kGaps +
+              "\n    no status line for 1.6 s, from 2026-12-07 09:00:01.600 to 09:00:03.201"
+              "\n    no status line for 1 min 0 s, from 2026-12-07 09:00:03.201 to 09:01:03.201"
+              "\n    no status line for 1 h 0 min, from 2026-12-07 09:01:03.201 to 10:01:03.201",
+          "9 0\n  time in each status: 32 1 h 1 min;"}},
+        {"the pace: the median time between two lines, of an even count the lower middle",
+         std::string(kHeader) + At(0, kReady) + At(700, kReady) + At(1400, kReady) +
+             At(2200, kReady) + At(5200, kReady) + At(8200, kReady) + At(11200, kReady),
+         6,
+         {"9 0\n  7 status lines, one every 0.800 s (median; the service polls every 0.800 s)"}},
+        {"a clock of whole seconds: the pace over the count, a gap from three seconds",
+         "1\t09:00:00\t[42] KQ5 STATUS:32\r\n2\t09:00:02\t[42] KQ5 STATUS:32\r\n",
+         6,
+         {"9 0\n  2 status lines, one every 2.0 s on average (the log's clock has whole seconds "
+          "only: the pace is measured to the second; the service polls every 0.800 s)",
+          "9 0\n  no gap longer than two cycles"}},
+        {"the queue's errors, each code with its meaning, the first of each dated",
+         std::string(kHeader) + At(0, " DevicePath:\\\\?\\usb#vid_1a86\\n") + At(0, kReady) +
+             At(800, OpenError("0x709")) + At(800, "KQ5 STATUS:-128\\r\\n") +
+             At(1600, OpenError("0x5")) + At(1600, "KQ5 STATUS:99\\r\\n") +
+             At(2400, OpenError("0x6ba")) + At(2400, readFailure) + At(3200, OpenError("0x57")) +
+             At(3200, OpenError("0x709")) + At(3200, readFailure) +
+             At(3300, "GetLastError:2\\r\\n") + At(3400, "GetLastError:234\\r\\n") +
+             At(3500, "GetLastError:5\\r\\n") + At(3600, "GetLastError:2\\r\\n"),
+         14,
+         {"9 0\n  status changes:"
+          "\n    at 2026-12-07 09:00:00.000: status 32 (ready: the service commanded resume, no "
+          "status), 0.8 s (1 lines)"
+          "\n    at 09:00:00.800: status -128 (paper out: the service commanded pause, status "
+          "paper out), 0.8 s (1 lines)"
+          "\n    at 09:00:01.600: status 99 (unknown code: the service commanded nothing), 0.0 s "
+          "(1 lines) to the last status line",
+          "9 0\n  time in each status: -128 0.8 s; 32 0.8 s; 99 0.0 s;",
+          "9 800\n  the queue could not be opened 2 times with 0x709, the first at 2026-12-07 "
+          "09:00:00.800: there is no queue \"Korvane-Q5\"",
+          "9 1600\n  the queue could not be opened 1 times with 0x5, the first at 2026-12-07 "
+          "09:00:01.600: access denied: the service may not open the queue with full access",
+          "0 2400\n  the queue could not be opened 1 times with 0x6ba, the first at 2026-12-07 "
+          "09:00:02.400: the Spooler is not running (RPC server unavailable)",
+          "9 3200\n  the queue could not be opened 1 times with 0x57, the first at 2026-12-07 "
+          "09:00:03.200: see the Win32 error list",
+          "9 3300\n  2 registry reads failed with GetLastError:2: a registry value is missing (a "
+          "port without \"Device Id\", a device without \"Port Description\")",
+          "9 3400\n  1 registry reads failed with GetLastError:234: a port description longer "
+          "than the service can read (199 characters)",
+          "9 3500\n  1 registry reads failed with GetLastError:5: the registry read failed",
+          "9 2400\n  the queue's record could not be read 2 times", "9 3600\n  " + kRunning}},
+        {"restarts, then the end",
+         std::string(kHeader) + At(0, kReady, 40) + At(800, " MainError:1450\\n", 40) +
+             At(5000, kReady, 41) + At(5800, kReady, 41) + At(9000, kReady, 43) +
+             At(9800, " MainError:0\\n", 43),
+         8,
+         {"9 0\n  7 lines read, 6 of the service (processes 40, 41, 43), over 9.8 s, from "
+          "2026-12-07 09:00:00.000 to 09:00:09.800",
+          "9 0\n  4 status lines, one every 0.800 s (median; the service polls every 0.800 s)",
+          "9 5000\n  the service restarted: process 40 ended at 2026-12-07 09:00:00.800 with \" "
+          "MainError:1450\" (its last error code when it ended, see the Win32 error list; not by "
+          "itself a fault); process 41 wrote its first line at 09:00:05.000, the service away "
+          "4.2 s",
+          "9 9000\n  the service restarted: process 41 wrote its last line at 2026-12-07 "
+          "09:00:05.800, without \" MainError:\" (killed, or its end not captured); process 43 "
+          "wrote its first line at 09:00:09.000, the service away 3.2 s",
+          "2 9800\n  the service ended: \" MainError:0\\n\" at 2026-12-07 09:00:09.800 (its last "
+          "error code when it ended: none; not by itself a fault), and no later process "
+          "follows"}},
+        {"a DebugView log: what is not the service's, counted",
+         "PC\r\nTitle\r\n1\t0.0\t[9] explorer\r\n2\t0.1\t[42] KQ5 STATUS:32\r\nbroken\r\n"
+         "3\t0.2\tkernel line\r\n4\t0.9\t[42] KQ5 STATUS:32\r\n5\t1.0\t[9] hello\r\n",
+         10,
+         {"9 0\n  8 lines read, 2 of the service (process 42), over 0.8 s",
+          "9 0\n  2 lines before the first log line skipped (a computer name, a title, "
+          "DebugView++'s identification header): line 1 \"PC\", line 2 \"Title\"",
+          "9 0\n  2 lines of other processes skipped",
+          "9 0\n  1 kernel lines (no [process id]: written by drivers) skipped",
+          "9 0\n  1 lines skipped: not a DebugView line of this log's layout (cut or damaged) "
+          "(line 5)"}},
+        {"the printer never found, no device listed",
+         std::string(kHeader) + At(0, "GetPrinterHandle"),
+         3,
+         {"1 0\n  the printer was never found: no \"KQ5 STATUS\" line and no device listed"}},
+        {"the printer never found, a device listed",
+         std::string(kHeader) + At(0, " DevicePath:\\\\?\\usb#vid_1a86\\n") +
+             At(10, "GetPrinterHandle"),
+         3,
+         {"1 0\n  the printer was never found: no \"KQ5 STATUS\" line (1 devices listed, none "
+          "opened and read)"}},
+        {"no line of the service: the capture's last word on it",
+         std::string(kHeader) +
+             "# 2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\n"
+             "# 2026-12-07 09:00:05.000 +01:00 another debug-output viewer holds the channel; "
+             "waiting\n",
+         2,
+         {"0 0\n  no line of the service in this trace: nothing in it tells of the printer, the "
+          "queue or the Spooler\n    this usually means that the service was not running (sc "
+          "query kq5 tells), or that the capture listened on the other channel: the service "
+          "writes to the global debug-output channel, which kq5trace captures unless started "
+          "with --session, and DebugView and DebugView++ only with Capture Global Win32 "
+          "(DebugView: the Capture menu; DebugView++: the Log menu)\n    the capture's last word "
+          "on the service: \"2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\""}},
+        {"a clock of the time of day set back by half a day: only more is past midnight",
+         "1\t20:00:00.000\t[42] KQ5 STATUS:32\r\n2\t08:00:00.000\t[42] KQ5 STATUS:32\r\n",
+         7,
+         {"9 0\n  line 2: the clock goes back by 12 h 0 min (daylight saving or a clock set "
+          "back); the times after it are drawn as if it had not"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Read read(c.trace);
+        ASSERT_TRUE(read.report.ok) << read.report.error;
+        std::string all = "\n\n";
+        for (const TraceFinding& f : read.report.findings) {
+            all += Shown(f) + "\n\n";
+        }
+        EXPECT_EQ(read.report.findings.size(), c.count) << all;
+        for (const std::string& expected : c.findings) {
+            EXPECT_NE(all.find("\n\n" + expected + "\n\n"), std::string::npos)
+                << expected << "\nnot in:" << all;
+        }
+    }
+}
+
+// The first line that starts with START, or an empty finding.
+TraceFinding Finding(const TraceReport& report, const std::string& start) {
+    for (const TraceFinding& f : report.findings) {
+        if (f.lines.front().rfind(start, 0) == 0) {
+            return f;
+        }
+    }
+    return {};
+}
+
+// A long trace lists the first forty gaps, status changes and clock set backs, each whole, and
+// sums up the gaps and changes after them.
+TEST(TraceFindings, ListTheFirstFortyThenCount) {
+    std::string gaps = kHeader, changes = kHeader, back;
+    for (uint64_t i = 0; i <= 41; ++i) {
+        gaps += At(i * 2000 + (i == 41 ? 1000 : 0), kReady);  // the 41st gap 3 s
+        changes += At(i * 800, i % 2 == 0 ? kReady : kDoor);
+    }
+    for (int i = 1; i <= 82; ++i) {  // half a second back at every even line
+        back += std::to_string(i) + (i % 2 == 1 ? "\t10:00:00.000" : "\t09:59:59.500") +
+                "\t[42] KQ5 STATUS:32\r\n";
+    }
+    const TraceFinding gap = Finding(Read(gaps).report, kGaps);
+    ASSERT_EQ(gap.lines.size(), 42u);
+    EXPECT_EQ(gap.lines[40],
+              "    no status line for 2.0 s, from 2026-12-07 09:01:18.000 to 09:01:20.000");
+    EXPECT_EQ(gap.lines[41], "  ... and 1 more; the longest 3.0 s");
+    const TraceFinding change = Finding(Read(changes).report, "  status changes:");
+    ASSERT_EQ(change.lines.size(), 42u);
+    EXPECT_EQ(change.lines[40],
+              "    at 09:00:31.200: status 4 (door open: the service commanded pause, status door "
+              "open), 0.8 s (1 lines)");
+    EXPECT_EQ(change.lines[41], "  ... and 2 more changes");
+    const Read setBack(back);
+    EXPECT_EQ(std::count_if(setBack.report.findings.begin(), setBack.report.findings.end(),
+                            [](const TraceFinding& f) {
+                                return f.lines.front().find("the clock goes back") !=
+                                       std::string::npos;
+                            }),
+              40);
+}
+
+// The picture's ticks gather the lines of one stretch of time: a line said again in it is
+// listed once, and its title takes lines until it holds 240 characters, the count says them all.
+// At 220 s the trace outgrows 2 x 1100 stretches of 0.1 s: each takes twice the time.
+TEST(TraceFindings, TicksGatherTheLinesOfAStretch) {
+    std::string path = " DevicePath:\\\\?\\usb#vid_1a86&pid_7584#";
+    path += std::string(232 - path.size() - 2, '0') + "\\n";  // shown, it fills a title
+    const std::string handle = "GetPrinterHandle";
+    const Read read(std::string(kHeader) + At(0, kReady) + At(50, handle) + At(60, handle) +
+                    At(150, kDoor) + At(250, path) + At(260, handle) + At(350, handle) +
+                    At(220000, kDoor));
+    std::vector<std::pair<uint64_t, std::string>> ticks;
+    for (const TimelineEvent& e : read.report.picture.timeline) {
+        if (const auto* tick = std::get_if<TickEvent>(&e.detail)) {
+            ticks.emplace_back(e.timeMs, tick->text);
+        }
+    }
+    const std::string door = "debug \"KQ5 STATUS:4\\r\\n\"";
+    const std::vector<std::pair<uint64_t, std::string>> expected = {
+        {0,
+         "4 lines from here:\ndebug \"KQ5 STATUS:32\\r\\n\"\ndebug \"GetPrinterHandle\"\n" + door},
+        {250, "3 lines from here:\ndebug \"" + path + "\""},
+        {220000, "1 line from here:\n" + door}};
+    EXPECT_EQ(ticks, expected);
+}
+
+// Lines of one time (a clock of whole seconds) are drawn in their order: the last one holds.
+TEST(TraceFindings, LinesOfOneTimeDrawnInTheirOrder) {
+    const Read read(
+        "1\t09:00:00\t[42] KQ5 STATUS:4\r\n2\t09:00:01\t[42] KQ5 STATUS:32\r\n"
+        "3\t09:00:01\t[42] KQ5 STATUS:4\r\n");
+    const std::string svg = FormatSvg(read.report.picture, "t");
+    EXPECT_NE(svg.find("queue paused, status PRINTER_STATUS_DOOR_OPEN"), std::string::npos);
+    EXPECT_EQ(svg.find("queue resumed"), std::string::npos);
+}
+
+}  // namespace
