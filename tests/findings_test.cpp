@@ -75,11 +75,12 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
          6,
          {"9 0\n  7 status lines, one every 0.800 s (median; the service polls every 0.800 s)"}},
         {"a clock of whole seconds: the pace over the count, a gap from three seconds",
-         "1\t09:00:00\t[42] KQ5 STATUS:32\r\n2\t09:00:02\t[42] KQ5 STATUS:32\r\n",
+         "1\t09:00:00\t[42] GetPrinterHandle\r\n2\t09:00:01\t[42] KQ5 STATUS:32\r\n"
+         "3\t09:00:03\t[42] KQ5 STATUS:32\r\n",
          6,
-         {"9 0\n  2 status lines, one every 2.0 s on average (the log's clock has whole seconds "
+         {"9 1000\n  2 status lines, one every 2.0 s on average (the log's clock has whole seconds "
           "only: the pace is measured to the second; the service polls every 0.800 s)",
-          "9 0\n  no gap longer than two cycles"}},
+          "9 1000\n  no gap longer than two cycles"}},
         {"the queue's errors, each code with its meaning, the first of each dated",
          std::string(kHeader) + At(0, " DevicePath:\\\\?\\usb#vid_1a86\\n") + At(0, kReady) +
              At(800, OpenError("0x709")) + At(800, "KQ5 STATUS:-128\\r\\n") +
@@ -113,12 +114,14 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
           "9 2400\n  the queue's record could not be read 2 times", "9 3600\n  " + kRunning}},
         {"restarts, then the end",
          std::string(kHeader) + At(0, kReady, 40) + At(800, " MainError:1450\\n", 40) +
-             At(5000, kReady, 41) + At(5800, kReady, 41) + At(9000, kReady, 43) +
-             At(9800, " MainError:0\\n", 43),
-         8,
-         {"9 0\n  7 lines read, 6 of the service (processes 40, 41, 43), over 9.8 s, from "
+             At(5000, kReady, 41) + At(5400, readFailure, 41) + At(5800, kReady, 41) +
+             At(9000, kReady, 43) + At(9800, " MainError:0\\n", 43),
+         9,
+         {"9 0\n  8 lines read, 7 of the service (processes 40, 41, 43), over 9.8 s, from "
           "2026-12-07 09:00:00.000 to 09:00:09.800",
           "9 0\n  4 status lines, one every 0.800 s (median; the service polls every 0.800 s)",
+          "9 0\n  no gap longer than two cycles",
+          "9 5400\n  the queue's record could not be read 1 times",
           "9 5000\n  the service restarted: process 40 ended at 2026-12-07 09:00:00.800 with \" "
           "MainError:1450\" (its last error code when it ended, see the Win32 error list; not by "
           "itself a fault); process 41 wrote its first line at 09:00:05.000, the service away "
@@ -130,19 +133,20 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
           "error code when it ended: none; not by itself a fault), and no later process "
           "follows"}},
         {"a DebugView log: what is not the service's, counted",
-         "PC\r\nTitle\r\n1\t0.0\t[9] explorer\r\n2\t0.1\t[42] KQ5 STATUS:32\r\nbroken\r\n"
-         "3\t0.2\tkernel line\r\n4\t0.9\t[42] KQ5 STATUS:32\r\n5\t1.0\t[9] hello\r\n",
+         "PC\r\nTitle\r\n1\t0.0\t[9] explorer\r\n2\t0.1\t[42] KQ5 STATUS:32\r\n" +
+             Times("broken\r\n", 6) +
+             "3\t0.2\tkernel line\r\n4\t0.9\t[42] KQ5 STATUS:32\r\n5\t1.0\t[42] hello\r\n",
          10,
-         {"9 0\n  8 lines read, 2 of the service (process 42), over 0.8 s",
+         {"9 0\n  13 lines read, 3 of the service (process 42), over 0.9 s",
           "9 0\n  2 lines before the first log line skipped (a computer name, a title, "
           "DebugView++'s identification header): line 1 \"PC\", line 2 \"Title\"",
-          "9 0\n  2 lines of other processes skipped",
+          "9 0\n  1 lines of other processes skipped",
           "9 0\n  1 kernel lines (no [process id]: written by drivers) skipped",
-          "9 0\n  1 lines skipped: not a DebugView line of this log's layout (cut or damaged) "
-          "(line 5)"}},
+          "9 0\n  6 lines skipped: not a DebugView line of this log's layout (cut or damaged) "
+          "(lines 5, 6, 7, 8, 9, ...)"}},
         {"the printer never found, no device listed",
-         std::string(kHeader) + At(0, "GetPrinterHandle"),
-         3,
+         std::string(kHeader) + At(0, "GetPrinterHandle") + At(10, "GetLastError:2\\r\\n"),
+         4,
          {"1 0\n  the printer was never found: no \"KQ5 STATUS\" line and no device listed"}},
         {"the printer never found, a device listed",
          std::string(kHeader) + At(0, " DevicePath:\\\\?\\usb#vid_1a86\\n") +
@@ -156,7 +160,9 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
              "# 2026-12-07 09:00:05.000 +01:00 another debug-output viewer holds the channel; "
              "waiting\n",
          2,
-         {"0 0\n  no line of the service in this trace: nothing in it tells of the printer, the "
+         {"9 0\n  3 lines read, 0 of the service (processes none), over 4.9 s, from 2026-12-07 "
+          "09:00:00.100 to 09:00:05.000",
+          "0 0\n  no line of the service in this trace: nothing in it tells of the printer, the "
           "queue or the Spooler\n    this usually means that the service was not running (sc "
           "query kq5 tells), or that the capture listened on the other channel: the service "
           "writes to the global debug-output channel, which kq5trace captures unless started "
@@ -164,7 +170,8 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
           "(DebugView: the Capture menu; DebugView++: the Log menu)\n    the capture's last word "
           "on the service: \"2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\""}},
         {"a clock of the time of day set back by half a day: only more is past midnight",
-         "1\t20:00:00.000\t[42] KQ5 STATUS:32\r\n2\t08:00:00.000\t[42] KQ5 STATUS:32\r\n",
+         "1\t20:00:00.000\t[42] KQ5 STATUS:32\r\n2\t08:00:00.000\t[42] KQ5 STATUS:32\r\n"
+         "3\t20:00:00.000\t[42] KQ5 STATUS:32\r\n4\t07:59:59.999\t[42] KQ5 STATUS:32\r\n",
          7,
          {"9 0\n  line 2: the clock goes back by 12 h 0 min (daylight saving or a clock set "
           "back); the times after it are drawn as if it had not"}},
@@ -201,7 +208,7 @@ TEST(TraceFindings, ListTheFirstFortyThenCount) {
     std::string gaps = kHeader, changes = kHeader, back;
     for (uint64_t i = 0; i <= 41; ++i) {
         gaps += At(i * 2000 + (i == 41 ? 1000 : 0), kReady);  // the 41st gap 3 s
-        changes += At(i * 800, i % 2 == 0 ? kReady : kDoor);
+        changes += i <= 40 ? At(i * 800, i % 2 == 0 ? kReady : kDoor) : "";
     }
     for (int i = 1; i <= 82; ++i) {  // half a second back at every even line
         back += std::to_string(i) + (i % 2 == 1 ? "\t10:00:00.000" : "\t09:59:59.500") +
@@ -217,7 +224,7 @@ TEST(TraceFindings, ListTheFirstFortyThenCount) {
     EXPECT_EQ(change.lines[40],
               "    at 09:00:31.200: status 4 (door open: the service commanded pause, status door "
               "open), 0.8 s (1 lines)");
-    EXPECT_EQ(change.lines[41], "  ... and 2 more changes");
+    EXPECT_EQ(change.lines[41], "  ... and 1 more changes");
     const Read setBack(back);
     EXPECT_EQ(std::count_if(setBack.report.findings.begin(), setBack.report.findings.end(),
                             [](const TraceFinding& f) {

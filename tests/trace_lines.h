@@ -23,3 +23,12 @@ inline std::string Kq5(const std::string& stamp, const std::string& text) {
 }
 
 inline constexpr const char* kHeader = "# kq5trace 1.0.0: debugger lines of the service kq5\n";
+
+// LINE COUNT times over.
+inline std::string Times(const std::string& line, int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines += line;
+    }
+    return lines;
+}

@@ -141,14 +141,6 @@ TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
     CheckCases(cases);
 }
 
-std::string Times(const std::string& line, int count) {
-    std::string lines;
-    for (int i = 0; i < count; ++i) {
-        lines += line;
-    }
-    return lines;
-}
-
 // Every line of a file is counted as read, a cut or a too long one too. Up to five lines before
 // the first log line (a title, a line too long) are skipped and named; a sixth makes the file no
 // trace, and the error says how many lines after the first were looked at.

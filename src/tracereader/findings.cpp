@@ -358,8 +358,9 @@ uint64_t TraceTime::Relative(long long writtenMs, bool timeOfDay, const std::str
         }
     }
     previousMs = writtenMs;
-    const long long rel = writtenMs + shiftMs - startMs;
-    lastRelMs = static_cast<uint64_t>(rel < 0 ? 0 : rel);
+    // Never below the line before: a time that goes back is shifted as far as it went back, or
+    // by a day when less than half a day is left to it before the first line's time of day.
+    lastRelMs = static_cast<uint64_t>(writtenMs + shiftMs - startMs);
     return lastRelMs;
 }
 
