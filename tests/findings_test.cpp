@@ -269,4 +269,47 @@ TEST(TraceFindings, LinesOfOneTimeDrawnInTheirOrder) {
     EXPECT_EQ(svg.find("queue resumed"), std::string::npos);
 }
 
+// The Spooler as the queue's opens tell it: running while they get through, and when one fails
+// otherwise than with 0x6ba; stopped from the first 0x6ba until a cycle's open gets through.
+TEST(TraceFindings, SpoolerStoppedWhileOpensFailWith6ba) {
+    std::string trace = kHeader;
+    const std::pair<uint64_t, const char*> cycles[] = {
+        {0, ""},    {800, "0x709"},  {1600, "0x6ba"}, {2400, "0x6ba"},
+        {3200, ""}, {4000, "0x6ba"}, {4800, ""}};
+    for (const auto& [ms, failed] : cycles) {
+        trace += (*failed ? At(ms, OpenError(failed)) : "") + At(ms, kReady);
+    }
+    const Read read(trace);
+    const std::string svg = FormatSvg(read.report.picture, "t");
+    std::string spooler;
+    for (size_t at = 0; (at = svg.find("<title>Spooler ", at)) != std::string::npos; ++at) {
+        spooler += svg.substr(at + 15, svg.find("</title>", at) - at - 15) + "\n";
+    }
+    EXPECT_EQ(spooler,
+              "running\n2026-12-07 09:00:00.000 to 2026-12-07 09:00:01.600 (1.6 s)\n"
+              "stopped\n2026-12-07 09:00:01.600 to 2026-12-07 09:00:03.200 (1.6 s)\n"
+              "running\n2026-12-07 09:00:03.200 to 2026-12-07 09:00:04.000 (0.8 s)\n"
+              "stopped\n2026-12-07 09:00:04.000 to 2026-12-07 09:00:04.800 (0.8 s)\n"
+              "running\n2026-12-07 09:00:04.800 to 2026-12-07 09:00:05.000 (0.2 s)\n");
+}
+
+// The picture holds each state once, however long it lasts: a steady trace of a hundred cycles
+// (the Spooler down, then up; the lines two cycles apart) draws as many changes as one of four.
+TEST(TraceFindings, APictureHoldsEachStateOnce) {
+    const auto drawn = [](int cycles) {
+        std::string trace = kHeader;
+        for (int i = 0; i < 2 * cycles; ++i) {
+            trace += (i < cycles ? At(i * 1600, OpenError("0x6ba")) : "") + At(i * 1600, kReady);
+        }
+        const Read read(trace);
+        const Picture& picture = read.report.picture;
+        return std::make_pair(picture.printer.size(),
+                              std::count_if(picture.timeline.begin(), picture.timeline.end(),
+                                            [](const TimelineEvent& e) {
+                                                return !std::holds_alternative<TickEvent>(e.detail);
+                                            }));
+    };
+    EXPECT_EQ(drawn(50), drawn(2));
+}
+
 }  // namespace
