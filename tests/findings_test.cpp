@@ -74,6 +74,10 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
              At(2200, kReady) + At(5200, kReady) + At(8200, kReady) + At(11200, kReady),
          6,
          {"9 0\n  7 status lines, one every 0.800 s (median; the service polls every 0.800 s)"}},
+        {"one status line: no pace",
+         std::string(kHeader) + At(0, kReady),
+         6,
+         {"9 0\n  1 status lines, no two of one process to measure the pace by"}},
         {"a clock of whole seconds: the pace over the count, a gap from three seconds",
          "1\t09:00:00\t[42] GetPrinterHandle\r\n2\t09:00:01\t[42] KQ5 STATUS:32\r\n"
          "3\t09:00:03\t[42] KQ5 STATUS:32\r\n",
