@@ -78,21 +78,29 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
          std::string(kHeader) + At(0, kReady),
          6,
          {"9 0\n  1 status lines, no two of one process to measure the pace by"}},
-        {"a clock of whole seconds: the pace over the count, a gap from three seconds",
+        {"a clock of whole seconds: the pace over the count, 2 s apart no gap",
          "1\t09:00:00\t[42] GetPrinterHandle\r\n2\t09:00:01\t[42] KQ5 STATUS:32\r\n"
          "3\t09:00:03\t[42] KQ5 STATUS:32\r\n",
          6,
          {"9 1000\n  2 status lines, one every 2.0 s on average (the log's clock has whole seconds "
           "only: the pace is measured to the second; the service polls every 0.800 s)",
           "9 1000\n  no gap longer than two cycles"}},
+        {"a clock of whole seconds: two cycles and a second is no gap, a millisecond more is",
+         "1\t09:00:00\t[42] KQ5 STATUS:32\r\n2\t09:00:02.600\t[42] KQ5 STATUS:32\r\n"
+         "3\t09:00:05.201\t[42] KQ5 STATUS:32\r\n",
+         6,
+         {"3 2600\n" + kGaps +
+          "\n    no status line for 2.6 s, from day 1 09:00:02.600 to "
+          "09:00:05.201"}},
         {"the queue's errors, each code with its meaning, the first of each dated",
          std::string(kHeader) + At(0, " DevicePath:\\\\?\\usb#vid_1a86\\n") + At(0, kReady) +
              At(800, OpenError("0x709")) + At(800, "KQ5 STATUS:-128\\r\\n") +
              At(1600, OpenError("0x5")) + At(1600, "KQ5 STATUS:99\\r\\n") +
-             At(2400, OpenError("0x6ba")) + At(2400, readFailure) + At(3200, OpenError("0x57")) +
-             At(3200, OpenError("0x709")) + At(3200, readFailure) +
-             At(3300, "GetLastError:2\\r\\n") + At(3400, "GetLastError:234\\r\\n") +
-             At(3500, "GetLastError:5\\r\\n") + At(3600, "GetLastError:2\\r\\n"),
+             At(2400, OpenError("0x6ba")) + At(2400, readFailure) +
+             At(3200, OpenError("0xffffffffffffffff")) + At(3200, OpenError("0x709")) +
+             At(3200, readFailure) + At(3300, "GetLastError:2\\r\\n") +
+             At(3400, "GetLastError:234\\r\\n") + At(3500, "GetLastError:5\\r\\n") +
+             At(3600, "GetLastError:2\\r\\n"),
          14,
          {"9 0\n  status changes:"
           "\n    at 2026-12-07 09:00:00.000: status 32 (ready: the service commanded resume, no "
@@ -108,7 +116,8 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
           "09:00:01.600: access denied: the service may not open the queue with full access",
           "0 2400\n  the queue could not be opened 1 times with 0x6ba, the first at 2026-12-07 "
           "09:00:02.400: the Spooler is not running (RPC server unavailable)",
-          "9 3200\n  the queue could not be opened 1 times with 0x57, the first at 2026-12-07 "
+          "9 3200\n  the queue could not be opened 1 times with 0xffffffffffffffff, the first at "
+          "2026-12-07 "
           "09:00:03.200: see the Win32 error list",
           "9 3300\n  2 registry reads failed with GetLastError:2: a registry value is missing (a "
           "port without \"Device Id\", a device without \"Port Description\")",
@@ -118,22 +127,22 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
           "9 2400\n  the queue's record could not be read 2 times", "9 3600\n  " + kRunning}},
         {"restarts, then the end",
          std::string(kHeader) + At(0, kReady, 40) + At(800, " MainError:1450\\n", 40) +
-             At(5000, kReady, 41) + At(5400, readFailure, 41) + At(5800, kReady, 41) +
-             At(9000, kReady, 43) + At(9800, " MainError:0\\n", 43),
+             At(56300, kReady, 41) + At(56700, readFailure, 41) + At(57100, kReady, 41) +
+             At(60300, kReady, 43) + At(61100, " MainError:0\\n", 43),
          9,
-         {"9 0\n  8 lines read, 7 of the service (processes 40, 41, 43), over 9.8 s, from "
-          "2026-12-07 09:00:00.000 to 09:00:09.800",
+         {"9 0\n  8 lines read, 7 of the service (processes 40, 41, 43), over 1 min 1 s, from "
+          "2026-12-07 09:00:00.000 to 09:01:01.100",
           "9 0\n  4 status lines, one every 0.800 s (median; the service polls every 0.800 s)",
           "9 0\n  no gap longer than two cycles",
-          "9 5400\n  the queue's record could not be read 1 times",
-          "9 5000\n  the service restarted: process 40 ended at 2026-12-07 09:00:00.800 with \" "
+          "9 56700\n  the queue's record could not be read 1 times",
+          "9 56300\n  the service restarted: process 40 ended at 2026-12-07 09:00:00.800 with \" "
           "MainError:1450\" (its last error code when it ended, see the Win32 error list; not by "
-          "itself a fault); process 41 wrote its first line at 09:00:05.000, the service away "
-          "4.2 s",
-          "9 9000\n  the service restarted: process 41 wrote its last line at 2026-12-07 "
-          "09:00:05.800, without \" MainError:\" (killed, or its end not captured); process 43 "
-          "wrote its first line at 09:00:09.000, the service away 3.2 s",
-          "2 9800\n  the service ended: \" MainError:0\\n\" at 2026-12-07 09:00:09.800 (its last "
+          "itself a fault); process 41 wrote its first line at 09:00:56.300, the service away "
+          "55.5 s",
+          "9 60300\n  the service restarted: process 41 wrote its last line at 2026-12-07 "
+          "09:00:57.100, without \" MainError:\" (killed, or its end not captured); process 43 "
+          "wrote its first line at 09:01:00.300, the service away 3.2 s",
+          "2 61100\n  the service ended: \" MainError:0\\n\" at 2026-12-07 09:01:01.100 (its last "
           "error code when it ended: none; not by itself a fault), and no later process "
           "follows"}},
         {"a DebugView log: what is not the service's, counted",

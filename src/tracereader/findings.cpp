@@ -612,7 +612,7 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
 // The queue's open errors, the registry's and the failed reads of the queue's record.
 void ErrorTallies::Findings(std::vector<TraceFinding>& out, const TraceClock& clock) const {
     for (const auto& [code, what] : openErrors) {
-        char hex[16];
+        char hex[24];  // "0x" and up to 16 digits: a damaged line may hold any code
         std::snprintf(hex, sizeof hex, "0x%lx", code);
         out.emplace_back(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
                          "  the queue could not be opened " + std::to_string(what.first) +
