@@ -249,14 +249,14 @@ TEST(TraceFindings, ListTheFirstFortyThenCount) {
 
 // The picture's ticks gather the lines of one stretch of time: a line said again in it is
 // listed once, and its title takes lines until it holds 240 characters, the count says them all.
-// At 220 s the trace outgrows 2 x 1100 stretches of 0.1 s: each takes twice the time.
+// At 220 s the trace outgrows 2 x 1100 stretches of 0.1 s: each takes twice the time, 0.2 s.
 TEST(TraceFindings, TicksGatherTheLinesOfAStretch) {
     std::string path = " DevicePath:\\\\?\\usb#vid_1a86&pid_7584#";
     path += std::string(232 - path.size() - 2, '0') + "\\n";  // shown, it fills a title
     const std::string handle = "GetPrinterHandle";
     const Read read(std::string(kHeader) + At(0, kReady) + At(50, handle) + At(60, handle) +
                     At(150, kDoor) + At(250, path) + At(260, handle) + At(350, handle) +
-                    At(220000, kDoor));
+                    At(220000, kDoor) + At(220400, kDoor) + At(220500, kDoor));
     std::vector<std::pair<uint64_t, std::string>> ticks;
     for (const TimelineEvent& e : read.report.picture.timeline) {
         if (const auto* tick = std::get_if<TickEvent>(&e.detail)) {
@@ -268,7 +268,8 @@ TEST(TraceFindings, TicksGatherTheLinesOfAStretch) {
         {0,
          "4 lines from here:\ndebug \"KQ5 STATUS:32\\r\\n\"\ndebug \"GetPrinterHandle\"\n" + door},
         {250, "3 lines from here:\ndebug \"" + path + "\""},
-        {220000, "1 line from here:\n" + door}};
+        {220000, "1 line from here:\n" + door},
+        {220400, "2 lines from here:\n" + door}};
     EXPECT_EQ(ticks, expected);
 }
 
