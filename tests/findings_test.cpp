@@ -273,14 +273,35 @@ TEST(TraceFindings, TicksGatherTheLinesOfAStretch) {
     EXPECT_EQ(ticks, expected);
 }
 
-// Lines of one time (a clock of whole seconds) are drawn in their order: the last one holds.
-TEST(TraceFindings, LinesOfOneTimeDrawnInTheirOrder) {
+// The picture's hover texts that start with START, each on its lines.
+std::string Titles(const TraceReport& report, const std::string& start) {
+    const std::string svg = FormatSvg(report.picture, "t");
+    std::string titles;
+    for (size_t at = 0; (at = svg.find("<title>" + start, at)) != std::string::npos; ++at) {
+        titles += svg.substr(at + 7, svg.find("</title>", at) - at - 7) + "\n";
+    }
+    return titles;
+}
+
+// The picture of a trace: the queue as the service commanded it, its port not traced; lines of
+// one time (a clock of whole seconds) drawn in their order, the last one holds; and every lane
+// unknown from two cycles after the last line of the service to the trace's end.
+TEST(TraceFindings, ThePictureOfATrace) {
     const Read read(
         "1\t09:00:00\t[42] KQ5 STATUS:4\r\n2\t09:00:01\t[42] KQ5 STATUS:32\r\n"
         "3\t09:00:01\t[42] KQ5 STATUS:4\r\n");
-    const std::string svg = FormatSvg(read.report.picture, "t");
-    EXPECT_NE(svg.find("queue paused, status PRINTER_STATUS_DOOR_OPEN"), std::string::npos);
-    EXPECT_EQ(svg.find("queue resumed"), std::string::npos);
+    EXPECT_EQ(Titles(read.report, "queue"),
+              "queue paused, status PRINTER_STATUS_DOOR_OPEN (commanded)\nday 1 09:00:00.000 to "
+              "day 1 09:00:02.000 (2 s)\n");
+    EXPECT_EQ(
+        Titles(read.report, "the queue"),
+        "the queue prints to port not traced\nday 1 09:00:00.000 to day 1 09:00:02.000 (2 s)\n");
+    const Read ends(std::string(kHeader) + At(0, kReady) + At(800, kReady) +
+                    "# 2026-12-07 09:00:10.000 +01:00 service kq5 is not running\n");
+    EXPECT_NE(Titles(ends.report,
+                     "unknown: no line of the service came in this stretch\n2026-12-07 "
+                     "09:00:00.800 to 2026-12-07 09:00:11.000"),
+              "");
 }
 
 // The Spooler as the queue's opens tell it: running while they get through, and when one fails
@@ -294,17 +315,12 @@ TEST(TraceFindings, SpoolerStoppedWhileOpensFailWith6ba) {
         trace += (*failed ? At(ms, OpenError(failed)) : "") + At(ms, kReady);
     }
     const Read read(trace);
-    const std::string svg = FormatSvg(read.report.picture, "t");
-    std::string spooler;
-    for (size_t at = 0; (at = svg.find("<title>Spooler ", at)) != std::string::npos; ++at) {
-        spooler += svg.substr(at + 15, svg.find("</title>", at) - at - 15) + "\n";
-    }
-    EXPECT_EQ(spooler,
-              "running\n2026-12-07 09:00:00.000 to 2026-12-07 09:00:01.600 (1.6 s)\n"
-              "stopped\n2026-12-07 09:00:01.600 to 2026-12-07 09:00:03.200 (1.6 s)\n"
-              "running\n2026-12-07 09:00:03.200 to 2026-12-07 09:00:04.000 (0.8 s)\n"
-              "stopped\n2026-12-07 09:00:04.000 to 2026-12-07 09:00:04.800 (0.8 s)\n"
-              "running\n2026-12-07 09:00:04.800 to 2026-12-07 09:00:05.000 (0.2 s)\n");
+    EXPECT_EQ(Titles(read.report, "Spooler "),
+              "Spooler running\n2026-12-07 09:00:00.000 to 2026-12-07 09:00:01.600 (1.6 s)\n"
+              "Spooler stopped\n2026-12-07 09:00:01.600 to 2026-12-07 09:00:03.200 (1.6 s)\n"
+              "Spooler running\n2026-12-07 09:00:03.200 to 2026-12-07 09:00:04.000 (0.8 s)\n"
+              "Spooler stopped\n2026-12-07 09:00:04.000 to 2026-12-07 09:00:04.800 (0.8 s)\n"
+              "Spooler running\n2026-12-07 09:00:04.800 to 2026-12-07 09:00:05.000 (0.2 s)\n");
 }
 
 // The picture holds each state once, however long it lasts: a steady trace of a hundred cycles
