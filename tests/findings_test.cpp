@@ -271,6 +271,9 @@ TEST(TraceFindings, TicksGatherTheLinesOfAStretch) {
         {220000, "1 line from here:\n" + door},
         {220400, "2 lines from here:\n" + door}};
     EXPECT_EQ(ticks, expected);
+    EXPECT_TRUE(std::is_sorted(
+        read.report.picture.timeline.begin(), read.report.picture.timeline.end(),
+        [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; }));
 }
 
 // The picture's hover texts that start with START, each on its lines.
@@ -283,13 +286,20 @@ std::string Titles(const TraceReport& report, const std::string& start) {
     return titles;
 }
 
-// The picture of a trace: the queue as the service commanded it, its port not traced; lines of
+// The picture of a trace: the service running from its first line, the devices it listed marked;
+// the queue as the service commanded it, its port not traced; lines of
 // one time (a clock of whole seconds) drawn in their order, the last one holds; and every lane
 // unknown from two cycles after the last line of the service to the trace's end.
 TEST(TraceFindings, ThePictureOfATrace) {
     const Read read(
-        "1\t09:00:00\t[42] KQ5 STATUS:4\r\n2\t09:00:01\t[42] KQ5 STATUS:32\r\n"
-        "3\t09:00:01\t[42] KQ5 STATUS:4\r\n");
+        "1\t09:00:00\t[42]  DevicePath:\\\\?\\usb#vid_1a86\r\n"
+        "2\t09:00:00\t[42] KQ5 STATUS:4\r\n3\t09:00:01\t[42] KQ5 STATUS:32\r\n"
+        "4\t09:00:01\t[42] KQ5 STATUS:4\r\n");
+    EXPECT_EQ(Titles(read.report, "service reported"),
+              "service reported SERVICE_RUNNING process 42 (its first line)\nday 1 09:00:00.000 to "
+              "day 1 09:00:02.000 (2 s)\n");
+    EXPECT_EQ(Titles(read.report, "day 1 09:00:00.000\ndiscovery:"),
+              "day 1 09:00:00.000\ndiscovery:\\\\?\\usb#vid_1a86\n");
     EXPECT_EQ(Titles(read.report, "queue"),
               "queue paused, status PRINTER_STATUS_DOOR_OPEN (commanded)\nday 1 09:00:00.000 to "
               "day 1 09:00:02.000 (2 s)\n");
