@@ -288,8 +288,8 @@ std::string Titles(const TraceReport& report, const std::string& start) {
 
 // The picture of a trace: the service running from its first line, the devices it listed marked;
 // the queue as the service commanded it, its port not traced; lines of
-// one time (a clock of whole seconds) drawn in their order, the last one holds; and every lane
-// unknown from two cycles after the last line of the service to the trace's end.
+// one time (a clock of whole seconds) drawn in their order, the last one holds; each change of the
+// printer; and every lane unknown from the last line of the service to the trace's end.
 TEST(TraceFindings, ThePictureOfATrace) {
     const Read read(
         "1\t09:00:00\t[42]  DevicePath:\\\\?\\usb#vid_1a86\r\n"
@@ -306,12 +306,16 @@ TEST(TraceFindings, ThePictureOfATrace) {
     EXPECT_EQ(
         Titles(read.report, "the queue"),
         "the queue prints to port not traced\nday 1 09:00:00.000 to day 1 09:00:02.000 (2 s)\n");
-    const Read ends(std::string(kHeader) + At(0, kReady) + At(800, kReady) +
+    const Read ends(std::string(kHeader) + At(0, kReady) + At(800, kDoor) + At(1600, kDoor) +
                     "# 2026-12-07 09:00:10.000 +01:00 service kq5 is not running\n");
     EXPECT_NE(Titles(ends.report,
                      "unknown: no line of the service came in this stretch\n2026-12-07 "
-                     "09:00:00.800 to 2026-12-07 09:00:11.000"),
+                     "09:00:01.600 to 2026-12-07 09:00:11.000"),
               "");
+    EXPECT_EQ(Titles(ends.report, "printer"),
+              "printer present, status 0x20 ready\n2026-12-07 09:00:00.000 to 2026-12-07 "
+              "09:00:00.800 (0.8 s)\nprinter present, status 0x04 door open\n2026-12-07 "
+              "09:00:00.800 to 2026-12-07 09:00:01.600 (0.8 s)\n");
 }
 
 // The Spooler as the queue's opens tell it: running while they get through, and when one fails
