@@ -1,5 +1,5 @@
 // The trace reader's findings as a support desk reads them: each finding's words, the lengths
-// it gives, its time and whether it is serious; and the picture's ticks over the service's lines.
+// it gives, its time and whether it is serious; and the picture the lines draw.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,8 +30,7 @@ const std::string kGaps =
     "  gaps longer than two cycles within one process (the service was held, the printer was "
     "away, or the capture was not running):";
 const std::string kRunning =
-    "the trace ends without \" MainError:\": the process was killed or "
-    "is still running";
+    "the trace ends without \" MainError:\": the process was killed or is still running";
 
 std::string OpenError(const char* code) {
     return std::string(" Open Printer Error :GetLastError() returns: ") + code + "\\n";
@@ -205,7 +204,7 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
     }
 }
 
-// The first line that starts with START, or an empty finding.
+// The finding whose first line starts with START, or an empty one.
 TraceFinding Finding(const TraceReport& report, const std::string& start) {
     for (const TraceFinding& f : report.findings) {
         if (f.lines.front().rfind(start, 0) == 0) {
@@ -287,9 +286,9 @@ std::string Titles(const TraceReport& report, const std::string& start) {
 }
 
 // The picture of a trace: the service running from its first line, the devices it listed marked;
-// the queue as the service commanded it, its port not traced; lines of
-// one time (a clock of whole seconds) drawn in their order, the last one holds; each change of the
-// printer; and every lane unknown from the last line of the service to the trace's end.
+// the queue as the service commanded it, its port not traced; lines of one time (a clock of whole
+// seconds) drawn in their order, the last one holds; each change of the printer; and every lane
+// unknown from the last line of the service to the trace's end.
 TEST(TraceFindings, ThePictureOfATrace) {
     const Read read(
         "1\t09:00:00\t[42]  DevicePath:\\\\?\\usb#vid_1a86\r\n"
