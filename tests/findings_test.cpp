@@ -337,12 +337,14 @@ TEST(TraceFindings, SpoolerStoppedWhileOpensFailWith6ba) {
 }
 
 // The picture holds each state once, however long it lasts: a steady trace of a hundred cycles
-// (the Spooler down, then up; the lines two cycles apart) draws as many changes as one of four.
+// (the lines two cycles apart; the Spooler down, then, after a silence, up) draws as many
+// changes as one of four.
 TEST(TraceFindings, APictureHoldsEachStateOnce) {
     const auto drawn = [](int cycles) {
         std::string trace = kHeader;
         for (int i = 0; i < 2 * cycles; ++i) {
-            trace += (i < cycles ? At(i * 1600, OpenError("0x6ba")) : "") + At(i * 1600, kReady);
+            const uint64_t ms = i * 1600 + (i < cycles ? 0 : 10000);
+            trace += (i < cycles ? At(ms, OpenError("0x6ba")) : "") + At(ms, kReady);
         }
         const Read read(trace);
         const Picture& picture = read.report.picture;
