@@ -253,26 +253,32 @@ TEST(TraceFindings, TicksGatherTheLinesOfAStretch) {
     std::string path = " DevicePath:\\\\?\\usb#vid_1a86&pid_7584#";
     path += std::string(232 - path.size() - 2, '0') + "\\n";  // shown, it fills a title
     const std::string handle = "GetPrinterHandle";
-    const Read read(std::string(kHeader) + At(0, kReady) + At(50, handle) + At(60, handle) +
-                    At(150, kDoor) + At(250, path) + At(260, handle) + At(350, handle) +
-                    At(220000, kDoor) + At(220400, kDoor) + At(220500, kDoor));
-    std::vector<std::pair<uint64_t, std::string>> ticks;
-    for (const TimelineEvent& e : read.report.picture.timeline) {
-        if (const auto* tick = std::get_if<TickEvent>(&e.detail)) {
-            ticks.emplace_back(e.timeMs, tick->text);
+    const std::string lines = std::string(kHeader) + At(0, kReady) + At(50, handle) +
+                              At(60, handle) + At(150, kDoor) + At(250, path) + At(260, handle) +
+                              At(350, handle) + At(220000, kDoor);
+    const auto ticks = [](const std::string& trace) {
+        const Read read(trace);
+        const std::vector<TimelineEvent>& timeline = read.report.picture.timeline;
+        EXPECT_TRUE(std::is_sorted(
+            timeline.begin(), timeline.end(),
+            [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; }));
+        std::vector<std::pair<uint64_t, std::string>> out;
+        for (const TimelineEvent& e : timeline) {
+            if (const auto* tick = std::get_if<TickEvent>(&e.detail)) {
+                out.emplace_back(e.timeMs, tick->text);
+            }
         }
-    }
+        return out;
+    };
     const std::string door = "debug \"KQ5 STATUS:4\\r\\n\"";
-    const std::vector<std::pair<uint64_t, std::string>> expected = {
+    std::vector<std::pair<uint64_t, std::string>> expected = {
         {0,
          "4 lines from here:\ndebug \"KQ5 STATUS:32\\r\\n\"\ndebug \"GetPrinterHandle\"\n" + door},
         {250, "3 lines from here:\ndebug \"" + path + "\""},
-        {220000, "1 line from here:\n" + door},
-        {220400, "2 lines from here:\n" + door}};
-    EXPECT_EQ(ticks, expected);
-    EXPECT_TRUE(std::is_sorted(
-        read.report.picture.timeline.begin(), read.report.picture.timeline.end(),
-        [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; }));
+        {220000, "1 line from here:\n" + door}};
+    EXPECT_EQ(ticks(lines), expected);
+    expected.emplace_back(220400, "2 lines from here:\n" + door);  // 220.4 s to 220.6 s
+    EXPECT_EQ(ticks(lines + At(220400, kDoor) + At(220500, kDoor)), expected);
 }
 
 // The picture's hover texts that start with START, each on its lines.
