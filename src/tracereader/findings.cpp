@@ -357,8 +357,8 @@ uint64_t TraceTime::Relative(long long writtenMs, bool timeOfDay, const std::str
         }
     }
     previousMs = writtenMs;
-    // Never below the line before: a time that goes back is shifted as far as it went back, or
-    // by a day when less than half a day is left to it before the first line's time of day.
+    // Never below the line before's: a time that goes back is shifted forward as far (a clock
+    // set back) or by a day (past midnight), so no clamp at 0 is needed.
     lastRelMs = static_cast<uint64_t>(writtenMs + shiftMs - startMs);
     return lastRelMs;
 }
