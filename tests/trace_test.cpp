@@ -16,6 +16,7 @@
 #include "drain.h"
 #include "record_folder.h"
 #include "trace_clock.h"
+#include "trace_lines.h"
 #include "tracereader/clock.h"
 #include "tracereader/coverage.h"
 #include "tracereader/layout.h"
@@ -24,28 +25,12 @@
 
 namespace {
 
-struct Read {
-    TraceReport report;
-    std::string findings;  // as printed
-    explicit Read(const std::string& text) {
-        std::istringstream in(text);
-        report = ReadTrace(in, "test");
-        findings = report.ok ? FormatFindings(report.findings) : "";
-    }
-};
-
 std::string FileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
-
-std::string Kq5(const std::string& stamp, const std::string& text) {
-    return "2026-12-07 " + stamp + "\t[42] " + text + "\n";
-}
-
-constexpr const char* kHeader = "# kq5trace 1.0.0: debugger lines of the service kq5\n";
 
 struct Case {
     const char* name;
@@ -154,14 +139,6 @@ TEST(Trace, ReadsBothLayoutsAndAnswersBadInput) {
          {}},
     };
     CheckCases(cases);
-}
-
-std::string Times(const std::string& line, int count) {
-    std::string lines;
-    for (int i = 0; i < count; ++i) {
-        lines += line;
-    }
-    return lines;
 }
 
 // Every line of a file is counted as read, a cut or a too long one too. Up to five lines before

@@ -109,7 +109,6 @@ TraceAnalysis::TraceAnalysis() : folder_([this](const std::string& piece) { time
 
 void TraceAnalysis::BeginFile(const std::string& label) {
     file_ = label;
-    layout_ = Layout::Unknown;
 }
 
 void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
@@ -162,7 +161,7 @@ void StatusStats::EndCode(uint64_t untilMs) {
 // longer than two cycles. The time between two processes is a restart, told apart.
 void StatusStats::Gap(uint64_t atMs, uint64_t silentMs) {
     const uint64_t gap = atMs - lastMs;
-    ++intervals[std::min<uint64_t>(gap / 10, 100000)];
+    ++intervals[gap / 10];
     if (gap <= silentMs) {
         return;
     }
@@ -192,7 +191,7 @@ bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t 
     if (changed) {
         if (have) {
             EndCode(atMs);
-            if (changes.size() < kListed) {
+            if (moreChanges == 0) {  // the code that ends is the last one listed
                 changes.back() += ", " + Duration(atMs - codeSinceMs) + " (" +
                                   std::to_string(codeLines) + " lines)";
             }
@@ -358,8 +357,9 @@ uint64_t TraceTime::Relative(long long writtenMs, bool timeOfDay, const std::str
         }
     }
     previousMs = writtenMs;
-    const long long rel = writtenMs + shiftMs - startMs;
-    lastRelMs = static_cast<uint64_t>(rel < 0 ? 0 : rel);
+    // Never below the line before's: a time that goes back is shifted forward as far (a clock
+    // set back) or by a day (past midnight), so no clamp at 0 is needed.
+    lastRelMs = static_cast<uint64_t>(writtenMs + shiftMs - startMs);
     return lastRelMs;
 }
 
@@ -508,19 +508,24 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
                              " on average (the log's clock has whole seconds only: the pace is "
                              "measured to the second; the service polls every 0.800 s)");
     } else {
-        // The pace: the median time between status lines.
+        // The pace: the median time between two status lines of one process (of an even count,
+        // the lower middle). A restart's time is no interval: there are fewer than the lines.
+        size_t paced = 0;
+        for (const auto& each : intervals) {
+            paced += each.second;
+        }
+        std::string pace = "no two of one process to measure the pace by";
         size_t seen = 0;
-        uint64_t median = 0;
         for (const auto& [bucket, count] : intervals) {
             seen += count;
-            if (seen * 2 >= lines - 1) {
-                median = bucket * 10;
+            if (seen * 2 >= paced) {
+                pace = "one every " + SecondsText(bucket * 10) +
+                       " (median; the service polls every 0.800 s)";
                 break;
             }
         }
         out.emplace_back(kOrdinary, firstMs,
-                         "  " + std::to_string(lines) + " status lines, one every " +
-                             SecondsText(median) + " (median; the service polls every 0.800 s)");
+                         "  " + std::to_string(lines) + " status lines, " + pace);
     }
     if (gaps.empty()) {
         out.emplace_back(kOrdinary, firstMs, "  no gap longer than two cycles");
@@ -536,7 +541,7 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
         out.push_back(gapFinding);
     }
     EndCode(lastMs);
-    if (changes.size() <= kListed && moreChanges == 0 && !changes.empty()) {
+    if (moreChanges == 0 && !changes.empty()) {
         changes.back() += ", " + Duration(lastMs - codeSinceMs) + " (" + std::to_string(codeLines) +
                           " lines) to the last status line";
     }
@@ -607,7 +612,7 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
 // The queue's open errors, the registry's and the failed reads of the queue's record.
 void ErrorTallies::Findings(std::vector<TraceFinding>& out, const TraceClock& clock) const {
     for (const auto& [code, what] : openErrors) {
-        char hex[16];
+        char hex[24];  // "0x" and up to 16 digits: a damaged line may hold any code
         std::snprintf(hex, sizeof hex, "0x%lx", code);
         out.emplace_back(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
                          "  the queue could not be opened " + std::to_string(what.first) +

@@ -80,7 +80,9 @@ struct StatusStats {
     std::vector<std::string> changes;
     size_t moreChanges = 0;
     std::map<int, uint64_t> timeInCode;
-    std::map<uint64_t, size_t> intervals;  // 10 ms buckets of the time between status lines
+    // The times between two status lines of one process, by 10 ms: the cycles take a few
+    // hundred keys, each gap one at most.
+    std::map<uint64_t, size_t> intervals;
     std::vector<std::string> gaps;
     uint64_t firstGapMs = 0;
     size_t moreGaps = 0;
