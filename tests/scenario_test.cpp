@@ -158,46 +158,44 @@ TEST(Scenario, SlowStoppingSpoolerRunsAgainSoonAfterItsStop) {
 
 // A stop while the restart still owes the spooler its start waits for it, bounded, reporting its
 // progress, and ends saying why when the spooler does not run; with nothing owed, and for a
-// shutdown, the stop is immediate. Each case: the scenario, when the stop is sent, whether it
-// waits, when after the stop it reports STOPPED, with which exit code, and the spooler's state.
+// shutdown, the stop is immediate. Each case: the scenario after the port move, when the stop is
+// sent, whether it waits, when after the stop it reports STOPPED, with which exit code, and the
+// spooler's state.
 TEST(Scenario, StopWithAStartOwedWaitsBoundedAndSaysWhy) {
-    const std::string moved = Moved("0x84");
     for (const auto& [scenario, stopAtMs, waits, stoppedAfterMs, exitCode, spooler] :
          std::vector<std::tuple<std::string, uint64_t, bool, uint64_t, DWORD, DWORD>>{
-             {moved + "spooler-stop-time 45000\nat 30 stop\nend 60\n", 30000, true, 18000, 0,
+             {"spooler-stop-time 45000\nat 30 stop\nend 60\n", 30000, true, 18000, 0,
               SERVICE_RUNNING},
-             {moved + "at 30 stop\n", 30000, false, 0, 0, SERVICE_RUNNING},
-             {moved + "spooler-stop-time 45000\nat 30 shutdown\nend 60\n", 30000, false, 0, 0,
+             {"at 30 stop\n", 30000, false, 0, 0, SERVICE_RUNNING},
+             {"spooler-stop-time 45000\nat 30 shutdown\nend 60\n", 30000, false, 0, 0,
               SERVICE_STOP_PENDING},
              // It stops counting: given up once its checkpoint has not moved for its wait hint.
-             {moved + "spooler-stop-hangs\nat 20 stop\nend 60\n", 20000, true, 3000,
+             {"spooler-stop-hangs\nat 20 stop\nend 60\n", 20000, true, 3000,
               ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
              // It would stop 27 s after the stop: the wait ends at its ceiling.
-             {moved + "spooler-stop-time 45000\nat 20 stop\nend 60\n", 20000, true, 20000,
+             {"spooler-stop-time 45000\nat 20 stop\nend 60\n", 20000, true, 20000,
               ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
              // The start request does not return for 40 s: the stop does not wait for it.
-             {moved + "spooler-stop-time 15000\nspooler-start-blocks 40000\nat 16 stop\nend 90\n",
-              16000, true, 21000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_START_PENDING},
+             {"spooler-stop-time 15000\nspooler-start-blocks 40000\nat 16 stop\nend 90\n", 16000,
+              true, 21000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_START_PENDING},
              // No right to the service manager; one that answers again after three failed opens.
-             {moved + "spooler-stop-time 45000\nat 19.95 fail OpenSCManagerA 5 1000\n"
-                      "at 19.95 stop\nend 60\n",
+             {"spooler-stop-time 45000\nat 19.95 fail OpenSCManagerA 5 1000\nat 19.95 stop\nend "
+              "60\n",
               19950, true, 0, ERROR_ACCESS_DENIED, SERVICE_STOP_PENDING},
-             {moved + "spooler-stop-time 20000\nat 19.95 fail OpenSCManagerA 1722 3\n"
-                      "at 19.95 stop\nend 60\n",
+             {"spooler-stop-time 20000\nat 19.95 fail OpenSCManagerA 1722 3\nat 19.95 stop\nend "
+              "60\n",
               19950, true, 3000, 0, SERVICE_RUNNING},
              // The start refused for good, or again and again for a reason that can clear.
-             {moved +
-                  "spooler-stop-time 25000\nat 20 fail StartServiceA 1058\nat 20 stop\nend 60\n",
-              20000, true, 7000, ERROR_SERVICE_DISABLED, SERVICE_STOPPED},
-             {moved + "spooler-stop-time 25000\nat 20 fail StartServiceA 1053 100\nat 20 stop\n"
-                      "end 60\n",
+             {"spooler-stop-time 25000\nat 20 fail StartServiceA 1058\nat 20 stop\nend 60\n", 20000,
+              true, 7000, ERROR_SERVICE_DISABLED, SERVICE_STOPPED},
+             {"spooler-stop-time 25000\nat 20 fail StartServiceA 1053 100\nat 20 stop\nend 60\n",
               20000, true, 10000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOPPED},
              // A shutdown during the wait: the machine is going down, stopped at once.
-             {moved + "spooler-stop-time 45000\nat 30 stop\nat 32.5 shutdown\nend 60\n", 30000,
-              true, 2500, 0, SERVICE_STOP_PENDING},
+             {"spooler-stop-time 45000\nat 30 stop\nat 32.5 shutdown\nend 60\n", 30000, true, 2500,
+              0, SERVICE_STOP_PENDING},
          }) {
         SCOPED_TRACE(scenario);
-        const ScenarioResult r = RunText(scenario);
+        const ScenarioResult r = RunText(Moved("0x84") + scenario);
         // The handler returns at once: the waiting is done by threads of the stop's own.
         EXPECT_LE(r.longestStopMs, kStopHandlingBoundMs);
         const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
@@ -277,12 +275,8 @@ TEST(Scenario, StatusMirroringKeepsItsPaceWhileAStartIsOwed) {
         SCOPED_TRACE(rest);
         const ScenarioResult r = RunText(Moved() + rest);
         // From the end of the arrival's handling (13.6 s) on, a status line every 800 ms.
-        std::vector<uint64_t> lines;
-        for (const uint64_t at : TimesOf(r, Line(LineSays::Status))) {
-            if (at >= 14000) {
-                lines.push_back(at);
-            }
-        }
+        std::vector<uint64_t> lines = TimesOf(r, Line(LineSays::Status));
+        std::erase_if(lines, [](uint64_t at) { return at < 14000; });
         ASSERT_GE(lines.size(), 10u);
         for (size_t i = 1; i < lines.size(); ++i) {
             EXPECT_EQ(lines[i] - lines[i - 1], 800u) << lines[i];
@@ -319,12 +313,8 @@ TEST(Scenario, ControlsForAStoppingServiceAreRefusedByTheServiceManager) {
     const ScenarioResult r = RunText(Moved() +
                                      "spooler-stop-time 45000\nat 30 stop\nat 31.5 stop\n"
                                      "at 32 interrogate\nend 60\n");
-    std::vector<sim::ControlRecord> stops;
-    for (const sim::ControlRecord& a : sim::ControlsSent()) {
-        if (a.control != SERVICE_CONTROL_DEVICEEVENT) {
-            stops.push_back(a);
-        }
-    }
+    std::vector<sim::ControlRecord> stops = sim::ControlsSent();
+    std::erase_if(stops, [](const auto& a) { return a.control == SERVICE_CONTROL_DEVICEEVENT; });
     ASSERT_EQ(stops.size(), 3u);
     EXPECT_TRUE(stops[0].handled);
     EXPECT_EQ(stops[0].answer, DWORD{NO_ERROR});
@@ -364,7 +354,8 @@ TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
 }
 
 // Each scenario line reaches the simulated machine: the service meets what the line describes.
-// Each case: the scenario, the event it leads to, not before when, or that no such event comes.
+// Each case: the scenario after `start`, the event it leads to, not before when, or that no such
+// event comes.
 TEST(Scenario, EveryLineReachesTheMachine) {
     const std::string ports =
         "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\";
@@ -377,31 +368,29 @@ TEST(Scenario, EveryLineReachesTheMachine) {
     for (const auto& [scenario, is, notBeforeMs, happens] :
          std::vector<std::tuple<std::string, Is, uint64_t, bool>>{
              // Registry lines win over what the printer registers.
-             {start + p1Description + std::string(200, 'x') + "\nat 1 stop\n",
+             {p1Description + std::string(200, 'x') + "\nat 1 stop\n",
               Line(LineSays::RegistryError, 234), 0, true},
-             {start + "registry-missing " + ports + "USB002 | Device Id\n" + move,
+             {"registry-missing " + ports + "USB002 | Device Id\n" + move,
               Line(LineSays::RegistryError, 2), 1000, true},
-             {start + "registry " + ports + "USB002 | Device Id | USB\\VID_0483&PID_5741\\P3\n" +
-                  move,
+             {"registry " + ports + "USB002 | Device Id | USB\\VID_0483&PID_5741\\P3\n" + move,
               PortMoved("USB001", "USB002"), 0, false},
              // Windows faults.
-             {start + "fail OpenPrinterW 1 5\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
-             {start + "at 1 fail OpenPrinterW 5\nat 2 stop\n", Line(LineSays::OpenError, 5), 1000,
-              true},
-             {start + "fail OpenPrinterW 9 5\nat 1 stop\n",
-              ScenarioSays("no call 9 of OpenPrinterW came"), 0, true},
-             {start + "not-a-service\n", Line(LineSays::MainError, 1063), 0, true},
-             {start + "not-an-administrator\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
-             {start + "at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n",
+             {"fail OpenPrinterW 1 5\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
+             {"at 1 fail OpenPrinterW 5\nat 2 stop\n", Line(LineSays::OpenError, 5), 1000, true},
+             {"fail OpenPrinterW 9 5\nat 1 stop\n", ScenarioSays("no call 9 of OpenPrinterW came"),
+              0, true},
+             {"not-a-service\n", Line(LineSays::MainError, 1063), 0, true},
+             {"not-an-administrator\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
+             {"at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n",
               QueueStatus(PRINTER_STATUS_DOOR_OPEN), 1000, true},
-             {start + "spooler-start-time 700\n" + move, Spooler(ServiceStep::Running), 2000, true},
-             {start + "queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n",
-              PortMoved("USB001", "USB001"), 1000, true},
-             {start + "queue-grows\nat 1 stop\n", Line(LineSays::ReadFailure), 0, true},
-             {start + "control-at-startup stop\n", Reported(SERVICE_STOPPED), 0, true},
+             {"spooler-start-time 700\n" + move, Spooler(ServiceStep::Running), 2000, true},
+             {"queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n", PortMoved("USB001", "USB001"),
+              1000, true},
+             {"queue-grows\nat 1 stop\n", Line(LineSays::ReadFailure), 0, true},
+             {"control-at-startup stop\n", Reported(SERVICE_STOPPED), 0, true},
          }) {
         SCOPED_TRACE(scenario);
-        const ScenarioResult r = RunText(scenario);
+        const ScenarioResult r = RunText(start + scenario);
         const size_t at = Find(r, is);
         if (!happens) {
             EXPECT_EQ(at, std::string::npos);
