@@ -404,17 +404,12 @@ TEST(Scenario, EveryLineReachesTheMachine) {
 TEST(Scenario, TimelineFoldsRepeatedLinesAndGroups) {
     ScenarioResult r;
     // Notes: only their words matter to the folding.
-    using Note = std::tuple<uint64_t, std::string, std::string>;
-    for (const auto& [atMs, source, text] : std::vector<Note>{{0, "debug", "A"},
-                                                              {0, "debug", "B"},
-                                                              {0, "stdout", "C"},
-                                                              {800, "debug", "B"},
-                                                              {800, "stdout", "C"},
-                                                              {1600, "debug", "B"},
-                                                              {1600, "stdout", "C"},
-                                                              {2000, "debug", "D"},
-                                                              {2800, "debug", "D"},
-                                                              {3600, "debug", "B"}}) {
+    const std::tuple<uint64_t, const char*, const char*> notes[] = {
+        {0, "debug", "A"},    {0, "debug", "B"},    {0, "stdout", "C"},    {800, "debug", "B"},
+        {800, "stdout", "C"}, {1600, "debug", "B"}, {1600, "stdout", "C"}, {2000, "debug", "D"},
+        {2800, "debug", "D"}, {3600, "debug", "B"},
+    };
+    for (const auto& [atMs, source, text] : notes) {
         r.timeline.push_back(sim::TimelineEvent{atMs, NoteEvent{source, text}});
     }
     const std::string text = FormatTimeline(r);
