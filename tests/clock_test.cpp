@@ -89,25 +89,20 @@ TEST(TraceClock, ClockTimesFollowClockChangesAndMidnight) {
 
 // Dates, times of day and lengths of time at the edges of their units.
 TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
+    const std::pair<uint64_t, const char*> underAnHour[] = {
+        {0, "0 s"},        {999, "0.9 s"},   {1500, "1.5 s"},  {30015, "30.0 s"},
+        {59999, "59.9 s"}, {60000, "1 min"}, {60999, "1 min"}, {61000, "1 min 1 s"},
+    };
+    for (const auto& [ms, text] : underAnHour) {
+        EXPECT_EQ(ElapsedText(ms), text) << ms;
+    }
     // Only neighbouring units: a day and a minute is "1 d".
-    const std::pair<uint64_t, const char*> lengths[] = {
-        {0, "0 s"},
-        {999, "0.9 s"},
-        {1500, "1.5 s"},
-        {30015, "30.0 s"},
-        {59999, "59.9 s"},
-        {60000, "1 min"},
-        {60999, "1 min"},
-        {61000, "1 min 1 s"},
-        {kHr - 1, "59 min 59 s"},
-        {kHr, "1 h"},
-        {kHr + kMin, "1 h 1 min"},
-        {24 * kHr - 1, "23 h 59 min"},
-        {24 * kHr, "1 d"},
-        {24 * kHr + kMin, "1 d"},
+    const std::pair<uint64_t, const char*> longer[] = {
+        {kHr - 1, "59 min 59 s"},      {kHr, "1 h"},      {kHr + kMin, "1 h 1 min"},
+        {24 * kHr - 1, "23 h 59 min"}, {24 * kHr, "1 d"}, {24 * kHr + kMin, "1 d"},
         {49 * kHr + kSec, "2 d 1 h"},
     };
-    for (const auto& [ms, text] : lengths) {
+    for (const auto& [ms, text] : longer) {
         EXPECT_EQ(ElapsedText(ms), text) << ms;
     }
     // Without a clock, a moment is the seconds from the first line.
