@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "trace_clock.h"
@@ -56,16 +58,13 @@ TEST(TraceClock, ClockTimesFollowClockChangesAndMidnight) {
     TraceClock night = ClockFrom(ClockKind::DateTime, kDec7 + 24 * kHr - 500);
     night.Note(2000, kDec7 + 23 * kHr + 1500);  // 00:00:01.500 set back to 23:00:01.500
     DatedTimes times(night);
-    const struct {
-        uint64_t atMs;
-        const char* text;
-    } cases[] = {
+    const std::pair<uint64_t, const char*> cases[] = {
         {0, "2026-12-07 23:59:59.500"}, {499, "23:59:59.999"},  {500, "2026-12-08 00:00:00.000"},
         {501, "00:00:00.001"},          {1999, "00:00:01.499"}, {2000, "2026-12-07 23:00:01.500"},
         {3000, "23:00:02.500"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(times.At(c.atMs), c.text) << c.atMs;
+    for (const auto& [atMs, text] : cases) {
+        EXPECT_EQ(times.At(atMs), text) << atMs;
     }
 
     // The time of day only: set back an hour at 00:30 of day 2 is 23:30 of day 1, not of day 2.
@@ -90,28 +89,21 @@ TEST(TraceClock, ClockTimesFollowClockChangesAndMidnight) {
 
 // Dates, times of day and lengths of time at the edges of their units.
 TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
-    const struct {
-        uint64_t ms;
-        const char* text;
-    } lengths[] = {
-        {0, "0 s"},
-        {999, "0.9 s"},
-        {1500, "1.5 s"},
-        {30015, "30.0 s"},
-        {59999, "59.9 s"},
-        {60000, "1 min"},
-        {60999, "1 min"},
-        {61000, "1 min 1 s"},
-        {kHr - 1, "59 min 59 s"},
-        {kHr, "1 h"},
-        {kHr + kMin, "1 h 1 min"},
-        {24 * kHr - 1, "23 h 59 min"},
-        {24 * kHr, "1 d"},
-        {24 * kHr + kMin, "1 d"},  // only neighbouring units
+    const std::pair<uint64_t, const char*> underAnHour[] = {
+        {0, "0 s"},        {999, "0.9 s"},   {1500, "1.5 s"},  {30015, "30.0 s"},
+        {59999, "59.9 s"}, {60000, "1 min"}, {60999, "1 min"}, {61000, "1 min 1 s"},
+    };
+    for (const auto& [ms, text] : underAnHour) {
+        EXPECT_EQ(ElapsedText(ms), text) << ms;
+    }
+    // Only neighbouring units: a day and a minute is "1 d".
+    const std::pair<uint64_t, const char*> longer[] = {
+        {kHr - 1, "59 min 59 s"},      {kHr, "1 h"},      {kHr + kMin, "1 h 1 min"},
+        {24 * kHr - 1, "23 h 59 min"}, {24 * kHr, "1 d"}, {24 * kHr + kMin, "1 d"},
         {49 * kHr + kSec, "2 d 1 h"},
     };
-    for (const auto& c : lengths) {
-        EXPECT_EQ(ElapsedText(c.ms), c.text) << c.ms;
+    for (const auto& [ms, text] : longer) {
+        EXPECT_EQ(ElapsedText(ms), text) << ms;
     }
     // Without a clock, a moment is the seconds from the first line.
     const TraceClock none;
@@ -134,13 +126,10 @@ TEST(TraceClock, TextsAtTheEdgesOfTheirUnits) {
 TEST(TraceClock, AxisLabelsEveryRoundStep) {
     const long long morning = kDec7 + 9 * kHr + 15 * kMin + 2345;   // 09:15:02.345
     const long long evening = kDec7 + 22 * kHr + 15 * kMin + 2345;  // midnight on the axis
-    const struct {
-        long long stepMs;
-        long long startMs;
-        double pxPerStep;
-    } cases[] = {
-        // 8 characters and the gap need 60 px; 5 need 40.5; a date beside 5 needs 56.75, two
-        // dates 73: each case gives its step a little more, and the finer step too little.
+    // Each case: the step, the clock at the start, the pixels of a step. 8 characters and the gap
+    // need 60 px; 5 need 40.5; a date beside 5 needs 56.75, two dates 73: each case gives its step
+    // a little more, and the finer step too little.
+    const std::tuple<long long, long long, double> cases[] = {
         {kSec, morning, 60},         // exactly enough
         {2 * kSec, morning, 119.8},  // 1 s would be 59.9 px: too little
         {2 * kSec, morning, 70},      {5 * kSec, morning, 70},       {10 * kSec, morning, 70},
@@ -152,25 +141,25 @@ TEST(TraceClock, AxisLabelsEveryRoundStep) {
         {7 * 24 * kHr, morning, 85},  {14 * 24 * kHr, morning, 85},  {28 * 24 * kHr, morning, 85},
         {56 * 24 * kHr, morning, 85}, {112 * 24 * kHr, morning, 85}, {364 * 24 * kHr, morning, 85},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ElapsedText(static_cast<uint64_t>(c.stepMs)) + " at " +
-                     std::to_string(c.pxPerStep) + " px");
-        const TraceClock clock = ClockFrom(ClockKind::DateTime, c.startMs);
-        const auto end = static_cast<uint64_t>(4 * c.stepMs);
-        const double perMs = c.pxPerStep / static_cast<double>(c.stepMs);
+    for (const auto& [stepMs, startMs, pxPerStep] : cases) {
+        SCOPED_TRACE(ElapsedText(static_cast<uint64_t>(stepMs)) + " at " +
+                     std::to_string(pxPerStep) + " px");
+        const TraceClock clock = ClockFrom(ClockKind::DateTime, startMs);
+        const auto end = static_cast<uint64_t>(4 * stepMs);
+        const double perMs = pxPerStep / static_cast<double>(stepMs);
         const Axis axis = AxisOf(clock, end, perMs);
         ASSERT_GE(axis.labels.size(), 3u);
         ExpectApart(axis, end, perMs);
         for (size_t i = 0; i < axis.labels.size(); ++i) {
             const AxisLabel& l = axis.labels[i];
             const long long local = clock.LocalAt(l.atMs);
-            EXPECT_EQ(local % c.stepMs, 0) << l.text;
+            EXPECT_EQ(local % stepMs, 0) << l.text;
             if (i > 0) {
-                EXPECT_EQ(l.atMs - axis.labels[i - 1].atMs, static_cast<uint64_t>(c.stepMs));
+                EXPECT_EQ(l.atMs - axis.labels[i - 1].atMs, static_cast<uint64_t>(stepMs));
             }
             const std::string time = TimeOfDayText(local, false);
             const std::string expected = local % (24 * kHr) == 0 ? DateText(clock.kind, local)
-                                         : c.stepMs < kMin       ? time
+                                         : stepMs < kMin         ? time
                                                                  : time.substr(0, 5);
             EXPECT_EQ(l.text, expected);
             EXPECT_EQ(l.midnight, local % (24 * kHr) == 0) << l.text;

@@ -1,6 +1,8 @@
 // Port reassignment and spooler restart.
 #include "queue/queue.h"
 
+#include <tuple>
+
 #include "sim_fixture.h"
 
 namespace {
@@ -53,7 +55,7 @@ TEST_F(PortTest, AcceptedWriteClosesTheQueueThenRestartsTheSpooler) {
                   "OpenServiceA(scmanager#2, \"Spooler\", 0xf01ff)",
                   "StartServiceA(service#2, 0, null)", "CloseServiceHandle(service#2)",
                   "CloseServiceHandle(scmanager#2)", "Sleep(300)", "Sleep(1000)"}));
-    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
     EXPECT_TRUE(sim::OpenHandles().empty());
     EXPECT_TRUE(sim::DebugLines().empty());
 }
@@ -62,40 +64,34 @@ TEST_F(PortTest, AcceptedWriteClosesTheQueueThenRestartsTheSpooler) {
 // name the queue already has; nothing is written for an empty name or a queue that cannot be
 // opened or read.
 TEST_F(PortTest, WritesAreRetriedAndOnlyAnAcceptedOneRestarts) {
-    const struct {
-        const char16_t* port;
-        int refusedWrites;
-        int failedRead;  // the GetPrinterW call that fails, or 0; -1: no queue
-        int writes;
-        bool restarted;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {u"USB002", 20, 0, 21, true, {}},
-        {u"USB002", 21, 0, 21, false, {}},
-        {u"USB001", 0, 0, 1, true, {}},
-        {u"", 0, 0, 0, false, {}},
-        {u"USB002", 0, -1, 0, false, {kNoQueueLine}},
-        {u"USB002", 0, 2, 0, false, {kReadFailedGbk}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.refusedWrites);
+    // Each case: the port, the writes refused, the GetPrinterW call that fails (0: none; -1: no
+    // queue), the writes made, whether the spooler was restarted, the debug lines.
+    for (const auto& [port, refusedWrites, failedRead, writes, restarted, lines] :
+         std::vector<std::tuple<std::u16string, int, int, int, bool, std::vector<std::string>>>{
+             {u"USB002", 20, 0, 21, true, {}},
+             {u"USB002", 21, 0, 21, false, {}},
+             {u"USB001", 0, 0, 1, true, {}},
+             {u"", 0, 0, 0, false, {}},
+             {u"USB002", 0, -1, 0, false, {kNoQueueLine}},
+             {u"USB002", 0, 2, 0, false, {kReadFailedGbk}}}) {
+        SCOPED_TRACE(refusedWrites);
         SetUp();
-        if (c.refusedWrites > 0) {
-            sim::FailCall("SetPrinterW", 1, ERROR_ACCESS_DENIED, c.refusedWrites);
+        if (refusedWrites > 0) {
+            sim::FailCall("SetPrinterW", 1, ERROR_ACCESS_DENIED, refusedWrites);
         }
-        if (c.failedRead > 0) {
-            sim::FailCall("GetPrinterW", c.failedRead, ERROR_INVALID_HANDLE);
-        } else if (c.failedRead < 0) {
+        if (failedRead > 0) {
+            sim::FailCall("GetPrinterW", failedRead, ERROR_INVALID_HANDLE);
+        } else if (failedRead < 0) {
             sim::RemovePrinter(u"Korvane-Q5");
         }
-        SetQueuePort(c.port);
-        EXPECT_EQ(sim::CallCount("SetPrinterW"), c.writes);
-        EXPECT_EQ(sim::CallCount("OpenSCManagerA"), c.restarted ? 2 : 0);
-        EXPECT_EQ(sim::NowMs(), c.restarted ? 1600u : 0u);  // no pause between the writes
-        if (c.failedRead == 0) {
-            EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, c.restarted ? c.port : u"USB001");
+        SetQueuePort(port);
+        EXPECT_EQ(sim::CallCount("SetPrinterW"), writes);
+        EXPECT_EQ(sim::CallCount("OpenSCManagerA"), restarted ? 2 : 0);
+        EXPECT_EQ(sim::NowMs(), restarted ? 1600u : 0u);  // no pause between the writes
+        if (failedRead == 0) {
+            EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, restarted ? port : u"USB001");
         }
-        EXPECT_EQ(sim::DebugLines(), c.lines);
+        EXPECT_EQ(sim::DebugLines(), lines);
         EXPECT_TRUE(sim::OpenHandles().empty());
         TearDown();
     }
@@ -104,49 +100,42 @@ TEST_F(PortTest, WritesAreRetriedAndOnlyAnAcceptedOneRestarts) {
 // Each half of the restart opens the service manager itself: a half that cannot is skipped with
 // its pauses. A start that cannot be made now is owed to the poller, which makes it once; one
 // refused for good is not asked for again; a stop refused because running services depend on the
-// spooler leaves it running, with no start request.
+// spooler leaves it running, with no start request. Each case: the call that fails (none: a
+// dependent runs), which one, its error, how many times; then the pauses taken, the stop requests,
+// whether a start is owed, the start requests (the poller's included) and the spooler's state.
 TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
-    const struct {
-        const char* function;
-        int nth;
-        DWORD error;
-        int count;
-        const char* pauses;
-        int stops;
-        bool owed;
-        int starts;  // start requests, the poller's included
-        DWORD spooler;
-    } cases[] = {
-        {"OpenSCManagerA", 1, ERROR_ACCESS_DENIED, 1, "300 1000", 0, false, 0, SERVICE_RUNNING},
-        {"OpenSCManagerA", 2, ERROR_ACCESS_DENIED, 1, "300", 1, false, 0, SERVICE_STOPPED},
-        {"OpenSCManagerA", 2, RPC_S_SERVER_UNAVAILABLE, 1, "300", 1, true, 1, SERVICE_RUNNING},
-        {"OpenServiceA", 1, ERROR_ACCESS_DENIED, 2, "300 300 1000", 0, false, 0, SERVICE_RUNNING},
-        {"OpenServiceA", 2, ERROR_SERVICE_DOES_NOT_EXIST, 1, "300 300 1000", 1, false, 0,
-         SERVICE_STOPPED},
-        {"StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED, 1, "300 300 1000", 1, true, 2,
-         SERVICE_RUNNING},
-        {"StartServiceA", 1, ERROR_SERVICE_DISABLED, 1, "300 300 1000", 1, false, 1,
-         SERVICE_STOPPED},
-        {"StartServiceA", 1, ERROR_ACCESS_DENIED, 1, "300 300 1000", 1, false, 1, SERVICE_STOPPED},
-        {nullptr, 0, 0, 0, "300 300 1000", 1, false, 0, SERVICE_RUNNING},  // a dependent runs
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.function ? c.function : "dependent") + " " +
-                     std::to_string(c.error));
+    for (const auto& [function, nth, error, count, pauses, stops, owed, starts, spooler] :
+         std::vector<std::tuple<const char*, int, DWORD, int, std::string, int, bool, int, DWORD>>{
+             {"OpenSCManagerA", 1, ERROR_ACCESS_DENIED, 1, "300 1000", 0, false, 0,
+              SERVICE_RUNNING},
+             {"OpenSCManagerA", 2, ERROR_ACCESS_DENIED, 1, "300", 1, false, 0, SERVICE_STOPPED},
+             {"OpenSCManagerA", 2, RPC_S_SERVER_UNAVAILABLE, 1, "300", 1, true, 1, SERVICE_RUNNING},
+             {"OpenServiceA", 1, ERROR_ACCESS_DENIED, 2, "300 300 1000", 0, false, 0,
+              SERVICE_RUNNING},
+             {"OpenServiceA", 2, ERROR_SERVICE_DOES_NOT_EXIST, 1, "300 300 1000", 1, false, 0,
+              SERVICE_STOPPED},
+             {"StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED, 1, "300 300 1000", 1, true, 2,
+              SERVICE_RUNNING},
+             {"StartServiceA", 1, ERROR_SERVICE_DISABLED, 1, "300 300 1000", 1, false, 1,
+              SERVICE_STOPPED},
+             {"StartServiceA", 1, ERROR_ACCESS_DENIED, 1, "300 300 1000", 1, false, 1,
+              SERVICE_STOPPED},
+             {nullptr, 0, 0, 0, "300 300 1000", 1, false, 0, SERVICE_RUNNING}}) {
+        SCOPED_TRACE(std::string(function ? function : "dependent") + " " + std::to_string(error));
         SetUp();
-        if (c.function != nullptr) {
-            sim::FailCall(c.function, c.nth, c.error, c.count);
+        if (function != nullptr) {
+            sim::FailCall(function, nth, error, count);
         } else {
             sim::AddSpoolerDependent("Fax");
         }
         SetQueuePort(u"USB002");
-        EXPECT_EQ(Pauses(), c.pauses);
-        EXPECT_EQ(sim::CallCount("ControlService"), c.stops);
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.owed);
+        EXPECT_EQ(Pauses(), pauses);
+        EXPECT_EQ(sim::CallCount("ControlService"), stops);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, owed);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
         RunOwedStartCycles(3);
-        EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
-        EXPECT_EQ(sim::SpoolerState(), c.spooler);
+        EXPECT_EQ(sim::CallCount("StartServiceA"), starts);
+        EXPECT_EQ(sim::SpoolerState(), spooler);
         EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
         EXPECT_TRUE(sim::OpenHandles().empty());
         TearDown();
@@ -156,60 +145,47 @@ TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
 // No start request while the spooler is still stopping (it would be refused): the handler looks
 // every 100 ms for 10 s at most, then leaves the start to the poller. When the spooler's state
 // cannot be read the request is made, and its "already running" is taken for what it is.
+// Each case: the time the spooler takes to stop, whether its state is unreadable, then the looks,
+// the start requests and whether the start is owed.
 TEST_F(PortTest, StoppingSpoolerIsStartedOnlyOnceItHasStopped) {
-    const struct {
-        uint64_t stopMs;
-        bool stateUnknown;
-        int polls, starts;
-        bool owed;
-    } cases[] = {
-        {1000, false, 7, 1, false}, {60000, false, 100, 0, true}, {60000, true, 100, 1, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stopMs);
+    for (const auto& [stopMs, stateUnknown, polls, starts, owed] :
+         std::vector<std::tuple<uint64_t, bool, int, int, bool>>{{1000, false, 7, 1, false},
+                                                                 {60000, false, 100, 0, true},
+                                                                 {60000, true, 100, 1, true}}) {
+        SCOPED_TRACE(stopMs);
         SetUp();
-        sim::SetSpoolerTimes(c.stopMs, 0);
-        if (c.stateUnknown) {
+        sim::SetSpoolerTimes(stopMs, 0);
+        if (stateUnknown) {
             sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
         }
         SetQueuePort(u"USB002");
-        EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(100)"), c.polls);
-        EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.owed);
-        EXPECT_EQ(sim::NowMs(), 300u + c.polls * 100u + 1300u);
+        EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(100)"), polls);
+        EXPECT_EQ(sim::CallCount("StartServiceA"), starts);
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, owed);
+        EXPECT_EQ(sim::NowMs(), 300u + polls * 100u + 1300u);
         EXPECT_EQ(sim::SpoolerState(),
-                  static_cast<DWORD>(c.owed ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
+                  static_cast<DWORD>(owed ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
         TearDown();
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Refusals that will not clear end the debt at once, whichever they are: a service that cannot
 // log on (1069), one marked for deletion or whose dependency was deleted, a missing binary. A
-// refusal that can clear (1053) is asked again, for contrast.
+// refusal that can clear (1053) is asked again on each of three poller cycles, for contrast.
 TEST_F(PortTest, EveryLastingRefusalEndsTheOwedStart) {
-    const struct {
-        DWORD error;
-        int starts;  // in all, after three poller cycles
-    } cases[] = {
-        {ERROR_SERVICE_LOGON_FAILED, 1},
-        {ERROR_SERVICE_MARKED_FOR_DELETE, 1},
-        {ERROR_SERVICE_DEPENDENCY_DELETED, 1},
-        {ERROR_FILE_NOT_FOUND, 1},
-        {ERROR_PATH_NOT_FOUND, 1},
-        {ERROR_SERVICE_REQUEST_TIMEOUT, 4},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.error);
+    for (const DWORD error :
+         std::vector<DWORD>{ERROR_SERVICE_LOGON_FAILED, ERROR_SERVICE_MARKED_FOR_DELETE,
+                            ERROR_SERVICE_DEPENDENCY_DELETED, ERROR_FILE_NOT_FOUND,
+                            ERROR_PATH_NOT_FOUND, ERROR_SERVICE_REQUEST_TIMEOUT}) {
+        SCOPED_TRACE(error);
         SetUp();
-        sim::FailCall("StartServiceA", 1, c.error, sim::kEveryLaterCall);
+        sim::FailCall("StartServiceA", 1, error, sim::kEveryLaterCall);
         SetQueuePort(u"USB002");
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, c.starts > 1);
+        const bool clears = error == ERROR_SERVICE_REQUEST_TIMEOUT;
+        EXPECT_EQ(serviceState.spoolerDebt.startOwed, clears);
         RunOwedStartCycles(3);
-        EXPECT_EQ(sim::CallCount("StartServiceA"), c.starts);
-        EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(sim::CallCount("StartServiceA"), clears ? 4 : 1);
+        EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_STOPPED});
         TearDown();
     }
 }
@@ -226,11 +202,11 @@ TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
     ASSERT_EQ(sim::CallCount("StartServiceA"), 1);
     RunOwedStartCycles(8);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1 + 8);
-    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_STOP_PENDING});
     // Stopped some 11 s from here: kq5's stop waits for it rather than giving up on "already
     // running" as if it were a refusal.
     PaySpoolerDebtBeforeExit();
-    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
 }
 
 // A start that came late finishes the port move: the queue's port is read afresh into
@@ -262,7 +238,7 @@ TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
         }
         EXPECT_TRUE(serviceState.spoolerDebt.portMoveOwed);
         RunOwedStartCycles(c == StateUnknown ? 20 : 4);  // started, running
-        EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
         EXPECT_FALSE(serviceState.spoolerDebt.portMoveOwed);
         EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
         EXPECT_EQ(CurrentPort(), u"USB002");
@@ -292,12 +268,8 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     ASSERT_EQ(sim::CallCount("StartServiceA"), 6);
     RunOwedStartCycles(1);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 7);
-    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
 }
-
-}  // namespace
-
-namespace {
 
 // The debt's other parties while the poller's start request is blocked (the spooler's process
 // slow to come up): they do not wait for it.
@@ -341,7 +313,7 @@ TEST_F(BlockedStartTest, HandlersWaitEndsOnALookOfItsOwn) {
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's; the handler's looks see it run
     EXPECT_GE(took, 12000u - 100u + 1300u);
     EXPECT_FALSE(owedAfter);
-    EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
 }
 
 // kq5's stop keeps its ceiling: it looks again each second rather than wait for the poller's
@@ -354,7 +326,7 @@ TEST_F(BlockedStartTest, StopsWaitKeepsItsCeiling) {
         took = GetTickCount64() - began;
         return 0;
     });
-    EXPECT_EQ(answer, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+    EXPECT_EQ(answer, DWORD{ERROR_SERVICE_REQUEST_TIMEOUT});
     EXPECT_LE(took, 20000u);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's
 }

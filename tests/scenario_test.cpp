@@ -20,57 +20,60 @@ ScenarioResult RunText(const std::string& text) {
     return RunScenario(scenario);
 }
 
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The queue on USB001 with its printer there (reporting CODE), unplugged at 1 s and plugged into
+// USB002 at 2 s: a port move, with its spooler restart.
+std::string Moved(const std::string& code = "0x20") {
+    return "queue USB001\nport USB002\nprinter A1B2C3 USB001 " + code +
+           "\nat 1 unplug\nat 2 plug 5&99&0&1 USB002\n";
+}
+
 // What an event must be, read from its fields.
 using Is = std::function<bool(const sim::TimelineEvent&)>;
 
-Is Spooler(ServiceStep step) {
-    return [step](const sim::TimelineEvent& e) {
-        const auto* s = As<ServiceStepEvent>(e);
-        return s != nullptr && s->service == "Spooler" && s->step == step;
+// An event of type E that `holds` holds for.
+template <typename E>
+Is Of(std::function<bool(const E&)> holds = [](const E&) { return true; }) {
+    return [holds](const sim::TimelineEvent& e) {
+        const E* event = As<E>(e);
+        return event != nullptr && holds(*event);
     };
 }
-Is StartRefused() {
-    return [](const sim::TimelineEvent& e) { return As<StartRefusedEvent>(e) != nullptr; };
+Is Spooler(ServiceStep step) {
+    return Of<ServiceStepEvent>(
+        [step](const auto& s) { return s.service == "Spooler" && s.step == step; });
 }
 // A status report of kq5 in STATE; EXIT: with that exit code.
 Is Reported(DWORD state, std::optional<DWORD> exit = std::nullopt) {
-    return [=](const sim::TimelineEvent& e) {
-        const auto* s = As<StatusReportEvent>(e);
-        return s != nullptr && s->state == state && (!exit || s->win32ExitCode == *exit);
-    };
+    return Of<StatusReportEvent>(
+        [=](const auto& s) { return s.state == state && (!exit || s.win32ExitCode == *exit); });
 }
 Is Paused(bool paused) {
-    return [paused](const sim::TimelineEvent& e) {
-        const auto* p = As<QueuePausedEvent>(e);
-        return p != nullptr && p->paused == paused;
-    };
+    return Of<QueuePausedEvent>([paused](const auto& p) { return p.paused == paused; });
 }
 Is QueueStatus(DWORD status) {
-    return [status](const sim::TimelineEvent& e) {
-        const auto* s = As<QueueStatusEvent>(e);
-        return s != nullptr && s->status == status;
-    };
+    return Of<QueueStatusEvent>([status](const auto& s) { return s.status == status; });
 }
 Is PortMoved(const std::string& from, const std::string& to) {
-    return [=](const sim::TimelineEvent& e) {
-        const auto* p = As<QueuePortEvent>(e);
-        return p != nullptr && p->from == from && p->to == to;
-    };
+    return Of<QueuePortEvent>([=](const auto& p) { return p.from == from && p.to == to; });
 }
 // A debug line of the service that says SAYS, with CODE when given.
 Is Line(LineSays says, std::optional<long long> code = std::nullopt) {
-    return [=](const sim::TimelineEvent& e) {
-        const auto* l = As<OutputEvent>(e);
-        return l != nullptr && l->channel == Channel::Debug && l->says == says &&
-               (!code || l->code == *code);
-    };
+    return Of<OutputEvent>([=](const auto& l) {
+        return l.channel == Channel::Debug && l.says == says && (!code || l.code == *code);
+    });
 }
 // A scenario's own statement containing PART (its words are all it has).
 Is ScenarioSays(const std::string& part) {
-    return [part](const sim::TimelineEvent& e) {
-        const auto* n = As<NoteEvent>(e);
-        return n != nullptr && n->source == "scenario" && n->text.find(part) != std::string::npos;
-    };
+    return Of<NoteEvent>([part](const auto& n) {
+        return n.source == "scenario" && n.text.find(part) != std::string::npos;
+    });
 }
 
 // The position of the first event at or after `from` that is `is`, or npos.
@@ -83,41 +86,51 @@ size_t Find(const ScenarioResult& r, const Is& is, size_t from = 0) {
     return std::string::npos;
 }
 
-TEST(Scenario, DefaultScenarioFollowsThePrinterAndEndsCleanly) {
-    const ScenarioResult r = RunText(DefaultScenarioText());
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.queue.exists);
-    EXPECT_FALSE(r.queue.paused);
-    EXPECT_EQ(r.queue.status, 0u);
-    EXPECT_EQ(r.queue.port, u"USB002");
-    EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(r.openHandles,
-              std::vector<std::string>{"device#4"});  // owned by the poller to the end
+// The times of the events that are `is`.
+std::vector<uint64_t> TimesOf(const ScenarioResult& r, const Is& is) {
+    std::vector<uint64_t> times;
+    for (size_t at = Find(r, is); at != std::string::npos; at = Find(r, is, at + 1)) {
+        times.push_back(r.timeline[at].timeMs);
+    }
+    return times;
+}
 
-    // The story, in order.
+// Events that are each of `story`, in this order.
+void ExpectInOrder(const ScenarioResult& r, const std::vector<Is>& story) {
     size_t at = 0;
-    const std::vector<Is> story = {Reported(SERVICE_RUNNING),
-                                   QueueStatus(PRINTER_STATUS_DOOR_OPEN),
-                                   Paused(false),
-                                   QueueStatus(PRINTER_STATUS_PAPER_OUT),
-                                   Paused(false),
-                                   ScenarioSays("MOUSE01"),
-                                   QueueStatus(PRINTER_STATUS_OFFLINE),
-                                   PortMoved("USB001", "USB002"),
-                                   Spooler(ServiceStep::StopRequested),
-                                   Spooler(ServiceStep::Stopped),
-                                   Spooler(ServiceStep::StartRequested),
-                                   Paused(false),
-                                   Reported(SERVICE_STOPPED),
-                                   Line(LineSays::MainError)};
     for (size_t i = 0; i < story.size(); ++i) {
         at = Find(r, story[i], at);
         ASSERT_NE(at, std::string::npos) << "step " << i;
     }
+}
+
+// Printing restored: the spooler running, the queue resumed and clear on the printer's new port.
+void ExpectPrintingRestored(const ScenarioResult& r) {
+    EXPECT_EQ(r.spoolerState, DWORD{SERVICE_RUNNING});
+    EXPECT_FALSE(r.queue.paused);
+    EXPECT_EQ(r.queue.status, 0u);
+    EXPECT_EQ(r.queue.port, u"USB002");
+}
+
+TEST(Scenario, DefaultScenarioFollowsThePrinterAndEndsCleanly) {
+    // Its exit code is checked with every shipped scenario's (default.kq5) below.
+    const ScenarioResult r = RunText(DefaultScenarioText());
+    EXPECT_TRUE(r.queue.exists);
+    ExpectPrintingRestored(r);
+    EXPECT_EQ(r.openHandles,
+              std::vector<std::string>{"device#4"});  // owned by the poller to the end
+    // The story, in order.
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectInOrder(r, {Reported(SERVICE_RUNNING), QueueStatus(PRINTER_STATUS_DOOR_OPEN),
+                          Paused(false), QueueStatus(PRINTER_STATUS_PAPER_OUT), Paused(false),
+                          ScenarioSays("MOUSE01"), QueueStatus(PRINTER_STATUS_OFFLINE),
+                          PortMoved("USB001", "USB002"), Spooler(ServiceStep::StopRequested),
+                          Spooler(ServiceStep::Stopped), Spooler(ServiceStep::StartRequested),
+                          Paused(false), Reported(SERVICE_STOPPED), Line(LineSays::MainError)}));
     // The door opens at 3.0 s: the poller pauses the queue on its next cycle, at 3.2 s.
     EXPECT_EQ(r.timeline[Find(r, QueueStatus(PRINTER_STATUS_DOOR_OPEN))].timeMs, 3200u);
     // The slow spooler is started only after it has stopped.
-    EXPECT_EQ(Find(r, StartRefused()), std::string::npos);
+    EXPECT_EQ(Find(r, Of<StartRefusedEvent>()), std::string::npos);
     // The same scenario gives the same timeline every time.
     EXPECT_EQ(FormatTimeline(RunText(DefaultScenarioText())), FormatTimeline(r));
 }
@@ -128,14 +141,10 @@ TEST(Scenario, DefaultScenarioFollowsThePrinterAndEndsCleanly) {
 TEST(Scenario, SlowStoppingSpoolerRunsAgainSoonAfterItsStop) {
     for (const int stopSeconds : {12, 45, 300}) {
         SCOPED_TRACE(stopSeconds);
-        const ScenarioResult r = RunText(
-            "queue USB001\nport USB002\nspooler-stop-time " + std::to_string(stopSeconds * 1000) +
-            "\nprinter A1B2C3 USB001 0x20\nat 1.0 unplug\nat 2.0 plug 5&99&0&1 USB002\nat " +
-            std::to_string(stopSeconds + 10) + " stop\n");
-        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_FALSE(r.queue.paused);
-        EXPECT_EQ(r.queue.status, 0u);
-        EXPECT_EQ(r.queue.port, u"USB002");
+        const ScenarioResult r =
+            RunText(Moved() + "spooler-stop-time " + std::to_string(stopSeconds * 1000) + "\nat " +
+                    std::to_string(stopSeconds + 10) + " stop\n");
+        ExpectPrintingRestored(r);
         const size_t stopped = Find(r, Spooler(ServiceStep::Stopped));
         const size_t started = Find(r, Spooler(ServiceStep::StartRequested));
         ASSERT_NE(stopped, std::string::npos);
@@ -143,95 +152,70 @@ TEST(Scenario, SlowStoppingSpoolerRunsAgainSoonAfterItsStop) {
         EXPECT_EQ(r.timeline[stopped].timeMs, 2000u + stopSeconds * 1000u);
         EXPECT_LE(r.timeline[started].timeMs, r.timeline[stopped].timeMs + 800);
         EXPECT_EQ(Find(r, Spooler(ServiceStep::StartRequested), started + 1), std::string::npos);
-        EXPECT_EQ(Find(r, StartRefused()), std::string::npos);
+        EXPECT_EQ(Find(r, Of<StartRefusedEvent>()), std::string::npos);
         EXPECT_LE(r.longestControlMs, 12000u);
     }
 }
 
-// The times of the events that are `is`.
-std::vector<uint64_t> TimesOf(const ScenarioResult& r, const Is& is) {
-    std::vector<uint64_t> times;
-    for (size_t at = Find(r, is); at != std::string::npos; at = Find(r, is, at + 1)) {
-        times.push_back(r.timeline[at].timeMs);
-    }
-    return times;
-}
-
-std::string FileText(const std::string& name) {
-    std::ifstream file(std::string(KQ5_SCENARIO_DIR) + "/" + name);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // A stop while the restart still owes the spooler its start waits for it, bounded, reporting its
 // progress, and ends saying why when the spooler does not run; with nothing owed, and for a
-// shutdown, the stop is immediate.
+// shutdown, the stop is immediate. Each case: the scenario after the port move, when the stop is
+// sent, whether it waits, when after the stop it reports STOPPED, with which exit code, and the
+// spooler's state.
 TEST(Scenario, StopWithAStartOwedWaitsBoundedAndSaysWhy) {
-    const std::string moved =
-        "queue USB001\nport USB002\nprinter A1B2C3 USB001 0x84\nat 1 unplug\n"
-        "at 2 plug 5&99&0&1 USB002\n";
-    const struct {
-        std::string scenario;
-        uint64_t stopAtMs;
-        bool waits;
-        uint64_t stoppedAfterMs;  // the STOPPED report, after the stop was sent
-        DWORD exitCode;
-        DWORD spooler;
-    } kCases[] = {
-        {moved + "spooler-stop-time 45000\nat 30 stop\nend 60\n", 30000, true, 18000, 0,
-         SERVICE_RUNNING},
-        {moved + "at 30 stop\n", 30000, false, 0, 0, SERVICE_RUNNING},
-        {moved + "spooler-stop-time 45000\nat 30 shutdown\nend 60\n", 30000, false, 0, 0,
-         SERVICE_STOP_PENDING},
-        // It stops counting: given up once its checkpoint has not moved for its wait hint.
-        {moved + "spooler-stop-hangs\nat 20 stop\nend 60\n", 20000, true, 3000,
-         ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
-        // It would stop 27 s after the stop: the wait ends at its ceiling.
-        {moved + "spooler-stop-time 45000\nat 20 stop\nend 60\n", 20000, true, 20000,
-         ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
-        // The start request does not return for 40 s: the stop does not wait for it.
-        {moved + "spooler-stop-time 15000\nspooler-start-blocks 40000\nat 16 stop\nend 90\n", 16000,
-         true, 21000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_START_PENDING},
-        // No right to the service manager; one that answers again after three failed opens.
-        {moved + "spooler-stop-time 45000\nat 19.95 fail OpenSCManagerA 5 1000\nat 19.95 stop\n"
-                 "end 60\n",
-         19950, true, 0, ERROR_ACCESS_DENIED, SERVICE_STOP_PENDING},
-        {moved + "spooler-stop-time 20000\nat 19.95 fail OpenSCManagerA 1722 3\nat 19.95 stop\n"
-                 "end 60\n",
-         19950, true, 3000, 0, SERVICE_RUNNING},
-        // The start refused for good, or again and again for a reason that can clear.
-        {moved + "spooler-stop-time 25000\nat 20 fail StartServiceA 1058\nat 20 stop\nend 60\n",
-         20000, true, 7000, ERROR_SERVICE_DISABLED, SERVICE_STOPPED},
-        {moved + "spooler-stop-time 25000\nat 20 fail StartServiceA 1053 100\nat 20 stop\n"
-                 "end 60\n",
-         20000, true, 10000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOPPED},
-        // A shutdown during the wait: the machine is going down, stopped at once.
-        {moved + "spooler-stop-time 45000\nat 30 stop\nat 32.5 shutdown\nend 60\n", 30000, true,
-         2500, 0, SERVICE_STOP_PENDING},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.scenario);
-        const ScenarioResult r = RunText(c.scenario);
+    for (const auto& [scenario, stopAtMs, waits, stoppedAfterMs, exitCode, spooler] :
+         std::vector<std::tuple<std::string, uint64_t, bool, uint64_t, DWORD, DWORD>>{
+             {"spooler-stop-time 45000\nat 30 stop\nend 60\n", 30000, true, 18000, 0,
+              SERVICE_RUNNING},
+             {"at 30 stop\n", 30000, false, 0, 0, SERVICE_RUNNING},
+             {"spooler-stop-time 45000\nat 30 shutdown\nend 60\n", 30000, false, 0, 0,
+              SERVICE_STOP_PENDING},
+             // It stops counting: given up once its checkpoint has not moved for its wait hint.
+             {"spooler-stop-hangs\nat 20 stop\nend 60\n", 20000, true, 3000,
+              ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
+             // It would stop 27 s after the stop: the wait ends at its ceiling.
+             {"spooler-stop-time 45000\nat 20 stop\nend 60\n", 20000, true, 20000,
+              ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOP_PENDING},
+             // The start request does not return for 40 s: the stop does not wait for it.
+             {"spooler-stop-time 15000\nspooler-start-blocks 40000\nat 16 stop\nend 90\n", 16000,
+              true, 21000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_START_PENDING},
+             // No right to the service manager; one that answers again after three failed opens.
+             {"spooler-stop-time 45000\nat 19.95 fail OpenSCManagerA 5 1000\nat 19.95 stop\nend "
+              "60\n",
+              19950, true, 0, ERROR_ACCESS_DENIED, SERVICE_STOP_PENDING},
+             {"spooler-stop-time 20000\nat 19.95 fail OpenSCManagerA 1722 3\nat 19.95 stop\nend "
+              "60\n",
+              19950, true, 3000, 0, SERVICE_RUNNING},
+             // The start refused for good, or again and again for a reason that can clear.
+             {"spooler-stop-time 25000\nat 20 fail StartServiceA 1058\nat 20 stop\nend 60\n", 20000,
+              true, 7000, ERROR_SERVICE_DISABLED, SERVICE_STOPPED},
+             {"spooler-stop-time 25000\nat 20 fail StartServiceA 1053 100\nat 20 stop\nend 60\n",
+              20000, true, 10000, ERROR_SERVICE_REQUEST_TIMEOUT, SERVICE_STOPPED},
+             // A shutdown during the wait: the machine is going down, stopped at once.
+             {"spooler-stop-time 45000\nat 30 stop\nat 32.5 shutdown\nend 60\n", 30000, true, 2500,
+              0, SERVICE_STOP_PENDING},
+         }) {
+        SCOPED_TRACE(scenario);
+        const ScenarioResult r = RunText(Moved("0x84") + scenario);
         // The handler returns at once: the waiting is done by threads of the stop's own.
         EXPECT_LE(r.longestStopMs, kStopHandlingBoundMs);
         const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
         ASSERT_FALSE(reports.empty());
-        EXPECT_EQ(reports.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-        EXPECT_EQ(reports.back().dwWin32ExitCode, c.exitCode);
-        EXPECT_EQ(r.spoolerState, c.spooler);
+        EXPECT_EQ(reports.back().dwCurrentState, DWORD{SERVICE_STOPPED});
+        EXPECT_EQ(reports.back().dwWin32ExitCode, exitCode);
+        EXPECT_EQ(r.spoolerState, spooler);
         const std::vector<uint64_t> stopped = TimesOf(r, Reported(SERVICE_STOPPED));
         ASSERT_EQ(stopped.size(), 1u);
-        EXPECT_EQ(stopped[0], c.stopAtMs + c.stoppedAfterMs);
+        EXPECT_EQ(stopped[0], stopAtMs + stoppedAfterMs);
         // The progress: a report at the stop and at least every second, the checkpoint one up
         // each time, a wait hint that covers the next.
         const std::vector<uint64_t> pending = TimesOf(r, Reported(SERVICE_STOP_PENDING));
-        EXPECT_EQ(!pending.empty(), c.waits);
-        uint64_t previous = c.stopAtMs;
+        EXPECT_EQ(!pending.empty(), waits);
+        uint64_t previous = stopAtMs;
         DWORD checkPoint = 0;
-        for (size_t i = 0; i < pending.size(); ++i) {
-            EXPECT_LE(pending[i] - previous, 1000u);
-            previous = pending[i];
+        for (const uint64_t at : pending) {
+            EXPECT_LE(at - previous, 1000u);
+            previous = at;
         }
         for (const SERVICE_STATUS& report : reports) {
             if (report.dwCurrentState == SERVICE_STOP_PENDING) {
@@ -240,7 +224,7 @@ TEST(Scenario, StopWithAStartOwedWaitsBoundedAndSaysWhy) {
             }
         }
         EXPECT_LE(stopped[0] - previous, 1000u);
-        if (c.exitCode == 0 && c.spooler == SERVICE_RUNNING) {
+        if (exitCode == 0 && spooler == SERVICE_RUNNING) {
             // Nothing lost: the port move's follow-up was made too.
             EXPECT_FALSE(r.queue.paused);
             EXPECT_EQ(r.queue.port, u"USB002");
@@ -250,31 +234,25 @@ TEST(Scenario, StopWithAStartOwedWaitsBoundedAndSaysWhy) {
 
 // After a refusal that can clear, three quick retries on the next poller cycles, then one a
 // minute until the spooler runs; a lasting refusal ends the debt at once. Every request and the
-// service manager's answer are on the timeline.
+// service manager's answer are on the timeline. Each case: the refusal, how many, the requests
+// made in all and the spooler's state at the end.
 TEST(Scenario, RefusedStartsBackOff) {
-    const struct {
-        DWORD error;
-        int refusals;
-        size_t requests;
-        DWORD spooler;
-    } kCases[] = {{ERROR_SERVICE_REQUEST_TIMEOUT, 8, 9, SERVICE_RUNNING},
-                  {ERROR_SERVICE_DATABASE_LOCKED, 2, 3, SERVICE_RUNNING},
-                  {ERROR_SERVICE_DISABLED, 1, 1, SERVICE_STOPPED}};
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.error);
-        const ScenarioResult r = RunText(
-            "queue USB001\nport USB002\nspooler-stop-time 15000\nprinter A1B2C3 USB001 0x20\n"
-            "at 1 unplug\nat 2 plug 5&99&0&1 USB002\nat 16 fail StartServiceA " +
-            std::to_string(c.error) + " " + std::to_string(c.refusals) + "\nat 330 stop\n");
-        const std::vector<uint64_t> requests = TimesOf(r, Spooler(ServiceStep::StartRequested));
-        ASSERT_EQ(requests.size(), c.requests);
-        const auto refused = [&c](const sim::TimelineEvent& e) {
-            const auto* s = As<StartRefusedEvent>(e);
-            return s != nullptr && s->service == "Spooler" && s->error == c.error;
-        };
-        EXPECT_EQ(TimesOf(r, refused).size(), static_cast<size_t>(c.refusals));
-        for (size_t i = 1; i < requests.size(); ++i) {
-            const uint64_t gap = requests[i] - requests[i - 1];
+    for (const auto& [error, refusals, requests, spooler] :
+         std::vector<std::tuple<DWORD, int, size_t, DWORD>>{
+             {ERROR_SERVICE_REQUEST_TIMEOUT, 8, 9, SERVICE_RUNNING},
+             {ERROR_SERVICE_DATABASE_LOCKED, 2, 3, SERVICE_RUNNING},
+             {ERROR_SERVICE_DISABLED, 1, 1, SERVICE_STOPPED}}) {
+        SCOPED_TRACE(error);
+        const ScenarioResult r =
+            RunText(Moved() + "spooler-stop-time 15000\nat 16 fail StartServiceA " +
+                    std::to_string(error) + " " + std::to_string(refusals) + "\nat 330 stop\n");
+        const std::vector<uint64_t> times = TimesOf(r, Spooler(ServiceStep::StartRequested));
+        ASSERT_EQ(times.size(), requests);
+        const Is refused = Of<StartRefusedEvent>(
+            [&](const auto& s) { return s.service == "Spooler" && s.error == error; });
+        EXPECT_EQ(TimesOf(r, refused).size(), static_cast<size_t>(refusals));
+        for (size_t i = 1; i < times.size(); ++i) {
+            const uint64_t gap = times[i] - times[i - 1];
             if (i <= 3) {
                 EXPECT_EQ(gap, 800u) << i;
             } else {
@@ -282,7 +260,7 @@ TEST(Scenario, RefusedStartsBackOff) {
                 EXPECT_LE(gap, 61000u) << i;
             }
         }
-        EXPECT_EQ(r.spoolerState, c.spooler);
+        EXPECT_EQ(r.spoolerState, spooler);
     }
 }
 
@@ -290,23 +268,16 @@ TEST(Scenario, RefusedStartsBackOff) {
 // its own, and never waits for the spooler or for the handler at work on the same debt, also
 // when a start request does not return for 40 s.
 TEST(Scenario, StatusMirroringKeepsItsPaceWhileAStartIsOwed) {
-    const std::string moved =
-        "queue USB001\nport USB002\nprinter A1B2C3 USB001 0x20\nat 1 unplug\n"
-        "at 2 plug 5&99&0&1 USB002\n";
-    for (const std::string& rest :
-         {std::string("spooler-stop-time 45000\nend 70\n"),
-          std::string("spooler-stop-time 15000\nspooler-start-blocks 40000\nend 70\n"),
-          std::string("spooler-stop-time 15000\nspooler-start-blocks 40000\nat 30 stop\nend 70\n"),
-          std::string("spooler-stop-time 45000\nat 30 stop\nend 70\n")}) {
+    for (const std::string rest :
+         {"spooler-stop-time 45000\nend 70\n",
+          "spooler-stop-time 15000\nspooler-start-blocks 40000\nend 70\n",
+          "spooler-stop-time 15000\nspooler-start-blocks 40000\nat 30 stop\nend 70\n",
+          "spooler-stop-time 45000\nat 30 stop\nend 70\n"}) {
         SCOPED_TRACE(rest);
-        const ScenarioResult r = RunText(moved + rest);
+        const ScenarioResult r = RunText(Moved() + rest);
         // From the end of the arrival's handling (13.6 s) on, a status line every 800 ms.
-        std::vector<uint64_t> lines;
-        for (const uint64_t at : TimesOf(r, Line(LineSays::Status))) {
-            if (at >= 14000) {
-                lines.push_back(at);
-            }
-        }
+        std::vector<uint64_t> lines = TimesOf(r, Line(LineSays::Status));
+        std::erase_if(lines, [](uint64_t at) { return at < 14000; });
         ASSERT_GE(lines.size(), 10u);
         for (size_t i = 1; i < lines.size(); ++i) {
             EXPECT_EQ(lines[i] - lines[i - 1], 800u) << lines[i];
@@ -320,21 +291,16 @@ TEST(Scenario, RestartScenariosEndWithPrintingRestored) {
     for (const std::string name :
          {"stop-while-start-owed.kq5", "start-refusals.kq5", "late-start-port-move.kq5"}) {
         SCOPED_TRACE(name);
-        const ScenarioResult r = RunText(FileText(name));
-        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_FALSE(r.queue.paused);
-        EXPECT_EQ(r.queue.status, 0u);
-        EXPECT_EQ(r.queue.port, u"USB002");
-        const size_t running = Find(r, Spooler(ServiceStep::Running));
-        ASSERT_NE(running, std::string::npos);
-        EXPECT_NE(Find(r, Paused(false), running), std::string::npos);
+        const ScenarioResult r = RunText(FileText(std::string(KQ5_SCENARIO_DIR) + "/" + name));
+        ExpectPrintingRestored(r);
+        ExpectInOrder(r, {Spooler(ServiceStep::Running), Paused(false)});
         const size_t pending = Find(r, Reported(SERVICE_STOP_PENDING));
         EXPECT_EQ(pending != std::string::npos, name == "stop-while-start-owed.kq5");
         const size_t stopped = Find(r, Reported(SERVICE_STOPPED, NO_ERROR),
                                     pending == std::string::npos ? 0 : pending);
         ASSERT_NE(stopped, std::string::npos);
         const StatusReportEvent& report = *As<StatusReportEvent>(r.timeline[stopped]);
-        EXPECT_EQ(report.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(report.type, DWORD{SERVICE_WIN32_OWN_PROCESS});
         EXPECT_EQ(report.controlsAccepted,
                   static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
         EXPECT_EQ(report.serviceSpecificExitCode, 0u);
@@ -345,49 +311,40 @@ TEST(Scenario, RestartScenariosEndWithPrintingRestored) {
 // service that is stopping), so a second `net stop` neither waits nor starts a second wait; the
 // stop under way ends as it would have.
 TEST(Scenario, ControlsForAStoppingServiceAreRefusedByTheServiceManager) {
-    const ScenarioResult r = RunText(
-        "queue USB001\nport USB002\nspooler-stop-time 45000\nprinter A1B2C3 USB001 0x20\n"
-        "at 1 unplug\nat 2 plug 5&99&0&1 USB002\nat 30 stop\nat 31.5 stop\n"
-        "at 32 interrogate\nend 60\n");
-    std::vector<sim::ControlRecord> stops;
-    for (const sim::ControlRecord& a : sim::ControlsSent()) {
-        if (a.control != SERVICE_CONTROL_DEVICEEVENT) {
-            stops.push_back(a);
-        }
-    }
+    const ScenarioResult r = RunText(Moved() +
+                                     "spooler-stop-time 45000\nat 30 stop\nat 31.5 stop\n"
+                                     "at 32 interrogate\nend 60\n");
+    std::vector<sim::ControlRecord> stops = sim::ControlsSent();
+    std::erase_if(stops, [](const auto& a) { return a.control == SERVICE_CONTROL_DEVICEEVENT; });
     ASSERT_EQ(stops.size(), 3u);
     EXPECT_TRUE(stops[0].handled);
-    EXPECT_EQ(stops[0].answer, static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(stops[0].answer, DWORD{NO_ERROR});
     for (size_t i = 1; i < stops.size(); ++i) {
         EXPECT_TRUE(stops[i].refused);
         EXPECT_FALSE(stops[i].handled);
-        EXPECT_EQ(stops[i].answer, static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+        EXPECT_EQ(stops[i].answer, DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
     }
-    const auto refusedStop = [](const sim::TimelineEvent& e) {
-        const auto* c = As<ControlRefusedEvent>(e);
-        return c != nullptr && c->control == SERVICE_CONTROL_STOP &&
-               c->error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
-               c->reportedState == SERVICE_STOP_PENDING;
-    };
-    EXPECT_NE(Find(r, refusedStop), std::string::npos);
+    EXPECT_NE(Find(r, Of<ControlRefusedEvent>([](const auto& c) {
+                       return c.control == SERVICE_CONTROL_STOP &&
+                              c.error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
+                              c.reportedState == SERVICE_STOP_PENDING;
+                   })),
+              std::string::npos);
     EXPECT_EQ(TimesOf(r, Reported(SERVICE_STOPPED)), std::vector<uint64_t>{48000});
-    EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(r.spoolerState, DWORD{SERVICE_RUNNING});
 }
 
 TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(KQ5_SCENARIO_DIR)) {
-        std::ifstream file(entry.path());
-        std::stringstream text;
-        text << file.rdbuf();
         SCOPED_TRACE(entry.path().filename().string());
-        const ScenarioResult r = RunText(text.str());
+        const ScenarioResult r = RunText(FileText(entry.path()));
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_NE(Find(r, Reported(SERVICE_STOPPED)), std::string::npos);
         for (const std::string& handle : r.openHandles) {
             EXPECT_EQ(handle.rfind("device#", 0), 0u) << handle;
         }
-        EXPECT_EQ(r.spoolerState, static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(r.spoolerState, DWORD{SERVICE_RUNNING});
         // A port move holds later controls up for 11.6 s at most; a stop or a shutdown is
         // handled at once, also with a start owed.
         EXPECT_LE(r.longestControlMs, 11600u);
@@ -398,6 +355,8 @@ TEST(Scenario, EveryShippedScenarioRunsToAStopAndReleasesEverything) {
 }
 
 // Each scenario line reaches the simulated machine: the service meets what the line describes.
+// Each case: the scenario after `start`, the event it leads to, not before when, or that no such
+// event comes.
 TEST(Scenario, EveryLineReachesTheMachine) {
     const std::string ports =
         "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\";
@@ -407,61 +366,51 @@ TEST(Scenario, EveryLineReachesTheMachine) {
         "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters | Port Description | ";
     const std::string start = "queue USB001\nport USB002\nprinter P1 USB001 0x20\n";
     const std::string move = "at 1 plug P2 USB002\nat 3 stop\n";
-    const struct {
-        std::string scenario;
-        Is is;                 // the first event that is it comes
-        uint64_t notBeforeMs;  // not before this
-        bool happens;
-    } kCases[] = {
-        // Registry lines win over what the printer registers.
-        {start + p1Description + std::string(200, 'x') + "\nat 1 stop\n",
-         Line(LineSays::RegistryError, 234), 0, true},
-        {start + "registry-missing " + ports + "USB002 | Device Id\n" + move,
-         Line(LineSays::RegistryError, 2), 1000, true},
-        {start + "registry " + ports + "USB002 | Device Id | USB\\VID_0483&PID_5741\\P3\n" + move,
-         PortMoved("USB001", "USB002"), 0, false},
-        // Windows faults.
-        {start + "fail OpenPrinterW 1 5\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
-        {start + "at 1 fail OpenPrinterW 5\nat 2 stop\n", Line(LineSays::OpenError, 5), 1000, true},
-        {start + "fail OpenPrinterW 9 5\nat 1 stop\n",
-         ScenarioSays("no call 9 of OpenPrinterW came"), 0, true},
-        {start + "not-a-service\n", Line(LineSays::MainError, 1063), 0, true},
-        {start + "not-an-administrator\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
-        {start + "at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n",
-         QueueStatus(PRINTER_STATUS_DOOR_OPEN), 1000, true},
-        {start + "spooler-start-time 700\n" + move, Spooler(ServiceStep::Running), 2000, true},
-        {start + "queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n", PortMoved("USB001", "USB001"),
-         1000, true},
-        {start + "queue-grows\nat 1 stop\n", Line(LineSays::ReadFailure), 0, true},
-        {start + "control-at-startup stop\n", Reported(SERVICE_STOPPED), 0, true},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.scenario);
-        const ScenarioResult r = RunText(c.scenario);
-        const size_t at = Find(r, c.is);
-        if (!c.happens) {
+    for (const auto& [scenario, is, notBeforeMs, happens] :
+         std::vector<std::tuple<std::string, Is, uint64_t, bool>>{
+             // Registry lines win over what the printer registers.
+             {p1Description + std::string(200, 'x') + "\nat 1 stop\n",
+              Line(LineSays::RegistryError, 234), 0, true},
+             {"registry-missing " + ports + "USB002 | Device Id\n" + move,
+              Line(LineSays::RegistryError, 2), 1000, true},
+             {"registry " + ports + "USB002 | Device Id | USB\\VID_0483&PID_5741\\P3\n" + move,
+              PortMoved("USB001", "USB002"), 0, false},
+             // Windows faults.
+             {"fail OpenPrinterW 1 5\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
+             {"at 1 fail OpenPrinterW 5\nat 2 stop\n", Line(LineSays::OpenError, 5), 1000, true},
+             {"fail OpenPrinterW 9 5\nat 1 stop\n", ScenarioSays("no call 9 of OpenPrinterW came"),
+              0, true},
+             {"not-a-service\n", Line(LineSays::MainError, 1063), 0, true},
+             {"not-an-administrator\nat 1 stop\n", Line(LineSays::OpenError, 5), 0, true},
+             {"at 1 read-returns 0x10 1 0 0x04 0\nat 3 stop\n",
+              QueueStatus(PRINTER_STATUS_DOOR_OPEN), 1000, true},
+             {"spooler-start-time 700\n" + move, Spooler(ServiceStep::Running), 2000, true},
+             {"queue-null-port\nat 1 plug P1 USB001\nat 3 stop\n", PortMoved("USB001", "USB001"),
+              1000, true},
+             {"queue-grows\nat 1 stop\n", Line(LineSays::ReadFailure), 0, true},
+             {"control-at-startup stop\n", Reported(SERVICE_STOPPED), 0, true},
+         }) {
+        SCOPED_TRACE(scenario);
+        const ScenarioResult r = RunText(start + scenario);
+        const size_t at = Find(r, is);
+        if (!happens) {
             EXPECT_EQ(at, std::string::npos);
             continue;
         }
         ASSERT_NE(at, std::string::npos);
-        EXPECT_GE(r.timeline[at].timeMs, c.notBeforeMs);
+        EXPECT_GE(r.timeline[at].timeMs, notBeforeMs);
     }
 }
 
 TEST(Scenario, TimelineFoldsRepeatedLinesAndGroups) {
     ScenarioResult r;
     // Notes: only their words matter to the folding.
-    for (const auto& [atMs, source, text] :
-         std::vector<std::tuple<uint64_t, std::string, std::string>>{{0, "debug", "A"},
-                                                                     {0, "debug", "B"},
-                                                                     {0, "stdout", "C"},
-                                                                     {800, "debug", "B"},
-                                                                     {800, "stdout", "C"},
-                                                                     {1600, "debug", "B"},
-                                                                     {1600, "stdout", "C"},
-                                                                     {2000, "debug", "D"},
-                                                                     {2800, "debug", "D"},
-                                                                     {3600, "debug", "B"}}) {
+    const std::tuple<uint64_t, const char*, const char*> notes[] = {
+        {0, "debug", "A"},    {0, "debug", "B"},    {0, "stdout", "C"},    {800, "debug", "B"},
+        {800, "stdout", "C"}, {1600, "debug", "B"}, {1600, "stdout", "C"}, {2000, "debug", "D"},
+        {2800, "debug", "D"}, {3600, "debug", "B"},
+    };
+    for (const auto& [atMs, source, text] : notes) {
         r.timeline.push_back(sim::TimelineEvent{atMs, NoteEvent{source, text}});
     }
     const std::string text = FormatTimeline(r);
@@ -486,20 +435,19 @@ TEST(Scenario, ParserNamesTheLineOfAnError) {
               "line 2: 'printer' takes SERIAL PORT CODE (0..255)"},
              {"dance\n", "line 1: unknown statement 'dance'"},
              {"fail OpenPrinter 1 5\n", "line 1: 'OpenPrinter" + noFailure},
-             {"at 1 fail Sleep 5\n", "line 1: 'Sleep" + noFailure},
-             {"at x stop\n", ""},
-             {"at 1 status 300\n", ""},
-             {"printer P1\n", ""},
-             {"spooler-stop-time -5\n", ""},
-             {"fail OpenPrinterW 0 5\n", ""},
-             {"at 1 fail OpenPrinterW\n", ""},
-             {"registry-missing A | B | C\n", ""},
-             {"registry A | | C\n", ""},
-             {"control-at-startup pause\n", ""},
-             {"at 1 read-returns 0x100\n", ""}}) {
+             {"at 1 fail Sleep 5\n", "line 1: 'Sleep" + noFailure}}) {
         error.clear();
         EXPECT_FALSE(ParseScenario(text, s, error)) << text;
-        EXPECT_TRUE(why.empty() ? !error.empty() : error == why) << error;
+        EXPECT_EQ(error, why);
+    }
+    // Refused with a reason of its own.
+    for (const std::string text :
+         {"at x stop\n", "at 1 status 300\n", "printer P1\n", "spooler-stop-time -5\n",
+          "fail OpenPrinterW 0 5\n", "at 1 fail OpenPrinterW\n", "registry-missing A | B | C\n",
+          "registry A | | C\n", "control-at-startup pause\n", "at 1 read-returns 0x100\n"}) {
+        error.clear();
+        EXPECT_FALSE(ParseScenario(text, s, error)) << text;
+        EXPECT_NE(error, "") << text;
     }
     EXPECT_TRUE(ParseScenario("# only a comment\n\n", s, error));
     // '#' inside a word is text: registry keys are full of them.
@@ -509,10 +457,6 @@ TEST(Scenario, ParserNamesTheLineOfAnError) {
     EXPECT_EQ(s.registry.at(0).text, "x");
 }
 
-}  // namespace
-
-namespace {
-
 // kq5 started again once it has stopped: a new process that keeps nothing of the old one but
 // what Windows keeps: the old device handle is closed, so the new poller can open the printer (one
 // handle at a time) and mirror it. A start while it runs is refused; a move while it is not
@@ -521,16 +465,13 @@ TEST(Scenario, StartRunsKq5AgainAsANewProcess) {
     const ScenarioResult r = RunText(
         "queue USB001\nport USB002\nprinter A1 USB001 0x20\nat 2 stop\nat 5 start\nat 6 start\n"
         "at 7 status 0x04\nat 8 stop\nat 9 unplug\nat 9.5 plug B2 USB002\nend 12\n");
-    const auto started = [](const sim::TimelineEvent& e) {
-        return As<ServiceStartedEvent>(e) != nullptr;
-    };
-    EXPECT_EQ(TimesOf(r, started).size(), 2u);
+    EXPECT_EQ(TimesOf(r, Of<ServiceStartedEvent>()).size(), 2u);
     EXPECT_NE(Find(r, ScenarioSays("start refused, kq5 is already running")), std::string::npos);
     ASSERT_EQ(r.processes.size(), 1u);
     EXPECT_EQ(r.processes[0].exitCode, 0);
     EXPECT_EQ(r.processes[0].openHandles, std::vector<std::string>{"device#1"});
     EXPECT_TRUE(r.queue.paused);
-    EXPECT_EQ(r.queue.status, static_cast<DWORD>(PRINTER_STATUS_DOOR_OPEN));
+    EXPECT_EQ(r.queue.status, DWORD{PRINTER_STATUS_DOOR_OPEN});
     EXPECT_EQ(r.queue.port, u"USB001");
     EXPECT_NE(Find(r, ScenarioSays("printer B2 plugged in")), std::string::npos);
     EXPECT_EQ(r.exitCode, 0);

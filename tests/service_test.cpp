@@ -2,6 +2,7 @@
 #include "service/service.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "sim_fixture.h"
 
@@ -12,6 +13,12 @@ protected:
     static void Start() {
         sim::SetStartedByServiceManager(true);
         ServiceMain(0, nullptr);
+    }
+    // Started with the queue, and a spooler start owed as a port move leaves it.
+    static void StartOwingASpoolerStart() {
+        AddQueue();
+        Start();
+        serviceState.spoolerDebt.startOwed = true;
     }
     // The record every report carries: only the state (and, once stopped for a failure, the
     // exit code) ever changes.
@@ -57,7 +64,7 @@ TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
     EXPECT_EQ(serviceState.currentPortName, u"USB003");
     EXPECT_TRUE(sim::OpenHandles().empty());
     const sim::NotificationRegistration n = sim::Notification();
-    EXPECT_EQ(n.flags, static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE));
+    EXPECT_EQ(n.flags, DWORD{DEVICE_NOTIFY_SERVICE_HANDLE});
     EXPECT_EQ(n.recipient, static_cast<HANDLE>(serviceState.statusHandle));
     EXPECT_EQ(n.filter,
               (std::vector<BYTE>{32,   0,    0,    0,    5,    0,    0,    0,    0,    0,    0,
@@ -84,16 +91,13 @@ TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
 // Every control ends with a report and NO_ERROR; stop and shutdown report STOPPED (exit code 0,
 // whatever the thread's last error); a device event is handled before the report.
 TEST_F(ServiceTest, HandlerReportsAfterEveryControl) {
-    const struct {
-        DWORD control;
-        DWORD state;
-    } cases[] = {{SERVICE_CONTROL_INTERROGATE, SERVICE_RUNNING},
-                 {0x80, SERVICE_RUNNING},
-                 {SERVICE_CONTROL_DEVICEEVENT, SERVICE_RUNNING},
-                 {SERVICE_CONTROL_STOP, SERVICE_STOPPED},
-                 {SERVICE_CONTROL_SHUTDOWN, SERVICE_STOPPED}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.control);
+    for (const auto& [control, state] :
+         std::vector<std::pair<DWORD, DWORD>>{{SERVICE_CONTROL_INTERROGATE, SERVICE_RUNNING},
+                                              {0x80, SERVICE_RUNNING},
+                                              {SERVICE_CONTROL_DEVICEEVENT, SERVICE_RUNNING},
+                                              {SERVICE_CONTROL_STOP, SERVICE_STOPPED},
+                                              {SERVICE_CONTROL_SHUTDOWN, SERVICE_STOPPED}}) {
+        SCOPED_TRACE(control);
         SetUp();
         AddQueue();
         PlugPrinter("P1");
@@ -101,41 +105,36 @@ TEST_F(ServiceTest, HandlerReportsAfterEveryControl) {
         std::vector<BYTE> record = sim::DeviceInterfaceRecord(PrinterPath("P1"));
         sim::ClearCalls();
         SetLastError(ERROR_ACCESS_DENIED);
-        EXPECT_EQ(ServiceCtrlHandler(c.control, DBT_DEVICEREMOVECOMPLETE, record.data(), nullptr),
-                  static_cast<DWORD>(NO_ERROR));
-        ExpectReports({SERVICE_RUNNING, c.state});
+        EXPECT_EQ(ServiceCtrlHandler(control, DBT_DEVICEREMOVECOMPLETE, record.data(), nullptr),
+                  DWORD{NO_ERROR});
+        ExpectReports({SERVICE_RUNNING, state});
         EXPECT_EQ(Order({"SetPrinterW", "SetServiceStatus"}).back(), "SetServiceStatus");
-        EXPECT_EQ(sim::CallCount("SetPrinterW"), c.control == SERVICE_CONTROL_DEVICEEVENT ? 2 : 0);
+        EXPECT_EQ(sim::CallCount("SetPrinterW"), control == SERVICE_CONTROL_DEVICEEVENT ? 2 : 0);
     }
 }
 
 // A control during start-up is answered with the state of the moment; once stopped, the service
 // stays stopped: no RUNNING report, no poller. A poller that cannot be started stops the
-// service with the error, so that the service manager's recovery actions can restart it.
+// service with the error, so that the service manager's recovery actions can restart it. Each
+// case: the control (0: none, the poller's thread fails), the reports, the last one's exit code.
 TEST_F(ServiceTest, ControlDuringStartUpIsAnsweredAndAStopIsFinal) {
-    const struct {
-        DWORD control;
-        bool threadFails;
-        std::vector<DWORD> reports;
-        DWORD exitCode;
-    } cases[] = {
-        {SERVICE_CONTROL_INTERROGATE, false, {SERVICE_START_PENDING, SERVICE_RUNNING}, 0},
-        {SERVICE_CONTROL_STOP, false, {SERVICE_STOPPED}, 0},
-        {SERVICE_CONTROL_SHUTDOWN, false, {SERVICE_STOPPED}, 0},
-        {0, true, {SERVICE_RUNNING, SERVICE_STOPPED}, ERROR_NOT_ENOUGH_MEMORY},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.control);
+    for (const auto& [control, reports, exitCode] :
+         std::vector<std::tuple<DWORD, std::vector<DWORD>, DWORD>>{
+             {SERVICE_CONTROL_INTERROGATE, {SERVICE_START_PENDING, SERVICE_RUNNING}, 0},
+             {SERVICE_CONTROL_STOP, {SERVICE_STOPPED}, 0},
+             {SERVICE_CONTROL_SHUTDOWN, {SERVICE_STOPPED}, 0},
+             {0, {SERVICE_RUNNING, SERVICE_STOPPED}, ERROR_NOT_ENOUGH_MEMORY}}) {
+        SCOPED_TRACE(control);
         SetUp();
-        if (c.threadFails) {
+        if (control == 0) {
             sim::FailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
         } else {
-            sim::DeliverControlDuringNotificationRegistration(c.control);
+            sim::DeliverControlDuringNotificationRegistration(control);
         }
         Start();
-        ExpectReports(c.reports, c.exitCode);
+        ExpectReports(reports, exitCode);
         EXPECT_EQ(sim::CallCount("CreateThread"),
-                  c.control == SERVICE_CONTROL_INTERROGATE || c.threadFails ? 1 : 0);
+                  control == SERVICE_CONTROL_INTERROGATE || control == 0 ? 1 : 0);
         TearDown();
     }
 }
@@ -154,8 +153,7 @@ TEST_F(ServiceTest, StopWithADebtOwedReturnsAtOnceAndLeavesTheWaitToItsThreads) 
     serviceState.reopenRequested = 0;
     sim::ClearCalls();
     const uint64_t stopAt = sim::NowMs();
-    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr),
-              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr), DWORD{NO_ERROR});
     EXPECT_EQ(sim::NowMs(), stopAt);
     EXPECT_EQ(Names(sim::Calls()), (std::vector<std::string>{"SetServiceStatus", "CreateThread",
                                                              "CreateThread", "CloseHandle"}));
@@ -164,7 +162,7 @@ TEST_F(ServiceTest, StopWithADebtOwedReturnsAtOnceAndLeavesTheWaitToItsThreads) 
         SCOPED_TRACE(control);
         sim::ClearCalls();
         EXPECT_EQ(ServiceCtrlHandler(control, DBT_DEVICEARRIVAL, arrival.data(), nullptr),
-                  static_cast<DWORD>(NO_ERROR));
+                  DWORD{NO_ERROR});
         EXPECT_EQ(Names(sim::Calls()), std::vector<std::string>{"SetServiceStatus"});
     }
     EXPECT_EQ(serviceState.reopenRequested, 0);
@@ -172,7 +170,7 @@ TEST_F(ServiceTest, StopWithADebtOwedReturnsAtOnceAndLeavesTheWaitToItsThreads) 
     const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
     ASSERT_EQ(reports.size(), 4u);
     for (size_t i = 1; i < reports.size(); ++i) {
-        EXPECT_EQ(reports[i].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+        EXPECT_EQ(reports[i].dwCurrentState, DWORD{SERVICE_STOP_PENDING});
         EXPECT_EQ(reports[i].dwCheckPoint, 1u);
         EXPECT_EQ(reports[i].dwControlsAccepted, 5u);
     }
@@ -186,19 +184,16 @@ DWORD WINAPI NeverEnds(LPVOID) {
 // nothing is reported after it, whichever thread comes last: not the progress reporter's next
 // step nor its end, not the handler for a later control.
 TEST_F(ServiceTest, ShutdownDuringTheStopsWaitStopsAtOnceAndNothingIsReportedAfter) {
-    AddQueue();
-    Start();
-    serviceState.spoolerDebt.startOwed = true;
+    StartOwingASpoolerStart();
     ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
     const uint64_t shutdownAt = sim::NowMs();
     sim::ClearCalls();
-    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr),
-              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr), DWORD{NO_ERROR});
     EXPECT_EQ(sim::NowMs(), shutdownAt);
     EXPECT_EQ(Names(sim::Calls()), std::vector<std::string>{"SetServiceStatus"});
     ASSERT_EQ(sim::StatusReports().size(), 3u);
-    EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(sim::StatusReports().back().dwCurrentState, DWORD{SERVICE_STOPPED});
+    EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, DWORD{NO_ERROR});
 
     // The reporter ends at its next look (a second on), not at the wait's limit.
     ReportStopProgress(CreateThread(nullptr, 0, NeverEnds, nullptr, 0, nullptr));
@@ -219,9 +214,7 @@ TEST_F(ServiceTest, AnAnswerThatNeverComesIsGivenUpAtTheWaitsLimit) {
     for (const bool waitFails : {false, true}) {
         SCOPED_TRACE(waitFails ? "the wait fails" : "the wait times out");
         SetUp();
-        AddQueue();
-        Start();
-        serviceState.spoolerDebt.startOwed = true;
+        StartOwingASpoolerStart();
         ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
         const uint64_t stopAt = sim::NowMs();
         const size_t before = sim::StatusReports().size();
@@ -233,12 +226,11 @@ TEST_F(ServiceTest, AnAnswerThatNeverComesIsGivenUpAtTheWaitsLimit) {
         const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
         ASSERT_EQ(reports.size(), before + 21);
         for (size_t i = before; i + 1 < reports.size(); ++i) {
-            EXPECT_EQ(reports[i].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+            EXPECT_EQ(reports[i].dwCurrentState, DWORD{SERVICE_STOP_PENDING});
             EXPECT_EQ(reports[i].dwCheckPoint, i - before + 2);
         }
-        EXPECT_EQ(reports.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-        EXPECT_EQ(reports.back().dwWin32ExitCode,
-                  static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+        EXPECT_EQ(reports.back().dwCurrentState, DWORD{SERVICE_STOPPED});
+        EXPECT_EQ(reports.back().dwWin32ExitCode, DWORD{ERROR_SERVICE_REQUEST_TIMEOUT});
         TearDown();
     }
 }
@@ -248,24 +240,21 @@ TEST_F(ServiceTest, AnAnswerThatNeverComesIsGivenUpAtTheWaitsLimit) {
 // spooler's start is paid by the handler; without the reporter's, the handler reports the
 // progress (here the payer's thread never runs: the wait is given up at its limit).
 TEST_F(ServiceTest, AStopWithoutItsThreadsStillEnds) {
-    struct {
-        int failedThread;  // the CreateThread call that fails: 2 the payer, 3 the reporter
-        DWORD exitCode;
-        uint64_t tookMs;
-    } cases[] = {{2, NO_ERROR, 0}, {3, ERROR_SERVICE_REQUEST_TIMEOUT, 21000}};  // the poller is 1
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.failedThread);
+    // Each case: the CreateThread call that fails (the poller's is 1, then the payer's and the
+    // reporter's), the exit code and the least time the handler takes.
+    for (const auto& [failedThread, exitCode, tookMs] :
+         std::vector<std::tuple<int, DWORD, uint64_t>>{{2, NO_ERROR, 0},
+                                                       {3, ERROR_SERVICE_REQUEST_TIMEOUT, 21000}}) {
+        SCOPED_TRACE(failedThread);
         SetUp();
-        AddQueue();
-        Start();
-        serviceState.spoolerDebt.startOwed = true;
-        sim::FailCall("CreateThread", c.failedThread, ERROR_NOT_ENOUGH_MEMORY);
+        StartOwingASpoolerStart();
+        sim::FailCall("CreateThread", failedThread, ERROR_NOT_ENOUGH_MEMORY);
         const uint64_t stopAt = sim::NowMs();
         ServiceCtrlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
-        EXPECT_GE(sim::NowMs() - stopAt, c.tookMs);
-        EXPECT_EQ(sim::StatusReports().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-        EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, c.exitCode);
-        EXPECT_EQ(sim::SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_GE(sim::NowMs() - stopAt, tookMs);
+        EXPECT_EQ(sim::StatusReports().back().dwCurrentState, DWORD{SERVICE_STOPPED});
+        EXPECT_EQ(sim::StatusReports().back().dwWin32ExitCode, exitCode);
+        EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
         TearDown();
     }
 }
@@ -278,7 +267,7 @@ TEST_F(ServiceTest, StartUpNeverReportsRunningOverAStopUnderWay) {
     Start();
     const std::vector<SERVICE_STATUS> reports = sim::StatusReports();
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(reports[0].dwCurrentState, DWORD{SERVICE_STOP_PENDING});
     EXPECT_EQ(sim::CallCount("CreateThread"), 2);  // the payer and the reporter
 }
 
