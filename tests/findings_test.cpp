@@ -194,6 +194,12 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
               "07:59:59.999",
           "9 0\n  line 2: the clock goes back by 12 h 0 min (daylight saving or a clock set "
           "back); the times after it are drawn as if it had not"}},
+        {"a clock of the time of day set back by half a day after a line a millisecond back",
+         "1\t20:00:00.001\t[42] KQ5 STATUS:32\r\n2\t20:00:00.000\t[42] KQ5 STATUS:32\r\n"
+         "3\t08:00:00.000\t[42] KQ5 STATUS:32\r\n4\t08:00:01.000\t[42] KQ5 STATUS:32\r\n",
+         8,
+         {"9 0\n  4 lines read, 4 of the service (process 42), over 1.0 s, from day 1 20:00:00.001 "
+          "to 08:00:01.000"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -132,10 +132,10 @@ void TraceClock::Note(uint64_t relMs, long long localMs) {
     }
     const long long ran = LocalAt(relMs);
     if (kind == ClockKind::TimeOfDay) {
-        // The day the clock has run to, or the one before or after it: up to half a day behind
-        // the clock is the same day, a clock set back, as the trace's times take it (only more
-        // is past midnight).
-        localMs += FloorDiv(ran - localMs + kDayMs / 2 - 1, kDayMs) * kDayMs;
+        // The day nearest where the clock has run to. The trace's times take a time of day up to
+        // half a day behind the line before as the clock set back, so up to half a day behind
+        // (and the slack the clock may have run past that line) is the same day.
+        localMs += FloorDiv(ran - localMs + kDayMs / 2 - kSlackMs, kDayMs) * kDayMs;
     }
     if (std::llabs(localMs - ran) >= kSlackMs && anchors.size() < kMostAnchors) {
         anchors.emplace_back(relMs, localMs);
@@ -220,9 +220,6 @@ std::string DatedTimes::At(uint64_t relMs) {
 }
 
 std::string DatedTimes::First() {
-    if (!clock.Known()) {
-        return SecondsText(0);
-    }
     return Dated(clock.anchors.front().second);
 }
 
