@@ -181,12 +181,25 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
           "with --session, and DebugView and DebugView++ only with Capture Global Win32 "
           "(DebugView: the Capture menu; DebugView++: the Log menu)\n    the capture's last word "
           "on the service: \"2026-12-07 09:00:00.100 +01:00 service kq5 runs as process 4\""}},
-        {"a clock of the time of day set back by half a day: only more is past midnight",
+        {"a clock of the time of day set back by half a day: only more is past midnight; the "
+         "trace starts at its first line's clock, the clock stays on its day when set back",
          "1\t20:00:00.000\t[42] KQ5 STATUS:32\r\n2\t08:00:00.000\t[42] KQ5 STATUS:32\r\n"
          "3\t20:00:00.000\t[42] KQ5 STATUS:32\r\n4\t07:59:59.999\t[42] KQ5 STATUS:32\r\n",
          7,
-         {"9 0\n  line 2: the clock goes back by 12 h 0 min (daylight saving or a clock set "
+         {"9 0\n  4 lines read, 4 of the service (process 42), over 23 h 59 min, from day 1 "
+          "20:00:00.000 to day 2 07:59:59.999",
+          "3 0\n" + kGaps +
+              "\n    no status line for 12 h 0 min, from day 1 08:00:00.000 to "
+              "20:00:00.000\n    no status line for 11 h 59 min, from day 1 20:00:00.000 to day 2 "
+              "07:59:59.999",
+          "9 0\n  line 2: the clock goes back by 12 h 0 min (daylight saving or a clock set "
           "back); the times after it are drawn as if it had not"}},
+        {"a clock of the time of day set back by half a day after a line a millisecond back",
+         "1\t20:00:00.001\t[42] KQ5 STATUS:32\r\n2\t20:00:00.000\t[42] KQ5 STATUS:32\r\n"
+         "3\t08:00:00.000\t[42] KQ5 STATUS:32\r\n4\t08:00:01.000\t[42] KQ5 STATUS:32\r\n",
+         8,
+         {"9 0\n  4 lines read, 4 of the service (process 42), over 1.0 s, from day 1 20:00:00.001 "
+          "to 08:00:01.000"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -183,6 +183,16 @@ TEST(TraceLanes, UnknownWhereNoLineTells) {
             {"service reported SERVICE_STOPPED (the process ended:  MainError:0\\n)",
              Held("09:00:30.900", "09:00:31.500", "0.6 s"), kDarkGrey, ""}});
 
+    // The service silent up to the capture's last note: unknown to the picture's end, which is
+    // past that note; no line after the stretch says the service runs.
+    const Picture silentToEnd =
+        TracePicture({"09:00:00.000 KQ5 STATUS:32\\r\\n", "09:00:00.800 KQ5 STATUS:32\\r\\n",
+                      "# 2026-12-07 09:00:10.000 +01:00 another debug-output viewer holds the "
+                      "channel; waiting"});
+    Expect(View(silentToEnd, "service").bars,
+           {{running, Held("09:00:00.000", "09:00:00.800", "0.8 s"), kGreen, ""},
+            {kUnknownStretch, Held("09:00:00.800", "09:00:11.000", "10.2 s"), kUnknown, ""}});
+
     // A trace without a line of the service: every lane unknown throughout, and why.
     for (const auto& [end, to, elapsed] : {std::tuple{"08:59:59.500", "09:00:00.500", "1 s"},
                                            {"09:05:00.000", "09:05:00.500", "5 min 1 s"}}) {

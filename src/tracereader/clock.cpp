@@ -132,8 +132,10 @@ void TraceClock::Note(uint64_t relMs, long long localMs) {
     }
     const long long ran = LocalAt(relMs);
     if (kind == ClockKind::TimeOfDay) {
-        // The day the clock has run to, or the one before or after it.
-        localMs += (FloorDiv(ran - localMs + kDayMs / 2, kDayMs)) * kDayMs;
+        // The day nearest where the clock has run to. The trace's times take a time of day up to
+        // half a day behind the line before as the clock set back, so up to half a day behind
+        // (and the slack the clock may have run past that line) is the same day.
+        localMs += FloorDiv(ran - localMs + kDayMs / 2 - kSlackMs, kDayMs) * kDayMs;
     }
     if (std::llabs(localMs - ran) >= kSlackMs && anchors.size() < kMostAnchors) {
         anchors.emplace_back(relMs, localMs);
@@ -214,7 +216,14 @@ std::string DatedTimes::At(uint64_t relMs) {
     if (!clock.Known()) {
         return SecondsText(relMs);
     }
-    const long long local = clock.LocalAt(relMs);
+    return Dated(clock.LocalAt(relMs));
+}
+
+std::string DatedTimes::First() {
+    return Dated(clock.anchors.front().second);
+}
+
+std::string DatedTimes::Dated(long long local) {
     const long long day = FloorDiv(local, kDayMs);
     const std::string date = day != lastDay ? DateText(clock.kind, local) + " " : "";
     lastDay = day;

@@ -47,11 +47,17 @@ std::string ElapsedText(uint64_t ms);
 struct DatedTimes {
     explicit DatedTimes(const TraceClock& clockOf) : clock(clockOf) {}
     std::string At(uint64_t relMs);
+    // The first line's time (Known() clocks only): where the clock is set back at once, the
+    // clock before it (At(0) gives the clock after it, as the lines after the set back are read).
+    std::string First();
     // The date, whatever came before, with the elapsed time where there is a clock:
     // "2026-12-07 09:15:02.345 (12.300 s from the start)".
     std::string Whole(uint64_t relMs) const;
     const TraceClock& clock;
     long long lastDay = -1;  // the day of the last time given; -1: none yet
+
+private:
+    std::string Dated(long long localMs);
 };
 
 // One label of the picture's time axis, centred at ATMS.

@@ -31,8 +31,8 @@ void Coverage::Ended(uint64_t atMs, unsigned long pid, long long lastError) {
 
 void Coverage::Finish(uint64_t endMs) {
     if (!haveLine) {
-        uncovered.push_back(Uncovered{0, endMs, false});
+        uncovered.push_back(Uncovered{0, endMs, false, true});
     } else if (endMs > lastLineMs + silentMs) {
-        uncovered.push_back(Uncovered{lastLineMs, endMs, processes[current].ended});
+        uncovered.push_back(Uncovered{lastLineMs, endMs, processes[current].ended, true});
     }
 }

@@ -20,6 +20,7 @@ struct ServiceProcess {
 struct Uncovered {
     uint64_t fromMs = 0, toMs = 0;
     bool afterEnd = false;  // the process before it had ended: the service was not running
+    bool toEnd = false;     // the trace ends in it: no line of the service follows
 };
 
 struct Coverage {

@@ -439,7 +439,7 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
                Duration(time_.lastRelMs);
     if (clock_.Known()) {
         DatedTimes times(clock_);
-        const std::string from = times.At(0);
+        const std::string from = times.First();
         summary += ", from " + from + " to " + times.At(time_.lastRelMs);
     }
     add(0, summary);

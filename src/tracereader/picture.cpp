@@ -89,7 +89,8 @@ void StartUnknown(Track& track, const char* what) {
 // The stretches no line of the service covers that start before BEFOREMS (from NEXT on), drawn
 // unknown until the lane's next state: what held before one is not carried across it. The
 // service lane (SERVICE) keeps "stopped" after its process ended, and after a stretch inside one
-// process goes on with it (its next line, at the stretch's end, shows it runs).
+// process goes on with it (its next line, at the stretch's end, shows it runs); a stretch the
+// trace ends in has no next line, so the lane stays unknown to the picture's end.
 void Unknowns(Track& track, const Picture& result, size_t& next, uint64_t beforeMs,
               bool service = false) {
     for (; next < result.uncovered.size() && result.uncovered[next].fromMs < beforeMs; ++next) {
@@ -100,7 +101,7 @@ void Unknowns(Track& track, const Picture& result, size_t& next, uint64_t before
         const Span held = track.empty() ? Span{} : track.back();
         Set(track, u.fromMs, "unknown", kUnknown,
             "unknown: no line of the service came in this stretch");
-        if (service && !held.label.empty() && held.fill != kUnknown) {
+        if (service && !u.toEnd && !held.label.empty() && held.fill != kUnknown) {
             Set(track, u.toMs, held.label, held.fill, held.title, held.shortLabel);
         }
     }
