@@ -244,8 +244,10 @@ struct Decoder {
                 pending.clear();
                 return;
             }
+            // A lone high surrogate: the unit after it is a character of its own.
             PutCharacter(out, 0xFFFD);
             pending.erase(0, 2);
+            PutUtf16(out);
             return;
         }
         PutCharacter(out, first >= 0xDC00 && first < 0xE000 ? char32_t{0xFFFD} : first);
