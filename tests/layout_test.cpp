@@ -338,7 +338,9 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
         U"\u83b7\u5f97PRINTER_INFO_2\u7684\u6570\u7ec4\u5931\u8d25!\r\n";
     const std::string open = EscapeBytes(diagnostics::kOpenFailedMessage);
     const std::string read = EscapeBytes(diagnostics::kReadFailedMessage) + "\\r";
-    const std::string others = "\\xc3\\xa9\\xf0\\x9f\\x98\\x80";  // U+00E9, U+1F600
+    // U+0080, U+D7FF, U+E000 and U+10FFFF: the ends of UTF-8's lengths and of UTF-16's surrogates.
+    const std::u32string ends = U"\x80\ud7ff\ue000\U0010FFFF\n";
+    const std::string others = "\\xc2\\x80\\xed\\x9f\\xbf\\xee\\x80\\x80\\xf4\\x8f\\xbf\\xbf";
     const std::string tooLong(kLongestLine + 1, 'y');
     const struct {
         const char* name;
@@ -354,16 +356,17 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
         {"a mark cut short", "\xEF\xBB", Encoding::Bytes, {"\\xef\\xbb (cut)"}},
         {"one byte", "\xFF", Encoding::Bytes, {"\\xff (cut)"}},
         {"UTF-8",
-         "\xEF\xBB\xBF" + Utf8(messages + U"\u00e9\U0001F600\n") + "\xE8\x41\n\x80\n\xE8\x8E",
+         "\xEF\xBB\xBF" + Utf8(messages + ends) + "\xE8\x41\n\x80\n\xE8\x8E",
          Encoding::Utf8,
          {open, read, others, "\\xe8A", "\\x80", "\\xe8\\x8e (cut)"}},
         {"UTF-16LE",
          "\xFF\xFE" +
-             Utf16Le(messages + U"\u00e9\U0001F600\n\xDC00\xD800"
-                                U"A\n") +
+             Utf16Le(messages + ends +
+                     U"\xDC00\xDC00\xD800"
+                     U"A\n") +
              "x",
          Encoding::Utf16Le,
-         {open, read, others, "\\xef\\xbf\\xbd\\xef\\xbf\\xbdA", "x (cut)"}},
+         {open, read, others, "\\xef\\xbf\\xbd\\xef\\xbf\\xbd\\xef\\xbf\\xbdA", "x (cut)"}},
         {"a mark alone", "\xFF\xFE", Encoding::Utf16Le, {}},
         {"lines of the longest length and longer",
          std::string(kLongestLine, 'x') + "\n" + tooLong + "\nz\n" + tooLong,

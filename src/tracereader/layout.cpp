@@ -77,8 +77,7 @@ bool ParseElapsed(const std::string& s, long long& ms) {
 bool ParseClock(const std::string& text, long long& ms, bool& whole) {
     std::string s = text;
     int pm = -1;
-    if (s.size() > 3 &&
-        (s.compare(s.size() - 2, 2, "AM") == 0 || s.compare(s.size() - 2, 2, "PM") == 0)) {
+    if (s.ends_with("AM") || s.ends_with("PM")) {
         pm = s[s.size() - 2] == 'P';
         s.resize(s.size() - 2);
         while (!s.empty() && s.back() == ' ') {
