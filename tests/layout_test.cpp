@@ -338,9 +338,10 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
         U"\u83b7\u5f97PRINTER_INFO_2\u7684\u6570\u7ec4\u5931\u8d25!\r\n";
     const std::string open = EscapeBytes(diagnostics::kOpenFailedMessage);
     const std::string read = EscapeBytes(diagnostics::kReadFailedMessage) + "\\r";
-    // U+0080, U+D7FF, U+E000 and U+10FFFF: the ends of UTF-8's lengths and of UTF-16's surrogates.
-    const std::u32string ends = U"\x80\ud7ff\ue000\U0010FFFF\n";
-    const std::string others = "\\xc2\\x80\\xed\\x9f\\xbf\\xee\\x80\\x80\\xf4\\x8f\\xbf\\xbf";
+    // The first and last characters of UTF-8's lengths and around UTF-16's surrogates: UTF-8.
+    const std::u32string ends = U"\x80\u0800\ud7ff\ue000\U00010000\U0010FFFF";
+    const std::string others = EscapeBytes(Utf8(ends));
+    const std::string fffd = "\\xef\\xbf\\xbd";
     const std::string tooLong(kLongestLine + 1, 'y');
     const struct {
         const char* name;
@@ -353,21 +354,17 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
          "a\nb\r\n\n\xEF\xBB\xBF\xFF\xFE",
          Encoding::Bytes,
          {"a", "b\\r", "", "\\xef\\xbb\\xbf\\xff\\xfe (cut)"}},
-        {"a mark cut short", "\xEF\xBB", Encoding::Bytes, {"\\xef\\xbb (cut)"}},
-        {"one byte", "\xFF", Encoding::Bytes, {"\\xff (cut)"}},
+        // C0 and C1 lead no UTF-8 sequence: "\xC0\xAF" is not '/'.
         {"UTF-8",
-         "\xEF\xBB\xBF" + Utf8(messages + ends) + "\xE8\x41\n\x80\n\xE8\x8E",
+         "\xEF\xBB\xBF" + Utf8(messages + ends + U"\n") + "\xE8\x41\n\xC0\xAF\x80\n\xE8\x8E",
          Encoding::Utf8,
-         {open, read, others, "\\xe8A", "\\x80", "\\xe8\\x8e (cut)"}},
+         {open, read, others, "\\xe8A", "\\xc0\\xaf\\x80", "\\xe8\\x8e (cut)"}},
         {"UTF-16LE",
-         "\xFF\xFE" +
-             Utf16Le(messages + ends +
-                     U"\xDC00\xDC00\xD800"
-                     U"A\n") +
-             "x",
+         "\xFF\xFE" + Utf16Le(messages + ends + U"\n\xDC00\xDC00\xD800\ue000\n") + "x",
          Encoding::Utf16Le,
-         {open, read, others, "\\xef\\xbf\\xbd\\xef\\xbf\\xbd\\xef\\xbf\\xbdA", "x (cut)"}},
-        {"a mark alone", "\xFF\xFE", Encoding::Utf16Le, {}},
+         {open, read, others, fffd + fffd + fffd + "\\xee\\x80\\x80", "x (cut)"}},
+        {"a UTF-8 mark alone", "\xEF\xBB\xBF", Encoding::Utf8, {}},
+        {"a UTF-16LE mark alone", "\xFF\xFE", Encoding::Utf16Le, {}},
         {"lines of the longest length and longer",
          std::string(kLongestLine, 'x') + "\n" + tooLong + "\nz\n" + tooLong,
          Encoding::Bytes,
@@ -379,6 +376,13 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
         Encoding encoding = Encoding::Bytes;
         EXPECT_EQ(Split(c.bytes, encoding), c.lines);
         EXPECT_EQ(encoding, c.encoding);
+    }
+    // A mark with a byte wrong or missing is text.
+    for (const std::string mark :
+         {"\xEF\xBB", "\xEF\xBBx", "\xEFx\xBF", "x\xBB\xBF", "\xFF", "\xFFx", "x\xFE"}) {
+        Encoding encoding = Encoding::Utf8;
+        EXPECT_EQ(Split(mark + "\n", encoding), std::vector<std::string>{EscapeBytes(mark)});
+        EXPECT_EQ(encoding, Encoding::Bytes);
     }
     // The reader stops where it is asked to, a cut last line unread.
     for (const std::string mark : {"", "\xEF\xBB\xBF"}) {

@@ -254,11 +254,8 @@ struct Decoder {
     }
     void PutUtf8(std::string& out) {
         const auto lead = static_cast<unsigned char>(pending[0]);
-        const size_t length = lead < 0x80    ? 1
-                              : lead >= 0xF0 ? 4
-                              : lead >= 0xE0 ? 3
-                              : lead >= 0xC0 ? 2
-                                             : 1;
+        // C0 and C1 would lead only overlong forms of ASCII: no UTF-8, kept as bytes.
+        const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
         for (size_t i = 1; i < pending.size(); ++i) {
             if ((static_cast<unsigned char>(pending[i]) & 0xC0) != 0x80) {
                 out += pending;  // not UTF-8 after all: the bytes as they are
