@@ -226,6 +226,10 @@ TEST(TraceLayout, TheFirstLogLineDecidesTheLayout) {
          Layout::Unknown,
          false,
          {LineKind::Before, 0, 0, "# " + stamp + "x goes on"}},
+        {"# " + stamp + " ",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Note, utc, 0, stamp + " ", dec7, true}},
         {"# 3 lines lost", Layout::Unknown, false, {LineKind::Before, 0, 0, "# 3 lines lost"}},
         {kPlusPlusLine,
          Layout::DebugViewPlusPlus,
@@ -338,9 +342,15 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
         U"\u83b7\u5f97PRINTER_INFO_2\u7684\u6570\u7ec4\u5931\u8d25!\r\n";
     const std::string open = EscapeBytes(diagnostics::kOpenFailedMessage);
     const std::string read = EscapeBytes(diagnostics::kReadFailedMessage) + "\\r";
-    // The first and last characters of UTF-8's lengths and around UTF-16's surrogates: UTF-8.
-    const std::u32string ends = U"\x80\u0800\ud7ff\ue000\U00010000\U0010FFFF";
-    const std::string others = EscapeBytes(Utf8(ends));
+    // The first and last characters of UTF-8's lengths and around UTF-16's surrogates come as
+    // UTF-8, each followed by one of the service's as its code page 936 bytes: each character
+    // ends where it must.
+    std::u32string ends;
+    std::string others;
+    for (const char32_t c : std::u32string(U"\x80\u0800\ud7ff\ue000\U00010000\U0010FFFF")) {
+        ends += {c, U'\u5931'};
+        others += EscapeBytes(Utf8(std::u32string(1, c))) + "\\xca\\xa7";
+    }
     const std::string fffd = "\\xef\\xbf\\xbd";
     const std::string tooLong(kLongestLine + 1, 'y');
     const struct {

@@ -167,6 +167,14 @@ bool SplitDebugViewPlusPlus(const std::string& s, TraceLine& line, std::string& 
 // its own name.
 constexpr const char* kDebugViewPlusPlusHeader = "File Identification Header, DebugView++";
 
+// A line of some process, its fields yet to be read.
+TraceLine Entry() {
+    TraceLine line;
+    line.kind = LineKind::Entry;
+    line.timed = true;
+    return line;
+}
+
 TraceLine Damaged(const char* why) {
     return TraceLine{LineKind::Damaged, 0, 0, why};
 }
@@ -401,6 +409,12 @@ ClockKind ClockOf(Layout layout) {
 
 namespace {
 
+// kq5trace's "<stamp>\t[pid] text": the times, the process id and the text in LINE.
+bool SplitKq5trace(const std::string& text, TraceLine& line) {
+    return text.find('\t') == 30 && ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) &&
+           SplitPid(text.substr(31), line.pid, line.text);
+}
+
 // The layout TEXT, a line before the layout is known, is the first line of; Unknown for none.
 Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     if (text.starts_with("# kq5trace ")) {
@@ -408,17 +422,15 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     }
     // A part of a day that a recorder went on with may start with a line or a note of
     // kq5trace's form instead of its header.
+    TraceLine line;
     long long utc = 0, local = 0;
-    unsigned long pid = 0;
-    std::string said;
-    if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc, local) &&
-         SplitPid(text.substr(31), pid, said)) ||
+    if (SplitKq5trace(text, line) ||
         (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
          ParseStamp(text.substr(2, 30), utc, local))) {
         return Layout::Kq5trace;
     }
-    TraceLine line;
-    if (SplitDebugViewPlusPlus(text, line, said)) {
+    std::string raw;
+    if (SplitDebugViewPlusPlus(text, line, raw)) {
         return Layout::DebugViewPlusPlus;
     }
     std::string time;
@@ -453,10 +465,8 @@ TraceLine ReadKq5trace(const std::string& text) {
     if (text.starts_with("# ")) {
         return Kq5traceComment(text, LineKind::Note);
     }
-    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
-    if (text.size() < 31 || text[30] != '\t' ||
-        !ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) ||
-        !SplitPid(text.substr(31), line.pid, line.text)) {
+    TraceLine line = Entry();
+    if (!SplitKq5trace(text, line)) {
         return Damaged("not a kq5trace line (cut or damaged)");
     }
     return line;
@@ -465,7 +475,7 @@ TraceLine ReadKq5trace(const std::string& text) {
 TraceLine ReadDebugView(const std::string& text, Layout layout) {
     std::string time;
     size_t rest = 0;
-    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
+    TraceLine line = Entry();
     bool whole = false;
     if (!DebugViewTime(text, time, rest) ||
         !(layout == Layout::DebugViewElapsed ? ParseElapsed(time, line.writtenMs)
@@ -491,7 +501,7 @@ TraceLine ReadDebugView(const std::string& text, Layout layout) {
 // before the log on the first line, and kept as a note of the trace where two saved logs were
 // joined.
 TraceLine ReadDebugViewPlusPlus(const std::string& text, bool first) {
-    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
+    TraceLine line = Entry();
     std::string raw;
     if (!SplitDebugViewPlusPlus(text, line, raw)) {
         return Damaged("not a DebugView++ line (cut or damaged)");
