@@ -454,8 +454,10 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
 TraceLine Kq5traceComment(const std::string& text, LineKind kind) {
     TraceLine line{kind, 0, 0, text.substr(2)};
     const size_t from = text.rfind(", from ");
-    const size_t at = kind == LineKind::Header ? (from == std::string::npos ? 0 : from + 7) : 2;
-    if (at > 0 && text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
+    // A header without ", from " has its stamp nowhere: looked for past its end.
+    const size_t at =
+        kind == LineKind::Header ? (from == std::string::npos ? text.size() : from + 7) : 2;
+    if (text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
         line.timed = ParseStamp(text.substr(at, 30), line.writtenMs, line.localMs);
     }
     return line;
