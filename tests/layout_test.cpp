@@ -373,6 +373,10 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
          "\xFF\xFE" + Utf16Le(messages + ends + U"\n\xDC00\xDC00\xD800\ue000\n") + "x",
          Encoding::Utf16Le,
          {open, read, others, fffd + fffd + fffd + "\\xee\\x80\\x80", "x (cut)"}},
+        {"a mark where the second 64 KiB read starts",
+         std::string(65535, 'a') + "\n\xFF\xFE",
+         Encoding::Bytes,
+         {std::string(65535, 'a'), "\\xff\\xfe (cut)"}},
         {"a UTF-8 mark alone", "\xEF\xBB\xBF", Encoding::Utf8, {}},
         {"a UTF-16LE mark alone", "\xFF\xFE", Encoding::Utf16Le, {}},
         {"lines of the longest length and longer",
@@ -398,6 +402,7 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
     for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
         Encoding encoding = Encoding::Bytes;
         EXPECT_EQ(Split(mark + "a\nb\nc", encoding, 1), std::vector<std::string>{"a"});
+        EXPECT_EQ(encoding, mark.empty() ? Encoding::Bytes : Encoding::Utf8);
     }
 }
 

@@ -76,9 +76,8 @@ bool ParseElapsed(const std::string& s, long long& ms) {
 // it has no fraction of a second.
 bool ParseClock(const std::string& text, long long& ms, bool& whole) {
     std::string s = text;
-    int pm = -1;
-    if (s.ends_with("AM") || s.ends_with("PM")) {
-        pm = s[s.size() - 2] == 'P';
+    const bool pm = s.ends_with("PM"), twelveHours = pm || s.ends_with("AM");
+    if (twelveHours) {
         s.resize(s.size() - 2);
         while (!s.empty() && s.back() == ' ') {
             s.pop_back();
@@ -99,11 +98,11 @@ bool ParseClock(const std::string& text, long long& ms, bool& whole) {
     }
     long long hour = Number(s, 0, h);
     const long long minute = Number(s, h + 1, 2), second = Number(s, h + 4, 2);
-    if (pm >= 0) {
+    if (twelveHours) {
         if (hour < 1 || hour > 12) {
             return false;
         }
-        hour = hour % 12 + (pm == 1 ? 12 : 0);
+        hour = hour % 12 + (pm ? 12 : 0);
     }
     if (hour > 23 || minute > 59 || second > 59) {
         return false;
@@ -216,15 +215,12 @@ void PutCharacter(std::string& out, char32_t c) {
 }
 
 // Text after a byte-order mark turned into bytes as they come: UTF-8 sequences and UTF-16LE
-// units are decoded (a broken sequence keeps its bytes, a lone surrogate becomes U+FFFD).
+// units are decoded (a broken sequence keeps its bytes, a lone surrogate becomes U+FFFD). Bytes
+// without a mark need no decoder.
 struct Decoder {
     Encoding encoding = Encoding::Bytes;
     std::string pending;  // the start of a sequence not yet whole
     void Put(std::string& out, char byte) {
-        if (encoding == Encoding::Bytes) {
-            out += byte;
-            return;
-        }
         pending += byte;
         if (encoding == Encoding::Utf16Le) {
             PutUtf16(out);
