@@ -152,10 +152,11 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
             EXPECT_EQ(reader.Read(line).kind, LineKind::Before);
         }
     }
+    // Values out of range, fields too long or missing, the time of the log's other layout.
     const struct {
         const char* first;
         std::vector<std::string> lines;
-    } outOfRange[] = {
+    } damaged[] = {
         {kKq5Header,
          {"2026-00-07 09:15:02.345 +01:00\t[42] x", "2026-13-07 09:15:02.345 +01:00\t[42] x",
           "2026-12-00 09:15:02.345 +01:00\t[42] x", "2026-12-32 09:15:02.345 +01:00\t[42] x",
@@ -176,7 +177,7 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
           "0.5\t2026/12/07 09:15:02.345\t\tkq5svc.exe\tx",
           "0.5\t2026-12-07 09:15:02.345\t3964\tkq5svc.exe\tx"}},
     };
-    for (const auto& layout : outOfRange) {
+    for (const auto& layout : damaged) {
         for (const std::string& line : layout.lines) {
             SCOPED_TRACE(line);
             EXPECT_EQ(ReadAfter(layout.first, line).kind, LineKind::Damaged);
