@@ -102,7 +102,8 @@ TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
         {kPlusPlusLine,
          "1.5\t2026/01/01 00:00:00.000\t4294967295\tkq5svc.exe\ta\tb\r",
          {LineKind::Entry, jan1, 4294967295, "a\\x09b", jan1, true}},
-        // DebugView++'s identification header is its own only with process id 0.
+        // DebugView++'s identification header is its own only with process id 0; a process may
+        // have no name.
         {kPlusPlusLine,
          "0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\tFile Identification Header, "
          "DebugView++",
@@ -112,7 +113,7 @@ TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
          "DebugView++",
          {LineKind::Entry, dec7, 7, "File Identification Header, DebugView++", dec7, true}},
         {kPlusPlusLine,
-         "0.0\t2026/12/07 09:15:02.345\t0\tSystem\tx",
+         "0.0\t2026/12/07 09:15:02.345\t0\t\tx",
          {LineKind::Entry, dec7, 0, "x", dec7, true}},
     };
     for (const auto& c : cases) {
