@@ -22,9 +22,13 @@ bool Digits(const std::string& s, size_t from, size_t count) {
     return true;
 }
 
+// The COUNT digits at FROM in S, which Digits() has checked, as a number.
 long long Number(const std::string& s, size_t from, size_t count) {
-    // Digits() has checked every character, so there is no conversion error to report.
-    return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
+    long long number = 0;
+    for (size_t i = from; i < from + count; ++i) {
+        number = number * 10 + (s[i] - '0');
+    }
+    return number;
 }
 
 // "2026-12-07 09:15:02.345" (SEPARATOR between the date's parts) at FROM in S, as milliseconds
@@ -94,7 +98,7 @@ bool ParseClock(const std::string& text, long long& ms, bool& whole) {
         if (s[h + 6] != '.' || s.size() > h + 10 || !Digits(s, h + 7, s.size() - h - 7)) {
             return false;
         }
-        millis = Number(s.substr(h + 7) + "00", 0, 3);
+        millis = Number(s.substr(h + 7) + "000", 0, 3);
     }
     long long hour = Number(s, 0, h);
     const long long minute = Number(s, h + 1, 2), second = Number(s, h + 4, 2);
