@@ -151,9 +151,8 @@ bool SplitDebugViewPlusPlus(const std::string& s, TraceLine& line, std::string& 
         }
         from = tab + 1;
     }
-    long long elapsed = 0;
     const size_t pidLength = tabs[2] - tabs[1] - 1;
-    if (!ParseElapsed(s.substr(0, tabs[0]), elapsed) || tabs[1] - tabs[0] - 1 != 23 ||
+    if (!ParseElapsed(s.substr(0, tabs[0]), line.writtenMs) || tabs[1] - tabs[0] - 1 != 23 ||
         !ParseDateTime(s, tabs[0] + 1, '/', line.localMs) || pidLength == 0 || pidLength > 10 ||
         !Digits(s, tabs[1] + 1, pidLength)) {
         return false;
@@ -423,10 +422,9 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     // A part of a day that a recorder went on with may start with a line or a note of
     // kq5trace's form instead of its header.
     TraceLine line;
-    long long utc = 0, local = 0;
     if (SplitKq5trace(text, line) ||
         (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
-         ParseStamp(text.substr(2, 30), utc, local))) {
+         ParseStamp(text.substr(2, 30), line.writtenMs, line.localMs))) {
         return Layout::Kq5trace;
     }
     std::string raw;
@@ -435,13 +433,12 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     }
     std::string time;
     size_t rest = 0;
-    long long ms = 0;
     bool whole = false;
     if (DebugViewTime(text, time, rest)) {
-        if (ParseElapsed(time, ms)) {
+        if (ParseElapsed(time, line.writtenMs)) {
             return Layout::DebugViewElapsed;
         }
-        if (ParseClock(time, ms, whole)) {
+        if (ParseClock(time, line.writtenMs, whole)) {
             wholeSeconds = whole;
             return Layout::DebugViewClock;
         }
@@ -476,9 +473,9 @@ TraceLine ReadKq5trace(const std::string& text) {
 
 TraceLine ReadDebugView(const std::string& text, Layout layout) {
     std::string time;
-    size_t rest = 0;
     TraceLine line = Entry();
     bool whole = false;
+    size_t rest = 0;
     if (!DebugViewTime(text, time, rest) ||
         !(layout == Layout::DebugViewElapsed ? ParseElapsed(time, line.writtenMs)
                                              : ParseClock(time, line.writtenMs, whole))) {
