@@ -400,10 +400,11 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
         EXPECT_EQ(Split(mark + "\n", encoding), std::vector<std::string>{EscapeBytes(mark)});
         EXPECT_EQ(encoding, Encoding::Bytes);
     }
-    // The reader stops where it is asked to, a cut last line unread.
+    // The reader stops where it is asked to, the next 64 KiB and a cut last line unread.
     for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
         Encoding encoding = Encoding::Bytes;
-        EXPECT_EQ(Split(mark + "a\nb\nc", encoding, 1), std::vector<std::string>{"a"});
+        EXPECT_EQ(Split(mark + "a\n" + std::string(kLongestLine, 'b') + "\nc", encoding, 1),
+                  std::vector<std::string>{"a"});
         EXPECT_EQ(encoding, mark.empty() ? Encoding::Bytes : Encoding::Utf8);
     }
 }
