@@ -508,67 +508,6 @@ TEST(Trace, ReadsDebugViewPlusPlusLogs) {
         << damaged.findings;
 }
 
-// Each line carries the local clock its layout shows: kq5trace's date and time with its offset
-// (the order kept in UTC), DebugView's time of day, DebugView++'s date and time; DebugView's
-// elapsed seconds carry none.
-TEST(Trace, LinesCarryTheirLocalClock) {
-    // 2026-12-07 09:15:02.345 as milliseconds since 1970 on the same clock.
-    constexpr long long kLocal = 1796634902345;
-    const struct {
-        const char* line;
-        Layout layout;
-        ClockKind clock;
-        long long writtenMs, localMs;
-        unsigned long pid;
-        const char* text;
-    } cases[] = {
-        {"2026-12-07 09:15:02.345 +01:00\t[42] KQ5 STATUS:32\\r\\n", Layout::Kq5trace,
-         ClockKind::DateTime, kLocal - 3600000, kLocal, 42, "KQ5 STATUS:32\\r\\n"},
-        {"2026-12-07 09:15:02.345 -05:30\t[42] x", Layout::Kq5trace, ClockKind::DateTime,
-         kLocal + 19800000, kLocal, 42, "x"},
-        {"0.000000\t2026/12/07 09:15:02.345\t3964\tkq5svc.exe\tKQ5 STATUS:32\tand a tab",
-         Layout::DebugViewPlusPlus, ClockKind::DateTime, kLocal, kLocal, 3964,
-         "KQ5 STATUS:32\\x09and a tab"},
-        {"7\t9:15:02 PM\t[9] x", Layout::DebugViewClock, ClockKind::TimeOfDay, 76502000, 76502000,
-         9, "x"},
-        {"7\t12.5\t[9] x", Layout::DebugViewElapsed, ClockKind::Elapsed, 12500, 0, 9, "x"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        LayoutReader reader;
-        const TraceLine line = reader.Read(c.line);
-        EXPECT_EQ(reader.layout, c.layout);
-        EXPECT_EQ(ClockOf(reader.layout), c.clock);
-        EXPECT_EQ(line.kind, LineKind::Entry);
-        EXPECT_EQ(line.writtenMs, c.writtenMs);
-        EXPECT_EQ(line.localMs, c.localMs);
-        EXPECT_EQ(line.pid, c.pid);
-        EXPECT_EQ(line.text, c.text);
-    }
-    // kq5trace's header and notes carry the time they were written where they have a stamp.
-    LayoutReader kq5;
-    const TraceLine header1 = kq5.Read(
-        "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 09:15:02.345 +01:00");
-    const TraceLine note =
-        kq5.Read("# 2026-12-07 09:15:02.345 +01:00 service kq5 runs as process 42");
-    const TraceLine plain = kq5.Read("# 3 lines lost");
-    EXPECT_EQ(header1.kind, LineKind::Header);
-    EXPECT_TRUE(header1.timed && note.timed);
-    EXPECT_FALSE(plain.timed);
-    EXPECT_EQ(header1.localMs, kLocal);
-    EXPECT_EQ(note.writtenMs, kLocal - 3600000);
-    EXPECT_EQ(note.text, "2026-12-07 09:15:02.345 +01:00 service kq5 runs as process 42");
-    // DebugView++'s header is a line before the log when it comes first, a note when two saved
-    // logs were joined.
-    const std::string header =
-        "0.000000\t2026/12/07 09:16:40.118\t0\tDebugView++.exe\tFile "
-        "Identification Header, DebugView++ Format Version 1\r";
-    LayoutReader reader;
-    EXPECT_EQ(reader.Read(header).kind, LineKind::Before);
-    EXPECT_EQ(reader.layout, Layout::DebugViewPlusPlus);
-    EXPECT_EQ(reader.Read(header).kind, LineKind::Note);
-}
-
 constexpr long long kHour = 3600000;
 
 // Clock times: the date once and again when it changes, the day counted where the log has the

@@ -22,9 +22,13 @@ bool Digits(const std::string& s, size_t from, size_t count) {
     return true;
 }
 
+// The COUNT digits at FROM in S, which Digits() has checked, as a number.
 long long Number(const std::string& s, size_t from, size_t count) {
-    // Digits() has checked every character, so there is no conversion error to report.
-    return std::strtoll(s.substr(from, count).c_str(), nullptr, 10);
+    long long number = 0;
+    for (size_t i = from; i < from + count; ++i) {
+        number = number * 10 + (s[i] - '0');
+    }
+    return number;
 }
 
 // "2026-12-07 09:15:02.345" (SEPARATOR between the date's parts) at FROM in S, as milliseconds
@@ -76,10 +80,8 @@ bool ParseElapsed(const std::string& s, long long& ms) {
 // it has no fraction of a second.
 bool ParseClock(const std::string& text, long long& ms, bool& whole) {
     std::string s = text;
-    int pm = -1;
-    if (s.size() > 3 &&
-        (s.compare(s.size() - 2, 2, "AM") == 0 || s.compare(s.size() - 2, 2, "PM") == 0)) {
-        pm = s[s.size() - 2] == 'P';
+    const bool pm = s.ends_with("PM"), twelveHours = pm || s.ends_with("AM");
+    if (twelveHours) {
         s.resize(s.size() - 2);
         while (!s.empty() && s.back() == ' ') {
             s.pop_back();
@@ -96,15 +98,15 @@ bool ParseClock(const std::string& text, long long& ms, bool& whole) {
         if (s[h + 6] != '.' || s.size() > h + 10 || !Digits(s, h + 7, s.size() - h - 7)) {
             return false;
         }
-        millis = Number(s.substr(h + 7) + "00", 0, 3);
+        millis = Number(s.substr(h + 7) + "000", 0, 3);
     }
     long long hour = Number(s, 0, h);
     const long long minute = Number(s, h + 1, 2), second = Number(s, h + 4, 2);
-    if (pm >= 0) {
+    if (twelveHours) {
         if (hour < 1 || hour > 12) {
             return false;
         }
-        hour = hour % 12 + (pm == 1 ? 12 : 0);
+        hour = hour % 12 + (pm ? 12 : 0);
     }
     if (hour > 23 || minute > 59 || second > 59) {
         return false;
@@ -149,9 +151,8 @@ bool SplitDebugViewPlusPlus(const std::string& s, TraceLine& line, std::string& 
         }
         from = tab + 1;
     }
-    long long elapsed = 0;
     const size_t pidLength = tabs[2] - tabs[1] - 1;
-    if (!ParseElapsed(s.substr(0, tabs[0]), elapsed) || tabs[1] - tabs[0] - 1 != 23 ||
+    if (!ParseElapsed(s.substr(0, tabs[0]), line.writtenMs) || tabs[1] - tabs[0] - 1 != 23 ||
         !ParseDateTime(s, tabs[0] + 1, '/', line.localMs) || pidLength == 0 || pidLength > 10 ||
         !Digits(s, tabs[1] + 1, pidLength)) {
         return false;
@@ -167,6 +168,14 @@ bool SplitDebugViewPlusPlus(const std::string& s, TraceLine& line, std::string& 
 // The text DebugView++'s "Save Log" writes on its first line, after the time, process id 0 and
 // its own name.
 constexpr const char* kDebugViewPlusPlusHeader = "File Identification Header, DebugView++";
+
+// A line of some process, its fields yet to be read.
+TraceLine Entry() {
+    TraceLine line;
+    line.kind = LineKind::Entry;
+    line.timed = true;
+    return line;
+}
 
 TraceLine Damaged(const char* why) {
     return TraceLine{LineKind::Damaged, 0, 0, why};
@@ -209,15 +218,12 @@ void PutCharacter(std::string& out, char32_t c) {
 }
 
 // Text after a byte-order mark turned into bytes as they come: UTF-8 sequences and UTF-16LE
-// units are decoded (a broken sequence keeps its bytes, a lone surrogate becomes U+FFFD).
+// units are decoded (a broken sequence keeps its bytes, a lone surrogate becomes U+FFFD). Bytes
+// without a mark need no decoder.
 struct Decoder {
     Encoding encoding = Encoding::Bytes;
     std::string pending;  // the start of a sequence not yet whole
     void Put(std::string& out, char byte) {
-        if (encoding == Encoding::Bytes) {
-            out += byte;
-            return;
-        }
         pending += byte;
         if (encoding == Encoding::Utf16Le) {
             PutUtf16(out);
@@ -244,8 +250,10 @@ struct Decoder {
                 pending.clear();
                 return;
             }
+            // A lone high surrogate: the unit after it is a character of its own.
             PutCharacter(out, 0xFFFD);
             pending.erase(0, 2);
+            PutUtf16(out);
             return;
         }
         PutCharacter(out, first >= 0xDC00 && first < 0xE000 ? char32_t{0xFFFD} : first);
@@ -253,11 +261,8 @@ struct Decoder {
     }
     void PutUtf8(std::string& out) {
         const auto lead = static_cast<unsigned char>(pending[0]);
-        const size_t length = lead < 0x80    ? 1
-                              : lead >= 0xF0 ? 4
-                              : lead >= 0xE0 ? 3
-                              : lead >= 0xC0 ? 2
-                                             : 1;
+        // C0 and C1 would lead only overlong forms of ASCII: no UTF-8, kept as bytes.
+        const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
         for (size_t i = 1; i < pending.size(); ++i) {
             if ((static_cast<unsigned char>(pending[i]) & 0xC0) != 0x80) {
                 out += pending;  // not UTF-8 after all: the bytes as they are
@@ -403,6 +408,12 @@ ClockKind ClockOf(Layout layout) {
 
 namespace {
 
+// kq5trace's "<stamp>\t[pid] text": the times, the process id and the text in LINE.
+bool SplitKq5trace(const std::string& text, TraceLine& line) {
+    return text.find('\t') == 30 && ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) &&
+           SplitPid(text.substr(31), line.pid, line.text);
+}
+
 // The layout TEXT, a line before the layout is known, is the first line of; Unknown for none.
 Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     if (text.starts_with("# kq5trace ")) {
@@ -410,28 +421,24 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     }
     // A part of a day that a recorder went on with may start with a line or a note of
     // kq5trace's form instead of its header.
-    long long utc = 0, local = 0;
-    unsigned long pid = 0;
-    std::string said;
-    if ((text.size() > 31 && text[30] == '\t' && ParseStamp(text.substr(0, 30), utc, local) &&
-         SplitPid(text.substr(31), pid, said)) ||
+    TraceLine line;
+    if (SplitKq5trace(text, line) ||
         (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
-         ParseStamp(text.substr(2, 30), utc, local))) {
+         ParseStamp(text.substr(2, 30), line.writtenMs, line.localMs))) {
         return Layout::Kq5trace;
     }
-    TraceLine line;
-    if (SplitDebugViewPlusPlus(text, line, said)) {
+    std::string raw;
+    if (SplitDebugViewPlusPlus(text, line, raw)) {
         return Layout::DebugViewPlusPlus;
     }
     std::string time;
     size_t rest = 0;
-    long long ms = 0;
     bool whole = false;
     if (DebugViewTime(text, time, rest)) {
-        if (ParseElapsed(time, ms)) {
+        if (ParseElapsed(time, line.writtenMs)) {
             return Layout::DebugViewElapsed;
         }
-        if (ParseClock(time, ms, whole)) {
+        if (ParseClock(time, line.writtenMs, whole)) {
             wholeSeconds = whole;
             return Layout::DebugViewClock;
         }
@@ -444,8 +451,10 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
 TraceLine Kq5traceComment(const std::string& text, LineKind kind) {
     TraceLine line{kind, 0, 0, text.substr(2)};
     const size_t from = text.rfind(", from ");
-    const size_t at = kind == LineKind::Header ? (from == std::string::npos ? 0 : from + 7) : 2;
-    if (at > 0 && text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
+    // A header without ", from " has its stamp nowhere: looked for past its end.
+    const size_t at =
+        kind == LineKind::Header ? (from == std::string::npos ? text.size() : from + 7) : 2;
+    if (text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
         line.timed = ParseStamp(text.substr(at, 30), line.writtenMs, line.localMs);
     }
     return line;
@@ -455,10 +464,8 @@ TraceLine ReadKq5trace(const std::string& text) {
     if (text.starts_with("# ")) {
         return Kq5traceComment(text, LineKind::Note);
     }
-    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
-    if (text.size() < 31 || text[30] != '\t' ||
-        !ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) ||
-        !SplitPid(text.substr(31), line.pid, line.text)) {
+    TraceLine line = Entry();
+    if (!SplitKq5trace(text, line)) {
         return Damaged("not a kq5trace line (cut or damaged)");
     }
     return line;
@@ -466,9 +473,9 @@ TraceLine ReadKq5trace(const std::string& text) {
 
 TraceLine ReadDebugView(const std::string& text, Layout layout) {
     std::string time;
-    size_t rest = 0;
-    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
+    TraceLine line = Entry();
     bool whole = false;
+    size_t rest = 0;
     if (!DebugViewTime(text, time, rest) ||
         !(layout == Layout::DebugViewElapsed ? ParseElapsed(time, line.writtenMs)
                                              : ParseClock(time, line.writtenMs, whole))) {
@@ -493,7 +500,7 @@ TraceLine ReadDebugView(const std::string& text, Layout layout) {
 // before the log on the first line, and kept as a note of the trace where two saved logs were
 // joined.
 TraceLine ReadDebugViewPlusPlus(const std::string& text, bool first) {
-    TraceLine line{LineKind::Entry, 0, 0, "", 0, true};
+    TraceLine line = Entry();
     std::string raw;
     if (!SplitDebugViewPlusPlus(text, line, raw)) {
         return Damaged("not a DebugView++ line (cut or damaged)");

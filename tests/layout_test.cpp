@@ -1,0 +1,412 @@
+// A trace file's lines: split from its bytes in the encoding its byte-order mark names, and told
+// apart by the layout of its first log line, field by field; a line that breaks any field of
+// that layout is damaged, never guessed at.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/escape.h"
+#include "common/utf8.h"
+#include "trace_clock.h"
+#include "tracereader/layout.h"
+
+namespace {
+
+constexpr long long kDayMs = 24 * 3600000LL;
+
+// Milliseconds of the day at H:M:S.MS.
+constexpr long long At(long long h, long long m, long long s, long long ms) {
+    return ((h * 60 + m) * 60 + s) * 1000 + ms;
+}
+
+std::string Describe(const TraceLine& line) {
+    static const char* const kKinds[] = {"Before", "Header",  "Note",     "Entry",
+                                         "Kernel", "Damaged", "NotATrace"};
+    std::ostringstream out;
+    out << kKinds[static_cast<int>(line.kind)] << " written " << line.writtenMs << " local "
+        << line.localMs << " [" << line.pid << "] \"" << line.text << "\""
+        << (line.timed ? " timed" : "");
+    return out.str();
+}
+
+// LINE read by a reader whose layout FIRST has decided.
+TraceLine ReadAfter(const std::string& first, const std::string& line) {
+    LayoutReader reader;
+    (void)reader.Read(first);
+    return reader.Read(line);
+}
+
+constexpr const char* kKq5Header = "# kq5trace 1.0.0: debugger lines of the service kq5";
+constexpr const char* kKq5Line = "2026-12-07 09:15:02.345 +01:00\t[42] x";
+constexpr const char* kElapsedLine = "2\t12.5\t[9] x";
+constexpr const char* kClockLine = "2\t21:15:02.345\t[9] x";
+constexpr const char* kPlusPlusLine = "0.5\t2026/12/07 09:15:02.345\t3964\tkq5svc.exe\tx";
+
+// Each layout's lines: the times, the process id and the text of every field at its limits.
+TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
+    const long long jan1 = kDec7 - 340 * kDayMs, dec31 = kDec7 + 24 * kDayMs;
+    const long long dec7 = kDec7 + At(9, 15, 2, 345);
+    const struct {
+        const char* first;
+        std::string line;
+        TraceLine expected;
+    } cases[] = {
+        {kKq5Header,
+         "2026-01-01 00:00:00.000 +00:00\t[1] x",
+         {LineKind::Entry, jan1, 1, "x", jan1, true}},
+        // A leap second, the longest process id, an offset west of UTC, the text as written.
+        {kKq5Header,
+         "2026-12-31 23:59:60.999 -09:59\t[4294967295] \\r\\n\r",
+         {LineKind::Entry, dec31 + At(23, 59, 60, 999) + At(9, 59, 0, 0), 4294967295, "\\r\\n",
+          dec31 + At(23, 59, 60, 999), true}},
+        {kKq5Header,
+         "2026-12-07 09:15:02.345 +14:00\t[42] ",
+         {LineKind::Entry, dec7 - At(14, 0, 0, 0), 42, "", dec7, true}},
+        {kKq5Header, "# 3 lines lost", {LineKind::Note, 0, 0, "3 lines lost"}},
+        {kKq5Header,
+         "# 2026-12-07 09:15:02.345 +01:00 waiting",
+         {LineKind::Note, dec7 - At(1, 0, 0, 0), 0, "2026-12-07 09:15:02.345 +01:00 waiting", dec7,
+          true}},
+        {kKq5Header,
+         "# 2026-12-07 09:15:02.345 +01:00",
+         {LineKind::Note, dec7 - At(1, 0, 0, 0), 0, "2026-12-07 09:15:02.345 +01:00", dec7, true}},
+        {kKq5Header,
+         "# 2026-12-07 09:15:02.345 +01:00x",
+         {LineKind::Note, 0, 0, "2026-12-07 09:15:02.345 +01:00x"}},
+        {kKq5Header,
+         "# 2026-12-07 09:15:02.345 +01:0",
+         {LineKind::Note, 0, 0, "2026-12-07 09:15:02.345 +01:0"}},
+        {kElapsedLine, "3\t0.05\t[9] \xB4\xF2", {LineKind::Entry, 50, 9, "\\xb4\\xf2", 0, true}},
+        // Nine digits of seconds, the fraction cut to milliseconds, trailing tabs dropped.
+        {kElapsedLine,
+         "99\t123456789.98765432\t[1234567890] a\x01\t\t\r",
+         {LineKind::Entry, 123456789987, 1234567890, "a\\x01", 0, true}},
+        {kElapsedLine, "2\t12.5\tUSBPRINT: x", {LineKind::Kernel, 12500, 0, "", 0, true}},
+        {kClockLine,
+         "2\t9:15:02 PM\t[9] x",
+         {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
+        {kClockLine, "2\t12:00:00 AM\t[9] x", {LineKind::Entry, 0, 9, "x", 0, true}},
+        {kClockLine,
+         "2\t12:59:59.999PM\t[9] x",
+         {LineKind::Entry, At(12, 59, 59, 999), 9, "x", At(12, 59, 59, 999), true}},
+        {kClockLine,
+         "2\t1:00:00.5   AM\t[9] x",
+         {LineKind::Entry, At(1, 0, 0, 500), 9, "x", At(1, 0, 0, 500), true}},
+        {kClockLine,
+         "2\t23:59:59.05\t[9] x",
+         {LineKind::Entry, At(23, 59, 59, 50), 9, "x", At(23, 59, 59, 50), true}},
+        {kClockLine, "2\t0:00:00\tUSBPRINT: x", {LineKind::Kernel, 0, 0, "", 0, true}},
+        {kPlusPlusLine,
+         "1.5\t2026/01/01 00:00:00.000\t4294967295\tkq5svc.exe\ta\tb\r",
+         {LineKind::Entry, jan1, 4294967295, "a\\x09b", jan1, true}},
+        // DebugView++'s identification header is its own only with process id 0; a process may
+        // have no name.
+        {kPlusPlusLine,
+         "0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\tFile Identification Header, "
+         "DebugView++",
+         {LineKind::Note, 0, 0, "File Identification Header, DebugView++"}},
+        {kPlusPlusLine,
+         "0.0\t2026/12/07 09:15:02.345\t7\tDebugView++.exe\tFile Identification Header, "
+         "DebugView++",
+         {LineKind::Entry, dec7, 7, "File Identification Header, DebugView++", dec7, true}},
+        {kPlusPlusLine,
+         "0.0\t2026/12/07 09:15:02.345\t0\t\tx",
+         {LineKind::Entry, dec7, 0, "x", dec7, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(Describe(ReadAfter(c.first, c.line)), Describe(c.expected));
+    }
+}
+
+// A line with any of its layout's fields broken or cut short is damaged; as a file's first line
+// it decides no layout. Past DebugView's time, a line without "[pid] " is a driver's.
+TEST(TraceLayout, DamagesEveryBrokenField) {
+    const struct {
+        const char* first;
+        std::string line;
+        size_t fields;  // the line's characters that belong to its layout's fields
+        const char* why;
+    } layouts[] = {
+        {kKq5Header, kKq5Line, 36, "not a kq5trace line (cut or damaged)"},
+        {kElapsedLine, kElapsedLine, 7,
+         "not a DebugView line of this log's layout (cut or damaged)"},
+        {kClockLine, kClockLine, 15, "not a DebugView line of this log's layout (cut or damaged)"},
+        {kClockLine, "2\t9:15:02.345 PM\t[9] x", 17,
+         "not a DebugView line of this log's layout (cut or damaged)"},
+        {kPlusPlusLine, kPlusPlusLine, 33, "not a DebugView++ line (cut or damaged)"},
+    };
+    for (const auto& layout : layouts) {
+        std::vector<std::string> broken;
+        for (size_t i = 0; i < layout.fields; ++i) {
+            broken.push_back(layout.line.substr(0, i));
+            broken.push_back(layout.line.substr(0, i) + 'x' + layout.line.substr(i + 1));
+        }
+        for (const std::string& line : broken) {
+            SCOPED_TRACE(line);
+            EXPECT_EQ(Describe(ReadAfter(layout.first, line)),
+                      Describe(TraceLine{LineKind::Damaged, 0, 0, layout.why}));
+            LayoutReader reader;
+            EXPECT_EQ(reader.Read(line).kind, LineKind::Before);
+        }
+    }
+    // Values out of range, fields too long or missing, the time of the log's other layout.
+    const struct {
+        const char* first;
+        std::vector<std::string> lines;
+    } damaged[] = {
+        {kKq5Header,
+         {"2026-00-07 09:15:02.345 +01:00\t[42] x", "2026-13-07 09:15:02.345 +01:00\t[42] x",
+          "2026-12-00 09:15:02.345 +01:00\t[42] x", "2026-12-32 09:15:02.345 +01:00\t[42] x",
+          "2026-12-07 24:15:02.345 +01:00\t[42] x", "2026-12-07 09:60:02.345 +01:00\t[42] x",
+          "2026-12-07 09:15:61.345 +01:00\t[42] x", "2026-12-07 09:15:02.345 +01:00\t[] x",
+          "2026-12-07 09:15:02.345 +01:00\t[12345678901] x"}},
+        {kElapsedLine,
+         {"2\t1234567890.5\t[9] x", "2\t.5\t[9] x", "2\t12.\t[9] x", "2\t12\t[9] x",
+          "2\t21:15:02\t[9] x", "\t12.5\t[9] x"}},
+        {kClockLine,
+         {"2\t24:00:00\t[9] x", "2\t23:60:00\t[9] x", "2\t23:59:60\t[9] x", "2\t0:00:00 AM\t[9] x",
+          "2\t13:00:00 PM\t[9] x", "2\t012:00:00\t[9] x", "2\t:15:02\t[9] x",
+          "2\t21:15:02.3456\t[9] x", "2\t12.5\t[9] x"}},
+        {kPlusPlusLine,
+         {"0.5\t2026/12/07 09:15:02.34\t3964\tkq5svc.exe\tx",
+          "0.5\t2026/12/07 09:15:02.3456\t3964\tkq5svc.exe\tx",
+          "0.5\t2026/12/07 09:15:02.345\t12345678901\tkq5svc.exe\tx",
+          "0.5\t2026/12/07 09:15:02.345\t\tkq5svc.exe\tx",
+          "0.5\t2026-12-07 09:15:02.345\t3964\tkq5svc.exe\tx"}},
+    };
+    for (const auto& layout : damaged) {
+        for (const std::string& line : layout.lines) {
+            SCOPED_TRACE(line);
+            EXPECT_EQ(ReadAfter(layout.first, line).kind, LineKind::Damaged);
+        }
+    }
+}
+
+// The first log line decides the layout, DebugView's clock in whole seconds or not; a line before
+// it (a computer name, a title) decides nothing, a note without a time stamp neither.
+TEST(TraceLayout, TheFirstLogLineDecidesTheLayout) {
+    const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
+    const std::string stamp = "2026-12-07 09:15:02.345 +01:00";
+    const struct {
+        std::string line;
+        Layout layout;
+        bool wholeSeconds;
+        TraceLine expected;
+    } cases[] = {
+        {"# kq5trace 1.0.0: x, from " + stamp + "\r",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Header, utc, 0, "kq5trace 1.0.0: x, from " + stamp, dec7, true}},
+        {"# kq5trace 1.0.0: x, from a, from " + stamp + " (continued)",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Header, utc, 0, "kq5trace 1.0.0: x, from a, from " + stamp + " (continued)",
+          dec7, true}},
+        {"# kq5trace 1.0.0: x, from " + stamp + "x",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Header, 0, 0, "kq5trace 1.0.0: x, from " + stamp + "x"}},
+        {"# kq5trace 1.0.0: x, from 2026-12-07",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Header, 0, 0, "kq5trace 1.0.0: x, from 2026-12-07"}},
+        {"# kq5trace 1.0.0: x",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Header, 0, 0, "kq5trace 1.0.0: x"}},
+        {"# kq5trace", Layout::Unknown, false, {LineKind::Before, 0, 0, "# kq5trace"}},
+        {kKq5Line, Layout::Kq5trace, false, {LineKind::Entry, utc, 42, "x", dec7, true}},
+        {"# " + stamp + " goes on",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Note, utc, 0, stamp + " goes on", dec7, true}},
+        {"# " + stamp + "x goes on",
+         Layout::Unknown,
+         false,
+         {LineKind::Before, 0, 0, "# " + stamp + "x goes on"}},
+        {"# " + stamp + " ",
+         Layout::Kq5trace,
+         false,
+         {LineKind::Note, utc, 0, stamp + " ", dec7, true}},
+        {"# 3 lines lost", Layout::Unknown, false, {LineKind::Before, 0, 0, "# 3 lines lost"}},
+        {kPlusPlusLine,
+         Layout::DebugViewPlusPlus,
+         false,
+         {LineKind::Entry, dec7, 3964, "x", dec7, true}},
+        {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\tFile Identification Header, "
+         "DebugView++",
+         Layout::DebugViewPlusPlus,
+         false,
+         {LineKind::Before, 0, 0, "File Identification Header, DebugView++"}},
+        {kElapsedLine, Layout::DebugViewElapsed, false, {LineKind::Entry, 12500, 9, "x", 0, true}},
+        {"1\t0.5\tUSBPRINT: x",
+         Layout::DebugViewElapsed,
+         false,
+         {LineKind::Kernel, 500, 0, "", 0, true}},
+        {"1\t9:15:02 PM\t[9] x",
+         Layout::DebugViewClock,
+         true,
+         {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
+        {kClockLine,
+         Layout::DebugViewClock,
+         false,
+         {LineKind::Entry, At(21, 15, 2, 345), 9, "x", At(21, 15, 2, 345), true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        LayoutReader reader;
+        EXPECT_EQ(Describe(reader.Read(c.line)), Describe(c.expected));
+        EXPECT_EQ(reader.layout, c.layout);
+        EXPECT_EQ(reader.wholeSeconds, c.wholeSeconds);
+    }
+    // Up to five lines before the first log line are named, cut to 80 bytes and escaped; the
+    // sixth makes the file no trace.
+    const std::string title = "T\x01" + std::string(100, 'a');
+    const std::string shown = "T\\x01" + std::string(78, 'a');
+    LayoutReader reader;
+    EXPECT_EQ(Describe(reader.Read(title + "\r")),
+              Describe(TraceLine{LineKind::Before, 0, 0, shown}));
+    for (int i = 2; i <= 5; ++i) {
+        EXPECT_EQ(reader.Read("b").kind, LineKind::Before);
+    }
+    EXPECT_EQ(Describe(reader.Read("b")), Describe(TraceLine{LineKind::NotATrace, 0, 0, "b"}));
+    EXPECT_EQ(reader.firstLine, shown);
+    EXPECT_EQ(reader.before, 6U);
+    EXPECT_EQ(reader.layout, Layout::Unknown);
+}
+
+TEST(TraceLayout, NamesEachLayoutAndItsClock) {
+    EXPECT_EQ(LayoutName(Layout::Kq5trace, Encoding::Bytes, false), "kq5trace");
+    EXPECT_EQ(LayoutName(Layout::DebugViewPlusPlus, Encoding::Utf8, false),
+              "DebugView++ log, UTF-8");
+    EXPECT_EQ(LayoutName(Layout::DebugViewElapsed, Encoding::Utf16Le, false),
+              "DebugView log, elapsed time, UTF-16LE");
+    EXPECT_EQ(LayoutName(Layout::DebugViewClock, Encoding::Bytes, false),
+              "DebugView log, clock time");
+    EXPECT_EQ(LayoutName(Layout::DebugViewClock, Encoding::Bytes, true),
+              "DebugView log, clock time in seconds");
+    EXPECT_EQ(ClockOf(Layout::Kq5trace), ClockKind::DateTime);
+    EXPECT_EQ(ClockOf(Layout::DebugViewPlusPlus), ClockKind::DateTime);
+    EXPECT_EQ(ClockOf(Layout::DebugViewClock), ClockKind::TimeOfDay);
+    EXPECT_EQ(ClockOf(Layout::DebugViewElapsed), ClockKind::Elapsed);
+    EXPECT_EQ(ClockOf(Layout::Unknown), ClockKind::Elapsed);
+}
+
+// The lines SplitLines hands on, escaped, each marked where it was too long or cut, until
+// STOPAFTER lines have been taken; and the encoding it found.
+std::vector<std::string> Split(const std::string& bytes, Encoding& encoding,
+                               size_t stopAfter = SIZE_MAX) {
+    std::vector<std::string> lines;
+    std::istringstream in(bytes);
+    encoding = SplitLines(in, [&](const std::string& line, bool tooLong, bool cut) {
+        lines.push_back(EscapeBytes(line) + (tooLong ? " (too long)" : "") + (cut ? " (cut)" : ""));
+        return lines.size() < stopAfter;
+    });
+    return lines;
+}
+
+std::string Utf8(const std::u32string& text) {
+    std::string out;
+    for (const char32_t c : text) {
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+// UTF-16LE of TEXT: code points past U+FFFF as surrogate pairs, lone surrogates as they are.
+std::string Utf16Le(const std::u32string& text) {
+    std::string out;
+    const auto unit = [&](char32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (const char32_t c : text) {
+        if (c >= 0x10000) {
+            unit(0xD800 + ((c - 0x10000) >> 10));
+            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            unit(c);
+        }
+    }
+    return out;
+}
+
+// Text saved with a byte-order mark comes back as the bytes the service wrote: its two Chinese
+// messages as their code page 936 bytes, any other character as UTF-8, a broken sequence as its
+// bytes. Without a mark the bytes are the text.
+TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
+    const std::u32string messages =
+        U"\u6253\u5f00\u6253\u5370\u673a\u5931\u8d25!\n"
+        U"\u83b7\u5f97PRINTER_INFO_2\u7684\u6570\u7ec4\u5931\u8d25!\r\n";
+    const std::string open = EscapeBytes(diagnostics::kOpenFailedMessage);
+    const std::string read = EscapeBytes(diagnostics::kReadFailedMessage) + "\\r";
+    // The first and last characters of UTF-8's lengths and around UTF-16's surrogates come as
+    // UTF-8, each followed by one of the service's as its code page 936 bytes: each character
+    // ends where it must.
+    std::u32string ends;
+    std::string others;
+    for (const char32_t c : std::u32string(U"\x80\u0800\ud7ff\ue000\U00010000\U0010FFFF")) {
+        ends += {c, U'\u5931'};
+        others += EscapeBytes(Utf8(std::u32string(1, c))) + "\\xca\\xa7";
+    }
+    const std::string fffd = "\\xef\\xbf\\xbd";
+    const std::string tooLong(kLongestLine + 1, 'y');
+    const struct {
+        const char* name;
+        std::string bytes;
+        Encoding encoding;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"empty", "", Encoding::Bytes, {}},
+        {"bytes",
+         "a\nb\r\n\n\xEF\xBB\xBF\xFF\xFE",
+         Encoding::Bytes,
+         {"a", "b\\r", "", "\\xef\\xbb\\xbf\\xff\\xfe (cut)"}},
+        // C0 and C1 lead no UTF-8 sequence: "\xC0\xAF" is not '/'.
+        {"UTF-8",
+         "\xEF\xBB\xBF" + Utf8(messages + ends + U"\n") + "\xC3\x41\n\xC0\xAF\x80\n\xE8\x8E",
+         Encoding::Utf8,
+         {open, read, others, "\\xc3A", "\\xc0\\xaf\\x80", "\\xe8\\x8e (cut)"}},
+        {"UTF-16LE",
+         "\xFF\xFE" + Utf16Le(messages + ends + U"\n\xDC00\xDC00\xDBFF\ue000\n") + "x",
+         Encoding::Utf16Le,
+         {open, read, others, fffd + fffd + fffd + "\\xee\\x80\\x80", "x (cut)"}},
+        {"a mark where the second 64 KiB read starts",
+         std::string(65535, 'a') + "\n\xFF\xFE",
+         Encoding::Bytes,
+         {std::string(65535, 'a'), "\\xff\\xfe (cut)"}},
+        {"a UTF-8 mark alone", "\xEF\xBB\xBF", Encoding::Utf8, {}},
+        {"a UTF-16LE mark alone", "\xFF\xFE", Encoding::Utf16Le, {}},
+        {"lines of the longest length and longer",
+         std::string(kLongestLine, 'x') + "\n" + tooLong + "\nz\n" + tooLong,
+         Encoding::Bytes,
+         {std::string(kLongestLine, 'x'), tooLong.substr(1) + " (too long)", "z",
+          tooLong.substr(1) + " (too long) (cut)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Encoding encoding = Encoding::Bytes;
+        EXPECT_EQ(Split(c.bytes, encoding), c.lines);
+        EXPECT_EQ(encoding, c.encoding);
+    }
+    // A mark with a byte wrong or missing is text.
+    for (const std::string mark :
+         {"\xEF\xBB", "\xEF\xBBx", "\xEFx\xBF", "x\xBB\xBF", "\xFF", "\xFFx", "x\xFE"}) {
+        Encoding encoding = Encoding::Utf8;
+        EXPECT_EQ(Split(mark + "\n", encoding), std::vector<std::string>{EscapeBytes(mark)});
+        EXPECT_EQ(encoding, Encoding::Bytes);
+    }
+    // The reader stops where it is asked to, the next 64 KiB and a cut last line unread.
+    for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
+        Encoding encoding = Encoding::Bytes;
+        EXPECT_EQ(Split(mark + "a\n" + std::string(kLongestLine, 'b') + "\nc", encoding, 1),
+                  std::vector<std::string>{"a"});
+        EXPECT_EQ(encoding, mark.empty() ? Encoding::Bytes : Encoding::Utf8);
+    }
+}
+
+}  // namespace
