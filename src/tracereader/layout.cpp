@@ -236,11 +236,15 @@ struct Decoder {
             return static_cast<char32_t>(static_cast<unsigned char>(pending[at]) |
                                          static_cast<unsigned char>(pending[at + 1]) << 8);
         };
-        if (pending.size() < 2) {
-            return;
-        }
-        const char32_t first = unit(0);
-        if (first >= 0xD800 && first < 0xDC00) {
+        // A lone high surrogate becomes U+FFFD and the unit after it is read again, as a
+        // character of its own.
+        while (pending.size() >= 2) {
+            const char32_t first = unit(0);
+            if (first < 0xD800 || first >= 0xDC00) {
+                PutCharacter(out, first >= 0xDC00 && first < 0xE000 ? char32_t{0xFFFD} : first);
+                pending.clear();
+                return;
+            }
             if (pending.size() < 4) {
                 return;
             }
@@ -250,14 +254,9 @@ struct Decoder {
                 pending.clear();
                 return;
             }
-            // A lone high surrogate: the unit after it is a character of its own.
             PutCharacter(out, 0xFFFD);
             pending.erase(0, 2);
-            PutUtf16(out);
-            return;
         }
-        PutCharacter(out, first >= 0xDC00 && first < 0xE000 ? char32_t{0xFFFD} : first);
-        pending.clear();
     }
     void PutUtf8(std::string& out) {
         const auto lead = static_cast<unsigned char>(pending[0]);
