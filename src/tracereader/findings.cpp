@@ -493,8 +493,8 @@ TraceFinding TraceAnalysis::NoServiceLine() const {
     return f;
 }
 
-// The pace of the status lines, their gaps and the status changes.
-void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
+// The pace of the status lines.
+TraceFinding StatusStats::PaceFinding(bool wholeSeconds) const {
     if (wholeSeconds) {
         // Lines 0.8 s apart read as 0 s or 1 s apart: only the time over the count tells the
         // pace.
@@ -503,30 +503,33 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
                       lines < 2 ? 0.0
                                 : static_cast<double>(lastMs - firstMs) / 1000.0 /
                                       static_cast<double>(lines - 1));
-        out.emplace_back(kOrdinary, firstMs,
-                         "  " + std::to_string(lines) + " status lines, one every " + pace +
-                             " on average (the log's clock has whole seconds only: the pace is "
-                             "measured to the second; the service polls every 0.800 s)");
-    } else {
-        // The pace: the median time between two status lines of one process (of an even count,
-        // the lower middle). A restart's time is no interval: there are fewer than the lines.
-        size_t paced = 0;
-        for (const auto& each : intervals) {
-            paced += each.second;
-        }
-        std::string pace = "no two of one process to measure the pace by";
-        size_t seen = 0;
-        for (const auto& [bucket, count] : intervals) {
-            seen += count;
-            if (seen * 2 >= paced) {
-                pace = "one every " + SecondsText(bucket * 10) +
-                       " (median; the service polls every 0.800 s)";
-                break;
-            }
-        }
-        out.emplace_back(kOrdinary, firstMs,
-                         "  " + std::to_string(lines) + " status lines, " + pace);
+        return {kOrdinary, firstMs,
+                "  " + std::to_string(lines) + " status lines, one every " + pace +
+                    " on average (the log's clock has whole seconds only: the pace is "
+                    "measured to the second; the service polls every 0.800 s)"};
     }
+    // The pace: the median time between two status lines of one process (of an even count,
+    // the lower middle). A restart's time is no interval: there are fewer than the lines.
+    size_t paced = 0;
+    for (const auto& each : intervals) {
+        paced += each.second;
+    }
+    std::string pace = "no two of one process to measure the pace by";
+    size_t seen = 0;
+    for (const auto& [bucket, count] : intervals) {
+        seen += count;
+        if (seen * 2 >= paced) {
+            pace = "one every " + SecondsText(bucket * 10) +
+                   " (median; the service polls every 0.800 s)";
+            break;
+        }
+    }
+    return {kOrdinary, firstMs, "  " + std::to_string(lines) + " status lines, " + pace};
+}
+
+// The pace of the status lines, their gaps and the status changes.
+void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
+    out.push_back(PaceFinding(wholeSeconds));
     if (gaps.empty()) {
         out.emplace_back(kOrdinary, firstMs, "  no gap longer than two cycles");
     } else {

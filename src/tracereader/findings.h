@@ -94,6 +94,7 @@ struct StatusStats {
     bool Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t silentMs);
     // The time since the last status line to ATMS, a gap when longer than SILENTMS.
     void Gap(uint64_t atMs, uint64_t silentMs);
+    TraceFinding PaceFinding(bool wholeSeconds) const;
     void Findings(std::vector<TraceFinding>& out, bool wholeSeconds);
 };
 
