@@ -48,77 +48,59 @@ constexpr const char* kPlusPlusLine = "0.5\t2026/12/07 09:15:02.345\t3964\tkq5sv
 // Each layout's lines: the times, the process id and the text of every field at its limits.
 TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
     const long long jan1 = kDec7 - 340 * kDayMs, dec31 = kDec7 + 24 * kDayMs;
-    const long long dec7 = kDec7 + At(9, 15, 2, 345);
+    const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
+    const long long leap = dec31 + At(23, 59, 60, 999);
+    const std::string stamp = "2026-12-07 09:15:02.345 +01:00";
+    const std::string idHeader = "File Identification Header, DebugView++";
     const struct {
         const char* first;
-        std::string line;
-        TraceLine expected;
-    } cases[] = {
+        std::vector<std::pair<std::string, TraceLine>> lines;  // each line and what it reads as
+    } layouts[] = {
         {kKq5Header,
-         "2026-01-01 00:00:00.000 +00:00\t[1] x",
-         {LineKind::Entry, jan1, 1, "x", jan1, true}},
-        // A leap second, the longest process id, an offset west of UTC, the text as written.
-        {kKq5Header,
-         "2026-12-31 23:59:60.999 -09:59\t[4294967295] \\r\\n\r",
-         {LineKind::Entry, dec31 + At(23, 59, 60, 999) + At(9, 59, 0, 0), 4294967295, "\\r\\n",
-          dec31 + At(23, 59, 60, 999), true}},
-        {kKq5Header,
-         "2026-12-07 09:15:02.345 +14:00\t[42] ",
-         {LineKind::Entry, dec7 - At(14, 0, 0, 0), 42, "", dec7, true}},
-        {kKq5Header, "# 3 lines lost", {LineKind::Note, 0, 0, "3 lines lost"}},
-        {kKq5Header,
-         "# 2026-12-07 09:15:02.345 +01:00 waiting",
-         {LineKind::Note, dec7 - At(1, 0, 0, 0), 0, "2026-12-07 09:15:02.345 +01:00 waiting", dec7,
-          true}},
-        {kKq5Header,
-         "# 2026-12-07 09:15:02.345 +01:00",
-         {LineKind::Note, dec7 - At(1, 0, 0, 0), 0, "2026-12-07 09:15:02.345 +01:00", dec7, true}},
-        {kKq5Header,
-         "# 2026-12-07 09:15:02.345 +01:00x",
-         {LineKind::Note, 0, 0, "2026-12-07 09:15:02.345 +01:00x"}},
-        {kKq5Header,
-         "# 2026-12-07 09:15:02.345 +01:0",
-         {LineKind::Note, 0, 0, "2026-12-07 09:15:02.345 +01:0"}},
-        {kElapsedLine, "3\t0.05\t[9] \xB4\xF2", {LineKind::Entry, 50, 9, "\\xb4\\xf2", 0, true}},
-        // Nine digits of seconds, the fraction cut to milliseconds, trailing tabs dropped.
+         {{"2026-01-01 00:00:00.000 +00:00\t[1] x", {LineKind::Entry, jan1, 1, "x", jan1, true}},
+          // A leap second, the longest process id, an offset west of UTC, the text as written.
+          {"2026-12-31 23:59:60.999 -09:59\t[4294967295] \\r\\n\r",
+           {LineKind::Entry, leap + At(9, 59, 0, 0), 4294967295, "\\r\\n", leap, true}},
+          {"2026-12-07 09:15:02.345 +14:00\t[42] ",
+           {LineKind::Entry, dec7 - At(14, 0, 0, 0), 42, "", dec7, true}},
+          {"# 3 lines lost", {LineKind::Note, 0, 0, "3 lines lost"}},
+          {"# " + stamp + " waiting", {LineKind::Note, utc, 0, stamp + " waiting", dec7, true}},
+          {"# " + stamp, {LineKind::Note, utc, 0, stamp, dec7, true}},
+          {"# " + stamp + "x", {LineKind::Note, 0, 0, stamp + "x"}},
+          {"# " + stamp.substr(0, 29), {LineKind::Note, 0, 0, stamp.substr(0, 29)}}}},
         {kElapsedLine,
-         "99\t123456789.98765432\t[1234567890] a\x01\t\t\r",
-         {LineKind::Entry, 123456789987, 1234567890, "a\\x01", 0, true}},
-        {kElapsedLine, "2\t12.5\tUSBPRINT: x", {LineKind::Kernel, 12500, 0, "", 0, true}},
+         {{"3\t0.05\t[9] \xB4\xF2", {LineKind::Entry, 50, 9, "\\xb4\\xf2", 0, true}},
+          // Nine digits of seconds, the fraction cut to milliseconds, trailing tabs dropped.
+          {"99\t123456789.98765432\t[1234567890] a\x01\t\t\r",
+           {LineKind::Entry, 123456789987, 1234567890, "a\\x01", 0, true}},
+          {"2\t12.5\tUSBPRINT: x", {LineKind::Kernel, 12500, 0, "", 0, true}}}},
         {kClockLine,
-         "2\t9:15:02 PM\t[9] x",
-         {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
-        {kClockLine, "2\t12:00:00 AM\t[9] x", {LineKind::Entry, 0, 9, "x", 0, true}},
-        {kClockLine,
-         "2\t12:59:59.999PM\t[9] x",
-         {LineKind::Entry, At(12, 59, 59, 999), 9, "x", At(12, 59, 59, 999), true}},
-        {kClockLine,
-         "2\t1:00:00.5   AM\t[9] x",
-         {LineKind::Entry, At(1, 0, 0, 500), 9, "x", At(1, 0, 0, 500), true}},
-        {kClockLine,
-         "2\t23:59:59.05\t[9] x",
-         {LineKind::Entry, At(23, 59, 59, 50), 9, "x", At(23, 59, 59, 50), true}},
-        {kClockLine, "2\t0:00:00\tUSBPRINT: x", {LineKind::Kernel, 0, 0, "", 0, true}},
-        {kPlusPlusLine,
-         "1.5\t2026/01/01 00:00:00.000\t4294967295\tkq5svc.exe\ta\tb\r",
-         {LineKind::Entry, jan1, 4294967295, "a\\x09b", jan1, true}},
+         {{"2\t9:15:02 PM\t[9] x",
+           {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
+          {"2\t12:00:00 AM\t[9] x", {LineKind::Entry, 0, 9, "x", 0, true}},
+          {"2\t12:59:59.999PM\t[9] x",
+           {LineKind::Entry, At(12, 59, 59, 999), 9, "x", At(12, 59, 59, 999), true}},
+          {"2\t1:00:00.5   AM\t[9] x",
+           {LineKind::Entry, At(1, 0, 0, 500), 9, "x", At(1, 0, 0, 500), true}},
+          {"2\t23:59:59.05\t[9] x",
+           {LineKind::Entry, At(23, 59, 59, 50), 9, "x", At(23, 59, 59, 50), true}},
+          {"2\t0:00:00\tUSBPRINT: x", {LineKind::Kernel, 0, 0, "", 0, true}}}},
         // DebugView++'s identification header is its own only with process id 0; a process may
         // have no name.
         {kPlusPlusLine,
-         "0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\tFile Identification Header, "
-         "DebugView++",
-         {LineKind::Note, 0, 0, "File Identification Header, DebugView++"}},
-        {kPlusPlusLine,
-         "0.0\t2026/12/07 09:15:02.345\t7\tDebugView++.exe\tFile Identification Header, "
-         "DebugView++",
-         {LineKind::Entry, dec7, 7, "File Identification Header, DebugView++", dec7, true}},
-        {kPlusPlusLine,
-         "0.0\t2026/12/07 09:15:02.345\t0\t\tx",
-         {LineKind::Entry, dec7, 0, "x", dec7, true}},
+         {{"1.5\t2026/01/01 00:00:00.000\t4294967295\tkq5svc.exe\ta\tb\r",
+           {LineKind::Entry, jan1, 4294967295, "a\\x09b", jan1, true}},
+          {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\t" + idHeader,
+           {LineKind::Note, 0, 0, idHeader}},
+          {"0.0\t2026/12/07 09:15:02.345\t7\tDebugView++.exe\t" + idHeader,
+           {LineKind::Entry, dec7, 7, idHeader, dec7, true}},
+          {"0.0\t2026/12/07 09:15:02.345\t0\t\tx", {LineKind::Entry, dec7, 0, "x", dec7, true}}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(Describe(ReadAfter(c.first, c.line)), Describe(c.expected));
+    for (const auto& layout : layouts) {
+        for (const auto& [line, expected] : layout.lines) {
+            SCOPED_TRACE(line);
+            EXPECT_EQ(Describe(ReadAfter(layout.first, line)), Describe(expected));
+        }
     }
 }
 
@@ -190,78 +172,54 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
 // it (a computer name, a title) decides nothing, a note without a time stamp neither.
 TEST(TraceLayout, TheFirstLogLineDecidesTheLayout) {
     const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
-    const std::string stamp = "2026-12-07 09:15:02.345 +01:00";
+    const std::string stamp = "2026-12-07 09:15:02.345 +01:00", from = "kq5trace 1.0.0: x, from ";
+    const std::string idHeader = "File Identification Header, DebugView++";
     const struct {
-        std::string line;
         Layout layout;
         bool wholeSeconds;
-        TraceLine expected;
-    } cases[] = {
-        {"# kq5trace 1.0.0: x, from " + stamp + "\r",
-         Layout::Kq5trace,
+        std::vector<std::pair<std::string, TraceLine>> lines;  // each a first line, as it reads
+    } layouts[] = {
+        {Layout::Kq5trace,
          false,
-         {LineKind::Header, utc, 0, "kq5trace 1.0.0: x, from " + stamp, dec7, true}},
-        {"# kq5trace 1.0.0: x, from a, from " + stamp + " (continued)",
-         Layout::Kq5trace,
+         {{"# " + from + stamp + "\r", {LineKind::Header, utc, 0, from + stamp, dec7, true}},
+          {"# " + from + "a, from " + stamp + " (continued)",
+           {LineKind::Header, utc, 0, from + "a, from " + stamp + " (continued)", dec7, true}},
+          {"# " + from + stamp + "x", {LineKind::Header, 0, 0, from + stamp + "x"}},
+          {"# " + from + "2026-12-07", {LineKind::Header, 0, 0, from + "2026-12-07"}},
+          {"# kq5trace 1.0.0: x", {LineKind::Header, 0, 0, "kq5trace 1.0.0: x"}},
+          {kKq5Line, {LineKind::Entry, utc, 42, "x", dec7, true}},
+          {"# " + stamp + " goes on", {LineKind::Note, utc, 0, stamp + " goes on", dec7, true}},
+          {"# " + stamp + " ", {LineKind::Note, utc, 0, stamp + " ", dec7, true}}}},
+        {Layout::Unknown,
          false,
-         {LineKind::Header, utc, 0, "kq5trace 1.0.0: x, from a, from " + stamp + " (continued)",
-          dec7, true}},
-        {"# kq5trace 1.0.0: x, from " + stamp + "x",
-         Layout::Kq5trace,
+         {{"# kq5trace", {LineKind::Before, 0, 0, "# kq5trace"}},
+          {"# " + stamp + "x goes on", {LineKind::Before, 0, 0, "# " + stamp + "x goes on"}},
+          {"# 3 lines lost", {LineKind::Before, 0, 0, "# 3 lines lost"}}}},
+        {Layout::DebugViewPlusPlus,
          false,
-         {LineKind::Header, 0, 0, "kq5trace 1.0.0: x, from " + stamp + "x"}},
-        {"# kq5trace 1.0.0: x, from 2026-12-07",
-         Layout::Kq5trace,
+         {{kPlusPlusLine, {LineKind::Entry, dec7, 3964, "x", dec7, true}},
+          {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\t" + idHeader,
+           {LineKind::Before, 0, 0, idHeader}}}},
+        {Layout::DebugViewElapsed,
          false,
-         {LineKind::Header, 0, 0, "kq5trace 1.0.0: x, from 2026-12-07"}},
-        {"# kq5trace 1.0.0: x",
-         Layout::Kq5trace,
-         false,
-         {LineKind::Header, 0, 0, "kq5trace 1.0.0: x"}},
-        {"# kq5trace", Layout::Unknown, false, {LineKind::Before, 0, 0, "# kq5trace"}},
-        {kKq5Line, Layout::Kq5trace, false, {LineKind::Entry, utc, 42, "x", dec7, true}},
-        {"# " + stamp + " goes on",
-         Layout::Kq5trace,
-         false,
-         {LineKind::Note, utc, 0, stamp + " goes on", dec7, true}},
-        {"# " + stamp + "x goes on",
-         Layout::Unknown,
-         false,
-         {LineKind::Before, 0, 0, "# " + stamp + "x goes on"}},
-        {"# " + stamp + " ",
-         Layout::Kq5trace,
-         false,
-         {LineKind::Note, utc, 0, stamp + " ", dec7, true}},
-        {"# 3 lines lost", Layout::Unknown, false, {LineKind::Before, 0, 0, "# 3 lines lost"}},
-        {kPlusPlusLine,
-         Layout::DebugViewPlusPlus,
-         false,
-         {LineKind::Entry, dec7, 3964, "x", dec7, true}},
-        {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\tFile Identification Header, "
-         "DebugView++",
-         Layout::DebugViewPlusPlus,
-         false,
-         {LineKind::Before, 0, 0, "File Identification Header, DebugView++"}},
-        {kElapsedLine, Layout::DebugViewElapsed, false, {LineKind::Entry, 12500, 9, "x", 0, true}},
-        {"1\t0.5\tUSBPRINT: x",
-         Layout::DebugViewElapsed,
-         false,
-         {LineKind::Kernel, 500, 0, "", 0, true}},
-        {"1\t9:15:02 PM\t[9] x",
-         Layout::DebugViewClock,
+         {{kElapsedLine, {LineKind::Entry, 12500, 9, "x", 0, true}},
+          {"1\t0.5\tUSBPRINT: x", {LineKind::Kernel, 500, 0, "", 0, true}}}},
+        {Layout::DebugViewClock,
          true,
-         {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
-        {kClockLine,
-         Layout::DebugViewClock,
+         {{"1\t9:15:02 PM\t[9] x",
+           {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}}}},
+        {Layout::DebugViewClock,
          false,
-         {LineKind::Entry, At(21, 15, 2, 345), 9, "x", At(21, 15, 2, 345), true}},
+         {{kClockLine, {LineKind::Entry, At(21, 15, 2, 345), 9, "x", At(21, 15, 2, 345), true}}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        LayoutReader reader;
-        EXPECT_EQ(Describe(reader.Read(c.line)), Describe(c.expected));
-        EXPECT_EQ(reader.layout, c.layout);
-        EXPECT_EQ(reader.wholeSeconds, c.wholeSeconds);
+    for (const auto& layout : layouts) {
+        for (const auto& [line, expected] : layout.lines) {
+            SCOPED_TRACE(line);
+            LayoutReader reader;
+            EXPECT_EQ(Describe(reader.Read(line)), Describe(expected));
+            EXPECT_EQ(reader.layout, layout.layout);
+            EXPECT_EQ(reader.wholeSeconds, layout.wholeSeconds);
+        }
     }
     // Up to five lines before the first log line are named, cut to 80 bytes and escaped; the
     // sixth makes the file no trace.
