@@ -107,6 +107,7 @@ TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
 // A line with any of its layout's fields broken or cut short is damaged; as a file's first line
 // it decides no layout. Past DebugView's time, a line without "[pid] " is a driver's.
 TEST(TraceLayout, DamagesEveryBrokenField) {
+    const char* debugView = "not a DebugView line of this log's layout (cut or damaged)";
     const struct {
         const char* first;
         std::string line;
@@ -114,25 +115,21 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
         const char* why;
     } layouts[] = {
         {kKq5Header, kKq5Line, 36, "not a kq5trace line (cut or damaged)"},
-        {kElapsedLine, kElapsedLine, 7,
-         "not a DebugView line of this log's layout (cut or damaged)"},
-        {kClockLine, kClockLine, 15, "not a DebugView line of this log's layout (cut or damaged)"},
-        {kClockLine, "2\t9:15:02.345 PM\t[9] x", 17,
-         "not a DebugView line of this log's layout (cut or damaged)"},
+        {kElapsedLine, kElapsedLine, 7, debugView},
+        {kClockLine, kClockLine, 15, debugView},
+        {kClockLine, "2\t9:15:02.345 PM\t[9] x", 17, debugView},
         {kPlusPlusLine, kPlusPlusLine, 33, "not a DebugView++ line (cut or damaged)"},
     };
     for (const auto& layout : layouts) {
-        std::vector<std::string> broken;
-        for (size_t i = 0; i < layout.fields; ++i) {
-            broken.push_back(layout.line.substr(0, i));
-            broken.push_back(layout.line.substr(0, i) + 'x' + layout.line.substr(i + 1));
-        }
-        for (const std::string& line : broken) {
-            SCOPED_TRACE(line);
-            EXPECT_EQ(Describe(ReadAfter(layout.first, line)),
-                      Describe(TraceLine{LineKind::Damaged, 0, 0, layout.why}));
-            LayoutReader reader;
-            EXPECT_EQ(reader.Read(line).kind, LineKind::Before);
+        for (size_t i = 0; i < layout.fields; ++i) {  // cut before field character I, or it broken
+            const std::string cut = layout.line.substr(0, i);
+            for (const std::string& line : {cut, cut + 'x' + layout.line.substr(i + 1)}) {
+                SCOPED_TRACE(line);
+                EXPECT_EQ(Describe(ReadAfter(layout.first, line)),
+                          Describe(TraceLine{LineKind::Damaged, 0, 0, layout.why}));
+                LayoutReader reader;
+                EXPECT_EQ(reader.Read(line).kind, LineKind::Before);
+            }
         }
     }
     // Values out of range, fields too long or missing, the time of the log's other layout.
