@@ -36,20 +36,11 @@ std::string OpenError(const char* code) {
     return std::string(" Open Printer Error :GetLastError() returns: ") + code + "\\n";
 }
 
-// A finding as its rank and time, then its lines.
-std::string Shown(const TraceFinding& f) {
-    std::string out = std::to_string(f.rank) + " " + std::to_string(f.atMs);
-    for (const std::string& line : f.lines) {
-        out += "\n" + line;
-    }
-    return out;
-}
-
 struct Case {
     const char* name;
     std::string trace;
     size_t count;                       // findings in all
-    std::vector<std::string> findings;  // each one of them whole, as Shown
+    std::vector<std::string> findings;  // each one whole: its rank and time, then its lines
 };
 
 // Each finding whole: its words, the lengths and times it gives, its time and its rank (0 to 3
@@ -207,7 +198,11 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
         ASSERT_TRUE(read.report.ok) << read.report.error;
         std::string all = "\n\n";
         for (const TraceFinding& f : read.report.findings) {
-            all += Shown(f) + "\n\n";
+            all += std::to_string(f.rank) + " " + std::to_string(f.atMs);
+            for (const std::string& line : f.lines) {
+                all += "\n" + line;
+            }
+            all += "\n\n";
         }
         EXPECT_EQ(read.report.findings.size(), c.count) << all;
         for (const std::string& expected : c.findings) {
