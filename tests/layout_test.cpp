@@ -132,7 +132,8 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
             }
         }
     }
-    // Values out of range, fields too long or missing, the time of the log's other layout.
+    // Values out of range, fields too long or missing, the time of the log's other layout, an hour,
+    // minute or second not of digits though its characters count to a valid one ('/' is '0' - 1).
     const struct {
         const char* first;
         std::vector<std::string> lines;
@@ -149,7 +150,8 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
         {kClockLine,
          {"2\t24:00:00\t[9] x", "2\t23:60:00\t[9] x", "2\t23:59:60\t[9] x", "2\t0:00:00 AM\t[9] x",
           "2\t13:00:00 PM\t[9] x", "2\t012:00:00\t[9] x", "2\t:15:02\t[9] x",
-          "2\t21:15:02.3456\t[9] x", "2\t12.5\t[9] x"}},
+          "2\t21:15:02.3456\t[9] x", "2\t12.5\t[9] x", "2\t1/:15:02\t[9] x", "2\t21:1/:02\t[9] x",
+          "2\t21:15:0/\t[9] x"}},
         {kPlusPlusLine,
          {"0.5\t2026/12/07 09:15:02.34\t3964\tkq5svc.exe\tx",
           "0.5\t2026/12/07 09:15:02.3456\t3964\tkq5svc.exe\tx",
