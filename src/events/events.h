@@ -9,6 +9,8 @@
 #include <string>
 #include <variant>
 
+#include "common/status_code.h"
+
 // Win32 values the events carry, named here so that the trace reader needs no Windows header.
 inline constexpr uint32_t kServiceStopped = 1;
 inline constexpr uint32_t kServiceStartPending = 2;
@@ -16,9 +18,7 @@ inline constexpr uint32_t kServiceStopPending = 3;
 inline constexpr uint32_t kServiceRunning = 4;
 inline constexpr uint32_t kPrinterStatusPaused = 0x1;
 inline constexpr uint32_t kPrinterStatusError = 0x2;
-inline constexpr uint32_t kPrinterStatusPaperOut = 0x10;
 inline constexpr uint32_t kPrinterStatusOffline = 0x80;
-inline constexpr uint32_t kPrinterStatusDoorOpen = 0x400000;
 inline constexpr uint32_t kErrorRpcServerUnavailable = 0x6ba;  // the Spooler does not answer
 
 // A statement of a scenario ("scenario") or a trace's own line ("trace": a header, a note).

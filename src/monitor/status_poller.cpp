@@ -5,6 +5,7 @@
 #include "common/diagnostics.h"
 #include "common/format.h"
 #include "common/service_state.h"
+#include "common/status_code.h"
 #include "device/device.h"
 #include "queue/queue.h"
 #include "queue/spooler_debt.h"
@@ -13,6 +14,8 @@ namespace {
 
 constexpr DWORD kPollIntervalMs = 800;
 constexpr size_t kStatusCodeByte = 3;
+static_assert(kPrinterStatusDoorOpen == PRINTER_STATUS_DOOR_OPEN &&
+              kPrinterStatusPaperOut == PRINTER_STATUS_PAPER_OUT);
 
 void ReopenDevice() {
     // The old handle was opened without sharing: left open, it would make the new open fail.
@@ -24,18 +27,10 @@ void ReopenDevice() {
 
 void MirrorStatus(std::int8_t code) {
     // State is re-applied on every cycle (level-triggered), never only on change.
-    switch (ClassifyStatus(code)) {
-        case QueueAction::DoorOpen:
-            ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_DOOR_OPEN);
-            break;
-        case QueueAction::PaperOut:
-            ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_PAPER_OUT);
-            break;
-        case QueueAction::Ready:
-            ApplyQueueState(PRINTER_CONTROL_RESUME, 0);
-            break;
-        case QueueAction::None:
-            break;
+    const QueueCommand command = QueueCommandFor(code);
+    if (command.action != QueueAction::None) {
+        ApplyQueueState(command.pause ? PRINTER_CONTROL_PAUSE : PRINTER_CONTROL_RESUME,
+                        command.status);
     }
 }
 

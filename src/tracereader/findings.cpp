@@ -32,17 +32,13 @@ std::string Duration(uint64_t ms) {
 }
 
 std::string CodeMeaning(int code) {
-    switch (ClassifyStatus(static_cast<std::int8_t>(code))) {
-        case QueueAction::DoorOpen:
-            return "door open: the service commanded pause, status door open";
-        case QueueAction::PaperOut:
-            return "paper out: the service commanded pause, status paper out";
-        case QueueAction::Ready:
-            return "ready: the service commanded resume, no status";
-        case QueueAction::None:
-            break;
+    const QueueCommand command = QueueCommandFor(code);
+    if (command.action == QueueAction::None) {
+        return "unknown code: the service commanded nothing";
     }
-    return "unknown code: the service commanded nothing";
+    const std::string words = command.words;
+    return words + ": the service commanded " +
+           (command.pause ? "pause, status " + words : "resume, no status");
 }
 
 std::string OpenErrorMeaning(unsigned long code) {
@@ -215,7 +211,7 @@ bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t 
 // A cycle whose queue command got through: the Spooler answers (again).
 void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code) {
     if ((spoolerDown || !spoolerKnown) && !openFailedThisCycle &&
-        ClassifyStatus(static_cast<std::int8_t>(code)) != QueueAction::None) {
+        QueueCommandFor(code).action != QueueAction::None) {
         spoolerDown = false;
         spoolerKnown = true;
         picture.timeline.push_back(
@@ -248,14 +244,10 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
 // The picture: the printer's new code, and the queue as the service commanded it.
 void TraceDrawing::Commanded(uint64_t atMs, int code) {
     picture.printer.push_back(PrinterChange{atMs, true, code});
-    const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(code));
-    const bool pause = action == QueueAction::DoorOpen || action == QueueAction::PaperOut;
-    if (action != QueueAction::None) {
-        picture.timeline.push_back(TimelineEvent{atMs, QueuePausedEvent{pause}});
-        const uint32_t status = action == QueueAction::DoorOpen   ? kPrinterStatusDoorOpen
-                                : action == QueueAction::PaperOut ? kPrinterStatusPaperOut
-                                                                  : 0;
-        picture.timeline.push_back(TimelineEvent{atMs, QueueStatusEvent{status, true}});
+    const QueueCommand command = QueueCommandFor(code);
+    if (command.action != QueueAction::None) {
+        picture.timeline.push_back(TimelineEvent{atMs, QueuePausedEvent{command.pause}});
+        picture.timeline.push_back(TimelineEvent{atMs, QueueStatusEvent{command.status, true}});
     }
 }
 

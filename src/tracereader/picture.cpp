@@ -125,11 +125,11 @@ Lane PrinterLane(const Picture& result) {
         Unknowns(lane.bar, result, next, c.atMs);
         char code[8];
         std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c.code) & 0xFFu);
-        const QueueAction action = ClassifyStatus(static_cast<std::int8_t>(c.code));
-        const bool ready = action == QueueAction::Ready;
-        const bool door = action == QueueAction::DoorOpen;
-        const bool paper = action == QueueAction::PaperOut;
-        const std::string meaning = ready ? "ready" : door ? "door open" : paper ? "paper out" : "";
+        const QueueCommand command = QueueCommandFor(c.code);
+        const bool ready = command.action == QueueAction::Ready;
+        const bool door = command.action == QueueAction::DoorOpen;
+        const bool paper = command.action == QueueAction::PaperOut;
+        const std::string meaning = command.words;
         const std::string label = std::string(code) + (meaning.empty() ? "" : " " + meaning);
         if (c.present) {
             Set(lane.bar, c.atMs, label,

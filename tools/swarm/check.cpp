@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include "checks.h"
 #include "common/diagnostics.h"
 #include "common/status_code.h"
+#include "common/text.h"
 #include "platform/sim/win32_calls.h"
 #include "queue/queue.h"
 #include "service/service.h"
@@ -162,23 +162,11 @@ struct QueueWanted {
     DWORD status;
 };
 std::optional<QueueWanted> WantedFor(int code) {
-    switch (ClassifyStatus(static_cast<std::int8_t>(code))) {
-        case QueueAction::DoorOpen:
-            return QueueWanted{true, PRINTER_STATUS_DOOR_OPEN};
-        case QueueAction::PaperOut:
-            return QueueWanted{true, PRINTER_STATUS_PAPER_OUT};
-        case QueueAction::Ready:
-            return QueueWanted{false, 0};
-        case QueueAction::None:
-            break;
+    const QueueCommand command = QueueCommandFor(code);
+    if (command.action == QueueAction::None) {
+        return std::nullopt;
     }
-    return std::nullopt;
-}
-
-std::string Hex(uint64_t value) {
-    std::ostringstream out;
-    out << "0x" << std::hex << value;
-    return out.str();
+    return QueueWanted{command.pause, command.status};
 }
 
 std::string Ms(uint64_t ms) {
