@@ -17,110 +17,6 @@ namespace {
 
 constexpr const char* kUsbDeviceClass = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 constexpr const char* kUsbPrintClass = "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
-constexpr uint64_t kRunOnAfterLastEventMs = 2000;
-constexpr DWORD kReadFailureError = ERROR_GEN_FAILURE;
-
-std::vector<std::string> SplitWords(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) {
-        words.push_back(w);
-    }
-    return words;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    const size_t last = text.find_last_not_of(" \t\r");
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-// A '#' at the start of a line or after a blank starts a comment; inside a word (a registry key
-// such as ...\#\Device Parameters) it is text.
-std::string StripComment(const std::string& line) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
-            return line.substr(0, i);
-        }
-    }
-    return line;
-}
-
-// An unsigned number, decimal or 0x-hex, within [low, high], stored in `out`; `out` stays as it
-// was when the text is not one.
-template <typename T>
-bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high, T& out) {
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (end == text.c_str() || *end != '\0' || text[0] == '-' || value < low || value > high) {
-        return false;
-    }
-    out = static_cast<T>(value);
-    return true;
-}
-
-bool ParseMilliseconds(const std::string& text, uint64_t& ms) {
-    return ParseNumber(text, 0, 3600000, ms);
-}
-
-bool ParseSeconds(const std::string& text, uint64_t& ms) {
-    char* end = nullptr;
-    const double seconds = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !(seconds >= 0) || seconds > 1e7) {
-        return false;
-    }
-    ms = static_cast<uint64_t>(std::llround(seconds * 1000));
-    return true;
-}
-
-bool ParseCode(const std::string& text, int& code) {
-    return ParseNumber(text, 0, 255, code);
-}
-
-bool ParseError(const std::string& text, DWORD& error) {
-    return ParseNumber(text, 0, 0xFFFFFFFF, error);
-}
-
-bool ParseCount(const std::string& text, int& count) {
-    return ParseNumber(text, 1, 1000000, count);  // the sum of two stays an int
-}
-
-constexpr std::pair<const char*, DWORD> kControls[] = {
-    {"stop", SERVICE_CONTROL_STOP},
-    {"shutdown", SERVICE_CONTROL_SHUTDOWN},
-    {"interrogate", SERVICE_CONTROL_INTERROGATE}};
-
-bool ParseControl(const std::string& word, DWORD& control) {
-    for (const auto& [name, value] : kControls) {
-        if (word == name) {
-            control = value;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string ControlName(DWORD control) {
-    for (const auto& [name, value] : kControls) {
-        if (control == value) {
-            return name;
-        }
-    }
-    return std::to_string(control);
-}
-
-// A misspelt name, or a call that cannot fail, would make a failure that never happens.
-std::string NoSuchFailure(const std::string& function) {
-    return "'" + function + "' is not a Win32 function the simulation can make fail";
-}
-
-// "fail FUNCTION ERROR [COUNT]" (the event) or "fail FUNCTION NTH ERROR [COUNT]" (the statement).
-bool ParseFailure(const std::vector<std::string>& w, bool withNth, CallFailure& f) {
-    const size_t at = withNth ? 3 : 2;
-    f.function = w[1];
-    return sim::CanFail(f.function) && (!withNth || ParseCount(w[2], f.nth)) &&
-           ParseError(w[at], f.error) && (w.size() == at + 1 || ParseCount(w[at + 1], f.count));
-}
 
 // ---- The machine the scenario describes ---------------------------------------------------------
 
@@ -255,10 +151,8 @@ void NoteWhatTheServiceFinds(const Scenario& s) {
                       (r.missing ? std::string("missing") : "= " + Abbreviated(r.text)));
     }
     if (s.printerPresent) {
-        char code[8];
-        std::snprintf(code, sizeof code, "0x%02X", s.printerCode);
         sim::Note("scenario", "printer " + s.printerSerial + " plugged in on " + s.printerPort +
-                                  ", status " + code);
+                                  ", status " + CodeText(s.printerCode));
     }
 }
 
@@ -280,7 +174,8 @@ void NoteHowTheMachineMisbehaves(const Scenario& s) {
         sim::Note("scenario", FailureText(f, false));
     }
     if (s.controlAtStartup != 0) {
-        sim::Note("scenario", "the service manager sends " + ControlName(s.controlAtStartup) +
+        sim::Note("scenario", "the service manager sends " +
+                                  std::string(ControlKeyword(s.controlAtStartup)) +
                                   " while the service registers for device events");
     }
     if (!s.startedByServiceManager) {
@@ -295,8 +190,6 @@ void SetUpMachine(const Scenario& s) {
 }
 
 // ---- Driving the events ------------------------------------------------------------------------
-
-using Words = std::vector<std::string>;  // an event or statement, then its arguments
 
 struct Driver {
     const Scenario& scenario;
@@ -334,49 +227,39 @@ struct Driver {
     }
 };
 
-void Status(Driver& d, const Words& w) {
-    ParseCode(w[1], d.printerCode);
-    d.Say("", "printer reports status " + w[1]);  // the printer's lane shows the code
+void Status(Driver& d, const ScenarioEvent& e) {
+    d.printerCode = e.code;
+    d.Say("", "printer reports status " + CodeText(e.code));  // the printer's lane shows the code
     if (!d.printerSerial.empty()) {
         sim::SetDeviceFrame(PrinterDevicePath(d.printerSerial), Frame(d.printerCode));
     }
     d.PrinterChanged(d.printerPresent);
 }
 
-void ReadFails(Driver& d, const Words& w) {
-    DWORD error = kReadFailureError;
-    if (w.size() == 2) {
-        ParseError(w[1], error);
-    }
-    d.Say("printer", "the printer's next status read fails with error " + std::to_string(error));
+void ReadFails(Driver& d, const ScenarioEvent& e) {
+    d.Say("printer", "the printer's next status read fails with error " + std::to_string(e.error));
     if (!d.printerSerial.empty()) {
-        sim::ScriptDeviceReadFailure(PrinterDevicePath(d.printerSerial), error);
+        sim::ScriptDeviceReadFailure(PrinterDevicePath(d.printerSerial), e.error);
     }
 }
 
-void ReadReturns(Driver& d, const Words& w) {
-    std::vector<BYTE> bytes;
-    int byte = 0;
-    for (size_t i = 1; i < w.size(); ++i) {
-        ParseCode(w[i], byte);
-        bytes.push_back(static_cast<BYTE>(byte));
-    }
+void ReadReturns(Driver& d, const ScenarioEvent& e) {
     d.Say("printer",
-          "the printer's next status read returns " + std::to_string(bytes.size()) + " byte(s)");
+          "the printer's next status read returns " + std::to_string(e.bytes.size()) + " byte(s)");
     if (!d.printerSerial.empty()) {
-        sim::ScriptDeviceRead(PrinterDevicePath(d.printerSerial), bytes);
+        sim::ScriptDeviceRead(PrinterDevicePath(d.printerSerial), e.bytes);
     }
 }
 
-void Plug(Driver& d, const Words& w) {
-    d.printerSerial = w[1];
-    d.Say("service", "printer " + w[1] + " plugged in, Windows gives it " + w[2]);
-    PlugPrinter(d.scenario, w[1], w[2], d.printerCode);
+void Plug(Driver& d, const ScenarioEvent& e) {
+    d.printerSerial = e.device;
+    d.Say("service", "printer " + e.device + " plugged in, Windows gives it " + e.port);
+    PlugPrinter(d.scenario, e.device, e.port, d.printerCode);
     d.PrinterChanged(true);
     d.Arrive(PrinterDevicePath(d.printerSerial));
 }
 
-void Unplug(Driver& d, const Words&) {
+void Unplug(Driver& d, const ScenarioEvent&) {
     d.Say("service", "printer unplugged");
     if (!d.printerSerial.empty()) {
         sim::UnplugDevice(PrinterDevicePath(d.printerSerial));
@@ -385,38 +268,30 @@ void Unplug(Driver& d, const Words&) {
     }
 }
 
-void OtherDevice(Driver& d, const Words& w) {
-    d.Say("service", "another USB device (" + w[1] + ") plugged in");
-    sim::PlugDevice(OtherDevicePath(w[1]));
-    d.Arrive(OtherDevicePath(w[1]));
+void OtherDevice(Driver& d, const ScenarioEvent& e) {
+    d.Say("service", "another USB device (" + e.device + ") plugged in");
+    sim::PlugDevice(OtherDevicePath(e.device));
+    d.Arrive(OtherDevicePath(e.device));
 }
 
-void OtherDeviceGone(Driver& d, const Words& w) {
-    d.Say("service", "another USB device (" + w[1] + ") unplugged");
-    sim::UnplugDevice(OtherDevicePath(w[1]));
-    d.Leave(OtherDevicePath(w[1]));
+void OtherDeviceGone(Driver& d, const ScenarioEvent& e) {
+    d.Say("service", "another USB device (" + e.device + ") unplugged");
+    sim::UnplugDevice(OtherDevicePath(e.device));
+    d.Leave(OtherDevicePath(e.device));
 }
 
-void Control(Driver& d, const Words& w) {
-    DWORD control = 0;
-    ParseControl(w[0], control);
+void Control(Driver& d, DWORD control) {
+    const std::string name = ControlKeyword(control);
     if (!d.inProcess) {
-        d.Say("service", "service manager: " + w[0] + " not sent, kq5 is not running");
+        d.Say("service", "service manager: " + name + " not sent, kq5 is not running");
         return;
     }
-    d.Say("service", "service manager sends " + w[0]);
+    d.Say("service", "service manager sends " + name);
     sim::SendControl(control);
 }
 
-// Inside kq5's process the service manager refuses a second start; outside, RunScenario starts a
-// new process here.
-void Start(Driver& d, const Words&) {
-    d.Say("service", "service manager: start refused, kq5 is already running (1056)");
-}
-
-void Fail(Driver& d, const Words& w) {
-    CallFailure f;
-    ParseFailure(w, false, f);
+void Fail(Driver& d, const ScenarioEvent& e) {
+    CallFailure f = e.failure;
     const auto totals = sim::CallTotals();
     const auto made = totals.find(f.function);
     f.nth = static_cast<int>(made == totals.end() ? 1 : made->second + 1);
@@ -424,55 +299,36 @@ void Fail(Driver& d, const Words& w) {
     sim::FailCall(f.function, f.nth, f.error, f.count);
 }
 
-bool CodeOk(const Words& w) {
-    int code = 0;
-    return ParseCode(w[1], code);
-}
-bool ErrorOk(const Words& w) {
-    DWORD error = 0;
-    return w.size() == 1 || ParseError(w[1], error);
-}
-bool BytesOk(const Words& w) {
-    int byte = 0;
-    return std::all_of(w.begin() + 1, w.end(),
-                       [&](const std::string& word) { return ParseCode(word, byte); });
-}
-bool FailureOk(const Words& w) {
-    CallFailure f;
-    return ParseFailure(w, false, f);
-}
-
-// The events a scenario can name after "at SECONDS".
-struct EventKind {
-    const char* name;
-    const char* usage;  // its arguments, for error messages
-    size_t minArguments, maxArguments;
-    bool (*check)(const Words&);           // null: any words will do
-    void (*apply)(Driver&, const Words&);  // the event's name, then its arguments
-};
-
-constexpr EventKind kEvents[] = {
-    {"status", "CODE (0..255)", 1, 1, CodeOk, Status},
-    {"read-fails", "[ERROR]", 0, 1, ErrorOk, ReadFails},
-    {"read-returns", "BYTE... (0..255, at most 16)", 0, 16, BytesOk, ReadReturns},
-    {"plug", "SERIAL PORT", 2, 2, nullptr, Plug},
-    {"unplug", "nothing", 0, 0, nullptr, Unplug},
-    {"other-device", "NAME", 1, 1, nullptr, OtherDevice},
-    {"other-device-gone", "NAME", 1, 1, nullptr, OtherDeviceGone},
-    {"stop", "nothing", 0, 0, nullptr, Control},
-    {"shutdown", "nothing", 0, 0, nullptr, Control},
-    {"interrogate", "nothing", 0, 0, nullptr, Control},
-    {"fail", "FUNCTION ERROR [COUNT]", 2, 3, FailureOk, Fail},
-    {"start", "nothing", 0, 0, nullptr, Start},
-};
-
-const EventKind* FindEvent(const std::string& name) {
-    for (const EventKind& kind : kEvents) {
-        if (name == kind.name) {
-            return &kind;
-        }
+void Apply(Driver& d, const ScenarioEvent& e) {
+    switch (e.kind) {
+        case EventKind::Status:
+            return Status(d, e);
+        case EventKind::ReadFails:
+            return ReadFails(d, e);
+        case EventKind::ReadReturns:
+            return ReadReturns(d, e);
+        case EventKind::Plug:
+            return Plug(d, e);
+        case EventKind::Unplug:
+            return Unplug(d, e);
+        case EventKind::OtherDevice:
+            return OtherDevice(d, e);
+        case EventKind::OtherDeviceGone:
+            return OtherDeviceGone(d, e);
+        case EventKind::Stop:
+            return Control(d, SERVICE_CONTROL_STOP);
+        case EventKind::Shutdown:
+            return Control(d, SERVICE_CONTROL_SHUTDOWN);
+        case EventKind::Interrogate:
+            return Control(d, SERVICE_CONTROL_INTERROGATE);
+        case EventKind::Fail:
+            return Fail(d, e);
+        case EventKind::Start:
+            // Inside kq5's process the service manager refuses a second start; outside,
+            // RunScenario starts a new process here.
+            return d.Say("service",
+                         "service manager: start refused, kq5 is already running (1056)");
     }
-    return nullptr;
 }
 
 // The events from d.next on; outside kq5's process, up to the next start (which is left to
@@ -480,7 +336,7 @@ const EventKind* FindEvent(const std::string& name) {
 void RunEvents(Driver& d) {
     while (d.next < d.scenario.events.size()) {
         const ScenarioEvent& event = d.scenario.events[d.next];
-        if (!d.inProcess && event.words[0] == "start") {
+        if (!d.inProcess && event.kind == EventKind::Start) {
             return;
         }
         sim::WaitUntil(event.atMs);  // a process that ends meanwhile leaves the event to come
@@ -488,279 +344,14 @@ void RunEvents(Driver& d) {
         if (d.beforeEvent) {
             d.beforeEvent(event);
         }
-        FindEvent(event.words[0])->apply(d, event.words);
+        Apply(d, event);
     }
-}
-
-// ---- Statements --------------------------------------------------------------------------------
-
-struct Parsing {
-    Scenario& scenario;
-    int line = 0;
-    bool endGiven = false;
-    int printerLine = 0;  // the printer statement's line; 0: none
-};
-
-// One statement: its words, and the text after the keyword as written.
-struct Statement {
-    Words words;
-    std::string rest;
-};
-
-// "A | B | C": exactly `parts` parts, none empty.
-bool SplitBars(const std::string& text, size_t parts, std::vector<std::string>& out) {
-    out.clear();
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, '|');) {
-        out.push_back(Trim(part));
-    }
-    if (!text.empty() && text.back() == '|') {
-        out.push_back("");
-    }
-    return out.size() == parts &&
-           std::none_of(out.begin(), out.end(), [](const std::string& p) { return p.empty(); });
-}
-
-// A statement of no arguments that sets one of the scenario's switches.
-template <bool Scenario::*field>
-bool SetSwitch(Parsing& p, const Statement&, std::string&) {
-    p.scenario.*field = true;
-    return true;
-}
-// A statement whose one argument is a time in milliseconds, kept in one of the scenario's fields.
-template <uint64_t Scenario::*field>
-bool SetMilliseconds(Parsing& p, const Statement& s, std::string&) {
-    return ParseMilliseconds(s.words[1], p.scenario.*field);
-}
-
-bool Queue(Parsing& p, const Statement& s, std::string&) {
-    p.scenario.queueExists = s.words[1] != "none";
-    p.scenario.queuePort = p.scenario.queueExists ? s.words[1] : "";
-    return true;
-}
-bool Port(Parsing& p, const Statement& s, std::string&) {
-    const std::string monitor =
-        s.words.size() == 2 ? "USB Monitor"
-                            : Trim(s.rest.substr(s.rest.find(s.words[1]) + s.words[1].size()));
-    p.scenario.ports.emplace_back(s.words[1], monitor);
-    return true;
-}
-bool Printer(Parsing& p, const Statement& s, std::string& why) {
-    if (p.printerLine != 0) {
-        why = "a second printer line (line " + std::to_string(p.printerLine) +
-              " gave the printer): a scenario starts with one printer; to change it while kq5 "
-              "runs, write 'at SECONDS unplug', then 'at SECONDS plug SERIAL PORT'";
-        return false;
-    }
-    p.printerLine = p.line;
-    p.scenario.printerPresent = true;
-    p.scenario.printerSerial = s.words[1];
-    p.scenario.printerPort = s.words[2];
-    return ParseCode(s.words[3], p.scenario.printerCode);
-}
-bool Registry(Parsing& p, const Statement& s, std::string&) {
-    std::vector<std::string> parts;
-    if (!SplitBars(s.rest, 3, parts)) {
-        return false;
-    }
-    p.scenario.registry.push_back({parts[0], parts[1], parts[2], false});
-    return true;
-}
-bool RegistryMissing(Parsing& p, const Statement& s, std::string&) {
-    std::vector<std::string> parts;
-    if (!SplitBars(s.rest, 2, parts)) {
-        return false;
-    }
-    p.scenario.registry.push_back({parts[0], parts[1], "", true});
-    return true;
-}
-bool SpoolerDependent(Parsing& p, const Statement& s, std::string&) {
-    p.scenario.spoolerDependents.push_back(s.words[1]);
-    return true;
-}
-bool FailStatement(Parsing& p, const Statement& s, std::string& why) {
-    CallFailure f;
-    if (!ParseFailure(s.words, true, f)) {
-        why = sim::CanFail(s.words[1]) ? "" : NoSuchFailure(s.words[1]);
-        return false;
-    }
-    p.scenario.failures.push_back(f);
-    return true;
-}
-bool ControlAtStartup(Parsing& p, const Statement& s, std::string&) {
-    return ParseControl(s.words[1], p.scenario.controlAtStartup);
-}
-bool NotAService(Parsing& p, const Statement&, std::string&) {
-    p.scenario.startedByServiceManager = false;
-    return true;
-}
-bool End(Parsing& p, const Statement& s, std::string&) {
-    p.endGiven = true;
-    return ParseSeconds(s.words[1], p.scenario.endMs);
-}
-bool At(Parsing& p, const Statement& s, std::string& why) {
-    ScenarioEvent event;
-    event.line = p.line;
-    event.words.assign(s.words.begin() + 2, s.words.end());
-    const EventKind* kind = FindEvent(event.words[0]);
-    const size_t arguments = event.words.size() - 1;
-    if (!ParseSeconds(s.words[1], event.atMs)) {
-        why = "'" + s.words[1] + "' is not a time in seconds";
-    } else if (!p.scenario.events.empty() && event.atMs < p.scenario.events.back().atMs) {
-        why = "events must be in time order";
-    } else if (kind == nullptr) {
-        why = "unknown event '" + event.words[0] + "'";
-    } else if (kind->apply == Fail && arguments > 0 && !sim::CanFail(event.words[1])) {
-        why = NoSuchFailure(event.words[1]);
-    } else if (arguments < kind->minArguments || arguments > kind->maxArguments ||
-               (kind->check != nullptr && !kind->check(event.words))) {
-        why = "'" + event.words[0] + "' takes " + kind->usage;
-    } else {
-        p.scenario.events.push_back(event);
-        return true;
-    }
-    return false;
-}
-
-struct StatementKind {
-    const char* keyword;
-    const char* usage;  // its arguments, for error messages
-    size_t minArguments, maxArguments;
-    // Fills the scenario; false with `why` empty means the arguments do not fit the usage.
-    bool (*parse)(Parsing&, const Statement&, std::string& why);
-};
-
-constexpr size_t kAny = SIZE_MAX;
-
-constexpr StatementKind kStatements[] = {
-    {"queue", "PORT or none", 1, 1, Queue},
-    {"queue-null-port", "nothing", 0, 0, SetSwitch<&Scenario::queueNullPort>},
-    {"queue-grows", "nothing", 0, 0, SetSwitch<&Scenario::queueGrows>},
-    {"not-an-administrator", "nothing", 0, 0, SetSwitch<&Scenario::notAnAdministrator>},
-    {"port", "NAME [MONITOR]", 1, kAny, Port},
-    {"printer", "SERIAL PORT CODE (0..255)", 3, 3, Printer},
-    {"registry", "KEY | VALUE | TEXT", 0, kAny, Registry},
-    {"registry-missing", "KEY | VALUE", 0, kAny, RegistryMissing},
-    {"spooler-stop-time", "MS (0..3600000)", 1, 1, SetMilliseconds<&Scenario::spoolerStopMs>},
-    {"spooler-start-time", "MS (0..3600000)", 1, 1, SetMilliseconds<&Scenario::spoolerStartMs>},
-    {"spooler-stop-hangs", "nothing", 0, 0, SetSwitch<&Scenario::spoolerStopHangs>},
-    {"spooler-start-blocks", "MS (0..3600000)", 1, 1,
-     SetMilliseconds<&Scenario::spoolerStartBlocksMs>},
-    {"spooler-dependent", "NAME", 1, 1, SpoolerDependent},
-    {"fail", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
-    {"control-at-startup", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},
-    {"not-a-service", "nothing", 0, 0, NotAService},
-    {"end", "SECONDS", 1, 1, End},
-    {"at", "SECONDS EVENT", 2, kAny, At},
-};
-
-// The ports a plug may name: the queue's, the port lines', the printer line's.
-bool Declared(const Scenario& s, const std::string& port) {
-    return (s.queueExists && s.queuePort == port) || (s.printerPresent && s.printerPort == port) ||
-           std::any_of(s.ports.begin(), s.ports.end(),
-                       [&](const auto& declared) { return declared.first == port; });
-}
-
-// The printer's plugs and unplugs in time order, as a person meant them: each refused with the
-// line and the fix where the run would silently do something else, or warned of where it may
-// be meant.
-std::string CheckPlugs(const Scenario& s, int printerLine, std::vector<std::string>& warnings) {
-    bool present = s.printerPresent;
-    int since = printerLine;                                  // the line that last plugged it in
-    std::map<std::string, std::pair<std::string, int>> seen;  // serial: its port, the line
-    if (present) {
-        seen[s.printerSerial] = {s.printerPort, printerLine};
-    }
-    for (const ScenarioEvent& e : s.events) {
-        const std::string at = "line " + std::to_string(e.line) + ": ";
-        if (e.words[0] == "unplug" && !present) {
-            return at + "unplug, but no printer is plugged in then" +
-                   (since != 0 ? " (the unplug before it already took it away)" : "") +
-                   ": plug one first ('at SECONDS plug SERIAL PORT'), or drop this line";
-        }
-        if (e.words[0] == "unplug") {
-            present = false;
-        }
-        if (e.words[0] != "plug") {
-            continue;
-        }
-        const std::string& serial = e.words[1];
-        const std::string& port = e.words[2];
-        if (present) {
-            // Two devices at once can be meant (one that is not the printer, then the printer).
-            warnings.push_back(at + "plug while the printer of line " + std::to_string(since) +
-                               " is still plugged in: both stay plugged in, and the events "
-                               "after it act on " +
-                               serial +
-                               "; if the first should go, write 'at SECONDS unplug' before it");
-        }
-        if (!Declared(s, port)) {
-            return at + "plug onto " + port +
-                   ", which no line declares, so the queue could not follow it there: add 'port " +
-                   port + "' to the machine's lines";
-        }
-        const auto before = seen.find(serial);
-        if (before != seen.end() && before->second.first != port) {
-            return at + "printer " + serial + " was on " + before->second.first + " (line " +
-                   std::to_string(before->second.second) +
-                   "): Windows keeps the port of a device "
-                   "instance it knows, so the queue would stay there; on another socket the "
-                   "printer is another instance: give it another SERIAL";
-        }
-        seen[serial] = {port, e.line};
-        present = true;
-        since = e.line;
-    }
-    return "";
 }
 
 }  // namespace
 
 sim::Text16 PrinterDevicePath(const std::string& serial) {
     return sim::Widen("\\\\?\\usb#vid_0483&pid_5741#" + serial + "#" + kUsbDeviceClass);
-}
-
-bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
-    scenario = Scenario();
-    Parsing parsing{scenario};
-    std::istringstream in(text);
-    std::string raw;
-    for (int line = 1; std::getline(in, raw); ++line) {
-        const std::string content = Trim(StripComment(raw));
-        if (content.empty()) {
-            continue;
-        }
-        const Words words = SplitWords(content);
-        const std::string& keyword = words[0];
-        const Statement statement{words, Trim(content.substr(keyword.size()))};
-        const StatementKind* kind = nullptr;
-        for (const StatementKind& k : kStatements) {
-            kind = keyword == k.keyword ? &k : kind;
-        }
-        parsing.line = line;
-        std::string why;
-        if (kind == nullptr) {
-            why = "unknown statement '" + keyword + "'";
-        } else if (words.size() - 1 < kind->minArguments || words.size() - 1 > kind->maxArguments ||
-                   !kind->parse(parsing, statement, why)) {
-            why = why.empty() ? "'" + keyword + "' takes " + kind->usage : why;
-        }
-        if (!why.empty()) {
-            // The reason quotes the line's words: its bytes are escaped, never echoed raw.
-            error = "line " + std::to_string(line) + ": " + EscapeBytes(why);
-            return false;
-        }
-    }
-    if (const std::string why = CheckPlugs(scenario, parsing.printerLine, scenario.warnings);
-        !why.empty()) {
-        error = EscapeBytes(why);
-        return false;
-    }
-    if (!parsing.endGiven) {
-        scenario.endMs =
-            (scenario.events.empty() ? 0 : scenario.events.back().atMs) + kRunOnAfterLastEventMs;
-    }
-    return true;
 }
 
 namespace {

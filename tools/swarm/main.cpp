@@ -161,9 +161,9 @@ int RunSwarm(SwarmOptions options) {
         const uint64_t seed = i < options.seeds.size()
                                   ? options.seeds[i]
                                   : SeedFromCommit(origin, static_cast<int>(i + 1000));
-        const std::string text = GenerateScenario(seed, static_cast<int>(options.minutes));
-        const std::vector<Broken> broken = CheckScenario(text);
-        simulatedMs += ScenarioSpanMs(text);
+        const Scenario scenario = GenerateScenario(seed, static_cast<int>(options.minutes));
+        const std::vector<Broken> broken = CheckScenario(PrintScenario(scenario));
+        simulatedMs += scenario.endMs;
         ++runs;
         if (!broken.empty()) {
             const double seconds =
@@ -176,11 +176,11 @@ int RunSwarm(SwarmOptions options) {
                 std::printf("seed %llu also broke %s: %s\n", static_cast<unsigned long long>(seed),
                             broken[b].invariant.c_str(), broken[b].detail.c_str());
             }
-            const std::string shrunk = ShrinkScenario(text, first.invariant);
+            Scenario shrunk = ShrinkScenario(scenario, first.invariant);
+            shrunk.header = {" " + first.invariant + ": " + first.detail};
             const std::string path =
                 options.out + "/swarm-" + std::to_string(seed) + "-" + first.invariant + ".kq5";
-            std::ofstream(path) << "# " << first.invariant << ": " << first.detail << "\n"
-                                << shrunk;
+            std::ofstream(path) << PrintScenario(shrunk);
             std::printf("shrunk scenario: %s\n", path.c_str());
             return 1;
         }
@@ -211,9 +211,9 @@ int Run(const cmdline::Parsed& parsed) {
         return 2;
     }
     if (parsed.Has("--print")) {
-        std::fputs(GenerateScenario(static_cast<uint64_t>(seed), static_cast<int>(options.minutes))
-                       .c_str(),
-                   stdout);
+        const Scenario scenario =
+            GenerateScenario(static_cast<uint64_t>(seed), static_cast<int>(options.minutes));
+        std::fputs(PrintScenario(scenario).c_str(), stdout);
         return 0;
     }
     if (parsed.Has("--check")) {
