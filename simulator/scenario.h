@@ -157,7 +157,7 @@ struct Scenario {
     bool queueNullPort = false;
     bool queueGrows = false;
     bool notAnAdministrator = false;
-    std::vector<std::pair<std::string, std::string>> ports;  // name, monitor
+    std::vector<std::pair<std::string, std::string>> ports;  // name, monitor (kUsbMonitor)
     bool printerPresent = false;
     std::string printerSerial;
     std::string printerPort;
@@ -181,6 +181,8 @@ struct Scenario {
     bool operator==(const Scenario&) const = default;
 };
 
+// The port monitor of a port line that names none, and of the ports a printer brings.
+inline constexpr const char* kUsbMonitor = "USB Monitor";
 // A scenario without an end line ends this long after its last event.
 inline constexpr uint64_t kRunOnAfterLastEventMs = 2000;
 

@@ -21,7 +21,7 @@ std::string UsbPortKey(const std::string& port) {
     return "SYSTEM\\ControlSet001\\Control\\Print\\Monitors\\USB Monitor\\Ports\\" + port;
 }
 
-void EnsurePort(const std::string& port, const std::string& monitor = "USB Monitor") {
+void EnsurePort(const std::string& port, const std::string& monitor = kUsbMonitor) {
     for (const sim::Text16& existing : sim::Ports()) {
         if (existing == sim::Widen(port)) {
             return;

@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr DWORD kReadFailureError = ERROR_GEN_FAILURE;  // read-fails without an ERROR
-constexpr const char* kUsbMonitor = "USB Monitor";      // a port line without a MONITOR
-
 constexpr std::pair<const char*, DWORD> kControls[] = {
     {"stop", SERVICE_CONTROL_STOP},
     {"shutdown", SERVICE_CONTROL_SHUTDOWN},
@@ -26,7 +23,7 @@ std::string EventText(const ScenarioEvent& e) {
         case EventKind::Status:
             return text + " " + CodeText(e.code);
         case EventKind::ReadFails:
-            return e.error == kReadFailureError ? text : text + " " + std::to_string(e.error);
+            return e.error == ScenarioEvent{}.error ? text : text + " " + std::to_string(e.error);
         case EventKind::ReadReturns:
             for (const BYTE byte : e.bytes) {
                 text += " " + CodeText(byte);
@@ -90,8 +87,8 @@ constexpr KeywordForm kForms[] = {
     {"queue", Once,
      [](const Scenario& s, size_t) { return " " + (s.queueExists ? s.queuePort : "none"); },
      [](Scenario& s, size_t) {
-         s.queueExists = true;
-         s.queuePort = "USB001";
+         s.queueExists = Scenario{}.queueExists;
+         s.queuePort = Scenario{}.queuePort;
      }},
     Switch<&Scenario::queueNullPort>("queue-null-port"),
     Switch<&Scenario::queueGrows>("queue-grows"),

@@ -220,7 +220,7 @@ bool Queue(Parsing& p, const Line& s, std::string&) {
 }
 bool Port(Parsing& p, const Line& s, std::string&) {
     const std::string monitor =
-        s.words.size() == 2 ? "USB Monitor"
+        s.words.size() == 2 ? kUsbMonitor
                             : Trim(s.rest.substr(s.rest.find(s.words[1]) + s.words[1].size()));
     p.scenario.ports.emplace_back(s.words[1], monitor);
     return true;

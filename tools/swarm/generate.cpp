@@ -161,7 +161,7 @@ void MachineLines(Day& d) {
     Random& r = d.r;
     Scenario& s = d.s;
     s.queuePort = "USB001";
-    s.ports = {{"USB002", "USB Monitor"}, {"USB003", "USB Monitor"}};
+    s.ports = {{"USB002", kUsbMonitor}, {"USB003", kUsbMonitor}};
     if (r.Chance(85)) {
         d.present = true;
         d.port = r.Chance(80) ? "USB001" : r.Pick(kPorts);
