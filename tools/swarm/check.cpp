@@ -840,34 +840,3 @@ std::vector<Broken> CheckScenario(const std::string& text) {
     swarm::CheckEnd(run, result, swarm::Look(), initialQueue);
     return run.broken;
 }
-
-Scenario ShrinkScenario(Scenario scenario, const std::string& invariant) {
-    const auto breaks = [&](const Scenario& candidate) {
-        const std::vector<Broken> broken = CheckScenario(PrintScenario(candidate));
-        return std::any_of(broken.begin(), broken.end(),
-                           [&](const Broken& b) { return b.invariant == invariant; });
-    };
-    const auto droppable = [](Keyword k) {
-        return k == Keyword::At || k == Keyword::Fail || k == Keyword::SpoolerStopTime ||
-               k == Keyword::SpoolerStartTime || k == Keyword::SpoolerStopHangs ||
-               k == Keyword::SpoolerStartBlocks || k == Keyword::SpoolerDependent ||
-               k == Keyword::Printer || k == Keyword::Comment;
-    };
-    for (bool changed = true; changed;) {
-        changed = false;
-        // From the last statement back: dropping one leaves the ones before it where they were.
-        const std::vector<Statement> statements = Statements(scenario);
-        for (size_t i = statements.size(); i-- > 0;) {
-            if (!droppable(statements[i].keyword)) {
-                continue;
-            }
-            Scenario candidate = scenario;
-            DropStatement(candidate, statements[i]);
-            if (breaks(candidate)) {
-                scenario = std::move(candidate);
-                changed = true;
-            }
-        }
-    }
-    return scenario;
-}
