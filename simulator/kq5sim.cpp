@@ -89,11 +89,12 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile)
     }
     Scenario scenario;
     std::string error;
-    if (!ParseScenario(text, scenario, error)) {
+    std::vector<std::string> warnings;
+    if (!ParseScenario(text, scenario, error, &warnings)) {
         std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
         return 2;
     }
-    for (const std::string& warning : scenario.warnings) {
+    for (const std::string& warning : warnings) {
         std::fprintf(stderr, "kq5sim: %s: warning: %s\n", EscapeBytes(name).c_str(),
                      warning.c_str());
     }

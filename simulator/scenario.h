@@ -110,10 +110,22 @@ Example (simulator/scenarios/ has more):
 )";
 // clang-format on
 
-struct ScenarioEvent {
-    uint64_t atMs = 0;
-    std::vector<std::string> words;  // the event and its arguments
-    int line = 0;
+// ---- The model: what a scenario says, as the parser reads it and the printer writes it ---------
+
+// The events a scenario can name after "at SECONDS".
+enum class EventKind {
+    Status,
+    ReadFails,
+    ReadReturns,
+    Plug,
+    Unplug,
+    OtherDevice,
+    OtherDeviceGone,
+    Stop,
+    Shutdown,
+    Interrogate,
+    Fail,
+    Start,
 };
 
 // Calls nth .. nth+count-1 of `function` fail with `error`.
@@ -122,17 +134,30 @@ struct CallFailure {
     int nth = 1;
     DWORD error = 0;
     int count = 1;
+    bool operator==(const CallFailure&) const = default;
+};
+
+// One timed event; of its fields, only those of its kind mean anything.
+struct ScenarioEvent {
+    uint64_t atMs = 0;
+    EventKind kind = EventKind::Start;
+    int code = 0;                     // status: the printer's CODE
+    DWORD error = ERROR_GEN_FAILURE;  // read-fails: the read's ERROR (31 when not given)
+    std::vector<BYTE> bytes;          // read-returns
+    std::string device;               // plug: the printer's SERIAL; other-device(-gone): its NAME
+    std::string port;                 // plug
+    CallFailure failure;              // fail (its nth is counted when it happens)
+    bool operator==(const ScenarioEvent&) const = default;
 };
 
 struct Scenario {
-    // Lines accepted that may not do what was meant, each "line N: ..." with its fix.
-    std::vector<std::string> warnings;
+    std::vector<std::string> header;  // the comment lines before the first statement, after '#'
     bool queueExists = true;
     std::string queuePort = "USB001";
     bool queueNullPort = false;
     bool queueGrows = false;
     bool notAnAdministrator = false;
-    std::vector<std::pair<std::string, std::string>> ports;  // name, monitor
+    std::vector<std::pair<std::string, std::string>> ports;  // name, monitor (kUsbMonitor)
     bool printerPresent = false;
     std::string printerSerial;
     std::string printerPort;
@@ -140,22 +165,72 @@ struct Scenario {
     struct RegistryText {
         std::string key, value, text;
         bool missing = false;  // the key without the value
+        bool operator==(const RegistryText&) const = default;
     };
     std::vector<RegistryText> registry;
     uint64_t spoolerStopMs = 0;
     uint64_t spoolerStartMs = 0;
     bool spoolerStopHangs = false;
     uint64_t spoolerStartBlocksMs = 0;
-    std::vector<CallFailure> failures;
-    DWORD controlAtStartup = 0;
     std::vector<std::string> spoolerDependents;
+    DWORD controlAtStartup = 0;
+    std::vector<CallFailure> failures;
     bool startedByServiceManager = true;
-    uint64_t endMs = 0;
+    uint64_t endMs = 0;  // always set by the parser: given, or the last event + 2 s
     std::vector<ScenarioEvent> events;
+    bool operator==(const Scenario&) const = default;
 };
 
-// Parses a scenario; on failure `error` names the line and what is wrong with it.
-bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
+// The port monitor of a port line that names none, and of the ports a printer brings.
+inline constexpr const char* kUsbMonitor = "USB Monitor";
+// A scenario without an end line ends this long after its last event.
+inline constexpr uint64_t kRunOnAfterLastEventMs = 2000;
+
+// Parses a scenario; on failure `error` names the line and what is wrong with it. `warnings`, when
+// given, gets the lines accepted that may not do what was meant, each "line N: ..." with its fix.
+bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error,
+                   std::vector<std::string>* warnings = nullptr);
+
+// The statements, in the order the printer writes them.
+enum class Keyword {
+    Comment,  // a header line
+    Queue,
+    QueueNullPort,
+    QueueGrows,
+    NotAnAdministrator,
+    Port,
+    Printer,
+    Registry,  // registry or registry-missing
+    SpoolerStopTime,
+    SpoolerStartTime,
+    SpoolerStopHangs,
+    SpoolerStartBlocks,
+    SpoolerDependent,
+    ControlAtStartup,
+    Fail,
+    NotAService,
+    At,
+    End,
+};
+// One statement of a scenario: its keyword, and which of that keyword's (the nth port, event, ...).
+struct Statement {
+    Keyword keyword;
+    size_t index = 0;
+};
+// The statements the scenario holds, in print order ("queue" and "end" always).
+std::vector<Statement> Statements(const Scenario& scenario);
+// The statement's line, without its newline.
+std::string StatementText(const Scenario& scenario, Statement statement);
+// The scenario as if the statement's line were not there.
+void DropStatement(Scenario& scenario, Statement statement);
+// The scenario as text, one statement a line, that parses back to the same scenario.
+std::string PrintScenario(const Scenario& scenario);
+
+// The words of the format the parser and the printer share.
+const char* KeywordText(Keyword keyword);   // "queue", ...; "registry" for both registry kinds
+const char* EventName(EventKind kind);      // "status", ...
+const char* ControlKeyword(DWORD control);  // "stop", "shutdown", "interrogate"; null for others
+std::string CodeText(int code);             // a status code or byte: "0x0C"
 
 const char* DefaultScenarioText();
 

@@ -133,8 +133,8 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
     RunScenario(scenario);
     const std::vector<std::string> calls = sim::Calls();
     int pollerCycles = static_cast<int>(std::count(calls.begin(), calls.end(), "Sleep(800)"));
-    const bool shutDown = !scenario.events.empty() && scenario.events.back().words[0] == "shutdown";
-    if (!scenario.events.empty() && (scenario.events.back().words[0] == "stop" || shutDown)) {
+    const bool shutDown = !scenario.events.empty() && scenario.events.back().kind == EventKind::Shutdown;
+    if (!scenario.events.empty() && (scenario.events.back().kind == EventKind::Stop || shutDown)) {
         // The cycles until the stop is sent: a failure may make the stop quicker (nothing owed).
         pollerCycles = static_cast<int>(scenario.events.back().atMs / 800);
     }

@@ -31,9 +31,42 @@ TEST(Swarm, SeedIsTheWholeRun) {
     EXPECT_EQ(SeedFromCommit("6db564d", 0), SeedFromCommit("6db564d", 0));
     EXPECT_NE(SeedFromCommit("6db564d", 0), SeedFromCommit("6db564e", 0));
     // Generated scenarios run as they stand, and end with the quiet tail.
-    const std::string text = GenerateScenario(7, 30);
-    EXPECT_GE(ScenarioSpanMs(text), 30u * 60000u);
-    EXPECT_EQ(Describe(CheckScenario(text)), "");
+    const Scenario scenario = GenerateScenario(7, 30);
+    EXPECT_GE(scenario.endMs, 30u * 60000u);
+    EXPECT_EQ(Describe(CheckScenario(PrintScenario(scenario))), "");
+}
+
+// The printer writes what the parser reads: a generated scenario (with the machine's switches the
+// generator leaves alone) parses back to itself, a regression file prints as it is written, and a
+// shipped scenario (aligned, with comments at its lines' ends) prints to text that parses back to
+// the same scenario.
+TEST(Swarm, PrintedScenariosParseBack) {
+    Scenario parsed;
+    std::string error;
+    for (uint64_t seed = 0; seed < 150; ++seed) {
+        Scenario generated = GenerateScenario(seed, 30);
+        generated.queueNullPort = seed % 2 == 0;
+        generated.queueGrows = seed % 3 == 0;
+        generated.notAnAdministrator = seed % 5 == 0;
+        generated.startedByServiceManager = seed % 7 != 0;
+        for (ScenarioEvent& e : generated.events) {
+            e.error = e.kind == EventKind::ReadFails ? static_cast<DWORD>(seed) : e.error;
+        }
+        ASSERT_TRUE(ParseScenario(PrintScenario(generated), parsed, error)) << seed << error;
+        EXPECT_TRUE(parsed == generated) << PrintScenario(generated);
+    }
+    for (const char* folder : {KQ5_SWARM_REGRESSION_DIR, KQ5_SCENARIO_DIR}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            SCOPED_TRACE(entry.path().filename().string());
+            Scenario once;
+            ASSERT_TRUE(ParseScenario(Text(entry.path()), once, error)) << error;
+            ASSERT_TRUE(ParseScenario(PrintScenario(once), parsed, error)) << error;
+            EXPECT_TRUE(parsed == once) << PrintScenario(once);
+            if (folder == std::string(KQ5_SWARM_REGRESSION_DIR)) {
+                EXPECT_EQ(PrintScenario(once), Text(entry.path()));
+            }
+        }
+    }
 }
 
 TEST(Swarm, FoundFaultsStayFixed) {

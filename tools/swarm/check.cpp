@@ -195,25 +195,25 @@ PrinterPicture PictureAfter(const Run& run, size_t happened) {
     }
     uint64_t pendingReads = 0;
     for (size_t i = 0; i < happened; ++i) {
-        const std::vector<std::string>& w = run.events[i].event->words;
-        const uint64_t at = run.events[i].event->atMs;
-        if (w[0] == "status") {
-            p.code = static_cast<int>(std::strtol(w[1].c_str(), nullptr, 0));
+        const ScenarioEvent& e = *run.events[i].event;
+        const uint64_t at = e.atMs;
+        if (e.kind == EventKind::Status) {
+            p.code = e.code;
             p.lastChange = at;
-        } else if (w[0] == "read-fails" || w[0] == "read-returns") {
+        } else if (e.kind == EventKind::ReadFails || e.kind == EventKind::ReadReturns) {
             p.lastChange = at;
             // Scripted while the printer is away, the read waits for it: it is the first read
             // after its return, a cycle each.
             pendingReads += p.present ? 0 : 1;
-        } else if (w[0] == "plug") {
+        } else if (e.kind == EventKind::Plug) {
             p.lastChange = std::max(p.lastChange, at + pendingReads * 800);
             pendingReads = 0;
             p.present = true;
-            p.port = w[2];
-            serial = w[1];
+            p.port = e.port;
+            serial = e.device;
             plugged.insert(serial);
             p.lastPlug = i;
-        } else if (w[0] == "unplug" && !serial.empty()) {
+        } else if (e.kind == EventKind::Unplug && !serial.empty()) {
             plugged.erase(serial);
             p.present = !plugged.empty();
             p.lastUnplug = i;
@@ -360,27 +360,23 @@ bool PollerAsksQueue(const Run& run, uint64_t t) {
     }
     int code = run.scenario.printerCode;
     for (const Happened& h : run.events) {
-        const std::vector<std::string>& w = h.event->words;
-        if (h.event->atMs > t) {
+        const ScenarioEvent& e = *h.event;
+        if (e.atMs > t) {
             break;
         }
-        if (w[0] == "status") {
-            code = static_cast<int>(std::strtol(w[1].c_str(), nullptr, 0));
-        } else if (w[0] == "plug") {
-            serial = w[1];
+        if (e.kind == EventKind::Status) {
+            code = e.code;
+        } else if (e.kind == EventKind::Plug) {
+            serial = e.device;
             plugged.insert(serial);
-        } else if (w[0] == "unplug" && !serial.empty()) {
+        } else if (e.kind == EventKind::Unplug && !serial.empty()) {
             plugged.erase(serial);
-        } else if ((w[0] == "read-returns" || w[0] == "read-fails") &&
+        } else if ((e.kind == EventKind::ReadReturns || e.kind == EventKind::ReadFails) &&
                    h.event->atMs + kFollowBoundMs >= t) {
             return true;  // the frame may hold other bytes for a cycle or two
         }
     }
     return plugged.size() > 1 || (!plugged.empty() && WantedFor(code));
-}
-
-bool LastingFault(const std::vector<std::string>& w, size_t countAt) {
-    return w.size() > countAt && std::strtol(w[countAt].c_str(), nullptr, 0) >= kLastingCount;
 }
 
 // A refusal that asking again will not change, or a fault that stays, on opening or starting
@@ -402,8 +398,9 @@ bool SpoolerCannotStart(const RunEnd& end) {
         }
     }
     return std::any_of(end.run.events.begin(), end.run.events.end(), [](const Happened& h) {
-        const std::vector<std::string>& w = h.event->words;
-        return w[0] == "fail" && kServiceCalls.count(w[1]) != 0 && LastingFault(w, 3);
+        const ScenarioEvent& e = *h.event;
+        return e.kind == EventKind::Fail && kServiceCalls.count(e.failure.function) != 0 &&
+               e.failure.count >= kLastingCount;
     });
 }
 
@@ -441,8 +438,8 @@ std::set<std::string> PortsGiven(const Scenario& s) {
         ports.insert(s.printerPort);
     }
     for (const ScenarioEvent& e : s.events) {
-        if (e.words[0] == "plug") {
-            ports.insert(e.words[2]);
+        if (e.kind == EventKind::Plug) {
+            ports.insert(e.port);
         }
     }
     return ports;
@@ -842,49 +839,4 @@ std::vector<Broken> CheckScenario(const std::string& text) {
     sim::WaitUntil(scenario.endMs);  // a run whose kq5 stopped early still ends at its end
     swarm::CheckEnd(run, result, swarm::Look(), initialQueue);
     return run.broken;
-}
-
-std::string ShrinkScenario(const std::string& text, const std::string& invariant) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    auto join = [](const std::vector<std::string>& parts) {
-        std::string joined;
-        for (const std::string& part : parts) {
-            joined += part + "\n";
-        }
-        return joined;
-    };
-    auto breaks = [&](const std::vector<std::string>& candidate) {
-        for (const Broken& b : CheckScenario(join(candidate))) {
-            if (b.invariant == invariant) {
-                return true;
-            }
-        }
-        return false;
-    };
-    // The lines that can go: events, faults and the machine's oddities; the queue, its ports and
-    // the end stay.
-    auto removable = [](const std::string& line) {
-        return line.starts_with("at ") || line.starts_with("fail ") ||
-               line.starts_with("spooler-") || line.starts_with("printer ") ||
-               line.starts_with("#");
-    };
-    for (bool changed = true; changed;) {
-        changed = false;
-        for (size_t i = lines.size(); i-- > 0;) {
-            if (!removable(lines[i])) {
-                continue;
-            }
-            std::vector<std::string> candidate = lines;
-            candidate.erase(candidate.begin() + static_cast<std::ptrdiff_t>(i));
-            if (breaks(candidate)) {
-                lines = std::move(candidate);
-                changed = true;
-            }
-        }
-    }
-    return join(lines);
 }

@@ -64,19 +64,6 @@ const std::vector<FaultKind> kFaults = Faults();
 // "from then on": more calls than any run makes.
 constexpr int kLastingCount = 1000000;
 
-std::string Seconds(uint64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%03llu", static_cast<unsigned long long>(ms / 1000),
-                  static_cast<unsigned long long>(ms % 1000));
-    return text;
-}
-
-std::string Hex(int code) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", code);
-    return text;
-}
-
 // The spooler's own calls come up more often: the restart is where kq5's interleavings are.
 const FaultKind& PickFault(Random& r) {
     static const std::vector<std::pair<const char*, int>> kWeights = {{"StartServiceA", 6},
@@ -94,7 +81,23 @@ const FaultKind& PickFault(Random& r) {
     return *r.Pick(pool);
 }
 
-std::string FaultWords(Random& r) {
+ScenarioEvent Event(EventKind kind) {
+    ScenarioEvent e;
+    e.kind = kind;
+    return e;
+}
+
+ScenarioEvent StatusEvent(int code) {
+    ScenarioEvent e = Event(EventKind::Status);
+    e.code = code;
+    return e;
+}
+
+ScenarioEvent ControlEvent(bool stop) {
+    return Event(stop ? EventKind::Stop : EventKind::Shutdown);
+}
+
+ScenarioEvent FaultEvent(Random& r) {
     const FaultKind& kind = PickFault(r);
     const unsigned error = r.Pick(kind.errors);
     // The spooler's state unreadable for good, and refusals that come again, make the owed
@@ -105,31 +108,36 @@ std::string FaultWords(Random& r) {
     const int count = r.Chance(lasting) ? kLastingCount
                       : r.Chance(once)  ? 1
                                         : 2 + static_cast<int>(r.Below(3));
-    return std::string(kind.function) + " " + std::to_string(error) +
-           (count == 1 ? "" : " " + std::to_string(count));
+    ScenarioEvent e = Event(EventKind::Fail);
+    e.failure = CallFailure{function, 1, error, count};
+    return e;
 }
 
 struct Day {
     Random r;
-    std::vector<std::string> lines;
+    Scenario s;
     uint64_t t = 0;
     bool present = false;
     std::string port;
     bool running = true;  // kq5, as far as the scenario's own events tell
     uint64_t last = 0;    // the last event's time
 
-    void At(uint64_t at, const std::string& event) {
-        lines.push_back("at " + Seconds(at) + " " + event);
+    void At(uint64_t at, ScenarioEvent event) {
+        event.atMs = at;
+        s.events.push_back(event);
         last = at;
     }
     void Plug(uint64_t at, const std::string& to) {
         present = true;
         port = to;
-        At(at, "plug " + SerialOnPort(to) + " " + to);
+        ScenarioEvent e = Event(EventKind::Plug);
+        e.device = SerialOnPort(to);
+        e.port = to;
+        At(at, e);
     }
     void Unplug(uint64_t at) {
         present = false;
-        At(at, "unplug");
+        At(at, Event(EventKind::Unplug));
     }
     std::string OtherPort() {
         std::string to = port;
@@ -151,43 +159,39 @@ uint64_t Gap(Random& r) {
 // spooler's pace and quirks, perhaps a control before kq5 runs and a fault from the start.
 void MachineLines(Day& d) {
     Random& r = d.r;
-    d.lines.push_back("queue USB001");
-    d.lines.push_back("port USB002");
-    d.lines.push_back("port USB003");
+    Scenario& s = d.s;
+    s.queuePort = "USB001";
+    s.ports = {{"USB002", kUsbMonitor}, {"USB003", kUsbMonitor}};
     if (r.Chance(85)) {
         d.present = true;
         d.port = r.Chance(80) ? "USB001" : r.Pick(kPorts);
-        d.lines.push_back("printer " + SerialOnPort(d.port) + " " + d.port + " " +
-                          Hex(r.Pick(kCodes)));
+        s.printerPresent = true;
+        s.printerSerial = SerialOnPort(d.port);
+        s.printerPort = d.port;
+        s.printerCode = r.Pick(kCodes);
     }
     static const std::vector<uint64_t> kStopTimes = {0,     0,     450,   1000, 3000,
                                                      12000, 15000, 25000, 45000};
     static const std::vector<uint64_t> kStartTimes = {0, 0, 0, 500, 3000};
-    if (const uint64_t stop = r.Pick(kStopTimes); stop != 0) {
-        d.lines.push_back("spooler-stop-time " + std::to_string(stop));
-    }
-    if (const uint64_t start = r.Pick(kStartTimes); start != 0) {
-        d.lines.push_back("spooler-start-time " + std::to_string(start));
-    }
-    if (r.Chance(3)) {
-        d.lines.push_back("spooler-stop-hangs");
-    }
+    s.spoolerStopMs = r.Pick(kStopTimes);
+    s.spoolerStartMs = r.Pick(kStartTimes);
+    s.spoolerStopHangs = r.Chance(3);
     if (r.Chance(5)) {
-        d.lines.push_back("spooler-start-blocks " + std::string(r.Chance(50) ? "5000" : "40000"));
+        s.spoolerStartBlocksMs = r.Chance(50) ? 5000 : 40000;
     }
     if (r.Chance(8)) {
-        d.lines.push_back("spooler-dependent Fax");
+        s.spoolerDependents.push_back("Fax");
     }
     if (r.Chance(3)) {
-        d.lines.push_back(std::string("control-at-startup ") +
-                          (r.Chance(70) ? "stop" : "shutdown"));
+        s.controlAtStartup = r.Chance(70) ? SERVICE_CONTROL_STOP : SERVICE_CONTROL_SHUTDOWN;
         d.running = false;
     }
     if (r.Chance(10)) {
         const FaultKind& kind = PickFault(r);
-        d.lines.push_back("fail " + std::string(kind.function) + " " +
-                          std::to_string(1 + r.Below(4)) + " " +
-                          std::to_string(r.Pick(kind.errors)));
+        // The error is drawn before the call's number, as seeds have always had it.
+        const DWORD error = r.Pick(kind.errors);
+        const int nth = 1 + static_cast<int>(r.Below(4));
+        s.failures.push_back(CallFailure{kind.function, nth, error, 1});
     }
 }
 
@@ -195,14 +199,14 @@ void MachineLines(Day& d) {
 void ReadEvent(Day& d) {
     Random& r = d.r;
     if (r.Chance(50)) {
-        d.At(d.t, "read-fails");
+        d.At(d.t, Event(EventKind::ReadFails));
         return;
     }
-    std::string bytes = "read-returns";
+    ScenarioEvent e = Event(EventKind::ReadReturns);
     for (uint64_t i = 0, n = 1 + r.Below(6); i < n; ++i) {
-        bytes += " " + Hex(r.Pick(kCodes));
+        e.bytes.push_back(static_cast<BYTE>(r.Pick(kCodes)));
     }
-    d.At(d.t, bytes);
+    d.At(d.t, e);
 }
 
 // Moved to another socket: out and in again a moment later, kq5 perhaps stopped in the middle of
@@ -216,7 +220,7 @@ void MoveEvent(Day& d) {
     d.Plug(d.t, d.OtherPort());
     if (d.running && r.Chance(30)) {
         d.t += 100 + r.Below(12000);
-        d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
+        d.At(d.t, ControlEvent(r.Chance(80)));
         d.running = false;
     }
 }
@@ -225,15 +229,15 @@ void MoveEvent(Day& d) {
 void StopOrStartEvent(Day& d) {
     Random& r = d.r;
     if (!d.running) {
-        d.At(d.t, "start");
+        d.At(d.t, Event(EventKind::Start));
         d.running = true;
         return;
     }
-    d.At(d.t, r.Chance(80) ? "stop" : "shutdown");
+    d.At(d.t, ControlEvent(r.Chance(80)));
     d.running = false;
     if (r.Chance(20)) {
         d.t += 100 + r.Below(15000);
-        d.At(d.t, "stop");
+        d.At(d.t, Event(EventKind::Stop));
     }
 }
 
@@ -243,7 +247,7 @@ void NextEvent(Day& d) {
     d.t += Gap(r);
     const uint64_t kind = r.Below(100);
     if (kind < 20) {
-        d.At(d.t, "status " + Hex(r.Pick(kCodes)));
+        d.At(d.t, StatusEvent(r.Pick(kCodes)));
     } else if (kind < 25) {
         ReadEvent(d);
     } else if (kind < 40) {
@@ -255,40 +259,38 @@ void NextEvent(Day& d) {
     } else if (kind < 48) {
         MoveEvent(d);
     } else if (kind < 52) {
-        d.At(d.t, r.Chance(50) ? "other-device M1" : "other-device-gone M1");
+        ScenarioEvent e = Event(r.Chance(50) ? EventKind::OtherDevice : EventKind::OtherDeviceGone);
+        e.device = "M1";
+        d.At(d.t, e);
     } else if (kind < 60) {
         StopOrStartEvent(d);
     } else if (kind < 64) {
         const bool start = !d.running && r.Chance(50);
-        d.At(d.t, start ? "start" : "interrogate");
+        d.At(d.t, Event(start ? EventKind::Start : EventKind::Interrogate));
         d.running = d.running || start;
     } else if (kind < 76) {
-        d.At(d.t, "fail " + FaultWords(r));
+        d.At(d.t, FaultEvent(r));
     } else if (!d.running) {
-        d.At(d.t, "start");
+        d.At(d.t, Event(EventKind::Start));
         d.running = true;
     }
 }
 
 }  // namespace
 
-std::string GenerateScenario(uint64_t seed, int minutes) {
+Scenario GenerateScenario(uint64_t seed, int minutes) {
     Day d{Random{seed}, {}, 0, false, "", true, 0};
-    d.lines.push_back("# swarm seed " + std::to_string(seed));
+    d.s.header.push_back(" swarm seed " + std::to_string(seed));
     MachineLines(d);
     const uint64_t span = static_cast<uint64_t>(minutes) * 60000;
     while (d.t < span) {
         NextEvent(d);
     }
     if (!d.running && d.r.Chance(80)) {
-        d.At(d.t + 1000 + d.r.Below(20000), "start");
+        d.At(d.t + 1000 + d.r.Below(20000), Event(EventKind::Start));
     }
-    d.lines.push_back("end " + Seconds(d.last + kQuietTailMs));
-    std::string text;
-    for (const std::string& line : d.lines) {
-        text += line + "\n";
-    }
-    return text;
+    d.s.endMs = d.last + kQuietTailMs;
+    return d.s;
 }
 
 uint64_t SeedFromCommit(const std::string& commit, int index) {

@@ -29,7 +29,8 @@ constexpr const char* kUsage =
   --commit-seeds N    ... this many of them (default 4)
   --days D            go on with further derived seeds until D simulated days have run (a soak)
   --minutes M         simulated minutes of events in each run before its quiet tail (default 30)
-  --out DIR           where a failing run's shrunk scenario is written (default .)
+  --out DIR           where a failing run's shrunk scenario is written (default: the
+                      build folder's swarm-findings)
   --print SEED        print the scenario of SEED and exit
   --check FILE        run one scenario file, print the invariants it breaks (exit 1 if any)
   --invariants        the invariants, why each matters and when it is not promised (a table)
@@ -111,7 +112,7 @@ struct SwarmOptions {
     long long commitSeeds = 4;
     double days = 0;
     long long minutes = 30;
-    std::string out = ".";
+    std::string out = KQ5_FINDINGS_DIR;
 };
 
 // The numbers of the command line; empty when all are good, else the refusal.
@@ -136,7 +137,7 @@ std::string ReadNumbers(const cmdline::Parsed& parsed, SwarmOptions& options) {
         return cmdline::Refusal(program, parsed.form, "--days takes a number from 0 to 10000");
     }
     options.commit = parsed.Value("--commit");
-    options.out = parsed.Value("--out", ".");
+    options.out = parsed.Value("--out", KQ5_FINDINGS_DIR);
     return "";
 }
 
@@ -161,9 +162,9 @@ int RunSwarm(SwarmOptions options) {
         const uint64_t seed = i < options.seeds.size()
                                   ? options.seeds[i]
                                   : SeedFromCommit(origin, static_cast<int>(i + 1000));
-        const std::string text = GenerateScenario(seed, static_cast<int>(options.minutes));
-        const std::vector<Broken> broken = CheckScenario(text);
-        simulatedMs += ScenarioSpanMs(text);
+        const Scenario scenario = GenerateScenario(seed, static_cast<int>(options.minutes));
+        const std::vector<Broken> broken = CheckScenario(PrintScenario(scenario));
+        simulatedMs += scenario.endMs;
         ++runs;
         if (!broken.empty()) {
             const double seconds =
@@ -176,11 +177,15 @@ int RunSwarm(SwarmOptions options) {
                 std::printf("seed %llu also broke %s: %s\n", static_cast<unsigned long long>(seed),
                             broken[b].invariant.c_str(), broken[b].detail.c_str());
             }
-            const std::string shrunk = ShrinkScenario(text, first.invariant);
+            Scenario shrunk = ShrinkScenario(scenario, first.invariant);
+            shrunk.header = {" " + first.invariant + ": " + first.detail};
             const std::string path =
                 options.out + "/swarm-" + std::to_string(seed) + "-" + first.invariant + ".kq5";
-            std::ofstream(path) << "# " << first.invariant << ": " << first.detail << "\n"
-                                << shrunk;
+            std::error_code ignored;  // a folder that cannot be made fails the write, said below
+            std::filesystem::create_directories(options.out, ignored);
+            if (!(std::ofstream(path) << PrintScenario(shrunk))) {
+                std::fprintf(stderr, "kq5swarm: %s cannot be written\n", path.c_str());
+            }
             std::printf("shrunk scenario: %s\n", path.c_str());
             return 1;
         }
@@ -211,9 +216,9 @@ int Run(const cmdline::Parsed& parsed) {
         return 2;
     }
     if (parsed.Has("--print")) {
-        std::fputs(GenerateScenario(static_cast<uint64_t>(seed), static_cast<int>(options.minutes))
-                       .c_str(),
-                   stdout);
+        const Scenario scenario =
+            GenerateScenario(static_cast<uint64_t>(seed), static_cast<int>(options.minutes));
+        std::fputs(PrintScenario(scenario).c_str(), stdout);
         return 0;
     }
     if (parsed.Has("--check")) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "scenario.h"
+
 // Bounds the checks hold the service to.
 // How long the control handler may take to answer a control other than a stop or a shutdown
 // (those are answered within kStopHandlingBoundMs, 100 ms). An arrival that moves the port holds
@@ -52,8 +54,8 @@ const std::vector<Invariant>& Invariants();
 std::string InvariantsTable();
 
 // A random scenario from `seed`, about `minutes` of simulated time before its quiet tail: the
-// same seed always gives the same text.
-std::string GenerateScenario(uint64_t seed, int minutes);
+// same seed always gives the same scenario.
+Scenario GenerateScenario(uint64_t seed, int minutes);
 
 // The simulated time a scenario text covers, in ms (0 when it does not parse).
 uint64_t ScenarioSpanMs(const std::string& text);
@@ -62,9 +64,10 @@ uint64_t ScenarioSpanMs(const std::string& text);
 // run and at its end. A scenario that does not parse is itself one broken "scenario-parses".
 std::vector<Broken> CheckScenario(const std::string& text);
 
-// Removes one event or fault line at a time for as long as the run still breaks `invariant`,
-// until no single line can go: a scenario a person can read.
-std::string ShrinkScenario(const std::string& text, const std::string& invariant);
+// Drops one statement at a time (an event, a fault, a spooler quirk, the printer, a header line)
+// for as long as the run of the printed scenario still breaks `invariant`, until none can go: a
+// scenario a person can read. The queue, its ports and the end stay.
+Scenario ShrinkScenario(Scenario scenario, const std::string& invariant);
 
 // A seed derived from a commit id and an index: the same for one commit, new for the next.
 uint64_t SeedFromCommit(const std::string& commit, int index);
