@@ -131,12 +131,12 @@ TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
         SetQueuePort(u"USB002");
         EXPECT_EQ(Pauses(), pauses);
         EXPECT_EQ(sim::CallCount("ControlService"), stops);
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, owed);
+        EXPECT_EQ(StartOwedLocked(), owed);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), starts);
         EXPECT_EQ(sim::SpoolerState(), spooler);
-        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
+        EXPECT_FALSE(StartOwedLocked());
         EXPECT_TRUE(sim::OpenHandles().empty());
         TearDown();
     }
@@ -161,7 +161,7 @@ TEST_F(PortTest, StoppingSpoolerIsStartedOnlyOnceItHasStopped) {
         SetQueuePort(u"USB002");
         EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(100)"), polls);
         EXPECT_EQ(sim::CallCount("StartServiceA"), starts);
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, owed);
+        EXPECT_EQ(StartOwedLocked(), owed);
         EXPECT_EQ(sim::NowMs(), 300u + polls * 100u + 1300u);
         EXPECT_EQ(sim::SpoolerState(),
                   static_cast<DWORD>(owed ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
@@ -182,7 +182,7 @@ TEST_F(PortTest, EveryLastingRefusalEndsTheOwedStart) {
         sim::FailCall("StartServiceA", 1, error, sim::kEveryLaterCall);
         SetQueuePort(u"USB002");
         const bool clears = error == ERROR_SERVICE_REQUEST_TIMEOUT;
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, clears);
+        EXPECT_EQ(StartOwedLocked(), clears);
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), clears ? 4 : 1);
         EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_STOPPED});
@@ -198,7 +198,7 @@ TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
     sim::SetSpoolerTimes(20000, 0);
     sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
     SetQueuePort(u"USB002");
-    ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+    ASSERT_TRUE(StartOwedLocked());
     ASSERT_EQ(sim::CallCount("StartServiceA"), 1);
     RunOwedStartCycles(8);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1 + 8);
@@ -230,17 +230,17 @@ TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
         SetQueuePort(u"USB002");
         RefreshCurrentPort();  // the arrival's, with the spooler down
         ASSERT_EQ(CurrentPort(), u"");
-        OweFollowUpIfUnfinished(u"");  // as the arrival does
+        ApplyLocked(DebtEvent::MovedSilent);  // as the arrival does, its re-read unanswered
         sim::ClearCalls();
         RunOwedStartCycles(c == Refused ? 2 : 3);  // still stopping, or refused
         if (c != StateUnknown) {
             EXPECT_EQ(sim::CallCount("OpenPrinterW"), 0);
         }
-        EXPECT_TRUE(serviceState.spoolerDebt.portMoveOwed);
+        EXPECT_TRUE(MoveOwedLocked());
         RunOwedStartCycles(c == StateUnknown ? 20 : 4);  // started, running
         EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
-        EXPECT_FALSE(serviceState.spoolerDebt.portMoveOwed);
-        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
+        EXPECT_FALSE(MoveOwedLocked());
+        EXPECT_FALSE(StartOwedLocked());
         EXPECT_EQ(CurrentPort(), u"USB002");
         EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
         EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, 0u);
@@ -257,7 +257,7 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     SetQueuePort(u"USB002");
     RunOwedStartCycles(4);  // three quick retries, then the slow pace
     ASSERT_EQ(sim::CallCount("StartServiceA"), 4);
-    ASSERT_GT(serviceState.spoolerDebt.cyclesToWait, 0);
+    ASSERT_GT(PortMoveRecord().cyclesToWait, 0);
     // An administrator starts it meanwhile (sc start Spooler).
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_ALL_ACCESS);
@@ -282,7 +282,7 @@ protected:
         sim::SetSpoolerTimes(0, 0);
         sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
         SetQueuePort(u"USB002");
-        ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+        ASSERT_TRUE(StartOwedLocked());
         sim::SetSpoolerStartBlocks(blocksMs);
         sim::ClearCalls();
         static int (*other)() = nullptr;
@@ -307,7 +307,7 @@ TEST_F(BlockedStartTest, HandlersWaitEndsOnALookOfItsOwn) {
         const uint64_t began = GetTickCount64();
         RestartSpooler();
         took = GetTickCount64() - began;
-        owedAfter = SpoolerStartOwed();
+        owedAfter = StartOwedLocked();
         return 0;
     });
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's; the handler's looks see it run

@@ -9,8 +9,8 @@
 #include "common/format.h"
 #include "common/service_state.h"
 #include "monitor/status_poller.h"
+#include "portmove/port_move.h"
 #include "queue/queue.h"
-#include "queue/spooler_debt.h"
 
 namespace {
 
