@@ -13,4 +13,5 @@ void ResetServiceRecord() {
     serviceState.serviceStatus = SERVICE_STATUS{};
     serviceState.stoppedReported = false;
     serviceState.statusHandle = nullptr;
+    serviceState.stopWaitResult = ERROR_SERVICE_REQUEST_TIMEOUT;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include "common/wide_string.h"
 #include "platform/platform.h"
@@ -22,13 +23,19 @@ struct ServiceState {
     // Owner: the poller's thread, the only one to touch it; no guard.
     BYTE statusFrame[kStatusFrameSize] = {};
     // Owner: the service host (src/service/service.cpp): start-up, the handler and the stop's
-    // progress thread all report. Guard: service.cpp's statusLock, for every read and write.
+    // progress thread all report, on different threads. Guard: statusLock, for every read and
+    // write of the three fields after it.
+    std::mutex statusLock;
     SERVICE_STATUS serviceStatus = {};
     // The service manager has taken a SERVICE_STOPPED report: from then on nothing more is
     // reported. A STOPPED report that failed leaves the service running as far as the service
     // manager knows, so a later report says it again.
     bool stoppedReported = false;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    // What the stop's payer thread found: NO_ERROR once the spooler runs and nothing is owed.
+    // Owner: the payer, which writes it as it ends; the progress thread reads it once the payer
+    // has ended. Guard: an atomic.
+    std::atomic<DWORD> stopWaitResult{ERROR_SERVICE_REQUEST_TIMEOUT};
 };
 
 extern ServiceState serviceState;
