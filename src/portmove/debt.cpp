@@ -20,6 +20,8 @@ constexpr int Ref = static_cast<int>(DebtState::RefusedForGood);
 constexpr int No = kIgnored;
 
 using Row = std::array<int, kDebtStates>;
+static_assert(static_cast<int>(DebtState::RefusedForGood) + 1 == kDebtStates);
+static_assert(static_cast<int>(DebtEvent::MoveFinished) + 1 == kDebtEvents);
 
 // One row an event, one column a state: the state the event leads to, or No where it changes
 // nothing at all. Rows in the order of DebtEvent, columns in the order of DebtState.

@@ -38,7 +38,7 @@ enum class DebtEvent : unsigned char {
     RestartStartHalf,  // the start half begins: a new restart
     // A look at the spooler (the handler's wait, the poller's look, kq5's stop).
     SpoolerUp,            // running, or starting on the request just made
-    StartNotYet,          // still stopping, or "already running": no request could be made
+    StartNotYet,          // still stopping, or a request answered "already running"
     StartRefusedForNow,   // a refusal that can clear
     StartRefusedForGood,  // a lasting refusal
     // The owed move made by a look (the poller's or the stop's).
