@@ -300,7 +300,7 @@ TEST_F(BlockedStartTest, HandlersWaitEndsOnALookOfItsOwn) {
         const uint64_t began = GetTickCount64();
         RestartSpooler();
         took = GetTickCount64() - began;
-        owedAfter = StartOwedLocked();
+        owedAfter = SpoolerDebtOwed();  // under its lock: the poller's look thread may still run
         return 0;
     });
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's; the handler's looks see it run
