@@ -2,8 +2,7 @@
 #include <cstring>
 
 #include "queue/queue.h"
-#include "service/service.h"
-#include "sim_fixture.h"
+#include "sim_fixture.h"  // and service/service.h
 
 namespace {
 
@@ -48,7 +47,7 @@ TEST_F(DeviceEventsTest, PrinterOnAnotherPortMovesAndResumesTheQueue) {
     sim::SetRegistryString(PortKey("USB001"), "Device Id", "USB\\VID_0483&PID_5741\\OLD");
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
     serviceState.deviceRemoved = 1;
-    serviceState.currentPortName = u"USB002";  // stale: the queue prints to USB001
+    PortMoveRecord().currentPort = u"USB002";  // stale: the queue prints to USB001
     sim::ClearCalls();
     sim::AtCall("RegOpenKeyExA", 1, [] { Flags(0, 1); });
     sim::AtCall("EnumPortsW", 1, [] { serviceState.reopenRequested = 0; });
@@ -58,7 +57,6 @@ TEST_F(DeviceEventsTest, PrinterOnAnotherPortMovesAndResumesTheQueue) {
                                         "OutputDebugStringA", "SetPrinterW", "SetPrinterW"}));
     EXPECT_EQ(sim::CallsOf({"SetPrinterW"}).at(0),
               "SetPrinterW(printer#3, 2, {port \"USB002\"}, 0)");
-    EXPECT_EQ(serviceState.currentPortName, u"USB002");
     const sim::PrinterState queue = sim::Printer(u"Korvane-Q5");
     EXPECT_EQ(queue.port, u"USB002");
     EXPECT_FALSE(queue.paused);
@@ -83,7 +81,7 @@ TEST_F(DeviceEventsTest, PrinterOnItsQueuesPortOrOnNoKnownPortLeavesTheQueue) {
         Event(DBT_DEVICEARRIVAL, PrinterPath("NEW"));
         EXPECT_EQ(sim::CallCount("SetPrinterW") + sim::CallCount("StartServiceA"), 0);
         EXPECT_TRUE(sim::Printer(u"Korvane-Q5").paused);
-        EXPECT_EQ(serviceState.currentPortName, u"usb001");
+        EXPECT_EQ(CurrentPort(), u"usb001");
         Flags(0, 1);
     }
 }

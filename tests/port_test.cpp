@@ -1,6 +1,7 @@
-// Port reassignment and spooler restart.
-#include "queue/queue.h"
+// The port move: the port's rewrite, the spooler's restart and what it leaves owed.
+#include "portmove/port_move.h"
 
+#include <random>
 #include <tuple>
 
 #include "sim_fixture.h"
@@ -28,6 +29,14 @@ protected:
                 return 0;
             },
             nullptr, UINT64_MAX);
+    }
+    // The restart's pauses with the handler's `looks` 100 ms apart between its two halves.
+    static std::string Polls(int looks) {
+        std::string pauses = "300";
+        for (int look = 0; look < looks; ++look) {
+            pauses += " 100";
+        }
+        return pauses + " 300 1000";
     }
     // The pauses taken, e.g. "300 300 1000".
     static std::string Pauses() {
@@ -99,93 +108,61 @@ TEST_F(PortTest, WritesAreRetriedAndOnlyAnAcceptedOneRestarts) {
 
 // Each half of the restart opens the service manager itself: a half that cannot is skipped with
 // its pauses. A start that cannot be made now is owed to the poller, which makes it once; one
-// refused for good is not asked for again; a stop refused because running services depend on the
-// spooler leaves it running, with no start request. Each case: the call that fails (none: a
-// dependent runs), which one, its error, how many times; then the pauses taken, the stop requests,
-// whether a start is owed, the start requests (the poller's included) and the spooler's state.
+// refused for good (whichever lasting refusal: no logon, marked for deletion, a dependency
+// deleted, a missing binary, ...) is not asked for again, while one that can clear is asked again
+// on each of three poller cycles; a stop refused because running services depend on the spooler
+// leaves it running, with no start request. No start request while the spooler is still
+// stopping (it would be refused): the handler looks every 100 ms for 10 s at most, then leaves
+// the start to the poller; when the spooler's state cannot be read the request is made, and its
+// "already running" is taken for what it is. Each case: the time the spooler takes to stop; the
+// call that fails ("Fax": a dependent runs), which one, its error, how many times; then the
+// pauses taken, the stop requests, whether a start is owed, the start requests (the poller's
+// included) and the spooler's state.
 TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
-    for (const auto& [function, nth, error, count, pauses, stops, owed, starts, spooler] :
-         std::vector<std::tuple<const char*, int, DWORD, int, std::string, int, bool, int, DWORD>>{
-             {"OpenSCManagerA", 1, ERROR_ACCESS_DENIED, 1, "300 1000", 0, false, 0,
-              SERVICE_RUNNING},
-             {"OpenSCManagerA", 2, ERROR_ACCESS_DENIED, 1, "300", 1, false, 0, SERVICE_STOPPED},
-             {"OpenSCManagerA", 2, RPC_S_SERVER_UNAVAILABLE, 1, "300", 1, true, 1, SERVICE_RUNNING},
-             {"OpenServiceA", 1, ERROR_ACCESS_DENIED, 2, "300 300 1000", 0, false, 0,
-              SERVICE_RUNNING},
-             {"OpenServiceA", 2, ERROR_SERVICE_DOES_NOT_EXIST, 1, "300 300 1000", 1, false, 0,
-              SERVICE_STOPPED},
-             {"StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED, 1, "300 300 1000", 1, true, 2,
-              SERVICE_RUNNING},
-             {"StartServiceA", 1, ERROR_SERVICE_DISABLED, 1, "300 300 1000", 1, false, 1,
-              SERVICE_STOPPED},
-             {"StartServiceA", 1, ERROR_ACCESS_DENIED, 1, "300 300 1000", 1, false, 1,
-              SERVICE_STOPPED},
-             {nullptr, 0, 0, 0, "300 300 1000", 1, false, 0, SERVICE_RUNNING}}) {
-        SCOPED_TRACE(std::string(function ? function : "dependent") + " " + std::to_string(error));
+    constexpr int all = sim::kEveryLaterCall;
+    const std::string r = "300 300 1000";  // the restart's pauses
+    constexpr DWORD running = SERVICE_RUNNING, stopped = SERVICE_STOPPED,
+                    pending = SERVICE_STOP_PENDING;
+    for (const auto& [stopMs, function, nth, error, count, pauses, stops, owed, starts, spooler] :
+         std::vector<std::tuple<uint64_t, const char*, int, DWORD, int, std::string, int, bool, int,
+                                DWORD>>{
+             {0, "OpenSCManagerA", 1, ERROR_ACCESS_DENIED, 1, "300 1000", 0, false, 0, running},
+             {0, "OpenSCManagerA", 2, ERROR_ACCESS_DENIED, 1, "300", 1, false, 0, stopped},
+             {0, "OpenSCManagerA", 2, RPC_S_SERVER_UNAVAILABLE, 1, "300", 1, true, 1, running},
+             {0, "OpenServiceA", 1, ERROR_ACCESS_DENIED, 2, r, 0, false, 0, running},
+             {0, "OpenServiceA", 2, ERROR_SERVICE_DOES_NOT_EXIST, 1, r, 1, false, 0, stopped},
+             {0, "StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED, 1, r, 1, true, 2, running},
+             {0, "StartServiceA", 1, ERROR_SERVICE_DISABLED, 1, r, 1, false, 1, stopped},
+             {0, "StartServiceA", 1, ERROR_ACCESS_DENIED, 1, r, 1, false, 1, stopped},
+             {0, "StartServiceA", 1, ERROR_SERVICE_LOGON_FAILED, all, r, 1, false, 1, stopped},
+             {0, "StartServiceA", 1, ERROR_SERVICE_MARKED_FOR_DELETE, all, r, 1, false, 1, stopped},
+             {0, "StartServiceA", 1, ERROR_SERVICE_DEPENDENCY_DELETED, all, r, 1, false, 1,
+              stopped},
+             {0, "StartServiceA", 1, ERROR_FILE_NOT_FOUND, all, r, 1, false, 1, stopped},
+             {0, "StartServiceA", 1, ERROR_PATH_NOT_FOUND, all, r, 1, false, 1, stopped},
+             {0, "StartServiceA", 1, ERROR_SERVICE_REQUEST_TIMEOUT, all, r, 1, true, 4, stopped},
+             {0, "Fax", 0, 0, 0, r, 1, false, 0, running},
+             {1000, nullptr, 0, 0, 0, Polls(7), 1, false, 1, running},
+             {60000, nullptr, 0, 0, 0, Polls(100), 1, true, 0, pending},
+             {60000, "QueryServiceStatus", 1, ERROR_ACCESS_DENIED, 1, Polls(100), 1, true, 1,
+              pending}}) {
+        SCOPED_TRACE(std::string(function ? function : "stopping") + " " + std::to_string(error));
         SetUp();
-        if (function != nullptr) {
+        sim::SetSpoolerTimes(stopMs, 0);
+        if (function != nullptr && std::string(function) == "Fax") {
+            sim::AddSpoolerDependent(function);
+        } else if (function != nullptr) {
             sim::FailCall(function, nth, error, count);
-        } else {
-            sim::AddSpoolerDependent("Fax");
         }
         SetQueuePort(u"USB002");
         EXPECT_EQ(Pauses(), pauses);
         EXPECT_EQ(sim::CallCount("ControlService"), stops);
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, owed);
-        EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
+        EXPECT_EQ(StartOwedLocked(), owed);
         RunOwedStartCycles(3);
         EXPECT_EQ(sim::CallCount("StartServiceA"), starts);
         EXPECT_EQ(sim::SpoolerState(), spooler);
-        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
+        EXPECT_EQ(StartOwedLocked(), owed && spooler != SERVICE_RUNNING);  // refused, or stopping
         EXPECT_TRUE(sim::OpenHandles().empty());
-        TearDown();
-    }
-}
-
-// No start request while the spooler is still stopping (it would be refused): the handler looks
-// every 100 ms for 10 s at most, then leaves the start to the poller. When the spooler's state
-// cannot be read the request is made, and its "already running" is taken for what it is.
-// Each case: the time the spooler takes to stop, whether its state is unreadable, then the looks,
-// the start requests and whether the start is owed.
-TEST_F(PortTest, StoppingSpoolerIsStartedOnlyOnceItHasStopped) {
-    for (const auto& [stopMs, stateUnknown, polls, starts, owed] :
-         std::vector<std::tuple<uint64_t, bool, int, int, bool>>{{1000, false, 7, 1, false},
-                                                                 {60000, false, 100, 0, true},
-                                                                 {60000, true, 100, 1, true}}) {
-        SCOPED_TRACE(stopMs);
-        SetUp();
-        sim::SetSpoolerTimes(stopMs, 0);
-        if (stateUnknown) {
-            sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
-        }
-        SetQueuePort(u"USB002");
-        EXPECT_EQ(Count(sim::CallsOf({"Sleep"}), "Sleep(100)"), polls);
-        EXPECT_EQ(sim::CallCount("StartServiceA"), starts);
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, owed);
-        EXPECT_EQ(sim::NowMs(), 300u + polls * 100u + 1300u);
-        EXPECT_EQ(sim::SpoolerState(),
-                  static_cast<DWORD>(owed ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
-        TearDown();
-    }
-}
-
-// Refusals that will not clear end the debt at once, whichever they are: a service that cannot
-// log on (1069), one marked for deletion or whose dependency was deleted, a missing binary. A
-// refusal that can clear (1053) is asked again on each of three poller cycles, for contrast.
-TEST_F(PortTest, EveryLastingRefusalEndsTheOwedStart) {
-    for (const DWORD error :
-         std::vector<DWORD>{ERROR_SERVICE_LOGON_FAILED, ERROR_SERVICE_MARKED_FOR_DELETE,
-                            ERROR_SERVICE_DEPENDENCY_DELETED, ERROR_FILE_NOT_FOUND,
-                            ERROR_PATH_NOT_FOUND, ERROR_SERVICE_REQUEST_TIMEOUT}) {
-        SCOPED_TRACE(error);
-        SetUp();
-        sim::FailCall("StartServiceA", 1, error, sim::kEveryLaterCall);
-        SetQueuePort(u"USB002");
-        const bool clears = error == ERROR_SERVICE_REQUEST_TIMEOUT;
-        EXPECT_EQ(serviceState.spoolerDebt.startOwed, clears);
-        RunOwedStartCycles(3);
-        EXPECT_EQ(sim::CallCount("StartServiceA"), clears ? 4 : 1);
-        EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_STOPPED});
         TearDown();
     }
 }
@@ -198,7 +175,7 @@ TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
     sim::SetSpoolerTimes(20000, 0);
     sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
     SetQueuePort(u"USB002");
-    ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+    ASSERT_TRUE(StartOwedLocked());
     ASSERT_EQ(sim::CallCount("StartServiceA"), 1);
     RunOwedStartCycles(8);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1 + 8);
@@ -209,43 +186,59 @@ TEST_F(PortTest, AlreadyRunningIsNoRefusal) {
     EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
 }
 
-// A start that came late finishes the port move: the queue's port is read afresh into
-// currentPortName (the arrival's read failed while the spooler was down) and the queue resumed,
-// once the spooler runs and not before: while the start is still owed (the spooler stopping, or
-// its start refused for a reason that can clear), nothing is asked of the queue. With the
-// spooler's state unreadable, the queue answering is what tells that it runs (before this, such a
-// spooler kept the port move owed for good).
-TEST_F(PortTest, LateStartFinishesThePortMoveOnlyOnceTheSpoolerRuns) {
-    enum { Stopping, Refused, StateUnknown };
-    for (const int c : {Stopping, Refused, StateUnknown}) {
-        SCOPED_TRACE(c);
+// Any order of the printer's arrivals and removals and of poller cycles, with the spooler slow to
+// stop or to start, refusing its start for a while or hiding its state: once the poller has paid
+// what is owed, the spooler runs, the queue prints to the port of the printer's last arrival and
+// kq5's record of the port says so.
+TEST_F(PortTest, AnyEventsEndWithTheSpoolerRunningAndTheQueueOnThePrintersPort) {
+    static std::mt19937 random;
+    static const auto roll = [](int n) { return static_cast<int>(random() % unsigned(n)); };
+    static std::u16string printerPort;
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
         SetUp();
-        sim::SetSpoolerTimes(c == Refused ? 0 : 15000, 0);
-        if (c == Refused) {
-            sim::FailCall("StartServiceA", 1, ERROR_SERVICE_REQUEST_TIMEOUT, 3);
-        } else if (c == StateUnknown) {
+        random.seed(seed);
+        sim::AddPort(u"USB003");
+        for (const std::string n : {"1", "2", "3"}) {  // the printer P1 on USB001, ...
+            sim::SetRegistryString(PortKey("USB00" + n), "Device Id",
+                                   "USB\\VID_0483&PID_5741\\P" + n);
+        }
+        sim::SetSpoolerTimes(roll(3) * 10000u, roll(2) * 3000u);
+        if (roll(3) == 0) {
+            sim::FailCall("StartServiceA", 1 + roll(3), ERROR_SERVICE_DATABASE_LOCKED, 1 + roll(5));
+        }
+        if (roll(5) == 0) {
             sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
         }
-        ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);  // the removal's
-        SetQueuePort(u"USB002");
-        RefreshCurrentPort();  // the arrival's, with the spooler down
-        ASSERT_EQ(CurrentPort(), u"");
-        OweFollowUpIfUnfinished(u"");  // as the arrival does
-        sim::ClearCalls();
-        RunOwedStartCycles(c == Refused ? 2 : 3);  // still stopping, or refused
-        if (c != StateUnknown) {
-            EXPECT_EQ(sim::CallCount("OpenPrinterW"), 0);
-        }
-        EXPECT_TRUE(serviceState.spoolerDebt.portMoveOwed);
-        RunOwedStartCycles(c == StateUnknown ? 20 : 4);  // started, running
+        printerPort.clear();
+        sim::RunProcess(
+            [] {
+                for (int step = 0; step < 6; ++step) {
+                    const std::string printer = "P" + std::to_string(1 + roll(4));  // P4: none
+                    if (printer == "P4") {
+                        OnPrinterRemoval(PrinterPath("P1"));
+                    } else {
+                        printerPort = sim::Widen("USB00" + printer.substr(1));
+                        OnPrinterArrival(PrinterPath(printer));
+                    }
+                    const int cycles = step < 5 ? roll(8) : 300;  // the last: until paid
+                    for (int cycle = 0; cycle < cycles && (step < 5 || SpoolerDebtOwed());
+                         ++cycle) {
+                        StartOwedSpooler();
+                        Sleep(800);
+                    }
+                }
+                Sleep(10000);  // a start just made comes up
+                return 0;
+            },
+            nullptr, UINT64_MAX);
         EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
-        EXPECT_FALSE(serviceState.spoolerDebt.portMoveOwed);
-        EXPECT_FALSE(serviceState.spoolerDebt.startOwed);
-        EXPECT_EQ(CurrentPort(), u"USB002");
-        EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
-        EXPECT_EQ(sim::Printer(u"Korvane-Q5").status, 0u);
-        TearDown();
+        if (!printerPort.empty()) {
+            EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, printerPort);
+            EXPECT_EQ(CurrentPort(), printerPort);
+        }
     }
+    SetUp();  // the seeds' events decide which calls come, the injected failures' included
 }
 
 // A new port move counts its refusals afresh: one refusal of its own is followed by a quick
@@ -257,7 +250,7 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     SetQueuePort(u"USB002");
     RunOwedStartCycles(4);  // three quick retries, then the slow pace
     ASSERT_EQ(sim::CallCount("StartServiceA"), 4);
-    ASSERT_GT(serviceState.spoolerDebt.cyclesToWait, 0);
+    ASSERT_GT(PortMoveRecord().cyclesToWait, 0);
     // An administrator starts it meanwhile (sc start Spooler).
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_ALL_ACCESS);
@@ -282,7 +275,7 @@ protected:
         sim::SetSpoolerTimes(0, 0);
         sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
         SetQueuePort(u"USB002");
-        ASSERT_TRUE(serviceState.spoolerDebt.startOwed);
+        ASSERT_TRUE(StartOwedLocked());
         sim::SetSpoolerStartBlocks(blocksMs);
         sim::ClearCalls();
         static int (*other)() = nullptr;
@@ -307,7 +300,7 @@ TEST_F(BlockedStartTest, HandlersWaitEndsOnALookOfItsOwn) {
         const uint64_t began = GetTickCount64();
         RestartSpooler();
         took = GetTickCount64() - began;
-        owedAfter = SpoolerStartOwed();
+        owedAfter = SpoolerDebtOwed();  // under its lock: the poller's look thread may still run
         return 0;
     });
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's; the handler's looks see it run

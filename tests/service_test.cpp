@@ -18,7 +18,7 @@ protected:
     static void StartOwingASpoolerStart() {
         AddQueue();
         Start();
-        serviceState.spoolerDebt.startOwed = true;
+        PortMoveRecord().state = DebtState::StartOwed;
     }
     // The record every report carries: only the state (and, once stopped for a failure, the
     // exit code) ever changes.
@@ -61,7 +61,7 @@ TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
         (std::vector<std::string>{"RegisterServiceCtrlHandlerExW(\"testservice\", handler, null)",
                                   "CreateThread(null, 0, null, 0, null)"}));
     ExpectReports({SERVICE_RUNNING});
-    EXPECT_EQ(serviceState.currentPortName, u"USB003");
+    EXPECT_EQ(CurrentPort(), u"USB003");
     EXPECT_TRUE(sim::OpenHandles().empty());
     const sim::NotificationRegistration n = sim::Notification();
     EXPECT_EQ(n.flags, DWORD{DEVICE_NOTIFY_SERVICE_HANDLE});
@@ -83,7 +83,7 @@ TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
                     "WriteFile(null, \"\\xb4\\xf2\\xbf\\xaa\\xb4\\xf2\\xd3"
                     "\\xa1\\xbb\\xfa\\xca\\xa7\\xb0\\xdc!\", 15)"),
               2);
-    EXPECT_EQ(serviceState.currentPortName, u"");
+    EXPECT_EQ(CurrentPort(), u"");
     ExpectReports({SERVICE_RUNNING});
     EXPECT_EQ(sim::CallCount("CreateThread"), 1);
 }
@@ -149,7 +149,7 @@ TEST_F(ServiceTest, StopWithADebtOwedReturnsAtOnceAndLeavesTheWaitToItsThreads) 
     PlugPrinter("P2");
     sim::SetRegistryString(PortKey("USB002"), "Device Id", "USB\\VID_0483&PID_5741\\P2");
     Start();
-    serviceState.spoolerDebt.startOwed = true;
+    PortMoveRecord().state = DebtState::StartOwed;
     serviceState.reopenRequested = 0;
     sim::ClearCalls();
     const uint64_t stopAt = sim::NowMs();
@@ -262,7 +262,7 @@ TEST_F(ServiceTest, AStopWithoutItsThreadsStillEnds) {
 // A stop with a debt owed that comes during start-up is not overwritten by start-up's one
 // report: the service stays stopping, and no poller is started.
 TEST_F(ServiceTest, StartUpNeverReportsRunningOverAStopUnderWay) {
-    serviceState.spoolerDebt.startOwed = true;
+    PortMoveRecord().state = DebtState::StartOwed;
     sim::DeliverControlDuringNotificationRegistration(SERVICE_CONTROL_STOP);
     Start();
     const std::vector<SERVICE_STATUS> reports = sim::StatusReports();

@@ -8,6 +8,9 @@
 
 #include "common/service_state.h"
 #include "platform/sim/sim.h"
+#include "portmove/debt.h"
+#include "portmove/port_move.h"
+#include "service/service.h"
 
 class SimTest : public ::testing::Test {
 protected:

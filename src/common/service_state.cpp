@@ -2,7 +2,7 @@
 
 ServiceState serviceState;
 
-void ResetServiceState() {
+void ResetServiceRecord() {
     serviceState.deviceHandle = INVALID_HANDLE_VALUE;
     serviceState.deviceNotification = nullptr;
     serviceState.reopenRequested = 0;
@@ -13,5 +13,5 @@ void ResetServiceState() {
     serviceState.serviceStatus = SERVICE_STATUS{};
     serviceState.stoppedReported = false;
     serviceState.statusHandle = nullptr;
-    ResetSpoolerDebt();  // currentPortName with it, under its lock
+    serviceState.stopWaitResult = ERROR_SERVICE_REQUEST_TIMEOUT;
 }

@@ -7,8 +7,8 @@
 #include "common/service_state.h"
 #include "common/status_code.h"
 #include "device/device.h"
+#include "portmove/port_move.h"
 #include "queue/queue.h"
-#include "queue/spooler_debt.h"
 
 namespace {
 

@@ -1,14 +1,10 @@
-// Rewriting the queue's port and restarting the spooler so that it takes the new port.
-#include "common/service_state.h"
+// Rewriting the queue's port: only the port move (src/portmove) calls it.
 #include "queue/queue.h"
 #include "queue/spooler.h"
-#include "queue/spooler_debt.h"
 
 namespace {
 
 constexpr int kPortWriteAttempts = 21;  // the first write and up to 20 immediate repeats
-constexpr DWORD kPauseAfterStartMs = 300;
-constexpr DWORD kSettleAfterStartMs = 1000;
 
 bool WriteQueueRecord(HANDLE queue, PRINTER_INFO_2W* record) {
     for (int attempt = 0; attempt < kPortWriteAttempts; ++attempt) {
@@ -39,19 +35,4 @@ bool WriteQueuePort(WideString newPort) {
     const bool accepted = WriteQueueRecord(queue, InfoRecord(info));
     ClosePrinter(queue);
     return accepted;
-}
-
-void SetQueuePort(WideString newPort) {
-    if (WriteQueuePort(std::move(newPort))) {
-        RestartSpooler();
-    }
-}
-
-void RestartSpooler() {
-    BeginSpoolerRestart();
-    StopSpooler();
-    if (StartSpoolerOrOweIt()) {
-        Sleep(kPauseAfterStartMs);
-        Sleep(kSettleAfterStartMs);
-    }
 }

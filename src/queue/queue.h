@@ -6,9 +6,6 @@
 
 #include "common/wide_string.h"
 #include "platform/platform.h"
-// What a restart still owes, for the readers of the queue that also ask after the debt (the
-// swarm's checker).
-#include "queue/spooler_debt.h"
 
 // The queue's level-2 record with its strings, in a buffer of exactly the size the spooler
 // reported. Owned by the operation that read it.
@@ -35,15 +32,6 @@ void ApplyQueueState(DWORD command, DWORD status);
 
 // Resumes the queue and clears its status.
 void ResumeQueue();
-
-// Writes a new port into the queue's record (up to 21 attempts) and restarts the spooler once a
-// write is accepted. An empty name is refused: a queue without a port prints nowhere.
-void SetQueuePort(WideString newPort);
-
-// Stops the "Spooler" service and starts it again, each half with its own manager connection.
-// A spooler still stopping when the handler's wait ends, or a start refused for a reason that can
-// clear, leaves the start owed to the status poller (queue/spooler_debt.h).
-void RestartSpooler();
 
 // Refusals that asking again will not change (the spooler disabled, no right to start it, ...):
 // a start refused so, or the service manager or the spooler's service opened so, ends the debt.

@@ -1,5 +1,5 @@
 // The "Spooler" service's own calls for a port move and its debt, and the queue's port write:
-// no state of their own (what is owed is kept in spooler_debt.cpp). Inside src/queue only.
+// no state of their own (what is owed is kept by src/portmove, their only caller).
 #pragma once
 
 #include "common/wide_string.h"

@@ -4,8 +4,8 @@
 
 #include "common/service_state.h"
 #include "device/device.h"
+#include "portmove/port_move.h"
 #include "queue/queue.h"
-#include "queue/spooler_debt.h"
 #include "service/service.h"
 
 namespace {
@@ -57,27 +57,7 @@ void OnDeviceEvent(DWORD eventType, LPVOID eventData) {
 }
 
 void OnPrinterArrival(WideString path) {
-    // Still down from an earlier move: a write of the port now may not reach the spooler.
-    const bool spoolerWasDown = SpoolerStartOwed();
-    const WideString devicePort = FindPortForDevice(CollectUsbPorts(), path);
-    // The queue's port is read afresh: the value stored at start-up may be stale.
-    RefreshCurrentPort();
-    if (devicePort.empty() && CurrentPort().empty()) {
-        // Neither the ports nor the queue answer: the spooler is down (still restarting after an
-        // earlier move). The whole move is made once it runs.
-        OweWholePortMove(path);
-    } else {
-        // The spooler answers: this arrival decides where the queue prints, not one before it.
-        ForgetOwedPrinter();
-        // No port found for the printer: there is nothing to move the queue to.
-        if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
-            SetQueuePort(devicePort);
-            RefreshCurrentPort();
-            ResumeQueue();
-            // The port written now needs no second look, unless the spooler was down.
-            OweFollowUpIfUnfinished(spoolerWasDown ? path : WideString());
-        }
-    }
+    PortMoveOnArrival(path);
     // Again at the end: a re-open the poller made while this ran may have come too early.
     serviceState.reopenRequested = 1;
 }
@@ -85,5 +65,5 @@ void OnPrinterArrival(WideString path) {
 void OnPrinterRemoval(WideString) {
     ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
     serviceState.deviceRemoved = 1;
-    DropOwedResume();  // an owed port move's follow-up leaves the queue paused
+    PortMoveOnRemoval();  // an owed follow-up leaves the queue paused
 }

@@ -1,7 +1,6 @@
 #include "service/service.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -9,8 +8,8 @@
 #include "common/format.h"
 #include "common/service_state.h"
 #include "monitor/status_poller.h"
+#include "portmove/port_move.h"
 #include "queue/queue.h"
-#include "queue/spooler_debt.h"
 
 namespace {
 
@@ -25,20 +24,15 @@ constexpr DWORD kWaitHintMs = 60000;
 constexpr DWORD kStopReportIntervalMs = 1000;
 constexpr DWORD kStopStepHintMs = 3000;
 constexpr ULONGLONG kStopWaitLimitMs = 21000;
-// What the payer thread found: NO_ERROR once the spooler runs and nothing is owed.
-std::atomic<DWORD> stopWaitResult{ERROR_SERVICE_REQUEST_TIMEOUT};
-
-// Start-up, the handler and the stop's progress reporter run on different threads and all of
-// them report, so the status record is changed and reported under one lock. Nothing is
-// reported once the service manager has taken SERVICE_STOPPED: it has let the service go, and
-// whichever thread comes last must not bring it back.
-std::mutex statusLock;
+// The status record is changed and reported under serviceState.statusLock. Nothing is reported
+// once the service manager has taken SERVICE_STOPPED: it has let the service go, and whichever
+// thread comes last must not bring it back.
 
 bool Stopped() {
     return serviceState.serviceStatus.dwCurrentState == SERVICE_STOPPED;
 }
 
-// Reports the status record as it stands (under statusLock), unless STOPPED has been taken.
+// Reports the status record as it stands (under its lock), unless STOPPED has been taken.
 void ReportLocked() {
     if (serviceState.stoppedReported) {
         return;
@@ -50,14 +44,14 @@ void ReportLocked() {
 }
 
 void ReportServiceStatus() {
-    std::lock_guard<std::mutex> lock(statusLock);
+    std::lock_guard<std::mutex> lock(serviceState.statusLock);
     ReportLocked();
 }
 
 // exitCode goes to the System event log: non-zero when the spooler could not be restored. The
 // first SERVICE_STOPPED the service manager takes stands.
 void ReportStopped(DWORD exitCode) {
-    std::lock_guard<std::mutex> lock(statusLock);
+    std::lock_guard<std::mutex> lock(serviceState.statusLock);
     if (serviceState.stoppedReported) {
         return;
     }
@@ -71,7 +65,7 @@ void ReportStopped(DWORD exitCode) {
 // One step of a stop that waits for the spooler: the checkpoint goes up with every report, and the
 // hint covers the next look and pause. False once the service has stopped: nothing reported.
 bool ReportStopPending() {
-    std::lock_guard<std::mutex> lock(statusLock);
+    std::lock_guard<std::mutex> lock(serviceState.statusLock);
     if (Stopped()) {
         return false;
     }
@@ -84,14 +78,14 @@ bool ReportStopPending() {
 
 // Stopping or stopped: the service is going away.
 bool StopBegun() {
-    std::lock_guard<std::mutex> lock(statusLock);
+    std::lock_guard<std::mutex> lock(serviceState.statusLock);
     const DWORD state = serviceState.serviceStatus.dwCurrentState;
     return state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED;
 }
 
 // Start-up's one report. False when a stop came first: a stopped or stopping service stays so.
 bool ReportRunning() {
-    std::lock_guard<std::mutex> lock(statusLock);
+    std::lock_guard<std::mutex> lock(serviceState.statusLock);
     const DWORD state = serviceState.serviceStatus.dwCurrentState;
     if (state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING) {
         return false;
@@ -104,7 +98,7 @@ bool ReportRunning() {
 // May block in the service manager: a start request returns only once the spooler's process has
 // come up.
 DWORD WINAPI PayDebtThread(LPVOID) {
-    stopWaitResult = PaySpoolerDebtBeforeExit();
+    serviceState.stopWaitResult = PaySpoolerDebtBeforeExit();
     return 0;
 }
 
@@ -157,7 +151,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     }
     RefreshCurrentPort();
     {
-        std::lock_guard<std::mutex> lock(statusLock);
+        std::lock_guard<std::mutex> lock(serviceState.statusLock);
         SERVICE_STATUS& status = serviceState.serviceStatus;
         status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
         status.dwCurrentState = SERVICE_START_PENDING;
@@ -171,7 +165,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         RegisterServiceCtrlHandlerExW(name.c_str(), ServiceCtrlHandler, nullptr);
     {
         // From here on the handler may run on the dispatcher thread and report with this handle.
-        std::lock_guard<std::mutex> lock(statusLock);
+        std::lock_guard<std::mutex> lock(serviceState.statusLock);
         serviceState.statusHandle = statusHandle;
     }
     RegisterUsbNotifications();
@@ -198,7 +192,7 @@ DWORD WINAPI ReportStopProgress(LPVOID payer) {
             static_cast<DWORD>(std::min<ULONGLONG>(kStopReportIntervalMs, deadline - now));
         const DWORD waited = WaitForSingleObject(worker, slice);
         if (waited == WAIT_OBJECT_0) {
-            result = stopWaitResult;
+            result = serviceState.stopWaitResult;
             break;
         }
         if (waited != WAIT_TIMEOUT) {

@@ -4,6 +4,10 @@
 #include "common/wide_string.h"
 #include "platform/platform.h"
 
+// Puts the whole process's state back to its start value, the shared record's and the port
+// move's (a fresh process, for the simulation and tests).
+void ResetServiceState();
+
 // The program's main: hands the service table to the dispatcher, then reports its last error.
 int ServiceProgramMain();
 

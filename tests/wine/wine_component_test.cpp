@@ -15,6 +15,7 @@
 #include "common/service_state.h"
 #include "conformance/machine.h"
 #include "device/device.h"
+#include "portmove/port_move.h"
 #include "queue/queue.h"
 #include "service/service.h"
 
@@ -89,7 +90,7 @@ TEST_F(WineDeviceTest, ArrivalOnAnotherPortMovesTheQueueAndRestartsTheSpooler) {
     std::vector<BYTE> record = InterfaceRecord(kPrinterPath);
     OnDeviceEvent(DBT_DEVICEARRIVAL, record.data());
     EXPECT_EQ(QueryQueuePort(), L"USB005");
-    EXPECT_EQ(serviceState.currentPortName, L"USB005");
+    EXPECT_EQ(CurrentPort(), L"USB005");
     EXPECT_EQ(Spooler().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_NE(Spooler().dwProcessId, spooler) << "the Spooler was not restarted";
     EXPECT_EQ(serviceState.reopenRequested, 1);

@@ -10,6 +10,7 @@
 #include "common/status_code.h"
 #include "common/text.h"
 #include "platform/sim/win32_calls.h"
+#include "portmove/port_move.h"
 #include "queue/queue.h"
 #include "service/service.h"
 

@@ -1,12 +1,14 @@
-// What a spooler restart still owes, and the looks at the spooler that pay it.
-#include "queue/spooler_debt.h"
+// The port move from the arrival to the resumed queue, and the looks at the spooler that pay what
+// a restart still owes. Every change of the state is an event of the table in debt.cpp, applied
+// under the record's lock; no call into Windows is made with the lock held.
+#include "portmove/port_move.h"
 
 #include <algorithm>
 #include <optional>
 #include <utility>
 
-#include "common/service_state.h"
 #include "device/device.h"
+#include "portmove/debt.h"
 #include "queue/queue.h"
 #include "queue/spooler.h"
 
@@ -17,12 +19,8 @@ namespace {
 // poller once it has stopped.
 constexpr DWORD kStopWaitLimitMs = 10000;
 constexpr DWORD kStopPollMs = 100;
-// After a refused start that can clear, the poller asks again on its next few cycles (the common
-// case: a spooler that needed a moment), then once every 75 cycles, about a minute at 800 ms a
-// cycle: every failed start is an entry in the System event log, and a spooler that crashes as
-// it starts would otherwise be started and crash again some 4,500 times an hour.
-constexpr int kQuickRetries = 3;
-constexpr int kCyclesBetweenSlowRetries = 75;
+constexpr DWORD kPauseAfterStartMs = 300;
+constexpr DWORD kSettleAfterStartMs = 1000;
 // kq5's own stop, with a start owed: all of the waiting below ends within this much of the stop,
 // well inside the 30 s in which the control handler must return and Windows Installer waits for
 // a service it stops (ServiceControl table, Wait column; HandlerEx).
@@ -36,88 +34,66 @@ constexpr DWORD kLookIntervalMs = 1000;
 
 using Guard = std::lock_guard<std::mutex>;
 
-SpoolerDebt& Debt() {
-    return serviceState.spoolerDebt;
+PortMove& State() {
+    return PortMoveRecord();
 }
 
-bool OwedLocked() {
-    return Debt().startOwed || Debt().portMoveOwed;
+// An event from outside a look, under the lock.
+bool Apply(DebtEvent event, const WideString& path = WideString()) {
+    const Guard guard(State().lock);
+    return ApplyLocked(event, path);
 }
-
-// The spooler in the hands of one thread, and what the debt looked like when it was taken.
-struct InHand {
-    unsigned restarts = 0;
-    unsigned moves = 0;
-};
 
 // Takes the spooler in hand, unless another thread has it. Lock held.
 std::optional<InHand> TakeInHandLocked() {
-    if (Debt().inHand) {
+    if (State().inHand) {
         return std::nullopt;
     }
-    Debt().inHand = true;
-    return InHand{Debt().restarts, Debt().moves};
+    State().inHand = true;
+    return InHand{State().restarts, State().moves};
 }
 
 void GiveBack() {
-    const Guard guard(Debt().lock);
-    Debt().inHand = false;
+    const Guard guard(State().lock);
+    State().inHand = false;
 }
 
-// The owed start's pace starts afresh.
-void RestartPaceLocked() {
-    Debt().startRefusals = 0;
-    Debt().cyclesToWait = 0;
+// The event a look's outcome is. "Already running" is no refusal: it says only that the spooler
+// is not yet stopped.
+DebtEvent EventOfLook(const StartLook& look) {
+    switch (look.outcome) {
+        case StartOutcome::Running:
+        case StartOutcome::Starting:
+            return DebtEvent::SpoolerUp;
+        case StartOutcome::StillStopping:
+            return DebtEvent::StartNotYet;
+        case StartOutcome::Retry:
+            return AlreadyRunning(look) ? DebtEvent::StartNotYet : DebtEvent::StartRefusedForNow;
+        case StartOutcome::Refused:
+            break;
+    }
+    return DebtEvent::StartRefusedForGood;
 }
 
-// The start stays owed until the spooler runs, is starting, or has refused for good; a lasting
-// refusal ends the port move's follow-up with it. A refusal that can clear sets the pace of the
-// poller's next request ("already running" does not: it says only that the spooler is not yet
-// stopped). A look older than the handler's latest restart notes nothing: that restart's own
+// A look's outcome, unless it is older than the handler's latest restart: that restart's own
 // looks decide.
 void NoteOutcome(const InHand& hand, const StartLook& look) {
-    const Guard guard(Debt().lock);
-    SpoolerDebt& debt = Debt();
-    if (hand.restarts != debt.restarts) {
-        return;
-    }
-    const StartOutcome outcome = look.outcome;
-    const bool owed = outcome == StartOutcome::StillStopping || outcome == StartOutcome::Retry;
-    debt.startOwed = owed;
-    if (outcome == StartOutcome::Retry && !AlreadyRunning(look)) {
-        ++debt.startRefusals;
-        debt.cyclesToWait = debt.startRefusals <= kQuickRetries ? 0 : kCyclesBetweenSlowRetries - 1;
-    } else if (!owed) {
-        RestartPaceLocked();
-    }
-    if (outcome == StartOutcome::Refused) {
-        debt.portMoveOwed = false;
-    }
-    if (!owed) {
-        debt.refusedForGood = outcome == StartOutcome::Refused ? look.error : 0;
+    const Guard guard(State().lock);
+    if (hand.restarts == State().restarts) {
+        ApplyLocked(EventOfLook(look), WideString(), look.error);
     }
 }
 
-void OwePortMoveLocked(WideString printerPath) {
-    Debt().owedPrinterPath = std::move(printerPath);
-    Debt().portMoveResumes = true;
-    Debt().portMoveOwed = true;
-    ++Debt().moves;
-}
-
-// The port move is finished: nothing more is owed. Whether the queue is to be resumed; nothing
-// changes, and no resume, when an arrival owed or dropped a move since the look began.
+// The owed move is finished: whether the queue is to be resumed. Nothing changes, and no
+// resume, when an arrival owed or dropped a move since the look began.
 bool EndPortMove(const InHand& hand) {
-    const Guard guard(Debt().lock);
-    SpoolerDebt& debt = Debt();
-    if (hand.moves != debt.moves) {
+    const Guard guard(State().lock);
+    if (hand.moves != State().moves) {
         return false;
     }
-    debt.owedPrinterPath.clear();
-    debt.portMoveOwed = false;
-    debt.startOwed = false;  // the queue answered: the spooler runs
-    // A printer removed meanwhile keeps its queue paused and offline until it arrives again.
-    return std::exchange(debt.portMoveResumes, false);
+    const bool resumes = State().resumes;
+    ApplyLocked(DebtEvent::MoveFinished);
+    return resumes;
 }
 
 // The arrival's last two steps, which failed while the spooler was down, once it runs: made
@@ -134,17 +110,15 @@ void FinishPortMove(const InHand& hand, bool running) {
     }
     WideString path;
     {
-        const Guard guard(Debt().lock);
-        path = Debt().owedPrinterPath;
+        const Guard guard(State().lock);
+        path = State().owedPrinterPath;
     }
     const WideString port =
         path.empty() ? WideString() : FindPortForDevice(CollectUsbPorts(), path);
     if (!port.empty() && !EqualsIgnoringAsciiCase(port, current)) {
         if (WriteQueuePort(port)) {
             StopSpooler();
-            const Guard guard(Debt().lock);
-            Debt().startOwed = true;
-            RestartPaceLocked();
+            Apply(DebtEvent::PortRewritten);
         }
         return;  // a write refused 21 times is tried again on a later look
     }
@@ -153,21 +127,21 @@ void FinishPortMove(const InHand& hand, bool running) {
     }
 }
 
-// One look and at most one request, then the port move's follow-up once the start is made and
-// the spooler runs. The spooler in hand.
+// One look and at most one request, then the owed move once the start is made and the spooler
+// runs. The spooler in hand.
 StartLook PayOnce(const InHand& hand, SC_HANDLE service) {
     const StartLook look = StartIfStopped(service);
     NoteOutcome(hand, look);
     const bool running = look.outcome == StartOutcome::Running;
     // "Already running" with the state unreadable: stopping, starting or running, the queue
     // answering tells; without this look a spooler whose state stays unreadable would keep the
-    // port move owed for good.
+    // move owed for good.
     const bool mayRun = AlreadyRunning(look) && StateUnknown(look);
     bool finish = false;
     {
-        const Guard guard(Debt().lock);
+        const Guard guard(State().lock);
         finish =
-            Debt().portMoveOwed && (!Debt().startOwed || mayRun) && (running || StateUnknown(look));
+            MoveOwedLocked() && (!StartOwedLocked() || mayRun) && (running || StateUnknown(look));
     }
     if (finish) {
         FinishPortMove(hand, running);
@@ -180,14 +154,14 @@ StartLook PayOnce(const InHand& hand, SC_HANDLE service) {
 std::optional<StartOutcome> HandlerLook(SC_HANDLE service) {
     std::optional<InHand> hand;
     {
-        const Guard guard(Debt().lock);
+        const Guard guard(State().lock);
         hand = TakeInHandLocked();
         if (!hand) {
             return std::nullopt;
         }
-        if (Debt().refusedForGood != 0) {
+        if (State().state == DebtState::RefusedForGood) {
             // The poller's start, made while this waited, was refused for good.
-            Debt().inHand = false;
+            State().inHand = false;
             return StartOutcome::Refused;
         }
     }
@@ -212,40 +186,15 @@ void WaitToStart(SC_HANDLE service) {
     }
 }
 
-}  // namespace
-
-void ResetSpoolerDebt() {
-    const Guard guard(Debt().lock);
-    SpoolerDebt& debt = Debt();
-    debt.startOwed = false;
-    debt.portMoveOwed = false;
-    debt.portMoveResumes = false;
-    debt.owedPrinterPath.clear();
-    debt.startRefusals = 0;
-    debt.cyclesToWait = 0;
-    debt.refusedForGood = 0;
-    debt.lookInFlight = false;
-    debt.inHand = false;
-    debt.restartUnderWay = false;
-    debt.restarts = 0;
-    debt.moves = 0;
-    serviceState.currentPortName.clear();
-}
-
-void BeginSpoolerRestart() {
-    const Guard guard(Debt().lock);
-    Debt().restartUnderWay = true;
-}
-
+// The restart's start half, after its stop: a new restart, whose refusals count afresh; waits
+// for the spooler to stop and asks it to start. False when the service manager cannot be opened
+// (the half's pauses are then skipped).
 bool StartSpoolerOrOweIt() {
     InHand restart;
     {
-        // A new restart: its own start owes nothing yet, and its refusals count afresh.
-        const Guard guard(Debt().lock);
-        restart.restarts = ++Debt().restarts;
-        RestartPaceLocked();
-        Debt().refusedForGood = 0;
-        Debt().restartUnderWay = false;  // this thread's looks take the spooler in hand from here
+        const Guard guard(State().lock);
+        ApplyLocked(DebtEvent::RestartStartHalf);
+        restart.restarts = State().restarts;
     }
     const SpoolerService spooler = OpenSpooler();
     if (spooler.service == nullptr) {
@@ -258,50 +207,100 @@ bool StartSpoolerOrOweIt() {
 }
 
 bool SpoolerStartOwed() {
-    const Guard guard(Debt().lock);
-    return Debt().startOwed;
+    const Guard guard(State().lock);
+    return StartOwedLocked();
 }
 
-void OweWholePortMove(WideString printerPath) {
-    const Guard guard(Debt().lock);
-    if (Debt().refusedForGood == 0) {
-        OwePortMoveLocked(std::move(printerPath));
+// After the arrival's move (written, re-read, resumed): when the spooler was not back in time
+// (its start owed, or the re-read found no port), the follow-up is owed, and with `printerPath`
+// (the spooler was down before the move, so the write may not have reached it) the move itself.
+void OweFollowUpIfUnfinished(const WideString& printerPath) {
+    const Guard guard(State().lock);
+    const bool answered = !State().currentPort.empty();
+    const bool wasDown = !printerPath.empty();
+    if (answered) {
+        ApplyLocked(wasDown ? DebtEvent::MovedAnsweredWasDown : DebtEvent::MovedAnswered,
+                    printerPath);
+    } else {
+        ApplyLocked(wasDown ? DebtEvent::MovedSilentWasDown : DebtEvent::MovedSilent, printerPath);
     }
 }
 
-void ForgetOwedPrinter() {
-    const Guard guard(Debt().lock);
-    Debt().owedPrinterPath.clear();
-    ++Debt().moves;
+}  // namespace
+
+void ResetPortMove() {
+    PortMove& m = State();
+    const Guard guard(m.lock);
+    m.state = DebtState::Settled;
+    m.owedPrinterPath.clear();
+    m.resumes = false;
+    m.startRefusals = 0;
+    m.cyclesToWait = 0;
+    m.refusedForGood = 0;
+    m.currentPort.clear();
+    m.lookInFlight = false;
+    m.inHand = false;
+    m.restartUnderWay = false;
+    m.restarts = 0;
+    m.moves = 0;
 }
 
-void OweFollowUpIfUnfinished(WideString printerPath) {
-    const Guard guard(Debt().lock);
-    // A spooler not back yet failed the re-read and the resume (one that refused its start for
-    // good ended the debt).
-    if (Debt().startOwed || (serviceState.currentPortName.empty() && Debt().refusedForGood == 0)) {
-        OwePortMoveLocked(std::move(printerPath));
+void PortMoveOnArrival(WideString printerPath) {
+    // Still down from an earlier move: a write of the port now may not reach the spooler.
+    const bool spoolerWasDown = SpoolerStartOwed();
+    const WideString devicePort = FindPortForDevice(CollectUsbPorts(), printerPath);
+    // The queue's port is read afresh: the value stored at start-up may be stale.
+    RefreshCurrentPort();
+    if (devicePort.empty() && CurrentPort().empty()) {
+        // Neither the ports nor the queue answer: the spooler is down (still restarting after an
+        // earlier move). The whole move is made once it runs.
+        Apply(DebtEvent::ArrivalUnanswered, printerPath);
+        return;
+    }
+    // The spooler answers: this arrival decides where the queue prints, not one before it.
+    Apply(DebtEvent::ArrivalAnswered);
+    // No port found for the printer: there is nothing to move the queue to.
+    if (!devicePort.empty() && !EqualsIgnoringAsciiCase(devicePort, CurrentPort())) {
+        SetQueuePort(devicePort);
+        RefreshCurrentPort();
+        ResumeQueue();
+        // The port written now needs no second look, unless the spooler was down.
+        OweFollowUpIfUnfinished(spoolerWasDown ? printerPath : WideString());
     }
 }
 
-void DropOwedResume() {
-    const Guard guard(Debt().lock);
-    Debt().portMoveResumes = false;
+void PortMoveOnRemoval() {
+    Apply(DebtEvent::Removal);
+}
+
+void SetQueuePort(WideString newPort) {
+    if (WriteQueuePort(std::move(newPort))) {
+        RestartSpooler();
+    }
+}
+
+void RestartSpooler() {
+    Apply(DebtEvent::RestartStopHalf);
+    StopSpooler();
+    if (StartSpoolerOrOweIt()) {
+        Sleep(kPauseAfterStartMs);
+        Sleep(kSettleAfterStartMs);
+    }
 }
 
 void RefreshCurrentPort() {
     WideString port = QueryQueuePort();
-    const Guard guard(Debt().lock);
-    serviceState.currentPortName = std::move(port);
+    const Guard guard(State().lock);
+    State().currentPort = std::move(port);
 }
 
 WideString CurrentPort() {
-    const Guard guard(Debt().lock);
-    return serviceState.currentPortName;
+    const Guard guard(State().lock);
+    return State().currentPort;
 }
 
 bool SpoolerDebtOwed() {
-    const Guard guard(Debt().lock);
+    const Guard guard(State().lock);
     return OwedLocked();
 }
 
@@ -312,12 +311,12 @@ namespace {
 void LookOnce() {
     std::optional<InHand> hand;
     {
-        const Guard guard(Debt().lock);
-        if (Debt().inHand || Debt().restartUnderWay) {
+        const Guard guard(State().lock);
+        if (State().inHand || State().restartUnderWay) {
             return;
         }
-        if (Debt().startOwed && Debt().cyclesToWait > 0) {
-            --Debt().cyclesToWait;
+        if (StartOwedLocked() && State().cyclesToWait > 0) {
+            --State().cyclesToWait;
             return;
         }
         hand = TakeInHandLocked();
@@ -334,8 +333,8 @@ void LookOnce() {
 
 DWORD WINAPI LookThread(LPVOID) {
     LookOnce();
-    const Guard guard(Debt().lock);
-    Debt().lookInFlight = false;
+    const Guard guard(State().lock);
+    State().lookInFlight = false;
     return 0;
 }
 
@@ -343,11 +342,11 @@ DWORD WINAPI LookThread(LPVOID) {
 
 void StartOwedSpooler() {
     {
-        const Guard guard(Debt().lock);
-        if (!OwedLocked() || Debt().lookInFlight) {
+        const Guard guard(State().lock);
+        if (!OwedLocked() || State().lookInFlight) {
             return;
         }
-        Debt().lookInFlight = true;
+        State().lookInFlight = true;
     }
     // On a thread of its own: a start request returns only once the spooler's process has come
     // up, which can take 30 s, and status mirroring must not wait for it.
@@ -358,7 +357,6 @@ void StartOwedSpooler() {
     }
     CloseHandle(thread);
 }
-
 namespace {
 
 // How kq5's stop follows the spooler: its last state and checkpoint, when either last moved, and
@@ -378,9 +376,9 @@ struct ExitWait {
 std::optional<StartLook> ExitLook(SC_HANDLE service, std::optional<DWORD>& ended) {
     std::optional<InHand> hand;
     {
-        const Guard guard(Debt().lock);
+        const Guard guard(State().lock);
         if (!OwedLocked()) {
-            ended = Debt().refusedForGood;
+            ended = State().refusedForGood;
             return std::nullopt;
         }
         hand = TakeInHandLocked();
