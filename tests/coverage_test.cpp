@@ -13,6 +13,18 @@
 
 namespace {
 
+// A finding's lines as the text prints them.
+inline std::vector<std::string> PrintedLines(const TraceFinding& f) {
+    std::vector<std::string> lines{"  " + FindingHeadline(f)};
+    for (const std::string& d : f.detail) {
+        lines.push_back("    " + d);
+    }
+    if (!f.more.empty()) {
+        lines.push_back("  " + f.more);
+    }
+    return lines;
+}
+
 constexpr const char* kCaptureHeader = "# kq5trace 1.0.0: debugger lines of the service kq5\n";
 
 // 2026-12-07 09:00 plus MS, as kq5trace stamps a line.
@@ -59,7 +71,7 @@ std::set<std::string> UnknownFrom(const TraceReport& report) {
 std::vector<std::string> ProcessLines(const TraceReport& report) {
     std::vector<std::string> out;
     for (const TraceFinding& f : report.findings) {
-        const std::string& line = f.lines.front();
+        const std::string line = PrintedLines(f).front();
         if (line.rfind("  the service ", 0) == 0 || line.rfind("  the trace ends ", 0) == 0) {
             out.push_back(line);
         }

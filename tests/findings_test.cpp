@@ -13,6 +13,18 @@
 
 namespace {
 
+// A finding's lines as the text prints them.
+inline std::vector<std::string> PrintedLines(const TraceFinding& f) {
+    std::vector<std::string> lines{"  " + FindingHeadline(f)};
+    for (const std::string& d : f.detail) {
+        lines.push_back("    " + d);
+    }
+    if (!f.more.empty()) {
+        lines.push_back("  " + f.more);
+    }
+    return lines;
+}
+
 // A kq5trace line of process PID at MS after 09:00 (UTC+1).
 std::string At(uint64_t ms, const std::string& text, unsigned long pid = 42) {
     char stamp[96];
@@ -198,8 +210,8 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
         ASSERT_TRUE(read.report.ok) << read.report.error;
         std::string all = "\n\n";
         for (const TraceFinding& f : read.report.findings) {
-            all += std::to_string(f.rank) + " " + std::to_string(f.atMs);
-            for (const std::string& line : f.lines) {
+            all += std::to_string(static_cast<int>(f.severity)) + " " + std::to_string(f.atMs);
+            for (const std::string& line : PrintedLines(f)) {
                 all += "\n" + line;
             }
             all += "\n\n";
@@ -215,7 +227,7 @@ TEST(TraceFindings, SayWhatHappenedHowLongAndHowSerious) {
 // The finding whose first line starts with START, or an empty one.
 TraceFinding Finding(const TraceReport& report, const std::string& start) {
     for (const TraceFinding& f : report.findings) {
-        if (f.lines.front().rfind(start, 0) == 0) {
+        if (PrintedLines(f).front().rfind(start, 0) == 0) {
             return f;
         }
     }
@@ -235,20 +247,20 @@ TEST(TraceFindings, ListTheFirstFortyThenCount) {
                 "\t[42] KQ5 STATUS:32\r\n";
     }
     const TraceFinding gap = Finding(Read(gaps).report, kGaps);
-    ASSERT_EQ(gap.lines.size(), 42u);
-    EXPECT_EQ(gap.lines[40],
+    ASSERT_EQ(PrintedLines(gap).size(), 42u);
+    EXPECT_EQ(PrintedLines(gap)[40],
               "    no status line for 2.0 s, from 2026-12-07 09:01:18.000 to 09:01:20.000");
-    EXPECT_EQ(gap.lines[41], "  ... and 1 more; the longest 3.0 s");
+    EXPECT_EQ(PrintedLines(gap)[41], "  ... and 1 more; the longest 3.0 s");
     const TraceFinding change = Finding(Read(changes).report, "  status changes:");
-    ASSERT_EQ(change.lines.size(), 42u);
-    EXPECT_EQ(change.lines[40],
+    ASSERT_EQ(PrintedLines(change).size(), 42u);
+    EXPECT_EQ(PrintedLines(change)[40],
               "    at 09:00:31.200: status 4 (door open: the service commanded pause, status door "
               "open), 0.8 s (1 lines)");
-    EXPECT_EQ(change.lines[41], "  ... and 1 more changes");
+    EXPECT_EQ(PrintedLines(change)[41], "  ... and 1 more changes");
     const Read setBack(back);
     EXPECT_EQ(std::count_if(setBack.report.findings.begin(), setBack.report.findings.end(),
                             [](const TraceFinding& f) {
-                                return f.lines.front().find("the clock goes back") !=
+                                return PrintedLines(f).front().find("the clock goes back") !=
                                        std::string::npos;
                             }),
               40);

@@ -18,11 +18,17 @@ size_t At(const std::string& html, const std::string& part) {
 }
 
 TraceReport Report(const std::string& timeline) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < timeline.size();) {
+        const size_t end = timeline.find('\n', at);
+        lines.push_back(timeline.substr(at, end - at));
+        at = end + 1;
+    }
     TraceReport report;
     report.ok = true;
     report.name = "kq5trace-2026-12-07.txt";
     report.layout = "kq5trace";
-    report.timeline = timeline;
+    report.timeline = lines;
     return report;
 }
 
@@ -31,9 +37,11 @@ TraceReport Report(const std::string& timeline) {
 // whatever it is, is the one the page's anchor names.
 TEST(TraceHtml, FindingsMostSeriousFirstThenInTimeOrder) {
     TraceReport report = Report("");
-    report.findings = {TraceFinding(kOrdinary, 500, "late"), TraceFinding(kOrdinary, 100, "early"),
-                       TraceFinding(kGaps, 900, "gaps"), TraceFinding(kSpoolerDown, 950, "spooler"),
-                       TraceFinding(kOrdinary, 100, "early too")};
+    report.findings = {MakeFinding(FindingKind::LinesRead, 500, "late", Severity::Ordinary),
+                       MakeFinding(FindingKind::LinesRead, 100, "early", Severity::Ordinary),
+                       MakeFinding(FindingKind::LinesRead, 900, "gaps", Severity::Gaps),
+                       MakeFinding(FindingKind::LinesRead, 950, "spooler", Severity::Blocking),
+                       MakeFinding(FindingKind::LinesRead, 100, "early too", Severity::Ordinary)};
     const std::string html = FormatHtml(report, "t");
     const size_t spooler = At(html, "<li id=\"first-finding\" class=\"serious\">spooler</li>");
     const size_t gaps = At(html, "<li class=\"serious\">gaps</li>");
@@ -45,7 +53,7 @@ TEST(TraceHtml, FindingsMostSeriousFirstThenInTimeOrder) {
     EXPECT_LT(early, earlyToo);
     EXPECT_LT(earlyToo, late);
 
-    report.findings = {TraceFinding(kOrdinary, 5, "only ordinary")};
+    report.findings = {MakeFinding(FindingKind::LinesRead, 5, "only ordinary", Severity::Ordinary)};
     EXPECT_NE(FormatHtml(report, "t").find("<li id=\"first-finding\">only ordinary</li>"),
               std::string::npos);
 }
@@ -53,7 +61,7 @@ TEST(TraceHtml, FindingsMostSeriousFirstThenInTimeOrder) {
 // The findings first, in a numbered list, then the picture, then the timeline.
 TEST(TraceHtml, FindingsThenPictureThenTimeline) {
     TraceReport report = Report("09:00:00 started\n");
-    report.findings = {TraceFinding(kOrdinary, 0, "1 line read")};
+    report.findings = {MakeFinding(FindingKind::LinesRead, 0, "1 line read", Severity::Ordinary)};
     const std::string html = FormatHtml(report, "t");
     const size_t findings = At(html, "<h2>Findings</h2>\n<ol class=\"findings\">\n<li ");
     const size_t listEnd = At(html, "</li>\n</ol>\n<h2>Picture</h2>");
@@ -65,12 +73,12 @@ TEST(TraceHtml, FindingsThenPictureThenTimeline) {
 // A finding's further lines are a list under it, each one shown, without its indentation.
 TEST(TraceHtml, EveryLineOfAFindingIsShown) {
     TraceReport report = Report("");
-    TraceFinding two(kOrdinary, 0, "  gaps");
-    two.lines.push_back("    09:00:01 for 3 s");
-    TraceFinding three(kOrdinary, 1, "  3 read faults");
-    three.lines.push_back("    first at 09:00:01");
-    three.lines.push_back("    last at 09:00:07 <x>");
-    report.findings = {two, three, TraceFinding(kOrdinary, 2, "  alone")};
+    TraceFinding two = MakeFinding(FindingKind::Gaps, 0, "gaps");
+    two.detail.push_back("09:00:01 for 3 s");
+    TraceFinding three = MakeFinding(FindingKind::RecordUnread, 1, "3 read faults");
+    three.detail.push_back("first at 09:00:01");
+    three.more = "last at 09:00:07 <x>";
+    report.findings = {two, three, MakeFinding(FindingKind::LinesRead, 2, "alone")};
     const std::string html = FormatHtml(report, "t");
     EXPECT_NE(html.find("<li id=\"first-finding\">gaps<ul><li>09:00:01 for 3 s</li></ul></li>\n"
                         "<li>3 read faults<ul><li>first at 09:00:01</li>"

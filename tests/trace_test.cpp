@@ -24,6 +24,18 @@
 
 namespace {
 
+// A finding's lines as the text prints them.
+inline std::vector<std::string> PrintedLines(const TraceFinding& f) {
+    std::vector<std::string> lines{"  " + FindingHeadline(f)};
+    for (const std::string& d : f.detail) {
+        lines.push_back("    " + d);
+    }
+    if (!f.more.empty()) {
+        lines.push_back("  " + f.more);
+    }
+    return lines;
+}
+
 std::string FileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -251,9 +263,12 @@ std::string ReferenceFold(const std::vector<TimelineEvent>& events) {
             }
         }
         for (size_t k = 0; k < length && i + k < events.size(); ++k) {
-            out += FormatTimelineLine(events[i + k]);
+            out += FormatTimelineLine(events[i + k]) + "\n";
         }
-        out += FoldNote(length, best, TimelineSeconds(events[i + best * length].timeMs));
+        out +=
+            best == 0
+                ? ""
+                : FoldNote(length, best, TimelineSeconds(events[i + best * length].timeMs)) + "\n";
         i += (best + 1) * length;
     }
     return out;
@@ -326,7 +341,7 @@ TEST(Trace, TimelineTimesGiveTheDateOnceAndAgainWhenItChanges) {
          "123456.789s  debug    \"KQ5 STATUS:16\"\n"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Read(c.trace).report.timeline, c.timeline) << c.name;
+        EXPECT_EQ(TimelineText(Read(c.trace).report.timeline), c.timeline) << c.name;
     }
 }
 
@@ -442,9 +457,9 @@ TEST(Trace, ReadsDebugViewLogsAsSaved) {
     // The message as UTF-8 characters reads as the service's own bytes in the timeline.
     const Read utf8(std::string("\xEF\xBB\xBF") +
                     "1\t0.0\t[9] \xE8\x8E\xB7\xE5\xBE\x97PRINTER_INFO_2\r\n");
-    EXPECT_NE(utf8.report.timeline.find("\"\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2\""),
+    EXPECT_NE(TimelineText(utf8.report.timeline).find("\"\\xbb\\xf1\\xb5\\xc3PRINTER_INFO_2\""),
               std::string::npos)
-        << utf8.report.timeline;
+        << TimelineText(utf8.report.timeline);
 }
 
 // DebugView++'s logs: its "Save Log" (an identification header, CRLF) and its continuous log
@@ -666,7 +681,7 @@ std::string Processes(const std::vector<std::tuple<unsigned long, int, int, bool
 std::string Serious(const TraceReport& report) {
     std::string out;
     for (const TraceFinding& f : report.findings) {
-        out += f.rank < kOrdinary ? f.lines.front() + "\n" : "";
+        out += f.severity != Severity::Ordinary ? PrintedLines(f).front() + "\n" : "";
     }
     return out;
 }
@@ -705,9 +720,10 @@ TEST(Trace, FindingsJudgeRestartsEndsAndSilence) {
         const Read none(silent);
         ASSERT_TRUE(none.report.ok) << none.report.error;
         ASSERT_FALSE(none.report.findings.empty());
-        EXPECT_EQ(none.report.findings.front().rank, kNoServiceLine);
-        EXPECT_EQ(none.report.findings.front().lines.front().rfind(
-                      "  no line of the service in this trace", 0),
+        EXPECT_EQ(none.report.findings.front().kind, FindingKind::NoServiceLine);
+        EXPECT_EQ(PrintedLines(none.report.findings.front())
+                      .front()
+                      .rfind("  no line of the service in this trace", 0),
                   0u)
             << none.findings;
         ExpectTexts(none.findings, {"the capture listened on the other channel", "--session"},
@@ -818,7 +834,8 @@ TEST(Trace, ReadsARecordFolderAsOneTrace) {
          "4 status lines, one every 0.800 s", "at 23:59:59.200: status 4",
          "at 2026-12-08 00:00:00.000: status 32"},
         {"lines skipped"});  // notes are notes
-    EXPECT_NE(report.timeline.find("another debug-output viewer holds the channel; waiting"),
+    EXPECT_NE(TimelineText(report.timeline)
+                  .find("another debug-output viewer holds the channel; waiting"),
               std::string::npos);
     EXPECT_EQ(report.layout, "kq5trace record folder, 4 files");
 }
@@ -1054,7 +1071,7 @@ TEST(Trace, ReadCommandPrintsBeforeItsMessagesAndReturns) {
     const TraceReport report = ReadTracePath(command.trace);
     ASSERT_TRUE(report.ok) << report.error;
     const std::string printed = "kq5test: trace " + EscapedPath(command.trace) + " (" +
-                                report.layout + ")\n\n" + report.timeline + "\n" +
+                                report.layout + ")\n\n" + TimelineText(report.timeline) + "\n" +
                                 FormatFindings(report.findings);
     int code = 0;
     command.svg = dir / "picture.svg";

@@ -101,7 +101,8 @@ void Buckets::Add(uint64_t atMs, const std::string& line) {
     ++counts[bucket];
 }
 
-TraceAnalysis::TraceAnalysis() : folder_([this](const std::string& piece) { timeline += piece; }) {}
+TraceAnalysis::TraceAnalysis()
+    : folder_([this](const std::string& line) { timeline.push_back(line); }) {}
 
 void TraceAnalysis::BeginFile(const std::string& label) {
     file_ = label;
@@ -168,7 +169,7 @@ void StatusStats::Gap(uint64_t atMs, uint64_t silentMs) {
     if (gaps.size() < kListed) {
         DatedTimes times(clock);
         const std::string from = times.At(lastMs);
-        gaps.push_back("    no status line for " + Duration(gap) + ", from " + from + " to " +
+        gaps.push_back("no status line for " + Duration(gap) + ", from " + from + " to " +
                        times.At(atMs));
     } else {
         ++moreGaps;
@@ -193,7 +194,7 @@ bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t 
             }
         }
         if (changes.size() < kListed) {
-            changes.push_back("    at " + changeTimes.At(atMs) + ": status " +
+            changes.push_back("at " + changeTimes.At(atMs) + ": status " +
                               std::to_string(statusCode) + " (" + CodeMeaning(statusCode) + ")");
         } else {
             ++moreChanges;
@@ -340,11 +341,14 @@ uint64_t TraceTime::Relative(long long writtenMs, bool timeOfDay, const std::str
         } else {
             shiftMs += back;  // the clock was set back: the line follows the one before
             if (clockBack.size() < kListed) {
-                clockBack.emplace_back(
-                    lastRelMs, "  line " + LineWhere(file, number) + ": the clock goes back by " +
-                                   Duration(static_cast<uint64_t>(back)) +
-                                   " (daylight saving or a clock set back); the times after it "
-                                   "are drawn as if it had not");
+                TraceFinding f = MakeFinding(
+                    FindingKind::ClockBack, lastRelMs,
+                    "the clock goes back by " + Duration(static_cast<uint64_t>(back)) +
+                        " (daylight saving or a clock set back); the times after it are drawn "
+                        "as if it had not");
+                f.file = file;
+                f.lineNumber = number;
+                clockBack.push_back(f);
             }
         }
     }
@@ -418,10 +422,10 @@ void TraceAnalysis::Known(uint64_t atMs) {
 
 // How the trace was read: its lines, the service's processes, what was skipped.
 void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
-    const auto add = [&out](uint64_t atMs, const std::string& line) {
-        out.emplace_back(kOrdinary, atMs, line);
+    const auto add = [&out](FindingKind kind, uint64_t atMs, const std::string& says) {
+        out.push_back(MakeFinding(kind, atMs, says));
     };
-    std::string summary = "  " + std::to_string(read_.lines) + " lines read, " +
+    std::string summary = std::to_string(read_.lines) + " lines read, " +
                           std::to_string(read_.serviceLines) + " of the service (process" +
                           (read_.servicePids.size() == 1 ? " " : "es ");
     for (size_t i = 0; i < read_.servicePids.size(); ++i) {
@@ -434,53 +438,57 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
         const std::string from = times.First();
         summary += ", from " + from + " to " + times.At(time_.lastRelMs);
     }
-    add(0, summary);
+    add(FindingKind::LinesRead, 0, summary);
     if (!read_.before.empty()) {
         std::string named;
         for (const std::string& b : read_.before) {
             named += (named.empty() ? "" : ", ") + b;
         }
-        add(0, "  " + std::to_string(read_.before.size()) +
-                   " lines before the first log line skipped (a computer name, a title, "
-                   "DebugView++'s identification header): " +
-                   named);
+        add(FindingKind::LinesBefore, 0,
+            std::to_string(read_.before.size()) +
+                " lines before the first log line skipped (a computer name, a title, "
+                "DebugView++'s identification header): " +
+                named);
     }
     if (read_.otherProcessLines > 0) {
-        add(0,
-            "  " + std::to_string(read_.otherProcessLines) + " lines of other processes skipped");
+        add(FindingKind::OtherProcesses, 0,
+            std::to_string(read_.otherProcessLines) + " lines of other processes skipped");
     }
     if (read_.kernelLines > 0) {
-        add(0, "  " + std::to_string(read_.kernelLines) +
-                   " kernel lines (no [process id]: written by drivers) skipped");
+        add(FindingKind::KernelLines, 0,
+            std::to_string(read_.kernelLines) +
+                " kernel lines (no [process id]: written by drivers) skipped");
     }
     for (const auto& [why, what] : read_.skipped) {
-        add(0, "  " + std::to_string(what.first) + " lines skipped: " + why + " (line" +
-                   (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
-                   ")");
+        add(FindingKind::LinesSkipped, 0,
+            std::to_string(what.first) + " lines skipped: " + why + " (line" +
+                (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
+                ")");
     }
     for (const std::string& file : read_.cut) {
-        add(time_.lastRelMs, "  the last line" + (file.empty() ? "" : " of " + file) +
-                                 " has no line end: it was cut (skipped)");
+        add(FindingKind::LastLineCut, time_.lastRelMs,
+            "the last line" + (file.empty() ? "" : " of " + file) +
+                " has no line end: it was cut (skipped)");
     }
-    for (const auto& [atMs, text] : time_.clockBack) {
-        add(atMs, text);
-    }
+    out.insert(out.end(), time_.clockBack.begin(), time_.clockBack.end());
 }
 
 // A trace without a line of the service tells nothing of the printer: it says why that usually
 // is, rather than that the printer was never found.
 TraceFinding TraceAnalysis::NoServiceLine() const {
-    TraceFinding f(kNoServiceLine, 0,
-                   "  no line of the service in this trace: nothing in it tells of the printer, "
-                   "the queue or the Spooler");
-    f.lines.push_back(
-        "    this usually means that the service was not running (sc query kq5 tells), or that "
+    TraceFinding f =
+        MakeFinding(FindingKind::NoServiceLine, 0,
+                    "no line of the service in this trace: nothing in it tells of the printer, "
+                    "the queue or the Spooler",
+                    Severity::Blocking);
+    f.detail.push_back(
+        "this usually means that the service was not running (sc query kq5 tells), or that "
         "the capture listened on the other channel: the service writes to the global "
         "debug-output channel, which kq5trace captures unless started with --session, and "
         "DebugView and DebugView++ only with Capture Global Win32 (DebugView: the Capture menu; "
         "DebugView++: the Log menu)");
     if (!serviceNote_.empty()) {
-        f.lines.push_back("    the capture's last word on the service: \"" + serviceNote_ + "\"");
+        f.detail.push_back("the capture's last word on the service: \"" + serviceNote_ + "\"");
     }
     return f;
 }
@@ -495,10 +503,10 @@ TraceFinding StatusStats::PaceFinding(bool wholeSeconds) const {
                       lines < 2 ? 0.0
                                 : static_cast<double>(lastMs - firstMs) / 1000.0 /
                                       static_cast<double>(lines - 1));
-        return {kOrdinary, firstMs,
-                "  " + std::to_string(lines) + " status lines, one every " + pace +
-                    " on average (the log's clock has whole seconds only: the pace is "
-                    "measured to the second; the service polls every 0.800 s)"};
+        return MakeFinding(FindingKind::StatusPace, firstMs,
+                           std::to_string(lines) + " status lines, one every " + pace +
+                               " on average (the log's clock has whole seconds only: the pace is "
+                               "measured to the second; the service polls every 0.800 s)");
     }
     // The pace: the median time between two status lines of one process (of an even count,
     // the lower middle). A restart's time is no interval: there are fewer than the lines.
@@ -516,22 +524,25 @@ TraceFinding StatusStats::PaceFinding(bool wholeSeconds) const {
             break;
         }
     }
-    return {kOrdinary, firstMs, "  " + std::to_string(lines) + " status lines, " + pace};
+    return MakeFinding(FindingKind::StatusPace, firstMs,
+                       std::to_string(lines) + " status lines, " + pace);
 }
 
 // The pace of the status lines, their gaps and the status changes.
 void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
     out.push_back(PaceFinding(wholeSeconds));
     if (gaps.empty()) {
-        out.emplace_back(kOrdinary, firstMs, "  no gap longer than two cycles");
+        out.push_back(MakeFinding(FindingKind::NoGap, firstMs, "no gap longer than two cycles"));
     } else {
-        TraceFinding gapFinding(kGaps, firstGapMs,
-                                "  gaps longer than two cycles within one process (the service was "
-                                "held, the printer was away, or the capture was not running):");
-        gapFinding.lines.insert(gapFinding.lines.end(), gaps.begin(), gaps.end());
+        TraceFinding gapFinding = MakeFinding(
+            FindingKind::Gaps, firstGapMs,
+            "gaps longer than two cycles within one process (the service was held, the printer "
+            "was away, or the capture was not running):",
+            Severity::Gaps);
+        gapFinding.detail = gaps;
         if (moreGaps > 0) {
-            gapFinding.lines.push_back("  ... and " + std::to_string(moreGaps) +
-                                       " more; the longest " + Duration(longestGapMs));
+            gapFinding.more = "... and " + std::to_string(moreGaps) + " more; the longest " +
+                              Duration(longestGapMs);
         }
         out.push_back(gapFinding);
     }
@@ -540,17 +551,18 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
         changes.back() += ", " + Duration(lastMs - codeSinceMs) + " (" + std::to_string(codeLines) +
                           " lines) to the last status line";
     }
-    TraceFinding changeFinding(kOrdinary, firstMs, "  status changes:");
-    changeFinding.lines.insert(changeFinding.lines.end(), changes.begin(), changes.end());
+    TraceFinding changeFinding =
+        MakeFinding(FindingKind::StatusChanges, firstMs, "status changes:");
+    changeFinding.detail = changes;
     if (moreChanges > 0) {
-        changeFinding.lines.push_back("  ... and " + std::to_string(moreChanges) + " more changes");
+        changeFinding.more = "... and " + std::to_string(moreChanges) + " more changes";
     }
     out.push_back(changeFinding);
-    std::string times = "  time in each status:";
+    std::string times = "time in each status:";
     for (const auto& [each, ms] : timeInCode) {
         times += " " + std::to_string(each) + " " + Duration(ms) + ";";
     }
-    out.emplace_back(kOrdinary, firstMs, times);
+    out.push_back(MakeFinding(FindingKind::TimeInStatus, firstMs, times));
 }
 
 namespace {
@@ -579,28 +591,29 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
         // A service started again while its old process still wrote its last lines was never
         // away: the old process's end may come after the new one's first line.
         const uint64_t awayMs = std::max(now.firstMs, was.lastMs) - was.lastMs;
-        out.emplace_back(
-            kOrdinary, now.firstMs,
-            "  the service restarted: process " + std::to_string(was.pid) +
+        out.push_back(MakeFinding(
+            FindingKind::Restart, now.firstMs,
+            "the service restarted: process " + std::to_string(was.pid) +
                 (was.ended ? " ended at " + ended + " with " + LastErrorText(was.lastError)
                            : " wrote its last line at " + ended +
                                  ", without \" MainError:\" (killed, or its end not captured)") +
                 "; process " + std::to_string(now.pid) + " wrote its first line at " +
-                times.At(now.firstMs) + ", the service away " + Duration(awayMs));
+                times.At(now.firstMs) + ", the service away " + Duration(awayMs)));
     }
     if (processes.empty()) {
         return;
     }
     if (processes.back().ended) {
-        out.emplace_back(kServiceEnded, processes.back().lastMs,
-                         "  the service ended: \"" + errors_.mainErrorText + "\" at " +
-                             DatedTimes(clock_).At(processes.back().lastMs) + " " +
-                             LastErrorMeaning(processes.back().lastError) +
-                             ", and no later process follows");
+        out.push_back(MakeFinding(FindingKind::ServiceEnded, processes.back().lastMs,
+                                  "the service ended: \"" + errors_.mainErrorText + "\" at " +
+                                      DatedTimes(clock_).At(processes.back().lastMs) + " " +
+                                      LastErrorMeaning(processes.back().lastError) +
+                                      ", and no later process follows",
+                                  Severity::ServiceEnded));
     } else {
-        out.emplace_back(kOrdinary, time_.lastRelMs,
-                         "  the trace ends without \" MainError:\": the process was killed or is "
-                         "still running");
+        out.push_back(MakeFinding(FindingKind::NoEnd, time_.lastRelMs,
+                                  "the trace ends without \" MainError:\": the process was killed "
+                                  "or is still running"));
     }
 }
 
@@ -609,21 +622,23 @@ void ErrorTallies::Findings(std::vector<TraceFinding>& out, const TraceClock& cl
     for (const auto& [code, what] : openErrors) {
         char hex[24];  // "0x" and up to 16 digits: a damaged line may hold any code
         std::snprintf(hex, sizeof hex, "0x%lx", code);
-        out.emplace_back(code == 0x6ba ? kSpoolerDown : kOrdinary, what.second,
-                         "  the queue could not be opened " + std::to_string(what.first) +
-                             " times with " + hex + ", the first at " +
-                             DatedTimes(clock).At(what.second) + ": " + OpenErrorMeaning(code));
+        out.push_back(MakeFinding(
+            FindingKind::OpenFailed, what.second,
+            "the queue could not be opened " + std::to_string(what.first) + " times with " + hex +
+                ", the first at " + DatedTimes(clock).At(what.second) + ": " +
+                OpenErrorMeaning(code),
+            code == kErrorRpcServerUnavailable ? Severity::Blocking : Severity::Ordinary));
     }
     for (const auto& [code, what] : registryErrors) {
-        out.emplace_back(kOrdinary, what.second,
-                         "  " + std::to_string(what.first) +
-                             " registry reads failed with GetLastError:" + std::to_string(code) +
-                             ": " + RegistryMeaning(code));
+        out.push_back(MakeFinding(FindingKind::RegistryFailed, what.second,
+                                  std::to_string(what.first) +
+                                      " registry reads failed with GetLastError:" +
+                                      std::to_string(code) + ": " + RegistryMeaning(code)));
     }
     if (readFailures > 0) {
-        out.emplace_back(
-            kOrdinary, firstReadFailureMs,
-            "  the queue's record could not be read " + std::to_string(readFailures) + " times");
+        out.push_back(MakeFinding(
+            FindingKind::RecordUnread, firstReadFailureMs,
+            "the queue's record could not be read " + std::to_string(readFailures) + " times"));
     }
 }
 
@@ -634,12 +649,14 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
     }
     ReadFindings(out);
     if (read_.serviceLines > 0 && status_.lines == 0) {
-        out.emplace_back(kPrinterNeverFound, 0,
-                         "  the printer was never found: no \"KQ5 STATUS\" line" +
-                             std::string(errors_.discoveryLines > 0
-                                             ? " (" + std::to_string(errors_.discoveryLines) +
-                                                   " devices listed, none opened and read)"
-                                             : " and no device listed"));
+        out.push_back(
+            MakeFinding(FindingKind::PrinterNeverFound, 0,
+                        "the printer was never found: no \"KQ5 STATUS\" line" +
+                            std::string(errors_.discoveryLines > 0
+                                            ? " (" + std::to_string(errors_.discoveryLines) +
+                                                  " devices listed, none opened and read)"
+                                            : " and no device listed"),
+                        Severity::NoPrinter));
     } else if (status_.lines > 0) {
         status_.Findings(out, wholeSeconds_);
     }
@@ -671,11 +688,20 @@ Picture TraceAnalysis::Draw(const std::string& layoutName) const {
     return p;
 }
 
+std::string FindingHeadline(const TraceFinding& f) {
+    return f.lineNumber == 0 ? f.says : "line " + LineWhere(f.file, f.lineNumber) + ": " + f.says;
+}
+
+// The text: a finding's first line indented by two, its detail by four, its summing up by two.
 std::string FormatFindings(const std::vector<TraceFinding>& findings) {
     std::string out = "Findings:\n";
     for (const TraceFinding& f : findings) {
-        for (const std::string& line : f.lines) {
-            out += line + "\n";
+        out += "  " + FindingHeadline(f) + "\n";
+        for (const std::string& line : f.detail) {
+            out += "    " + line + "\n";
+        }
+        if (!f.more.empty()) {
+            out += "  " + f.more + "\n";
         }
     }
     return out;

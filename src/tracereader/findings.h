@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tracereader/clock.h"
@@ -13,23 +14,63 @@
 #include "tracereader/picture.h"
 #include "tracereader/timeline.h"
 
-// One finding: its first line says it, the others give its detail. The most serious come first
-// in a report; the rest in time order.
-struct TraceFinding {
-    int rank = 0;  // kSpoolerDown .. kGaps, or kOrdinary
-    uint64_t atMs = 0;
-    std::vector<std::string> lines;  // as printed, indented
-    TraceFinding() = default;
-    TraceFinding(int rankOf, uint64_t at, const std::string& first) : rank(rankOf), atMs(at) {
-        lines.push_back(first);
-    }
+// What a finding is about; the text, the report and the tests tell findings apart by it.
+enum class FindingKind {
+    NoServiceLine,
+    LinesRead,
+    FilesRead,
+    FilesSkipped,
+    LinesBefore,
+    OtherProcesses,
+    KernelLines,
+    LinesSkipped,
+    LastLineCut,
+    ClockBack,
+    StatusPace,
+    NoGap,
+    Gaps,
+    StatusChanges,
+    TimeInStatus,
+    PrinterNeverFound,
+    OpenFailed,
+    RegistryFailed,
+    RecordUnread,
+    Restart,
+    ServiceEnded,
+    NoEnd,
 };
-inline constexpr int kNoServiceLine = 0;  // nothing else can be told
-inline constexpr int kSpoolerDown = 0;
-inline constexpr int kPrinterNeverFound = 1;
-inline constexpr int kServiceEnded = 2;
-inline constexpr int kGaps = 3;
-inline constexpr int kOrdinary = 9;
+
+// How serious a finding is: the most serious come first in a report, the rest in time order.
+enum class Severity {
+    Blocking = 0,  // no line of the service, or the Spooler down: nothing else can be told
+    NoPrinter = 1,
+    ServiceEnded = 2,
+    Gaps = 3,
+    Ordinary = 9,
+};
+
+// One finding, kept as a record until it is written: its words and its detail, without the
+// indentation or the markup that the text and the report give them.
+struct TraceFinding {
+    FindingKind kind = FindingKind::LinesRead;
+    Severity severity = Severity::Ordinary;
+    uint64_t atMs = 0;
+    std::string file;       // the line's file in a record folder; empty for a single file
+    size_t lineNumber = 0;  // the log's line the finding is about; 0: none
+    std::string says;
+    std::vector<std::string> detail;
+    std::string more;  // what the detail leaves out, summed up; empty: nothing
+};
+
+inline TraceFinding MakeFinding(FindingKind kind, uint64_t atMs, std::string says,
+                                Severity severity = Severity::Ordinary) {
+    TraceFinding f;
+    f.kind = kind;
+    f.severity = severity;
+    f.atMs = atMs;
+    f.says = std::move(says);
+    return f;
+}
 
 // Ticks over time in at most 2 x kColumns buckets: when the trace outgrows them, each bucket
 // takes twice the time and neighbours merge, so the picture's cost does not grow with the trace.
@@ -49,7 +90,7 @@ struct TraceTime {
     long long previousMs = 0;  // the previous line's time, as written
     long long shiftMs = 0;     // added after a day's rollover or a clock set back
     uint64_t lastRelMs = 0;
-    std::vector<std::pair<uint64_t, std::string>> clockBack;  // findings, the first few
+    std::vector<TraceFinding> clockBack;  // the first few
     // WRITTENMS since the first line; a clock of the time of day only rolls over at midnight.
     // FILE and NUMBER name the line in a finding.
     uint64_t Relative(long long writtenMs, bool timeOfDay, const std::string& file, size_t number);
@@ -142,7 +183,7 @@ struct TraceAnalysis {
     std::vector<TraceFinding> Findings();
     Picture Draw(const std::string& layoutName) const;
 
-    std::string timeline;  // folded, as it is decided
+    std::vector<std::string> timeline;  // folded, line by line as it is decided
 
 private:
     std::string Where(size_t number) const;
@@ -174,5 +215,7 @@ private:
     TraceDrawing drawing_;
 };
 
-// "Findings:" and every finding's lines, in the order found.
+// "Findings:" and every finding's lines, indented, in the order found.
 std::string FormatFindings(const std::vector<TraceFinding>& findings);
+// A finding's first line as words: what it says, after the log's line it is about.
+std::string FindingHeadline(const TraceFinding& finding);

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/status_code.h"
+#include "common/text.h"
 #include "tracereader/picture.h"
 #include "tracereader/timeline.h"
 
@@ -69,15 +70,28 @@ std::string StatusWords(const QueueStatusEvent& s) {
     return PrinterStatusName(s.status) + (s.commanded ? " (commanded)" : "");
 }
 
-// "PRINTER_STATUS_PAPER_OUT" as a bar's label: "paper out".
-std::string Plain(std::string words) {
-    for (size_t at; (at = words.find("PRINTER_STATUS_")) != std::string::npos;) {
-        words.erase(at, 15);
+// A queue status as a bar's label: "paper out", "door open | 0x100 (commanded)".
+std::string StatusLabel(const QueueStatusEvent& s) {
+    static const struct {
+        uint32_t bit;
+        const char* words;
+    } kWords[] = {{kPrinterStatusPaused, "paused"},
+                  {kPrinterStatusError, "error"},
+                  {kPrinterStatusPaperOut, "paper out"},
+                  {kPrinterStatusOffline, "offline"},
+                  {kPrinterStatusDoorOpen, "door open"}};
+    std::string label;
+    uint32_t rest = s.status;
+    for (const auto& w : kWords) {
+        if ((s.status & w.bit) != 0) {
+            label += (label.empty() ? "" : " | ") + std::string(w.words);
+            rest &= ~w.bit;
+        }
     }
-    for (char& c : words) {
-        c = c == '_' ? ' ' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (rest != 0) {
+        label += (label.empty() ? "" : " | ") + Hex(rest);
     }
-    return words;
+    return label + (s.commanded ? " (commanded)" : "");
 }
 
 // A lane of a trace starts unknown, until a line tells of it.
@@ -166,8 +180,8 @@ Lane QueueLane(const Picture& result) {
     std::vector<std::string> portsSeen;
     auto show = [&](uint64_t atMs) {
         const std::string words = status.status == 0 ? "" : StatusWords(status);
-        const std::string label =
-            std::string(paused ? "paused" : "resumed") + (words.empty() ? "" : ", " + Plain(words));
+        const std::string label = std::string(paused ? "paused" : "resumed") +
+                                  (words.empty() ? "" : ", " + StatusLabel(status));
         const char* fill = !paused                                         ? kGreen
                            : (status.status & kPrinterStatusPaperOut) != 0 ? kRed
                            : (status.status & kPrinterStatusOffline) != 0  ? kDarkGrey
@@ -564,7 +578,9 @@ uint64_t PictureEndMs(const std::vector<TimelineEvent>& timeline) {
     return (lastMs / 1000 + 1) * 1000;
 }
 
-std::string FormatSvg(const Picture& result, const std::string& title) {
+namespace {
+
+std::string SvgElement(const Picture& result, const std::string& title, const char* xmlns) {
     const uint64_t endMs = PictureEndMs(result.timeline);
     const Scale scale{endMs, kPlotWidth / static_cast<double>(endMs), result.clock};
     const std::vector<Lane> lanes = {PrinterLane(result), QueueLane(result), SpoolerLane(result),
@@ -573,10 +589,9 @@ std::string FormatSvg(const Picture& result, const std::string& title) {
     const std::string width = Number(scale.X(endMs) + 20);
     const std::string height = Number(bottom + 24);
 
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + width + "\" height=\"" + height +
-           "\" viewBox=\"0 0 " + width + " " + height +
-           "\" font-family=\"sans-serif\" font-size=\"11\">\n";
+    std::string out = std::string("<svg") + xmlns + " width=\"" + width + "\" height=\"" + height +
+                      "\" viewBox=\"0 0 " + width + " " + height +
+                      "\" font-family=\"sans-serif\" font-size=\"11\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     out += "<text x=\"12\" y=\"24\" font-size=\"15\" font-weight=\"bold\">" + EscapeMarkup(title) +
            "</text>\n";
@@ -589,4 +604,15 @@ std::string FormatSvg(const Picture& result, const std::string& title) {
     DrawLegend(out, bottom + 14, result.fromTrace);
     out += "</svg>\n";
     return out;
+}
+
+}  // namespace
+
+std::string FormatSvg(const Picture& picture, const std::string& title) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" +
+           SvgElement(picture, title, " xmlns=\"http://www.w3.org/2000/svg\"");
+}
+
+std::string FormatInlineSvg(const Picture& picture, const std::string& title) {
+    return SvgElement(picture, title, "");
 }

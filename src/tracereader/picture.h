@@ -45,8 +45,11 @@ struct Picture {
 // final states can be seen.
 uint64_t PictureEndMs(const std::vector<TimelineEvent>& timeline);
 
-// The same picture always gives the same bytes.
+// The same picture always gives the same bytes: an SVG file.
 std::string FormatSvg(const Picture& picture, const std::string& title);
+// The picture for a page: its <svg> element alone, without the XML declaration and the namespace,
+// so that the page names no address at all.
+std::string FormatInlineSvg(const Picture& picture, const std::string& title);
 
 // Text for XML and HTML: markup characters escaped, other than printable ASCII and line breaks
 // as '?'.

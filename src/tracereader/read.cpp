@@ -191,14 +191,14 @@ std::string ReadDayFiles(const std::vector<DayFile>& days, const OpenDayFile& op
 std::vector<TraceFinding> FilesFindings(const std::string& read,
                                         const std::vector<std::string>& skipped) {
     std::vector<TraceFinding> files;
-    files.emplace_back(kOrdinary, 0, "  files read, in order: " + read);
+    files.push_back(MakeFinding(FindingKind::FilesRead, 0, "files read, in order: " + read));
     if (!skipped.empty()) {
         std::string names;
         for (const std::string& s : skipped) {
             names += (names.empty() ? "" : ", ") + s;
         }
-        files.emplace_back(kOrdinary, 0,
-                           "  " + std::to_string(skipped.size()) + " files skipped: " + names);
+        files.push_back(MakeFinding(FindingKind::FilesSkipped, 0,
+                                    std::to_string(skipped.size()) + " files skipped: " + names));
     }
     return files;
 }
@@ -226,9 +226,10 @@ TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayF
         report, analysis,
         "kq5trace record folder, " + std::to_string(count) + (count == 1 ? " file" : " files"));
     const std::vector<TraceFinding> files = FilesFindings(read, listing.skipped);
-    // Right after the lines read: the first ordinary finding, always there.
-    const auto linesRead = std::find_if(report.findings.begin(), report.findings.end(),
-                                        [](const TraceFinding& f) { return f.rank == kOrdinary; });
+    // Right after the lines read, always there.
+    const auto linesRead =
+        std::find_if(report.findings.begin(), report.findings.end(),
+                     [](const TraceFinding& f) { return f.kind == FindingKind::LinesRead; });
     report.findings.insert(linesRead + 1, files.begin(), files.end());
     return report;
 }
@@ -285,7 +286,7 @@ int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FIL
         return 2;
     }
     const std::string text = std::string(program) + ": trace " + report.name + " (" +
-                             report.layout + ")\n\n" + report.timeline + "\n" +
+                             report.layout + ")\n\n" + TimelineText(report.timeline) + "\n" +
                              FormatFindings(report.findings);
     std::fwrite(text.data(), 1, text.size(), out);
     // The picture and the report are written both or neither.

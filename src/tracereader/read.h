@@ -16,10 +16,10 @@
 
 struct TraceReport {
     bool ok = false;
-    std::string error;     // when not ok: what is wrong, naming the line
-    std::string name;      // the file or folder, escaped
-    std::string layout;    // the layout found in the first lines
-    std::string timeline;  // folded
+    std::string error;                  // when not ok: what is wrong, naming the line
+    std::string name;                   // the file or folder, escaped
+    std::string layout;                 // the layout found in the first lines
+    std::vector<std::string> timeline;  // folded, line by line
     std::vector<TraceFinding> findings;
     Picture picture;
 };

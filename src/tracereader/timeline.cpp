@@ -20,7 +20,7 @@ namespace {
 std::string SourceAndText(const TimelineEvent& e) {
     std::string source = EventSource(e);
     source.resize(std::max<size_t>(source.size(), 8), ' ');  // a column 8 wide, longer ones whole
-    return source + " " + EventText(e) + "\n";
+    return source + " " + EventText(e);
 }
 
 }  // namespace
@@ -29,9 +29,9 @@ std::string FormatTimelineLine(const TimelineEvent& e) {
     return TimelineSeconds(e.timeMs) + "  " + SourceAndText(e);
 }
 
-// The time column (COLUMN) or a time in the text: the seconds since the first line, or the clock
-// time, the date given on a line of its own (COLUMN) or before the time where it changes.
-std::string TimelineFolder::Time(uint64_t ms, bool column) {
+// A time in a fold's note: the seconds since the first line, or the clock time, with the date
+// before it where it changes.
+std::string TimelineFolder::NoteTime(uint64_t ms) {
     if (clock_ == nullptr || !clock_->Known()) {
         return TimelineSeconds(ms);
     }
@@ -39,15 +39,26 @@ std::string TimelineFolder::Time(uint64_t ms, bool column) {
     const std::string date = DateText(clock_->kind, local);
     const std::string time = TimeOfDayText(local, true);
     if (date == lastDate_) {
-        return (column ? "  " : "") + time;
+        return time;
     }
     lastDate_ = date;
-    return column ? "-- " + date + " --\n  " + time : date + " " + time;
+    return date + " " + time;
 }
 
-std::string TimelineFolder::Line(const TimelineEvent& e) {
-    return clock_ == nullptr || !clock_->Known() ? FormatTimelineLine(e)
-                                                 : Time(e.timeMs, true) + "  " + SourceAndText(e);
+// E's line, with the seconds since the first line or the clock time, after a line of its own
+// with the date where it changes.
+void TimelineFolder::WriteLine(const TimelineEvent& e) {
+    if (clock_ == nullptr || !clock_->Known()) {
+        write_(FormatTimelineLine(e));
+        return;
+    }
+    const long long local = clock_->LocalAt(e.timeMs);
+    const std::string date = DateText(clock_->kind, local);
+    if (date != lastDate_) {
+        lastDate_ = date;
+        write_("-- " + date + " --");
+    }
+    write_("  " + TimeOfDayText(local, true) + "  " + SourceAndText(e));
 }
 
 TimelineFolder::TimelineFolder(std::function<void(const std::string&)> write)
@@ -105,10 +116,10 @@ std::string FoldNote(size_t length, size_t copies, const std::string& last) {
         return "";
     }
     if (length == 1) {
-        return "           ... " + std::to_string(copies) + " more, the last at " + last + "\n";
+        return "           ... " + std::to_string(copies) + " more, the last at " + last;
     }
     return "           ... these " + std::to_string(length) + " lines " + std::to_string(copies) +
-           (copies == 1 ? " more time" : " more times") + ", the last at " + last + "\n";
+           (copies == 1 ? " more time" : " more times") + ", the last at " + last;
 }
 
 void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
@@ -122,12 +133,12 @@ void TimelineFolder::Decide() {  // NOLINT(misc-no-recursion): see Add
             copies = runs_[n - 1].copies;
         }
     }
-    std::string out;
     for (size_t k = 0; k < length; ++k) {
-        out += Line(first_[k]);
+        WriteLine(first_[k]);
     }
-    out += FoldNote(length, copies, copies > 0 ? Time(runs_[length - 1].lastCopyMs, false) : "");
-    write_(out);
+    if (copies > 0) {
+        write_(FoldNote(length, copies, NoteTime(runs_[length - 1].lastCopyMs)));
+    }
     // What came after the folded lines starts the next decision.
     const size_t used = (copies + 1) * length;
     std::vector<TimelineEvent> again;
@@ -150,9 +161,17 @@ void TimelineFolder::Finish() {
     }
 }
 
+std::string TimelineText(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines) {
+        out += line + "\n";
+    }
+    return out;
+}
+
 std::string FoldTimeline(const std::vector<TimelineEvent>& events) {
     std::string out;
-    TimelineFolder folder([&out](const std::string& piece) { out += piece; });
+    TimelineFolder folder([&out](const std::string& line) { out += line + "\n"; });
     for (const TimelineEvent& e : events) {
         folder.Add(e);
     }

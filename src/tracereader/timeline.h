@@ -11,7 +11,7 @@
 
 #include "events/events.h"
 
-// "  20.000s  debug    text": one event as a timeline line.
+// "  20.000s  debug    text": one event as a timeline line (no line end).
 std::string FormatTimelineLine(const TimelineEvent& event);
 
 // "   20.000s", the time column (right-aligned, milliseconds).
@@ -22,7 +22,7 @@ std::string SecondsText(uint64_t ms);
 // Folds a timeline given line by line: an identical line (the poller's line every 800 ms) or an
 // identical group of up to eight lines (a failed open with its message, then the status line,
 // each cycle) is written once with a count. Holds at most a few dozen lines and writes each
-// folded piece as soon as it is decided.
+// line (without its line end) as soon as it is decided.
 struct TraceClock;
 
 class TimelineFolder {
@@ -44,8 +44,8 @@ private:
     };
     const TimelineEvent& At(size_t offset) const;
     void Decide();
-    std::string Line(const TimelineEvent& event);
-    std::string Time(uint64_t ms, bool column);
+    void WriteLine(const TimelineEvent& event);
+    std::string NoteTime(uint64_t ms);
     const TraceClock* clock_ = nullptr;
     std::string lastDate_;  // the date of the last time written
     std::function<void(const std::string&)> write_;
@@ -56,9 +56,12 @@ private:
     std::array<Run, kLongest> runs_{};
 };
 
-// The line that stands for the COPIES (none: "") of a group of LENGTH lines printed once, the
-// last of them at LAST.
+// The line (no line end) that stands for the COPIES (none: "") of a group of LENGTH lines printed
+// once, the last of them at LAST.
 std::string FoldNote(size_t length, size_t copies, const std::string& last);
 
-// The whole timeline of EVENTS, folded.
+// LINES as text, each line ended.
+std::string TimelineText(const std::vector<std::string>& lines);
+
+// The whole timeline of EVENTS, folded, each line ended.
 std::string FoldTimeline(const std::vector<TimelineEvent>& events);
