@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "tracereader/picture.h"
+#include "picture/picture.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "trace_lines.h"
-#include "tracereader/findings.h"
-#include "tracereader/picture.h"
+#include "tracereader/analysis.h"
+#include "picture/picture.h"
 
 namespace {
 

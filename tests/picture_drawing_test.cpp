@@ -12,7 +12,7 @@
 
 #include "events/events.h"
 #include "picture_svg.h"
-#include "tracereader/picture.h"
+#include "picture/picture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "picture_svg.h"
-#include "tracereader/picture.h"
+#include "picture/picture.h"
 #include "tracereader/read.h"
 
 namespace {

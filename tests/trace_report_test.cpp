@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "tracereader/findings.h"
+#include "tracereader/analysis.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
 

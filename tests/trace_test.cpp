@@ -20,6 +20,7 @@
 #include "tracereader/coverage.h"
 #include "tracereader/layout.h"
 #include "tracereader/read.h"
+#include "tracereader/read_command.h"
 #include "tracereader/report.h"
 
 namespace {

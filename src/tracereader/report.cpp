@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "tracereader/picture.h"
+#include "picture/picture.h"
 #include "tracereader/read.h"
 
 namespace {

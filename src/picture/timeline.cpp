@@ -1,5 +1,5 @@
 // The timeline's lines and their folding.
-#include "tracereader/timeline.h"
+#include "picture/timeline.h"
 
 #include <algorithm>
 

@@ -7,8 +7,19 @@
 #include <vector>
 
 #include "tracereader/clock.h"
-#include "tracereader/coverage.h"
-#include "tracereader/timeline.h"
+#include "picture/timeline.h"
+
+// A stretch without a line of the service (drawn unknown), [fromMs, toMs).
+struct Uncovered {
+    uint64_t fromMs = 0, toMs = 0;
+    bool afterEnd = false;  // the process before it had ended: the service was not running
+    bool toEnd = false;     // the trace ends in it: no line of the service follows
+};
+
+// Whether stretch S holds time ATMS.
+inline bool Holds(const Uncovered& s, uint64_t atMs) {
+    return s.fromMs <= atMs && atMs < s.toMs;
+}
 
 // The printer as it was from `atMs` on.
 struct PrinterChange {

@@ -10,8 +10,8 @@
 
 #include "common/status_code.h"
 #include "common/text.h"
-#include "tracereader/picture.h"
-#include "tracereader/timeline.h"
+#include "picture/picture.h"
+#include "picture/timeline.h"
 
 namespace {
 
