@@ -616,3 +616,34 @@ std::string FormatSvg(const Picture& picture, const std::string& title) {
 std::string FormatInlineSvg(const Picture& picture, const std::string& title) {
     return SvgElement(picture, title, "");
 }
+
+namespace {
+
+// One lane's bar (and port strip) as text: each state's start, label and colour, then its marks.
+std::string LaneText(const Lane& lane) {
+    std::string out = lane.id + ":\n";
+    for (const Track* track : {&lane.bar, &lane.strip}) {
+        for (const Span& s : *track) {
+            out += (track == &lane.bar ? "  " : "  port ") + TimelineSeconds(s.fromMs) + "  " +
+                   s.label + " (" + s.fill + ")\n";
+        }
+    }
+    for (const Mark& m : lane.marks) {
+        out += "  mark " + TimelineSeconds(m.atMs) + "  " + m.title + "\n";
+    }
+    if (!lane.ticks.empty()) {
+        out += "  " + std::to_string(lane.ticks.size()) + " ticks\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string LanesText(const Picture& picture) {
+    std::string out;
+    for (const Lane& lane :
+         {PrinterLane(picture), QueueLane(picture), SpoolerLane(picture), ServiceLane(picture)}) {
+        out += LaneText(lane);
+    }
+    return out;
+}

@@ -62,6 +62,10 @@ std::string FormatSvg(const Picture& picture, const std::string& title);
 // so that the page names no address at all.
 std::string FormatInlineSvg(const Picture& picture, const std::string& title);
 
+// The lanes as text, a line for each state (its start, label and colour) and each mark: what
+// the picture draws, for a reader of a test's expected answer.
+std::string LanesText(const Picture& picture);
+
 // Text for XML and HTML: markup characters escaped, other than printable ASCII and line breaks
 // as '?'.
 std::string EscapeMarkup(const std::string& text);
