@@ -122,8 +122,8 @@ TEST(TracePicture, BarsTileTheSpanAndLabelsFitTheirBars) {
     }
 }
 
-// States too narrow to draw apart share a bar, which takes the colour of the most serious among
-// them (as that state is drawn alone) and says how many it holds.
+// States too narrow to draw apart share a bar up to half a pixel wide, which takes the colour of
+// the most serious among them (as that state is drawn alone) and says how many it holds.
 TEST(TracePicture, AMergedBarTakesTheWorstColour) {
     std::map<int, std::string> alone;  // each state's colour, drawn wide
     for (const int code : kCodesWorstFirst) {
@@ -138,7 +138,7 @@ TEST(TracePicture, AMergedBarTakesTheWorstColour) {
         p.printer = {Printer(0, 0x20)};
         std::vector<int> codes;
         // Each a tenth of a pixel, each a change, the first and last not ready as around them.
-        for (size_t i = 0, n = 2 + random() % 4; i < n; ++i) {
+        for (size_t i = 0, n = 2 + random() % 8; i < n; ++i) {
             int code = 0x20;
             while ((code == 0x20 && (i == 0 || i + 1 == n)) || (i > 0 && code == codes.back())) {
                 code = kCodesWorstFirst[random() % 5];
@@ -148,12 +148,15 @@ TEST(TracePicture, AMergedBarTakesTheWorstColour) {
         }
         p.printer.push_back(Printer(500 * kS + 100 * codes.size(), 0x20));
         p.timeline = {{1099 * kS, NoteEvent{"scenario", "the end"}}};  // a pixel a second
-        const int worst = *std::find_first_of(
-            std::begin(kCodesWorstFirst), std::end(kCodesWorstFirst), codes.begin(), codes.end());
+        // A bar holds states up to half a pixel: five of them, the rest in the next bars.
+        const size_t first = std::min<size_t>(codes.size(), 5);
+        const int worst =
+            *std::find_first_of(std::begin(kCodesWorstFirst), std::end(kCodesWorstFirst),
+                                codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(first));
         const std::vector<Bar> bars = Tracks(FormatSvg(p, "t")).front();
-        ASSERT_EQ(bars.size(), 3u) << "round " << round;
+        ASSERT_EQ(bars.size(), 2 + (codes.size() + 4) / 5) << "round " << round;
         EXPECT_EQ(bars[1].fill, alone[worst]) << "round " << round << ", worst " << worst;
-        EXPECT_EQ(bars[1].title.rfind(std::to_string(codes.size()) + " states too short", 0), 0u)
+        EXPECT_EQ(bars[1].title.rfind(std::to_string(first) + " states too short", 0), 0u)
             << bars[1].title;
     }
 }
@@ -207,8 +210,11 @@ Picture SimulatedRun() {
     run.queuePort = "USB001";
     run.printer = {
         {0, true, 0x20}, {10 * kS, true, 0x08}, {20 * kS, false, 0}, {30 * kS, true, 0x0C}};
+    // Marks of one kind within a pixel share one; of two kinds at one moment, each its own.
     run.actions = {{15 * kS, "printer", "registry read failed: 2"},
-                   {16 * kS, "service", "device arrival"}};
+                   {16 * kS, "service", "device arrival"},
+                   {16 * kS + 10, "service", "device arrival"},
+                   {30 * kS, "service", "device removal"}};
     run.timeline = {{5 * kS, ServiceStartedEvent{}},
                     {10 * kS, QueuePausedEvent{true}},
                     {10 * kS, QueueStatusEvent{kPrinterStatusPaperOut | kPrinterStatusOffline}},
@@ -250,11 +256,15 @@ TEST(TracePicture, GoldenPicturesAndReport) {
     run.queueExists = false;
     lanes += "\nWithout a queue:\n" + LanesText(run);
     ExpectGolden("simulated-run-lanes.txt", lanes);
-    std::ifstream trace(std::filesystem::path(KQ5_TRACE_SAMPLES) / "corpus" / "restart.log",
-                        std::ios::binary);
-    const TraceReport report = ReadTrace(trace, "restart.log");
-    ASSERT_TRUE(report.ok) << report.error;
-    ExpectGolden("restart-report.html", FormatHtml(report, "kq5trace: restart.log"));
+    // Reports of a restart (a stretch unknown) and of a DebugView log (its findings in time
+    // order, the serious first).
+    for (const char* log : {"corpus/restart.log", "debugview-kernel.log"}) {
+        std::ifstream trace(std::filesystem::path(KQ5_TRACE_SAMPLES) / log, std::ios::binary);
+        const TraceReport report = ReadTrace(trace, log);
+        ASSERT_TRUE(report.ok) << report.error;
+        const std::string name = std::filesystem::path(log).stem().string();
+        ExpectGolden(name + "-report.html", FormatHtml(report, "kq5trace: " + name));
+    }
 }
 
 }  // namespace

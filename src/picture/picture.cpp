@@ -619,7 +619,8 @@ std::string FormatInlineSvg(const Picture& picture, const std::string& title) {
 
 namespace {
 
-// One lane's bar (and port strip) as text: each state's start, label and colour, then its marks.
+// One lane's bar (and port strip) as text: each state's start, label and colour, then its marks
+// and ticks (a title's lines apart by '|').
 std::string LaneText(const Lane& lane) {
     std::string out = lane.id + ":\n";
     for (const Track* track : {&lane.bar, &lane.strip}) {
@@ -631,8 +632,10 @@ std::string LaneText(const Lane& lane) {
     for (const Mark& m : lane.marks) {
         out += "  mark " + TimelineSeconds(m.atMs) + "  " + m.title + "\n";
     }
-    if (!lane.ticks.empty()) {
-        out += "  " + std::to_string(lane.ticks.size()) + " ticks\n";
+    for (const Mark& t : lane.ticks) {
+        std::string title = t.title;
+        std::replace(title.begin(), title.end(), '\n', '|');
+        out += "  tick " + TimelineSeconds(t.atMs) + "  " + title + "\n";
     }
     return out;
 }

@@ -62,7 +62,7 @@ std::string FormatSvg(const Picture& picture, const std::string& title);
 // so that the page names no address at all.
 std::string FormatInlineSvg(const Picture& picture, const std::string& title);
 
-// The lanes as text, a line for each state (its start, label and colour) and each mark: what
+// The lanes as text, a line for each state (its start, label and colour), mark and tick: what
 // the picture draws, for a reader of a test's expected answer.
 std::string LanesText(const Picture& picture);
 
