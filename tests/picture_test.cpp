@@ -94,13 +94,18 @@ TEST(TracePicture, BarsTileTheSpanAndLabelsFitTheirBars) {
     std::mt19937 random(5);
     for (int round = 0; round < 60; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const auto tracks = Tracks(FormatSvg(RandomPicture(random), "t"));
+        const Picture picture = RandomPicture(random);
+        const auto tracks = Tracks(FormatSvg(picture, "t"));
+        // The axis ends at the next whole second after the last event, where every bar ends.
+        const std::string end =
+            " to " + std::to_string(picture.timeline.back().timeMs / 1000 + 1) + ".000 s (";
         ASSERT_GE(tracks.size(), 5u);  // four lanes and the queue's port
         // The queue's bar starts at the axis's start; the printer's at its first change.
         const double axisStart = tracks[1].front().x;
         const double axisEnd = tracks[1].back().right;
         for (const std::vector<Bar>& track : tracks) {
             EXPECT_NEAR(track.back().right, axisEnd, 0.15);
+            EXPECT_NE(track.back().title.find(end), std::string::npos) << track.back().title;
             EXPECT_GE(track.front().x, axisStart - 1.05);
             if (&track != &tracks.front()) {
                 EXPECT_NEAR(track.front().x, axisStart, 1.05);
