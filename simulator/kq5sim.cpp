@@ -10,7 +10,7 @@
 #include "common/escape.h"
 #include "platform/files.h"
 #include "scenario.h"
-#include "tracereader/read.h"
+#include "tracereader/read_command.h"
 
 namespace {
 

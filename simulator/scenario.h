@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
-#include "tracereader/picture.h"
+#include "picture/picture.h"
 
 // clang-format off
 inline constexpr const char* kScenarioFormat = R"(SCENARIO FORMAT

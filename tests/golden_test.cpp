@@ -17,7 +17,7 @@
 
 #include "fault_sweep.h"
 #include "scenario.h"
-#include "tracereader/timeline.h"
+#include "picture/timeline.h"
 
 namespace {
 

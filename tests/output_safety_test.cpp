@@ -12,7 +12,7 @@
 
 #include "cmdline/outputs.h"
 #include "drain.h"
-#include "tracereader/read.h"
+#include "tracereader/read_command.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
-// The trace reader's HTML report built from findings made by hand: their order and marking, the
-// lines under each, the picture inline, and the timeline shown up to its limit.
+// The trace reader's HTML report built from findings made by hand: their order and marking, a
+// page that fetches nothing, and the timeline shown up to its limit. A whole report is a golden
+// file (picture_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 
-#include "tracereader/findings.h"
+#include "tracereader/analysis.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
 
@@ -17,7 +18,7 @@ size_t At(const std::string& html, const std::string& part) {
     return at;
 }
 
-TraceReport Report(const std::string& timeline) {
+TraceReport Report(const std::vector<std::string>& timeline) {
     TraceReport report;
     report.ok = true;
     report.name = "kq5trace-2026-12-07.txt";
@@ -30,10 +31,12 @@ TraceReport Report(const std::string& timeline) {
 // reader's order. Only the ranks above the ordinary are marked serious, and the first finding,
 // whatever it is, is the one the page's anchor names.
 TEST(TraceHtml, FindingsMostSeriousFirstThenInTimeOrder) {
-    TraceReport report = Report("");
-    report.findings = {TraceFinding(kOrdinary, 500, "late"), TraceFinding(kOrdinary, 100, "early"),
-                       TraceFinding(kGaps, 900, "gaps"), TraceFinding(kSpoolerDown, 950, "spooler"),
-                       TraceFinding(kOrdinary, 100, "early too")};
+    TraceReport report = Report({});
+    report.findings = {MakeFinding(FindingKind::LinesRead, 500, "late", Severity::Ordinary),
+                       MakeFinding(FindingKind::LinesRead, 100, "early", Severity::Ordinary),
+                       MakeFinding(FindingKind::LinesRead, 900, "gaps", Severity::Gaps),
+                       MakeFinding(FindingKind::LinesRead, 950, "spooler", Severity::Blocking),
+                       MakeFinding(FindingKind::LinesRead, 100, "early too", Severity::Ordinary)};
     const std::string html = FormatHtml(report, "t");
     const size_t spooler = At(html, "<li id=\"first-finding\" class=\"serious\">spooler</li>");
     const size_t gaps = At(html, "<li class=\"serious\">gaps</li>");
@@ -45,44 +48,15 @@ TEST(TraceHtml, FindingsMostSeriousFirstThenInTimeOrder) {
     EXPECT_LT(early, earlyToo);
     EXPECT_LT(earlyToo, late);
 
-    report.findings = {TraceFinding(kOrdinary, 5, "only ordinary")};
+    report.findings = {MakeFinding(FindingKind::LinesRead, 5, "only ordinary", Severity::Ordinary)};
     EXPECT_NE(FormatHtml(report, "t").find("<li id=\"first-finding\">only ordinary</li>"),
               std::string::npos);
-}
-
-// The findings first, in a numbered list, then the picture, then the timeline.
-TEST(TraceHtml, FindingsThenPictureThenTimeline) {
-    TraceReport report = Report("09:00:00 started\n");
-    report.findings = {TraceFinding(kOrdinary, 0, "1 line read")};
-    const std::string html = FormatHtml(report, "t");
-    const size_t findings = At(html, "<h2>Findings</h2>\n<ol class=\"findings\">\n<li ");
-    const size_t listEnd = At(html, "</li>\n</ol>\n<h2>Picture</h2>");
-    const size_t timeline = At(html, "</div>\n<h2>Timeline</h2>\n<pre class=\"timeline\">");
-    EXPECT_LT(findings, listEnd);
-    EXPECT_LT(listEnd, timeline);
-}
-
-// A finding's further lines are a list under it, each one shown, without its indentation.
-TEST(TraceHtml, EveryLineOfAFindingIsShown) {
-    TraceReport report = Report("");
-    TraceFinding two(kOrdinary, 0, "  gaps");
-    two.lines.push_back("    09:00:01 for 3 s");
-    TraceFinding three(kOrdinary, 1, "  3 read faults");
-    three.lines.push_back("    first at 09:00:01");
-    three.lines.push_back("    last at 09:00:07 <x>");
-    report.findings = {two, three, TraceFinding(kOrdinary, 2, "  alone")};
-    const std::string html = FormatHtml(report, "t");
-    EXPECT_NE(html.find("<li id=\"first-finding\">gaps<ul><li>09:00:01 for 3 s</li></ul></li>\n"
-                        "<li>3 read faults<ul><li>first at 09:00:01</li>"
-                        "<li>last at 09:00:07 &lt;x&gt;</li></ul></li>\n<li>alone</li>\n"),
-              std::string::npos)
-        << html;
 }
 
 // A page of its own: the title escaped, a policy that lets it fetch nothing, the picture inline,
 // and the one small script that shows the detail of what the pointer is over, below the picture.
 TEST(TraceHtml, APageThatFetchesNothingWithItsDetailScript) {
-    const std::string html = FormatHtml(Report(""), "kq5sim: <b>test</b>");
+    const std::string html = FormatHtml(Report({}), "kq5sim: <b>test</b>");
     const size_t title =
         At(html, "<title>kq5sim: &lt;b&gt;test&lt;/b&gt;</title>\n</head>\n<body>");
     const size_t policy = At(html,
@@ -104,31 +78,30 @@ TEST(TraceHtml, APageThatFetchesNothingWithItsDetailScript) {
 // The timeline is shown whole up to the limit, escaped; beyond it the page shows the whole lines
 // that fit and says how many it showed and how many more there are.
 TEST(TraceHtml, TheTimelineIsCutAtItsLimitAndSaysWhere) {
-    const std::string whole = "09:00:00 a <b>\n09:00:01 c\n";
-    EXPECT_NE(FormatHtml(Report(whole), "t")
-                  .find("<pre class=\"timeline\">09:00:00 a &lt;b&gt;\n09:00:01 c\n</pre>"),
+    const std::string two = FormatHtml(Report({"09:00:00 a <b>", "09:00:01 c"}), "t");
+    EXPECT_NE(two.find("<pre class=\"timeline\">09:00:00 a &lt;b&gt;\n09:00:01 c\n</pre>"),
               std::string::npos);
-    EXPECT_EQ(FormatHtml(Report(whole), "t").find("is cut"), std::string::npos);
+    EXPECT_EQ(two.find("is cut"), std::string::npos);
 
-    const std::string line(99, 'x');  // with its newline, 100 bytes
-    std::string exact;
-    while (exact.size() < kReportTimelineBytes) {
-        exact += line + "\n";
+    // Lines of 100 bytes with their line ends, and a shorter last one: exactly the limit.
+    std::vector<std::string> exact(kReportTimelineBytes / 100, std::string(99, 'x'));
+    exact.push_back(std::string(kReportTimelineBytes % 100 - 1, 'y'));
+    std::string shown;
+    for (const std::string& line : exact) {
+        shown += line + "\n";
     }
-    exact.resize(kReportTimelineBytes - 1);
-    exact += "\n";  // exactly the limit: shown whole
     const std::string all = FormatHtml(Report(exact), "t");
     EXPECT_EQ(all.find("is cut"), std::string::npos);
-    EXPECT_NE(all.find(exact + "</pre>"), std::string::npos);
+    EXPECT_NE(all.find(shown + "</pre>"), std::string::npos);
 
-    const std::string over = exact + "after 1\nafter 2\nafter 3\n";
-    const size_t lines = static_cast<size_t>(std::count(exact.begin(), exact.end(), '\n'));
+    std::vector<std::string> over = exact;
+    over.insert(over.end(), {"after 1", "after 2", "after 3"});
     const std::string cut = FormatHtml(Report(over), "t");
-    EXPECT_NE(cut.find("The timeline is cut after its first " + std::to_string(lines) +
+    EXPECT_NE(cut.find("The timeline is cut after its first " + std::to_string(exact.size()) +
                        " lines (3 more)"),
               std::string::npos)
         << cut.substr(cut.find("<h2>Timeline"), 300);
-    EXPECT_NE(cut.find(exact + "</pre>"), std::string::npos);
+    EXPECT_NE(cut.find(shown + "</pre>"), std::string::npos);
     EXPECT_EQ(cut.find("after 1"), std::string::npos);
 }
 

@@ -5,7 +5,9 @@
 # state, digests of the calls and of the whole timeline). Run it after a change that is meant to
 # change what the simulated runs do, and read the difference (git diff tests/golden) before
 # committing it: a changed run of the sweep is one changed line, and the test's failure before the
-# update wrote out the first few such runs whole.
+# update wrote out the first few such runs whole. It also writes again what the trace reader's
+# corpus expects of each log (tests/traces/**/*.expected) and the picture's golden files
+# (tests/traces/pictures/).
 # Usage: tests/update-goldens.sh [BUILD_DIR]   (default: build/host, configured as test.sh does)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,4 +18,5 @@ fi
 cmake --build "$build" --target kq5_tests
 rm -rf tests/golden
 KQ5_UPDATE_GOLDENS=1 "$build/tests/kq5_tests" --gtest_filter='Golden.*:*/GoldenSweep.*' --gtest_brief=1
-git status --short tests/golden
+KQ5_UPDATE_GOLDENS=1 "$build/tests/kq5_tests" --gtest_filter='TraceCorpus.*:TracePicture.Golden*' --gtest_brief=1
+git status --short tests/golden tests/traces

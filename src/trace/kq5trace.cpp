@@ -21,7 +21,7 @@
 #include "trace/listen.h"
 #include "trace/options.h"
 #include "trace/record.h"
-#include "tracereader/read.h"
+#include "tracereader/read_command.h"
 
 #ifndef KQ5_VERSION
 #define KQ5_VERSION "0"

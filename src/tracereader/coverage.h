@@ -8,19 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "picture/picture.h"
+
 // One process of the service, from its first line to its last.
 struct ServiceProcess {
     unsigned long pid = 0;
     uint64_t firstMs = 0, lastMs = 0;
     bool ended = false;       // its last line was " MainError:N"
     long long lastError = 0;  // N: the last error code when it ended
-};
-
-// A stretch without a line of the service, [fromMs, toMs).
-struct Uncovered {
-    uint64_t fromMs = 0, toMs = 0;
-    bool afterEnd = false;  // the process before it had ended: the service was not running
-    bool toEnd = false;     // the trace ends in it: no line of the service follows
 };
 
 struct Coverage {
@@ -39,8 +34,3 @@ struct Coverage {
     uint64_t lastLineMs = 0;
     size_t current = 0;  // the process of the last line
 };
-
-// Whether stretch S holds time ATMS.
-inline bool Holds(const Uncovered& s, uint64_t atMs) {
-    return s.fromMs <= atMs && atMs < s.toMs;
-}

@@ -1,17 +1,15 @@
-// Files and folders to a trace, and the trace to its outputs.
+// Files and folders to a trace: one file, or a record folder's day files one after another.
 #include "tracereader/read.h"
 
 #include <algorithm>
 #include <fstream>
 #include <tuple>
 
-#include "cmdline/outputs.h"
 #include "common/escape.h"
 #include "common/text.h"
 #include "platform/files.h"
 #include "record_names/record_policy.h"
 #include "tracereader/layout.h"
-#include "tracereader/report.h"
 
 namespace {
 
@@ -191,14 +189,14 @@ std::string ReadDayFiles(const std::vector<DayFile>& days, const OpenDayFile& op
 std::vector<TraceFinding> FilesFindings(const std::string& read,
                                         const std::vector<std::string>& skipped) {
     std::vector<TraceFinding> files;
-    files.emplace_back(kOrdinary, 0, "  files read, in order: " + read);
+    files.push_back(MakeFinding(FindingKind::FilesRead, 0, "files read, in order: " + read));
     if (!skipped.empty()) {
         std::string names;
         for (const std::string& s : skipped) {
             names += (names.empty() ? "" : ", ") + s;
         }
-        files.emplace_back(kOrdinary, 0,
-                           "  " + std::to_string(skipped.size()) + " files skipped: " + names);
+        files.push_back(MakeFinding(FindingKind::FilesSkipped, 0,
+                                    std::to_string(skipped.size()) + " files skipped: " + names));
     }
     return files;
 }
@@ -226,9 +224,10 @@ TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayF
         report, analysis,
         "kq5trace record folder, " + std::to_string(count) + (count == 1 ? " file" : " files"));
     const std::vector<TraceFinding> files = FilesFindings(read, listing.skipped);
-    // Right after the lines read: the first ordinary finding, always there.
-    const auto linesRead = std::find_if(report.findings.begin(), report.findings.end(),
-                                        [](const TraceFinding& f) { return f.rank == kOrdinary; });
+    // Right after the lines read, always there.
+    const auto linesRead =
+        std::find_if(report.findings.begin(), report.findings.end(),
+                     [](const TraceFinding& f) { return f.kind == FindingKind::LinesRead; });
     report.findings.insert(linesRead + 1, files.begin(), files.end());
     return report;
 }
@@ -264,48 +263,4 @@ TraceReport ReadTracePath(const std::filesystem::path& path) {
     }
     const TraceReport report = ReadTrace(file, name);
     return file.bad() ? Refused(name, "cannot be read") : report;
-}
-
-int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FILE* err) {
-    std::vector<cmdline::NamedFile> outputs;
-    if (!command.svg.empty()) {
-        outputs.push_back({command.svg, "the picture"});
-    }
-    if (!command.html.empty()) {
-        outputs.push_back({command.html, "the report"});
-    }
-    const std::string refused = cmdline::CheckOutputs({{command.trace, "the trace"}}, outputs);
-    if (!refused.empty()) {
-        std::fprintf(err, "%s: %s\n", program, refused.c_str());
-        return 2;
-    }
-    const TraceReport report = ReadTracePath(command.trace);
-    if (!report.ok) {
-        std::fprintf(err, "%s: %s: %s\n", program, report.name.c_str(), report.error.c_str());
-        return 2;
-    }
-    const std::string text = std::string(program) + ": trace " + report.name + " (" +
-                             report.layout + ")\n\n" + report.timeline + "\n" +
-                             FormatFindings(report.findings);
-    std::fwrite(text.data(), 1, text.size(), out);
-    // The picture and the report are written both or neither.
-    const std::string title = std::string(program) + ": " + report.name;
-    std::vector<cmdline::Written> written;
-    written.reserve(outputs.size());
-    for (const cmdline::NamedFile& file : outputs) {
-        written.push_back({file, file.what == "the picture" ? FormatSvg(report.picture, title)
-                                                            : FormatHtml(report, title)});
-    }
-    const std::string failed = cmdline::WriteAll(written);
-    if (!failed.empty()) {
-        std::fflush(out);
-        std::fprintf(err, "%s: %s\n", program, failed.c_str());
-        return 1;
-    }
-    for (const cmdline::NamedFile& file : outputs) {
-        std::fprintf(out, "\n%s: %s\n", file.what == "the picture" ? "Picture" : "Report",
-                     EscapedPath(file.path).c_str());
-    }
-    std::fflush(out);
-    return 0;
 }

@@ -1,6 +1,5 @@
 // Reading a trace: one file (a kq5trace capture or a saved DebugView log) or the folder that
-// kq5trace --record writes (one file per day, in parts), as one trace; and the command that
-// prints it and writes its picture and report, shared by kq5trace --read and kq5sim --trace.
+// kq5trace --record writes (one file per day, in parts), as one trace.
 #pragma once
 
 #include <cstdio>
@@ -11,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "tracereader/findings.h"
-#include "tracereader/picture.h"
+#include "tracereader/analysis.h"
+#include "picture/picture.h"
 
 struct TraceReport {
     bool ok = false;
-    std::string error;     // when not ok: what is wrong, naming the line
-    std::string name;      // the file or folder, escaped
-    std::string layout;    // the layout found in the first lines
-    std::string timeline;  // folded
+    std::string error;                  // when not ok: what is wrong, naming the line
+    std::string name;                   // the file or folder, escaped
+    std::string layout;                 // the layout found in the first lines
+    std::vector<std::string> timeline;  // folded, line by line
     std::vector<TraceFinding> findings;
     Picture picture;
 };
@@ -39,14 +38,3 @@ TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayF
 
 // PATH's bytes for a message: UTF-8, escaped.
 std::string EscapedPath(const std::filesystem::path& path);
-
-struct ReadCommand {
-    std::filesystem::path trace;
-    std::filesystem::path svg;   // empty: none
-    std::filesystem::path html;  // empty: none
-};
-
-// Prints the trace's timeline and findings to OUT, writes the picture and the report; messages
-// start with PROGRAM. Exit codes: 0 done; 1 the picture or the report cannot be written (what
-// could be written is); 2 the trace cannot be read or is no trace.
-int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FILE* err);

@@ -3,15 +3,10 @@
 
 #include <algorithm>
 
-#include "tracereader/picture.h"
+#include "picture/picture.h"
 #include "tracereader/read.h"
 
 namespace {
-
-std::string Trimmed(const std::string& line) {
-    const size_t from = line.find_first_not_of(' ');
-    return from == std::string::npos ? "" : line.substr(from);
-}
 
 // No request leaves the page: everything it shows is in it.
 constexpr const char* kHead =
@@ -55,10 +50,10 @@ constexpr const char* kScript =
 // The findings, the most serious first, then the rest in time order.
 std::string FindingsSection(const std::vector<TraceFinding>& unsorted) {
     std::vector<TraceFinding> findings = unsorted;
-    std::stable_sort(findings.begin(), findings.end(),
-                     [](const TraceFinding& a, const TraceFinding& b) {
-                         return a.rank != b.rank ? a.rank < b.rank : a.atMs < b.atMs;
-                     });
+    std::stable_sort(
+        findings.begin(), findings.end(), [](const TraceFinding& a, const TraceFinding& b) {
+            return a.severity != b.severity ? a.severity < b.severity : a.atMs < b.atMs;
+        });
     std::string out = "<h2>Findings</h2>\n<ol class=\"findings\">\n";
     for (size_t i = 0; i < findings.size(); ++i) {
         const TraceFinding& f = findings[i];
@@ -66,14 +61,17 @@ std::string FindingsSection(const std::vector<TraceFinding>& unsorted) {
         if (i == 0) {
             out += " id=\"first-finding\"";
         }
-        if (f.rank < kOrdinary) {
+        if (f.severity != Severity::Ordinary) {
             out += " class=\"serious\"";
         }
-        out += ">" + EscapeMarkup(Trimmed(f.lines.front()));
-        if (f.lines.size() > 1) {
+        out += ">" + EscapeMarkup(FindingHeadline(f));
+        if (!f.detail.empty() || !f.more.empty()) {
             out += "<ul>";
-            for (size_t k = 1; k < f.lines.size(); ++k) {
-                out += "<li>" + EscapeMarkup(Trimmed(f.lines[k])) + "</li>";
+            for (const std::string& line : f.detail) {
+                out += "<li>" + EscapeMarkup(line) + "</li>";
+            }
+            if (!f.more.empty()) {
+                out += "<li>" + EscapeMarkup(f.more) + "</li>";
             }
             out += "</ul>";
         }
@@ -83,43 +81,27 @@ std::string FindingsSection(const std::vector<TraceFinding>& unsorted) {
 }
 
 std::string PictureSection(const Picture& picture, const std::string& title) {
-    std::string svg = FormatSvg(picture, title);
-    // Inline in HTML the picture needs neither the XML declaration nor the namespace, and the
-    // page names no address at all.
-    if (svg.rfind("<?xml", 0) == 0) {
-        svg.erase(0, svg.find('\n') + 1);
-    }
-    const std::string xmlns = " xmlns=\"http://www.w3.org/2000/svg\"";
-    if (const size_t at = svg.find(xmlns); at != std::string::npos) {
-        svg.erase(at, xmlns.size());
-    }
     return "<h2>Picture</h2>\n<p class=\"note\">Each bar's, mark's and tick's detail shows when "
            "the pointer rests on it.</p>\n<div class=\"picture\" id=\"picture\">\n" +
-           svg + "</div>\n<div id=\"detail\"></div>\n";
+           FormatInlineSvg(picture, title) + "</div>\n<div id=\"detail\"></div>\n";
 }
 
 // The timeline escaped line by line up to the limit, with a note when it is cut.
-std::string TimelineSection(const std::string& timeline) {
+std::string TimelineSection(const std::vector<std::string>& timeline) {
     std::string shown;
-    size_t at = 0;
     size_t linesShown = 0;
-    while (at < timeline.size()) {
-        size_t end = timeline.find('\n', at);
-        end = end == std::string::npos ? timeline.size() : end + 1;
-        const std::string line = EscapeMarkup(timeline.substr(at, end - at));
+    for (; linesShown < timeline.size(); ++linesShown) {
+        const std::string line = EscapeMarkup(timeline[linesShown]) + "\n";
         if (shown.size() + line.size() > kReportTimelineBytes) {
             break;
         }
         shown += line;
-        ++linesShown;
-        at = end;
     }
     std::string out = "<h2>Timeline</h2>\n";
-    if (at < timeline.size()) {
-        const auto more =
-            std::count(timeline.begin() + static_cast<std::ptrdiff_t>(at), timeline.end(), '\n');
+    if (linesShown < timeline.size()) {
         out += "<p class=\"note\">The timeline is cut after its first " +
-               std::to_string(linesShown) + " lines (" + std::to_string(more) +
+               std::to_string(linesShown) + " lines (" +
+               std::to_string(timeline.size() - linesShown) +
                " more), so that the report stays small enough to send; kq5trace --read prints "
                "it whole.</p>\n";
     }

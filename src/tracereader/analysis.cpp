@@ -1,0 +1,203 @@
+// A trace line by line: each line's time, and what it says handed to the status count, the
+// error tally, the drawing and the timeline.
+#include "tracereader/analysis.h"
+
+#include <algorithm>
+
+#include "common/status_code.h"
+
+namespace {
+
+constexpr uint64_t kCycleMs = 800;
+
+}  // namespace
+
+TraceAnalysis::TraceAnalysis()
+    : folder_([this](const std::string& line) { timeline.push_back(line); }) {}
+
+void TraceAnalysis::BeginFile(const std::string& label) {
+    file_ = label;
+}
+
+void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
+    layout_ = layout;
+    wholeSeconds_ = wholeSeconds_ || wholeSeconds;
+    // A clock with whole seconds makes two lines 0.8 s apart up to 1 s further apart.
+    coverage_.silentMs = 2 * kCycleMs + (wholeSeconds_ ? 1000 : 0);
+    if (clock_.anchors.empty()) {
+        clock_.kind = ClockOf(layout);
+        folder_.UseClock(&clock_);
+    }
+}
+
+void TraceAnalysis::Finish() {
+    coverage_.Finish(time_.lastRelMs);
+    folder_.Finish();
+}
+
+std::string TraceAnalysis::Where(size_t number) const {
+    return LineWhere(file_, number);
+}
+
+void TraceAnalysis::Skip(size_t number, const std::string& why) {
+    auto& [count, first] = read_.skipped[why];
+    if (++count <= 5) {
+        first += (first.empty() ? "" : ", ") + Where(number);
+    }
+}
+
+void TraceAnalysis::Cut() {
+    read_.cut.push_back(file_);
+}
+
+void TraceAnalysis::Event(uint64_t atMs, EventDetail detail) {
+    folder_.Add(TimelineEvent{atMs, std::move(detail)});
+}
+
+void TraceAnalysis::Status(uint64_t atMs, int code) {
+    const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
+    if (changed || !drawing_.printerKnown) {
+        // A new code, or the first after a stretch without lines.
+        drawing_.Commanded(atMs, code);
+    }
+    drawing_.printerKnown = true;
+    drawing_.SpoolerAnswered(atMs, code);
+}
+
+// One line of the service (TEXT escaped) at ATMS since the first line.
+void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::string& text,
+                                size_t number) {
+    if (std::find(read_.servicePids.begin(), read_.servicePids.end(), pid) ==
+        read_.servicePids.end()) {
+        read_.servicePids.push_back(pid);
+    }
+    // kq5trace keeps the line end; DebugView shows the line without it.
+    const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
+    Known(atMs);
+    const size_t processes = coverage_.processes.size();
+    if (line.says == LineSays::MainError) {
+        coverage_.Ended(atMs, pid, line.code);
+    } else {
+        coverage_.Line(atMs, pid);
+    }
+    if (coverage_.processes.size() > processes) {
+        drawing_.picture.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
+    }
+    if (line.says == LineSays::Status && !line.whole) {
+        Skip(number, "a status line cut or malformed");
+        return;
+    }
+    Said(atMs, line);
+    ++read_.serviceLines;
+    const std::string shown = "debug " + EventText(TimelineEvent{atMs, line});
+    Event(atMs, line);
+    if (line.says != LineSays::Status ||
+        drawing_.buckets.ticks.count(atMs / drawing_.buckets.widthMs) == 0) {
+        drawing_.buckets.Add(atMs, shown);
+    } else {
+        ++drawing_.buckets.counts[atMs / drawing_.buckets.widthMs];
+    }
+}
+
+// What the line says, counted for the findings and drawn in the picture.
+void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
+    switch (line.says) {
+        case LineSays::Status:
+            Status(atMs, static_cast<int>(line.code));
+            break;
+        case LineSays::OpenError:
+            OpenError(atMs, static_cast<unsigned long>(line.code));
+            break;
+        case LineSays::RegistryError: {
+            errors_.RegistryError(atMs, static_cast<long>(line.code));
+            drawing_.picture.actions.push_back(
+                LaneMark{atMs, "printer", "registry read failed: " + line.text});
+            break;
+        }
+        case LineSays::DevicePath:
+            ++errors_.discoveryLines;
+            drawing_.picture.actions.push_back(LaneMark{atMs, "service", "discovery:" + line.path});
+            break;
+        case LineSays::MainError:
+            errors_.mainErrorText = line.text;
+            drawing_.picture.timeline.push_back(TimelineEvent{
+                atMs, ProcessEndedEvent{line.text, coverage_.processes[coverage_.current].pid}});
+            break;
+        case LineSays::ReadFailure:
+            errors_.ReadFailure(atMs);
+            break;
+        case LineSays::GetPrinterHandle:
+        case LineSays::Other:
+            break;
+    }
+}
+
+void TraceAnalysis::OpenError(uint64_t atMs, unsigned long code) {
+    errors_.OpenError(atMs, code);
+    drawing_.OpenFailed(atMs, code);
+}
+
+uint64_t TraceAnalysis::Relative(long long writtenMs, size_t number) {
+    return time_.Relative(writtenMs, layout_ == Layout::DebugViewClock, file_, number);
+}
+
+void TraceAnalysis::Line(const TraceLine& line, size_t number) {
+    ++read_.lines;
+    switch (line.kind) {
+        case LineKind::Before:
+            read_.before.push_back("line " + Where(number) + " \"" + line.text + "\"");
+            return;
+        case LineKind::Header:
+        case LineKind::Note:
+            Note(line, number);
+            return;
+        case LineKind::Kernel:
+            ++read_.kernelLines;
+            return;
+        case LineKind::Damaged:
+        case LineKind::NotATrace:
+            Skip(number, line.text);
+            return;
+        case LineKind::Entry:
+            break;
+    }
+    // kq5trace keeps the service's lines only; a DebugView log has every process's.
+    const bool known = std::find(read_.servicePids.begin(), read_.servicePids.end(), line.pid) !=
+                       read_.servicePids.end();
+    if (layout_ != Layout::Kq5trace && !known && !IsServiceText(line.text)) {
+        ++read_.otherProcessLines;
+        return;
+    }
+    const uint64_t atMs = Relative(line.writtenMs, number);
+    clock_.Note(atMs, line.localMs);
+    ServiceLine(atMs, line.pid, line.text, number);
+}
+
+// A kq5trace header or note, at its own time where it has one.
+void TraceAnalysis::Note(const TraceLine& line, size_t number) {
+    uint64_t atMs = time_.lastRelMs;
+    if (line.timed) {
+        atMs = Relative(line.writtenMs, number);
+        clock_.Note(atMs, line.localMs);
+    }
+    // The recorder's and the capture's word on the service ("service kq5 runs as process 428",
+    // "... is not running"), for a trace that holds none of its lines.
+    if (line.text.find(" runs as process ") != std::string::npos ||
+        line.text.find(" is not running") != std::string::npos) {
+        serviceNote_ = line.text;
+    }
+    Event(atMs, NoteEvent{"trace", line.text});
+}
+
+// Before a line of the service at ATMS: after a stretch without any, nothing drawn before it
+// holds until a line says it again.
+void TraceAnalysis::Known(uint64_t atMs) {
+    if (coverage_.haveLine && atMs - coverage_.lastLineMs > coverage_.silentMs) {
+        drawing_.printerKnown = false;
+        drawing_.spoolerKnown = false;
+    }
+}
+
+Picture TraceAnalysis::Draw(const std::string& layoutName) const {
+    return drawing_.Draw(layoutName, time_.lastRelMs, clock_, coverage_.uncovered);
+}

@@ -1,0 +1,153 @@
+// The findings of a whole trace: how it was read, what the status lines and the errors say, and
+// the service's processes.
+#include "tracereader/analysis.h"
+
+#include <algorithm>
+
+namespace {
+
+// " MainError:N" in words: the last error code the process held when it ended.
+std::string LastErrorMeaning(long long code) {
+    return std::string("(its last error code when it ended") +
+           (code == 0 ? ": none" : ", see the Win32 error list") + "; not by itself a fault)";
+}
+
+std::string LastErrorText(long long code) {
+    return "\" MainError:" + std::to_string(code) + "\" " + LastErrorMeaning(code);
+}
+
+}  // namespace
+
+// How the trace was read: its lines, the service's processes, what was skipped.
+void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
+    const auto add = [&out](FindingKind kind, uint64_t atMs, const std::string& says) {
+        out.push_back(MakeFinding(kind, atMs, says));
+    };
+    std::string summary = std::to_string(read_.lines) + " lines read, " +
+                          std::to_string(read_.serviceLines) + " of the service (process" +
+                          (read_.servicePids.size() == 1 ? " " : "es ");
+    for (size_t i = 0; i < read_.servicePids.size(); ++i) {
+        summary += (i ? ", " : "") + std::to_string(read_.servicePids[i]);
+    }
+    summary += std::string(read_.servicePids.empty() ? "none" : "") + "), over " +
+               DurationText(time_.lastRelMs);
+    if (clock_.Known()) {
+        DatedTimes times(clock_);
+        const std::string from = times.First();
+        summary += ", from " + from + " to " + times.At(time_.lastRelMs);
+    }
+    add(FindingKind::LinesRead, 0, summary);
+    if (!read_.before.empty()) {
+        std::string named;
+        for (const std::string& b : read_.before) {
+            named += (named.empty() ? "" : ", ") + b;
+        }
+        add(FindingKind::LinesBefore, 0,
+            std::to_string(read_.before.size()) +
+                " lines before the first log line skipped (a computer name, a title, "
+                "DebugView++'s identification header): " +
+                named);
+    }
+    if (read_.otherProcessLines > 0) {
+        add(FindingKind::OtherProcesses, 0,
+            std::to_string(read_.otherProcessLines) + " lines of other processes skipped");
+    }
+    if (read_.kernelLines > 0) {
+        add(FindingKind::KernelLines, 0,
+            std::to_string(read_.kernelLines) +
+                " kernel lines (no [process id]: written by drivers) skipped");
+    }
+    for (const auto& [why, what] : read_.skipped) {
+        add(FindingKind::LinesSkipped, 0,
+            std::to_string(what.first) + " lines skipped: " + why + " (line" +
+                (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
+                ")");
+    }
+    for (const std::string& file : read_.cut) {
+        add(FindingKind::LastLineCut, time_.lastRelMs,
+            "the last line" + (file.empty() ? "" : " of " + file) +
+                " has no line end: it was cut (skipped)");
+    }
+    out.insert(out.end(), time_.clockBack.begin(), time_.clockBack.end());
+}
+
+// A trace without a line of the service tells nothing of the printer: it says why that usually
+// is, rather than that the printer was never found.
+TraceFinding TraceAnalysis::NoServiceLine() const {
+    TraceFinding f =
+        MakeFinding(FindingKind::NoServiceLine, 0,
+                    "no line of the service in this trace: nothing in it tells of the printer, "
+                    "the queue or the Spooler",
+                    Severity::Blocking);
+    f.detail.push_back(
+        "this usually means that the service was not running (sc query kq5 tells), or that "
+        "the capture listened on the other channel: the service writes to the global "
+        "debug-output channel, which kq5trace captures unless started with --session, and "
+        "DebugView and DebugView++ only with Capture Global Win32 (DebugView: the Capture menu; "
+        "DebugView++: the Log menu)");
+    if (!serviceNote_.empty()) {
+        f.detail.push_back("the capture's last word on the service: \"" + serviceNote_ + "\"");
+    }
+    return f;
+}
+
+// Each restart in time order (not a fault: the time between two processes is no gap), and the
+// service's end, serious only when no later process follows.
+void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
+    const std::vector<ServiceProcess>& processes = coverage_.processes;
+    for (size_t i = 1; i < processes.size(); ++i) {
+        const ServiceProcess& was = processes[i - 1];
+        const ServiceProcess& now = processes[i];
+        DatedTimes times(clock_);
+        const std::string ended = times.At(was.lastMs);
+        // A service started again while its old process still wrote its last lines was never
+        // away: the old process's end may come after the new one's first line.
+        const uint64_t awayMs = std::max(now.firstMs, was.lastMs) - was.lastMs;
+        out.push_back(MakeFinding(
+            FindingKind::Restart, now.firstMs,
+            "the service restarted: process " + std::to_string(was.pid) +
+                (was.ended ? " ended at " + ended + " with " + LastErrorText(was.lastError)
+                           : " wrote its last line at " + ended +
+                                 ", without \" MainError:\" (killed, or its end not captured)") +
+                "; process " + std::to_string(now.pid) + " wrote its first line at " +
+                times.At(now.firstMs) + ", the service away " + DurationText(awayMs)));
+    }
+    if (processes.empty()) {
+        return;
+    }
+    if (processes.back().ended) {
+        out.push_back(MakeFinding(FindingKind::ServiceEnded, processes.back().lastMs,
+                                  "the service ended: \"" + errors_.mainErrorText + "\" at " +
+                                      DatedTimes(clock_).At(processes.back().lastMs) + " " +
+                                      LastErrorMeaning(processes.back().lastError) +
+                                      ", and no later process follows",
+                                  Severity::ServiceEnded));
+    } else {
+        out.push_back(MakeFinding(FindingKind::NoEnd, time_.lastRelMs,
+                                  "the trace ends without \" MainError:\": the process was killed "
+                                  "or is still running"));
+    }
+}
+
+std::vector<TraceFinding> TraceAnalysis::Findings() {
+    std::vector<TraceFinding> out;
+    if (read_.serviceLines == 0) {
+        out.push_back(NoServiceLine());
+    }
+    ReadFindings(out);
+    if (read_.serviceLines > 0 && status_.lines == 0) {
+        out.push_back(
+            MakeFinding(FindingKind::PrinterNeverFound, 0,
+                        "the printer was never found: no \"KQ5 STATUS\" line" +
+                            std::string(errors_.discoveryLines > 0
+                                            ? " (" + std::to_string(errors_.discoveryLines) +
+                                                  " devices listed, none opened and read)"
+                                            : " and no device listed"),
+                        Severity::NoPrinter));
+    } else if (status_.lines > 0) {
+        status_.Findings(out, wholeSeconds_);
+    }
+    errors_.Findings(out, clock_);
+    ProcessFindings(out);
+    return out;
+}
