@@ -188,6 +188,7 @@ std::string Doctor(const Change& change, const std::vector<std::string>& args, b
     }
     const int code = RunDoctor(args, out, errors);
     EXPECT_EQ(DebugOutputSilenced(), silenced);
+    SilenceDebugOutput(false);  // as the other tests expect it
     EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{});
     EXPECT_EQ(sim::OpenHandles(), std::vector<std::string>{});
     EXPECT_TRUE(out.empty() || errors.empty()) << command;
