@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
+#include "events/win32_names.h"
 
 namespace {
 
@@ -15,86 +16,30 @@ constexpr DWORD kRpcUnavailable = RPC_S_SERVER_UNAVAILABLE;  // the spooler is n
 // The package's file, as the release names it (cmake/kq5-package.cmake).
 constexpr const char* kPackage = "kq5-" KQ5_VERSION "-x64.msi";
 
-struct Bit {
-    DWORD bit;
-    const char* word;
-};
-
-// The PRINTER_STATUS_* bits of winspool.h.
-constexpr Bit kStatusBits[] = {
-    {0x1, "paused"},
-    {0x2, "error"},
-    {0x4, "pending deletion"},
-    {0x8, "paper jam"},
-    {0x10, "paper out"},
-    {0x20, "manual feed"},
-    {0x40, "paper problem"},
-    {0x80, "offline"},
-    {0x100, "I/O active"},
-    {0x200, "busy"},
-    {0x400, "printing"},
-    {0x800, "output bin full"},
-    {0x1000, "not available"},
-    {0x2000, "waiting"},
-    {0x4000, "processing"},
-    {0x8000, "initializing"},
-    {0x10000, "warming up"},
-    {0x20000, "toner low"},
-    {0x40000, "no toner"},
-    {0x80000, "page punt"},
-    {0x100000, "user intervention"},
-    {0x200000, "out of memory"},
-    {0x400000, "door open"},
-    {0x800000, "server unknown"},
-    {0x1000000, "power save"},
-};
-
-struct ErrorName {
-    DWORD error;
-    const char* words;
-};
-
-// The Win32 errors the doctor's lookups can meet, in words; any other is given as its number.
-constexpr ErrorName kErrorWords[] = {
-    {2, "not found"},
-    {3, "path not found"},
-    {5, "access denied"},
-    {8, "out of memory"},
-    {13, "the record is not valid"},
-    {32, "in use by another program"},
-    {122, "buffer too small"},
-    {124, "this system cannot answer this query"},
-    {231, "in use by another program"},
-    {234, "more data is available"},
-    {1060, "no such service"},
-    {1167, "the device is not connected"},
-    {1812, "no version resource"},
-    {kRpcUnavailable, "the Spooler is not running"},
-    {kNoSuchQueue, "no such queue"},
-};
-
 std::string ErrorWords(DWORD error) {
-    for (const ErrorName& name : kErrorWords) {
-        if (name.error == error) {
-            return Hex(error) + ": " + name.words;
-        }
-    }
-    return Hex(error);
+    const Win32Name* row = FindWin32Name(Win32Errors(), error);
+    return row != nullptr ? Hex(error) + ": " + row->words : Hex(error);
 }
 
 std::vector<std::string> StatusWords(DWORD status) {
     std::vector<std::string> words;
     DWORD known = 0;
-    for (const Bit& bit : kStatusBits) {
-        known |= bit.bit;
-        if ((status & bit.bit) != 0) {
-            words.emplace_back(bit.word);
+    for (const Win32Name& bit : PrinterStatusBits()) {
+        known |= bit.value;
+        if ((status & bit.value) != 0) {
+            words.emplace_back(bit.words);
         }
     }
     if ((status & ~known) != 0) {
         words.push_back("unknown bits " + Hex(status & ~known));
     }
     return words;
+}
+
+// The words of VALUE in TABLE; "unknown" for one Windows may add later.
+const char* Words(std::span<const Win32Name> table, DWORD value) {
+    const Win32Name* row = FindWin32Name(table, value);
+    return row != nullptr ? row->words : "unknown";
 }
 
 std::string Join(const std::vector<std::string>& items, const char* separator) {
@@ -106,41 +51,11 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
 }
 
 const char* StateName(DWORD state) {
-    switch (state) {
-        case SERVICE_STOPPED:
-            return "stopped";
-        case SERVICE_START_PENDING:
-            return "starting";
-        case SERVICE_STOP_PENDING:
-            return "stopping";
-        case SERVICE_RUNNING:
-            return "running";
-        case SERVICE_CONTINUE_PENDING:
-            return "continuing";
-        case SERVICE_PAUSE_PENDING:
-            return "pausing";
-        case SERVICE_PAUSED:
-            return "paused";
-        default:
-            return "unknown";
-    }
+    return Words(ServiceStates(), state);
 }
 
 const char* StartTypeName(DWORD type) {
-    switch (type) {
-        case SERVICE_BOOT_START:
-            return "boot";
-        case SERVICE_SYSTEM_START:
-            return "system";
-        case SERVICE_AUTO_START:
-            return "automatic";
-        case SERVICE_DEMAND_START:
-            return "manual";
-        case SERVICE_DISABLED:
-            return "disabled";
-        default:
-            return "unknown";
-    }
+    return Words(ServiceStartTypes(), type);
 }
 
 const char* IdentityName(Identity identity) {
@@ -195,18 +110,7 @@ const char* OpenName(DeviceOpen open) {
 }
 
 const char* ActionName(DWORD type) {
-    switch (type) {
-        case 0:
-            return "none";
-        case 1:
-            return "restart";
-        case 2:
-            return "reboot";
-        case 3:
-            return "run_command";
-        default:
-            return "unknown";
-    }
+    return Words(FailureActionTypes(), type);
 }
 
 bool HasSpace(const std::string& text) {
