@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "common/format.h"
-#include "doctor/doctor.h"
+#include "doctor/judge.h"
+#include "doctor/program.h"
 #include "doctor/text.h"
 #include "queue/queue.h"
 #include "sim_fixture.h"

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/service_state.h"
+#include "common/text.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
 #include "queue/queue.h"
@@ -293,4 +294,24 @@ Facts GatherFacts() {
     facts.queue = GatherQueue();
     facts.printer = GatherPrinter();
     return facts;
+}
+
+bool IsKq5Path(const std::string& path) {
+    constexpr const char* kExe = "kq5svc.exe";
+    const std::string lower = LowerAscii(path);
+    // The executable's own name: after a separator or at the start, ending the program's path.
+    for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
+        const size_t end = at + std::char_traits<char>::length(kExe);
+        const bool startOk =
+            at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' || lower[at - 1] == '"';
+        const bool endOk = end == lower.size() || lower[end] == '"' || lower[end] == ' ';
+        if (startOk && endOk) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PathQuoted(const std::string& path) {
+    return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
 }

@@ -1,12 +1,9 @@
-// Judging the facts and rendering them: plain lines for a person, one JSON object for tools.
-#include <cstdio>
+// The verdicts on the facts, in the order the report gives them: the queue, the Spooler, the
+// printer, the ports, kq5's service.
+#include "doctor/judge.h"
 
-#include "cmdline/cmdline.h"
-#include "common/format.h"
 #include "common/text.h"
-#include "doctor/doctor.h"
-#include "doctor/text.h"
-#include "events/win32_names.h"
+#include "doctor/words.h"
 
 namespace {
 
@@ -15,66 +12,6 @@ constexpr DWORD kRpcUnavailable = RPC_S_SERVER_UNAVAILABLE;  // the spooler is n
 
 // The package's file, as the release names it (cmake/kq5-package.cmake).
 constexpr const char* kPackage = "kq5-" KQ5_VERSION "-x64.msi";
-
-std::string ErrorWords(DWORD error) {
-    const Win32Name* row = FindWin32Name(Win32Errors(), error);
-    return row != nullptr ? Hex(error) + ": " + row->words : Hex(error);
-}
-
-std::vector<std::string> StatusWords(DWORD status) {
-    std::vector<std::string> words;
-    DWORD known = 0;
-    for (const Win32Name& bit : PrinterStatusBits()) {
-        known |= bit.value;
-        if ((status & bit.value) != 0) {
-            words.emplace_back(bit.words);
-        }
-    }
-    if ((status & ~known) != 0) {
-        words.push_back("unknown bits " + Hex(status & ~known));
-    }
-    return words;
-}
-
-// The words of VALUE in TABLE; "unknown" for one Windows may add later.
-const char* Words(std::span<const Win32Name> table, DWORD value) {
-    const Win32Name* row = FindWin32Name(table, value);
-    return row != nullptr ? row->words : "unknown";
-}
-
-std::string Join(const std::vector<std::string>& items, const char* separator) {
-    std::string out;
-    for (const std::string& item : items) {
-        out += (out.empty() ? "" : separator) + item;
-    }
-    return out;
-}
-
-const char* StateName(DWORD state) {
-    return Words(ServiceStates(), state);
-}
-
-const char* StartTypeName(DWORD type) {
-    return Words(ServiceStartTypes(), type);
-}
-
-const char* IdentityName(Identity identity) {
-    switch (identity) {
-        case Identity::Printer:
-            return "printer";
-        case Identity::NoInterfaceKey:
-            return "path_without_key";
-        case Identity::DescriptionMissing:
-            return "description_missing";
-        case Identity::DescriptionTooLong:
-            return "description_too_long";
-        case Identity::DescriptionUnreadable:
-            return "description_unreadable";
-        case Identity::DescriptionDifferent:
-            return "description_different";
-    }
-    return "unknown";
-}
 
 std::string IdentityWords(const DeviceFacts& device) {
     switch (device.identity) {
@@ -93,24 +30,6 @@ std::string IdentityWords(const DeviceFacts& device) {
                    "\" is not KorvaneQ5";
     }
     return "unknown";
-}
-
-const char* OpenName(DeviceOpen open) {
-    switch (open) {
-        case DeviceOpen::NotTried:
-            return "not_tried";
-        case DeviceOpen::Opened:
-            return "opened";
-        case DeviceOpen::Held:
-            return "held";
-        case DeviceOpen::Failed:
-            return "failed";
-    }
-    return "unknown";
-}
-
-const char* ActionName(DWORD type) {
-    return Words(FailureActionTypes(), type);
 }
 
 bool HasSpace(const std::string& text) {
@@ -396,52 +315,7 @@ void JudgeService(const Facts& facts, Report& report) {
     JudgeServiceConfig(service, name, report);
 }
 
-std::string Error(DWORD error) {
-    return std::to_string(error);
-}
-
-std::string Bool(bool value) {
-    return value ? "true" : "false";
-}
-
-std::string StringList(const std::vector<std::string>& items) {
-    std::vector<std::string> quoted;
-    quoted.reserve(items.size());
-    for (const std::string& item : items) {
-        quoted.push_back(JsonString(item));
-    }
-    return "[" + Join(quoted, ",") + "]";
-}
-
-constexpr const char* kUsage =
-    "usage: kq5doctor [--json]\n"
-    "Tells what stands between the Korvane Q5 printer and its queue Korvane-Q5: the queue, the\n"
-    "Spooler, the USB printer and its port, and the kq5 service. Looks only, changes nothing.\n"
-    "  --json   one JSON object instead of lines\n"
-    "  --help, -h, /?  this text; --version: the version\n"
-    "Exit code: 0 nothing wrong, 1 a problem found, 2 kq5doctor could not look.\n";
-
 }  // namespace
-
-bool IsKq5Path(const std::string& path) {
-    constexpr const char* kExe = "kq5svc.exe";
-    const std::string lower = LowerAscii(path);
-    // The executable's own name: after a separator or at the start, ending the program's path.
-    for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
-        const size_t end = at + std::char_traits<char>::length(kExe);
-        const bool startOk =
-            at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' || lower[at - 1] == '"';
-        const bool endOk = end == lower.size() || lower[end] == '"' || lower[end] == ' ';
-        if (startOk && endOk) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool PathQuoted(const std::string& path) {
-    return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
-}
 
 std::vector<Finding> Judge(const Facts& facts) {
     Report report;
@@ -464,134 +338,4 @@ int ExitCode(const std::vector<Finding>& findings) {
         }
     }
     return code;
-}
-
-std::string RenderText(const std::vector<Finding>& findings) {
-    std::string out;
-    for (const Finding& finding : findings) {
-        switch (finding.verdict) {
-            case Verdict::Ok:
-                out += "ok       ";
-                break;
-            case Verdict::Problem:
-                out += "PROBLEM  ";
-                break;
-            case Verdict::CannotLook:
-                out += "CANNOT   ";
-                break;
-        }
-        out += finding.text + "\n";
-        if (!finding.fix.empty()) {
-            out += "         fix: " + finding.fix + "\n";
-        }
-    }
-    const int code = ExitCode(findings);
-    out += code == 0   ? "Nothing wrong found.\n"
-           : code == 1 ? "Problems found: see the PROBLEM lines and their fixes.\n"
-                       : "kq5doctor could not look at everything: see the CANNOT lines.\n";
-    return out;
-}
-
-// The device list, the printer and whether its port is the queue's, as JSON members.
-std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
-    std::vector<std::string> devices;
-    for (const DeviceFacts& device : printer.devices) {
-        devices.push_back("{\"path\":" + JsonString(device.path) +
-                          ",\"identity\":" + JsonString(IdentityName(device.identity)) +
-                          ",\"description\":" + JsonString(device.description) + "}");
-    }
-    std::string out = ",\"devices_listed\":" + Bool(printer.listed) +
-                      ",\"device_list_error\":" + Error(printer.listError) + ",\"devices\":[" +
-                      Join(devices, ",") + "]";
-    const bool present = printer.printer >= 0;
-    out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
-           JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
-           ",\"port\":" + JsonString(printer.port) +
-           ",\"device\":" + JsonString(OpenName(printer.open)) +
-           ",\"device_error\":" + Error(printer.openError) + "}";
-    const bool comparable = present && !printer.port.empty() && queue.read;
-    out += ",\"port_match\":" +
-           (comparable ? Bool(EqualsFoldingAscii(queue.port, printer.port)) : std::string("null"));
-    return out;
-}
-
-// kq5's service as the JSON member "service".
-std::string ServiceJson(const ServiceFacts& service) {
-    std::vector<std::string> recovery;
-    for (const FailureAction& action : service.recovery) {
-        recovery.push_back("{\"action\":" + JsonString(ActionName(action.type)) +
-                           ",\"delay_ms\":" + std::to_string(action.delayMs) + "}");
-    }
-    return ",\"service\":{\"manager_error\":" + Error(service.managerError) +
-           ",\"list_error\":" + Error(service.listError) +
-           ",\"unreadable\":" + StringList(service.unreadable) +
-           ",\"unreadable_error\":" + Error(service.unreadableError) +
-           ",\"installed\":" + Bool(service.installed) + ",\"name\":" + JsonString(service.name) +
-           ",\"state\":" + (service.installed ? JsonString(StateName(service.state)) : "null") +
-           ",\"start_type\":" +
-           (service.installed ? JsonString(StartTypeName(service.startType)) : "null") +
-           ",\"account\":" + JsonString(service.account) + ",\"path\":" + JsonString(service.path) +
-           ",\"path_quoted\":" + Bool(PathQuoted(service.path)) + ",\"recovery\":" +
-           (service.recoveryKnown ? "[" + Join(recovery, ",") + "]" : std::string("null")) +
-           ",\"recovery_error\":" + Error(service.recoveryError) + ",\"required_privileges\":" +
-           (service.privilegesKnown ? StringList(service.privileges) : std::string("null")) +
-           ",\"privileges_error\":" + Error(service.privilegesError) +
-           ",\"program\":" + JsonString(service.executable) + ",\"version\":" +
-           (service.versionKnown ? JsonString(service.version) : std::string("null")) +
-           ",\"version_error\":" + Error(service.versionError) + "}";
-}
-
-std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings) {
-    std::vector<std::string> problems;
-    for (const Finding& finding : findings) {
-        if (finding.verdict != Verdict::Ok) {
-            problems.push_back(finding.key);
-        }
-    }
-    const QueueFacts& queue = facts.queue;
-    std::string out = "{\"exit\":" + std::to_string(ExitCode(findings));
-    out += ",\"problems\":" + StringList(problems);
-    out += ",\"queue\":{\"found\":" + Bool(queue.opened) +
-           ",\"open_error\":" + Error(queue.openError) + ",\"read\":" + Bool(queue.read) +
-           ",\"port\":" + JsonString(queue.port) +
-           ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
-           ",\"status\":" + std::to_string(queue.status) +
-           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
-    out += ",\"spooler\":{\"state\":" +
-           (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
-           ",\"error\":" + Error(facts.spooler.error) + "}";
-    return out + PrinterJson(facts.printer, queue) + ServiceJson(facts.service) + "}\n";
-}
-
-namespace {
-
-const cmdline::Program kProgram{.name = "kq5doctor",
-                                .version = KQ5_VERSION,
-                                .help = kUsage,
-                                .options = {{"--json"}},
-                                .forms = {{"kq5doctor [--json]", {"--json"}}}};
-
-}  // namespace
-
-int RunDoctor(const std::vector<std::string>& args, std::string& output, std::string& errors) {
-    const cmdline::Parsed parsed = cmdline::Parse(kProgram, args);
-    if (parsed.action == cmdline::Action::Refused) {
-        errors = parsed.message;
-        return 2;
-    }
-    if (parsed.action != cmdline::Action::Run) {
-        output = parsed.action == cmdline::Action::Help
-                     ? kProgram.help
-                     : kProgram.name + " " + kProgram.version + "\n";
-        return 0;
-    }
-    const bool json = parsed.Has("--json");
-    // The doctor runs the service's lookups; their debugger lines would pass for the service's.
-    const bool wasSilenced = DebugOutputSilenced();
-    SilenceDebugOutput(true);
-    const Facts facts = GatherFacts();
-    SilenceDebugOutput(wasSilenced);
-    const std::vector<Finding> findings = Judge(facts);
-    output = json ? RenderJson(facts, findings) : RenderText(findings);
-    return ExitCode(findings);
 }
