@@ -14,8 +14,6 @@
 #include <map>
 #include <new>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "common/format.h"
 #include "doctor/judge.h"
@@ -96,21 +94,12 @@ Change Kq5At(const std::string& commandLine, const std::string& file = "",
     };
 }
 
-Change Kq5Holding(const std::vector<SC_ACTION>& actions, const std::vector<std::string>& privs) {
-    return Kq5([=](sim::ServiceConfig& c) {
-        c.failureActions = actions;
-        c.requiredPrivileges = privs;
-    });
-}
-
 // Call NTH of FUNCTION fails with ERROR (COUNT times).
 Change Fail(const std::string& function, int nth, DWORD error, int count = 1) {
     return [=] { sim::FailCall(function, nth, error, count); };
 }
 
-Change Both(const Change& first, const Change& second) {
-    return [=] { first(), second(); };
-}
+const auto Both = [](const Change& a, const Change& b) -> Change { return [=] { a(), b(); }; };
 
 Change Paused(DWORD status) {
     return [=] { ApplyQueueState(PRINTER_CONTROL_PAUSE, status); };
@@ -177,17 +166,15 @@ std::string ExitAndCalls(int code) {
 // kq5doctor run with ARGS on the machine where all is well but for CHANGE, as the golden keeps
 // it; and what any run must do: keep its lookups' debugger lines to itself, leave the program's
 // debugger output as it found it, close every handle, keep standard output to the report.
-std::string Doctor(const Change& change, const std::vector<std::string>& args, bool silenced) {
+std::string Doctor(const Change& change, const std::string& line, bool silenced) {
     sim::Reset();
     WellMachine();
     change();
     sim::ClearCalls();
     SilenceDebugOutput(silenced);
-    std::string command = "$ kq5doctor", out, errors;
-    for (const std::string& arg : args) {
-        command += " " + arg;
-    }
-    const int code = RunDoctor(args, out, errors);
+    std::istringstream words(line);
+    std::string command = "$ kq5doctor" + (line.empty() ? "" : " " + line), out, errors;
+    const int code = RunDoctor({std::istream_iterator<std::string>(words), {}}, out, errors);
     EXPECT_EQ(DebugOutputSilenced(), silenced);
     SilenceDebugOutput(false);  // as the other tests expect it
     EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{});
@@ -201,8 +188,8 @@ std::string Doctor(const Change& change, const std::vector<std::string>& args, b
 // them: each is a line of the text with its fix, one that is not ok names a fix and its key is in
 // the JSON's problems, in order, and nothing else is; the JSON is one JSON object.
 std::string Reports(const Change& change) {
-    const std::string text = Doctor(change, {}, false);
-    const std::string json = Doctor(change, {"--json"}, true);
+    const std::string text = Doctor(change, "", false);
+    const std::string json = Doctor(change, "--json", true);
     const std::string object = json.substr(json.find('{'));
     EXPECT_EQ(JsonEnd(object, 0), object.size() - 1) << object;
     sim::Reset();
@@ -256,145 +243,144 @@ void Golden(const std::string& name, const std::vector<State>& states) {
 
 class DoctorGolden : public SimTest {};
 
-TEST_F(DoctorGolden, AllWell) {
-    Golden("all-well", {{"all is well", [] {}}});
-}
-
-TEST_F(DoctorGolden, Queue) {
-    Golden(
-        "queue",
-        {{"no queue", [] { sim::RemovePrinter(u"Korvane-Q5"); }},
-         {"the queue may not be opened", Fail("OpenPrinterW", 1, ERROR_ACCESS_DENIED)},
-         {"the queue cannot be opened", Fail("OpenPrinterW", 1, ERROR_INVALID_PARAMETER)},
-         {"the queue's settings cannot be read", Fail("GetPrinterW", 1, ERROR_ACCESS_DENIED)},
-         {"the queue on another port", [] { AddQueue(u"LPT1:"); }},
-         // Windows matches port names without regard to case (Wine's localspl, localmon.c
-         // does_port_exist: lstrcmpiW against EnumPorts' names); only the letters fold.
-         {"the queue on the printer's port in small letters", [] { AddQueue(u"usb005"); }},
-         {"the queue on another port in small letters", [] { AddQueue(u"usb0005"); }},
-         {"the queue paused while the printer is plugged in", Paused(PRINTER_STATUS_OFFLINE)},
-         // Unplugged, the pause is kq5's own doing: said, not counted (the absent printer is).
-         {"the queue paused while the printer is unplugged",
-          Both(Paused(PRINTER_STATUS_OFFLINE), kUnplugged)},
-         {"every status bit, and those no winspool.h names", Both(Paused(0xFFFFFFFF), kUnplugged)},
-         {"two status bits and an unknown one", Both(Paused(0x2400002), kUnplugged)}});
-}
-
-TEST_F(DoctorGolden, Spooler) {
-    Golden(
-        "spooler",
-        {{"the Spooler stopped", [] { sim::InstallService("Spooler", {}, SERVICE_STOPPED); }},
-         {"the Spooler's record may not be opened", Fail("OpenServiceA", 1, ERROR_ACCESS_DENIED)},
-         {"the Spooler's state refused", Fail("QueryServiceStatus", 1, ERROR_ACCESS_DENIED)},
-         // Without a Spooler service kq5 is the first service of the list.
-         {"no Spooler service at all", [] { sim::RemoveService("Spooler"); }}});
-}
-
-TEST_F(DoctorGolden, Printer) {
-    Golden(
-        "printer",
-        {{"no device at all", [] { sim::UnplugDevice(PrinterPath("A1B2C3")); }},
-         {"the only device has another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }},
-         {"a decoy beside the printer", [] { PlugPrinter("0D3C0Y", "OtherQ5"); }},
-         {"a port description too long", [] { PlugPrinter("A1B2C3", std::string(300, 'K')); }},
-         {"the port description missing", [] { sim::DeleteRegistryKey(DescriptionKey("A1B2C3")); }},
-         {"the port description unreadable", Fail("RegQueryValueExA", 1, ERROR_ACCESS_DENIED)},
-         {"a device path without a registry key", [] { sim::PlugDevice(u"vid_0483&pid_5741"); }},
-         {"two printers: the first listed is the printer",
-          [] {
-              sim::AddPort(u"USB006");
-              sim::SetRegistryString(PortKey("USB006"), "Device Id", "usb\\vid_0483&pid_5741\\B2");
-              PlugPrinter("B2");
-          }},
-         {"no port's Device Id is the printer's",
-          [] { sim::DeleteRegistryKey(PortKey("USB005")); }},
-         {"the device list unreadable", Fail("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY)},
-         {"the printer held by kq5 while it runs", Fail("CreateFileW", 1, ERROR_SHARING_VIOLATION)},
-         {"held by another program, kq5 stopped", HeldWhileKq5Stopped(ERROR_SHARING_VIOLATION)},
-         // Wine's pipe-backed virtual printer answers a held device with ERROR_PIPE_BUSY, and an
-         // exclusive open of a device already open elsewhere can be refused as access denied.
-         {"held, answered as a busy pipe", HeldWhileKq5Stopped(ERROR_PIPE_BUSY)},
-         {"held, answered as access denied", HeldWhileKq5Stopped(ERROR_ACCESS_DENIED)},
-         {"gone between listing and opening", Fail("CreateFileW", 1, ERROR_DEVICE_NOT_CONNECTED)},
-         {"refused for another reason", Fail("CreateFileW", 1, ERROR_INVALID_PARAMETER)}});
-}
-
-TEST_F(DoctorGolden, Service) {
-    Golden(
-        "service",
-        {{"kq5 not installed", [] { InstallKq5(sim::ServiceConfig{}); }},
-         {"kq5 stopped", Kq5In(SERVICE_STOPPED)},
-         {"kq5 starting, started at boot", Kq5In(SERVICE_START_PENDING, SERVICE_BOOT_START)},
-         {"kq5 stopping, started by the system", Kq5In(SERVICE_STOP_PENDING, SERVICE_SYSTEM_START)},
-         {"kq5 continuing, started by hand", Kq5In(SERVICE_CONTINUE_PENDING, SERVICE_DEMAND_START)},
-         {"kq5 pausing, disabled", Kq5In(SERVICE_PAUSE_PENDING, SERVICE_DISABLED)},
-         {"kq5 paused, a start type Windows may add", Kq5In(SERVICE_PAUSED, 5)},
-         {"kq5 in a state Windows may add", Kq5In(8)},
-         {"kq5 under another account",
-          Kq5([](auto& c) { c.account = "NT AUTHORITY\\LocalService"; })},
-         {"the service manager refused", Fail("OpenSCManagerA", 1, ERROR_ACCESS_DENIED)},
-         // Some services refuse an administrator's query of their configuration (protected ones).
-         {"a service before kq5 may not be opened", Fail("OpenServiceW", 1, ERROR_ACCESS_DENIED)},
-         // kq5 is found by its program: a service whose program cannot be read may be kq5.
-         {"kq5's own service may not be opened", Fail("OpenServiceW", 2, ERROR_ACCESS_DENIED)},
-         {"kq5's settings refused", Fail("QueryServiceConfigW", 3, ERROR_ACCESS_DENIED)},
-         {"the list of services refused", Fail("EnumServicesStatusExW", 1, ERROR_ACCESS_DENIED)},
-         // Each page says more is to come: 64 pages of 64 KiB, far more than any machine has.
-         {"a list that does not end",
-          Fail("EnumServicesStatusExW", 1, ERROR_MORE_DATA, sim::kEveryLaterCall)},
-         // Long names (up to 256 characters) fill a page with fewer services: kq5 on a later one.
-         {"kq5 on a later page of the list",
-          [] {
-              sim::RemoveService("KorvaneKeeper");
-              for (int i = 1000; i < 1130; ++i) {
-                  sim::InstallService("Filler" + std::string(238, 'x') + std::to_string(i), {});
-              }
-              InstallKq5();
-          }},
-         // An old copy left installed: the first in the list is reported, with its own settings.
-         {"two services run kq5svc.exe", [] {
-              sim::InstallService("Kq5Old", Kq5Config("C:\\old\\kq5svc.exe"), SERVICE_STOPPED);
-          }}});
-}
-
-TEST_F(DoctorGolden, ServiceProgram) {
-    Golden(
-        "service-program",
-        {{"the program is gone", Kq5At("\"C:\\gone\\kq5svc.exe\" -x")},
-         {"the program's folder is gone", Fail("GetFileVersionInfoSizeW", 1, ERROR_PATH_NOT_FOUND)},
-         {"no version resource", Kq5At("C:\\old\\kq5svc.exe", "C:\\old\\KQ5SVC.EXE", "")},
-         {"the version cannot be read", Fail("GetFileVersionInfoW", 1, ERROR_ACCESS_DENIED)},
-         // An update replacing the program holds it.
-         {"its size refused", Fail("GetFileVersionInfoSizeW", 1, ERROR_SHARING_VIOLATION)},
-         {"no fixed part",
-          Kq5At("\"C:\\new\\kq5svc.exe\"", "C:\\new\\kq5svc.exe", "1.0.0.0", false)},
-         // An unquoted path with a space lets Windows start another program (C:\Program.exe).
-         {"unquoted, with a space", Kq5At("C:\\Program Files\\kq5\\kq5svc.exe")},
-         {"unquoted, a quoted argument", Kq5At("C:\\Program Files\\kq5\\kq5svc.exe -name \"a b\"")},
-         {"unquoted, no space", Kq5At("C:\\kq5\\kq5svc.exe -service", "C:\\kq5\\kq5svc.exe")},
-         {"quoted, with an argument", Kq5At("\"C:\\Program Files\\kq5 2\\kq5svc.exe\" -service",
-                                            "C:\\Program Files\\kq5 2\\kq5svc.exe")},
-         {"capitals", Kq5At("C:\\KQ5\\KQ5SVC.EXE -service", "C:\\KQ5\\KQ5SVC.EXE")},
-         {"the closing quote missing", Kq5At("\"C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5svc.exe")},
-         // An empty quoted program: Windows starts nothing.
-         {"an empty quoted program", Kq5At("\"\" C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5svc.exe")}});
-}
-
-TEST_F(DoctorGolden, ServiceConfig) {
-    Golden(
-        "service-config",
-        {{"levels unknown to the system", Kq5([](auto& c) { c.config2Unsupported = true; })},
-         {"privileges unknown to the system", Fail("QueryServiceConfig2W", 3, ERROR_INVALID_LEVEL)},
-         // Another administrator changes them between the size query and the read.
-         {"recovery actions grown after their size",
-          Fail("QueryServiceConfig2W", 2, ERROR_INSUFFICIENT_BUFFER)},
-         {"every recovery action, three privileges",
-          Kq5Holding({{SC_ACTION_NONE, 0},
-                      {SC_ACTION_RESTART, 5000},
-                      {SC_ACTION_REBOOT, 60000},
-                      {SC_ACTION_RUN_COMMAND, 3000}},
-                     {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege", "SeAuditPrivilege"})},
-         {"no recovery actions, no privileges", Kq5Holding({}, {})}});
+// Every machine state's reports, a golden file a group of states.
+TEST_F(DoctorGolden, EachStatesReports) {
+    const std::pair<const char*, std::vector<State>> groups[] = {
+        {"all-well", {{"all is well", [] {}}}},
+        {"queue",
+         {{"no queue", [] { sim::RemovePrinter(u"Korvane-Q5"); }},
+          {"the queue may not be opened", Fail("OpenPrinterW", 1, ERROR_ACCESS_DENIED)},
+          {"the queue cannot be opened", Fail("OpenPrinterW", 1, ERROR_INVALID_PARAMETER)},
+          {"the queue's settings cannot be read", Fail("GetPrinterW", 1, ERROR_ACCESS_DENIED)},
+          {"the queue on another port", [] { AddQueue(u"LPT1:"); }},
+          // Windows matches port names without regard to case (Wine's localspl, localmon.c
+          // does_port_exist: lstrcmpiW against EnumPorts' names); only the letters fold.
+          {"the printer's port in small letters", [] { AddQueue(u"usb005"); }},
+          {"another port in small letters", [] { AddQueue(u"usb0005"); }},
+          {"paused, the printer plugged in", Paused(PRINTER_STATUS_OFFLINE)},
+          // Unplugged, the pause is kq5's own doing: said, not counted (the absent printer is).
+          {"paused, the printer unplugged", Both(Paused(PRINTER_STATUS_OFFLINE), kUnplugged)},
+          {"every status bit, and those no winspool.h names", Both(Paused(0xFFFFFFFF), kUnplugged)},
+          {"two status bits and an unknown one", Both(Paused(0x2400002), kUnplugged)}}},
+        {"spooler",
+         {{"the Spooler stopped", [] { sim::InstallService("Spooler", {}, SERVICE_STOPPED); }},
+          {"the Spooler's record may not be opened", Fail("OpenServiceA", 1, ERROR_ACCESS_DENIED)},
+          {"the Spooler's state refused", Fail("QueryServiceStatus", 1, ERROR_ACCESS_DENIED)},
+          // Without a Spooler service kq5 is the first service of the list.
+          {"no Spooler service at all", [] { sim::RemoveService("Spooler"); }}}},
+        {"printer",
+         {{"no device at all", [] { sim::UnplugDevice(PrinterPath("A1B2C3")); }},
+          {"another port description", [] { PlugPrinter("A1B2C3", "OtherQ5"); }},
+          {"a decoy beside the printer", [] { PlugPrinter("0D3C0Y", "OtherQ5"); }},
+          {"a port description too long", [] { PlugPrinter("A1B2C3", std::string(300, 'K')); }},
+          {"no port description", [] { sim::DeleteRegistryKey(DescriptionKey("A1B2C3")); }},
+          {"the port description unreadable", Fail("RegQueryValueExA", 1, ERROR_ACCESS_DENIED)},
+          {"a device path without a registry key", [] { sim::PlugDevice(u"vid_0483&pid_5741"); }},
+          // Names from the system in UTF-16 written as UTF-8, a surrogate pair as the character it
+          // encodes, one without its partner as U+FFFD (never bytes a JSON reader refuses); JSON
+          // strings with quotes, backslashes and control characters escaped.
+          {"names outside ASCII",
+           [] {
+               for (const std::u16string serial :
+                    {u"#\u00e9\u20ac\ud7ff\ue000\xd800\xdc00", u"#\xdbff\xdfff", u"#\xdbffx\xd800",
+                     u"#\xdc00z", u"#\xd800\xd800\xdc00\xdfff"}) {
+                   sim::PlugDevice(u"vid_0483&pid_5741" + serial);
+               }
+               PlugPrinter("D1", "say \"hi\" \\ \x01\x1f \x7f");
+           }},
+          {"two printers: the first listed is the printer",
+           [] {
+               sim::AddPort(u"USB006");
+               sim::SetRegistryString(PortKey("USB006"), "Device Id", "usb\\vid_0483&pid_5741\\B2");
+               PlugPrinter("B2");
+           }},
+          {"no port for the printer", [] { sim::DeleteRegistryKey(PortKey("USB005")); }},
+          {"the device list unreadable", Fail("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY)},
+          {"held by kq5, running", Fail("CreateFileW", 1, ERROR_SHARING_VIOLATION)},
+          {"held by another program, kq5 stopped", HeldWhileKq5Stopped(ERROR_SHARING_VIOLATION)},
+          // Wine's pipe-backed virtual printer answers a held device with ERROR_PIPE_BUSY, and an
+          // exclusive open of a device already open elsewhere can be refused as access denied.
+          {"held, answered as a busy pipe", HeldWhileKq5Stopped(ERROR_PIPE_BUSY)},
+          {"held, answered as access denied", HeldWhileKq5Stopped(ERROR_ACCESS_DENIED)},
+          {"gone between listing and opening", Fail("CreateFileW", 1, ERROR_DEVICE_NOT_CONNECTED)},
+          {"refused for another reason", Fail("CreateFileW", 1, ERROR_INVALID_PARAMETER)}}},
+        {"service",
+         {{"kq5 not installed", [] { InstallKq5(sim::ServiceConfig{}); }},
+          {"kq5 stopped", Kq5In(SERVICE_STOPPED)},
+          {"kq5 starting, boot start", Kq5In(SERVICE_START_PENDING, SERVICE_BOOT_START)},
+          {"kq5 stopping, system start", Kq5In(SERVICE_STOP_PENDING, SERVICE_SYSTEM_START)},
+          {"kq5 continuing, manual start", Kq5In(SERVICE_CONTINUE_PENDING, SERVICE_DEMAND_START)},
+          {"kq5 pausing, disabled", Kq5In(SERVICE_PAUSE_PENDING, SERVICE_DISABLED)},
+          {"kq5 paused, a start type Windows may add", Kq5In(SERVICE_PAUSED, 5)},
+          {"kq5 in a state Windows may add", Kq5In(8)},
+          {"another account", Kq5([](auto& c) { c.account = "NT AUTHORITY\\LocalService"; })},
+          {"the service manager refused", Fail("OpenSCManagerA", 1, ERROR_ACCESS_DENIED)},
+          // Some services refuse an administrator's query of their configuration (protected ones).
+          {"a service before kq5 may not be opened", Fail("OpenServiceW", 1, ERROR_ACCESS_DENIED)},
+          // kq5 is found by its program: a service whose program cannot be read may be kq5.
+          {"kq5's own service may not be opened", Fail("OpenServiceW", 2, ERROR_ACCESS_DENIED)},
+          {"kq5's settings refused", Fail("QueryServiceConfigW", 3, ERROR_ACCESS_DENIED)},
+          {"the list of services refused", Fail("EnumServicesStatusExW", 1, ERROR_ACCESS_DENIED)},
+          // Each page says more is to come: 64 pages of 64 KiB, far more than any machine has.
+          {"an endless list",
+           Fail("EnumServicesStatusExW", 1, ERROR_MORE_DATA, sim::kEveryLaterCall)},
+          // Long names (up to 256 characters) fill a page with fewer services: kq5 on a later one.
+          {"kq5 on a later page of the list",
+           [] {
+               sim::RemoveService("KorvaneKeeper");
+               for (int i = 1000; i < 1130; ++i) {
+                   sim::InstallService("Filler" + std::string(238, 'x') + std::to_string(i), {});
+               }
+               InstallKq5();
+           }},
+          // An old copy left installed: the first in the list is reported, with its own settings.
+          {"two services run kq5svc.exe",
+           [] {
+               sim::InstallService("Kq5Old", Kq5Config("C:\\old\\kq5svc.exe"), SERVICE_STOPPED);
+           }}}},
+        {"service-program",
+         {{"the program is gone", Kq5At("\"C:\\gone\\kq5svc.exe\" -x")},
+          {"its folder gone", Fail("GetFileVersionInfoSizeW", 1, ERROR_PATH_NOT_FOUND)},
+          {"no version resource", Kq5At("C:\\old\\kq5svc.exe", "C:\\old\\KQ5SVC.EXE", "")},
+          {"the version cannot be read", Fail("GetFileVersionInfoW", 1, ERROR_ACCESS_DENIED)},
+          // An update replacing the program holds it.
+          {"its size refused", Fail("GetFileVersionInfoSizeW", 1, ERROR_SHARING_VIOLATION)},
+          {"no fixed part",
+           Kq5At("\"C:\\new\\kq5svc.exe\"", "C:\\new\\kq5svc.exe", "1.0.0.0", false)},
+          // An unquoted path with a space lets Windows start another program (C:\Program.exe).
+          {"unquoted, with a space", Kq5At("C:\\Program Files\\kq5\\kq5svc.exe")},
+          {"unquoted, a quoted argument",
+           Kq5At("C:\\Program Files\\kq5\\kq5svc.exe -name \"a b\"")},
+          {"unquoted, no space", Kq5At("C:\\kq5\\kq5svc.exe -service", "C:\\kq5\\kq5svc.exe")},
+          {"quoted, with an argument", Kq5At("\"C:\\Program Files\\kq5 2\\kq5svc.exe\" -service",
+                                             "C:\\Program Files\\kq5 2\\kq5svc.exe")},
+          {"capitals", Kq5At("C:\\KQ5\\KQ5SVC.EXE -service", "C:\\KQ5\\KQ5SVC.EXE")},
+          {"the closing quote missing", Kq5At("\"C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5svc.exe")},
+          // An empty quoted program: Windows starts nothing.
+          {"an empty quoted program", Kq5At("\"\" C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5svc.exe")}}},
+        {"service-config",
+         {{"levels unknown to the system", Kq5([](auto& c) { c.config2Unsupported = true; })},
+          {"privileges unknown", Fail("QueryServiceConfig2W", 3, ERROR_INVALID_LEVEL)},
+          // Another administrator changes them between the size query and the read.
+          {"recovery grown after its size",
+           Fail("QueryServiceConfig2W", 2, ERROR_INSUFFICIENT_BUFFER)},
+          {"every recovery action, three privileges", Kq5([](auto& c) {
+               c.failureActions = {{SC_ACTION_NONE, 0},
+                                   {SC_ACTION_RESTART, 5000},
+                                   {SC_ACTION_REBOOT, 60000},
+                                   {SC_ACTION_RUN_COMMAND, 3000}};
+               c.requiredPrivileges = {"SeChangeNotifyPrivilege", "SeCreateGlobalPrivilege",
+                                       "SeAuditPrivilege"};
+           })},
+          {"no recovery actions, no privileges", Kq5([](auto& c) {
+               c = Kq5Config();
+               c.failureActions = {};
+               c.requiredPrivileges = {};
+           })}}},
+    };
+    for (const auto& [name, states] : groups) {
+        Golden(name, states);
+    }
 }
 
 // The options: help and version on standard output, a wrong word on standard error with the
@@ -403,8 +389,7 @@ TEST_F(DoctorGolden, Options) {
     std::string actual;
     for (const std::string line : {"--help", "-h", "/?", "--version", "--jsno", "--json --bogus",
                                    "--json --json", "--json report.json"}) {
-        std::istringstream words(line);
-        actual += Doctor([] {}, {std::istream_iterator<std::string>(words), {}}, true) + "\n";
+        actual += Doctor([] {}, line, true) + "\n";
     }
     Compare("options", actual);
 }
@@ -414,33 +399,13 @@ TEST_F(DoctorGolden, Options) {
 TEST_F(DoctorGolden, MemoryRunningOutAtEachBuffer) {
     std::string all;
     for (int nth = 1; nth < 100; ++nth) {
-        const std::string text = Doctor([nth] { nothrowAllocationsBeforeFailure = nth; }, {}, true);
+        const std::string text = Doctor([nth] { nothrowAllocationsBeforeFailure = nth; }, "", true);
         if (nothrowAllocationsBeforeFailure.exchange(0) != 0) {
             break;  // every buffer has had its turn
         }
         all += "== allocation " + std::to_string(nth) + " fails\n" + text + "\n";
     }
     Compare("memory", all);
-}
-
-// Names from the system in UTF-16 written as UTF-8, a surrogate pair as the one character it
-// encodes and a surrogate without its partner as U+FFFD (never bytes a JSON reader refuses); JSON
-// strings with quotes, backslashes and control characters escaped, every other byte as it is.
-TEST(DoctorText, Utf16AsUtf8AndJsonStrings) {
-    const std::pair<std::u16string, std::string> cases[] = {
-        {u"a\xd800\xdc00", "a\xf0\x90\x80\x80"},  // the first pair, at the end of the text
-        {u"\xdbff\xdfff", "\xf4\x8f\xbf\xbf"},    // the last
-        {u"\xd800", "\xef\xbf\xbd"},              // a high surrogate at the end
-        {u"\xdbffx", "\xef\xbf\xbdx"},            // followed by no low one
-        {u"\xd800\xd800\xdc00", "\xef\xbf\xbd\xf0\x90\x80\x80"},
-        {u"\xdc00\xdfffz", "\xef\xbf\xbd\xef\xbf\xbdz"},  // low surrogates alone
-    };
-    for (const auto& [text, utf8] : cases) {
-        EXPECT_EQ(Utf8(WideString(text.begin(), text.end())), utf8) << utf8;
-    }
-    EXPECT_EQ(JsonString("say \"hi\" \\ C:\\x"), R"("say \"hi\" \\ C:\\x")");
-    EXPECT_EQ(JsonString(std::string("\x01\n\x1f \x7f\xc3\xa9", 7)), R"("\u0001\u000a\u001f )"
-                                                                     "\x7f\xc3\xa9\"");
 }
 
 // kq5 is the service whose program is kq5svc.exe, in any letter case: the name whole, at the start
