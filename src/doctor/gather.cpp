@@ -207,20 +207,26 @@ void NoteUnreadable(const WCHAR* name, DWORD error, ServiceFacts& facts) {
     facts.unreadable.push_back(Utf8(name));
 }
 
-// Whether the named service runs kq5svc.exe; if so its configuration goes into `facts`.
-bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
-    if (service == nullptr) {
-        NoteUnreadable(name, GetLastError(), facts);
-        return false;
-    }
-    DWORD error = 0;
-    std::unique_ptr<BYTE[]> config = ReadRecord(
+// A service's configuration record (QUERY_SERVICE_CONFIGW), or null with the error in ERROR.
+std::unique_ptr<BYTE[]> ConfigOf(SC_HANDLE service, DWORD& error) {
+    return ReadRecord(
         [service](LPBYTE buffer, DWORD size, LPDWORD needed) {
             return QueryServiceConfigW(service, reinterpret_cast<LPQUERY_SERVICE_CONFIGW>(buffer),
                                        size, needed);
         },
         error);
+}
+
+// Whether the named service runs kq5svc.exe: if so it is kq5, and its configuration goes into
+// `facts`.
+void ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    if (service == nullptr) {
+        NoteUnreadable(name, GetLastError(), facts);
+        return;
+    }
+    DWORD error = 0;
+    std::unique_ptr<BYTE[]> config = ConfigOf(service, error);
     if (!config) {
         NoteUnreadable(name, error, facts);
     }
@@ -238,7 +244,41 @@ bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& 
         ReadVersion(record->lpBinaryPathName, facts);
     }
     CloseServiceHandle(service);
-    return kq5;
+}
+
+// Whether the named service, found after kq5's, runs kq5svc.exe too (an old copy left
+// installed); one whose configuration cannot be read is not counted.
+bool AlsoKq5(SC_HANDLE manager, const WCHAR* name) {
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    if (service == nullptr) {
+        return false;
+    }
+    DWORD error = 0;
+    const std::unique_ptr<BYTE[]> config = ConfigOf(service, error);
+    CloseServiceHandle(service);
+    const auto* record = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.get());
+    return record != nullptr && record->lpBinaryPathName != nullptr &&
+           IsKq5Path(Utf8(record->lpBinaryPathName));
+}
+
+// A page of the service list: kq5 looked for until it is found, then a running copy of it under
+// another name. True when there is nothing more to look for.
+bool LookAtPage(SC_HANDLE manager, const ENUM_SERVICE_STATUS_PROCESSW* records, DWORD count,
+                ServiceFacts& facts) {
+    for (DWORD i = 0; i < count; ++i) {
+        const WCHAR* name = records[i].lpServiceName;
+        const DWORD state = records[i].ServiceStatusProcess.dwCurrentState;
+        if (name == nullptr) {
+            continue;
+        }
+        if (!facts.installed) {
+            ReadIfKq5(manager, name, state, facts);
+        } else if (state == SERVICE_RUNNING && AlsoKq5(manager, name)) {
+            facts.alsoRunning = Utf8(name);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Looks through the service list a page at a time, resuming where the last page ended. A list
@@ -259,22 +299,15 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
         // Taken before the services' own lookups set the last error again.
         const DWORD error = done != 0 ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
-            facts.listError = error;
+            facts.listError = facts.installed ? 0 : error;  // kq5 found: only its copies unseen
             return;
         }
         const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
-        for (DWORD i = 0; i < returned; ++i) {
-            if (records[i].lpServiceName != nullptr &&
-                ReadIfKq5(manager, records[i].lpServiceName,
-                          records[i].ServiceStatusProcess.dwCurrentState, facts)) {
-                return;
-            }
-        }
-        if (error == ERROR_SUCCESS) {
+        if (LookAtPage(manager, records, returned, facts) || error == ERROR_SUCCESS) {
             return;
         }
     }
-    facts.listError = ERROR_MORE_DATA;  // a list that does not end
+    facts.listError = facts.installed ? 0 : ERROR_MORE_DATA;  // a list that does not end
 }
 
 }  // namespace

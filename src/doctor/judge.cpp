@@ -53,6 +53,12 @@ const PrinterFacts* PresentPrinter(const Facts& facts) {
     return facts.printer.printer >= 0 ? &facts.printer : nullptr;
 }
 
+// kq5 not found where it may be: the service manager, the list or a service could not be read.
+bool Kq5Unseen(const ServiceFacts& service) {
+    return !service.installed &&
+           (!service.managerOpened || service.listError != 0 || !service.unreadable.empty());
+}
+
 bool Kq5Running(const Facts& facts) {
     return facts.service.installed && facts.service.state == SERVICE_RUNNING;
 }
@@ -118,6 +124,48 @@ void JudgeSpooler(const Facts& facts, Report& report) {
     }
 }
 
+// Whether the printer's device opens, said only as far as the open shows it: kq5 running holds
+// it, so a device that opens means kq5 reads nothing from it, and a device held while another
+// service runs kq5svc.exe too may be held by that copy.
+void JudgeDevice(const Facts& facts, Report& report) {
+    const PrinterFacts& printer = facts.printer;
+    const std::string& copy = facts.service.alsoRunning;
+    if (printer.open == DeviceOpen::Opened && Kq5Running(facts)) {
+        report.Problem("printer_not_held",
+                       "the printer's device opens, so kq5 does not hold it though it runs: it "
+                       "reads no status from the printer",
+                       "restart kq5: sc stop " + facts.service.name + " && sc start " +
+                           facts.service.name + "; or unplug the printer and plug it in again");
+    } else if (printer.open == DeviceOpen::Opened) {
+        report.Ok("printer_device", "the printer's device opens");
+    } else if (printer.open == DeviceOpen::Held && !copy.empty()) {
+        report.Problem("printer_held_by_copy",
+                       "the printer's device is held (" + ErrorWords(printer.openError) +
+                           ") while service \"" + copy +
+                           "\" runs kq5svc.exe too: that copy of kq5 may hold it",
+                       "keep one kq5: sc stop \"" + copy + "\" && sc delete \"" + copy + "\"");
+    } else if (printer.open == DeviceOpen::Held && Kq5Unseen(facts.service)) {
+        report.CannotLook("printer_holder_unknown",
+                          "the printer's device is held (" + ErrorWords(printer.openError) +
+                              "): by kq5 or another program, which cannot be told while kq5's "
+                              "service cannot be looked at",
+                          "run kq5doctor from an elevated console");
+    } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
+        report.Ok("printer_device",
+                  "the printer's device is held by kq5, as expected while it runs");
+    } else if (printer.open == DeviceOpen::Held) {
+        report.Problem("printer_held",
+                       "the printer's device is held by another program (" +
+                           ErrorWords(printer.openError) + ") while kq5 does not run",
+                       "close the program that uses the printer, or unplug and plug it in");
+    } else {
+        report.Problem(
+            "printer_open_failed",
+            "the printer's device cannot be opened (" + ErrorWords(printer.openError) + ")",
+            "unplug the printer and plug it in again");
+    }
+}
+
 void JudgePrinter(const Facts& facts, Report& report) {
     const PrinterFacts& printer = facts.printer;
     if (!printer.listed) {
@@ -153,22 +201,7 @@ void JudgePrinter(const Facts& facts, Report& report) {
     } else {
         report.Ok("printer_port", "Windows gave the printer port " + printer.port);
     }
-    if (printer.open == DeviceOpen::Opened) {
-        report.Ok("printer_device", "the printer's device opens");
-    } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
-        report.Ok("printer_device",
-                  "the printer's device is held by kq5, as expected while it runs");
-    } else if (printer.open == DeviceOpen::Held) {
-        report.Problem("printer_held",
-                       "the printer's device is held by another program (" +
-                           ErrorWords(printer.openError) + ") while kq5 does not run",
-                       "close the program that uses the printer, or unplug and plug it in");
-    } else {
-        report.Problem(
-            "printer_open_failed",
-            "the printer's device cannot be opened (" + ErrorWords(printer.openError) + ")",
-            "unplug the printer and plug it in again");
-    }
+    JudgeDevice(facts, report);
 }
 
 void JudgePort(const Facts& facts, Report& report) {
