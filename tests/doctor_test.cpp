@@ -275,7 +275,7 @@ TEST_F(DoctorGolden, EachStatesReports) {
            [] {
                for (const std::u16string serial :
                     {u"#\u00e9\u20ac\ud7ff\ue000\xd800\xdc00", u"#\xdbff\xdfff", u"#\xdbffx\xd800",
-                     u"#\xdc00z", u"#\xd800\xd800\xdc00\xdfff"}) {
+                     u"#\xdc00z\xd800\xe000\xd800\xdc00\ue000", u"#\xd800\xd800\xdc00\xdfff"}) {
                    sim::PlugDevice(u"vid_0483&pid_5741" + serial);
                }
                PlugPrinter("D1", "say \"hi\" \\ \x01\x1f \x7f");

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Records again what tests/golden_test.cpp requires byte for byte: the timeline of every shipped
-# scenario (tests/golden/scenarios/), and a line for every run of the fault sweep
-# (tests/golden/fault-sweep/: the queue's and the Spooler's events with their times, the final
-# state, digests of the calls and of the whole timeline). Run it after a change that is meant to
-# change what the simulated runs do, and read the difference (git diff tests/golden) before
-# committing it: a changed run of the sweep is one changed line, and the test's failure before the
-# update wrote out the first few such runs whole.
+# Records again what tests/golden_test.cpp and tests/doctor_test.cpp require byte for byte: the
+# timeline of every shipped scenario (tests/golden/scenarios/), a line for every run of the fault
+# sweep (tests/golden/fault-sweep/: the queue's and the Spooler's events with their times, the
+# final state, digests of the calls and of the whole timeline), and kq5doctor's reports of each
+# machine state its tests build (tests/golden/doctor/). Run it after a change that is meant to
+# change what the simulated runs or the doctor's reports say, and read the difference (git diff
+# tests/golden) before committing it: a changed run of the sweep is one changed line, and the
+# test's failure before the update wrote out the first few such runs whole.
 # Usage: tests/update-goldens.sh [BUILD_DIR]   (default: build/host, configured as test.sh does)
 set -euo pipefail
 cd "$(dirname "$0")/.."

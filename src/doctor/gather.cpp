@@ -282,7 +282,8 @@ bool LookAtPage(SC_HANDLE manager, const ENUM_SERVICE_STATUS_PROCESSW* records, 
 }
 
 // Looks through the service list a page at a time, resuming where the last page ended. A list
-// that cannot be read to its end is said (listError): kq5 may be among the services not seen.
+// that cannot be read to its end is said (listError): kq5, or a copy of it, may be among the
+// services not seen.
 void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kEnumBufferSize]);
     if (!buffer) {
@@ -299,7 +300,7 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
         // Taken before the services' own lookups set the last error again.
         const DWORD error = done != 0 ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
-            facts.listError = facts.installed ? 0 : error;  // kq5 found: only its copies unseen
+            facts.listError = error;
             return;
         }
         const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
@@ -307,7 +308,7 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
             return;
         }
     }
-    facts.listError = facts.installed ? 0 : ERROR_MORE_DATA;  // a list that does not end
+    facts.listError = ERROR_MORE_DATA;  // a list that does not end
 }
 
 }  // namespace
