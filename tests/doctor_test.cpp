@@ -119,15 +119,23 @@ Change Fail(const std::string& function, int nth, DWORD error, int count = 1) {
 
 const auto Both = [](const Change& a, const Change& b) -> Change { return [=] { a(), b(); }; };
 
-Change Paused(DWORD status) {
-    return [=] { ApplyQueueState(PRINTER_CONTROL_PAUSE, status); };
-}
+auto Paused = [](DWORD s) -> Change { return [=] { ApplyQueueState(PRINTER_CONTROL_PAUSE, s); }; };
 const Change kUnplugged = [] { sim::UnplugDevice(PrinterPath("A1B2C3")); };
 
 // kq5 stopped, and the printer's device refused with ERROR as when another program holds it.
-Change HeldWhileKq5Stopped(DWORD error) {
-    return Both(Kq5In(SERVICE_STOPPED), Fail("CreateFileW", 2, error));
-}
+auto Held = [](DWORD error) { return Both(Kq5In(SERVICE_STOPPED), Fail("CreateFileW", 2, error)); };
+
+// Old copies of kq5 left installed under other names, after kq5's service: one stopped, two
+// running.
+const Change kCopies = [] {
+    sim::InstallService("Kq5Stopped", Kq5Config("C:\\old\\kq5svc.exe"), SERVICE_STOPPED);
+    sim::InstallService("Kq5Old", Kq5Config("C:\\old\\kq5svc.exe"));
+    sim::InstallService("Kq5Older", Kq5Config("C:\\older\\kq5svc.exe"));
+};
+// The same, Kq5Old refused at its open and Kq5Older's settings at their read.
+const Change kUnreadableCopies =
+    Both(kCopies, Both(Fail("OpenServiceW", 3, ERROR_ACCESS_DENIED),
+                       Fail("QueryServiceConfigW", 5, ERROR_ACCESS_DENIED)));
 
 // The end of the JSON value that starts at AT, or npos when there is none (no spaces expected).
 size_t JsonEnd(const std::string& s, size_t at) {
@@ -289,11 +297,11 @@ TEST_F(DoctorGolden, EachStatesReports) {
           {"no port for the printer", [] { sim::DeleteRegistryKey(PortKey("USB005")); }},
           {"the device list unreadable", Fail("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY)},
           {"kq5 runs but does not hold the printer", [] { Hold(false); }},
-          {"held by another program, kq5 stopped", HeldWhileKq5Stopped(ERROR_SHARING_VIOLATION)},
+          {"held by another program, kq5 stopped", Held(ERROR_SHARING_VIOLATION)},
           // Wine's pipe-backed virtual printer answers a held device with ERROR_PIPE_BUSY, and an
           // exclusive open of a device already open elsewhere can be refused as access denied.
-          {"held, answered as a busy pipe", HeldWhileKq5Stopped(ERROR_PIPE_BUSY)},
-          {"held, answered as access denied", HeldWhileKq5Stopped(ERROR_ACCESS_DENIED)},
+          {"held, answered as a busy pipe", Held(ERROR_PIPE_BUSY)},
+          {"held, answered as access denied", Held(ERROR_ACCESS_DENIED)},
           {"gone between listing and opening", Fail("CreateFileW", 2, ERROR_DEVICE_NOT_CONNECTED)},
           {"refused for another reason", Fail("CreateFileW", 2, ERROR_INVALID_PARAMETER)}}},
         {"service",
@@ -325,18 +333,15 @@ TEST_F(DoctorGolden, EachStatesReports) {
                }
                InstallKq5();
            }},
-          // An old copy left installed: the first in the list is reported, with its own settings.
-          {"a copy of kq5 runs under another name",
-           [] { sim::InstallService("Kq5Old", Kq5Config("C:\\old\\kq5svc.exe")); }},
+          // kq5's service is the first in the list, reported with its own settings; the first
+          // copy that runs is named, one that cannot be read is not.
+          {"copies of kq5 under other names", kCopies},
+          {"copies that cannot be read", kUnreadableCopies},
           {"a copy of kq5 runs, kq5 stopped",
            [] {
                InstallKq5(Kq5Config(), SERVICE_STOPPED);
                sim::InstallService("Kq5Old", Kq5Config("C:\\old\\kq5svc.exe"));
                Hold(true);
-           }},
-          {"two services run kq5svc.exe",
-           [] {
-               sim::InstallService("Kq5Old", Kq5Config("C:\\old\\kq5svc.exe"), SERVICE_STOPPED);
            }}}},
         {"service-program",
          {{"the program is gone", Kq5At("\"C:\\gone\\kq5svc.exe\" -x")},
