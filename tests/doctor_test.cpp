@@ -60,10 +60,10 @@ void Hold(bool held) {
         held ? OpenPrinterDevice(WideString(printer.begin(), printer.end())) : INVALID_HANDLE_VALUE;
 }
 
-// kq5 installed; one that does not run (or runs another program) holds nothing.
+// kq5 installed; one that does not run holds nothing.
 void InstallKq5(const sim::ServiceConfig& config = Kq5Config(), DWORD state = SERVICE_RUNNING) {
     sim::InstallService("KorvaneKeeper", config, state);
-    if (state != SERVICE_RUNNING || config.binaryPath.empty()) {
+    if (state != SERVICE_RUNNING) {
         Hold(false);
     }
 }
