@@ -261,11 +261,11 @@ bool AlsoKq5(SC_HANDLE manager, const WCHAR* name) {
            IsKq5Path(Utf8(record->lpBinaryPathName));
 }
 
-// A page of the service list: kq5 looked for until it is found, then a running copy of it under
-// another name. True when there is nothing more to look for.
+// A page of the service list: kq5 looked for until it is found, then the first running copy of it
+// under another name. True when there is nothing more to look for.
 bool LookAtPage(SC_HANDLE manager, const ENUM_SERVICE_STATUS_PROCESSW* records, DWORD count,
                 ServiceFacts& facts) {
-    for (DWORD i = 0; i < count; ++i) {
+    for (DWORD i = 0; i < count && facts.alsoRunning.empty(); ++i) {
         const WCHAR* name = records[i].lpServiceName;
         const DWORD state = records[i].ServiceStatusProcess.dwCurrentState;
         if (name == nullptr) {
@@ -275,10 +275,9 @@ bool LookAtPage(SC_HANDLE manager, const ENUM_SERVICE_STATUS_PROCESSW* records, 
             ReadIfKq5(manager, name, state, facts);
         } else if (state == SERVICE_RUNNING && AlsoKq5(manager, name)) {
             facts.alsoRunning = Utf8(name);
-            return true;
         }
     }
-    return false;
+    return !facts.alsoRunning.empty();
 }
 
 // Looks through the service list a page at a time, resuming where the last page ended. A list
