@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Records again what tests/golden_test.cpp requires byte for byte: the timeline of every shipped
-# scenario (tests/golden/scenarios/), and a line for every run of the fault sweep
+# Records again what the golden tests require byte for byte: the timeline of every shipped
+# scenario (tests/golden/scenarios/), a line for every run of the fault sweep
 # (tests/golden/fault-sweep/: the queue's and the Spooler's events with their times, the final
-# state, digests of the calls and of the whole timeline). Run it after a change that is meant to
-# change what the simulated runs do, and read the difference (git diff tests/golden) before
-# committing it: a changed run of the sweep is one changed line, and the test's failure before the
-# update wrote out the first few such runs whole. It also writes again what the trace reader's
-# corpus expects of each log (tests/traces/**/*.expected) and the picture's golden files
-# (tests/traces/pictures/).
+# state, digests of the calls and of the whole timeline), kq5doctor's reports of each machine
+# state its tests build (tests/golden/doctor/), what the trace reader's corpus expects of each log
+# (tests/traces/**/*.expected) and the picture's golden files (tests/traces/pictures/). Run it
+# after a change that is meant to change what the simulated runs, the doctor or the reader say,
+# and read the difference (git diff tests/golden tests/traces) before committing it: a changed run
+# of the sweep is one changed line, and the test's failure before the update wrote out the first
+# few such runs whole.
 # Usage: tests/update-goldens.sh [BUILD_DIR]   (default: build/host, configured as test.sh does)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,7 @@ if [[ ! -f $build/build.ninja ]]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 fi
 cmake --build "$build" --target kq5_tests
-rm -rf tests/golden
-KQ5_UPDATE_GOLDENS=1 "$build/tests/kq5_tests" --gtest_filter='Golden.*:*/GoldenSweep.*' --gtest_brief=1
-KQ5_UPDATE_GOLDENS=1 "$build/tests/kq5_tests" --gtest_filter='TraceCorpus.*:TracePicture.Golden*' --gtest_brief=1
+rm -rf tests/golden/scenarios tests/golden/fault-sweep tests/golden/doctor
+KQ5_UPDATE_GOLDENS=1 "$build/tests/kq5_tests" --gtest_brief=1 \
+    --gtest_filter='Golden.*:*/GoldenSweep.*:DoctorGolden.*:TraceCorpus.*:TracePicture.Golden*'
 git status --short tests/golden tests/traces

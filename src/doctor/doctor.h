@@ -1,6 +1,6 @@
 // kq5doctor: what stands between the printer and its queue, looked up with the service's own
-// code and changing nothing. Facts are gathered into plain values first, then judged and
-// rendered as text or JSON.
+// code and changing nothing. Facts are gathered into plain values first (here), then judged
+// (judge.h) and written as lines or JSON (report.h); program.h is the whole program.
 #pragma once
 
 #include <string>
@@ -70,6 +70,9 @@ struct ServiceFacts {
     bool versionKnown = false;
     DWORD versionError = 0;
     std::string version;  // of the program's version resource: "1.0.0.0"
+    // The first service after kq5's that runs kq5svc.exe too and is running: a copy of kq5
+    // left installed under another name, which may hold the printer. Empty when none.
+    std::string alsoRunning;
 };
 
 struct Facts {
@@ -80,29 +83,6 @@ struct Facts {
 };
 
 Facts GatherFacts();
-
-// One line of the report: a fact that is fine, a problem with its fix, or something the doctor
-// could not look at.
-enum class Verdict { Ok, Problem, CannotLook };
-
-struct Finding {
-    std::string key;  // stable name, as in the JSON "problems" list
-    Verdict verdict = Verdict::Ok;
-    std::string text;
-    std::string fix;
-};
-
-std::vector<Finding> Judge(const Facts& facts);
-
-// 0 nothing wrong, 1 a problem found, 2 the doctor could not look.
-int ExitCode(const std::vector<Finding>& findings);
-
-std::string RenderText(const std::vector<Finding>& findings);
-std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings);
-
-// The whole program: arguments without the program name; the report (OUTPUT) and the messages
-// (ERRORS, for standard error); the exit code.
-int RunDoctor(const std::vector<std::string>& args, std::string& output, std::string& errors);
 
 // Whether a registered service command line starts kq5svc.exe, and whether it is quoted.
 bool IsKq5Path(const std::string& path);

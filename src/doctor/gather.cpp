@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/service_state.h"
+#include "common/text.h"
 #include "doctor/doctor.h"
 #include "doctor/text.h"
 #include "queue/queue.h"
@@ -206,20 +207,26 @@ void NoteUnreadable(const WCHAR* name, DWORD error, ServiceFacts& facts) {
     facts.unreadable.push_back(Utf8(name));
 }
 
-// Whether the named service runs kq5svc.exe; if so its configuration goes into `facts`.
-bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
-    if (service == nullptr) {
-        NoteUnreadable(name, GetLastError(), facts);
-        return false;
-    }
-    DWORD error = 0;
-    std::unique_ptr<BYTE[]> config = ReadRecord(
+// A service's configuration record (QUERY_SERVICE_CONFIGW), or null with the error in ERROR.
+std::unique_ptr<BYTE[]> ConfigOf(SC_HANDLE service, DWORD& error) {
+    return ReadRecord(
         [service](LPBYTE buffer, DWORD size, LPDWORD needed) {
             return QueryServiceConfigW(service, reinterpret_cast<LPQUERY_SERVICE_CONFIGW>(buffer),
                                        size, needed);
         },
         error);
+}
+
+// Whether the named service runs kq5svc.exe: if so it is kq5, and its configuration goes into
+// `facts`.
+void ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& facts) {
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    if (service == nullptr) {
+        NoteUnreadable(name, GetLastError(), facts);
+        return;
+    }
+    DWORD error = 0;
+    std::unique_ptr<BYTE[]> config = ConfigOf(service, error);
     if (!config) {
         NoteUnreadable(name, error, facts);
     }
@@ -237,11 +244,45 @@ bool ReadIfKq5(SC_HANDLE manager, const WCHAR* name, DWORD state, ServiceFacts& 
         ReadVersion(record->lpBinaryPathName, facts);
     }
     CloseServiceHandle(service);
-    return kq5;
+}
+
+// Whether the named service, found after kq5's, runs kq5svc.exe too (an old copy left
+// installed); one whose configuration cannot be read is not counted.
+bool AlsoKq5(SC_HANDLE manager, const WCHAR* name) {
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    if (service == nullptr) {
+        return false;
+    }
+    DWORD error = 0;
+    const std::unique_ptr<BYTE[]> config = ConfigOf(service, error);
+    CloseServiceHandle(service);
+    const auto* record = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.get());
+    return record != nullptr && record->lpBinaryPathName != nullptr &&
+           IsKq5Path(Utf8(record->lpBinaryPathName));
+}
+
+// A page of the service list: kq5 looked for until it is found, then the first running copy of it
+// under another name. True when there is nothing more to look for.
+bool LookAtPage(SC_HANDLE manager, const ENUM_SERVICE_STATUS_PROCESSW* records, DWORD count,
+                ServiceFacts& facts) {
+    for (DWORD i = 0; i < count && facts.alsoRunning.empty(); ++i) {
+        const WCHAR* name = records[i].lpServiceName;
+        const DWORD state = records[i].ServiceStatusProcess.dwCurrentState;
+        if (name == nullptr) {
+            continue;
+        }
+        if (!facts.installed) {
+            ReadIfKq5(manager, name, state, facts);
+        } else if (state == SERVICE_RUNNING && AlsoKq5(manager, name)) {
+            facts.alsoRunning = Utf8(name);
+        }
+    }
+    return !facts.alsoRunning.empty();
 }
 
 // Looks through the service list a page at a time, resuming where the last page ended. A list
-// that cannot be read to its end is said (listError): kq5 may be among the services not seen.
+// that cannot be read to its end is said (listError): kq5, or a copy of it, may be among the
+// services not seen.
 void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kEnumBufferSize]);
     if (!buffer) {
@@ -262,14 +303,7 @@ void FindKq5(SC_HANDLE manager, ServiceFacts& facts) {
             return;
         }
         const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
-        for (DWORD i = 0; i < returned; ++i) {
-            if (records[i].lpServiceName != nullptr &&
-                ReadIfKq5(manager, records[i].lpServiceName,
-                          records[i].ServiceStatusProcess.dwCurrentState, facts)) {
-                return;
-            }
-        }
-        if (error == ERROR_SUCCESS) {
+        if (LookAtPage(manager, records, returned, facts) || error == ERROR_SUCCESS) {
             return;
         }
     }
@@ -293,4 +327,24 @@ Facts GatherFacts() {
     facts.queue = GatherQueue();
     facts.printer = GatherPrinter();
     return facts;
+}
+
+bool IsKq5Path(const std::string& path) {
+    constexpr const char* kExe = "kq5svc.exe";
+    const std::string lower = LowerAscii(path);
+    // The executable's own name: after a separator or at the start, ending the program's path.
+    for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
+        const size_t end = at + std::char_traits<char>::length(kExe);
+        const bool startOk =
+            at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' || lower[at - 1] == '"';
+        const bool endOk = end == lower.size() || lower[end] == '"' || lower[end] == ' ';
+        if (startOk && endOk) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PathQuoted(const std::string& path) {
+    return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
 }

@@ -1,7 +1,7 @@
 // kq5doctor.exe: prints what stands between the printer and its queue; see doctor.h.
 #include <cstdio>
 
-#include "doctor/doctor.h"
+#include "doctor/program.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args;

@@ -10,6 +10,7 @@
 #include "common/diagnostics.h"
 #include "common/escape.h"
 #include "common/text.h"
+#include "events/win32_names.h"
 
 namespace {
 
@@ -63,25 +64,9 @@ std::string StepText(const ServiceStepEvent& e) {
     return e.service;
 }
 
-// The controls' Win32 values (SERVICE_CONTROL_...).
-constexpr uint32_t kControlStop = 1;
-constexpr uint32_t kControlInterrogate = 4;
-constexpr uint32_t kControlShutdown = 5;
-constexpr uint32_t kControlDeviceEvent = 11;
-
 std::string ControlName(uint32_t control) {
-    switch (control) {
-        case kControlStop:
-            return "stop";
-        case kControlShutdown:
-            return "shutdown";
-        case kControlInterrogate:
-            return "interrogate";
-        case kControlDeviceEvent:
-            return "device event";
-        default:
-            return "control " + std::to_string(control);
-    }
+    const Win32Name* row = FindWin32Name(ServiceControls(), control);
+    return row != nullptr ? row->words : "control " + std::to_string(control);
 }
 
 std::string ReportText(const StatusReportEvent& s) {
@@ -131,38 +116,20 @@ bool IsServiceText(const std::string& text) {
 }
 
 std::string ServiceStateName(uint32_t state) {
-    switch (state) {
-        case kServiceStopped:
-            return "SERVICE_STOPPED";
-        case kServiceStartPending:
-            return "SERVICE_START_PENDING";
-        case kServiceStopPending:
-            return "SERVICE_STOP_PENDING";
-        case kServiceRunning:
-            return "SERVICE_RUNNING";
-        default:
-            return std::to_string(state);
-    }
+    const Win32Name* row = FindWin32Name(ServiceStates(), state);
+    return row != nullptr ? row->name : std::to_string(state);
 }
 
 std::string PrinterStatusName(uint32_t status) {
     if (status == 0) {
         return "0 (cleared)";
     }
-    static const struct {
-        uint32_t bit;
-        const char* name;
-    } kNames[] = {{kPrinterStatusPaused, "PRINTER_STATUS_PAUSED"},
-                  {kPrinterStatusError, "PRINTER_STATUS_ERROR"},
-                  {kPrinterStatusPaperOut, "PRINTER_STATUS_PAPER_OUT"},
-                  {kPrinterStatusOffline, "PRINTER_STATUS_OFFLINE"},
-                  {kPrinterStatusDoorOpen, "PRINTER_STATUS_DOOR_OPEN"}};
     std::string text;
     uint32_t rest = status;
-    for (const auto& n : kNames) {
-        if ((status & n.bit) != 0) {
-            text += (text.empty() ? "" : " | ") + std::string(n.name);
-            rest &= ~n.bit;
+    for (const Win32Name& bit : PrinterStatusBits()) {
+        if ((status & bit.value) != 0) {
+            text += (text.empty() ? "" : " | ") + std::string(bit.name);
+            rest &= ~bit.value;
         }
     }
     if (rest != 0) {

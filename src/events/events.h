@@ -142,6 +142,7 @@ const T* As(const TimelineEvent& event) {
     return std::get_if<T>(&event.detail);
 }
 
-// "SERVICE_RUNNING"; a printer status as its flags ("PRINTER_STATUS_PAUSED | 0x8", "0 (cleared)").
+// "SERVICE_RUNNING"; a printer status as its flags ("PRINTER_STATUS_PAUSED | 0x4000000",
+// "0 (cleared)"), named in events/win32_names.h.
 std::string ServiceStateName(uint32_t state);
 std::string PrinterStatusName(uint32_t status);

@@ -1,11 +1,9 @@
-// Judging the facts and rendering them: plain lines for a person, one JSON object for tools.
-#include <cstdio>
+// The verdicts on the facts, in the order the report gives them: the queue, the Spooler, the
+// printer, the ports, kq5's service.
+#include "doctor/judge.h"
 
-#include "cmdline/cmdline.h"
-#include "common/format.h"
 #include "common/text.h"
-#include "doctor/doctor.h"
-#include "doctor/text.h"
+#include "doctor/words.h"
 
 namespace {
 
@@ -14,152 +12,6 @@ constexpr DWORD kRpcUnavailable = RPC_S_SERVER_UNAVAILABLE;  // the spooler is n
 
 // The package's file, as the release names it (cmake/kq5-package.cmake).
 constexpr const char* kPackage = "kq5-" KQ5_VERSION "-x64.msi";
-
-struct Bit {
-    DWORD bit;
-    const char* word;
-};
-
-// The PRINTER_STATUS_* bits of winspool.h.
-constexpr Bit kStatusBits[] = {
-    {0x1, "paused"},
-    {0x2, "error"},
-    {0x4, "pending deletion"},
-    {0x8, "paper jam"},
-    {0x10, "paper out"},
-    {0x20, "manual feed"},
-    {0x40, "paper problem"},
-    {0x80, "offline"},
-    {0x100, "I/O active"},
-    {0x200, "busy"},
-    {0x400, "printing"},
-    {0x800, "output bin full"},
-    {0x1000, "not available"},
-    {0x2000, "waiting"},
-    {0x4000, "processing"},
-    {0x8000, "initializing"},
-    {0x10000, "warming up"},
-    {0x20000, "toner low"},
-    {0x40000, "no toner"},
-    {0x80000, "page punt"},
-    {0x100000, "user intervention"},
-    {0x200000, "out of memory"},
-    {0x400000, "door open"},
-    {0x800000, "server unknown"},
-    {0x1000000, "power save"},
-};
-
-struct ErrorName {
-    DWORD error;
-    const char* words;
-};
-
-// The Win32 errors the doctor's lookups can meet, in words; any other is given as its number.
-constexpr ErrorName kErrorWords[] = {
-    {2, "not found"},
-    {3, "path not found"},
-    {5, "access denied"},
-    {8, "out of memory"},
-    {13, "the record is not valid"},
-    {32, "in use by another program"},
-    {122, "buffer too small"},
-    {124, "this system cannot answer this query"},
-    {231, "in use by another program"},
-    {234, "more data is available"},
-    {1060, "no such service"},
-    {1167, "the device is not connected"},
-    {1812, "no version resource"},
-    {kRpcUnavailable, "the Spooler is not running"},
-    {kNoSuchQueue, "no such queue"},
-};
-
-std::string ErrorWords(DWORD error) {
-    for (const ErrorName& name : kErrorWords) {
-        if (name.error == error) {
-            return Hex(error) + ": " + name.words;
-        }
-    }
-    return Hex(error);
-}
-
-std::vector<std::string> StatusWords(DWORD status) {
-    std::vector<std::string> words;
-    DWORD known = 0;
-    for (const Bit& bit : kStatusBits) {
-        known |= bit.bit;
-        if ((status & bit.bit) != 0) {
-            words.emplace_back(bit.word);
-        }
-    }
-    if ((status & ~known) != 0) {
-        words.push_back("unknown bits " + Hex(status & ~known));
-    }
-    return words;
-}
-
-std::string Join(const std::vector<std::string>& items, const char* separator) {
-    std::string out;
-    for (const std::string& item : items) {
-        out += (out.empty() ? "" : separator) + item;
-    }
-    return out;
-}
-
-const char* StateName(DWORD state) {
-    switch (state) {
-        case SERVICE_STOPPED:
-            return "stopped";
-        case SERVICE_START_PENDING:
-            return "starting";
-        case SERVICE_STOP_PENDING:
-            return "stopping";
-        case SERVICE_RUNNING:
-            return "running";
-        case SERVICE_CONTINUE_PENDING:
-            return "continuing";
-        case SERVICE_PAUSE_PENDING:
-            return "pausing";
-        case SERVICE_PAUSED:
-            return "paused";
-        default:
-            return "unknown";
-    }
-}
-
-const char* StartTypeName(DWORD type) {
-    switch (type) {
-        case SERVICE_BOOT_START:
-            return "boot";
-        case SERVICE_SYSTEM_START:
-            return "system";
-        case SERVICE_AUTO_START:
-            return "automatic";
-        case SERVICE_DEMAND_START:
-            return "manual";
-        case SERVICE_DISABLED:
-            return "disabled";
-        default:
-            return "unknown";
-    }
-}
-
-const char* IdentityName(Identity identity) {
-    switch (identity) {
-        case Identity::Printer:
-            return "printer";
-        case Identity::NoInterfaceKey:
-            return "path_without_key";
-        case Identity::DescriptionMissing:
-            return "description_missing";
-        case Identity::DescriptionTooLong:
-            return "description_too_long";
-        case Identity::DescriptionUnreadable:
-            return "description_unreadable";
-        case Identity::DescriptionDifferent:
-            return "description_different";
-    }
-    return "unknown";
-}
 
 std::string IdentityWords(const DeviceFacts& device) {
     switch (device.identity) {
@@ -178,35 +30,6 @@ std::string IdentityWords(const DeviceFacts& device) {
                    "\" is not KorvaneQ5";
     }
     return "unknown";
-}
-
-const char* OpenName(DeviceOpen open) {
-    switch (open) {
-        case DeviceOpen::NotTried:
-            return "not_tried";
-        case DeviceOpen::Opened:
-            return "opened";
-        case DeviceOpen::Held:
-            return "held";
-        case DeviceOpen::Failed:
-            return "failed";
-    }
-    return "unknown";
-}
-
-const char* ActionName(DWORD type) {
-    switch (type) {
-        case 0:
-            return "none";
-        case 1:
-            return "restart";
-        case 2:
-            return "reboot";
-        case 3:
-            return "run_command";
-        default:
-            return "unknown";
-    }
 }
 
 bool HasSpace(const std::string& text) {
@@ -228,6 +51,12 @@ struct Report {
 
 const PrinterFacts* PresentPrinter(const Facts& facts) {
     return facts.printer.printer >= 0 ? &facts.printer : nullptr;
+}
+
+// kq5 not found where it may be: the service manager, the list or a service could not be read.
+bool Kq5Unseen(const ServiceFacts& service) {
+    return !service.installed &&
+           (!service.managerOpened || service.listError != 0 || !service.unreadable.empty());
 }
 
 bool Kq5Running(const Facts& facts) {
@@ -295,6 +124,48 @@ void JudgeSpooler(const Facts& facts, Report& report) {
     }
 }
 
+// Whether the printer's device opens, said only as far as the open shows it: kq5 running holds
+// it, so a device that opens means kq5 reads nothing from it, and a device held while another
+// service runs kq5svc.exe too may be held by that copy.
+void JudgeDevice(const Facts& facts, Report& report) {
+    const PrinterFacts& printer = facts.printer;
+    const std::string& copy = facts.service.alsoRunning;
+    if (printer.open == DeviceOpen::Opened && Kq5Running(facts)) {
+        report.Problem("printer_not_held",
+                       "the printer's device opens, so kq5 does not hold it though it runs: it "
+                       "reads no status from the printer",
+                       "restart kq5: sc stop " + facts.service.name + " && sc start " +
+                           facts.service.name + "; or unplug the printer and plug it in again");
+    } else if (printer.open == DeviceOpen::Opened) {
+        report.Ok("printer_device", "the printer's device opens");
+    } else if (printer.open == DeviceOpen::Held && !copy.empty()) {
+        report.Problem("printer_held_by_copy",
+                       "the printer's device is held (" + ErrorWords(printer.openError) +
+                           ") while service \"" + copy +
+                           "\" runs kq5svc.exe too: that copy of kq5 may hold it",
+                       "keep one kq5: sc stop \"" + copy + "\" && sc delete \"" + copy + "\"");
+    } else if (printer.open == DeviceOpen::Held && Kq5Unseen(facts.service)) {
+        report.CannotLook("printer_holder_unknown",
+                          "the printer's device is held (" + ErrorWords(printer.openError) +
+                              "): by kq5 or another program, which cannot be told while kq5's "
+                              "service cannot be looked at",
+                          "run kq5doctor from an elevated console");
+    } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
+        report.Ok("printer_device",
+                  "the printer's device is held by kq5, as expected while it runs");
+    } else if (printer.open == DeviceOpen::Held) {
+        report.Problem("printer_held",
+                       "the printer's device is held by another program (" +
+                           ErrorWords(printer.openError) + ") while kq5 does not run",
+                       "close the program that uses the printer, or unplug and plug it in");
+    } else {
+        report.Problem(
+            "printer_open_failed",
+            "the printer's device cannot be opened (" + ErrorWords(printer.openError) + ")",
+            "unplug the printer and plug it in again");
+    }
+}
+
 void JudgePrinter(const Facts& facts, Report& report) {
     const PrinterFacts& printer = facts.printer;
     if (!printer.listed) {
@@ -330,22 +201,7 @@ void JudgePrinter(const Facts& facts, Report& report) {
     } else {
         report.Ok("printer_port", "Windows gave the printer port " + printer.port);
     }
-    if (printer.open == DeviceOpen::Opened) {
-        report.Ok("printer_device", "the printer's device opens");
-    } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
-        report.Ok("printer_device",
-                  "the printer's device is held by kq5, as expected while it runs");
-    } else if (printer.open == DeviceOpen::Held) {
-        report.Problem("printer_held",
-                       "the printer's device is held by another program (" +
-                           ErrorWords(printer.openError) + ") while kq5 does not run",
-                       "close the program that uses the printer, or unplug and plug it in");
-    } else {
-        report.Problem(
-            "printer_open_failed",
-            "the printer's device cannot be opened (" + ErrorWords(printer.openError) + ")",
-            "unplug the printer and plug it in again");
-    }
+    JudgeDevice(facts, report);
 }
 
 void JudgePort(const Facts& facts, Report& report) {
@@ -492,52 +348,7 @@ void JudgeService(const Facts& facts, Report& report) {
     JudgeServiceConfig(service, name, report);
 }
 
-std::string Error(DWORD error) {
-    return std::to_string(error);
-}
-
-std::string Bool(bool value) {
-    return value ? "true" : "false";
-}
-
-std::string StringList(const std::vector<std::string>& items) {
-    std::vector<std::string> quoted;
-    quoted.reserve(items.size());
-    for (const std::string& item : items) {
-        quoted.push_back(JsonString(item));
-    }
-    return "[" + Join(quoted, ",") + "]";
-}
-
-constexpr const char* kUsage =
-    "usage: kq5doctor [--json]\n"
-    "Tells what stands between the Korvane Q5 printer and its queue Korvane-Q5: the queue, the\n"
-    "Spooler, the USB printer and its port, and the kq5 service. Looks only, changes nothing.\n"
-    "  --json   one JSON object instead of lines\n"
-    "  --help, -h, /?  this text; --version: the version\n"
-    "Exit code: 0 nothing wrong, 1 a problem found, 2 kq5doctor could not look.\n";
-
 }  // namespace
-
-bool IsKq5Path(const std::string& path) {
-    constexpr const char* kExe = "kq5svc.exe";
-    const std::string lower = LowerAscii(path);
-    // The executable's own name: after a separator or at the start, ending the program's path.
-    for (size_t at = lower.find(kExe); at != std::string::npos; at = lower.find(kExe, at + 1)) {
-        const size_t end = at + std::char_traits<char>::length(kExe);
-        const bool startOk =
-            at == 0 || lower[at - 1] == '\\' || lower[at - 1] == '/' || lower[at - 1] == '"';
-        const bool endOk = end == lower.size() || lower[end] == '"' || lower[end] == ' ';
-        if (startOk && endOk) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool PathQuoted(const std::string& path) {
-    return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
-}
 
 std::vector<Finding> Judge(const Facts& facts) {
     Report report;
@@ -560,134 +371,4 @@ int ExitCode(const std::vector<Finding>& findings) {
         }
     }
     return code;
-}
-
-std::string RenderText(const std::vector<Finding>& findings) {
-    std::string out;
-    for (const Finding& finding : findings) {
-        switch (finding.verdict) {
-            case Verdict::Ok:
-                out += "ok       ";
-                break;
-            case Verdict::Problem:
-                out += "PROBLEM  ";
-                break;
-            case Verdict::CannotLook:
-                out += "CANNOT   ";
-                break;
-        }
-        out += finding.text + "\n";
-        if (!finding.fix.empty()) {
-            out += "         fix: " + finding.fix + "\n";
-        }
-    }
-    const int code = ExitCode(findings);
-    out += code == 0   ? "Nothing wrong found.\n"
-           : code == 1 ? "Problems found: see the PROBLEM lines and their fixes.\n"
-                       : "kq5doctor could not look at everything: see the CANNOT lines.\n";
-    return out;
-}
-
-// The device list, the printer and whether its port is the queue's, as JSON members.
-std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
-    std::vector<std::string> devices;
-    for (const DeviceFacts& device : printer.devices) {
-        devices.push_back("{\"path\":" + JsonString(device.path) +
-                          ",\"identity\":" + JsonString(IdentityName(device.identity)) +
-                          ",\"description\":" + JsonString(device.description) + "}");
-    }
-    std::string out = ",\"devices_listed\":" + Bool(printer.listed) +
-                      ",\"device_list_error\":" + Error(printer.listError) + ",\"devices\":[" +
-                      Join(devices, ",") + "]";
-    const bool present = printer.printer >= 0;
-    out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
-           JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
-           ",\"port\":" + JsonString(printer.port) +
-           ",\"device\":" + JsonString(OpenName(printer.open)) +
-           ",\"device_error\":" + Error(printer.openError) + "}";
-    const bool comparable = present && !printer.port.empty() && queue.read;
-    out += ",\"port_match\":" +
-           (comparable ? Bool(EqualsFoldingAscii(queue.port, printer.port)) : std::string("null"));
-    return out;
-}
-
-// kq5's service as the JSON member "service".
-std::string ServiceJson(const ServiceFacts& service) {
-    std::vector<std::string> recovery;
-    for (const FailureAction& action : service.recovery) {
-        recovery.push_back("{\"action\":" + JsonString(ActionName(action.type)) +
-                           ",\"delay_ms\":" + std::to_string(action.delayMs) + "}");
-    }
-    return ",\"service\":{\"manager_error\":" + Error(service.managerError) +
-           ",\"list_error\":" + Error(service.listError) +
-           ",\"unreadable\":" + StringList(service.unreadable) +
-           ",\"unreadable_error\":" + Error(service.unreadableError) +
-           ",\"installed\":" + Bool(service.installed) + ",\"name\":" + JsonString(service.name) +
-           ",\"state\":" + (service.installed ? JsonString(StateName(service.state)) : "null") +
-           ",\"start_type\":" +
-           (service.installed ? JsonString(StartTypeName(service.startType)) : "null") +
-           ",\"account\":" + JsonString(service.account) + ",\"path\":" + JsonString(service.path) +
-           ",\"path_quoted\":" + Bool(PathQuoted(service.path)) + ",\"recovery\":" +
-           (service.recoveryKnown ? "[" + Join(recovery, ",") + "]" : std::string("null")) +
-           ",\"recovery_error\":" + Error(service.recoveryError) + ",\"required_privileges\":" +
-           (service.privilegesKnown ? StringList(service.privileges) : std::string("null")) +
-           ",\"privileges_error\":" + Error(service.privilegesError) +
-           ",\"program\":" + JsonString(service.executable) + ",\"version\":" +
-           (service.versionKnown ? JsonString(service.version) : std::string("null")) +
-           ",\"version_error\":" + Error(service.versionError) + "}";
-}
-
-std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings) {
-    std::vector<std::string> problems;
-    for (const Finding& finding : findings) {
-        if (finding.verdict != Verdict::Ok) {
-            problems.push_back(finding.key);
-        }
-    }
-    const QueueFacts& queue = facts.queue;
-    std::string out = "{\"exit\":" + std::to_string(ExitCode(findings));
-    out += ",\"problems\":" + StringList(problems);
-    out += ",\"queue\":{\"found\":" + Bool(queue.opened) +
-           ",\"open_error\":" + Error(queue.openError) + ",\"read\":" + Bool(queue.read) +
-           ",\"port\":" + JsonString(queue.port) +
-           ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
-           ",\"status\":" + std::to_string(queue.status) +
-           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
-    out += ",\"spooler\":{\"state\":" +
-           (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
-           ",\"error\":" + Error(facts.spooler.error) + "}";
-    return out + PrinterJson(facts.printer, queue) + ServiceJson(facts.service) + "}\n";
-}
-
-namespace {
-
-const cmdline::Program kProgram{.name = "kq5doctor",
-                                .version = KQ5_VERSION,
-                                .help = kUsage,
-                                .options = {{"--json"}},
-                                .forms = {{"kq5doctor [--json]", {"--json"}}}};
-
-}  // namespace
-
-int RunDoctor(const std::vector<std::string>& args, std::string& output, std::string& errors) {
-    const cmdline::Parsed parsed = cmdline::Parse(kProgram, args);
-    if (parsed.action == cmdline::Action::Refused) {
-        errors = parsed.message;
-        return 2;
-    }
-    if (parsed.action != cmdline::Action::Run) {
-        output = parsed.action == cmdline::Action::Help
-                     ? kProgram.help
-                     : kProgram.name + " " + kProgram.version + "\n";
-        return 0;
-    }
-    const bool json = parsed.Has("--json");
-    // The doctor runs the service's lookups; their debugger lines would pass for the service's.
-    const bool wasSilenced = DebugOutputSilenced();
-    SilenceDebugOutput(true);
-    const Facts facts = GatherFacts();
-    SilenceDebugOutput(wasSilenced);
-    const std::vector<Finding> findings = Judge(facts);
-    output = json ? RenderJson(facts, findings) : RenderText(findings);
-    return ExitCode(findings);
 }
