@@ -21,7 +21,7 @@
 
 #include "child_process.h"
 #include "record_folder.h"
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 #include "trace/recorder.h"
 
 namespace {
