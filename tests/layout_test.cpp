@@ -429,18 +429,6 @@ Text ViewerText(Random& random, bool asBytes) {
     return text;
 }
 
-// The local date and time T milliseconds after 2026-12-07 00:00 (up to 2027-01-31).
-LocalTime TimeAt(long long t, int offsetMinutes) {
-    const auto day = static_cast<int>(7 + t / kDayMs);
-    const auto ms = static_cast<int>(t % kDayMs);
-    return LocalTime{day <= 31 ? LocalDate{2026, 12, day} : LocalDate{2027, 1, day - 31},
-                     ms / 3600000,
-                     ms / 60000 % 60,
-                     ms / 1000 % 60,
-                     ms % 1000,
-                     offsetMinutes};
-}
-
 std::string Printed(const char* format, auto... values) {
     char text[128];
     std::snprintf(text, sizeof text, format, values...);

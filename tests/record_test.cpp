@@ -14,15 +14,19 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "child_process.h"
+#include "common/escape.h"
 #include "record_folder.h"
 #include "tracelog/retention.h"
 #include "trace/recorder.h"
+#include "trace_clock.h"
+#include "tracereader/layout.h"
 
 namespace {
 
@@ -188,39 +192,6 @@ Entry ServiceNote(LocalDate date, const std::string& time, const std::string& pi
                  "service kq5 runs as process " + pid};
 }
 
-// A new day's file holds the header and the service's process before its lines; a note (what
-// stopped the recording) is handed over at once.
-TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
-    Recorder recorder;
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    const LocalDate next = Plus(kDay, 1);
-    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(kDay, "23:59:58.000", "7")));
-    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "23:59:59.999", "KQ5 STATUS:32\r\n")));
-    ASSERT_TRUE(RecordEntry(recorder, Line(next, "00:00:00.000", "KQ5 STATUS:4\r\n")));
-    TryNote(recorder, StampText(next, "00:00:01.000"), "recording stopped");
-    const std::vector<std::string> days = {"kq5trace-2026-12-07.txt", "kq5trace-2026-12-08.txt"};
-    const std::string second =
-        "# kq5trace 1.0.0: lines, from 2026-12-08 00:00:00.000 +01:00\n"
-        "# 2026-12-08 00:00:00.000 +01:00 service kq5 runs as process 7\n"
-        "2026-12-08 00:00:00.000 +01:00\t[7] KQ5 STATUS:4\\r\\n\n"
-        "# 2026-12-08 00:00:01.000 +01:00 recording stopped\n";
-    EXPECT_EQ(Read(days[1]), second);
-    ASSERT_TRUE(CloseRecorder(recorder));
-    EXPECT_EQ(Listing(), days);
-    EXPECT_EQ(Read(days[0]),
-              "# kq5trace 1.0.0: lines, from 2026-12-07 23:59:58.000 +01:00\n"
-              "# 2026-12-07 23:59:58.000 +01:00 service kq5 runs as process 7\n"
-              "2026-12-07 23:59:59.999 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
-
-    // Started again the same day: the day's file goes on, with no second header.
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(next, "08:00:00.000", "9")));
-    ASSERT_TRUE(CloseRecorder(recorder));
-    EXPECT_EQ(Listing(), days);
-    EXPECT_EQ(Read(days[1]),
-              second + "# 2026-12-08 08:00:00.000 +01:00 service kq5 runs as process 9\n");
-}
-
 TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     fs::create_directories(folder);
     for (const char* name :
@@ -278,18 +249,122 @@ TEST_F(RecorderTest, ADayFileCutInTheMiddleGoesOnOnALineOfItsOwn) {
     }
 }
 
-// A day's first line longer than a whole part goes into the day's first file after its header:
-// a new part is begun only for a file that holds lines already.
-TEST_F(RecorderTest, AFirstLineLongerThanAPartStaysInTheDaysFirstFile) {
-    Recorder recorder;
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{14, 8 * 1024}, kLinesHeader));
-    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "11:00:00.000", std::string(2000, 'x'))));
-    ASSERT_TRUE(CloseRecorder(recorder));
-    EXPECT_EQ(Listing(), std::vector<std::string>{"kq5trace-2026-12-07.txt"});
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
-              "# kq5trace 1.0.0: lines, from 2026-12-07 11:00:00.000 +01:00\n"
-              "2026-12-07 11:00:00.000 +01:00\t[7] " +
-                  std::string(2000, 'x') + "\n");
+// A line as the trace reader reads it: its kind, time, process and text.
+std::string Shown(LineKind kind, long long utcMs, std::uint32_t pid, const std::string& text) {
+    return std::to_string(static_cast<int>(kind)) + " " + std::to_string(utcMs) + " [" +
+           std::to_string(pid) + "] " + text;
+}
+
+// The lines of the file at PATH, as the trace reader reads them.
+std::vector<std::string> ReadBack(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    LayoutReader reader;
+    std::vector<std::string> lines;
+    SplitLines(in, [&](const std::string& line, bool, bool) {
+        const TraceLine read = reader.Read(line);
+        lines.push_back(
+            Shown(read.kind, read.writtenMs, static_cast<std::uint32_t>(read.pid), read.text));
+        return true;
+    });
+    return lines;
+}
+
+// The recorder's files in SUB, by day and part.
+std::vector<std::pair<std::pair<LocalDate, int>, std::string>> DayFiles(const fs::path& sub) {
+    std::vector<std::pair<std::pair<LocalDate, int>, std::string>> files;
+    for (const auto& file : fs::directory_iterator(sub)) {
+        const std::string name = file.path().filename().string();
+        if (const auto read = NameRead(name)) {
+            files.push_back({*read, name});
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Random days of the service's lines and notes, recorded with restarts of the recorder, read back
+// by the trace reader: each file a trace of its own (the header, then the service's process when
+// the recording knows it, stamped as the file's first entry), every entry once and in order in
+// its day's file, a day in parts of at most a part's size.
+TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
+    std::mt19937 engine(7);
+    const auto below = [&](long long n) {
+        return std::uniform_int_distribution<long long>(0, n - 1)(engine);
+    };
+    for (int run = 0; run < 20; ++run) {
+        SCOPED_TRACE(run);
+        const fs::path sub = folder / std::to_string(run);
+        const RecordLimits limits{400, 24000};  // parts of 3000 bytes, no file deleted
+        std::vector<Entry> entries;
+        std::vector<long long> utc;       // each entry's time
+        std::vector<bool> restartBefore;  // the recorder started again before the entry
+        Recorder recorder;
+        ASSERT_TRUE(OpenRecorder(recorder, sub, limits, kLinesHeader));
+        for (long long i = 0, t = below(kDayMs); i < 60; ++i) {
+            t += below(10) ? below(600000) : below(20 * 3600000LL);
+            const LocalTime at = TimeAt(t, 60);
+            Entry entry{Entry::Kind::Line, at.date, StampText(at), 0, ""};
+            const long long kind = below(10);
+            if (kind == 0) {
+                entry.kind = Entry::Kind::ServiceNote;
+                entry.text = "service kq5 runs as process " + std::to_string(below(9));
+            } else if (kind == 1) {
+                entry.kind = Entry::Kind::Note;
+                entry.text = "a note";
+            } else {
+                entry.pid = static_cast<std::uint32_t>(1 + below(9));
+                entry.text.resize(static_cast<size_t>(below(below(60) ? 40 : 1000)));
+                for (char& c : entry.text) {
+                    c = static_cast<char>(below(256));
+                }
+            }
+            restartBefore.push_back(below(20) == 0);
+            if (restartBefore.back()) {
+                ASSERT_TRUE(CloseRecorder(recorder));
+                ASSERT_TRUE(OpenRecorder(recorder, sub, limits, kLinesHeader));
+            }
+            ASSERT_TRUE(RecordEntry(recorder, entry));
+            entries.push_back(entry);
+            utc.push_back(kDec7 + t - 3600000);
+        }
+        ASSERT_TRUE(CloseRecorder(recorder));
+        EXPECT_TRUE(recorder.deleted.empty());
+        size_t next = 0;
+        std::string known;  // the service note the recording last wrote
+        const auto shown = [&](size_t i) {
+            const Entry& e = entries[i];
+            return e.kind == Entry::Kind::Line
+                       ? Shown(LineKind::Entry, utc[i], e.pid, EscapeBytes(e.text))
+                       : Shown(LineKind::Note, utc[i], 0, e.stamp + " " + e.text);
+        };
+        for (const auto& [day, name] : DayFiles(sub)) {
+            SCOPED_TRACE(name);
+            const std::vector<std::string> lines = ReadBack(sub / name);
+            ASSERT_LT(next, entries.size());
+            known = restartBefore[next] ? "" : known;
+            std::vector<std::string> expected = {
+                Shown(LineKind::Header, utc[next], 0,
+                      std::string(kLinesHeader).substr(2) + ", from " + entries[next].stamp)};
+            if (!known.empty() && entries[next].kind != Entry::Kind::ServiceNote) {
+                expected.push_back(
+                    Shown(LineKind::Note, utc[next], 0, entries[next].stamp + " " + known));
+            }
+            for (; next < entries.size() && expected.size() < lines.size(); ++next) {
+                EXPECT_EQ(entries[next].date, day.first) << next;
+                known = restartBefore[next] && expected.size() > 1 ? "" : known;
+                expected.push_back(shown(next));
+                if (entries[next].kind == Entry::Kind::ServiceNote) {
+                    known = entries[next].text;
+                }
+            }
+            EXPECT_EQ(lines, expected);
+            // Only a file's last line may take it past a part: one longer than a part, or the
+            // first one a restarted recording added to the day's last part.
+            const std::string text = Read(std::to_string(run) + "/" + name);
+            EXPECT_LE(text.rfind('\n', text.size() - 2), PartBytes(limits));
+        }
+        EXPECT_EQ(next, entries.size());
+    }
 }
 
 TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
