@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -48,62 +50,61 @@ constexpr const char* kElapsedLine = "2\t12.5\t[9] x";
 constexpr const char* kClockLine = "2\t21:15:02.345\t[9] x";
 constexpr const char* kPlusPlusLine = "0.5\t2026/12/07 09:15:02.345\t3964\tkq5svc.exe\tx";
 
-// Each layout's lines: the times, the process id and the text of every field at its limits.
-TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
-    const long long jan1 = kDec7 - 340 * kDayMs, dec31 = kDec7 + 24 * kDayMs;
-    const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
-    const long long leap = dec31 + At(23, 59, 60, 999);
-    const std::string stamp = "2026-12-07 09:15:02.345 +01:00";
-    const std::string idHeader = "File Identification Header, DebugView++";
-    const struct {
-        const char* first;
-        std::vector<std::pair<std::string, TraceLine>> lines;  // each line and what it reads as
-    } layouts[] = {
-        {kKq5Header,
-         {{"2026-01-01 00:00:00.000 +00:00\t[1] x", {LineKind::Entry, jan1, 1, "x", jan1, true}},
-          // A leap second, the longest process id, an offset west of UTC, the text as written.
-          {"2026-12-31 23:59:60.999 -09:59\t[4294967295] \\r\\n\r",
-           {LineKind::Entry, leap + At(9, 59, 0, 0), 4294967295, "\\r\\n", leap, true}},
-          {"2026-12-07 09:15:02.345 +14:00\t[42] ",
-           {LineKind::Entry, dec7 - At(14, 0, 0, 0), 42, "", dec7, true}},
-          {"# 3 lines lost", {LineKind::Note, 0, 0, "3 lines lost"}},
-          {"# " + stamp + " waiting", {LineKind::Note, utc, 0, stamp + " waiting", dec7, true}},
-          {"# " + stamp, {LineKind::Note, utc, 0, stamp, dec7, true}},
-          {"# " + stamp + "x", {LineKind::Note, 0, 0, stamp + "x"}},
-          {"# " + stamp.substr(0, 29), {LineKind::Note, 0, 0, stamp.substr(0, 29)}}}},
-        {kElapsedLine,
-         {{"3\t0.05\t[9] \xB4\xF2", {LineKind::Entry, 50, 9, "\\xb4\\xf2", 0, true}},
-          // Nine digits of seconds, the fraction cut to milliseconds, trailing tabs dropped.
-          {"99\t123456789.98765432\t[1234567890] a\x01\t\t\r",
-           {LineKind::Entry, 123456789987, 1234567890, "a\\x01", 0, true}},
-          {"2\t12.5\tUSBPRINT: x", {LineKind::Kernel, 12500, 0, "", 0, true}}}},
-        {kClockLine,
-         {{"2\t9:15:02 PM\t[9] x",
-           {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
-          {"2\t12:00:00 AM\t[9] x", {LineKind::Entry, 0, 9, "x", 0, true}},
-          {"2\t12:59:59.999PM\t[9] x",
-           {LineKind::Entry, At(12, 59, 59, 999), 9, "x", At(12, 59, 59, 999), true}},
-          {"2\t1:00:00.5   AM\t[9] x",
-           {LineKind::Entry, At(1, 0, 0, 500), 9, "x", At(1, 0, 0, 500), true}},
-          {"2\t23:59:59.05\t[9] x",
-           {LineKind::Entry, At(23, 59, 59, 50), 9, "x", At(23, 59, 59, 50), true}},
-          {"2\t0:00:00\tUSBPRINT: x", {LineKind::Kernel, 0, 0, "", 0, true}}}},
-        // DebugView++'s identification header is its own only with process id 0; a process may
-        // have no name.
-        {kPlusPlusLine,
-         {{"1.5\t2026/01/01 00:00:00.000\t4294967295\tkq5svc.exe\ta\tb\r",
-           {LineKind::Entry, jan1, 4294967295, "a\\x09b", jan1, true}},
-          {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\t" + idHeader,
-           {LineKind::Note, 0, 0, idHeader}},
-          {"0.0\t2026/12/07 09:15:02.345\t7\tDebugView++.exe\t" + idHeader,
-           {LineKind::Entry, dec7, 7, idHeader, dec7, true}},
-          {"0.0\t2026/12/07 09:15:02.345\t0\t\tx", {LineKind::Entry, dec7, 0, "x", dec7, true}}}},
-    };
-    for (const auto& layout : layouts) {
-        for (const auto& [line, expected] : layout.lines) {
-            SCOPED_TRACE(line);
-            EXPECT_EQ(Describe(ReadAfter(layout.first, line)), Describe(expected));
+// The data file's escapes: \t, \r, \\ and \xNN.
+std::string Unescaped(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (text[i] != '\\') {
+            out += text[i];
+        } else if (next == 'x') {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += next == 't' ? '\t' : next == 'r' ? '\r' : next;
+            ++i;
         }
+    }
+    return out;
+}
+
+// Every case of tests/golden/layout/lines.txt, a line each: the layout the reader has, the line,
+// what it reads as (KQ5_REWRITE=1 writes what it reads as instead).
+TEST(TraceLayout, ReadsEachCaseAsItsDataFileSays) {
+    const std::string path = std::string(KQ5_GOLDEN_DIR) + "/layout/lines.txt";
+    const std::pair<std::string, const char*> firsts[] = {{"kq5", kKq5Header},
+                                                          {"elapsed", kElapsedLine},
+                                                          {"clock", kClockLine},
+                                                          {"plusplus", kPlusPlusLine}};
+    const char* const layouts[] = {"no layout", "kq5trace", "DebugView elapsed", "DebugView clock",
+                                   "DebugView++"};
+    std::ifstream in(path, std::ios::binary);
+    std::string file, text;
+    int cases = 0;
+    while (std::getline(in, text)) {
+        const size_t first = text.find(" | "), last = text.rfind(" | ");
+        if (!text.empty() && text[0] != '#' && first != last) {
+            SCOPED_TRACE(text);
+            ++cases;
+            LayoutReader reader;
+            for (const auto& [name, line] : firsts) {
+                (void)(text.starts_with(name + " | ") ? reader.Read(line) : TraceLine{});
+            }
+            const bool decides = text.starts_with("- | ");
+            const TraceLine read = reader.Read(Unescaped(text.substr(first + 3, last - first - 3)));
+            const std::string seen =
+                Describe(read) +
+                (decides ? std::string(" as ") + layouts[static_cast<int>(reader.layout)] +
+                               (reader.wholeSeconds ? " in whole seconds" : "")
+                         : "");
+            EXPECT_EQ(text.substr(last + 3), seen);
+            text = text.substr(0, last + 3) + seen;
+        }
+        file += text + "\n";
+    }
+    EXPECT_GT(cases, 60);
+    if (std::getenv("KQ5_REWRITE") != nullptr) {
+        std::ofstream(path, std::ios::binary) << file;
     }
 }
 
@@ -135,94 +136,9 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
             }
         }
     }
-    // Values out of range, fields too long or missing, the time of the log's other layout, an hour,
-    // minute or second not of digits though its characters count to a valid one ('/' is '0' - 1).
-    const struct {
-        const char* first;
-        std::vector<std::string> lines;
-    } damaged[] = {
-        {kKq5Header,
-         {"2026-00-07 09:15:02.345 +01:00\t[42] x", "2026-13-07 09:15:02.345 +01:00\t[42] x",
-          "2026-12-00 09:15:02.345 +01:00\t[42] x", "2026-12-32 09:15:02.345 +01:00\t[42] x",
-          "2026-12-07 24:15:02.345 +01:00\t[42] x", "2026-12-07 09:60:02.345 +01:00\t[42] x",
-          "2026-12-07 09:15:61.345 +01:00\t[42] x", "2026-12-07 09:15:02.345 +01:00\t[] x",
-          "2026-12-07 09:15:02.345 +01:00\t[12345678901] x"}},
-        {kElapsedLine,
-         {"2\t1234567890.5\t[9] x", "2\t.5\t[9] x", "2\t12.\t[9] x", "2\t12\t[9] x",
-          "2\t21:15:02\t[9] x", "\t12.5\t[9] x"}},
-        {kClockLine,
-         {"2\t24:00:00\t[9] x", "2\t23:60:00\t[9] x", "2\t23:59:60\t[9] x", "2\t0:00:00 AM\t[9] x",
-          "2\t13:00:00 PM\t[9] x", "2\t012:00:00\t[9] x", "2\t:15:02\t[9] x",
-          "2\t21:15:02.3456\t[9] x", "2\t12.5\t[9] x", "2\t1/:15:02\t[9] x", "2\t21:1/:02\t[9] x",
-          "2\t21:15:0/\t[9] x"}},
-        {kPlusPlusLine,
-         {"0.5\t2026/12/07 09:15:02.34\t3964\tkq5svc.exe\tx",
-          "0.5\t2026/12/07 09:15:02.3456\t3964\tkq5svc.exe\tx",
-          "0.5\t2026/12/07 09:15:02.345\t12345678901\tkq5svc.exe\tx",
-          "0.5\t2026/12/07 09:15:02.345\t\tkq5svc.exe\tx",
-          "0.5\t2026-12-07 09:15:02.345\t3964\tkq5svc.exe\tx"}},
-    };
-    for (const auto& layout : damaged) {
-        for (const std::string& line : layout.lines) {
-            SCOPED_TRACE(line);
-            EXPECT_EQ(ReadAfter(layout.first, line).kind, LineKind::Damaged);
-        }
-    }
 }
 
-// The first log line decides the layout, DebugView's clock in whole seconds or not; a line before
-// it (a computer name, a title) decides nothing, a note without a time stamp neither.
-TEST(TraceLayout, TheFirstLogLineDecidesTheLayout) {
-    const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
-    const std::string stamp = "2026-12-07 09:15:02.345 +01:00", from = "kq5trace 1.0.0: x, from ";
-    const std::string idHeader = "File Identification Header, DebugView++";
-    const struct {
-        Layout layout;
-        bool wholeSeconds;
-        std::vector<std::pair<std::string, TraceLine>> lines;  // each a first line, as it reads
-    } layouts[] = {
-        {Layout::Kq5trace,
-         false,
-         {{"# " + from + stamp + "\r", {LineKind::Header, utc, 0, from + stamp, dec7, true}},
-          {"# " + from + "a, from " + stamp + " (continued)",
-           {LineKind::Header, utc, 0, from + "a, from " + stamp + " (continued)", dec7, true}},
-          {"# " + from + stamp + "x", {LineKind::Header, 0, 0, from + stamp + "x"}},
-          {"# " + from + "2026-12-07", {LineKind::Header, 0, 0, from + "2026-12-07"}},
-          {"# kq5trace 1.0.0: x", {LineKind::Header, 0, 0, "kq5trace 1.0.0: x"}},
-          {kKq5Line, {LineKind::Entry, utc, 42, "x", dec7, true}},
-          {"# " + stamp + " goes on", {LineKind::Note, utc, 0, stamp + " goes on", dec7, true}},
-          {"# " + stamp + " ", {LineKind::Note, utc, 0, stamp + " ", dec7, true}}}},
-        {Layout::Unknown,
-         false,
-         {{"# kq5trace", {LineKind::Before, 0, 0, "# kq5trace"}},
-          {"# " + stamp + "x goes on", {LineKind::Before, 0, 0, "# " + stamp + "x goes on"}},
-          {"# 3 lines lost", {LineKind::Before, 0, 0, "# 3 lines lost"}}}},
-        {Layout::DebugViewPlusPlus,
-         false,
-         {{kPlusPlusLine, {LineKind::Entry, dec7, 3964, "x", dec7, true}},
-          {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\t" + idHeader,
-           {LineKind::Before, 0, 0, idHeader}}}},
-        {Layout::DebugViewElapsed,
-         false,
-         {{kElapsedLine, {LineKind::Entry, 12500, 9, "x", 0, true}},
-          {"1\t0.5\tUSBPRINT: x", {LineKind::Kernel, 500, 0, "", 0, true}}}},
-        {Layout::DebugViewClock,
-         true,
-         {{"1\t9:15:02 PM\t[9] x",
-           {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}}}},
-        {Layout::DebugViewClock,
-         false,
-         {{kClockLine, {LineKind::Entry, At(21, 15, 2, 345), 9, "x", At(21, 15, 2, 345), true}}}},
-    };
-    for (const auto& layout : layouts) {
-        for (const auto& [line, expected] : layout.lines) {
-            SCOPED_TRACE(line);
-            LayoutReader reader;
-            EXPECT_EQ(Describe(reader.Read(line)), Describe(expected));
-            EXPECT_EQ(reader.layout, layout.layout);
-            EXPECT_EQ(reader.wholeSeconds, layout.wholeSeconds);
-        }
-    }
+TEST(TraceLayout, UpToFiveLinesBeforeTheLog) {
     // Up to five lines before the first log line are named, cut to 80 bytes and escaped; the
     // sixth makes the file no trace.
     const std::string title = "T\x01" + std::string(100, 'a');
