@@ -258,7 +258,7 @@ TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
     EXPECT_EQ(Split(std::string(65535, 'a') + "\n\xFF\xFE"),
               "bytes: \"" + std::string(65535, 'a') + "\" \"\\xff\\xfe\" (cut)");
     EXPECT_EQ(Split(std::string(kLongestLine, 'x') + "\n" + tooLong + "\nz\n" + tooLong),
-              "bytes: \"" + tooLong.substr(1) + "\" \"" + tooLong.substr(1) +
+              "bytes: \"" + std::string(kLongestLine, 'x') + "\" \"" + tooLong.substr(1) +
                   "\" (too long) \"z\" \"" + tooLong.substr(1) + "\" (too long) (cut)");
     // The reader stops where it is asked to, the next 64 KiB and a cut last line unread.
     for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
