@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <future>
 #include <optional>
 #include <random>
@@ -244,36 +245,9 @@ TEST_F(RecorderTest, ADayFileCutInTheMiddleGoesOnOnALineOfItsOwn) {
 }
 
 // A line as the trace reader reads it: its kind, time, process and text.
-std::string Shown(LineKind kind, long long utcMs, std::uint32_t pid, const std::string& text) {
+std::string Shown(LineKind kind, long long utcMs, unsigned long pid, const std::string& text) {
     return std::to_string(static_cast<int>(kind)) + " " + std::to_string(utcMs) + " [" +
            std::to_string(pid) + "] " + text;
-}
-
-// The lines of the file at PATH, as the trace reader reads them.
-std::vector<std::string> ReadBack(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    LayoutReader reader;
-    std::vector<std::string> lines;
-    SplitLines(in, [&](const std::string& line, bool, bool) {
-        const TraceLine read = reader.Read(line);
-        lines.push_back(
-            Shown(read.kind, read.writtenMs, static_cast<std::uint32_t>(read.pid), read.text));
-        return true;
-    });
-    return lines;
-}
-
-// The recorder's files in SUB, by day and part.
-std::vector<std::pair<std::pair<LocalDate, int>, std::string>> DayFiles(const fs::path& sub) {
-    std::vector<std::pair<std::pair<LocalDate, int>, std::string>> files;
-    for (const auto& file : fs::directory_iterator(sub)) {
-        const std::string name = file.path().filename().string();
-        if (const auto read = NameRead(name)) {
-            files.push_back({*read, name});
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 // Random days of the service's lines and notes, recorded with restarts of the recorder, read back
@@ -325,15 +299,21 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
         EXPECT_TRUE(recorder.deleted.empty());
         size_t next = 0;
         std::string known;  // the service note the recording last wrote
-        const auto shown = [&](size_t i) {
-            const Entry& e = entries[i];
-            return e.kind == Entry::Kind::Line
-                       ? Shown(LineKind::Entry, utc[i], e.pid, EscapeBytes(e.text))
-                       : Shown(LineKind::Note, utc[i], 0, e.stamp + " " + e.text);
-        };
-        for (const auto& [day, name] : DayFiles(sub)) {
+        std::map<std::pair<LocalDate, int>, std::string> files;  // by day and part
+        for (const auto& file : fs::directory_iterator(sub)) {
+            const std::string name = file.path().filename().string();
+            files[NameRead(name).value()] = name;
+        }
+        for (const auto& [day, name] : files) {
             SCOPED_TRACE(name);
-            const std::vector<std::string> lines = ReadBack(sub / name);
+            std::ifstream in(sub / name, std::ios::binary);
+            LayoutReader reader;
+            std::vector<std::string> lines;
+            SplitLines(in, [&](const std::string& line, bool, bool) {
+                const TraceLine read = reader.Read(line);
+                lines.push_back(Shown(read.kind, read.writtenMs, read.pid, read.text));
+                return true;
+            });
             ASSERT_LT(next, entries.size());
             known = restartBefore[next] ? "" : known;
             std::vector<std::string> expected = {
@@ -346,7 +326,11 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
             for (; next < entries.size() && expected.size() < lines.size(); ++next) {
                 EXPECT_EQ(entries[next].date, day.first) << next;
                 known = restartBefore[next] && expected.size() > 1 ? "" : known;
-                expected.push_back(shown(next));
+                const Entry& e = entries[next];
+                expected.push_back(
+                    e.kind == Entry::Kind::Line
+                        ? Shown(LineKind::Entry, utc[next], e.pid, EscapeBytes(e.text))
+                        : Shown(LineKind::Note, utc[next], 0, e.stamp + " " + e.text));
                 if (entries[next].kind == Entry::Kind::ServiceNote) {
                     known = entries[next].text;
                 }
@@ -501,58 +485,8 @@ TEST_F(RecorderTest, WhyTheRecordingStoppedIsNotedOnceThereIsRoomAgain) {
 
 // ---- The service's lines ------------------------------------------------------------------------
 
-TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
-    ServiceWatch watch;
-    std::uint32_t service = 7;  // what the service manager answers
-    std::uint64_t clock = 0;
-    std::vector<std::uint64_t> asks;  // when it was asked
-    const std::function<ServiceAnswer()> ask = [&] {
-        asks.push_back(clock);
-        return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
-    };
-    std::vector<std::string> written;
-    // At NOWMS, a line of process PID, or (PID 0) a wait for one.
-    const auto at = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text) {
-        clock = nowMs;
-        // A line comes with its own stamp; a wait is stamped on the whole second.
-        const std::string second = "10:00:0" + std::to_string(nowMs / 1000);
-        const Entry line = Line(kDay, second + ".500", text, pid);
-        const std::string stamp = pid ? line.stamp : StampText(kDay, second + ".000");
-        for (const Entry& entry :
-             WatchStep(watch, nowMs, kDay, stamp, pid ? &line : nullptr, ask)) {
-            written.push_back(entry.kind == Entry::Kind::Line ? entry.text
-                                                              : entry.stamp + " " + entry.text);
-        }
-    };
-    at(0, 0, "");
-    at(10, 7, "service a");
-    // A chatty other program: a thousand lines in the next second cost no question.
-    for (int i = 0; i < 1000; ++i) {
-        at(static_cast<std::uint64_t>(20 + i % 900), 50, "other");
-        at(static_cast<std::uint64_t>(20 + i % 900), 0, "");
-    }
-    // The service starts again as process 9 just after a question: its first lines come before
-    // the next one may be asked, and are written, in order, once the answer names their process.
-    service = 9;
-    at(1000, 9, "GetPrinterHandle");  // a second after the last question: asked at once
-    at(1100, 50, "other");
-    service = 11;  // and again, as process 11, within the same second
-    at(1200, 11, "GetPrinterHandle");
-    at(1300, 11, "KQ5 STATUS:32");
-    for (const std::uint64_t ms : {1900, 2000, 2500, 3000}) {  // at 3000 the same answer: no note
-        at(ms, 0, "");
-    }
-    EXPECT_EQ(asks, (std::vector<std::uint64_t>{0, 1000, 2000, 3000}));
-    EXPECT_EQ(
-        written,
-        (std::vector<std::string>{
-            "2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7", "service a",
-            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 9", "GetPrinterHandle",
-            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 11", "GetPrinterHandle",
-            "KQ5 STATUS:32"}));
-    EXPECT_TRUE(watch.filter.held.empty());  // the other program's lines were let go
-}
-
+// Asking once a second whatever other programs write, and a new process's lines held until the
+// answer that names it: ListenLoop's tests, through WatchStep.
 TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
     ServiceWatch watch;
     watch.filter.heldLimit = 3;
@@ -577,6 +511,7 @@ TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
     EXPECT_TRUE(out[0].date == kDay);
     EXPECT_EQ(out[1].text, "b");
     EXPECT_EQ(out[3].text, "d");
+    EXPECT_TRUE(watch.filter.held.empty());  // nothing held twice
     // Process 1 is the service now: its next line is written at once.
     const Entry more = Line(next, "00:00:00.400", "e", 1);
     EXPECT_EQ(WatchStep(watch, 1100, next, more.stamp, &more, ask).size(), 1u);
