@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "trace/recorder.h"
+#include "tracereader/clock.h"
+#include "tracereader/layout.h"
 
 inline constexpr LocalDate kDay{2026, 12, 7};
 inline constexpr const char* kLinesHeader = "# kq5trace 1.0.0: lines";
@@ -50,6 +52,24 @@ protected:
     std::string Read(const std::string& name) const {
         std::ifstream in(folder / name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // The lines of the file NAME as the trace reader reads them, each "<local time> <what>": the
+    // header's title, "# " and a note, "[pid] " and a line's text.
+    std::vector<std::string> Lines(const std::string& name) const {
+        std::ifstream in(folder / name, std::ios::binary);
+        LayoutReader reader;
+        std::vector<std::string> lines;
+        SplitLines(in, [&](const std::string& line, bool, bool) {
+            const TraceLine read = reader.Read(line);
+            const std::string what =
+                read.kind == LineKind::Entry    ? "[" + std::to_string(read.pid) + "] " + read.text
+                : read.kind == LineKind::Header ? read.text.substr(0, read.text.rfind(", from "))
+                : read.kind == LineKind::Note && read.timed ? "# " + read.text.substr(31)
+                                                            : "? " + read.text;
+            lines.push_back(TimeOfDayText(read.localMs, true) + " " + what);
+            return true;
+        });
+        return lines;
     }
     // The folder's file names, sorted.
     std::vector<std::string> Listing() const {
