@@ -21,13 +21,6 @@
 
 namespace {
 
-constexpr long long kDayMs = 24 * 3600000LL;
-
-// Milliseconds of the day at H:M:S.MS.
-constexpr long long At(long long h, long long m, long long s, long long ms) {
-    return ((h * 60 + m) * 60 + s) * 1000 + ms;
-}
-
 std::string Describe(const TraceLine& line) {
     static const char* const kKinds[] = {"Before", "Header",  "Note",     "Entry",
                                          "Kernel", "Damaged", "NotATrace"};

@@ -3,9 +3,7 @@
 // service's lines with a clock the test sets.
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -27,12 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Printed(const char* format, auto... values) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
-}
 
 // What a file name reads as: its date and part; none when it is not the recorder's.
 std::optional<std::pair<LocalDate, int>> NameRead(const std::string& name) {
@@ -58,9 +50,11 @@ TEST(RecordPolicy, FileNamesForADayAndItsParts) {
         ++cases;
         const std::string name = line.substr(0, space), read = line.substr(space + 1);
         const auto date = NameRead(name == "\"\"" ? "" : name);
-        EXPECT_EQ(date ? Printed("%04d-%02d-%02d part %d", date->first.year, date->first.month,
-                                 date->first.day, date->second)
-                       : "-",
+        EXPECT_EQ(date
+                      ? std::to_string(date->first.year) + " " + std::to_string(date->first.month) +
+                            " " + std::to_string(date->first.day) + " part " +
+                            std::to_string(date->second)
+                      : "-",
                   read)
             << name;
         if (date) {
