@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -37,13 +36,9 @@ struct FakeMachine {
     std::vector<std::uint64_t> asks;  // when the service manager was asked
 
     Stamp StampAt(std::uint64_t ms) const {
-        const std::uint64_t local = localAtZeroMs + ms * (kDayMs / dayMs);
-        const LocalDate date = Plus(kDay, static_cast<long long>(local / kDayMs));
-        const auto time = static_cast<unsigned>(local % kDayMs);
-        char text[16];
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", time / 3600000, time / 60000 % 60,
-                      time / 1000 % 60, time % 1000);
-        return Stamp{date, StampText(date, text)};
+        const LocalTime at =
+            TimeAt(static_cast<long long>(localAtZeroMs + ms * (kDayMs / dayMs)), 60);
+        return Stamp{at.date, StampText(at)};
     }
 
     bool Receive(std::uint32_t timeoutMs, std::uint32_t& pid, std::string& text) {

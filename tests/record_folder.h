@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "trace/recorder.h"
+#include "trace_clock.h"
 #include "tracereader/clock.h"
 #include "tracereader/layout.h"
 
@@ -29,9 +29,8 @@ inline LocalDate Plus(LocalDate date, long long days) {
 
 // "2026-12-07 12:00:00.000 +01:00" for kDay and "12:00:00.000".
 inline std::string StampText(LocalDate date, const std::string& time) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
-    return std::string(text) + " " + time + " +01:00";
+    return StampText(LocalTime{date, std::stoi(time.substr(0, 2)), std::stoi(time.substr(3, 2)),
+                               std::stoi(time.substr(6, 2)), std::stoi(time.substr(9, 3)), 60});
 }
 
 inline Entry Line(LocalDate date, const std::string& time, const std::string& text,
