@@ -241,20 +241,17 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
         for (long long i = 0, t = below(kDayMs); i < 60; ++i) {
             t += below(10) ? below(600000) : below(20 * 3600000LL);
             const LocalTime at = TimeAt(t, 60);
-            Entry entry{Entry::Kind::Line, at.date, StampText(at), 0, ""};
-            const long long kind = below(10);
-            if (kind == 0) {
-                entry.kind = Entry::Kind::ServiceNote;
-                entry.text = "service kq5 runs as process " + std::to_string(below(9));
-            } else if (kind == 1) {
-                entry.kind = Entry::Kind::Note;
-                entry.text = "a note";
-            } else {
-                entry.pid = static_cast<std::uint32_t>(1 + below(9));
-                entry.text.resize(static_cast<size_t>(below(below(60) ? 40 : 1000)));
-                for (char& c : entry.text) {
-                    c = static_cast<char>(below(256));
-                }
+            const long long kind = below(10);  // a service note, a note, else a line
+            Entry entry{
+                kind == 0   ? Entry::Kind::ServiceNote
+                : kind == 1 ? Entry::Kind::Note
+                            : Entry::Kind::Line,
+                at.date, StampText(at), static_cast<std::uint32_t>(kind > 1 ? 1 + below(9) : 0),
+                kind == 0   ? "service kq5 runs as process " + std::to_string(below(9))
+                : kind == 1 ? "a note"
+                            : std::string(static_cast<size_t>(below(below(60) ? 40 : 1000)), ' ')};
+            for (char& c : entry.text) {
+                c = kind > 1 ? static_cast<char>(below(256)) : c;
             }
             if (i == 0 && run % 3 == 0) {  // an earlier recording's file of the day, cut in a line
                 fs::create_directories(sub);
