@@ -3,6 +3,11 @@
 // that layout is damaged, never guessed at.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,16 +16,10 @@
 #include "common/escape.h"
 #include "common/utf8.h"
 #include "trace_clock.h"
+#include "tracelog/format.h"
 #include "tracereader/layout.h"
 
 namespace {
-
-constexpr long long kDayMs = 24 * 3600000LL;
-
-// Milliseconds of the day at H:M:S.MS.
-constexpr long long At(long long h, long long m, long long s, long long ms) {
-    return ((h * 60 + m) * 60 + s) * 1000 + ms;
-}
 
 std::string Describe(const TraceLine& line) {
     static const char* const kKinds[] = {"Before", "Header",  "Note",     "Entry",
@@ -45,63 +44,69 @@ constexpr const char* kElapsedLine = "2\t12.5\t[9] x";
 constexpr const char* kClockLine = "2\t21:15:02.345\t[9] x";
 constexpr const char* kPlusPlusLine = "0.5\t2026/12/07 09:15:02.345\t3964\tkq5svc.exe\tx";
 
-// Each layout's lines: the times, the process id and the text of every field at its limits.
-TEST(TraceLayout, ReadsEveryFieldOfEachLayout) {
-    const long long jan1 = kDec7 - 340 * kDayMs, dec31 = kDec7 + 24 * kDayMs;
-    const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
-    const long long leap = dec31 + At(23, 59, 60, 999);
-    const std::string stamp = "2026-12-07 09:15:02.345 +01:00";
-    const std::string idHeader = "File Identification Header, DebugView++";
-    const struct {
-        const char* first;
-        std::vector<std::pair<std::string, TraceLine>> lines;  // each line and what it reads as
-    } layouts[] = {
-        {kKq5Header,
-         {{"2026-01-01 00:00:00.000 +00:00\t[1] x", {LineKind::Entry, jan1, 1, "x", jan1, true}},
-          // A leap second, the longest process id, an offset west of UTC, the text as written.
-          {"2026-12-31 23:59:60.999 -09:59\t[4294967295] \\r\\n\r",
-           {LineKind::Entry, leap + At(9, 59, 0, 0), 4294967295, "\\r\\n", leap, true}},
-          {"2026-12-07 09:15:02.345 +14:00\t[42] ",
-           {LineKind::Entry, dec7 - At(14, 0, 0, 0), 42, "", dec7, true}},
-          {"# 3 lines lost", {LineKind::Note, 0, 0, "3 lines lost"}},
-          {"# " + stamp + " waiting", {LineKind::Note, utc, 0, stamp + " waiting", dec7, true}},
-          {"# " + stamp, {LineKind::Note, utc, 0, stamp, dec7, true}},
-          {"# " + stamp + "x", {LineKind::Note, 0, 0, stamp + "x"}},
-          {"# " + stamp.substr(0, 29), {LineKind::Note, 0, 0, stamp.substr(0, 29)}}}},
-        {kElapsedLine,
-         {{"3\t0.05\t[9] \xB4\xF2", {LineKind::Entry, 50, 9, "\\xb4\\xf2", 0, true}},
-          // Nine digits of seconds, the fraction cut to milliseconds, trailing tabs dropped.
-          {"99\t123456789.98765432\t[1234567890] a\x01\t\t\r",
-           {LineKind::Entry, 123456789987, 1234567890, "a\\x01", 0, true}},
-          {"2\t12.5\tUSBPRINT: x", {LineKind::Kernel, 12500, 0, "", 0, true}}}},
-        {kClockLine,
-         {{"2\t9:15:02 PM\t[9] x",
-           {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}},
-          {"2\t12:00:00 AM\t[9] x", {LineKind::Entry, 0, 9, "x", 0, true}},
-          {"2\t12:59:59.999PM\t[9] x",
-           {LineKind::Entry, At(12, 59, 59, 999), 9, "x", At(12, 59, 59, 999), true}},
-          {"2\t1:00:00.5   AM\t[9] x",
-           {LineKind::Entry, At(1, 0, 0, 500), 9, "x", At(1, 0, 0, 500), true}},
-          {"2\t23:59:59.05\t[9] x",
-           {LineKind::Entry, At(23, 59, 59, 50), 9, "x", At(23, 59, 59, 50), true}},
-          {"2\t0:00:00\tUSBPRINT: x", {LineKind::Kernel, 0, 0, "", 0, true}}}},
-        // DebugView++'s identification header is its own only with process id 0; a process may
-        // have no name.
-        {kPlusPlusLine,
-         {{"1.5\t2026/01/01 00:00:00.000\t4294967295\tkq5svc.exe\ta\tb\r",
-           {LineKind::Entry, jan1, 4294967295, "a\\x09b", jan1, true}},
-          {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\t" + idHeader,
-           {LineKind::Note, 0, 0, idHeader}},
-          {"0.0\t2026/12/07 09:15:02.345\t7\tDebugView++.exe\t" + idHeader,
-           {LineKind::Entry, dec7, 7, idHeader, dec7, true}},
-          {"0.0\t2026/12/07 09:15:02.345\t0\t\tx", {LineKind::Entry, dec7, 0, "x", dec7, true}}}},
-    };
-    for (const auto& layout : layouts) {
-        for (const auto& [line, expected] : layout.lines) {
-            SCOPED_TRACE(line);
-            EXPECT_EQ(Describe(ReadAfter(layout.first, line)), Describe(expected));
+// The data files' escapes: \t, \r, \n, \\ and \xNN.
+std::string Unescaped(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (text[i] != '\\') {
+            out += text[i];
+        } else if (next == 'x') {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += next == 't' ? '\t' : next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+            ++i;
         }
     }
+    return out;
+}
+
+// Checks every case of the data file tests/golden/layout/NAME, a case a line: its input, " | ",
+// and what SEEN makes of the input (KQ5_REWRITE=1 writes what SEEN makes of it instead).
+void CheckCases(const std::string& name, const std::function<std::string(std::string)>& seen) {
+    const std::string path = std::string(KQ5_GOLDEN_DIR) + "/layout/" + name;
+    std::ifstream in(path, std::ios::binary);
+    std::string file;
+    int cases = 0;
+    for (std::string text; std::getline(in, text); file += text + "\n") {
+        const size_t last = text.rfind(" | ");
+        if (!text.empty() && text[0] != '#' && last != std::string::npos) {
+            ++cases;
+            const std::string found = seen(text.substr(0, last));
+            EXPECT_EQ(text.substr(last + 3), found) << text;
+            text = text.substr(0, last + 3) + found;
+        }
+    }
+    EXPECT_GT(cases, 10) << path;
+    if (std::getenv("KQ5_REWRITE") != nullptr) {
+        std::ofstream(path, std::ios::binary) << file;
+    }
+}
+
+// lines.txt: the layout the reader has, the line, and what it reads as; after a file's first
+// line, the layout it decided, its name and its clock.
+TEST(TraceLayout, ReadsEachCaseAsItsDataFileSays) {
+    const std::pair<std::string, const char*> firsts[] = {{"kq5 | ", kKq5Header},
+                                                          {"elapsed | ", kElapsedLine},
+                                                          {"clock | ", kClockLine},
+                                                          {"plusplus | ", kPlusPlusLine}};
+    const char* const clocks[] = {"elapsed", "time of day", "date and time"};
+    CheckCases("lines.txt", [&](const std::string& input) {
+        LayoutReader reader;
+        for (const auto& [name, line] : firsts) {
+            (void)(input.starts_with(name) ? reader.Read(line) : TraceLine{});
+        }
+        const TraceLine read = reader.Read(Unescaped(input.substr(input.find(" | ") + 3)));
+        if (!input.starts_with("- | ")) {
+            return Describe(read);
+        }
+        return Describe(read) + " as " +
+               (reader.layout == Layout::Unknown
+                    ? std::string("none")
+                    : LayoutName(reader.layout, Encoding::Bytes, reader.wholeSeconds)) +
+               ", " + clocks[static_cast<int>(ClockOf(reader.layout))];
+    });
 }
 
 // A line with any of its layout's fields broken or cut short is damaged; as a file's first line
@@ -132,94 +137,9 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
             }
         }
     }
-    // Values out of range, fields too long or missing, the time of the log's other layout, an hour,
-    // minute or second not of digits though its characters count to a valid one ('/' is '0' - 1).
-    const struct {
-        const char* first;
-        std::vector<std::string> lines;
-    } damaged[] = {
-        {kKq5Header,
-         {"2026-00-07 09:15:02.345 +01:00\t[42] x", "2026-13-07 09:15:02.345 +01:00\t[42] x",
-          "2026-12-00 09:15:02.345 +01:00\t[42] x", "2026-12-32 09:15:02.345 +01:00\t[42] x",
-          "2026-12-07 24:15:02.345 +01:00\t[42] x", "2026-12-07 09:60:02.345 +01:00\t[42] x",
-          "2026-12-07 09:15:61.345 +01:00\t[42] x", "2026-12-07 09:15:02.345 +01:00\t[] x",
-          "2026-12-07 09:15:02.345 +01:00\t[12345678901] x"}},
-        {kElapsedLine,
-         {"2\t1234567890.5\t[9] x", "2\t.5\t[9] x", "2\t12.\t[9] x", "2\t12\t[9] x",
-          "2\t21:15:02\t[9] x", "\t12.5\t[9] x"}},
-        {kClockLine,
-         {"2\t24:00:00\t[9] x", "2\t23:60:00\t[9] x", "2\t23:59:60\t[9] x", "2\t0:00:00 AM\t[9] x",
-          "2\t13:00:00 PM\t[9] x", "2\t012:00:00\t[9] x", "2\t:15:02\t[9] x",
-          "2\t21:15:02.3456\t[9] x", "2\t12.5\t[9] x", "2\t1/:15:02\t[9] x", "2\t21:1/:02\t[9] x",
-          "2\t21:15:0/\t[9] x"}},
-        {kPlusPlusLine,
-         {"0.5\t2026/12/07 09:15:02.34\t3964\tkq5svc.exe\tx",
-          "0.5\t2026/12/07 09:15:02.3456\t3964\tkq5svc.exe\tx",
-          "0.5\t2026/12/07 09:15:02.345\t12345678901\tkq5svc.exe\tx",
-          "0.5\t2026/12/07 09:15:02.345\t\tkq5svc.exe\tx",
-          "0.5\t2026-12-07 09:15:02.345\t3964\tkq5svc.exe\tx"}},
-    };
-    for (const auto& layout : damaged) {
-        for (const std::string& line : layout.lines) {
-            SCOPED_TRACE(line);
-            EXPECT_EQ(ReadAfter(layout.first, line).kind, LineKind::Damaged);
-        }
-    }
 }
 
-// The first log line decides the layout, DebugView's clock in whole seconds or not; a line before
-// it (a computer name, a title) decides nothing, a note without a time stamp neither.
-TEST(TraceLayout, TheFirstLogLineDecidesTheLayout) {
-    const long long dec7 = kDec7 + At(9, 15, 2, 345), utc = dec7 - At(1, 0, 0, 0);
-    const std::string stamp = "2026-12-07 09:15:02.345 +01:00", from = "kq5trace 1.0.0: x, from ";
-    const std::string idHeader = "File Identification Header, DebugView++";
-    const struct {
-        Layout layout;
-        bool wholeSeconds;
-        std::vector<std::pair<std::string, TraceLine>> lines;  // each a first line, as it reads
-    } layouts[] = {
-        {Layout::Kq5trace,
-         false,
-         {{"# " + from + stamp + "\r", {LineKind::Header, utc, 0, from + stamp, dec7, true}},
-          {"# " + from + "a, from " + stamp + " (continued)",
-           {LineKind::Header, utc, 0, from + "a, from " + stamp + " (continued)", dec7, true}},
-          {"# " + from + stamp + "x", {LineKind::Header, 0, 0, from + stamp + "x"}},
-          {"# " + from + "2026-12-07", {LineKind::Header, 0, 0, from + "2026-12-07"}},
-          {"# kq5trace 1.0.0: x", {LineKind::Header, 0, 0, "kq5trace 1.0.0: x"}},
-          {kKq5Line, {LineKind::Entry, utc, 42, "x", dec7, true}},
-          {"# " + stamp + " goes on", {LineKind::Note, utc, 0, stamp + " goes on", dec7, true}},
-          {"# " + stamp + " ", {LineKind::Note, utc, 0, stamp + " ", dec7, true}}}},
-        {Layout::Unknown,
-         false,
-         {{"# kq5trace", {LineKind::Before, 0, 0, "# kq5trace"}},
-          {"# " + stamp + "x goes on", {LineKind::Before, 0, 0, "# " + stamp + "x goes on"}},
-          {"# 3 lines lost", {LineKind::Before, 0, 0, "# 3 lines lost"}}}},
-        {Layout::DebugViewPlusPlus,
-         false,
-         {{kPlusPlusLine, {LineKind::Entry, dec7, 3964, "x", dec7, true}},
-          {"0.0\t2026/12/07 09:15:02.345\t0\tDebugView++.exe\t" + idHeader,
-           {LineKind::Before, 0, 0, idHeader}}}},
-        {Layout::DebugViewElapsed,
-         false,
-         {{kElapsedLine, {LineKind::Entry, 12500, 9, "x", 0, true}},
-          {"1\t0.5\tUSBPRINT: x", {LineKind::Kernel, 500, 0, "", 0, true}}}},
-        {Layout::DebugViewClock,
-         true,
-         {{"1\t9:15:02 PM\t[9] x",
-           {LineKind::Entry, At(21, 15, 2, 0), 9, "x", At(21, 15, 2, 0), true}}}},
-        {Layout::DebugViewClock,
-         false,
-         {{kClockLine, {LineKind::Entry, At(21, 15, 2, 345), 9, "x", At(21, 15, 2, 345), true}}}},
-    };
-    for (const auto& layout : layouts) {
-        for (const auto& [line, expected] : layout.lines) {
-            SCOPED_TRACE(line);
-            LayoutReader reader;
-            EXPECT_EQ(Describe(reader.Read(line)), Describe(expected));
-            EXPECT_EQ(reader.layout, layout.layout);
-            EXPECT_EQ(reader.wholeSeconds, layout.wholeSeconds);
-        }
-    }
+TEST(TraceLayout, UpToFiveLinesBeforeTheLog) {
     // Up to five lines before the first log line are named, cut to 80 bytes and escaped; the
     // sixth makes the file no trace.
     const std::string title = "T\x01" + std::string(100, 'a');
@@ -236,133 +156,291 @@ TEST(TraceLayout, TheFirstLogLineDecidesTheLayout) {
     EXPECT_EQ(reader.layout, Layout::Unknown);
 }
 
-TEST(TraceLayout, NamesEachLayoutAndItsClock) {
-    EXPECT_EQ(LayoutName(Layout::Kq5trace, Encoding::Bytes, false), "kq5trace");
+// The names of the layouts and their clocks are in lines.txt; an encoding is named after them.
+TEST(TraceLayout, NamesTheEncoding) {
     EXPECT_EQ(LayoutName(Layout::DebugViewPlusPlus, Encoding::Utf8, false),
               "DebugView++ log, UTF-8");
     EXPECT_EQ(LayoutName(Layout::DebugViewElapsed, Encoding::Utf16Le, false),
               "DebugView log, elapsed time, UTF-16LE");
-    EXPECT_EQ(LayoutName(Layout::DebugViewClock, Encoding::Bytes, false),
-              "DebugView log, clock time");
-    EXPECT_EQ(LayoutName(Layout::DebugViewClock, Encoding::Bytes, true),
-              "DebugView log, clock time in seconds");
-    EXPECT_EQ(ClockOf(Layout::Kq5trace), ClockKind::DateTime);
-    EXPECT_EQ(ClockOf(Layout::DebugViewPlusPlus), ClockKind::DateTime);
-    EXPECT_EQ(ClockOf(Layout::DebugViewClock), ClockKind::TimeOfDay);
-    EXPECT_EQ(ClockOf(Layout::DebugViewElapsed), ClockKind::Elapsed);
-    EXPECT_EQ(ClockOf(Layout::Unknown), ClockKind::Elapsed);
 }
 
-// The lines SplitLines hands on, escaped, each marked where it was too long or cut, until
-// STOPAFTER lines have been taken; and the encoding it found.
-std::vector<std::string> Split(const std::string& bytes, Encoding& encoding,
-                               size_t stopAfter = SIZE_MAX) {
-    std::vector<std::string> lines;
-    std::istringstream in(bytes);
-    encoding = SplitLines(in, [&](const std::string& line, bool tooLong, bool cut) {
-        lines.push_back(EscapeBytes(line) + (tooLong ? " (too long)" : "") + (cut ? " (cut)" : ""));
-        return lines.size() < stopAfter;
-    });
-    return lines;
+std::string Printed(const char* format, auto... values) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
 }
 
-std::string Utf8(const std::u32string& text) {
-    std::string out;
-    for (const char32_t c : text) {
-        AppendUtf8(out, c);
+// TEXT's bytes, one character each.
+std::u32string Chars(const std::string& text) {
+    std::u32string chars;
+    for (const char c : text) {
+        chars += static_cast<unsigned char>(c);
     }
-    return out;
+    return chars;
 }
 
-// UTF-16LE of TEXT: code points past U+FFFF as surrogate pairs, lone surrogates as they are.
-std::string Utf16Le(const std::u32string& text) {
+std::string Encoded(const std::u32string& chars, Encoding encoding) {
     std::string out;
-    const auto unit = [&](char32_t u) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    };
-    for (const char32_t c : text) {
-        if (c >= 0x10000) {
-            unit(0xD800 + ((c - 0x10000) >> 10));
-            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    for (const char32_t c : chars) {
+        if (encoding == Encoding::Utf16Le && c >= 0x10000) {
+            out += Encoded({0xD800 + ((c - 0x10000) >> 10), 0xDC00 + ((c - 0x10000) & 0x3FF)},
+                           encoding);
+        } else if (encoding == Encoding::Utf16Le) {
+            out += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        } else if (encoding == Encoding::Utf8) {
+            AppendUtf8(out, c);
         } else {
-            unit(c);
+            out += static_cast<char>(c);
         }
     }
     return out;
 }
 
-// Text saved with a byte-order mark comes back as the bytes the service wrote: its two Chinese
-// messages as their code page 936 bytes, any other character as UTF-8, a broken sequence as its
-// bytes. Without a mark the bytes are the text.
+// The lines SplitLines hands on, quoted and escaped, each marked where it was too long or cut,
+// until STOPAFTER lines have been taken, after the encoding it found.
+std::string Split(const std::string& bytes, size_t stopAfter = SIZE_MAX) {
+    const char* const names[] = {"bytes", "utf8", "utf16"};
+    std::string lines;
+    size_t count = 0;
+    std::istringstream in(bytes);
+    const Encoding found = SplitLines(in, [&](const std::string& line, bool tooLong, bool cut) {
+        lines += " \"" + EscapeBytes(line) + "\"" + (tooLong ? " (too long)" : "") +
+                 (cut ? " (cut)" : "");
+        return ++count < stopAfter;
+    });
+    return names[static_cast<int>(found)] + (":" + lines);
+}
+
+// split.txt: text saved with a byte-order mark comes back as the bytes the service wrote (its
+// code page 936 messages as those bytes, any other character as UTF-8, a broken sequence as its
+// bytes); without a mark the bytes are the text. Each case the encoding its characters are saved
+// in, the text (\uXXXX, \UXXXXXXXX: a character; \xNN: a byte as it is; the mark among them), and
+// the encoding found with the lines.
 TEST(TraceLayout, SplitsLinesInTheEncodingOfTheByteOrderMark) {
-    const std::u32string messages =
-        U"\u6253\u5f00\u6253\u5370\u673a\u5931\u8d25!\n"
-        U"\u83b7\u5f97PRINTER_INFO_2\u7684\u6570\u7ec4\u5931\u8d25!\r\n";
-    const std::string open = EscapeBytes(diagnostics::kOpenFailedMessage);
-    const std::string read = EscapeBytes(diagnostics::kReadFailedMessage) + "\\r";
-    // The first and last characters of UTF-8's lengths and around UTF-16's surrogates come as
-    // UTF-8, each followed by one of the service's as its code page 936 bytes: each character
-    // ends where it must.
-    std::u32string ends;
-    std::string others;
-    for (const char32_t c : std::u32string(U"\x80\u0800\ud7ff\ue000\U00010000\U0010FFFF")) {
-        ends += {c, U'\u5931'};
-        others += EscapeBytes(Utf8(std::u32string(1, c))) + "\\xca\\xa7";
-    }
-    const std::string fffd = "\\xef\\xbf\\xbd";
-    const std::string tooLong(kLongestLine + 1, 'y');
-    const struct {
-        const char* name;
+    CheckCases("split.txt", [](const std::string& input) {
+        const auto encoding = input.starts_with("utf16")  ? Encoding::Utf16Le
+                              : input.starts_with("utf8") ? Encoding::Utf8
+                                                          : Encoding::Bytes;
+        const std::string text = input.substr(input.find(" | ") + 3);
         std::string bytes;
-        Encoding encoding;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {"empty", "", Encoding::Bytes, {}},
-        {"bytes",
-         "a\nb\r\n\n\xEF\xBB\xBF\xFF\xFE",
-         Encoding::Bytes,
-         {"a", "b\\r", "", "\\xef\\xbb\\xbf\\xff\\xfe (cut)"}},
-        // C0 and C1 lead no UTF-8 sequence: "\xC0\xAF" is not '/'.
-        {"UTF-8",
-         "\xEF\xBB\xBF" + Utf8(messages + ends + U"\n") + "\xC3\x41\n\xC0\xAF\x80\n\xE8\x8E",
-         Encoding::Utf8,
-         {open, read, others, "\\xc3A", "\\xc0\\xaf\\x80", "\\xe8\\x8e (cut)"}},
-        {"UTF-16LE",
-         "\xFF\xFE" + Utf16Le(messages + ends + U"\n\xDC00\xDC00\xDBFF\ue000\n") + "x",
-         Encoding::Utf16Le,
-         {open, read, others, fffd + fffd + fffd + "\\xee\\x80\\x80", "x (cut)"}},
-        {"a mark where the second 64 KiB read starts",
-         std::string(65535, 'a') + "\n\xFF\xFE",
-         Encoding::Bytes,
-         {std::string(65535, 'a'), "\\xff\\xfe (cut)"}},
-        {"a UTF-8 mark alone", "\xEF\xBB\xBF", Encoding::Utf8, {}},
-        {"a UTF-16LE mark alone", "\xFF\xFE", Encoding::Utf16Le, {}},
-        {"lines of the longest length and longer",
-         std::string(kLongestLine, 'x') + "\n" + tooLong + "\nz\n" + tooLong,
-         Encoding::Bytes,
-         {std::string(kLongestLine, 'x'), tooLong.substr(1) + " (too long)", "z",
-          tooLong.substr(1) + " (too long) (cut)"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Encoding encoding = Encoding::Bytes;
-        EXPECT_EQ(Split(c.bytes, encoding), c.lines);
-        EXPECT_EQ(encoding, c.encoding);
-    }
-    // A mark with a byte wrong or missing is text.
-    for (const std::string mark :
-         {"\xEF\xBB", "\xEF\xBBx", "\xEFx\xBF", "x\xBB\xBF", "\xFF", "\xFFx", "x\xFE"}) {
-        Encoding encoding = Encoding::Utf8;
-        EXPECT_EQ(Split(mark + "\n", encoding), std::vector<std::string>{EscapeBytes(mark)});
-        EXPECT_EQ(encoding, Encoding::Bytes);
-    }
+        for (size_t i = 0; i < text.size(); ++i) {
+            const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+            const size_t digits = text[i] != '\\' ? 0
+                                  : next == 'x'   ? 2
+                                  : next == 'u'   ? 4
+                                  : next == 'U'   ? 8
+                                                  : 0;
+            if (next == 'x' && digits) {
+                bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            } else if (digits) {
+                bytes += Encoded(std::u32string(1, static_cast<char32_t>(std::stoul(
+                                                       text.substr(i + 2, digits), nullptr, 16))),
+                                 encoding);
+            } else {
+                bytes +=
+                    Encoded(Chars(Unescaped(text.substr(i, text[i] == '\\' ? 2 : 1))), encoding);
+                i += text[i] == '\\' ? 1 : 0;
+                continue;
+            }
+            i += 1 + digits;
+        }
+        return Split(bytes);
+    });
+    // A mark where the second 64 KiB read starts is text; lines of the longest length and longer.
+    const std::string tooLong(kLongestLine + 1, 'y');
+    EXPECT_EQ(Split(std::string(65535, 'a') + "\n\xFF\xFE"),
+              "bytes: \"" + std::string(65535, 'a') + "\" \"\\xff\\xfe\" (cut)");
+    EXPECT_EQ(Split(std::string(kLongestLine, 'x') + "\n" + tooLong + "\nz\n" + tooLong),
+              "bytes: \"" + std::string(kLongestLine, 'x') + "\" \"" + tooLong.substr(1) +
+                  "\" (too long) \"z\" \"" + tooLong.substr(1) + "\" (too long) (cut)");
     // The reader stops where it is asked to, the next 64 KiB and a cut last line unread.
     for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
-        Encoding encoding = Encoding::Bytes;
-        EXPECT_EQ(Split(mark + "a\n" + std::string(kLongestLine, 'b') + "\nc", encoding, 1),
-                  std::vector<std::string>{"a"});
-        EXPECT_EQ(encoding, mark.empty() ? Encoding::Bytes : Encoding::Utf8);
+        EXPECT_EQ(Split(mark + "a\n" + std::string(kLongestLine, 'b') + "\nc", 1),
+                  (mark.empty() ? "bytes:" : "utf8:") + std::string(" \"a\""));
+    }
+}
+
+// ---- Every layout, written at random and read back -----------------------------------------
+
+// A random log: each line as written (characters; bytes one a character) and as it must read.
+struct Log {
+    Layout layout = Layout::Unknown;
+    bool wholeSeconds = false;
+    Encoding encoding = Encoding::Bytes;
+    std::vector<std::pair<std::u32string, TraceLine>> lines;
+};
+
+// A log of LAYOUT as its writer saves it: kq5trace's by its format's module; DebugView's and
+// DebugView++'s in the shape of the samples in tests/traces (an index, the time, "[pid] text";
+// the elapsed seconds, the local date and time, the pid, the process name, the text). Times go
+// on by up to 2 s or, now and then, by hours across midnight; the service starts again; other
+// processes and drivers write; the clock's offset changes.
+Log RandomLog(std::mt19937& engine, Layout layout, bool whole) {
+    const auto below = [&](long long n) {
+        return std::uniform_int_distribution<long long>(0, n - 1)(engine);
+    };
+    const int offsets[] = {60, 120, 0, -300, 330, 840, -599};
+    const unsigned long pids[] = {7, 4242, 4294967295, 1};
+    Log log{layout,
+            whole,
+            layout == Layout::Kq5trace || layout == Layout::DebugViewPlusPlus
+                ? Encoding::Bytes
+                : static_cast<Encoding>(below(3)),
+            {}};
+    const bool kq5 = layout == Layout::Kq5trace, plus = layout == Layout::DebugViewPlusPlus;
+    long long t = below(kDayMs), e = 0;  // local ms after 2026-12-07 00:00, ms of the capture
+    int offset = offsets[below(7)];
+    const auto utc = [&] { return kDec7 + t - offset * 60000LL; };
+    if (kq5 && below(5)) {  // else a day's later part, which starts without a header
+        const std::string title = HeaderTitle("1.0." + std::to_string(below(9)),
+                                              below(2) ? "kq5" : "a, from b"),
+                          stamp = StampText(TimeAt(t, offset));
+        log.lines.push_back(
+            {Chars(HeaderLine(title, stamp)),
+             {LineKind::Header, utc(), 0, title.substr(2) + ", from " + stamp, kDec7 + t, true}});
+    } else if (plus && below(2)) {  // "Save Log"'s identification header
+        const std::string id = "File Identification Header, DebugView++ Format Version 1";
+        log.lines.push_back({Chars("0.000000\t2026/12/07 09:16:40.118\t0\tDebugView++.exe\t" + id),
+                             {LineKind::Before, 0, 0, id}});
+    }
+    for (long long n = kq5 || plus ? 0 : below(kLinesBefore + 1); n > 0; --n) {
+        log.lines.push_back({U"PC-LAB-07", {LineKind::Before, 0, 0, "PC-LAB-07"}});
+    }
+    unsigned long service = pids[below(4)];
+    for (long long i = 1, n = 1 + below(30); i <= n; ++i) {
+        const long long step = below(10) ? below(2000) : below(10 * 3600000);
+        t += step;
+        e += step;
+        if (below(10) == 0) {
+            service = pids[below(4)];
+            offset = offsets[below(7)];
+        }
+        const unsigned long pid = below(5) ? service : 50;
+        const LocalTime at = TimeAt(t, offset);
+        const std::string stamp = StampText(at);
+        // The text: in a log saved as text, printable ASCII, tabs, a character of no code page
+        // (UTF-8 either way) and the service's code page 936 message (its bytes come back); in
+        // one saved as bytes, any byte but a line end as well; in kq5trace's, any byte.
+        std::u32string chars;
+        std::string bytes;
+        for (long long k = below(16); k > 0; --k) {
+            const long long token = below(kq5 || log.encoding == Encoding::Bytes ? 5 : 4);
+            const char c = token == 4 ? static_cast<char>(below(256)) : "\t #[]aZ\\"[below(8)];
+            if (token == 0 && !kq5) {
+                chars += log.encoding == Encoding::Bytes
+                             ? Chars(diagnostics::kOpenFailedMessage)
+                             : U"\u6253\u5f00\u6253\u5370\u673a\u5931\u8d25!";
+                bytes += diagnostics::kOpenFailedMessage;
+            } else if (token == 1 && !kq5) {
+                chars += log.encoding == Encoding::Bytes ? U"\u00c3\u00a9" : U"\u00e9";
+                bytes += "\xc3\xa9";
+            } else if (kq5 || (c != '\n' && c != '\r')) {
+                chars += static_cast<unsigned char>(c);
+                bytes += c;
+            }
+        }
+        const long long ofDay = t % kDayMs, local = kDec7 + t;
+        if (kq5 && below(7) == 0) {
+            const std::string note = below(2) ? "service kq5 runs as process 7" : "#\t\xe9";
+            log.lines.push_back({Chars(NoteLine(stamp, note)),
+                                 {LineKind::Note, utc(), 0, stamp + " " + note, local, true}});
+        } else if (kq5) {
+            log.lines.push_back({Chars(EntryLine(stamp, static_cast<std::uint32_t>(pid), bytes)),
+                                 {LineKind::Entry, utc(), pid, EscapeBytes(bytes), local, true}});
+        } else if (plus) {
+            const std::string fields = Printed(
+                "%lld.%06lld\t%04d/%02d/%02d %02d:%02d:%02d.%03d\t%lu\t%s", e / 1000,
+                e % 1000 * 1000 + below(1000), at.date.year, at.date.month, at.date.day, at.hour,
+                at.minute, at.second, at.millisecond, pid, below(5) ? "kq5svc.exe\t" : "\t");
+            log.lines.push_back({Chars(fields) + chars,
+                                 {LineKind::Entry, local, pid, EscapeBytes(bytes), local, true}});
+        } else {
+            const long long ms = layout == Layout::DebugViewElapsed ? e
+                                 : whole                            ? ofDay - ofDay % 1000
+                                                                    : ofDay;
+            const std::string time =
+                layout == Layout::DebugViewElapsed
+                    ? Printed("%lld.%03lld%05lld", e / 1000, e % 1000, below(100000))
+                : whole
+                    ? Printed("%d:%02d:%02d%s%s", (at.hour + 11) % 12 + 1, at.minute, at.second,
+                              std::string(static_cast<size_t>(below(3)), ' ').c_str(),
+                              at.hour < 12 ? "AM" : "PM")
+                    : Printed("%d:%02d:%02d.%03d", at.hour, at.minute, at.second, at.millisecond);
+            const std::string start = Printed(below(2) ? "%08lld\t" : "%lld\t", i) + time;
+            const long long shown = layout == Layout::DebugViewElapsed ? 0 : ms;
+            while (!bytes.empty() && bytes.back() == '\t') {
+                bytes.pop_back();  // trailing tabs, which some versions keep, go
+            }
+            if (below(10) == 0) {  // a driver's line, without "[pid] "
+                log.lines.push_back({Chars(start + "\tUSBPRINT: ") + chars,
+                                     {LineKind::Kernel, ms, 0, "", shown, true}});
+            } else {
+                log.lines.push_back(
+                    {Chars(start + Printed("\t[%lu] ", pid)) + chars + (below(5) ? U"" : U"\t"),
+                     {LineKind::Entry, ms, pid, EscapeBytes(bytes), shown, true}});
+            }
+        }
+    }
+    return log;
+}
+
+// The file of LOG, its last line (when it is not the first log line) cut before its last
+// field's separator: damaged.
+std::string Saved(Log& log, bool cut, bool crlf) {
+    std::string bytes = log.encoding == Encoding::Utf8      ? "\xEF\xBB\xBF"
+                        : log.encoding == Encoding::Utf16Le ? "\xFF\xFE"
+                                                            : "";
+    for (auto& [chars, read] : log.lines) {
+        if (chars.back() == U'\n') {
+            chars.pop_back();  // kq5trace's writer ends its lines itself
+        }
+        if (cut && &read == &log.lines.back().second && read.kind == LineKind::Entry &&
+            log.lines.size() > 1 && log.lines.front().second.kind != LineKind::Before) {
+            size_t end = log.layout == Layout::Kq5trace ? chars.find(U"] ") : chars.find(U'\t');
+            for (int tabs = log.layout == Layout::DebugViewPlusPlus ? 3 : 1; tabs > 0; --tabs) {
+                end = log.layout == Layout::Kq5trace ? end : chars.find(U'\t', end + 1);
+            }
+            chars.resize(end / 2 + 1);
+            read = TraceLine{LineKind::Damaged, 0, 0, ""};
+            return bytes + Encoded(chars, log.encoding);
+        }
+        bytes += Encoded(chars + (crlf ? U"\r\n" : U"\n"), log.encoding);
+    }
+    return bytes;
+}
+
+// Random logs of every layout, seeded, read back line by line as the same events at the same
+// times; the layout and the encoding told from the file; a last line cut in its fields damaged.
+TEST(TraceLayout, EveryLayoutReadsBackAsWritten) {
+    std::mt19937 engine(20261207);
+    const std::pair<Layout, bool> layouts[] = {{Layout::Kq5trace, false},
+                                               {Layout::DebugViewElapsed, false},
+                                               {Layout::DebugViewClock, false},
+                                               {Layout::DebugViewClock, true},
+                                               {Layout::DebugViewPlusPlus, false}};
+    for (int run = 0; run < 300; ++run) {
+        const auto [layout, whole] = layouts[run % 5];
+        Log log = RandomLog(engine, layout, whole);
+        const std::string bytes = Saved(log, run % 4 == 0, run % 3 == 0);
+        SCOPED_TRACE("run " + std::to_string(run) + ": " + EscapeBytes(bytes));
+        LayoutReader reader;
+        size_t at = 0;
+        std::istringstream in(bytes);
+        EXPECT_EQ(SplitLines(in,
+                             [&](const std::string& line, bool, bool) {
+                                 const TraceLine read = reader.Read(line);
+                                 const TraceLine& expected = log.lines.at(at++).second;
+                                 EXPECT_EQ(expected.kind == LineKind::Damaged
+                                               ? Describe(TraceLine{read.kind, 0, 0, ""})
+                                               : Describe(read),
+                                           Describe(expected))
+                                     << at;
+                                 return true;
+                             }),
+                  log.encoding);
+        EXPECT_EQ(at, log.lines.size());
+        EXPECT_EQ(reader.layout, log.layout);
+        EXPECT_EQ(reader.wholeSeconds, log.wholeSeconds);
     }
 }
 

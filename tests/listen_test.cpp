@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,13 +36,9 @@ struct FakeMachine {
     std::vector<std::uint64_t> asks;  // when the service manager was asked
 
     Stamp StampAt(std::uint64_t ms) const {
-        const std::uint64_t local = localAtZeroMs + ms * (kDayMs / dayMs);
-        const LocalDate date = Plus(kDay, static_cast<long long>(local / kDayMs));
-        const auto time = static_cast<unsigned>(local % kDayMs);
-        char text[16];
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", time / 3600000, time / 60000 % 60,
-                      time / 1000 % 60, time % 1000);
-        return Stamp{date, StampText(date, text)};
+        const LocalTime at =
+            TimeAt(static_cast<long long>(localAtZeroMs + ms * (kDayMs / dayMs)), 60);
+        return Stamp{at.date, StampText(at)};
     }
 
     bool Receive(std::uint32_t timeoutMs, std::uint32_t& pid, std::string& text) {
@@ -95,7 +89,13 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     machine.messages.push_back({5500, 9, "KQ5 STATUS:4"});
     std::vector<std::string> written;
     std::vector<std::uint32_t> pids;  // the service's process as the sink was told it
-    ListenSink sink{[&](Entry entry) { written.push_back(FormatEntry(entry)); },
+    ListenSink sink{[&](Entry entry) {
+                        written.push_back(entry.stamp +
+                                          (entry.kind == Entry::Kind::Line
+                                               ? " [" + std::to_string(entry.pid) + "] "
+                                               : " # ") +
+                                          entry.text);
+                    },
                     [&](std::uint32_t pid) {
                         if (pids.empty() || pids.back() != pid) {
                             pids.push_back(pid);
@@ -104,13 +104,13 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
                     }};
     ListenLoop(machine.Listener(), sink);
     EXPECT_EQ(written, (std::vector<std::string>{
-                           "# 2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7\n",
-                           "2026-12-07 10:00:00.100 +01:00\t[7] KQ5 STATUS:32\\r\\n\n",
-                           "2026-12-07 10:00:03.000 +01:00\t[7] KQ5 STOPPED\n",
-                           "# 2026-12-07 10:00:03.000 +01:00 service kq5 is not running\n",
-                           "# 2026-12-07 10:00:04.600 +01:00 service kq5 runs as process 9\n",
-                           "2026-12-07 10:00:04.600 +01:00\t[9] GetPrinterHandle\n",
-                           "2026-12-07 10:00:05.500 +01:00\t[9] KQ5 STATUS:4\n"}));
+                           "2026-12-07 10:00:00.000 +01:00 # service kq5 runs as process 7",
+                           "2026-12-07 10:00:00.100 +01:00 [7] KQ5 STATUS:32\r\n",
+                           "2026-12-07 10:00:03.000 +01:00 [7] KQ5 STOPPED",
+                           "2026-12-07 10:00:03.000 +01:00 # service kq5 is not running",
+                           "2026-12-07 10:00:04.600 +01:00 # service kq5 runs as process 9",
+                           "2026-12-07 10:00:04.600 +01:00 [9] GetPrinterHandle",
+                           "2026-12-07 10:00:05.500 +01:00 [9] KQ5 STATUS:4"}));
     // Once a second, whatever the other program writes.
     EXPECT_EQ(machine.asks, (std::vector<std::uint64_t>{0, 1000, 2000, 3000, 4000, 5000}));
     EXPECT_EQ(pids, (std::vector<std::uint32_t>{0, 7, 0, 9}));
@@ -169,15 +169,13 @@ TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnc
     EXPECT_EQ(said, (std::vector<std::string>{
                         "another debug-output viewer holds the channel; waiting for it to close",
                         "the channel is free again; recording"}));
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
-              "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 "
-              "10:00:00.000 +01:00\n"
-              "# 2026-12-07 10:00:00.000 +01:00 another debug-output viewer holds the channel; "
-              "waiting\n"
-              "# 2026-12-07 10:00:09.000 +01:00 the debug-output channel is free again; "
-              "recording\n"
-              "# 2026-12-07 10:00:09.000 +01:00 service kq5 runs as process 7\n"
-              "2026-12-07 10:00:09.500 +01:00\t[7] KQ5 STATUS:32\n");
+    EXPECT_EQ(
+        Lines("kq5trace-2026-12-07.txt"),
+        (std::vector<std::string>{
+            "10:00:00.000 kq5trace 1.0.0: debugger lines of the service kq5",
+            "10:00:00.000 # another debug-output viewer holds the channel; waiting",
+            "10:00:09.000 # the debug-output channel is free again; recording",
+            "10:00:09.000 # service kq5 runs as process 7", "10:00:09.500 [7] KQ5 STATUS:32"}));
 }
 
 TEST_F(RecordLoopTest, AStopWhileWaitingEndsWithinATenthOfASecond) {
@@ -218,11 +216,11 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
                            ": No space left on device (the disk may be full); the files written "
                            "so far are kept in " +
                            folder.string());
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
-              "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-07 "
-              "23:59:58.000 +01:00\n"
-              "# 2026-12-07 23:59:58.000 +01:00 service kq5 runs as process 7\n"
-              "2026-12-07 23:59:58.500 +01:00\t[7] KQ5 STATUS:32\n");
+    EXPECT_EQ(
+        Lines("kq5trace-2026-12-07.txt"),
+        (std::vector<std::string>{"23:59:58.000 kq5trace 1.0.0: debugger lines of the service kq5",
+                                  "23:59:58.000 # service kq5 runs as process 7",
+                                  "23:59:58.500 [7] KQ5 STATUS:32"}));
 
     // A folder that cannot be made: said at once, nothing listened to.
     stopAtMs = UINT64_MAX;
@@ -245,18 +243,15 @@ TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
     EXPECT_EQ(Listing(),
               (std::vector<std::string>{"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}));
     // Each file reads as a trace of its own: the header, the service's process, the day's lines.
-    const std::string last = Read("kq5trace-2026-12-11.txt");
-    EXPECT_TRUE(last.starts_with(
-        "# kq5trace 1.0.0: debugger lines of the service kq5, from 2026-12-11 00:07:12.000 +01:00\n"
-        "# 2026-12-11 00:07:12.000 +01:00 service kq5 runs as process 7\n"
-        "2026-12-11 00:07:12.000 +01:00\t[7] KQ5 STATUS:40050\n"))
-        << last;
-    for (const char* day : {"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}) {
-        const std::string text = Read(day);
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 12) << text;
-    }
-    EXPECT_NE(last.find("\n2026-12-11 21:43:12.000 +01:00\t[7] KQ5 STATUS:49050\n"),
-              std::string::npos);
+    const std::vector<std::string> last = Lines("kq5trace-2026-12-11.txt");
+    ASSERT_EQ(last.size(), 12u);
+    EXPECT_EQ(Lines("kq5trace-2026-12-10.txt").size(), 12u);
+    EXPECT_EQ(
+        std::vector<std::string>(last.begin(), last.begin() + 3),
+        (std::vector<std::string>{"00:07:12.000 kq5trace 1.0.0: debugger lines of the service kq5",
+                                  "00:07:12.000 # service kq5 runs as process 7",
+                                  "00:07:12.000 [7] KQ5 STATUS:40050"}));
+    EXPECT_EQ(last.back(), "21:43:12.000 [7] KQ5 STATUS:49050");
 }
 
 TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
@@ -300,12 +295,11 @@ TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
             at -= t0;
         }
         EXPECT_EQ(tries, c.tries);
-        // The lines as the file holds them, after "<stamp>\t[7] ".
+        // The service's lines as the file holds them, after "<time> [7] ".
         std::vector<std::string> lines;
-        std::istringstream file(Read(std::string(c.name) + "/kq5trace-2026-12-07.txt"));
-        for (std::string line; std::getline(file, line);) {
-            if (const std::size_t at = line.find("\t[7] "); at != std::string::npos) {
-                lines.push_back(line.substr(at + 5));
+        for (const std::string& line : Lines(std::string(c.name) + "/kq5trace-2026-12-07.txt")) {
+            if (line.find(" [7] ") == 12) {
+                lines.push_back(line.substr(17));
             }
         }
         EXPECT_EQ(lines, c.lines);
@@ -328,13 +322,11 @@ TEST_F(RecordLoopTest, LinesDroppedByAFullQueueAreCountedInTheFile) {
     WriteEntries(queue, recorder, failed, [&] { return stamp; });
     ASSERT_TRUE(CloseRecorder(recorder));
     EXPECT_FALSE(failed);
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
-              "# kq5trace 1.0.0: lines, from 2026-12-07 10:00:00.000 +01:00\n"
-              "# 2026-12-07 10:00:00.000 +01:00 2 lines dropped: the disk did not keep up with "
-              "the channel\n"
-              "2026-12-07 10:00:00.000 +01:00\t[7] 0\n"
-              "2026-12-07 10:00:00.000 +01:00\t[7] 1\n"
-              "2026-12-07 10:00:00.000 +01:00\t[7] 2\n");
+    EXPECT_EQ(Lines("kq5trace-2026-12-07.txt"),
+              (std::vector<std::string>{
+                  "10:00:00.000 kq5trace 1.0.0: lines",
+                  "10:00:00.000 # 2 lines dropped: the disk did not keep up with the channel",
+                  "10:00:00.000 [7] 0", "10:00:00.000 [7] 1", "10:00:00.000 [7] 2"}));
 }
 
 TEST_F(RecordLoopTest, AFailedWriteEndsTheWritingWithOneNoteInTheFileWhenItStillCan) {
@@ -367,11 +359,10 @@ TEST_F(RecordLoopTest, AFailedWriteEndsTheWritingWithOneNoteInTheFileWhenItStill
     const std::string path = (folder / "kq5trace-2026-12-07.txt").string();
     EXPECT_EQ(recorder.failure, "cannot write " + path + ": File too large");
     const std::string text = Read("kq5trace-2026-12-07.txt");
-    const std::string note = "# 2026-12-07 10:00:01.000 +01:00 recording stopped: cannot write " +
-                             path + ": File too large\n";
     EXPECT_TRUE(text.starts_with(before)) << text;  // what was there is kept
     // The note ends the file, once; nothing given after the failure is written.
-    EXPECT_TRUE(text.ends_with(note)) << text;
+    EXPECT_EQ(Lines("kq5trace-2026-12-07.txt").back(),
+              "10:00:01.000 # recording stopped: cannot write " + path + ": File too large");
     EXPECT_EQ(text.find("recording stopped"), text.rfind("recording stopped")) << text;
     EXPECT_EQ(text.find("KQ5 STATUS:5"), std::string::npos) << text;
 }

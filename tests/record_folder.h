@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +16,9 @@
 #include <vector>
 
 #include "trace/recorder.h"
+#include "trace_clock.h"
+#include "tracereader/clock.h"
+#include "tracereader/layout.h"
 
 inline constexpr LocalDate kDay{2026, 12, 7};
 inline constexpr const char* kLinesHeader = "# kq5trace 1.0.0: lines";
@@ -27,9 +29,8 @@ inline LocalDate Plus(LocalDate date, long long days) {
 
 // "2026-12-07 12:00:00.000 +01:00" for kDay and "12:00:00.000".
 inline std::string StampText(LocalDate date, const std::string& time) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
-    return std::string(text) + " " + time + " +01:00";
+    return StampText(LocalTime{date, std::stoi(time.substr(0, 2)), std::stoi(time.substr(3, 2)),
+                               std::stoi(time.substr(6, 2)), std::stoi(time.substr(9, 3)), 60});
 }
 
 inline Entry Line(LocalDate date, const std::string& time, const std::string& text,
@@ -50,6 +51,24 @@ protected:
     std::string Read(const std::string& name) const {
         std::ifstream in(folder / name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // The lines of the file NAME as the trace reader reads them, each "<local time> <what>": the
+    // header's title, "# " and a note, "[pid] " and a line's text.
+    std::vector<std::string> Lines(const std::string& name) const {
+        std::ifstream in(folder / name, std::ios::binary);
+        LayoutReader reader;
+        std::vector<std::string> lines;
+        SplitLines(in, [&](const std::string& line, bool, bool) {
+            const TraceLine read = reader.Read(line);
+            const std::string what =
+                read.kind == LineKind::Entry    ? "[" + std::to_string(read.pid) + "] " + read.text
+                : read.kind == LineKind::Header ? read.text.substr(0, read.text.rfind(", from "))
+                : read.kind == LineKind::Note && read.timed ? "# " + read.text.substr(31)
+                                                            : "? " + read.text;
+            lines.push_back(TimeOfDayText(read.localMs, true) + " " + what);
+            return true;
+        });
+        return lines;
     }
     // The folder's file names, sorted.
     std::vector<std::string> Listing() const {

@@ -13,16 +13,21 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "child_process.h"
+#include "common/escape.h"
 #include "record_folder.h"
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 #include "trace/recorder.h"
+#include "trace_clock.h"
+#include "tracereader/layout.h"
 
 namespace {
 
@@ -38,54 +43,43 @@ std::optional<std::pair<LocalDate, int>> NameRead(const std::string& name) {
     return std::pair(date, part);
 }
 
+// Names and what they read as (tests/golden/record/names.txt, a case a line: the name, then its
+// date and part or "-" for a name that is not the recorder's); every day of a leap year and the
+// next, and the last day of every month, named and read back.
 TEST(RecordPolicy, FileNamesForADayAndItsParts) {
-    EXPECT_EQ(DayFileName(kDay, 1), "kq5trace-2026-12-07.txt");
-    EXPECT_EQ(DayFileName(kDay, 2), "kq5trace-2026-12-07.2.txt");
-    EXPECT_EQ(DayFileName(LocalDate{2027, 1, 10}, 12), "kq5trace-2027-01-10.12.txt");
-    // Every day of a leap year and the next, named and read back, one day apart.
+    std::ifstream in(std::string(KQ5_GOLDEN_DIR) + "/record/names.txt");
+    int cases = 0;
+    for (std::string line; std::getline(in, line);) {
+        const size_t space = line.find(' ');
+        if (line.empty() || line[0] == '#' || space == std::string::npos) {
+            continue;
+        }
+        ++cases;
+        const std::string name = line.substr(0, space), read = line.substr(space + 1);
+        const auto date = NameRead(name == "\"\"" ? "" : name);
+        EXPECT_EQ(date
+                      ? std::to_string(date->first.year) + " " + std::to_string(date->first.month) +
+                            " " + std::to_string(date->first.day) + " part " +
+                            std::to_string(date->second)
+                      : "-",
+                  read)
+            << name;
+        if (date) {
+            EXPECT_EQ(DayFileName(date->first, date->second), name);
+        }
+    }
+    EXPECT_GT(cases, 30);
     for (long long n = DayNumber(LocalDate{2028, 1, 1}); n < DayNumber(LocalDate{2030, 1, 1});
          ++n) {
         const LocalDate date = DateOfDayNumber(n);
         EXPECT_EQ(DayNumber(date), n);
         EXPECT_EQ(NameRead(DayFileName(date, 3)), std::pair(date, 3)) << DayFileName(date, 3);
-    }
-    // The edges of what is read: the first year of Windows' calendar, leap days by the
-    // Gregorian rule, the last day of each month, the largest part.
-    EXPECT_EQ(NameRead("kq5trace-1601-01-01.txt"), std::pair(LocalDate{1601, 1, 1}, 1));
-    EXPECT_EQ(NameRead("kq5trace-2000-02-29.txt"), std::pair(LocalDate{2000, 2, 29}, 1));
-    EXPECT_EQ(NameRead("kq5trace-2024-02-29.2.txt"), std::pair(LocalDate{2024, 2, 29}, 2));
-    EXPECT_EQ(NameRead("kq5trace-2026-04-30.txt"), std::pair(LocalDate{2026, 4, 30}, 1));
-    EXPECT_EQ(NameRead("kq5trace-2026-12-31.99999.txt"), std::pair(LocalDate{2026, 12, 31}, 99999));
-    EXPECT_EQ(NameRead("kq5trace-9999-01-31.10.txt"), std::pair(LocalDate{9999, 1, 31}, 10));
-    // The last day of every month is read, the day after it is not (in a leap year and not).
-    for (const int year : {2026, 2028}) {
-        for (int month = 1; month <= 12; ++month) {
-            const LocalDate last = Plus(LocalDate{year + month / 12, month % 12 + 1, 1}, -1);
-            const std::string after = DayFileName(LocalDate{year, month, last.day + 1}, 1);
-            EXPECT_EQ(NameRead(DayFileName(last, 1)), std::pair(last, 1)) << DayFileName(last, 1);
-            EXPECT_FALSE(NameRead(after)) << after;
+        const LocalDate next = DateOfDayNumber(n + 1);
+        if (next.month != date.month) {  // the day after the last of the month is none
+            EXPECT_FALSE(NameRead(DayFileName(LocalDate{date.year, date.month, date.day + 1}, 1)));
         }
     }
     EXPECT_EQ(DayNumber(LocalDate{1970, 1, 1}), 0);
-    EXPECT_EQ(DayNumber(LocalDate{2028, 3, 1}) - DayNumber(LocalDate{2028, 2, 28}), 2);
-    // Anything else is not the recorder's: not a real date, ...
-    for (const char* name :
-         {"kq5trace-2026-13-01.txt", "kq5trace-2027-02-29.txt", "kq5trace-1600-12-31.txt",
-          "kq5trace-1900-02-29.txt", "kq5trace-2100-02-29.txt", "kq5trace-2026-00-10.txt",
-          "kq5trace-2026-04-31.txt", "kq5trace-2026-12-00.txt", "kq5trace-2026-12-32.txt",
-          "kq5trace-2026x12-07.txt", "kq5trace-2026-12x07.txt", "kq5trace-2026-12-7.txt"}) {
-        EXPECT_FALSE(NameRead(name)) << name;
-    }
-    // ... part 1 numbered, a leading zero, another case or ending.
-    for (const char* name :
-         {"kq5trace-2026-12-07.txt.bak", "kq5trace-2026-12-07.1.txt", "kq5trace-2026-12-07.02.txt",
-          "kq5trace-2026-12-07..txt", "KQ5TRACE-2026-12-07.txt", "kq5trace-2026-12-07.TXT",
-          "kq5trace-2026-12-07.2x.txt", "notes.txt", "kq5trace-.txt", "",
-          "kq5trace-2026-12-07.100000.txt", "kq5trace-2026-12-07-2.txt",
-          "kq5trace-2026-12-07.0.txt", "kq5trace-2026-12-07.txt.txt",
-          "kq5trace-2026-12-07.2.2.txt"}) {
-        EXPECT_FALSE(NameRead(name)) << name;
-    }
 }
 
 // The names of COUNT days up to LAST, oldest first.
@@ -188,39 +182,6 @@ Entry ServiceNote(LocalDate date, const std::string& time, const std::string& pi
                  "service kq5 runs as process " + pid};
 }
 
-// A new day's file holds the header and the service's process before its lines; a note (what
-// stopped the recording) is handed over at once.
-TEST_F(RecorderTest, ANewFileAtLocalMidnightReadsAsATraceOfItsOwn) {
-    Recorder recorder;
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    const LocalDate next = Plus(kDay, 1);
-    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(kDay, "23:59:58.000", "7")));
-    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "23:59:59.999", "KQ5 STATUS:32\r\n")));
-    ASSERT_TRUE(RecordEntry(recorder, Line(next, "00:00:00.000", "KQ5 STATUS:4\r\n")));
-    TryNote(recorder, StampText(next, "00:00:01.000"), "recording stopped");
-    const std::vector<std::string> days = {"kq5trace-2026-12-07.txt", "kq5trace-2026-12-08.txt"};
-    const std::string second =
-        "# kq5trace 1.0.0: lines, from 2026-12-08 00:00:00.000 +01:00\n"
-        "# 2026-12-08 00:00:00.000 +01:00 service kq5 runs as process 7\n"
-        "2026-12-08 00:00:00.000 +01:00\t[7] KQ5 STATUS:4\\r\\n\n"
-        "# 2026-12-08 00:00:01.000 +01:00 recording stopped\n";
-    EXPECT_EQ(Read(days[1]), second);
-    ASSERT_TRUE(CloseRecorder(recorder));
-    EXPECT_EQ(Listing(), days);
-    EXPECT_EQ(Read(days[0]),
-              "# kq5trace 1.0.0: lines, from 2026-12-07 23:59:58.000 +01:00\n"
-              "# 2026-12-07 23:59:58.000 +01:00 service kq5 runs as process 7\n"
-              "2026-12-07 23:59:59.999 +01:00\t[7] KQ5 STATUS:32\\r\\n\n");
-
-    // Started again the same day: the day's file goes on, with no second header.
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    ASSERT_TRUE(RecordEntry(recorder, ServiceNote(next, "08:00:00.000", "9")));
-    ASSERT_TRUE(CloseRecorder(recorder));
-    EXPECT_EQ(Listing(), days);
-    EXPECT_EQ(Read(days[1]),
-              second + "# 2026-12-08 08:00:00.000 +01:00 service kq5 runs as process 9\n");
-}
-
 TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     fs::create_directories(folder);
     for (const char* name :
@@ -259,37 +220,116 @@ TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     EXPECT_EQ(Read("kq5trace-2026-12-11.25.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
 }
 
-TEST_F(RecorderTest, ADayFileCutInTheMiddleGoesOnOnALineOfItsOwn) {
-    fs::create_directories(folder);
-    // Cut in a line, and after its first byte.
-    const std::string cut =
-        "# kq5trace 1.0.0: lines, from 2026-12-07 10:00:00.000 +01:00\n"
-        "2026-12-07 10:00:00.000 +01:00\t[7] KQ5 STA";
-    for (const auto& [day, text] :
-         std::vector<std::pair<LocalDate, std::string>>{{kDay, cut}, {Plus(kDay, 1), "#"}}) {
-        const std::string name = DayFileName(day, 1);
-        std::ofstream(folder / name, std::ios::binary) << text;
-        Recorder recorder;
-        ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-        ASSERT_TRUE(RecordEntry(recorder, Line(day, "11:00:00.000", "KQ5 STATUS:32\r\n")));
-        ASSERT_TRUE(CloseRecorder(recorder));
-        EXPECT_EQ(Read(name),
-                  text + "\n" + StampText(day, "11:00:00.000") + "\t[7] KQ5 STATUS:32\\r\\n\n");
-    }
+// A line as the trace reader reads it: its kind, time, process and text.
+std::string Shown(LineKind kind, long long utcMs, unsigned long pid, const std::string& text) {
+    return std::to_string(static_cast<int>(kind)) + " " + std::to_string(utcMs) + " [" +
+           std::to_string(pid) + "] " + text;
 }
 
-// A day's first line longer than a whole part goes into the day's first file after its header:
-// a new part is begun only for a file that holds lines already.
-TEST_F(RecorderTest, AFirstLineLongerThanAPartStaysInTheDaysFirstFile) {
-    Recorder recorder;
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{14, 8 * 1024}, kLinesHeader));
-    ASSERT_TRUE(RecordEntry(recorder, Line(kDay, "11:00:00.000", std::string(2000, 'x'))));
-    ASSERT_TRUE(CloseRecorder(recorder));
-    EXPECT_EQ(Listing(), std::vector<std::string>{"kq5trace-2026-12-07.txt"});
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
-              "# kq5trace 1.0.0: lines, from 2026-12-07 11:00:00.000 +01:00\n"
-              "2026-12-07 11:00:00.000 +01:00\t[7] " +
-                  std::string(2000, 'x') + "\n");
+// Random days of the service's lines and notes, recorded with restarts of the recorder (and
+// after an earlier recording's file of the first day, cut in a line), read back by the trace
+// reader: each file a trace of its own (the header, then the service's process when the recording
+// knows it, stamped as the file's first entry), every entry once and in order in its day's file,
+// a day in parts of at most a part's size.
+TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
+    std::mt19937 engine(7);
+    const auto below = [&](long long n) {
+        return std::uniform_int_distribution<long long>(0, n - 1)(engine);
+    };
+    for (int run = 0; run < 20; ++run) {
+        SCOPED_TRACE(run);
+        const fs::path sub = folder / std::to_string(run);
+        const RecordLimits limits{400, 24000};  // parts of 3000 bytes, no file deleted
+        std::vector<Entry> entries;
+        std::vector<long long> utc;       // each entry's time
+        std::vector<bool> restartBefore;  // the recorder started again before the entry
+        Recorder recorder;
+        ASSERT_TRUE(OpenRecorder(recorder, sub, limits, kLinesHeader));
+        for (long long i = 0, t = below(kDayMs); i < 60; ++i) {
+            t += below(10) ? below(600000) : below(20 * 3600000LL);
+            const LocalTime at = TimeAt(t, 60);
+            const long long kind = below(10);  // a service note, a note, else a line
+            Entry entry{
+                kind == 0   ? Entry::Kind::ServiceNote
+                : kind == 1 ? Entry::Kind::Note
+                            : Entry::Kind::Line,
+                at.date, StampText(at), static_cast<std::uint32_t>(kind > 1 ? 1 + below(9) : 0),
+                kind == 0   ? "service kq5 runs as process " + std::to_string(below(9))
+                : kind == 1 ? "a note"
+                            : std::string(static_cast<size_t>(below(below(60) ? 40 : 1000)), ' ')};
+            for (char& c : entry.text) {
+                c = kind > 1 ? static_cast<char>(below(256)) : c;
+            }
+            if (i == 0 && run % 3 != 2) {  // an earlier file of the day, cut in a line
+                fs::create_directories(sub);
+                std::ofstream(sub / DayFileName(at.date, 1), std::ios::binary)
+                    << (run % 3 ? "#"
+                                : HeaderLine(kLinesHeader, entry.stamp) +
+                                      EntryLine(entry.stamp, 7, "KQ5 STATUS").substr(0, 20));
+            }
+            restartBefore.push_back(below(20) == 0);
+            if (restartBefore.back()) {
+                ASSERT_TRUE(CloseRecorder(recorder));
+                ASSERT_TRUE(OpenRecorder(recorder, sub, limits, kLinesHeader));
+            }
+            ASSERT_TRUE(RecordEntry(recorder, entry));
+            entries.push_back(entry);
+            utc.push_back(kDec7 + t - 3600000);
+        }
+        ASSERT_TRUE(CloseRecorder(recorder));
+        EXPECT_TRUE(recorder.deleted.empty());
+        size_t next = 0;
+        std::string known;  // the service note the recording last wrote
+        std::map<std::pair<LocalDate, int>, std::string> files;  // by day and part
+        for (const auto& file : fs::directory_iterator(sub)) {
+            const std::string name = file.path().filename().string();
+            files[NameRead(name).value()] = name;
+        }
+        for (const auto& [day, name] : files) {
+            SCOPED_TRACE(name);
+            std::ifstream in(sub / name, std::ios::binary);
+            LayoutReader reader;
+            std::vector<std::string> lines;
+            SplitLines(in, [&](const std::string& line, bool, bool) {
+                const TraceLine read = reader.Read(line);
+                lines.push_back(Shown(read.kind, read.writtenMs, read.pid, read.text));
+                return true;
+            });
+            ASSERT_LT(next, entries.size());
+            known = restartBefore[next] ? "" : known;
+            std::vector<std::string> expected = {
+                next == 0 && run % 3 == 1
+                    ? Shown(LineKind::Before, 0, 0, "#")
+                    : Shown(LineKind::Header, utc[next], 0,
+                            std::string(kLinesHeader).substr(2) + ", from " + entries[next].stamp)};
+            if (next == 0 && run % 3 == 0) {  // the cut line stays one line, damaged
+                expected.push_back(
+                    Shown(LineKind::Damaged, 0, 0, "not a kq5trace line (cut or damaged)"));
+            }
+            if (!known.empty() && entries[next].kind != Entry::Kind::ServiceNote) {
+                expected.push_back(
+                    Shown(LineKind::Note, utc[next], 0, entries[next].stamp + " " + known));
+            }
+            for (; next < entries.size() && expected.size() < lines.size(); ++next) {
+                EXPECT_EQ(entries[next].date, day.first) << next;
+                known = restartBefore[next] && expected.size() > 1 ? "" : known;
+                const Entry& e = entries[next];
+                expected.push_back(
+                    e.kind == Entry::Kind::Line
+                        ? Shown(LineKind::Entry, utc[next], e.pid, EscapeBytes(e.text))
+                        : Shown(LineKind::Note, utc[next], 0, e.stamp + " " + e.text));
+                if (entries[next].kind == Entry::Kind::ServiceNote) {
+                    known = entries[next].text;
+                }
+            }
+            EXPECT_EQ(lines, expected);
+            // Only a file's last line may take it past a part: one longer than a part, or the
+            // first one a restarted recording added to the day's last part.
+            const std::string text = Read(std::to_string(run) + "/" + name);
+            EXPECT_LE(text.rfind('\n', text.size() - 2), PartBytes(limits));
+        }
+        EXPECT_EQ(next, entries.size());
+    }
 }
 
 TEST_F(RecorderTest, AFullDiskIsSaidAndKeepsWhatWasWritten) {
@@ -432,58 +472,8 @@ TEST_F(RecorderTest, WhyTheRecordingStoppedIsNotedOnceThereIsRoomAgain) {
 
 // ---- The service's lines ------------------------------------------------------------------------
 
-TEST(RecordFilter, AsksAtMostOnceASecondAndKeepsANewProcessLines) {
-    ServiceWatch watch;
-    std::uint32_t service = 7;  // what the service manager answers
-    std::uint64_t clock = 0;
-    std::vector<std::uint64_t> asks;  // when it was asked
-    const std::function<ServiceAnswer()> ask = [&] {
-        asks.push_back(clock);
-        return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
-    };
-    std::vector<std::string> written;
-    // At NOWMS, a line of process PID, or (PID 0) a wait for one.
-    const auto at = [&](std::uint64_t nowMs, std::uint32_t pid, const std::string& text) {
-        clock = nowMs;
-        // A line comes with its own stamp; a wait is stamped on the whole second.
-        const std::string second = "10:00:0" + std::to_string(nowMs / 1000);
-        const Entry line = Line(kDay, second + ".500", text, pid);
-        const std::string stamp = pid ? line.stamp : StampText(kDay, second + ".000");
-        for (const Entry& entry :
-             WatchStep(watch, nowMs, kDay, stamp, pid ? &line : nullptr, ask)) {
-            written.push_back(entry.kind == Entry::Kind::Line ? entry.text
-                                                              : entry.stamp + " " + entry.text);
-        }
-    };
-    at(0, 0, "");
-    at(10, 7, "service a");
-    // A chatty other program: a thousand lines in the next second cost no question.
-    for (int i = 0; i < 1000; ++i) {
-        at(static_cast<std::uint64_t>(20 + i % 900), 50, "other");
-        at(static_cast<std::uint64_t>(20 + i % 900), 0, "");
-    }
-    // The service starts again as process 9 just after a question: its first lines come before
-    // the next one may be asked, and are written, in order, once the answer names their process.
-    service = 9;
-    at(1000, 9, "GetPrinterHandle");  // a second after the last question: asked at once
-    at(1100, 50, "other");
-    service = 11;  // and again, as process 11, within the same second
-    at(1200, 11, "GetPrinterHandle");
-    at(1300, 11, "KQ5 STATUS:32");
-    for (const std::uint64_t ms : {1900, 2000, 2500, 3000}) {  // at 3000 the same answer: no note
-        at(ms, 0, "");
-    }
-    EXPECT_EQ(asks, (std::vector<std::uint64_t>{0, 1000, 2000, 3000}));
-    EXPECT_EQ(
-        written,
-        (std::vector<std::string>{
-            "2026-12-07 10:00:00.000 +01:00 service kq5 runs as process 7", "service a",
-            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 9", "GetPrinterHandle",
-            "2026-12-07 10:00:01.500 +01:00 service kq5 runs as process 11", "GetPrinterHandle",
-            "KQ5 STATUS:32"}));
-    EXPECT_TRUE(watch.filter.held.empty());  // the other program's lines were let go
-}
-
+// Asking once a second whatever other programs write, and a new process's lines held until the
+// answer that names it: ListenLoop's tests, through WatchStep.
 TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
     ServiceWatch watch;
     watch.filter.heldLimit = 3;
@@ -508,6 +498,7 @@ TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
     EXPECT_TRUE(out[0].date == kDay);
     EXPECT_EQ(out[1].text, "b");
     EXPECT_EQ(out[3].text, "d");
+    EXPECT_TRUE(watch.filter.held.empty());  // nothing held twice
     // Process 1 is the service now: its next line is written at once.
     const Entry more = Line(next, "00:00:00.400", "e", 1);
     EXPECT_EQ(WatchStep(watch, 1100, next, more.stamp, &more, ask).size(), 1u);

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "tracelog/format.h"
 #include "tracereader/read.h"
 
 // A trace read from TEXT, and its findings as printed (empty when it is no trace).
@@ -17,12 +18,12 @@ struct Read {
     }
 };
 
-// A kq5trace line of process 42 on 2026-12-07 at STAMP ("09:00:00.000 +01:00").
+// A kq5trace line of process 42 on 2026-12-07 at STAMP ("09:00:00.000 +01:00"), TEXT printable.
 inline std::string Kq5(const std::string& stamp, const std::string& text) {
-    return "2026-12-07 " + stamp + "\t[42] " + text + "\n";
+    return EntryLine("2026-12-07 " + stamp, 42, text);
 }
 
-inline constexpr const char* kHeader = "# kq5trace 1.0.0: debugger lines of the service kq5\n";
+inline const std::string kHeader = HeaderTitle("1.0.0", "kq5") + "\n";
 
 // LINE COUNT times over.
 inline std::string Times(const std::string& line, int count) {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 
 namespace cmdline {
 

@@ -75,8 +75,8 @@ int OpenCaptureChannel(DbwinChannel& channel, bool session) {
 bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& command) {
     const std::wstring service = PathOf(command.service).wstring();
     CaptureEnd end = CaptureEndOf(command, GetTickCount64());
-    bool written = WriteLine(out, "# kq5trace " KQ5_VERSION ": debugger lines of the service " +
-                                      Narrow(service) + ", from " + LocalStamp().text + "\n");
+    bool written =
+        WriteLine(out, HeaderLine(HeaderTitle(KQ5_VERSION, Narrow(service)), LocalStamp().text));
     ListenSink sink{[&](Entry entry) { written = written && WriteLine(out, FormatEntry(entry)); },
                     [&](std::uint32_t running) {
                         return CaptureGoesOn(end, running, GetTickCount64(), stopRequested != 0,

@@ -1,6 +1,6 @@
 #include "trace/listen.h"
 
-#include <cstdio>
+#include "tracelog/format.h"
 
 Stamp LocalStamp() {
     SYSTEMTIME utc{};
@@ -18,12 +18,9 @@ Stamp LocalStamp() {
                                       f.dwLowDateTime);
     };
     const long long minutes = (ticks(l) - ticks(u)) / 600000000LL;
-    const long long offset = minutes < 0 ? -minutes : minutes;
-    char text[48];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u %c%02lld:%02lld",
-                  local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
-                  local.wMilliseconds, minutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    return Stamp{LocalDate{local.wYear, local.wMonth, local.wDay}, text};
+    const LocalDate date{local.wYear, local.wMonth, local.wDay};
+    return Stamp{date, StampText(LocalTime{date, local.wHour, local.wMinute, local.wSecond,
+                                           local.wMilliseconds, static_cast<int>(minutes)})};
 }
 
 DWORD ServiceProcessId(const std::wstring& name, DWORD& error) {

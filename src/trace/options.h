@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cmdline/cmdline.h"
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 
 // The help, the options and the forms of kq5trace.
 extern const cmdline::Program kTraceProgram;

@@ -1,13 +1,13 @@
 // kq5trace --record FOLDER: the service's debugger lines for days, unattended, one file per local
 // day. Windows builds only: the Win32 calls around the recording's loop (record_loop.h); the
-// files' policy is in record_policy.h and recorder.h.
+// files' policy is in tracelog/retention.h and recorder.h.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 
 struct RecordOptions {
     std::wstring folder;

@@ -133,9 +133,8 @@ void WriteEntries(LineQueue& queue, Recorder& recorder, std::atomic<bool>& faile
 
 int Record(const RecordPlan& plan, const RecordSystem& system) {
     Recorder recorder;
-    if (!OpenRecorder(
-            recorder, plan.folder, plan.limits,
-            "# kq5trace " + plan.version + ": debugger lines of the service " + plan.service)) {
+    if (!OpenRecorder(recorder, plan.folder, plan.limits,
+                      HeaderTitle(plan.version, plan.service))) {
         system.say(recorder.failure);
         return 1;
     }

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "common/escape.h"
+#include "common/text.h"
 
 namespace {
 
@@ -105,11 +105,11 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     if (!EndsWithNewline(path) && !WriteRaw(recorder, "\n")) {
         return false;
     }
-    if (recorder.bytes == 0 && !WriteRaw(recorder, recorder.header + ", from " + stamp + "\n")) {
+    if (recorder.bytes == 0 && !WriteRaw(recorder, HeaderLine(recorder.header, stamp))) {
         return false;
     }
     if (repeatServiceNote && !recorder.serviceNote.empty() &&
-        !WriteRaw(recorder, "# " + stamp + " " + recorder.serviceNote + "\n")) {
+        !WriteRaw(recorder, NoteLine(stamp, recorder.serviceNote))) {
         return false;
     }
     return true;
@@ -118,11 +118,8 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
 }  // namespace
 
 std::string FormatEntry(const Entry& entry) {
-    if (entry.kind == Entry::Kind::Line) {
-        return entry.stamp + "\t[" + std::to_string(entry.pid) + "] " + EscapeBytes(entry.text) +
-               "\n";
-    }
-    return "# " + entry.stamp + " " + entry.text + "\n";
+    return entry.kind == Entry::Kind::Line ? EntryLine(entry.stamp, entry.pid, entry.text)
+                                           : NoteLine(entry.stamp, entry.text);
 }
 
 bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, RecordLimits limits,
@@ -186,7 +183,7 @@ void TryNote(Recorder& recorder, const std::string& stamp, const std::string& no
     }
     // Best effort: on a full disk this fails as well, and the files keep what they have.
     recorder.file.clear();
-    const std::string line = "# " + stamp + " " + note + "\n";
+    const std::string line = NoteLine(stamp, note);
     recorder.file.write(line.data(), static_cast<std::streamsize>(line.size()));
     recorder.file.flush();
 }

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 
-// One thing to write: a captured line, or a note ("# <stamp> <text>").
+// One thing to write: a captured line, or a note (their lines in tracelog/format.h).
 struct Entry {
     enum class Kind { Line, Note, ServiceNote };  // a service note says which process it is
     Kind kind = Kind::Line;
@@ -26,7 +26,7 @@ struct Entry {
     std::string text;  // a line's raw bytes, or the note's text
 };
 
-// The line as it stands in the file: "<stamp>\t[<pid>] <escaped bytes>\n" or "# <stamp> <note>\n".
+// The line as it stands in the file: an entry or a note.
 std::string FormatEntry(const Entry& entry);
 
 // ---- The day files ------------------------------------------------------------------------------
@@ -34,7 +34,7 @@ std::string FormatEntry(const Entry& entry);
 struct Recorder {
     std::filesystem::path folder;
     RecordLimits limits;
-    std::string header;  // the first line of each file, without its stamp: "# kq5trace 1.0.0: ..."
+    std::string header;  // the first line of each file, without its stamp (HeaderTitle)
     std::ofstream file;
     std::string current;  // the file's name
     LocalDate day;

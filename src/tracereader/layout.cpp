@@ -3,9 +3,11 @@
 #include "tracereader/layout.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "common/escape.h"
 #include "common/utf8.h"
+#include "tracelog/format.h"
 #include "tracereader/clock.h"
 
 namespace {
@@ -49,18 +51,6 @@ bool ParseDateTime(const std::string& s, size_t from, char separator, long long&
     }
     ms = ((DaysFromCivil(number(0, 4), month, day) * 24 + hour) * 60 + minute) * 60000 +
          second * 1000 + number(20, 3);
-    return true;
-}
-
-// kq5trace's "2026-12-07 09:15:02.345 +01:00": the local clock and UTC, in milliseconds since
-// 1970.
-bool ParseStamp(const std::string& s, long long& utcMs, long long& localMs) {
-    if (s.size() != 30 || !ParseDateTime(s, 0, '-', localMs) || s[23] != ' ' ||
-        (s[24] != '+' && s[24] != '-') || !Digits(s, 25, 2) || s[27] != ':' || !Digits(s, 28, 2)) {
-        return false;
-    }
-    const long long offset = (Number(s, 25, 2) * 60 + Number(s, 28, 2)) * (s[24] == '-' ? -1 : 1);
-    utcMs = localMs - offset * 60000;
     return true;
 }
 
@@ -407,25 +397,12 @@ ClockKind ClockOf(Layout layout) {
 
 namespace {
 
-// kq5trace's "<stamp>\t[pid] text": the times, the process id and the text in LINE.
-bool SplitKq5trace(const std::string& text, TraceLine& line) {
-    return text.find('\t') == 30 && ParseStamp(text.substr(0, 30), line.writtenMs, line.localMs) &&
-           SplitPid(text.substr(31), line.pid, line.text);
-}
-
 // The layout TEXT, a line before the layout is known, is the first line of; Unknown for none.
 Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
-    if (text.starts_with("# kq5trace ")) {
+    if (OpensLog(text)) {
         return Layout::Kq5trace;
     }
-    // A part of a day that a recorder went on with may start with a line or a note of
-    // kq5trace's form instead of its header.
     TraceLine line;
-    if (SplitKq5trace(text, line) ||
-        (text.starts_with("# ") && text.size() >= 33 && text[32] == ' ' &&
-         ParseStamp(text.substr(2, 30), line.writtenMs, line.localMs))) {
-        return Layout::Kq5trace;
-    }
     std::string raw;
     if (SplitDebugViewPlusPlus(text, line, raw)) {
         return Layout::DebugViewPlusPlus;
@@ -445,29 +422,15 @@ Layout LayoutOf(const std::string& text, bool& wholeSeconds) {
     return Layout::Unknown;
 }
 
-// A kq5trace header ("# kq5trace ...: ..., from <stamp>") or note ("# <stamp> text"), with
-// the time it was written where it carries one.
-TraceLine Kq5traceComment(const std::string& text, LineKind kind) {
-    TraceLine line{kind, 0, 0, text.substr(2)};
-    const size_t from = text.rfind(", from ");
-    // A header without ", from " has its stamp nowhere: looked for past its end.
-    const size_t at =
-        kind == LineKind::Header ? (from == std::string::npos ? text.size() : from + 7) : 2;
-    if (text.size() >= at + 30 && (at + 30 == text.size() || text[at + 30] == ' ')) {
-        line.timed = ParseStamp(text.substr(at, 30), line.writtenMs, line.localMs);
-    }
-    return line;
-}
-
-TraceLine ReadKq5trace(const std::string& text) {
-    if (text.starts_with("# ")) {
-        return Kq5traceComment(text, LineKind::Note);
-    }
-    TraceLine line = Entry();
-    if (!SplitKq5trace(text, line)) {
+// A line of kq5trace's format, as the format reads it.
+TraceLine OfLogLine(LogLine read) {
+    if (read.kind == LogLine::Kind::Damaged) {
         return Damaged("not a kq5trace line (cut or damaged)");
     }
-    return line;
+    const LineKind kind = read.kind == LogLine::Kind::Header ? LineKind::Header
+                          : read.kind == LogLine::Kind::Note ? LineKind::Note
+                                                             : LineKind::Entry;
+    return TraceLine{kind, read.utcMs, read.pid, std::move(read.text), read.localMs, read.timed};
 }
 
 TraceLine ReadDebugView(const std::string& text, Layout layout) {
@@ -520,8 +483,8 @@ TraceLine LayoutReader::Read(std::string text) {
     const bool first = layout == Layout::Unknown;
     if (first) {
         layout = LayoutOf(text, wholeSeconds);
-        if (layout == Layout::Kq5trace && text.starts_with("# kq5trace ")) {
-            return Kq5traceComment(text, LineKind::Header);
+        if (layout == Layout::Kq5trace && IsHeader(text)) {
+            return OfLogLine(ReadHeader(text));
         }
         if (layout == Layout::Unknown) {
             if (before == 0) {
@@ -533,7 +496,7 @@ TraceLine LayoutReader::Read(std::string text) {
     }
     switch (layout) {
         case Layout::Kq5trace:
-            return ReadKq5trace(text);
+            return OfLogLine(ReadLogLine(text));
         case Layout::DebugViewPlusPlus:
             return ReadDebugViewPlusPlus(text, first);
         default:

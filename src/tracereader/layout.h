@@ -1,7 +1,7 @@
 // Layouts to lines: a trace file's bytes split into lines and each line told apart by the
 // file's layout, which the first log line decides and every later line is held to.
-//   kq5trace:         "# kq5trace ..." header, "# ..." notes, "<local time> <offset>\t[pid] text"
-//                     with the text's bytes escaped
+//   kq5trace:         its own format, read by tracelog/format.h: a header, notes, entries with
+//                     the text's bytes escaped
 //   DebugView logs:   "index\t<elapsed seconds or clock time>\t[pid] text", raw bytes; a kernel
 //                     line has no "[pid]"
 //   DebugView++ logs: "<elapsed seconds>\t<local YYYY/MM/DD hh:mm:ss.mmm>\t<pid>\t<process

@@ -8,7 +8,7 @@
 #include "common/escape.h"
 #include "common/text.h"
 #include "platform/files.h"
-#include "record_names/record_policy.h"
+#include "tracelog/retention.h"
 #include "tracereader/layout.h"
 
 namespace {

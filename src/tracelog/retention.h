@@ -1,7 +1,7 @@
-// What `kq5trace --record` keeps in its folder: one file per local day, "kq5trace-YYYY-MM-DD.txt",
-// a day too big for one file going on in "kq5trace-YYYY-MM-DD.2.txt", ".3.txt", ...; the last N
-// days and at most M bytes in all, the oldest file first. Pure functions over names, dates and
-// sizes, with no system calls: the recorder asks them, the tests ask them with dates they choose.
+// What `kq5trace --record` keeps in its folder of day files (named in format.h): the last N days
+// and at most M bytes in all, the oldest file first, a day too big for one file going on in its
+// next part. Pure functions over names, dates and sizes, with no system calls: the recorder asks
+// them, the tests ask them with dates they choose.
 #pragma once
 
 #include <cstdint>
@@ -10,23 +10,11 @@
 #include <vector>
 
 #include "common/text.h"
-
-struct LocalDate {
-    int year = 0;
-    int month = 0;  // 1..12
-    int day = 0;    // 1..31
-    auto operator<=>(const LocalDate&) const = default;
-};
+#include "tracelog/format.h"
 
 // Days since 1970-01-01 (proleptic Gregorian), for counting days across months and years.
 long long DayNumber(LocalDate date);
 LocalDate DateOfDayNumber(long long days);
-
-// "kq5trace-2026-12-07.txt" for part 1, "kq5trace-2026-12-07.2.txt" for part 2, ...
-std::string DayFileName(LocalDate date, int part);
-// True, with the date and part, only for a name DayFileName gives: a real date, part 1 unnumbered,
-// no leading zeros, lower case. Nothing else in the folder is ever the recorder's to delete.
-bool ParseDayFileName(const std::string& name, LocalDate& date, int& part);
 
 struct RecordLimits {
     int keepDays = 14;                      // today and the 13 days before it
