@@ -178,8 +178,13 @@ void LogCall(Machine& m, const char* function, const std::string& args);
 // an injected failure applies to it. `args` makes the text of the arguments; it is not called
 // when recording is off, so that a long run pays nothing for a log it does not keep. Call with
 // the lock held.
+// A point where the schedule may give the turn to another ready thread before the call takes
+// effect (process.cpp). Call with the lock held: it is given up while another thread runs.
+void CallPoint();
+
 template <typename Args>
 std::optional<DWORD> RecordCall(Machine& m, const char* function, const Args& args) {
+    CallPoint();
     if (m.recording) {
         LogCall(m, function, args());
     }
