@@ -357,15 +357,36 @@ void TakeCallPoint(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* 
 
 }  // namespace
 
+// Takes the machine's lock again when it goes: the caller of a call point holds it.
+struct Relock {
+    Relock() { MachineLock().unlock(); }
+    ~Relock() { MachineLock().lock(); }
+    Relock(const Relock&) = delete;
+    Relock& operator=(const Relock&) = delete;
+};
+
+void CallLasts(Machine& m, const char* function) {
+    const auto it = m.callDurations.find(function);
+    if (it == m.callDurations.end() || currentThread == nullptr) {
+        return;
+    }
+    const uint64_t until = m.nowMs + it->second;
+    const Relock relock;
+    {
+        std::lock_guard<std::mutex> lock(TheScheduler().lock);
+        if (TheScheduler().concurrent || !TheScheduler().active) {
+            return;
+        }
+    }
+    SleepUntil(until);
+}
+
 void CallPoint() {
     if (!TheExploration().on.load() || currentThread == nullptr) {
         return;
     }
     // The caller holds the machine's lock: give it up while another thread may run.
-    MachineLock().unlock();
-    struct Relock {
-        ~Relock() { MachineLock().lock(); }
-    } relock;
+    const Relock relock;
     Scheduler& s = TheScheduler();
     std::unique_lock<std::mutex> lock(s.lock);
     if (!s.concurrent && s.active && s.running == currentThread) {

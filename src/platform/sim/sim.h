@@ -58,6 +58,10 @@ int OpenHandleCount(const std::string& kind);
 // std::invalid_argument, and UndeliveredInjections names those whose calls never came.
 inline constexpr int kEveryLaterCall = INT_MAX;
 void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
+// Every later call of `function` (one CanFail names) takes `ms` of simulated time, on a simulated
+// thread taking turns: the clock moves and other threads run while it lasts, and the call takes
+// effect at its end. Elsewhere calls complete at once.
+void SetCallDuration(const std::string& function, uint64_t ms);
 // Each injected failure as it happened (with recording on): the call, its error, when.
 struct FailureHit {
     std::string function;
@@ -224,7 +228,8 @@ void Note(const std::string& source, const std::string& text);  // adds a scenar
 // ---- Processes and controls --------------------------------------------------------------------
 // Runs `entry` as the main thread of a simulated process, with `driver` on a thread of its own
 // beside it. Simulated threads take turns deterministically: a thread runs until it sleeps or
-// waits, then the earliest thread due goes next, and the clock jumps to its time. The run ends
+// waits (or a schedule, below, preempts it at a call), then the earliest thread due goes next,
+// and the clock jumps to its time. The run ends
 // when main returns (the process exits and every other thread ends with it), when no thread can
 // run any more, or when the clock would pass `timeLimitMs`. Returns main's exit code, or -1; -2
 // when the run hung (taking turns: no turn handed on for a minute of real time; concurrent: the
