@@ -48,6 +48,9 @@ The machine when the service starts:
                                 a name the simulation does not know, or a call it cannot fail
                                 (Sleep, OutputDebugStringA, the close and free calls), is an
                                 error, and a failure whose call never comes is reported
+  call-takes FUNCTION MS        every call of the Win32 function FUNCTION (one the simulation can
+                                make fail) takes MS: the clock moves and other threads run
+                                while it lasts, and it takes effect at its end (default 0)
   control-at-startup CONTROL    the service manager sends CONTROL (stop, shutdown or
                                 interrogate) while the service registers for device events
   not-a-service                 kq5svc.exe is started from a console, not by the service manager
@@ -173,6 +176,8 @@ struct Scenario {
     bool spoolerStopHangs = false;
     uint64_t spoolerStartBlocksMs = 0;
     std::vector<std::string> spoolerDependents;
+    // Win32 calls that take time (FUNCTION, MS): while one lasts, other threads run.
+    std::vector<std::pair<std::string, uint64_t>> callDurations;
     DWORD controlAtStartup = 0;
     std::vector<CallFailure> failures;
     bool startedByServiceManager = true;
@@ -206,6 +211,7 @@ enum class Keyword {
     SpoolerStopHangs,
     SpoolerStartBlocks,
     SpoolerDependent,
+    CallTakes,
     ControlAtStartup,
     Fail,
     NotAService,

@@ -85,6 +85,9 @@ void BuildMachine(const Scenario& s) {
     for (const CallFailure& f : s.failures) {
         sim::FailCall(f.function, f.nth, f.error, f.count);
     }
+    for (const auto& [function, ms] : s.callDurations) {
+        sim::SetCallDuration(function, ms);
+    }
     if (s.controlAtStartup != 0) {
         sim::DeliverControlDuringNotificationRegistration(s.controlAtStartup);
     }

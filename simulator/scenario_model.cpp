@@ -124,6 +124,11 @@ constexpr KeywordForm kForms[] = {
     {"spooler-dependent", [](const Scenario& s) { return s.spoolerDependents.size(); },
      [](const Scenario& s, size_t i) { return " " + s.spoolerDependents[i]; },
      [](Scenario& s, size_t i) { Erase(s.spoolerDependents, i); }},
+    {"call-takes", [](const Scenario& s) { return s.callDurations.size(); },
+     [](const Scenario& s, size_t i) {
+         return " " + s.callDurations[i].first + Milliseconds(s.callDurations[i].second);
+     },
+     [](Scenario& s, size_t i) { Erase(s.callDurations, i); }},
     {"control-at-startup",
      [](const Scenario& s) -> size_t { return ControlKeyword(s.controlAtStartup) ? 1 : 0; },
      [](const Scenario& s, size_t) {

@@ -261,6 +261,18 @@ bool FailStatement(Parsing& p, const Line& s, std::string& why) {
     p.scenario.failures.push_back(f);
     return true;
 }
+bool CallTakes(Parsing& p, const Line& s, std::string& why) {
+    uint64_t ms = 0;
+    if (!sim::CanFail(s.words[1])) {
+        why = "'" + s.words[1] + "' is not a Win32 function the simulation can give a duration";
+        return false;
+    }
+    if (!ParseMilliseconds(s.words[2], ms) || ms == 0) {
+        return false;
+    }
+    p.scenario.callDurations.emplace_back(s.words[1], ms);
+    return true;
+}
 bool ControlAtStartup(Parsing& p, const Line& s, std::string&) {
     return ParseControl(s.words[1], p.scenario.controlAtStartup);
 }
@@ -321,6 +333,7 @@ constexpr StatementForm kStatements[] = {
     {Keyword::SpoolerStartBlocks, "", "MS (0..3600000)", 1, 1,
      SetMilliseconds<&Scenario::spoolerStartBlocksMs>},
     {Keyword::SpoolerDependent, "", "NAME", 1, 1, SpoolerDependent},
+    {Keyword::CallTakes, "", "FUNCTION MS (1..3600000)", 2, 2, CallTakes},
     {Keyword::Fail, "", "FUNCTION NTH ERROR [COUNT]", 3, 4, FailStatement},
     {Keyword::ControlAtStartup, "", "stop, shutdown or interrogate", 1, 1, ControlAtStartup},
     {Keyword::NotAService, "", "nothing", 0, 0,

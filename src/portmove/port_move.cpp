@@ -312,7 +312,8 @@ void LookOnce() {
     std::optional<InHand> hand;
     {
         const Guard guard(State().lock);
-        if (State().inHand || State().restartUnderWay) {
+        // Owed when the poller made this thread; the handler may have paid or ended it since.
+        if (!OwedLocked() || State().inHand || State().restartUnderWay) {
             return;
         }
         if (StartOwedLocked() && State().cyclesToWait > 0) {

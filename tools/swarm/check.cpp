@@ -819,12 +819,10 @@ uint64_t ScenarioSpanMs(const std::string& text) {
     return ParseScenario(text, scenario, error) ? scenario.endMs : 0;
 }
 
-std::vector<Broken> CheckScenario(const std::string& text) {
-    Scenario scenario;
-    std::string error;
-    if (!ParseScenario(text, scenario, error)) {
-        return {Broken{"scenario-parses", error}};
-    }
+namespace {
+
+// Runs a parsed scenario and checks every invariant during the run and at its end.
+std::vector<Broken> CheckParsed(const Scenario& scenario) {
     swarm::Run run{scenario, {}, {}, {}};
     for (const ScenarioEvent& e : scenario.events) {
         run.events.push_back(swarm::Happened{&e});
@@ -840,4 +838,28 @@ std::vector<Broken> CheckScenario(const std::string& text) {
     sim::WaitUntil(scenario.endMs);  // a run whose kq5 stopped early still ends at its end
     swarm::CheckEnd(run, result, swarm::Look(), initialQueue);
     return run.broken;
+}
+
+}  // namespace
+
+std::vector<Broken> CheckScenario(const std::string& text) {
+    Scenario scenario;
+    std::string error;
+    if (!ParseScenario(text, scenario, error)) {
+        return {Broken{"scenario-parses", error}};
+    }
+    sim::Schedule schedule;
+    int scheduled = 0;
+    for (const std::string& line : scenario.header) {
+        scheduled = scheduled != 0 ? scheduled : ReadScheduleLine(line, schedule);
+    }
+    if (scheduled < 0) {
+        return {Broken{"scenario-parses", "a schedule line that cannot be read"}};
+    }
+    if (scheduled > 0) {
+        sim::UseSchedule(schedule);
+    }
+    std::vector<Broken> broken = CheckParsed(scenario);
+    sim::EndSchedule();
+    return broken;
 }

@@ -12,7 +12,7 @@ bool Droppable(Keyword k) {
     return k == Keyword::At || k == Keyword::Fail || k == Keyword::SpoolerStopTime ||
            k == Keyword::SpoolerStartTime || k == Keyword::SpoolerStopHangs ||
            k == Keyword::SpoolerStartBlocks || k == Keyword::SpoolerDependent ||
-           k == Keyword::Printer || k == Keyword::Comment;
+           k == Keyword::CallTakes || k == Keyword::Printer || k == Keyword::Comment;
 }
 
 }  // namespace

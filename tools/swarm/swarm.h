@@ -69,5 +69,29 @@ std::vector<Broken> CheckScenario(const std::string& text);
 // scenario a person can read. The queue, its ports and the end stay.
 Scenario ShrinkScenario(Scenario scenario, const std::string& invariant);
 
+// Schedules (explore.cpp). A scenario's header line "# schedule: until-blocked", "# schedule:
+// preempt 12,40.1" (at call 12 the first other ready thread goes, at call 40 the second) or
+// "# schedule: pct seed S depth D length L" makes its run follow that schedule.
+std::string ScheduleLine(const sim::Schedule& schedule);
+// 1 when `line` gives a schedule (then in `schedule`), 0 when it is no schedule line, -1 when it
+// is one that cannot be read.
+int ReadScheduleLine(const std::string& line, sim::Schedule& schedule);
+// The scenario with `schedule` as its only schedule line.
+Scenario Scheduled(Scenario scenario, const sim::Schedule& schedule);
+
+// What an exploration of schedules ran and found: the schedule that broke invariants, if any.
+struct Explored {
+    int runs = 0;
+    bool complete = true;  // every schedule within the bound ran (the budget did not end it)
+    sim::Schedule schedule;
+    std::vector<Broken> broken;
+};
+// Every schedule with at most `bound` preemptions, up to `budget` runs, until one breaks an
+// invariant.
+Explored ExploreScenario(const Scenario& scenario, int bound, int budget);
+// One PCT schedule of `depth` from `seed`, its change points among the calls of a run until
+// blocked (run first, and checked too).
+Explored PctScenario(const Scenario& scenario, uint64_t seed, int depth);
+
 // A seed derived from a commit id and an index: the same for one commit, new for the next.
 uint64_t SeedFromCommit(const std::string& commit, int index);

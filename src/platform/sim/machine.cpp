@@ -145,6 +145,11 @@ bool CanFail(const std::string& function) {
     return call != nullptr && call->canFail;
 }
 
+void SetCallDuration(const std::string& function, uint64_t ms) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    TheMachine().callDurations[function] = ms;
+}
+
 void FailCall(const std::string& function, int nth, DWORD error, int count) {
     CheckKnown("FailCall", function);
     if (!CanFail(function)) {

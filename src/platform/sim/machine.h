@@ -155,6 +155,8 @@ struct Machine {
     std::vector<Device> devices;
 
     std::vector<ProgramFile> programFiles;
+
+    std::map<std::string, uint64_t> callDurations;  // by function: how long its calls take
 };
 
 // The machine and the lock that guards it. Every Win32 function takes the lock for its own work
@@ -178,8 +180,20 @@ void LogCall(Machine& m, const char* function, const std::string& args);
 // an injected failure applies to it. `args` makes the text of the arguments; it is not called
 // when recording is off, so that a long run pays nothing for a log it does not keep. Call with
 // the lock held.
+// A point where the schedule may give the turn to another ready thread before the call takes
+// effect (process.cpp). Call with the lock held: it is given up while another thread runs.
+void CallPoint();
+// A call the scenario gives a duration: the calling thread sleeps that long before the call takes
+// effect, and other threads run meanwhile (process.cpp). Call with the lock held, given up while
+// it lasts.
+void CallLasts(Machine& m, const char* function);
+
 template <typename Args>
 std::optional<DWORD> RecordCall(Machine& m, const char* function, const Args& args) {
+    CallPoint();
+    if (!m.callDurations.empty()) {
+        CallLasts(m, function);
+    }
     if (m.recording) {
         LogCall(m, function, args());
     }

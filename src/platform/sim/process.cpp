@@ -12,10 +12,12 @@
 // Concurrent: every thread runs at once, as on Windows, so that races show. A sleep moves the
 // shared clock forward to its wake time and yields; a wait for a time spins until the clock gets
 // there.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "platform/sim/machine.h"
@@ -35,6 +37,7 @@ struct SimThread {
     uint64_t order = 0;            // ties go to the thread that became ready first
     bool killed = false;
     std::atomic<bool> turn{false};  // set, and notified, when the turn is handed to this thread
+    uint64_t priority = 0;          // a PCT schedule's: the ready thread highest goes
     std::thread thread;
 };
 
@@ -59,6 +62,22 @@ Scheduler& TheScheduler() {
 }
 
 thread_local SimThread* currentThread = nullptr;
+
+// The schedule runs follow (sim.h), guarded by the scheduler's lock but for `on`.
+struct Exploration {
+    std::atomic<bool> on{false};
+    Schedule schedule;
+    uint64_t calls = 0;
+    size_t nextPoint = 0;
+    std::vector<ChoicePoint> choices;
+    std::mt19937_64 random;
+    std::vector<uint64_t> changes;  // PCT: the calls where the running thread's priority drops
+};
+
+Exploration& TheExploration() {
+    static Exploration exploration;
+    return exploration;
+}
 
 // Moves the clock forward (never back). Scheduler lock held; the machine lock comes after it.
 uint64_t AdvanceClock(uint64_t to) {
@@ -163,6 +182,11 @@ void ThreadMain(SimThread* self, std::function<void()> body, bool isMain) {
 SimThread* AddThread(Scheduler& s, std::function<void()> body, bool isMain) {
     auto thread = std::make_unique<SimThread>();
     thread->order = ++s.order;
+    Exploration& x = TheExploration();
+    if (x.on.load() && x.schedule.kind == Schedule::Kind::Pct) {
+        // Above every priority a change point gives (1 to depth - 1).
+        thread->priority = static_cast<uint64_t>(x.schedule.depth) + x.random() % 1000000;
+    }
     SimThread* raw = thread.get();
     s.threads.push_back(std::move(thread));
     raw->thread = std::thread(ThreadMain, raw, std::move(body), isMain);
@@ -237,7 +261,171 @@ void EndEveryThread(Scheduler& s, std::unique_lock<std::mutex>& lock) {
     s.threads.clear();
 }
 
+// ---- Preemption at calls ---------------------------------------------------------------------
+// What Windows allows, and so the only moves a schedule makes:
+// - A thread may lose the processor at any call it makes (a spooler or service-manager call is an
+//   RPC that blocks its caller while it runs), so each recorded call is a point where another
+//   thread may go first; the call itself then takes effect when its thread has the turn again.
+// - Only a thread ready now may take the turn: a runnable one, or a sleeper whose time has come.
+//   A thread waiting for a control or for another thread's end stays blocked until that happens,
+//   and a sleeper due later cannot run early: Windows never runs a blocked thread, and a
+//   preemption moves no clock.
+// - The handler runs on the dispatcher's one thread, a control at a time (the service manager
+//   delivers a service's controls one after the other), so two controls' handling never
+//   interleave: no preemption makes a second dispatcher.
+
+// The threads other than `self` that are ready at `now`, in the order they would go.
+std::vector<SimThread*> ReadyOthers(Scheduler& s, const SimThread* self, uint64_t now) {
+    std::vector<SimThread*> ready;
+    for (auto& t : s.threads) {
+        if (t.get() != self && !t->killed &&
+            (t->state == RunState::Runnable ||
+             (t->state == RunState::Sleeping && t->wakeAt <= now))) {
+            ready.push_back(t.get());
+        }
+    }
+    std::stable_sort(ready.begin(), ready.end(), [](const SimThread* a, const SimThread* b) {
+        const bool aRuns = a->state == RunState::Runnable;
+        const bool bRuns = b->state == RunState::Runnable;
+        if (aRuns != bRuns) {
+            return aRuns;
+        }
+        return aRuns || a->wakeAt == b->wakeAt ? a->order < b->order : a->wakeAt < b->wakeAt;
+    });
+    return ready;
+}
+
+// The thread the schedule gives the turn to at call `call`: null to let `self` go on.
+SimThread* ChooseAtCall(Exploration& x, SimThread* self, const std::vector<SimThread*>& ready,
+                        uint64_t call) {
+    if (x.schedule.kind == Schedule::Kind::Points) {
+        const std::vector<Preemption>& points = x.schedule.points;
+        while (x.nextPoint < points.size() && points[x.nextPoint].call < call) {
+            ++x.nextPoint;
+        }
+        if (x.nextPoint < points.size() && points[x.nextPoint].call == call &&
+            points[x.nextPoint].to < ready.size()) {
+            return ready[points[x.nextPoint].to];
+        }
+        return nullptr;
+    }
+    if (x.schedule.kind != Schedule::Kind::Pct) {
+        return nullptr;
+    }
+    for (size_t i = 0; i < x.changes.size(); ++i) {
+        if (x.changes[i] == call) {
+            self->priority = i + 1;
+        }
+    }
+    SimThread* best = self;
+    for (SimThread* t : ready) {
+        best = t->priority > best->priority ? t : best;
+    }
+    return best == self ? nullptr : best;
+}
+
+// A call on `self`, which has the turn: counts it and hands the turn on when the schedule says.
+void TakeCallPoint(Scheduler& s, std::unique_lock<std::mutex>& lock, SimThread* self) {
+    Exploration& x = TheExploration();
+    uint64_t now = 0;
+    {
+        std::lock_guard<std::mutex> machineLock(MachineLock());
+        now = TheMachine().nowMs;
+    }
+    const uint64_t call = x.calls++;
+    const std::vector<SimThread*> ready = ReadyOthers(s, self, now);
+    if (ready.empty()) {
+        return;
+    }
+    if (x.choices.size() < 1000000) {
+        x.choices.push_back(ChoicePoint{call, ready.size()});
+    }
+    SimThread* next = ChooseAtCall(x, self, ready, call);
+    if (next == nullptr) {
+        return;
+    }
+    if (next->state != RunState::Runnable) {
+        next->state = RunState::Runnable;  // a sleeper whose time has come
+        next->order = ++s.order;
+    }
+    s.running = next;
+    ++s.turns;
+    next->turn.store(true);
+    next->turn.notify_one();
+    AwaitTurn(s, lock, self);
+}
+
 }  // namespace
+
+// Takes the machine's lock again when it goes: the caller of a call point holds it.
+struct Relock {
+    Relock() { MachineLock().unlock(); }
+    ~Relock() { MachineLock().lock(); }
+    Relock(const Relock&) = delete;
+    Relock& operator=(const Relock&) = delete;
+};
+
+void CallLasts(Machine& m, const char* function) {
+    const auto it = m.callDurations.find(function);
+    if (it == m.callDurations.end() || currentThread == nullptr) {
+        return;
+    }
+    const uint64_t until = m.nowMs + it->second;
+    const Relock relock;
+    {
+        std::lock_guard<std::mutex> lock(TheScheduler().lock);
+        if (TheScheduler().concurrent || !TheScheduler().active) {
+            return;
+        }
+    }
+    SleepUntil(until);
+}
+
+void CallPoint() {
+    if (!TheExploration().on.load() || currentThread == nullptr) {
+        return;
+    }
+    // The caller holds the machine's lock: give it up while another thread may run.
+    const Relock relock;
+    Scheduler& s = TheScheduler();
+    std::unique_lock<std::mutex> lock(s.lock);
+    if (!s.concurrent && s.active && s.running == currentThread) {
+        TakeCallPoint(s, lock, currentThread);
+    }
+}
+
+void UseSchedule(const Schedule& schedule) {
+    Scheduler& s = TheScheduler();
+    std::lock_guard<std::mutex> lock(s.lock);
+    Exploration& x = TheExploration();
+    x.schedule = schedule;
+    x.calls = 0;
+    x.nextPoint = 0;
+    x.choices.clear();
+    x.random.seed(schedule.seed);
+    x.changes.clear();
+    for (int i = 1; i < schedule.depth && schedule.length > 0; ++i) {
+        x.changes.push_back(x.random() % schedule.length);
+    }
+    x.on.store(true);
+}
+
+void EndSchedule() {
+    Scheduler& s = TheScheduler();
+    std::lock_guard<std::mutex> lock(s.lock);
+    TheExploration().on.store(false);
+    TheExploration().schedule = Schedule{};
+}
+
+uint64_t ScheduledCalls() {
+    std::lock_guard<std::mutex> lock(TheScheduler().lock);
+    return TheExploration().calls;
+}
+
+std::vector<ChoicePoint> ChoicePoints() {
+    std::lock_guard<std::mutex> lock(TheScheduler().lock);
+    return TheExploration().choices;
+}
 
 bool OnSimulatedThread() {
     return currentThread != nullptr;

@@ -58,6 +58,10 @@ int OpenHandleCount(const std::string& kind);
 // std::invalid_argument, and UndeliveredInjections names those whose calls never came.
 inline constexpr int kEveryLaterCall = INT_MAX;
 void FailCall(const std::string& function, int nth, DWORD error, int count = 1);
+// Every later call of `function` (one CanFail names) takes `ms` of simulated time, on a simulated
+// thread taking turns: the clock moves and other threads run while it lasts, and the call takes
+// effect at its end. Elsewhere calls complete at once.
+void SetCallDuration(const std::string& function, uint64_t ms);
 // Each injected failure as it happened (with recording on): the call, its error, when.
 struct FailureHit {
     std::string function;
@@ -224,7 +228,8 @@ void Note(const std::string& source, const std::string& text);  // adds a scenar
 // ---- Processes and controls --------------------------------------------------------------------
 // Runs `entry` as the main thread of a simulated process, with `driver` on a thread of its own
 // beside it. Simulated threads take turns deterministically: a thread runs until it sleeps or
-// waits, then the earliest thread due goes next, and the clock jumps to its time. The run ends
+// waits (or a schedule, below, preempts it at a call), then the earliest thread due goes next,
+// and the clock jumps to its time. The run ends
 // when main returns (the process exits and every other thread ends with it), when no thread can
 // run any more, or when the clock would pass `timeLimitMs`. Returns main's exit code, or -1; -2
 // when the run hung (taking turns: no turn handed on for a minute of real time; concurrent: the
@@ -236,6 +241,38 @@ void Note(const std::string& source, const std::string& text);  // adds a scenar
 enum class Threads { TakeTurns, Concurrent };
 int RunProcess(int (*entry)(), std::function<void()> driver, uint64_t timeLimitMs,
                Threads threads = Threads::TakeTurns);
+
+// ---- Schedules -----------------------------------------------------------------------------
+// Taking turns, every recorded Win32 call is a point where another thread may take the turn: a
+// thread that is ready at the current simulated time (runnable, or a sleeper whose time has come)
+// may run before the call does, as Windows' scheduler may preempt a thread at any instruction.
+// The schedule decides which: the default runs a thread until it blocks (every golden's order).
+struct Preemption {
+    uint64_t call = 0;  // the index of the call, counted from UseSchedule on every thread
+    size_t to = 0;      // which of the threads ready then (in the order they would go) takes it
+};
+struct Schedule {
+    enum class Kind { UntilBlocked, Pct, Points };
+    Kind kind = Kind::UntilBlocked;
+    // PCT: random thread priorities from `seed`, and depth - 1 points among the first `length`
+    // calls where the running thread's priority drops below every other's.
+    uint64_t seed = 0;
+    int depth = 0;
+    uint64_t length = 0;
+    std::vector<Preemption> points;  // Points: the preemptions, by call index
+};
+// A call where another thread was ready: its index and how many were.
+struct ChoicePoint {
+    uint64_t call = 0;
+    size_t others = 0;
+};
+// Runs from now on follow `schedule`, their calls counted from 0; the choice points are recorded.
+void UseSchedule(const Schedule& schedule);
+// Back to the default with nothing counted (what every run has before UseSchedule).
+void EndSchedule();
+// The calls counted since UseSchedule, and the choice points met among them.
+uint64_t ScheduledCalls();
+std::vector<ChoicePoint> ChoicePoints();
 
 // Lets simulated time pass on the calling simulated thread until the clock reads `timeMs`, without
 // a recorded call (for drivers of a run). Outside a process the clock simply moves there.
