@@ -25,8 +25,8 @@ const std::set<std::string> kDeviceOpenCalls =
 const std::set<std::string> kServiceCalls = sim::CallsWithRole(sim::kSpoolerStartCall);
 constexpr int kLastingCount = 1000;  // a fault of this many calls or more stays
 
-Facts Look() {
-    Facts f;
+MachineView Look() {
+    MachineView f;
     f.spooler = sim::SpoolerState();  // first: it brings the Spooler's timeline up to date
     f.now = sim::NowMs();
     f.timeline = sim::Timeline();
@@ -65,7 +65,7 @@ const StatusReportEvent* Reported(const sim::TimelineEvent& e,
     return report != nullptr && (!state || report->state == *state) ? report : nullptr;
 }
 
-bool HitIn(const Facts& f, const std::set<std::string>& calls, uint64_t from, uint64_t to) {
+bool HitIn(const MachineView& f, const std::set<std::string>& calls, uint64_t from, uint64_t to) {
     return std::any_of(f.hits.begin(), f.hits.end(), [&](const sim::FailureHit& h) {
         return calls.count(h.function) != 0 && h.atMs >= from && h.atMs <= to;
     });
@@ -74,7 +74,7 @@ bool HitIn(const Facts& f, const std::set<std::string>& calls, uint64_t from, ui
 // How long the handler may take over control C: a stop or a shutdown is answered at once, unless
 // no thread could be made for the stop's wait (then the handler pays the debt itself, bounded);
 // any other control (an arrival's port move) within the longest its work may take.
-uint64_t AnswerBound(const Facts& f, const sim::ControlRecord& c) {
+uint64_t AnswerBound(const MachineView& f, const sim::ControlRecord& c) {
     const bool stop = c.control == SERVICE_CONTROL_STOP || c.control == SERVICE_CONTROL_SHUTDOWN;
     if (stop && !HitIn(f, {"CreateThread"}, c.startedAt, c.endedAt)) {
         return kStopHandlingBoundMs;
@@ -83,7 +83,7 @@ uint64_t AnswerBound(const Facts& f, const sim::ControlRecord& c) {
 }
 
 // Since when the Spooler has run without a break at `t`; nothing when it is not running then.
-std::optional<uint64_t> SpoolerUpSince(const Facts& f, uint64_t t) {
+std::optional<uint64_t> SpoolerUpSince(const MachineView& f, uint64_t t) {
     std::optional<uint64_t> stopAt;
     uint64_t runningAt = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
@@ -103,7 +103,7 @@ std::optional<uint64_t> SpoolerUpSince(const Facts& f, uint64_t t) {
 }
 
 // When kq5's process that runs at `t` started, if it runs and is not stopping.
-std::optional<uint64_t> AliveSince(const Facts& f, uint64_t t) {
+std::optional<uint64_t> AliveSince(const MachineView& f, uint64_t t) {
     std::optional<uint64_t> since;
     for (const sim::TimelineEvent& e : f.timeline) {
         if (e.timeMs > t) {
@@ -120,14 +120,14 @@ std::optional<uint64_t> AliveSince(const Facts& f, uint64_t t) {
 
 // A shutdown that kq5 took after `t`: it leaves a port move's restart and follow-up unfinished
 // (the machine is going down).
-bool ShutDownSince(const Facts& f, uint64_t t) {
+bool ShutDownSince(const MachineView& f, uint64_t t) {
     return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
         return c.control == SERVICE_CONTROL_SHUTDOWN && c.handled && c.startedAt >= t;
     });
 }
 
 // When the process that runs at `t` started (0 when none has).
-uint64_t ProcessStartAt(const Facts& f, uint64_t t) {
+uint64_t ProcessStartAt(const MachineView& f, uint64_t t) {
     uint64_t start = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
         if (e.timeMs <= t && ProcessStarted(e)) {
@@ -139,7 +139,7 @@ uint64_t ProcessStartAt(const Facts& f, uint64_t t) {
 
 // A stop since `t` that gave up and said why (SERVICE_STOPPED with a non-zero exit code): what it
 // could not finish is not promised.
-bool GaveUpSince(const Facts& f, uint64_t t) {
+bool GaveUpSince(const MachineView& f, uint64_t t) {
     return std::any_of(f.timeline.begin(), f.timeline.end(), [&](const sim::TimelineEvent& e) {
         const StatusReportEvent* stopped = Reported(e, SERVICE_STOPPED);
         return e.timeMs >= t && stopped != nullptr && stopped->win32ExitCode != 0;
@@ -148,7 +148,7 @@ bool GaveUpSince(const Facts& f, uint64_t t) {
 
 // Whether kq5's process had taken a stop or shutdown before `t` (its report may have failed, so
 // that it runs on): it then acts on no device event.
-bool StopTakenBefore(const Facts& f, uint64_t t) {
+bool StopTakenBefore(const MachineView& f, uint64_t t) {
     const uint64_t start = ProcessStartAt(f, t);
     return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
         return (c.control == SERVICE_CONTROL_STOP || c.control == SERVICE_CONTROL_SHUTDOWN) &&
@@ -175,7 +175,7 @@ std::string Ms(uint64_t ms) {
 }
 
 // The control event `i` sent, if it sent one (its successor, or `f`, tells).
-const sim::ControlRecord* RecordOf(const Run& run, size_t i, size_t happened, const Facts& f) {
+const sim::ControlRecord* RecordOf(const Run& run, size_t i, size_t happened, const MachineView& f) {
     const size_t before = run.events[i].controlsBefore;
     const size_t after = i + 1 < happened ? run.events[i + 1].controlsBefore : f.controls.size();
     return before != SIZE_MAX && after > before && before < f.controls.size() ? &f.controls[before]
@@ -233,7 +233,7 @@ std::string QueueText(const sim::PrinterState& queue) {
 // Within two cycles of the arrival's handling with the Spooler running throughout (a move made
 // while it was down is made once it runs, with a restart of its own).
 Finding QueueOnPrinterPort(const Moment& m) {
-    const Facts& f = m.f;
+    const MachineView& f = m.f;
     const uint64_t t = f.now;
     const sim::ControlRecord* plug = m.plug;
     const std::optional<uint64_t> upSince = SpoolerUpSince(f, t);
@@ -257,7 +257,7 @@ constexpr uint64_t kPollCycleMs = 800;
 // A resume of the queue within the last cycle up to `t`, though the printer asks for a pause: not
 // the poller's, but a port move's follow-up, which resumes the queue once the Spooler runs
 // whatever the printer reports; the poller pauses it again on its next cycle.
-bool ResumedWithinLastCycle(const Facts& f, uint64_t t) {
+bool ResumedWithinLastCycle(const MachineView& f, uint64_t t) {
     return std::any_of(f.timeline.begin(), f.timeline.end(), [&](const sim::TimelineEvent& e) {
         const auto* queue = As<QueuePausedEvent>(e);
         return queue != nullptr && !queue->paused && e.timeMs <= t && e.timeMs + kPollCycleMs >= t;
@@ -267,7 +267,7 @@ bool ResumedWithinLastCycle(const Facts& f, uint64_t t) {
 }  // namespace
 
 Finding QueueFollowsStatus(const Moment& m) {
-    const Facts& f = m.f;
+    const MachineView& f = m.f;
     const uint64_t t = f.now;
     const PrinterPicture& p = m.printer;
     if (!m.alive || !p.present || t < kFollowBoundMs || StopTakenBefore(f, t)) {
@@ -295,7 +295,7 @@ Finding QueueFollowsStatus(const Moment& m) {
 }
 
 Finding RemovalPausesOffline(const Moment& m) {
-    const Facts& f = m.f;
+    const MachineView& f = m.f;
     const PrinterPicture& p = m.printer;
     if (!m.alive || p.present || !p.lastUnplug) {
         return std::nullopt;
@@ -345,7 +345,7 @@ bool IsKq5DebugLine(const std::string& line) {
            (line.starts_with(diagnostics::kDevicePathPrefix) && line.back() == '\n');
 }
 
-bool Handling(const Facts& f, uint64_t t) {
+bool Handling(const MachineView& f, uint64_t t) {
     return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
         return c.handled && c.startedAt <= t && (c.endedAt == 0 || c.endedAt >= t);
     });
@@ -413,7 +413,7 @@ bool AStopGaveUp() {
     });
 }
 
-bool ShutDownWithSpoolerDown(const Facts& f) {
+bool ShutDownWithSpoolerDown(const MachineView& f) {
     return std::any_of(f.controls.begin(), f.controls.end(), [&](const sim::ControlRecord& c) {
         return c.control == SERVICE_CONTROL_SHUTDOWN && c.handled &&
                !SpoolerUpSince(f, c.startedAt);
@@ -528,7 +528,7 @@ Finding ControlsAnswered(const RunEnd& end) {
 }
 
 Finding StopEndsInBound(const RunEnd& end) {
-    const Facts& f = end.f;
+    const MachineView& f = end.f;
     for (const sim::ControlRecord& c : f.controls) {
         if (!c.handled || !IsStop(c)) {
             continue;
@@ -590,7 +590,7 @@ namespace {
 
 // Whether a fault other than "already running" hit opening or starting the Spooler within
 // [from, to]: the back-off then sets the pace of its start.
-bool StartRefusedWithin(const Facts& f, uint64_t from, uint64_t to) {
+bool StartRefusedWithin(const MachineView& f, uint64_t from, uint64_t to) {
     return std::any_of(f.hits.begin(), f.hits.end(), [&](const sim::FailureHit& h) {
         return kServiceCalls.count(h.function) != 0 && h.error != ERROR_SERVICE_ALREADY_RUNNING &&
                h.atMs >= from && h.atMs <= to;
@@ -598,7 +598,7 @@ bool StartRefusedWithin(const Facts& f, uint64_t from, uint64_t to) {
 }
 
 // The first start request of the Spooler at or after `t`.
-std::optional<uint64_t> StartRequestedFrom(const Facts& f, uint64_t t) {
+std::optional<uint64_t> StartRequestedFrom(const MachineView& f, uint64_t t) {
     std::optional<uint64_t> requested;
     for (const sim::TimelineEvent& e : f.timeline) {
         if (SpoolerStep(e, ServiceStep::StartRequested) && e.timeMs >= t &&
@@ -612,7 +612,7 @@ std::optional<uint64_t> StartRequestedFrom(const Facts& f, uint64_t t) {
 }  // namespace
 
 Finding OwedStartPrompt(const RunEnd& end) {
-    const Facts& f = end.f;
+    const MachineView& f = end.f;
     uint64_t stopRequested = 0;
     for (const sim::TimelineEvent& e : f.timeline) {
         if (SpoolerStep(e, ServiceStep::StopRequested)) {
@@ -644,7 +644,7 @@ namespace {
 
 // The spans in which the Spooler was stopped: from its stop until it runs again or a start
 // request of it is accepted (it is starting then).
-std::vector<std::pair<uint64_t, uint64_t>> StoppedSpans(const Facts& f) {
+std::vector<std::pair<uint64_t, uint64_t>> StoppedSpans(const MachineView& f) {
     std::vector<const sim::TimelineEvent*> spooler;
     for (const sim::TimelineEvent& e : f.timeline) {
         if (ServiceControlEvent(e)) {
@@ -674,7 +674,7 @@ std::vector<std::pair<uint64_t, uint64_t>> StoppedSpans(const Facts& f) {
 }
 
 // The port move of the process that runs at the end: when it wrote the queue's port last.
-std::optional<uint64_t> LastMoveOfLastProcess(const Facts& f) {
+std::optional<uint64_t> LastMoveOfLastProcess(const MachineView& f) {
     const std::optional<uint64_t> aliveAtEnd = AliveSince(f, f.now);
     std::optional<uint64_t> moved;
     for (const sim::TimelineEvent& e : f.timeline) {
@@ -688,7 +688,7 @@ std::optional<uint64_t> LastMoveOfLastProcess(const Facts& f) {
 // A start refused as "already running" within the cycle up to `t`, and the Spooler's state
 // unreadable after it: kq5 takes the Spooler for possibly running, and only the queue answering
 // tells (its port move's follow-up asks for it, and fails at the open while the Spooler is down).
-bool AlreadyRunningUnreadableBefore(const Facts& f, uint64_t t) {
+bool AlreadyRunningUnreadableBefore(const MachineView& f, uint64_t t) {
     return std::any_of(f.hits.begin(), f.hits.end(), [&](const sim::FailureHit& start) {
         return start.function == "StartServiceA" && start.error == ERROR_SERVICE_ALREADY_RUNNING &&
                start.atMs <= t && start.atMs + kPollCycleMs >= t &&
@@ -702,7 +702,7 @@ bool AlreadyRunningUnreadableBefore(const Facts& f, uint64_t t) {
 }  // namespace
 
 Finding QueueLeftAloneWhileSpoolerStopped(const RunEnd& end) {
-    const Facts& f = end.f;
+    const MachineView& f = end.f;
     const std::vector<std::pair<uint64_t, uint64_t>> spans = StoppedSpans(f);
     for (const sim::TimelineEvent& e : f.timeline) {
         const auto* line = As<OutputEvent>(e);
@@ -727,7 +727,7 @@ Finding QueueLeftAloneWhileSpoolerStopped(const RunEnd& end) {
 
 // After a port move of the process that runs at the end, with its reads of the queue whole.
 Finding PortReadAfresh(const RunEnd& end) {
-    const Facts& f = end.f;
+    const MachineView& f = end.f;
     const std::optional<uint64_t> moved = LastMoveOfLastProcess(f);
     if (end.result.exitCode != -1 || !moved || f.spooler != SERVICE_RUNNING || SpoolerDebtOwed() ||
         HitIn(f, kQueueCalls, *moved, f.now)) {
@@ -781,7 +781,7 @@ void Break(Run& run, const Invariant& invariant, const Finding& finding) {
 }
 
 // The checks that hold at any moment: `happened` events have happened by f.now.
-void CheckNow(Run& run, size_t happened, const Facts& f) {
+void CheckNow(Run& run, size_t happened, const MachineView& f) {
     PrinterPicture printer = PictureAfter(run, happened);
     if (printer.devices > 1) {
         return;  // the checks are for one printer
@@ -798,7 +798,7 @@ void CheckNow(Run& run, size_t happened, const Facts& f) {
     }
 }
 
-void CheckEnd(Run& run, const ScenarioResult& result, const Facts& f,
+void CheckEnd(Run& run, const ScenarioResult& result, const MachineView& f,
               const sim::PrinterState& initialQueue) {
     CheckNow(run, run.events.size(), f);
     const RunEnd end{run, result, f, initialQueue};

@@ -14,7 +14,7 @@
 namespace swarm {
 
 // What the machine shows at one moment.
-struct Facts {
+struct MachineView {
     uint64_t now = 0;
     DWORD spooler = 0;
     std::vector<sim::TimelineEvent> timeline;
@@ -51,7 +51,7 @@ struct PrinterPicture {
 struct Moment {
     const Run& run;
     size_t happened;
-    const Facts& f;
+    const MachineView& f;
     PrinterPicture printer;
     std::optional<uint64_t> alive;   // since when kq5's process runs, not stopping
     const sim::ControlRecord* plug;  // the control the last arrival sent, if any
@@ -62,7 +62,7 @@ struct Moment {
 struct RunEnd {
     const Run& run;
     const ScenarioResult& result;
-    const Facts& f;
+    const MachineView& f;
     const sim::PrinterState& initialQueue;
 };
 
