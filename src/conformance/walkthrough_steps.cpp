@@ -42,14 +42,15 @@ const StatusStepPlan kLaterSteps[] = {
 };
 // clang-format on
 
-std::string Hex(DWORD value) {
+// A queue status as all eight hex digits, so that the walkthrough's lines of status line up.
+std::string StatusHex(DWORD value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(value));
     return text;
 }
 
 std::string Described(const QueueState& state) {
-    return state.found ? "status " + Hex(state.status) + ", port " + Shown(state.port)
+    return state.found ? "status " + StatusHex(state.status) + ", port " + Shown(state.port)
                        : "the queue could not be read";
 }
 
@@ -88,7 +89,8 @@ Outcome StatusStep(const WalkthroughSystem& system, const StatusStepPlan& plan) 
         return s.found && s.status == wanted;
     });
     Judge(outcome, state.found && state.status == wanted,
-          Described(state) + (state.status == wanted ? "" : ", expected status " + Hex(wanted)));
+          Described(state) +
+              (state.status == wanted ? "" : ", expected status " + StatusHex(wanted)));
     return outcome;
 }
 
