@@ -69,13 +69,6 @@ std::string ControlName(uint32_t control) {
     return row != nullptr ? row->words : "control " + std::to_string(control);
 }
 
-std::string ReportText(const StatusReportEvent& s) {
-    return "status " + ServiceStateName(s.state) + " (type " + Hex(s.type) + ", controls " +
-           std::to_string(s.controlsAccepted) + ", exit " + std::to_string(s.win32ExitCode) + "/" +
-           std::to_string(s.serviceSpecificExitCode) + ", checkpoint " +
-           std::to_string(s.checkPoint) + ", wait hint " + std::to_string(s.waitHint) + ")";
-}
-
 std::string OutputText(const OutputEvent& e) {
     if (e.channel == Channel::StdoutLost) {
         return "not written, no standard output: " + Quoted(e.text);
@@ -84,6 +77,21 @@ std::string OutputText(const OutputEvent& e) {
 }
 
 }  // namespace
+
+std::string ReportWords(const StatusReportEvent& s) {
+    return ServiceStateName(s.state) + " (type " + Hex(s.type) + ", controls " +
+           std::to_string(s.controlsAccepted) + ", exit " + std::to_string(s.win32ExitCode) + "/" +
+           std::to_string(s.serviceSpecificExitCode) + ", checkpoint " +
+           std::to_string(s.checkPoint) + ", wait hint " + std::to_string(s.waitHint) + ")";
+}
+
+std::string ReportWords(const ProcessFirstLineEvent& e) {
+    return "SERVICE_RUNNING process " + std::to_string(e.pid) + " (its first line)";
+}
+
+std::string ReportWords(const ProcessEndedEvent& e) {
+    return "SERVICE_STOPPED (the process ended: " + e.line + ")";
+}
 
 OutputEvent ReadServiceLine(Channel channel, const std::string& text, bool keepsEnds) {
     OutputEvent line{channel, text, LineSays::Other, 0, true, ""};
@@ -178,19 +186,14 @@ std::string EventText(const TimelineEvent& event) {
             [](const ServiceStartedEvent&) {
                 return std::string("started by the service manager");
             },
-            [](const StatusReportEvent& e) { return ReportText(e); },
+            [](const StatusReportEvent& e) { return "status " + ReportWords(e); },
             [](const ControlRefusedEvent& e) {
                 return ControlName(e.control) + " not delivered: the service manager answers " +
                        std::to_string(e.error) + " (the service is " +
                        ServiceStateName(e.reportedState) + ")";
             },
-            [](const ProcessFirstLineEvent& e) {
-                return "status SERVICE_RUNNING process " + std::to_string(e.pid) +
-                       " (its first line)";
-            },
-            [](const ProcessEndedEvent& e) {
-                return "status SERVICE_STOPPED (the process ended: " + e.line + ")";
-            },
+            [](const ProcessFirstLineEvent& e) { return "status " + ReportWords(e); },
+            [](const ProcessEndedEvent& e) { return "status " + ReportWords(e); },
             [](const TraceEndEvent&) { return std::string("end"); }},
         event.detail);
 }

@@ -130,6 +130,12 @@ struct TimelineEvent {
     EventDetail detail;
 };
 
+// What a status report says, without the timeline's leading "status ": "SERVICE_RUNNING (type
+// 0x10, ...)". A trace's first line of a process and its end stand for a report of their own.
+std::string ReportWords(const StatusReportEvent& report);
+std::string ReportWords(const ProcessFirstLineEvent& first);
+std::string ReportWords(const ProcessEndedEvent& ended);
+
 // The event's column on the timeline: "debug", "stdout", "queue", "spooler", "service",
 // "scenario", "trace".
 std::string EventSource(const TimelineEvent& event);
