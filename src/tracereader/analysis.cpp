@@ -31,7 +31,11 @@ void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
 }
 
 void TraceAnalysis::Finish() {
+    const size_t before = coverage_.uncovered.size();
+    const unsigned long lastPid =
+        coverage_.haveLine ? coverage_.processes[coverage_.current].pid : 0;
     coverage_.Finish(time_.lastRelMs);
+    Stretches(before, lastPid, 0);
     folder_.Finish();
 }
 
@@ -75,11 +79,15 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
     const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
     Known(atMs);
     const size_t processes = coverage_.processes.size();
+    const size_t stretches = coverage_.uncovered.size();
+    const unsigned long lastPid =
+        coverage_.haveLine ? coverage_.processes[coverage_.current].pid : 0;
     if (line.says == LineSays::MainError) {
         coverage_.Ended(atMs, pid, line.code);
     } else {
         coverage_.Line(atMs, pid);
     }
+    Stretches(stretches, lastPid, pid);
     if (coverage_.processes.size() > processes) {
         drawing_.picture.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
     }
@@ -173,6 +181,17 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
     ServiceLine(atMs, line.pid, line.text, number);
 }
 
+// The notes since the last line of the service go with the stretch without lines that a line
+// (or the trace's end) has just closed, if any.
+void TraceAnalysis::Stretches(size_t before, unsigned long fromPid, unsigned long toPid) {
+    if (coverage_.uncovered.size() > before) {
+        pending_.fromPid = fromPid;
+        pending_.toPid = toPid;
+        stretchNotes_.push_back(pending_);
+    }
+    pending_ = StretchNotes{};
+}
+
 // A kq5trace header or note, at its own time where it has one.
 void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     uint64_t atMs = time_.lastRelMs;
@@ -185,6 +204,23 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     if (line.text.find(" runs as process ") != std::string::npos ||
         line.text.find(" is not running") != std::string::npos) {
         serviceNote_ = line.text;
+    }
+    // Whether kq5trace was recording: a header starts a recording; a stop, or another viewer on
+    // the channel, ends one; any other note was written while it listened.
+    if (line.kind == LineKind::Header) {
+        if (!pending_.started) {
+            pending_.started = true;
+            pending_.startedMs = atMs;
+        }
+    } else if (line.text.find("recording stopped") != std::string::npos ||
+               line.text.find("holds the channel") != std::string::npos) {
+        if (pending_.unrecorded.empty()) {
+            pending_.unrecorded = line.text;
+            pending_.unrecordedMs = atMs;
+        }
+    } else if (pending_.listened.empty()) {
+        pending_.listened = line.text;
+        pending_.listenedMs = atMs;
     }
     Event(atMs, NoteEvent{"trace", line.text});
 }
