@@ -59,13 +59,17 @@ void TraceAnalysis::Event(uint64_t atMs, EventDetail detail) {
 }
 
 void TraceAnalysis::Status(uint64_t atMs, int code) {
+    // The status line before this one, of the same process, came within two cycles: whatever
+    // this cycle wrote before its status line is in the trace.
+    const bool wholeCycle = status_.have && status_.process == coverage_.current &&
+                            atMs - status_.lastMs <= coverage_.silentMs;
     const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
     if (changed || !drawing_.printerKnown) {
         // A new code, or the first after a stretch without lines.
         drawing_.Commanded(atMs, code);
     }
     drawing_.printerKnown = true;
-    drawing_.SpoolerAnswered(atMs, code);
+    drawing_.SpoolerAnswered(atMs, code, wholeCycle);
 }
 
 // One line of the service (TEXT escaped) at ATMS since the first line.
