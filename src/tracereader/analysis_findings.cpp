@@ -23,7 +23,7 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
     const auto add = [&out](FindingKind kind, uint64_t atMs, const std::string& says) {
         out.push_back(MakeFinding(kind, atMs, says));
     };
-    std::string summary = std::to_string(read_.lines) + " lines read, " +
+    std::string summary = Counted(read_.lines, "line") + " read, " +
                           std::to_string(read_.serviceLines) + " of the service (process" +
                           (read_.servicePids.size() == 1 ? " " : "es ");
     for (size_t i = 0; i < read_.servicePids.size(); ++i) {
@@ -43,23 +43,23 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
             named += (named.empty() ? "" : ", ") + b;
         }
         add(FindingKind::LinesBefore, 0,
-            std::to_string(read_.before.size()) +
-                " lines before the first log line skipped (a computer name, a title, "
+            Counted(read_.before.size(), "line") +
+                " before the first log line skipped (a computer name, a title, "
                 "DebugView++'s identification header): " +
                 named);
     }
     if (read_.otherProcessLines > 0) {
         add(FindingKind::OtherProcesses, 0,
-            std::to_string(read_.otherProcessLines) + " lines of other processes skipped");
+            Counted(read_.otherProcessLines, "line") + " of other processes skipped");
     }
     if (read_.kernelLines > 0) {
         add(FindingKind::KernelLines, 0,
-            std::to_string(read_.kernelLines) +
-                " kernel lines (no [process id]: written by drivers) skipped");
+            Counted(read_.kernelLines, "kernel line") +
+                " (no [process id]: written by drivers) skipped");
     }
     for (const auto& [why, what] : read_.skipped) {
         add(FindingKind::LinesSkipped, 0,
-            std::to_string(what.first) + " lines skipped: " + why + " (line" +
+            Counted(what.first, "line") + " skipped: " + why + " (line" +
                 (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
                 ")");
     }

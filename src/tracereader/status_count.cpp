@@ -152,7 +152,7 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds, bo
         MakeFinding(FindingKind::StatusChanges, firstMs, "status changes:");
     changeFinding.detail = changes;
     if (moreChanges > 0) {
-        changeFinding.more = "... and " + std::to_string(moreChanges) + " more changes";
+        changeFinding.more = "... and " + Counted(moreChanges, "more change");
     }
     out.push_back(changeFinding);
     std::string times = "time in each status, as its lines showed it:";
