@@ -22,6 +22,7 @@ void TraceAnalysis::BeginFile(const std::string& label) {
 void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
     layout_ = layout;
     wholeSeconds_ = wholeSeconds_ || wholeSeconds;
+    time_.wholeSeconds = wholeSeconds;
     // A clock with whole seconds makes two lines 0.8 s apart up to 1 s further apart.
     coverage_.silentMs = 2 * kCycleMs + (wholeSeconds_ ? 1000 : 0);
     if (clock_.anchors.empty()) {

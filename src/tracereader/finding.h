@@ -22,6 +22,7 @@ enum class FindingKind {
     LinesSkipped,
     LastLineCut,
     ClockBack,
+    ClockForward,
     StatusPace,
     NoGap,
     Gaps,
