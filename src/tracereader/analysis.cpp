@@ -36,7 +36,7 @@ void TraceAnalysis::Finish() {
     const unsigned long lastPid =
         coverage_.haveLine ? coverage_.processes[coverage_.current].pid : 0;
     coverage_.Finish(time_.lastRelMs);
-    Stretches(before, lastPid, 0);
+    Stretches(before, lastPid, lastPid);  // no line after it: told apart by its toEnd
     folder_.Finish();
 }
 
@@ -213,10 +213,8 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     // Whether kq5trace was recording: a header starts a recording; a stop, or another viewer on
     // the channel, ends one; any other note was written while it listened.
     if (line.kind == LineKind::Header) {
-        if (!pending_.started) {
-            pending_.started = true;
-            pending_.startedMs = atMs;
-        }
+        pending_.started = true;  // the latest start: it listened from then on
+        pending_.startedMs = atMs;
     } else if (line.text.find("recording stopped") != std::string::npos ||
                line.text.find("holds the channel") != std::string::npos) {
         if (pending_.unrecorded.empty()) {
@@ -225,7 +223,6 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
         }
     } else if (pending_.listened.empty()) {
         pending_.listened = line.text;
-        pending_.listenedMs = atMs;
     }
     Event(atMs, NoteEvent{"trace", line.text});
 }

@@ -33,11 +33,11 @@ struct ReadAccount {
 // What kq5trace's notes say of a stretch without a line of the service: whether it was
 // recording. Each is the first such note, with its time; empty: none.
 struct StretchNotes {
-    std::string listened;    // a note of a recording going on: the service said nothing
+    std::string listened;    // the first note of a recording going on: the service said nothing
     std::string unrecorded;  // "recording stopped", another viewer holding the channel
     bool started = false;    // a header: the recording started (again) at startedMs
-    uint64_t startedMs = 0, listenedMs = 0, unrecordedMs = 0;
-    unsigned long fromPid = 0, toPid = 0;  // the processes of the lines either side; 0: none
+    uint64_t startedMs = 0, unrecordedMs = 0;
+    unsigned long fromPid = 0, toPid = 0;  // the processes of the lines either side; 0: none before
 };
 
 struct TraceAnalysis {
