@@ -41,8 +41,8 @@ TEST(Trace, LinesTooLongAreCountedAndSkipped) {
         std::string said;  // in the findings, or in the error
     } cases[] = {
         {std::string(kHeader) + status + tooLong + status,
-         "  4 lines read, 2 of the service (process 42), over 0.0 s\n  1 line skipped: longer "
-         "than 64 KiB (line 3)"},
+         "4 lines read, 2 of the service (process 42), over 0.0 s, from 2026-12-07 09:00:00.000 to "
+         "09:00:00.000\n  1 line skipped: longer than 64 KiB (line 3)"},
         {std::string(kHeader) + Kq5("09:00:00.000 +00:00", std::string(10 << 20, 'x')) + status,
          "1 line skipped: longer than 64 KiB (line 2)"},
         {Times(tooLong, 5) + log, "5 lines skipped: longer than 64 KiB (lines 1, 2, 3, 4, 5)"},
