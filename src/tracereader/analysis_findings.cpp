@@ -128,8 +128,8 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
         out.push_back(MakeFinding(
             FindingKind::NoEnd, time_.lastRelMs,
             "the trace ends without \" MainError:\": the process was killed or is still running, "
-            "or the recording stopped; what came after the last line at " +
-                DatedTimes(clock_).At(coverage_.lastLineMs) + " the trace does not tell"));
+            "or the recording stopped; the service's last line at " +
+                DatedTimes(clock_).At(coverage_.lastLineMs)));
     }
 }
 
