@@ -64,6 +64,12 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
     // this cycle wrote before its status line is in the trace.
     const bool wholeCycle = status_.have && status_.process == coverage_.current &&
                             atMs - status_.lastMs <= coverage_.silentMs;
+    // A gap of the status lines holds the stretches since the status line before.
+    for (size_t i = stretchNotes_.size(); status_.have && status_.process == coverage_.current &&
+                                          i-- > 0 &&
+                                          coverage_.uncovered[i].fromMs >= status_.lastMs;) {
+        stretchNotes_[i].inStatusGap = true;
+    }
     const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
     if (changed || !drawing_.printerKnown) {
         // A new code, or the first after a stretch without lines.

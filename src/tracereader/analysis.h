@@ -38,6 +38,7 @@ struct StretchNotes {
     bool started = false;    // a header: the recording started (again) at startedMs
     uint64_t startedMs = 0, unrecordedMs = 0;
     unsigned long fromPid = 0, toPid = 0;  // the processes of the lines either side; 0: none before
+    bool inStatusGap = false;  // between two status lines of one process: a gap names it
 };
 
 struct TraceAnalysis {

@@ -172,10 +172,11 @@ std::string TraceAnalysis::StretchText(const Uncovered& stretch, const StretchNo
 
 namespace {
 
-// A stretch inside one process's lines that no note speaks of: the status lines' gaps name it.
-bool NamedByGaps(const Uncovered& stretch, const StretchNotes& notes) {
-    return notes.fromPid != 0 && notes.fromPid == notes.toPid && !stretch.afterEnd &&
-           !stretch.toEnd && notes.listened.empty() && notes.unrecorded.empty() && !notes.started;
+// A stretch between two status lines of one process that no note speaks of: the status lines'
+// gaps name it.
+bool NamedByGaps(const StretchNotes& notes) {
+    return notes.inStatusGap && notes.listened.empty() && notes.unrecorded.empty() &&
+           !notes.started;
 }
 
 }  // namespace
@@ -194,7 +195,7 @@ void TraceAnalysis::StretchFindings(std::vector<TraceFinding>& out) const {
     size_t named = 0;
     for (size_t i = 0; i < coverage_.uncovered.size(); ++i) {
         const Uncovered& stretch = coverage_.uncovered[i];
-        if (status_.lines > 0 && NamedByGaps(stretch, stretchNotes_[i])) {
+        if (NamedByGaps(stretchNotes_[i])) {
             continue;
         }
         f.atMs = named == 0 ? stretch.fromMs : f.atMs;
