@@ -261,9 +261,10 @@ TEST(TracePicture, GoldenPicturesAndReport) {
     run.queueExists = false;
     lanes += "\nWithout a queue:\n" + LanesText(run);
     ExpectGolden("simulated-run-lanes.txt", lanes);
-    // Reports of a restart (a stretch unknown) and of a DebugView log (its findings in time
-    // order, the serious first).
-    for (const char* log : {"corpus/restart.log", "debugview-kernel.log"}) {
+    // Reports of a restart (a stretch unknown), of a DebugView log and of a gap before a restart
+    // (their findings in time order, the serious first).
+    for (const char* log :
+         {"corpus/restart.log", "debugview-kernel.log", "corpus/gap-then-restart.log"}) {
         std::ifstream trace(std::filesystem::path(KQ5_TRACE_SAMPLES) / log, std::ios::binary);
         const TraceReport report = ReadTrace(trace, log);
         ASSERT_TRUE(report.ok) << report.error;

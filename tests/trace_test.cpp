@@ -41,15 +41,14 @@ TEST(Trace, LinesTooLongAreCountedAndSkipped) {
         std::string said;  // in the findings, or in the error
     } cases[] = {
         {std::string(kHeader) + status + tooLong + status,
-         "  4 lines read, 2 of the service (process 42), over 0.0 s"},
-        {std::string(kHeader) + status + tooLong + status,
-         "1 lines skipped: longer than 64 KiB (line 3)"},
+         "4 lines read, 2 of the service (process 42), over 0.0 s, from 2026-12-07 09:00:00.000 to "
+         "09:00:00.000\n  1 line skipped: longer than 64 KiB (line 3)"},
         {std::string(kHeader) + Kq5("09:00:00.000 +00:00", std::string(10 << 20, 'x')) + status,
-         "1 lines skipped: longer than 64 KiB (line 2)"},
+         "1 line skipped: longer than 64 KiB (line 2)"},
         {Times(tooLong, 5) + log, "5 lines skipped: longer than 64 KiB (lines 1, 2, 3, 4, 5)"},
         {"A\r\nB\r\nC\r\n" + Times(tooLong, 2) + log,
          "2 lines skipped: longer than 64 KiB (lines 4, 5)"},
-        {"# kq5trace 1.0.0: " + tooLong + log, "1 lines skipped: longer than 64 KiB (line 1)"},
+        {"# kq5trace 1.0.0: " + tooLong + log, "1 line skipped: longer than 64 KiB (line 1)"},
         {std::string(kHeader) + Times(tooLong, 7) + status + status,
          "7 lines skipped: longer than 64 KiB (lines 2, 3, 4, 5, 6, ...)"},
         {"# kq5trace 1.0.0: " + tooLong.substr(0, kLongestLine), "line 1 is neither"},
@@ -183,7 +182,7 @@ TEST_F(TraceFolder, ReadsTheDaysThatReadOnTheirOwn) {
     const std::string html = FormatHtml(report, "test");
     const size_t at[] = {html.find(">11 lines read"), html.find("<li>files read, in order"),
                          html.find("<li>6 files skipped"),
-                         html.find("<li>1 lines before the first log line")};
+                         html.find("<li>1 line before the first log line")};
     EXPECT_NE(at[0], std::string::npos) << html;
     EXPECT_TRUE(std::is_sorted(std::begin(at), std::end(at))) << html;
 }
@@ -199,7 +198,7 @@ TEST_F(TraceFolder, NamesOneFileAndNone) {
     std::ofstream(folder / "notes.txt") << "the printer was moved\n";
     report = ReadTracePath(folder);
     EXPECT_EQ(report.error,
-              "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace (1 other files)");
+              "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace (1 other file)");
     std::ofstream(folder / "kq5trace-2026-12-07.txt") << "queue USB001\n";
     report = ReadTracePath(folder);
     EXPECT_FALSE(report.ok);
@@ -213,7 +212,7 @@ TEST_F(TraceFolder, NamesOneFileAndNone) {
     EXPECT_EQ(report.layout, "kq5trace record folder, 1 file");
     const std::string findings = FormatFindings(report.findings);
     EXPECT_EQ(findings.find("  no line of the service"), findings.find("  ")) << findings;
-    const std::vector<std::string> lines = FindingsFrom(findings, "  1 lines read");
+    const std::vector<std::string> lines = FindingsFrom(findings, "  1 line read");
     ASSERT_GE(lines.size(), 2u) << findings;
     EXPECT_EQ(lines[1], "  files read, in order: kq5trace-2026-12-08.txt") << findings;
 }

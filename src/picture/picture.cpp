@@ -504,13 +504,18 @@ void DrawAxis(std::string& out, const Scale& scale, double bottom) {
                x + "\" y2=\"" + Number(bottom) +
                "\" stroke=\"#999999\" stroke-dasharray=\"3,3\"/>\n";
     }
+    // The picture ends 20 pixels after the trace's end: a label there centred on its time would
+    // stick out, so it ends at its time instead.
+    const double right = scale.X(scale.endMs) + 20;
     for (const AxisLabel& label : axis.labels) {
-        const std::string x = Number(scale.X(label.atMs));
+        const double at = scale.X(label.atMs);
+        const double half = kAxisCharPx * static_cast<double>(label.text.size()) / 2;
+        const std::string x = Number(at);
         out += "<line x1=\"" + x + "\" y1=\"" + Number(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" +
                Number(bottom) + "\" stroke=\"#eeeeee\"/><text x=\"" + x + "\" y=\"" +
-               Number(kTop - 12) + "\" text-anchor=\"middle\" fill=\"" +
-               (label.midnight ? "#333333" : "#666666") + "\">" + EscapeMarkup(label.text) +
-               "</text>\n";
+               Number(kTop - 12) + "\" text-anchor=\"" + (at + half > right ? "end" : "middle") +
+               "\" fill=\"" + (label.midnight ? "#333333" : "#666666") + "\">" +
+               EscapeMarkup(label.text) + "</text>\n";
     }
     out += "</g>\n";
 }

@@ -22,6 +22,7 @@ void TraceAnalysis::BeginFile(const std::string& label) {
 void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
     layout_ = layout;
     wholeSeconds_ = wholeSeconds_ || wholeSeconds;
+    time_.wholeSeconds = wholeSeconds;
     // A clock with whole seconds makes two lines 0.8 s apart up to 1 s further apart.
     coverage_.silentMs = 2 * kCycleMs + (wholeSeconds_ ? 1000 : 0);
     if (clock_.anchors.empty()) {
@@ -31,7 +32,11 @@ void TraceAnalysis::FileLayout(Layout layout, bool wholeSeconds) {
 }
 
 void TraceAnalysis::Finish() {
+    const size_t before = coverage_.uncovered.size();
+    const unsigned long lastPid =
+        coverage_.haveLine ? coverage_.processes[coverage_.current].pid : 0;
     coverage_.Finish(time_.lastRelMs);
+    Stretches(before, lastPid, lastPid);  // no line after it: told apart by its toEnd
     folder_.Finish();
 }
 
@@ -55,13 +60,23 @@ void TraceAnalysis::Event(uint64_t atMs, EventDetail detail) {
 }
 
 void TraceAnalysis::Status(uint64_t atMs, int code) {
+    // The status line before this one, of the same process, came within two cycles: whatever
+    // this cycle wrote before its status line is in the trace.
+    const bool wholeCycle = status_.have && status_.process == coverage_.current &&
+                            atMs - status_.lastMs <= coverage_.silentMs;
+    // A gap of the status lines holds the stretches since the status line before.
+    for (size_t i = stretchNotes_.size(); status_.have && status_.process == coverage_.current &&
+                                          i-- > 0 &&
+                                          coverage_.uncovered[i].fromMs >= status_.lastMs;) {
+        stretchNotes_[i].inStatusGap = true;
+    }
     const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
     if (changed || !drawing_.printerKnown) {
         // A new code, or the first after a stretch without lines.
         drawing_.Commanded(atMs, code);
     }
     drawing_.printerKnown = true;
-    drawing_.SpoolerAnswered(atMs, code);
+    drawing_.SpoolerAnswered(atMs, code, wholeCycle);
 }
 
 // One line of the service (TEXT escaped) at ATMS since the first line.
@@ -75,11 +90,15 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
     const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
     Known(atMs);
     const size_t processes = coverage_.processes.size();
+    const size_t stretches = coverage_.uncovered.size();
+    const unsigned long lastPid =
+        coverage_.haveLine ? coverage_.processes[coverage_.current].pid : 0;
     if (line.says == LineSays::MainError) {
         coverage_.Ended(atMs, pid, line.code);
     } else {
         coverage_.Line(atMs, pid);
     }
+    Stretches(stretches, lastPid, pid);
     if (coverage_.processes.size() > processes) {
         drawing_.picture.timeline.push_back(TimelineEvent{atMs, ProcessFirstLineEvent{pid}});
     }
@@ -173,6 +192,17 @@ void TraceAnalysis::Line(const TraceLine& line, size_t number) {
     ServiceLine(atMs, line.pid, line.text, number);
 }
 
+// The notes since the last line of the service go with the stretch without lines that a line
+// (or the trace's end) has just closed, if any.
+void TraceAnalysis::Stretches(size_t before, unsigned long fromPid, unsigned long toPid) {
+    if (coverage_.uncovered.size() > before) {
+        pending_.fromPid = fromPid;
+        pending_.toPid = toPid;
+        stretchNotes_.push_back(pending_);
+    }
+    pending_ = StretchNotes{};
+}
+
 // A kq5trace header or note, at its own time where it has one.
 void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     uint64_t atMs = time_.lastRelMs;
@@ -185,6 +215,20 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     if (line.text.find(" runs as process ") != std::string::npos ||
         line.text.find(" is not running") != std::string::npos) {
         serviceNote_ = line.text;
+    }
+    // Whether kq5trace was recording: a header starts a recording; a stop, or another viewer on
+    // the channel, ends one; any other note was written while it listened.
+    if (line.kind == LineKind::Header) {
+        pending_.started = true;  // the latest start: it listened from then on
+        pending_.startedMs = atMs;
+    } else if (line.text.find("recording stopped") != std::string::npos ||
+               line.text.find("holds the channel") != std::string::npos) {
+        if (pending_.unrecorded.empty()) {
+            pending_.unrecorded = line.text;
+            pending_.unrecordedMs = atMs;
+        }
+    } else if (pending_.listened.empty()) {
+        pending_.listened = line.text;
     }
     Event(atMs, NoteEvent{"trace", line.text});
 }

@@ -30,6 +30,17 @@ struct ReadAccount {
     std::vector<std::string> cut;                                   // files whose end was cut
 };
 
+// What kq5trace's notes say of a stretch without a line of the service: whether it was
+// recording. Each is the first such note, with its time; empty: none.
+struct StretchNotes {
+    std::string listened;    // the first note of a recording going on: the service said nothing
+    std::string unrecorded;  // "recording stopped", another viewer holding the channel
+    bool started = false;    // a header: the recording started (again) at startedMs
+    uint64_t startedMs = 0, unrecordedMs = 0;
+    unsigned long fromPid = 0, toPid = 0;  // the processes of the lines either side; 0: none before
+    bool inStatusGap = false;  // between two status lines of one process: a gap names it
+};
+
 struct TraceAnalysis {
     TraceAnalysis();
     TraceAnalysis(const TraceAnalysis&) = delete;
@@ -62,6 +73,10 @@ private:
     void Known(uint64_t atMs);
     void ReadFindings(std::vector<TraceFinding>& out) const;
     void ProcessFindings(std::vector<TraceFinding>& out) const;
+    void StretchFindings(std::vector<TraceFinding>& out) const;
+    std::string StretchText(const Uncovered& stretch, const StretchNotes& notes) const;
+    void EndFindings(std::vector<TraceFinding>& out) const;
+    void Stretches(size_t before, unsigned long fromPid, unsigned long toPid);
     TraceFinding NoServiceLine() const;
 
     TimelineFolder folder_;
@@ -72,6 +87,8 @@ private:
     TraceClock clock_;
     Coverage coverage_{1600};  // two cycles of 800 ms; FileLayout sets it for the clock
     std::string serviceNote_;  // kq5trace's last note of the service's state
+    StretchNotes pending_;     // the notes since the last line of the service
+    std::vector<StretchNotes> stretchNotes_;  // one for each of coverage_.uncovered
 
     TraceTime time_;
     ReadAccount read_;

@@ -23,7 +23,7 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
     const auto add = [&out](FindingKind kind, uint64_t atMs, const std::string& says) {
         out.push_back(MakeFinding(kind, atMs, says));
     };
-    std::string summary = std::to_string(read_.lines) + " lines read, " +
+    std::string summary = Counted(read_.lines, "line") + " read, " +
                           std::to_string(read_.serviceLines) + " of the service (process" +
                           (read_.servicePids.size() == 1 ? " " : "es ");
     for (size_t i = 0; i < read_.servicePids.size(); ++i) {
@@ -43,23 +43,23 @@ void TraceAnalysis::ReadFindings(std::vector<TraceFinding>& out) const {
             named += (named.empty() ? "" : ", ") + b;
         }
         add(FindingKind::LinesBefore, 0,
-            std::to_string(read_.before.size()) +
-                " lines before the first log line skipped (a computer name, a title, "
+            Counted(read_.before.size(), "line") +
+                " before the first log line skipped (a computer name, a title, "
                 "DebugView++'s identification header): " +
                 named);
     }
     if (read_.otherProcessLines > 0) {
         add(FindingKind::OtherProcesses, 0,
-            std::to_string(read_.otherProcessLines) + " lines of other processes skipped");
+            Counted(read_.otherProcessLines, "line") + " of other processes skipped");
     }
     if (read_.kernelLines > 0) {
         add(FindingKind::KernelLines, 0,
-            std::to_string(read_.kernelLines) +
-                " kernel lines (no [process id]: written by drivers) skipped");
+            Counted(read_.kernelLines, "kernel line") +
+                " (no [process id]: written by drivers) skipped");
     }
     for (const auto& [why, what] : read_.skipped) {
         add(FindingKind::LinesSkipped, 0,
-            std::to_string(what.first) + " lines skipped: " + why + " (line" +
+            Counted(what.first, "line") + " skipped: " + why + " (line" +
                 (what.first == 1 ? " " : "s ") + what.second + (what.first > 5 ? ", ..." : "") +
                 ")");
     }
@@ -91,8 +91,9 @@ TraceFinding TraceAnalysis::NoServiceLine() const {
     return f;
 }
 
-// Each restart in time order (not a fault: the time between two processes is no gap), and the
-// service's end, serious only when no later process follows.
+// Each restart in time order (not by itself a fault; the time between two processes is a stretch
+// nobody saw, named with the stretches), and the service's end, serious only when no later
+// process follows.
 void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
     const std::vector<ServiceProcess>& processes = coverage_.processes;
     for (size_t i = 1; i < processes.size(); ++i) {
@@ -110,7 +111,8 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
                            : " wrote its last line at " + ended +
                                  ", without \" MainError:\" (killed, or its end not captured)") +
                 "; process " + std::to_string(now.pid) + " wrote its first line at " +
-                times.At(now.firstMs) + ", the service away " + DurationText(awayMs)));
+                times.At(now.firstMs) + ", no line of the service between for " +
+                DurationText(awayMs)));
     }
     if (processes.empty()) {
         return;
@@ -123,10 +125,111 @@ void TraceAnalysis::ProcessFindings(std::vector<TraceFinding>& out) const {
                                       ", and no later process follows",
                                   Severity::ServiceEnded));
     } else {
-        out.push_back(MakeFinding(FindingKind::NoEnd, time_.lastRelMs,
-                                  "the trace ends without \" MainError:\": the process was killed "
-                                  "or is still running"));
+        out.push_back(MakeFinding(
+            FindingKind::NoEnd, time_.lastRelMs,
+            "the trace ends without \" MainError:\": the process was killed or is still running, "
+            "or the recording stopped; the service's last line at " +
+                DatedTimes(clock_).At(coverage_.lastLineMs)));
     }
+}
+
+// One stretch without a line of the service: how long, between which lines, and whether
+// kq5trace's notes say that it was recording.
+std::string TraceAnalysis::StretchText(const Uncovered& stretch, const StretchNotes& notes) const {
+    DatedTimes times(clock_);
+    const std::string from = times.At(stretch.fromMs);
+    std::string text = DurationText(stretch.toMs - stretch.fromMs) + ", from " + from + " to " +
+                       times.At(stretch.toMs);
+    const std::string was = "process " + std::to_string(notes.fromPid);
+    if (notes.fromPid == 0) {
+        text += ", before the first line of the service";
+    } else if (stretch.afterEnd) {
+        text += ": " + was + " had ended";
+    } else if (stretch.toEnd) {
+        text += ", after the last line of " + was;
+    } else if (notes.toPid != notes.fromPid) {
+        text +=
+            ": the lines of " + was + " stop, process " + std::to_string(notes.toPid) + " starts";
+    }
+    // A stop or another viewer ends what kq5trace heard: it listened up to its note.
+    if (!notes.unrecorded.empty()) {
+        return text + "; kq5trace listened, the service writing nothing, until it noted \"" +
+               notes.unrecorded + "\"" +
+               (notes.unrecordedMs < stretch.toMs ? "; from then on nothing was recorded" : "");
+    }
+    if (notes.started && notes.startedMs > stretch.fromMs) {
+        return text + "; not recorded: kq5trace started again at " + times.At(notes.startedMs);
+    }
+    if (!notes.listened.empty()) {
+        return text + "; kq5trace was recording (it noted \"" + notes.listened +
+               "\"): the service wrote nothing";
+    }
+    if (notes.started) {
+        return text + "; kq5trace was recording from its start: the service wrote nothing";
+    }
+    return text + "; no note of kq5trace in it: the trace does not tell whether anyone recorded";
+}
+
+namespace {
+
+// A stretch between two status lines of one process that no note speaks of: the status lines'
+// gaps name it.
+bool NamedByGaps(const StretchNotes& notes) {
+    return notes.inStatusGap && notes.listened.empty() && notes.unrecorded.empty() &&
+           !notes.started;
+}
+
+}  // namespace
+
+// The stretches without a line of the service: nothing in them is seen, no state is counted.
+void TraceAnalysis::StretchFindings(std::vector<TraceFinding>& out) const {
+    if (read_.serviceLines == 0) {
+        return;
+    }
+    TraceFinding f = MakeFinding(
+        FindingKind::Unseen, 0,
+        "stretches without a line of the service, longer than two cycles: nobody saw the "
+        "printer or the queue in them, and no status is counted in them:",
+        Severity::Gaps);
+    uint64_t longest = 0;
+    size_t named = 0;
+    for (size_t i = 0; i < coverage_.uncovered.size(); ++i) {
+        const Uncovered& stretch = coverage_.uncovered[i];
+        if (NamedByGaps(stretchNotes_[i])) {
+            continue;
+        }
+        f.atMs = named == 0 ? stretch.fromMs : f.atMs;
+        longest = std::max(longest, stretch.toMs - stretch.fromMs);
+        if (++named <= kListed) {
+            f.detail.push_back(StretchText(stretch, stretchNotes_[i]));
+        }
+    }
+    if (named > kListed) {
+        f.more = "... and " + std::to_string(named - kListed) + " more; the longest " +
+                 DurationText(longest);
+    }
+    if (named > 0) {
+        out.push_back(f);
+    }
+}
+
+// The trace's end after the last status line: the printer away, or nobody there to see it.
+void TraceAnalysis::EndFindings(std::vector<TraceFinding>& out) const {
+    if (status_.lines == 0 || time_.lastRelMs <= status_.lastMs + coverage_.silentMs) {
+        return;
+    }
+    DatedTimes times(clock_);
+    const std::string last = times.At(status_.lastMs);
+    const bool serviceWent = coverage_.lastLineMs > status_.lastMs + coverage_.silentMs;
+    out.push_back(MakeFinding(
+        FindingKind::EndAway, status_.lastMs,
+        "the trace ends " + DurationText(time_.lastRelMs - status_.lastMs) +
+            " after its last status line (at " + last + ", status " + std::to_string(status_.code) +
+            ")" +
+            (serviceWent ? ": the service wrote on without one, the printer away"
+                         : ": the printer away, or the service or its capture stopped") +
+            "; its state at the end is not known",
+        Severity::NoPrinter));
 }
 
 std::vector<TraceFinding> TraceAnalysis::Findings() {
@@ -145,8 +248,10 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
                                             : " and no device listed"),
                         Severity::NoPrinter));
     } else if (status_.lines > 0) {
-        status_.Findings(out, wholeSeconds_);
+        status_.Findings(out, wholeSeconds_, !coverage_.uncovered.empty());
     }
+    StretchFindings(out);
+    EndFindings(out);
     errors_.Findings(out, clock_);
     ProcessFindings(out);
     return out;

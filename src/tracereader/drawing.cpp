@@ -34,9 +34,13 @@ void Buckets::Add(uint64_t atMs, const std::string& line) {
     ++counts[bucket];
 }
 
-// A cycle whose queue command got through: the Spooler answers (again).
-void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code) {
-    if ((spoolerDown || !spoolerKnown) && !openFailedThisCycle &&
+// The Spooler lane holds only what lines say of the Spooler: an open error 0x6ba says it is
+// down, a queue command that went through says it answers. The service commands the queue before
+// it writes the status line, so a status line with a command, after a line of the same cycle's
+// start (WHOLECYCLE) and without an open error since, is a command that went through. A status
+// line alone says nothing of the Spooler: its command may have failed before the capture began.
+void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code, bool wholeCycle) {
+    if ((spoolerDown || !spoolerKnown) && wholeCycle && !openFailedThisCycle &&
         QueueCommandFor(code).action != QueueAction::None) {
         spoolerDown = false;
         spoolerKnown = true;

@@ -31,7 +31,9 @@ struct TraceDrawing {
     bool spoolerDown = false;
     // The printer's new CODE, and the queue as the service commanded it.
     void Commanded(uint64_t atMs, int code);
-    void SpoolerAnswered(uint64_t atMs, int code);
+    // A status line with CODE; WHOLECYCLE: the line before it came within the same cycle's
+    // reach, so no open error of this cycle can have gone unseen.
+    void SpoolerAnswered(uint64_t atMs, int code, bool wholeCycle);
     void OpenFailed(uint64_t atMs, unsigned long code);
     // The picture of a trace read as LAYOUTNAME, ending at ENDMS, with its CLOCK and the
     // stretches no line of the service covers.

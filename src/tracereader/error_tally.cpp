@@ -63,20 +63,20 @@ void ErrorTallies::Findings(std::vector<TraceFinding>& out, const TraceClock& cl
         std::snprintf(hex, sizeof hex, "0x%lx", code);
         out.push_back(MakeFinding(
             FindingKind::OpenFailed, what.second,
-            "the queue could not be opened " + std::to_string(what.first) + " times with " + hex +
+            "the queue could not be opened " + Counted(what.first, "time") + " with " + hex +
                 ", the first at " + DatedTimes(clock).At(what.second) + ": " +
                 OpenErrorMeaning(code),
             code == kErrorRpcServerUnavailable ? Severity::Blocking : Severity::Ordinary));
     }
     for (const auto& [code, what] : registryErrors) {
         out.push_back(MakeFinding(FindingKind::RegistryFailed, what.second,
-                                  std::to_string(what.first) +
-                                      " registry reads failed with GetLastError:" +
-                                      std::to_string(code) + ": " + RegistryMeaning(code)));
+                                  Counted(what.first, "registry read") +
+                                      " failed with GetLastError:" + std::to_string(code) + ": " +
+                                      RegistryMeaning(code)));
     }
     if (readFailures > 0) {
-        out.push_back(MakeFinding(
-            FindingKind::RecordUnread, firstReadFailureMs,
-            "the queue's record could not be read " + std::to_string(readFailures) + " times"));
+        out.push_back(
+            MakeFinding(FindingKind::RecordUnread, firstReadFailureMs,
+                        "the queue's record could not be read " + Counted(readFailures, "time")));
     }
 }

@@ -19,6 +19,10 @@ std::string DurationText(uint64_t ms) {
     return text;
 }
 
+std::string Counted(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 // Line NUMBER, of FILE when the trace has more than one.
 std::string LineWhere(const std::string& file, size_t number) {
     return file.empty() ? std::to_string(number) : file + ":" + std::to_string(number);

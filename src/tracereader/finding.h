@@ -22,9 +22,12 @@ enum class FindingKind {
     LinesSkipped,
     LastLineCut,
     ClockBack,
+    ClockForward,
     StatusPace,
     NoGap,
     Gaps,
+    Unseen,
+    EndAway,
     StatusChanges,
     TimeInStatus,
     PrinterNeverFound,
@@ -70,6 +73,9 @@ inline TraceFinding MakeFinding(FindingKind kind, uint64_t atMs, std::string say
 
 // "12.3 s", "4 min 5 s", "2 h 10 min": a length of time in a finding.
 std::string DurationText(uint64_t ms);
+
+// "1 line", "2 lines": COUNT of a NOUN whose plural takes an s.
+std::string Counted(size_t count, const std::string& noun);
 
 // Line NUMBER, of FILE when the trace has more than one: "12", "kq5trace-2026-12-07.txt:12".
 std::string LineWhere(const std::string& file, size_t number);

@@ -196,7 +196,7 @@ std::vector<TraceFinding> FilesFindings(const std::string& read,
             names += (names.empty() ? "" : ", ") + s;
         }
         files.push_back(MakeFinding(FindingKind::FilesSkipped, 0,
-                                    std::to_string(skipped.size()) + " files skipped: " + names));
+                                    Counted(skipped.size(), "file") + " skipped: " + names));
     }
     return files;
 }
@@ -211,9 +211,8 @@ TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayF
     }
     if (listing.days.empty()) {
         const size_t others = listing.skipped.size();
-        return Refused(name,
-                       "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace" +
-                           (others > 0 ? " (" + std::to_string(others) + " other files)" : ""));
+        return Refused(name, "no kq5trace-YYYY-MM-DD.txt file in the folder holds a trace" +
+                                 (others > 0 ? " (" + Counted(others, "other file") + ")" : ""));
     }
     TraceAnalysis analysis;
     const std::string read = ReadDayFiles(listing.days, open, analysis, listing.skipped);

@@ -100,8 +100,7 @@ std::string TimelineSection(const std::vector<std::string>& timeline) {
     std::string out = "<h2>Timeline</h2>\n";
     if (linesShown < timeline.size()) {
         out += "<p class=\"note\">The timeline is cut after its first " +
-               std::to_string(linesShown) + " lines (" +
-               std::to_string(timeline.size() - linesShown) +
+               Counted(linesShown, "line") + " (" + std::to_string(timeline.size() - linesShown) +
                " more), so that the report stays small enough to send; kq5trace --read prints "
                "it whole.</p>\n";
     }

@@ -20,9 +20,19 @@ std::string CodeMeaning(int code) {
 
 }  // namespace
 
-void StatusStats::EndCode(uint64_t untilMs) {
-    if (have) {
-        timeInCode[code] += untilMs - codeSinceMs;
+// The current code's seen time into its total, and the end of its entry in the changes: its
+// length ends at the last line that showed it.
+void StatusStats::EndCode() {
+    timeInCode[code] += codeSeenMs;
+    unseenMs += codeUnseenMs;
+    if (moreChanges == 0) {  // the code that ends is the last one listed
+        changes.back() += ", seen for " + DurationText(codeSeenMs) + " (" +
+                          Counted(codeLines, "line") + ") to its last line at " +
+                          changeTimes.At(lastMs);
+        if (codeUnseenMs > 0) {
+            changes.back() +=
+                ", " + DurationText(codeUnseenMs) + " without a status line between not counted";
+        }
     }
 }
 
@@ -55,15 +65,15 @@ bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t 
     } else if (!have) {
         firstMs = atMs;
     }
+    const bool seen = have && process == ofProcess && atMs - lastMs <= silentMs;
     process = ofProcess;
     const bool changed = !have || statusCode != code;
+    if (!changed) {
+        (seen ? codeSeenMs : codeUnseenMs) += atMs - lastMs;
+    }
     if (changed) {
         if (have) {
-            EndCode(atMs);
-            if (moreChanges == 0) {  // the code that ends is the last one listed
-                changes.back() += ", " + DurationText(atMs - codeSinceMs) + " (" +
-                                  std::to_string(codeLines) + " lines)";
-            }
+            EndCode();
         }
         if (changes.size() < kListed) {
             changes.push_back("at " + changeTimes.At(atMs) + ": status " +
@@ -72,7 +82,8 @@ bool StatusStats::Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t 
             ++moreChanges;
         }
         code = statusCode;
-        codeSinceMs = atMs;
+        codeSeenMs = 0;
+        codeUnseenMs = 0;
         codeLines = 0;
     }
     ++codeLines;
@@ -92,7 +103,7 @@ TraceFinding StatusStats::PaceFinding(bool wholeSeconds) const {
                                 : static_cast<double>(lastMs - firstMs) / 1000.0 /
                                       static_cast<double>(lines - 1));
         return MakeFinding(FindingKind::StatusPace, firstMs,
-                           std::to_string(lines) + " status lines, one every " + pace +
+                           Counted(lines, "status line") + ", one every " + pace +
                                " on average (the log's clock has whole seconds only: the pace is "
                                "measured to the second; the service polls every 0.800 s)");
     }
@@ -113,15 +124,17 @@ TraceFinding StatusStats::PaceFinding(bool wholeSeconds) const {
         }
     }
     return MakeFinding(FindingKind::StatusPace, firstMs,
-                       std::to_string(lines) + " status lines, " + pace);
+                       Counted(lines, "status line") + ", " + pace);
 }
 
 // The pace of the status lines, their gaps and the status changes.
-void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
+void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds, bool stretches) {
     out.push_back(PaceFinding(wholeSeconds));
-    if (gaps.empty()) {
-        out.push_back(MakeFinding(FindingKind::NoGap, firstMs, "no gap longer than two cycles"));
-    } else {
+    if (gaps.empty() && !stretches) {
+        out.push_back(
+            MakeFinding(FindingKind::NoGap, firstMs,
+                        "no gap longer than two cycles, from the first line to the last"));
+    } else if (!gaps.empty()) {
         TraceFinding gapFinding = MakeFinding(
             FindingKind::Gaps, firstGapMs,
             "gaps longer than two cycles within one process (the service was held, the printer "
@@ -134,21 +147,20 @@ void StatusStats::Findings(std::vector<TraceFinding>& out, bool wholeSeconds) {
         }
         out.push_back(gapFinding);
     }
-    EndCode(lastMs);
-    if (moreChanges == 0 && !changes.empty()) {
-        changes.back() += ", " + DurationText(lastMs - codeSinceMs) + " (" +
-                          std::to_string(codeLines) + " lines) to the last status line";
-    }
+    EndCode();
     TraceFinding changeFinding =
         MakeFinding(FindingKind::StatusChanges, firstMs, "status changes:");
     changeFinding.detail = changes;
     if (moreChanges > 0) {
-        changeFinding.more = "... and " + std::to_string(moreChanges) + " more changes";
+        changeFinding.more = "... and " + Counted(moreChanges, "more change");
     }
     out.push_back(changeFinding);
-    std::string times = "time in each status:";
+    std::string times = "time in each status, as its lines showed it:";
     for (const auto& [each, ms] : timeInCode) {
         times += " " + std::to_string(each) + " " + DurationText(ms) + ";";
+    }
+    if (unseenMs > 0) {
+        times += " " + DurationText(unseenMs) + " without a status line not counted";
     }
     out.push_back(MakeFinding(FindingKind::TimeInStatus, firstMs, times));
 }

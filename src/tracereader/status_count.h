@@ -21,8 +21,12 @@ struct StatusStats {
     uint64_t firstMs = 0;
     uint64_t lastMs = 0;
     int code = 0;
-    uint64_t codeSinceMs = 0;
     size_t codeLines = 0;
+    // The current code's time as its lines showed it: between two lines of one process no
+    // further apart than two cycles. The rest (a stretch without lines, a restart) is unseen.
+    uint64_t codeSeenMs = 0;
+    uint64_t codeUnseenMs = 0;
+    uint64_t unseenMs = 0;  // of every code
     std::vector<std::string> changes;
     size_t moreChanges = 0;
     std::map<int, uint64_t> timeInCode;
@@ -33,13 +37,14 @@ struct StatusStats {
     uint64_t firstGapMs = 0;
     size_t moreGaps = 0;
     uint64_t longestGapMs = 0;
-    // The current code's time up to UNTILMS.
-    void EndCode(uint64_t untilMs);
+    // The current code's time, to the last line that showed it.
+    void EndCode();
     // A status line of process OFPROCESS with STATUSCODE at ATMS; true when its code is new.
     // SILENTMS is the longest time between two lines that is no gap.
     bool Add(uint64_t atMs, int statusCode, size_t ofProcess, uint64_t silentMs);
     // The time since the last status line to ATMS, a gap when longer than SILENTMS.
     void Gap(uint64_t atMs, uint64_t silentMs);
     TraceFinding PaceFinding(bool wholeSeconds) const;
-    void Findings(std::vector<TraceFinding>& out, bool wholeSeconds);
+    // STRETCHES: the trace has stretches without any line, which its own finding names.
+    void Findings(std::vector<TraceFinding>& out, bool wholeSeconds, bool stretches);
 };
