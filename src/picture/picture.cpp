@@ -281,6 +281,18 @@ std::optional<uint32_t> ReportedState(const TimelineEvent& e) {
     return std::nullopt;
 }
 
+// What a report (or a trace's process start or end, which stands for one) says.
+std::string ReportedWords(const TimelineEvent& e) {
+    if (const auto* report = As<StatusReportEvent>(e)) {
+        return ReportWords(*report);
+    }
+    if (const auto* first = As<ProcessFirstLineEvent>(e)) {
+        return ReportWords(*first);
+    }
+    const auto* ended = As<ProcessEndedEvent>(e);
+    return ended != nullptr ? ReportWords(*ended) : std::string();
+}
+
 // An output line on the service lane's ticks: lines at the same moment share one tick.
 void Tick(Lane& lane, const TimelineEvent& e, const TraceClock& clock) {
     const std::string line = EventSource(e) + " " + EventText(e);
@@ -308,8 +320,7 @@ void Reported(Lane& lane, const TimelineEvent& e, uint32_t state) {
                    {kServiceStopped, "stopped", kDarkGrey}};
     for (const auto& s : kStates) {
         if (state == s.state) {
-            // The report's words after "status ".
-            Set(lane.bar, e.timeMs, s.name, s.fill, "service reported " + EventText(e).substr(7));
+            Set(lane.bar, e.timeMs, s.name, s.fill, "service reported " + ReportedWords(e));
         }
     }
 }
