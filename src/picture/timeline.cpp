@@ -37,7 +37,7 @@ std::string TimelineFolder::NoteTime(uint64_t ms) {
     }
     const long long local = clock_->LocalAt(ms);
     const std::string date = DateText(clock_->kind, local);
-    const std::string time = TimeOfDayText(local, true);
+    std::string time = TimeOfDayText(local, true);
     if (date == lastDate_) {
         return time;
     }
