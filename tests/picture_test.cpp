@@ -261,10 +261,12 @@ TEST(TracePicture, GoldenPicturesAndReport) {
     run.queueExists = false;
     lanes += "\nWithout a queue:\n" + LanesText(run);
     ExpectGolden("simulated-run-lanes.txt", lanes);
-    // Reports of a restart (a stretch unknown), of a DebugView log and of a gap before a restart
-    // (their findings in time order, the serious first).
+    // Reports of a restart (a stretch unknown), of a DebugView log, of a gap before a restart
+    // (their findings in time order, the serious first) and of a restart kq5trace listened to
+    // (its stretch told, not serious).
     for (const char* log :
-         {"corpus/restart.log", "debugview-kernel.log", "corpus/gap-then-restart.log"}) {
+         {"corpus/restart.log", "debugview-kernel.log", "corpus/gap-then-restart.log",
+          "corpus/a-restart-kq5trace-listened-to.log"}) {
         std::ifstream trace(std::filesystem::path(KQ5_TRACE_SAMPLES) / log, std::ios::binary);
         const TraceReport report = ReadTrace(trace, log);
         ASSERT_TRUE(report.ok) << report.error;

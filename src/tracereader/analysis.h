@@ -74,6 +74,7 @@ private:
     void ReadFindings(std::vector<TraceFinding>& out) const;
     void ProcessFindings(std::vector<TraceFinding>& out) const;
     void StretchFindings(std::vector<TraceFinding>& out) const;
+    void StretchFinding(std::vector<TraceFinding>& out, bool restarts) const;
     std::string StretchText(const Uncovered& stretch, const StretchNotes& notes) const;
     void EndFindings(std::vector<TraceFinding>& out) const;
     void Stretches(size_t before, unsigned long fromPid, unsigned long toPid);

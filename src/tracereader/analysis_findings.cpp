@@ -179,23 +179,39 @@ bool NamedByGaps(const StretchNotes& notes) {
            !notes.started;
 }
 
+// A stretch after the service's process had ended, before the next one's first line, while
+// kq5trace listened throughout: the restart's finding tells it, and the recording missed nothing.
+bool ToldByRestart(const Uncovered& stretch, const StretchNotes& notes) {
+    return stretch.afterEnd && !stretch.toEnd && !notes.listened.empty() &&
+           notes.unrecorded.empty();
+}
+
 }  // namespace
 
 // The stretches without a line of the service: nothing in them is seen, no state is counted.
+// Those after a process's end that kq5trace listened to throughout are restarts, told apart from
+// the rest, which are serious.
 void TraceAnalysis::StretchFindings(std::vector<TraceFinding>& out) const {
     if (read_.serviceLines == 0) {
         return;
     }
+    StretchFinding(out, false);
+    StretchFinding(out, true);
+}
+
+void TraceAnalysis::StretchFinding(std::vector<TraceFinding>& out, bool restarts) const {
     TraceFinding f = MakeFinding(
         FindingKind::Unseen, 0,
-        "stretches without a line of the service, longer than two cycles: nobody saw the "
-        "printer or the queue in them, and no status is counted in them:",
-        Severity::Gaps);
+        restarts ? "stretches while the service was not running, kq5trace listening: nobody saw "
+                   "the printer or the queue in them, and no status is counted in them:"
+                 : "stretches without a line of the service, longer than two cycles: nobody saw "
+                   "the printer or the queue in them, and no status is counted in them:",
+        restarts ? Severity::Ordinary : Severity::Gaps);
     uint64_t longest = 0;
     size_t named = 0;
     for (size_t i = 0; i < coverage_.uncovered.size(); ++i) {
         const Uncovered& stretch = coverage_.uncovered[i];
-        if (NamedByGaps(stretchNotes_[i])) {
+        if (NamedByGaps(stretchNotes_[i]) || ToldByRestart(stretch, stretchNotes_[i]) != restarts) {
             continue;
         }
         f.atMs = named == 0 ? stretch.fromMs : f.atMs;

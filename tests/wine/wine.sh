@@ -587,7 +587,7 @@ trace)
     got=$(sed -n 's/^    at [^(]*: status \(-\{0,1\}[0-9]*\) (.*/\1/p' "$work/trace.out" | tr '\n' ' ')
     handed=$(grep '^frame ' "$vusb/A1B2C3/log" | cut -d' ' -f2 | uniq | tr '\n' ' ')
     [ -n "$got" ] && [ "$got" = "$handed" ] || fail "statuses in the trace: $got; handed out: $handed; $(cat "$work/trace.out")"
-    grep -qx '  no gap longer than two cycles' "$work/trace.out" || fail "a gap in the trace: $(grep -A3 gaps "$work/trace.out")"
+    grep -qx '  no gap longer than two cycles, from the first line to the last' "$work/trace.out" || fail "a gap in the trace: $(grep -A3 gaps "$work/trace.out")"
     grep -q '^  the service ended: " MainError:' "$work/trace.out" || fail "no end of the service in the trace"
     grep -q '^# kq5trace ' "$work/trace.txt" || fail "no kq5trace header"
     same_findings capture 'C:\trace.txt' "$drive/trace.txt"

@@ -70,7 +70,7 @@ struct Exploration {
     uint64_t calls = 0;
     size_t nextPoint = 0;
     std::vector<ChoicePoint> choices;
-    std::mt19937_64 random;
+    std::mt19937_64 random{0};  // seeded from the schedule before each run
     std::vector<uint64_t> changes;  // PCT: the calls where the running thread's priority drops
 };
 
