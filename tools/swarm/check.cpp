@@ -241,6 +241,7 @@ Finding QueueOnPrinterPort(const Moment& m) {
         plug->endedAt <= t - kFollowBoundMs && upSince && *upSince <= t - kFollowBoundMs &&
         !HitIn(f, kArrivalCalls, plug->startedAt, t) &&  // a deferred move looks up later
         !ShutDownSince(f, plug->startedAt) && !StopTakenBefore(f, plug->startedAt) &&
+        !HitIn(f, {"CreateThread"}, ProcessStartAt(f, plug->startedAt), plug->startedAt) &&
         !GaveUpSince(f, plug->startedAt) &&
         !EqualsIgnoringAsciiCase(f.queue.port, sim::Widen(m.printer.port))) {
         return "at " + Ms(t) + " the printer is on " + m.printer.port + " (arrival handled by " +

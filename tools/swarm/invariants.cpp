@@ -24,7 +24,9 @@ const std::vector<Invariant> kInvariants = {
      "the arrival was not handled (kq5 not running: a move is followed only on an arrival); a "
      "fault in the arrival's lookups or queue calls since it was handled (a move the Spooler "
      "was down for is looked up once it runs); a shutdown since the arrival; a stop taken "
-     "before it whose report failed; a stop since that gave up and said why",
+     "before it whose report failed; a failed thread start in the process before it (kq5 stops "
+     "without its poller, and a stop whose report failed acts on no device event); a stop since "
+     "that gave up and said why",
      QueueOnPrinterPort, nullptr},
     {"queue-follows-status",
      "while the printer is present and answering, the queue's state follows its status within "
