@@ -273,7 +273,10 @@ bool ExploreFile(const SwarmOptions& options, const std::string& path, int& sche
     std::string text;
     Scenario scenario;
     std::string error;
-    if (!ReadFile(path, text) || !ParseScenario(text, scenario, error)) {
+    if (!ReadFile(path, text)) {
+        return false;  // said on standard error
+    }
+    if (!ParseScenario(text, scenario, error)) {
         std::printf("%s broke scenario-parses: %s\n", path.c_str(), error.c_str());
         return false;
     }
@@ -298,7 +301,13 @@ int ExploreFiles(const SwarmOptions& options, const std::string& where) {
     const auto began = std::chrono::steady_clock::now();
     int schedules = 0;
     bool held = true;
-    for (const std::string& path : ScenarioFiles(where)) {
+    const std::vector<std::string> files = ScenarioFiles(where);
+    if (files.empty()) {
+        // A wrong folder is said so, not found to hold every invariant.
+        std::fprintf(stderr, "kq5swarm: %s holds no scenario file (*.kq5)\n", where.c_str());
+        return 1;
+    }
+    for (const std::string& path : files) {
         held = ExploreFile(options, path, schedules) && held;
         std::fflush(stdout);
     }
