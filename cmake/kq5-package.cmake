@@ -158,6 +158,14 @@ function(kq5_add_package package version)
             COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${stage}/
             COMMAND touch -d @${KQ5_SOURCE_DATE_EPOCH} ${stage}/$<TARGET_FILE_NAME:${target}>)
     endforeach()
+    # The fleet files, staged beside the exes as they are (their File elements name them).
+    file(GLOB fleet_files ${PROJECT_SOURCE_DIR}/packaging/fleet/*)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/fleet)
+    foreach(file ${fleet_files})
+        get_filename_component(name ${file} NAME)
+        list(APPEND stage_commands COMMAND ${CMAKE_COMMAND} -E copy ${file} ${stage}/
+                                   COMMAND touch -d @${KQ5_SOURCE_DATE_EPOCH} ${stage}/${name})
+    endforeach()
     set(summary_command "")
     if(KQ5_PYTHON)
         set(summary_command COMMAND ${KQ5_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/msi_summary.py
@@ -177,7 +185,7 @@ function(kq5_add_package package version)
                 -o ${package} ${source}
         ${summary_command}
         ${sign_command}
-        DEPENDS ${ARGN} ${source} ${PROJECT_SOURCE_DIR}/packaging/msi_summary.py
+        DEPENDS ${ARGN} ${source} ${PROJECT_SOURCE_DIR}/packaging/msi_summary.py ${fleet_files}
         VERBATIM)
 endfunction()
 
