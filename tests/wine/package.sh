@@ -222,6 +222,8 @@ for setting in '<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>' \
     grep -qF "$setting" "$task" || fail "the task kq5 trace has no $setting: $(cat "$task")"
 done
 w schtasks /delete /tn "kq5 trace" /f >>"$work/task.out" 2>&1 || fail "schtasks /delete: $(cat "$work/task.out")"
+grep -qxF 'schtasks /create /tn "kq5 trace" /xml "C:\Program Files\kq5\fleet\kq5-trace-task.xml" && schtasks /run /tn "kq5 trace"' \
+    "$readme" || fail "the README does not turn the task on from the installed definition"
 echo "  the fleet files installed in C:\Program Files\kq5\fleet; schtasks takes the recording task's definition"
 echo "  registered path: $(probe -config kq5 | grep '^path=')"
 echo "  between InstallServices and StartServices, sc.exe ran: $(sc_runs install | paste -sd '|' | sed 's/|/; then: /')"

@@ -697,12 +697,14 @@ PY
 events)
     # kq5trace.exe's message table, loaded as the event log's readers load it: every event of the
     # message file, in its order, reads as the file's text with the test strings in place of
-    # %1..%5 (the oracle is the file itself, not the header the probe was built with).
+    # %1..%5 (the oracle is the file itself, not the header the probe was built with); the
+    # README's table of the events lists the same IDs.
     mc="$(dirname "${BASH_SOURCE[0]}")/../../src/eventlog/kq5_events.mc"
     code=0
     w 'C:\message_table.exe' 'C:\kq5trace.exe' 2>"$work/events.err" | tr -d '\r' >"$work/events.txt" || code=$?
     [ "$code" -eq 0 ] || fail "message_table.exe exited $code: $(cat "$work/events.txt" "$work/events.err")"
-    python3 - "$mc" "$work/events.txt" <<'PY' || fail "the message table: $(cat "$work/events.txt")"
+    readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
+    python3 - "$mc" "$work/events.txt" "$readme" <<'PY' || fail "the message table: $(cat "$work/events.txt")"
 import re, sys
 strings = ["<queue>", "<port>", "<status>", "<duration>", "<record>"]
 source = open(sys.argv[1], encoding="utf-8").read()
@@ -715,6 +717,9 @@ assert len(expected) == source.count("\nMessageId=") > 0, "the file's events wer
 for want, line in zip(expected, got):
     assert line == want, "got:  " + line + "\nwant: " + want
 assert len(got) == len(expected), "%d events formatted, the file has %d" % (len(got), len(expected))
+# The README's table of the events names each of them, in the file's order.
+documented = re.findall(r"^\| (\d{4}) \| (?:error|warning|information) \|", open(sys.argv[3], encoding="utf-8").read(), re.M)
+assert documented == [e.split("\t")[0] for e in expected], "the README's table lists %s" % documented
 for line in got:
     missing = [s for s in strings if s not in line]
     if missing:
