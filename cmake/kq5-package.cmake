@@ -158,6 +158,14 @@ function(kq5_add_package package version)
             COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${stage}/
             COMMAND touch -d @${KQ5_SOURCE_DATE_EPOCH} ${stage}/$<TARGET_FILE_NAME:${target}>)
     endforeach()
+    # The fleet files, staged beside the exes as they are (their File elements name them).
+    file(GLOB fleet_files ${PROJECT_SOURCE_DIR}/packaging/fleet/*)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/fleet)
+    foreach(file ${fleet_files})
+        get_filename_component(name ${file} NAME)
+        list(APPEND stage_commands COMMAND ${CMAKE_COMMAND} -E copy ${file} ${stage}/
+                                   COMMAND touch -d @${KQ5_SOURCE_DATE_EPOCH} ${stage}/${name})
+    endforeach()
     set(summary_command "")
     if(KQ5_PYTHON)
         set(summary_command COMMAND ${KQ5_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/msi_summary.py
@@ -177,6 +185,26 @@ function(kq5_add_package package version)
                 -o ${package} ${source}
         ${summary_command}
         ${sign_command}
-        DEPENDS ${ARGN} ${source} ${PROJECT_SOURCE_DIR}/packaging/msi_summary.py
+        DEPENDS ${ARGN} ${source} ${PROJECT_SOURCE_DIR}/packaging/msi_summary.py ${fleet_files}
         VERBATIM)
+endfunction()
+
+# Compiles MC_FILE, a message file, into a message table in TARGET's resources: the message
+# compiler (mingw-w64's windmc, or the SDK's mc, which take the same options) writes a resource
+# script and its .bin at build time, and the script joins TARGET's sources.
+function(kq5_add_message_table target mc_file)
+    find_program(KQ5_MESSAGE_COMPILER NAMES x86_64-w64-mingw32-windmc windmc mc REQUIRED)
+    get_filename_component(name ${mc_file} NAME_WE)
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}-messages)
+    set(script ${dir}/${name}.rc)
+    # The header it writes too stays in its folder: the IDs come from kq5_event_ids.
+    add_custom_command(OUTPUT ${script} ${dir}/MSG00409.bin
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+        COMMAND ${KQ5_MESSAGE_COMPILER} -h ${dir} -r ${dir} ${mc_file}
+        DEPENDS ${mc_file}
+        VERBATIM)
+    target_sources(${target} PRIVATE ${script})
+    # The resource compiler finds the .bin beside the script it reads.
+    set_source_files_properties(${script} TARGET_DIRECTORY ${target}
+        PROPERTIES OBJECT_DEPENDS ${dir}/MSG00409.bin)
 endfunction()

@@ -2,7 +2,9 @@
 # The Windows Installer package under Wine, in a throw-away prefix of its own: checks that its
 # tables configure the service with sc.exe between InstallServices and StartServices; installs
 # kq5-VERSION-x64.msi, upgrades it with the next patch version, refuses the downgrade back,
-# uninstalls, each with a verbose log and a trace of the programs msiexec starts; then installs
+# uninstalls, each with a verbose log and a trace of the programs msiexec starts, and checks the
+# event source "kq5" registered while it is installed and gone after, and the fleet files installed
+# as they are in the sources (the recording task's definition accepted by schtasks); then installs
 # the service by hand the README's way and checks that its path is registered quoted. Every Wine
 # command is time-bounded.
 # Usage: package.sh WINDOWS-BUILD-DIR WORK-DIR VERSION README
@@ -18,6 +20,8 @@ privileges='privs kq5 SeChangeNotifyPrivilege'
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 folder="$drive/Program Files/kq5"
+fleet=$(dirname "$readme")/packaging/fleet
+event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\kq5'
 
 cleanup() {
     wineserver -k 2>/dev/null || true
@@ -109,6 +113,25 @@ check_installed() {
     wait_for_programs 1
 }
 
+# The values of the event source "kq5", one a line: name, type and data, tab-separated; nothing
+# when the key is absent.
+event_source() {
+    { w reg query "$event_key" 2>/dev/null || true; } | tr -d '\r' | grep '^    ' |
+        sed -E 's/^ +//; s/ {4}/\t/g' || true
+}
+
+# The installed package registers kq5trace.exe as the event source "kq5" and holds the fleet
+# files as they are in the sources.
+check_event_source() {
+    [ "$(event_source)" = "$(printf '%s\t%s\t%s\n' EventMessageFile REG_EXPAND_SZ \
+        'C:\Program Files\kq5\kq5trace.exe' TypesSupported REG_DWORD 0x7)" ] ||
+        fail "$1: the event source kq5: $(event_source)"
+    for file in "$fleet"/*; do
+        cmp -s "$folder/fleet/${file##*/}" "$file" ||
+            fail "$1: C:\\Program Files\\kq5\\fleet\\${file##*/} is not $file"
+    done
+}
+
 # The lines of the first ```bat block after the README line matching PATTERN.
 readme_block() {
     awk -v pattern="$1" '$0 ~ pattern { found = 1 }
@@ -137,6 +160,11 @@ sequence=$(table InstallExecuteSequence | sort -t$'\t' -k3,3n |
 [ "$sequence" = "$(printf '%s\n' 'kq5ScPath		5790' 'InstallServices	VersionNT	5800' \
     'kq5Recovery	NOT REMOVE~="ALL"	5810' 'kq5Privileges	NOT REMOVE~="ALL"	5820' \
     'StartServices	VersionNT	5900')" ] || fail "InstallExecuteSequence: $sequence"
+# The event source: kq5trace.exe's installed path, expandable (#%), and the three types (#7).
+[ "$(table Registry | cut -f2- | sort)" = "$(printf '2\t%s\t%s\t%s\tEventSource\n' \
+    'SYSTEM\CurrentControlSet\Services\EventLog\Application\kq5\' EventMessageFile '#%[#kq5trace.exe]' \
+    'SYSTEM\CurrentControlSet\Services\EventLog\Application\kq5\' TypesSupported '#7')" ] ||
+    fail "Registry table: $(table Registry)"
 [ "$(table File | grep -c kq5-conformance || true)" = 0 ] ||
     fail "the package holds kq5-conformance.exe: $(table File | grep kq5-conformance)"
 echo "the package runs sc.exe between InstallServices and StartServices (msiinfo export):"
@@ -181,12 +209,29 @@ w 'C:\Program Files\kq5\kq5trace.exe' --read 'C:\trace-wine.txt' --html 'C:\repo
 grep -qx 'Findings:' "$work/read.out" && grep -q '<li id="first-finding"' "$drive/report.html" ||
     fail "the installed kq5trace.exe reads no findings: $(cat "$work/read.out")"
 echo "  kq5trace.exe installed beside it; it reads a trace and writes its report"
+check_event_source install
+echo "  the event source kq5 registered: $(event_source | paste -sd '|' | sed 's/|/; /')"
+# The recording task's definition, installed and registered by no one, is one that schtasks takes
+# (Wine's Task Scheduler keeps its settings, not its trigger, account or action).
+task="$drive/windows/system32/tasks/kq5 trace"
+w schtasks /create /tn "kq5 trace" /xml 'C:\Program Files\kq5\fleet\kq5-trace-task.xml' \
+    >"$work/task.out" 2>&1 || fail "schtasks /create /xml: $(cat "$work/task.out")"
+for setting in '<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>' \
+    '<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>' \
+    '<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>'; do
+    grep -qF "$setting" "$task" || fail "the task kq5 trace has no $setting: $(cat "$task")"
+done
+w schtasks /delete /tn "kq5 trace" /f >>"$work/task.out" 2>&1 || fail "schtasks /delete: $(cat "$work/task.out")"
+grep -qxF 'schtasks /create /tn "kq5 trace" /xml "C:\Program Files\kq5\fleet\kq5-trace-task.xml" && schtasks /run /tn "kq5 trace"' \
+    "$readme" || fail "the README does not turn the task on from the installed definition"
+echo "  the fleet files installed in C:\Program Files\kq5\fleet; schtasks takes the recording task's definition"
 echo "  registered path: $(probe -config kq5 | grep '^path=')"
 echo "  between InstallServices and StartServices, sc.exe ran: $(sc_runs install | paste -sd '|' | sed 's/|/; then: /')"
 
 msiexec_ok upgrade /i "C:\\kq5-$next-x64.msi"
 check_installed "$windir/tests/wine/next/kq5svc.exe"
 check_configured upgrade
+check_event_source upgrade
 echo "upgraded to $next: the new exe, the same service, one program running, sc.exe run again"
 
 code=$(run_msiexec downgrade /i "C:\\kq5-$version-x64.msi")
@@ -199,8 +244,9 @@ msiexec_ok uninstall /x "C:\\kq5-$next-x64.msi"
 [ -z "$(sc_runs uninstall)" ] || fail "the removal ran sc.exe: $(sc_runs uninstall)"
 [ "$(probe -config kq5)" = "error=1060" ] || fail "service left behind: $(probe -config kq5)"
 [ ! -e "$folder" ] || fail "left behind: $(ls -la "$folder")"
+[ -z "$(event_source)" ] || fail "the event source kq5 left behind: $(event_source)"
 wait_for_programs 0
-echo "uninstalled: no service, no program running, no C:\\Program Files\\kq5"
+echo "uninstalled: no service, no program running, no C:\\Program Files\\kq5, no event source kq5"
 
 # The README's way by hand: its install lines, run as a batch file beside kq5svc.exe.
 mkdir -p "$drive/manual"

@@ -20,6 +20,9 @@
 #   conformance kq5-conformance.exe, the suite as a volunteer runs it, with --lab and the virtual
 #               printer plugged in: every fact held (Wine's known departures named); as JSON the
 #               same; --lab --printer: the steps Wine cannot show not run, with the reason
+#   events      kq5trace.exe's message table read back as the event log's readers read it, every
+#               event of the message file formatted with its insertion strings; ReportEventW as
+#               source "kq5" (WINEDEBUG=+eventlog shows each event's type and strings)
 #   cleanup     ends every Wine process it started
 # Usage: wine.sh STAGE WINDOWS-BUILD-DIR WORK-DIR [EXE-DIR]
 set -euo pipefail
@@ -250,7 +253,7 @@ setup)
     # The session's background processes inherit this command's output: send it to files.
     w cmd /c exit >"$work/session.out" 2>"$work/session.err"
     for program in kq5svc.exe kq5doctor.exe kq5trace.exe tools/wine/dbwin_capture.exe tools/wine/service_status.exe \
-        tools/wine/virtual_printer.exe kq5-conformance.exe tests/wine/kq5_wine_tests.exe; do
+        tools/wine/virtual_printer.exe tools/wine/message_table.exe kq5-conformance.exe tests/wine/kq5_wine_tests.exe; do
         cp "$windir/$program" "$drive/"
     done
     echo "Wine prefix ready: $(wine --version)"
@@ -689,6 +692,56 @@ PY
     w 'C:\kq5-conformance.exe' --printer >/dev/null 2>&1 || code=$?
     [ "$code" -eq 2 ] || fail "--printer without --lab exited $code"
     echo "kq5-conformance.exe under Wine: $held facts held with --lab, the same as JSON; --lab --printer: the steps Wine cannot show not run"
+    ;;
+
+events)
+    # kq5trace.exe's message table, loaded as the event log's readers load it: every event of the
+    # message file, in its order, reads as the file's text with the test strings in place of
+    # %1..%5 (the oracle is the file itself, not the header the probe was built with); the
+    # README's table of the events lists the same IDs.
+    mc="$(dirname "${BASH_SOURCE[0]}")/../../src/eventlog/kq5_events.mc"
+    code=0
+    w 'C:\message_table.exe' 'C:\kq5trace.exe' 2>"$work/events.err" | tr -d '\r' >"$work/events.txt" || code=$?
+    [ "$code" -eq 0 ] || fail "message_table.exe exited $code: $(cat "$work/events.txt" "$work/events.err")"
+    readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
+    python3 - "$mc" "$work/events.txt" "$readme" <<'PY' || fail "the message table: $(cat "$work/events.txt")"
+import re, sys
+strings = ["<queue>", "<port>", "<status>", "<duration>", "<record>"]
+source = open(sys.argv[1], encoding="utf-8").read()
+expected = []
+for number, text in re.findall(r"^MessageId=(\d+)\n(?:\w+=.*\n)*?Language=English\n(.*?)\n\.$", source, re.M):
+    assert "\n" not in text and not re.search(r"%[^1-5]", text), (number, text)
+    expected.append(number + "\t" + re.sub(r"%([1-5])", lambda m: strings[int(m[1]) - 1], text))
+got = open(sys.argv[2], encoding="utf-8").read().splitlines()
+assert len(expected) == source.count("\nMessageId=") > 0, "the file's events were not all read"
+for want, line in zip(expected, got):
+    assert line == want, "got:  " + line + "\nwant: " + want
+assert len(got) == len(expected), "%d events formatted, the file has %d" % (len(got), len(expected))
+# The README's table of the events names each of them, in the file's order.
+documented = re.findall(r"^\| (\d{4}) \| (?:error|warning|information) \|", open(sys.argv[3], encoding="utf-8").read(), re.M)
+assert documented == [e.split("\t")[0] for e in expected], "the README's table lists %s" % documented
+for line in got:
+    missing = [s for s in strings if s not in line]
+    if missing:
+        print("  %s places no %s (its text names no such insertion)" % (line.split("\t")[0], " ".join(missing)))
+PY
+    echo "kq5trace.exe's message table: the $(wc -l <"$work/events.txt") events of the message file, each formatted with its insertion strings placed"
+    # ReportEventW as source "kq5": Wine writes the type and the ID, then each insertion string on
+    # the channel of the type (err, warn, trace).
+    WINEDEBUG=-all,+eventlog,fixme+advapi w 'C:\message_table.exe' --report >"$work/report.out" 2>"$work/report.err" ||
+        fail "message_table.exe --report: $(cat "$work/report.out" "$work/report.err")"
+    expected=""
+    for event in 0x0001:0x0000041a:err 0x0002:0x000003e8:warn 0x0004:0x000003e9:trace; do
+        IFS=: read -r type id channel <<<"$event"
+        expected+="fixme:advapi:ReportEventW (00000000CAFE4242,$type,0x0000,$id,0000000000000000,0x0005,0x00000000,"$'\n'
+        for text in '<queue>' '<port>' '<status>' '<duration>' '<record>'; do
+            expected+="$channel:eventlog:ReportEventW L\"$text\""$'\n'
+        done
+    done
+    got=$(tr -d '\r' <"$work/report.err" | grep -E '^[0-9a-f]+:[a-z]+:(advapi|eventlog):ReportEventW' |
+        sed -E 's/^[0-9a-f]+://; s/^(fixme:advapi:ReportEventW \(([^,]*,){7}).*/\1/')
+    [ "$got" = "${expected%$'\n'}" ] || fail "ReportEventW as kq5 under WINEDEBUG=+eventlog: $got"
+    echo "ReportEventW as source kq5: an error, a warning and an information event, each with its five strings (WINEDEBUG=+eventlog)"
     ;;
 
 cleanup)
