@@ -345,6 +345,12 @@ TEST_F(DoctorGolden, EachStatesReports) {
            }}}},
         {"service-program",
          {{"the program is gone", Kq5At("\"C:\\gone\\kq5svc.exe\" -x")},
+          // The repair names the version installed, read from the programs beside it: never the
+          // doctor's own, which Windows Installer may refuse as a downgrade.
+          {"the program gone, 1.0.1 beside it",
+           Kq5At("\"C:\\kq5\\kq5svc.exe\"", "C:\\kq5\\kq5doctor.exe", "1.0.1.0")},
+          {"the program gone, only kq5trace.exe beside it",
+           Kq5At("C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5trace.exe", "2.3.4.0")},
           {"its folder gone", Fail("GetFileVersionInfoSizeW", 1, ERROR_PATH_NOT_FOUND)},
           {"no version resource", Kq5At("C:\\old\\kq5svc.exe", "C:\\old\\KQ5SVC.EXE", "")},
           {"the version cannot be read", Fail("GetFileVersionInfoW", 1, ERROR_ACCESS_DENIED)},

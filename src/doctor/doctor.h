@@ -70,6 +70,10 @@ struct ServiceFacts {
     bool versionKnown = false;
     DWORD versionError = 0;
     std::string version;  // of the program's version resource: "1.0.0.0"
+    // With the program gone, the version of a program the package installs beside it, and that
+    // program: the version installed, whose package repairs it. Empty when none could be read.
+    std::string installedVersion;
+    std::string installedVersionFrom;
     // The first service after kq5's that runs kq5svc.exe too and is running: a copy of kq5
     // left installed under another name, which may hold the printer. Empty when none.
     std::string alsoRunning;

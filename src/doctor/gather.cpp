@@ -163,39 +163,67 @@ WideString ExecutableOf(const WCHAR* commandLine) {
     return at == std::string::npos ? line : line.substr(0, at + 10);
 }
 
-// The version resource of the service's program: GetFileVersionInfoSizeW sizes it,
-// GetFileVersionInfoW reads it, VerQueryValueW("\\") finds the fixed part with the numbers.
-void ReadVersion(const WCHAR* commandLine, ServiceFacts& facts) {
-    const WideString path = ExecutableOf(commandLine);
-    facts.executable = Utf8(path);
+// The version of the program at PATH from its version resource: GetFileVersionInfoSizeW sizes
+// it, GetFileVersionInfoW reads it, VerQueryValueW("\\") finds the fixed part with the numbers.
+// Empty, with the error in ERROR, when it cannot be read.
+std::string FileVersion(const WideString& path, DWORD& error) {
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
     if (size == 0) {
-        facts.versionError = GetLastError();
-        return;
+        error = GetLastError();
+        return "";
     }
     std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
     if (!block) {
-        facts.versionError = ERROR_NOT_ENOUGH_MEMORY;
-        return;
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return "";
     }
     LPVOID fixed = nullptr;
     UINT length = 0;
     if (GetFileVersionInfoW(path.c_str(), 0, size, block.get()) == 0 ||
         VerQueryValueW(block.get(), WSTR("\\"), &fixed, &length) == 0) {
-        facts.versionError = GetLastError();
-        return;
+        error = GetLastError();
+        return "";
     }
     if (length < sizeof(VS_FIXEDFILEINFO)) {
-        facts.versionError = ERROR_INVALID_DATA;
-        return;
+        error = ERROR_INVALID_DATA;
+        return "";
     }
     const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
-    facts.versionKnown = true;
-    facts.version = std::to_string(info->dwFileVersionMS >> 16) + "." +
-                    std::to_string(info->dwFileVersionMS & 0xFFFF) + "." +
-                    std::to_string(info->dwFileVersionLS >> 16) + "." +
-                    std::to_string(info->dwFileVersionLS & 0xFFFF);
+    return std::to_string(info->dwFileVersionMS >> 16) + "." +
+           std::to_string(info->dwFileVersionMS & 0xFFFF) + "." +
+           std::to_string(info->dwFileVersionLS >> 16) + "." +
+           std::to_string(info->dwFileVersionLS & 0xFFFF);
+}
+
+// With the service's program gone, the version installed is read from the programs the package
+// puts beside it: the repair must use that version's package, as Windows Installer refuses
+// another.
+void ReadSiblingVersion(const WideString& program, ServiceFacts& facts) {
+    const size_t slash = program.find_last_of(WSTR("\\/"));
+    if (slash == WideString::npos) {
+        return;
+    }
+    for (const WCHAR* name : {WSTR("kq5doctor.exe"), WSTR("kq5trace.exe")}) {
+        const WideString path = program.substr(0, slash + 1) + name;
+        DWORD error = 0;
+        const std::string version = FileVersion(path, error);
+        if (!version.empty()) {
+            facts.installedVersion = version;
+            facts.installedVersionFrom = Utf8(path);
+            return;
+        }
+    }
+}
+
+void ReadVersion(const WCHAR* commandLine, ServiceFacts& facts) {
+    const WideString path = ExecutableOf(commandLine);
+    facts.executable = Utf8(path);
+    facts.version = FileVersion(path, facts.versionError);
+    facts.versionKnown = !facts.version.empty();
+    if (facts.versionError == ERROR_FILE_NOT_FOUND || facts.versionError == ERROR_PATH_NOT_FOUND) {
+        ReadSiblingVersion(path, facts);
+    }
 }
 
 // A service whose program cannot be read may be kq5: noted, so that the doctor does not say kq5

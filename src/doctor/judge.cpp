@@ -36,6 +36,20 @@ bool HasSpace(const std::string& text) {
     return text.find(' ') != std::string::npos;
 }
 
+// The sc line that registers COMMANDLINE with its program, up to kq5svc.exe, quoted: the quotes
+// inside the value are written \" for sc.
+std::string BinPathFix(const std::string& service, const std::string& commandLine) {
+    const size_t start = commandLine.find_first_not_of(' ');
+    const std::string line = start == std::string::npos ? "" : commandLine.substr(start);
+    const size_t at = LowerAscii(line).find("kq5svc.exe");
+    const size_t end = at == std::string::npos ? line.size() : at + 10;
+    std::string value = "\\\"" + line.substr(0, end) + "\\\"";
+    for (const char c : line.substr(end)) {
+        value += c == '"' ? std::string("\\\"") : std::string(1, c);
+    }
+    return "sc config " + service + " binPath= \"" + value + "\"";
+}
+
 struct Report {
     std::vector<Finding> findings;
     void Ok(const std::string& key, const std::string& text) {
@@ -222,17 +236,43 @@ void JudgePort(const Facts& facts, Report& report) {
             printer->port);
 }
 
+// The package file of a version "X.Y.Z.B" as the release names it: kq5-X.Y.Z-x64.msi.
+std::string PackageOf(const std::string& version) {
+    const size_t third = version.rfind('.');
+    return "kq5-" + version.substr(0, third == std::string::npos ? version.size() : third) +
+           "-x64.msi";
+}
+
+// The program gone: repaired with the package of the version installed (Windows Installer
+// refuses another), or, when no program beside it tells that version, by the installed product.
+std::string RepairFix(const ServiceFacts& service) {
+    if (!service.installedVersion.empty()) {
+        return "repair kq5 " + service.installedVersion + " (the version of " +
+               service.installedVersionFrom + ") with its own package: msiexec /fa " +
+               PackageOf(service.installedVersion);
+    }
+    return "repair the installed kq5 in Settings > Apps > kq5 > Modify, or with msiexec /fa "
+           "\"{PRODUCT-CODE}\" (its code from Windows' uninstall key, as the README's Removing "
+           "shows); installed by hand: copy kq5svc.exe there again";
+}
+
 void JudgeVersion(const ServiceFacts& service, const std::string& name, Report& report) {
     if (service.versionKnown) {
         return;
     }
     const std::string why = ErrorWords(service.versionError);
+    if (service.executable.empty()) {
+        report.Problem("kq5_program_missing",
+                       name + ": its command line starts no program (an empty quoted name)",
+                       BinPathFix(service.name, service.path.substr(2)));
+        return;
+    }
     if (service.versionError == ERROR_FILE_NOT_FOUND ||
         service.versionError == ERROR_PATH_NOT_FOUND) {
         report.Problem(
             "kq5_program_missing",
             name + ": its program " + service.executable + " does not exist (" + why + ")",
-            std::string("install kq5 again: msiexec /i ") + kPackage);
+            RepairFix(service));
         return;
     }
     report.CannotLook(
@@ -305,18 +345,20 @@ bool ServiceFound(const ServiceFacts& service, Report& report) {
     return true;
 }
 
-// An unquoted path with a space lets Windows start another program (C:\Program.exe).
+// An unquoted program path with a space lets Windows start another program (C:\Program.exe); a
+// space before the arguments does not.
 void JudgePath(const ServiceFacts& service, const std::string& name, Report& report) {
     if (PathQuoted(service.path)) {
         report.Ok("kq5_path", name + ": path " + service.path + " is quoted");
-    } else if (HasSpace(service.path)) {
+    } else if (HasSpace(service.executable)) {
         report.Problem("kq5_path_unquoted",
                        name + ": path " + service.path +
-                           " is not quoted and holds a space: Windows may start another program",
-                       "sc config " + service.name + " binPath= \"\\\"" + service.path + "\\\"\"");
+                           " is not quoted and its program holds a space: Windows may start "
+                           "another program",
+                       BinPathFix(service.name, service.path));
     } else {
-        report.Ok("kq5_path",
-                  name + ": path " + service.path + " is not quoted but holds no space");
+        report.Ok("kq5_path", name + ": path " + service.path +
+                                  " is not quoted but its program holds no space");
     }
 }
 

@@ -101,7 +101,10 @@ std::string ServiceJson(const ServiceFacts& service) {
            ",\"privileges_error\":" + Error(service.privilegesError) +
            ",\"program\":" + JsonString(service.executable) + ",\"version\":" +
            (service.versionKnown ? JsonString(service.version) : std::string("null")) +
-           ",\"version_error\":" + Error(service.versionError) + "}";
+           ",\"version_error\":" + Error(service.versionError) + ",\"installed_version\":" +
+           (service.installedVersion.empty() ? std::string("null")
+                                             : JsonString(service.installedVersion)) +
+           ",\"installed_version_from\":" + JsonString(service.installedVersionFrom) + "}";
 }
 
 }  // namespace
