@@ -37,6 +37,7 @@ struct PrinterFacts {
     std::vector<DeviceFacts> devices;  // those with both digit groups, in the system's order
     int printer = -1;                  // index of the first that is the printer
     std::string port;                  // the USB port Windows gave it; empty when none
+    DWORD portListError = 0;  // with no port found: why the Spooler's list of ports was not read
     DeviceOpen open = DeviceOpen::NotTried;
     DWORD openError = 0;
 };

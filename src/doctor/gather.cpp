@@ -56,6 +56,18 @@ SpoolerFacts GatherSpooler(SC_HANDLE manager) {
     return facts;
 }
 
+// Whether the Spooler's list of ports can be read: a port not found in a list that could not be
+// read says nothing of the printer (the list is the Spooler's, gone while it is stopped).
+DWORD PortListError() {
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumPortsW(nullptr, 2, nullptr, 0, &needed, &count) != 0 ||
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        return 0;
+    }
+    return GetLastError();
+}
+
 PrinterFacts GatherPrinter() {
     PrinterFacts facts;
     facts.listed = VisitPrinterCandidates(
@@ -66,6 +78,7 @@ PrinterFacts GatherPrinter() {
             if (check.identity == Identity::Printer && facts.printer < 0) {
                 facts.printer = static_cast<int>(facts.devices.size()) - 1;
                 facts.port = Utf8(FindPortForDevice(CollectUsbPorts(), path));
+                facts.portListError = facts.port.empty() ? PortListError() : 0;
                 HANDLE device = OpenPrinterDevice(path);
                 if (device != INVALID_HANDLE_VALUE) {
                     facts.open = DeviceOpen::Opened;

@@ -139,8 +139,9 @@ void JudgeSpooler(const Facts& facts, Report& report) {
 }
 
 // Whether the printer's device opens, said only as far as the open shows it: kq5 running holds
-// it, so a device that opens means kq5 reads nothing from it, and a device held while another
-// service runs kq5svc.exe too may be held by that copy.
+// it, so a device that opens means kq5 reads nothing from it, a device held while another
+// service runs kq5svc.exe too may be held by that copy, and one held while kq5 is starting or
+// stopping may be held by kq5.
 void JudgeDevice(const Facts& facts, Report& report) {
     const PrinterFacts& printer = facts.printer;
     const std::string& copy = facts.service.alsoRunning;
@@ -164,6 +165,13 @@ void JudgeDevice(const Facts& facts, Report& report) {
                               "): by kq5 or another program, which cannot be told while kq5's "
                               "service cannot be looked at",
                           "run kq5doctor from an elevated console");
+    } else if (printer.open == DeviceOpen::Held && facts.service.installed &&
+               facts.service.state != SERVICE_STOPPED && !Kq5Running(facts)) {
+        report.CannotLook("printer_holder_unknown",
+                          "the printer's device is held (" + ErrorWords(printer.openError) +
+                              ") while kq5 is " + StateName(facts.service.state) +
+                              ": by kq5 or another program, which cannot be told",
+                          "run kq5doctor again once kq5 runs or has stopped");
     } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
         report.Ok("printer_device",
                   "the printer's device is held by kq5, as expected while it runs");
@@ -206,7 +214,15 @@ void JudgePrinter(const Facts& facts, Report& report) {
                        "port description is not the Korvane Q5");
         return;
     }
-    if (printer.port.empty()) {
+    if (printer.port.empty() && printer.portListError != 0) {
+        report.CannotLook("printer_port_unreadable",
+                          "the printer's USB port cannot be looked up: the Spooler's list of "
+                          "ports cannot be read (" +
+                              ErrorWords(printer.portListError) + ")",
+                          printer.portListError == kRpcUnavailable
+                              ? "start the Spooler (net start Spooler), then run kq5doctor again"
+                              : "run kq5doctor from an elevated console");
+    } else if (printer.port.empty()) {
         report.Problem(
             "printer_port_unknown",
             "Windows gave the printer no USB printer port (no port's Device Id is its "

@@ -70,6 +70,7 @@ std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
     out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
            JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
            ",\"port\":" + JsonString(printer.port) +
+           ",\"port_list_error\":" + Error(printer.portListError) +
            ",\"device\":" + JsonString(OpenName(printer.open)) +
            ",\"device_error\":" + Error(printer.openError) + "}";
     const bool comparable = present && !printer.port.empty() && queue.read;
