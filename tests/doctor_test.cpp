@@ -180,9 +180,9 @@ size_t JsonEnd(const std::string& s, size_t at) {
 // "exit 1, calls: CreateFileW 1 ...": the doctor's own lookups, counted.
 std::string ExitAndCalls(int code) {
     std::string said = "exit " + std::to_string(code) + ", calls:";
-    for (const char* name :
-         {"CreateFileW", "EnumServicesStatusExW", "GetFileVersionInfoW", "GetPrinterW",
-          "OpenPrinterW", "OpenServiceW", "QueryServiceConfig2W", "QueryServiceConfigW"}) {
+    for (const char* name : {"CreateFileW", "EnumPrintersW", "EnumServicesStatusExW",
+                             "GetFileVersionInfoW", "GetPrinterW", "OpenPrinterW", "OpenServiceW",
+                             "QueryServiceConfig2W", "QueryServiceConfigW"}) {
         const size_t n = sim::CallsOf({name}).size();
         said += n == 0 ? "" : " " + std::string(name) + " " + std::to_string(n);
     }
@@ -255,6 +255,24 @@ TEST_F(DoctorGolden, EachStatesReports) {
         {"all-well", {{"all is well", [] {}}}},
         {"queue",
          {{"no queue", [] { sim::RemovePrinter(u"Korvane-Q5"); }},
+          // A queue Windows made itself when the printer was first plugged in: renamed, not
+          // doubled. Only a near name counts: case, blanks, hyphens, a suffix not a digit.
+          {"a near name on the printer's port",
+           [] {
+               sim::RemovePrinter(u"Korvane-Q5");
+               sim::AddPrinter(u"Korvane Q50", u"USB005");
+               sim::AddPrinter(u"KORVANE_Q5 (Copy 1)", u"LPT1:");
+               sim::AddPrinter(u"korvane q5 Series", u"USB005");
+           }},
+          {"a near name on another port",
+           [] {
+               sim::RemovePrinter(u"Korvane-Q5");
+               sim::AddPrinter(u"Korvane Q", u"USB005");
+               sim::AddPrinter(u"Korvane-Q5 (Copy 1)", u"LPT1:");
+           }},
+          {"no queue, the list of queues refused",
+           Both([] { sim::RemovePrinter(u"Korvane-Q5"); },
+                Fail("EnumPrintersW", 1, ERROR_ACCESS_DENIED))},
           {"the queue may not be opened", Fail("OpenPrinterW", 1, ERROR_ACCESS_DENIED)},
           {"the queue cannot be opened", Fail("OpenPrinterW", 1, ERROR_INVALID_PARAMETER)},
           {"the queue's settings cannot be read", Fail("GetPrinterW", 1, ERROR_ACCESS_DENIED)},

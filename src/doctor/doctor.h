@@ -9,9 +9,19 @@
 #include "device/device.h"
 #include "platform/platform.h"
 
+// A queue whose name is Korvane-Q5's but for case, blanks, hyphens or a suffix (the name Windows
+// gives a queue it makes itself), and its port.
+struct NearQueue {
+    std::string name;
+    std::string port;
+};
+
 struct QueueFacts {
     bool opened = false;
     DWORD openError = 0;
+    // With no queue Korvane-Q5: the queues of a near name, or why the list could not be read.
+    std::vector<NearQueue> nearNames;
+    DWORD nearNamesError = 0;
     bool read = false;  // the level-2 record could be read
     std::string port;
     DWORD status = 0;  // the record's Status word
@@ -92,3 +102,6 @@ Facts GatherFacts();
 // Whether a registered service command line starts kq5svc.exe, and whether it is quoted.
 bool IsKq5Path(const std::string& path);
 bool PathQuoted(const std::string& path);
+// Whether a queue's name is Korvane-Q5's but for letter case, blanks, hyphens, underscores or a
+// suffix that does not go on with a digit ("Korvane Q5 Series", not "Korvane-Q50").
+bool NearQueueName(const std::string& name);

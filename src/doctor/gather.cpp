@@ -16,6 +16,34 @@ constexpr DWORD kEnumBufferSize = 64 * 1024;   // a page of services; the rest b
 constexpr DWORD kConfigSizeLimit = 64 * 1024;  // the service manager's records stay far below
 constexpr int kEnumRounds = 64;                // 4 MiB of services: far beyond any machine
 
+// The local queues of a near name: listed at level 5 (name and port), sized first.
+void FindNearNames(QueueFacts& facts) {
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, nullptr, 0, &needed, &count) == 0 &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        facts.nearNamesError = GetLastError();
+        return;
+    }
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed == 0 ? 1 : needed]);
+    if (!buffer) {
+        facts.nearNamesError = ERROR_NOT_ENOUGH_MEMORY;
+        return;
+    }
+    if (EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, buffer.get(), needed, &needed, &count) == 0) {
+        facts.nearNamesError = GetLastError();
+        return;
+    }
+    const auto* records = reinterpret_cast<const PRINTER_INFO_5W*>(buffer.get());
+    for (DWORD i = 0; i < count; ++i) {
+        const std::string name = records[i].pPrinterName ? Utf8(records[i].pPrinterName) : "";
+        if (NearQueueName(name)) {
+            facts.nearNames.push_back(
+                NearQueue{name, records[i].pPortName ? Utf8(records[i].pPortName) : ""});
+        }
+    }
+}
+
 QueueFacts GatherQueue() {
     QueueFacts facts;
     HANDLE queue = INVALID_HANDLE_VALUE;
@@ -24,6 +52,9 @@ QueueFacts GatherQueue() {
     WideString name = kQueueName;
     if (OpenPrinterW(name.data(), &queue, &request) == 0) {
         facts.openError = GetLastError();
+        if (facts.openError == ERROR_INVALID_PRINTER_NAME) {
+            FindNearNames(facts);
+        }
         return facts;
     }
     facts.opened = true;
@@ -388,4 +419,17 @@ bool IsKq5Path(const std::string& path) {
 
 bool PathQuoted(const std::string& path) {
     return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
+}
+
+bool NearQueueName(const std::string& name) {
+    std::string folded;
+    for (const char c : LowerAscii(name)) {
+        if (c != ' ' && c != '-' && c != '_') {
+            folded += c;
+        }
+    }
+    constexpr const char* kFolded = "korvaneq5";
+    const size_t length = std::char_traits<char>::length(kFolded);
+    return folded.compare(0, length, kFolded) == 0 &&
+           (folded.size() == length || folded[length] < '0' || folded[length] > '9');
 }

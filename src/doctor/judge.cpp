@@ -77,11 +77,40 @@ bool Kq5Running(const Facts& facts) {
     return facts.service.installed && facts.service.state == SERVICE_RUNNING;
 }
 
+// The queue of a near name to rename: the first on the printer's port, else the first.
+const NearQueue* QueueToRename(const Facts& facts) {
+    const std::vector<NearQueue>& near = facts.queue.nearNames;
+    for (const NearQueue& queue : near) {
+        if (!facts.printer.port.empty() && EqualsFoldingAscii(queue.port, facts.printer.port)) {
+            return &queue;
+        }
+    }
+    return near.empty() ? nullptr : &near.front();
+}
+
+// No queue Korvane-Q5 but one of a near name: renamed, it is kq5's queue; a second queue added
+// beside it would print to the same port.
+void JudgeMisnamed(const Facts& facts, const NearQueue& queue, Report& report) {
+    const bool printers =
+        !facts.printer.port.empty() && EqualsFoldingAscii(queue.port, facts.printer.port);
+    report.Problem("queue_misnamed",
+                   "queue Korvane-Q5 does not exist, but queue \"" + queue.name + "\" prints to " +
+                       queue.port + (printers ? ", the printer's port" : ""),
+                   "rename that queue Korvane-Q5 (adding another would make two queues on one "
+                   "port): PowerShell Rename-Printer -Name \"" +
+                       queue.name +
+                       "\" -NewName \"Korvane-Q5\"; or rundll32 printui.dll,PrintUIEntry /Xs /n "
+                       "\"" +
+                       queue.name + "\" PrinterName \"Korvane-Q5\"");
+}
+
 void JudgeQueue(const Facts& facts, Report& report) {
     const QueueFacts& queue = facts.queue;
     if (!queue.opened) {
         const std::string why = ErrorWords(queue.openError);
-        if (queue.openError == kNoSuchQueue) {
+        if (queue.openError == kNoSuchQueue && QueueToRename(facts) != nullptr) {
+            JudgeMisnamed(facts, *QueueToRename(facts), report);
+        } else if (queue.openError == kNoSuchQueue) {
             report.Problem("queue_missing", "queue Korvane-Q5 does not exist (" + why + ")",
                            "add a printer named exactly Korvane-Q5 on the printer's USB port");
         } else if (queue.openError == ERROR_ACCESS_DENIED) {

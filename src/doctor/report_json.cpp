@@ -79,6 +79,16 @@ std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
     return out;
 }
 
+// The queues of a near name, each with its port.
+std::string NearNamesJson(const std::vector<NearQueue>& queues) {
+    std::vector<std::string> items;
+    for (const NearQueue& queue : queues) {
+        items.push_back("{\"name\":" + JsonString(queue.name) +
+                        ",\"port\":" + JsonString(queue.port) + "}");
+    }
+    return "[" + Join(items, ",") + "]";
+}
+
 // kq5's service as the JSON member "service".
 std::string ServiceJson(const ServiceFacts& service) {
     std::vector<std::string> recovery;
@@ -125,7 +135,9 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
            ",\"port\":" + JsonString(queue.port) +
            ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
            ",\"status\":" + std::to_string(queue.status) +
-           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
+           ",\"status_words\":" + StringList(StatusWords(queue.status)) +
+           ",\"near_names\":" + NearNamesJson(queue.nearNames) +
+           ",\"near_names_error\":" + Error(queue.nearNamesError) + "}";
     out += ",\"spooler\":{\"state\":" +
            (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
            ",\"error\":" + Error(facts.spooler.error) + "}";

@@ -115,7 +115,7 @@ std::string Contradiction(const Finding& f, const Truth& t) {
     bool holds = true;
     if (k == "queue") {
         holds = t.queueExists && EndsWith(f.text, " " + t.queuePort);
-    } else if (k == "queue_missing") {
+    } else if (k == "queue_missing" || k == "queue_misnamed") {
         holds = !t.queueExists;
     } else if (k == "queue_spooler_down" || k == "spooler_not_running") {
         holds = t.spooler != SERVICE_RUNNING;
