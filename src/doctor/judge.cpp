@@ -79,13 +79,13 @@ bool Kq5Running(const Facts& facts) {
 
 // The queue of a near name to rename: the first on the printer's port, else the first.
 const NearQueue* QueueToRename(const Facts& facts) {
-    const std::vector<NearQueue>& near = facts.queue.nearNames;
-    for (const NearQueue& queue : near) {
+    const std::vector<NearQueue>& queues = facts.queue.nearNames;
+    for (const NearQueue& queue : queues) {
         if (!facts.printer.port.empty() && EqualsFoldingAscii(queue.port, facts.printer.port)) {
             return &queue;
         }
     }
-    return near.empty() ? nullptr : &near.front();
+    return queues.empty() ? nullptr : &queues.front();
 }
 
 // No queue Korvane-Q5 but one of a near name: renamed, it is kq5's queue; a second queue added
