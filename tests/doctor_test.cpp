@@ -284,6 +284,8 @@ TEST_F(DoctorGolden, EachStatesReports) {
           {"paused, the printer plugged in", Paused(PRINTER_STATUS_OFFLINE)},
           // Unplugged, the pause is kq5's own doing: said, not counted (the absent printer is).
           {"paused, the printer unplugged", Both(Paused(PRINTER_STATUS_OFFLINE), kUnplugged)},
+          {"paused, the device list unreadable",
+           Both(Paused(PRINTER_STATUS_OFFLINE), Fail("SetupDiGetClassDevsW", 1, 8))},
           {"every status bit, and those no winspool.h names", Both(Paused(0xFFFFFFFF), kUnplugged)},
           {"two status bits and an unknown one", Both(Paused(0x2400002), kUnplugged)}}},
         {"spooler",

@@ -140,6 +140,11 @@ void JudgeQueue(const Facts& facts, Report& report) {
                        "queue Korvane-Q5 is paused though the printer is plugged in",
                        "resume it (printer queue window: Printer > Pause Printing), or unplug "
                        "and plug in the printer while kq5 runs");
+    } else if (paused && !facts.printer.listed) {
+        report.CannotLook("queue_paused_unexplained",
+                          "queue Korvane-Q5 is paused, and whether the printer is plugged in (kq5 "
+                          "pauses it while it is not) cannot be told",
+                          "run kq5doctor again; if the printer is plugged in, resume the queue");
     } else if (paused) {
         report.Ok("queue_paused",
                   "queue Korvane-Q5 is paused: kq5 does so while the printer is "
@@ -407,6 +412,20 @@ void JudgePath(const ServiceFacts& service, const std::string& name, Report& rep
     }
 }
 
+// A stopped kq5 is started; one paused is continued; one on its way somewhere is given the time
+// to get there first (a start asked of a service that is stopping is refused).
+std::string NotRunningFix(const ServiceFacts& service) {
+    if (service.state == SERVICE_PAUSED) {
+        return "continue it: sc continue " + service.name;
+    }
+    if (service.state != SERVICE_START_PENDING && service.state != SERVICE_STOP_PENDING &&
+        service.state != SERVICE_CONTINUE_PENDING && service.state != SERVICE_PAUSE_PENDING) {
+        return "start it: sc start " + service.name;
+    }
+    return "run kq5doctor again in a minute; if kq5 is still " +
+           std::string(StateName(service.state)) + ", restart the computer";
+}
+
 void JudgeService(const Facts& facts, Report& report) {
     const ServiceFacts& service = facts.service;
     if (!ServiceFound(service, report)) {
@@ -419,7 +438,7 @@ void JudgeService(const Facts& facts, Report& report) {
         report.Ok("kq5_state", name + ": running" + version);
     } else {
         report.Problem("kq5_not_running", name + ": " + StateName(service.state) + version,
-                       "start it: sc start " + service.name);
+                       NotRunningFix(service));
     }
     JudgeVersion(service, name, report);
     if (service.startType == SERVICE_AUTO_START) {
