@@ -191,14 +191,19 @@ std::vector<std::string> DoctorContradictions(uint64_t seed, int minutes) {
     const Scenario scenario = GenerateScenario(seed, minutes);
     std::mt19937_64 pick(seed);
     std::vector<std::string> wrong;
-    RunScenario(scenario, sim::Threads::TakeTurns, nullptr, [&](const ScenarioEvent& event) {
-        const size_t i = static_cast<size_t>(&event - scenario.events.data());
-        if (pick() % 4 == 0) {
-            LookAt(scenario, i,
-                   "seed " + std::to_string(seed) + ", before event " + std::to_string(i + 1) +
-                       " at " + std::to_string(event.atMs) + " ms",
-                   wrong);
-        }
-    });
+    const ScenarioResult looked =
+        RunScenario(scenario, sim::Threads::TakeTurns, nullptr, [&](const ScenarioEvent& event) {
+            const size_t i = static_cast<size_t>(&event - scenario.events.data());
+            if (pick() % 4 == 0) {
+                LookAt(scenario, i,
+                       "seed " + std::to_string(seed) + ", before event " + std::to_string(i + 1) +
+                           " at " + std::to_string(event.atMs) + " ms",
+                       wrong);
+            }
+        });
+    // The looks must leave the day as it would have been: the same run without them.
+    if (FormatTimeline(looked) != FormatTimeline(RunScenario(scenario))) {
+        wrong.push_back("seed " + std::to_string(seed) + ": the doctor's looks changed the day");
+    }
     return wrong;
 }
