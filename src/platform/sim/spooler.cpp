@@ -571,7 +571,10 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPD
     return TRUE;
 }
 
-// Level 5 of the local queues, those that exist, in the order they were added.
+// Level 5 of the local queues, those that exist, in the order they were added: a buffer too
+// small answers ERROR_INSUFFICIENT_BUFFER with the bytes needed (ReactOS's EnumPrinters apitest,
+// the sizing protocol of EnumPrinters), a Spooler that does not run RPC_S_SERVER_UNAVAILABLE
+// (Wine's winspool tests take that answer for a deactivated Spooler).
 BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
                           LPDWORD pcbNeeded, LPDWORD pcReturned) {
     std::lock_guard<std::mutex> lock(MachineLock());
