@@ -376,7 +376,11 @@ TEST_F(DoctorGolden, EachStatesReports) {
           // The repair names the version installed, read from the programs beside it: never the
           // doctor's own, which Windows Installer may refuse as a downgrade.
           {"the program gone, 1.0.1 beside it",
-           Kq5At("\"C:\\kq5\\kq5svc.exe\"", "C:\\kq5\\kq5doctor.exe", "1.0.1.0")},
+           Both(Kq5At("\"C:\\kq5\\kq5svc.exe\"", "C:\\kq5\\kq5doctor.exe", "1.0.1.0"),
+                [] { sim::AddProgramFile("C:\\kq5\\kq5trace.exe", "1.0.2.0"); })},
+          // A program named without its folder has no programs beside it to tell.
+          {"the program gone, named without its folder",
+           Kq5At("kq5svc.exe", "kq5doctor.exe", "9.9.9.0")},
           {"the program gone, only kq5trace.exe beside it",
            Kq5At("C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5trace.exe", "2.3.4.0")},
           {"its folder gone", Fail("GetFileVersionInfoSizeW", 1, ERROR_PATH_NOT_FOUND)},
