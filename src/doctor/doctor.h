@@ -9,9 +9,19 @@
 #include "device/device.h"
 #include "platform/platform.h"
 
+// A queue whose name is Korvane-Q5's but for case, blanks, hyphens or a suffix (the name Windows
+// gives a queue it makes itself), and its port.
+struct NearQueue {
+    std::string name;
+    std::string port;
+};
+
 struct QueueFacts {
     bool opened = false;
     DWORD openError = 0;
+    // With no queue Korvane-Q5: the queues of a near name, or why the list could not be read.
+    std::vector<NearQueue> nearNames;
+    DWORD nearNamesError = 0;
     bool read = false;  // the level-2 record could be read
     std::string port;
     DWORD status = 0;  // the record's Status word
@@ -37,6 +47,7 @@ struct PrinterFacts {
     std::vector<DeviceFacts> devices;  // those with both digit groups, in the system's order
     int printer = -1;                  // index of the first that is the printer
     std::string port;                  // the USB port Windows gave it; empty when none
+    DWORD portListError = 0;  // with no port found: why the Spooler's list of ports was not read
     DeviceOpen open = DeviceOpen::NotTried;
     DWORD openError = 0;
 };
@@ -70,6 +81,10 @@ struct ServiceFacts {
     bool versionKnown = false;
     DWORD versionError = 0;
     std::string version;  // of the program's version resource: "1.0.0.0"
+    // With the program gone, the version of a program the package installs beside it, and that
+    // program: the version installed, whose package repairs it. Empty when none could be read.
+    std::string installedVersion;
+    std::string installedVersionFrom;
     // The first service after kq5's that runs kq5svc.exe too and is running: a copy of kq5
     // left installed under another name, which may hold the printer. Empty when none.
     std::string alsoRunning;
@@ -87,3 +102,6 @@ Facts GatherFacts();
 // Whether a registered service command line starts kq5svc.exe, and whether it is quoted.
 bool IsKq5Path(const std::string& path);
 bool PathQuoted(const std::string& path);
+// Whether a queue's name is Korvane-Q5's but for letter case, blanks, hyphens, underscores or a
+// suffix that does not go on with a digit ("Korvane Q5 Series", not "Korvane-Q50").
+bool NearQueueName(const std::string& name);

@@ -16,6 +16,34 @@ constexpr DWORD kEnumBufferSize = 64 * 1024;   // a page of services; the rest b
 constexpr DWORD kConfigSizeLimit = 64 * 1024;  // the service manager's records stay far below
 constexpr int kEnumRounds = 64;                // 4 MiB of services: far beyond any machine
 
+// The local queues of a near name: listed at level 5 (name and port), sized first.
+void FindNearNames(QueueFacts& facts) {
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, nullptr, 0, &needed, &count) == 0 &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        facts.nearNamesError = GetLastError();
+        return;
+    }
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed == 0 ? 1 : needed]);
+    if (!buffer) {
+        facts.nearNamesError = ERROR_NOT_ENOUGH_MEMORY;
+        return;
+    }
+    if (EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, buffer.get(), needed, &needed, &count) == 0) {
+        facts.nearNamesError = GetLastError();
+        return;
+    }
+    const auto* records = reinterpret_cast<const PRINTER_INFO_5W*>(buffer.get());
+    for (DWORD i = 0; i < count; ++i) {
+        const std::string name = records[i].pPrinterName ? Utf8(records[i].pPrinterName) : "";
+        if (NearQueueName(name)) {
+            facts.nearNames.push_back(
+                NearQueue{name, records[i].pPortName ? Utf8(records[i].pPortName) : ""});
+        }
+    }
+}
+
 QueueFacts GatherQueue() {
     QueueFacts facts;
     HANDLE queue = INVALID_HANDLE_VALUE;
@@ -24,6 +52,9 @@ QueueFacts GatherQueue() {
     WideString name = kQueueName;
     if (OpenPrinterW(name.data(), &queue, &request) == 0) {
         facts.openError = GetLastError();
+        if (facts.openError == ERROR_INVALID_PRINTER_NAME) {
+            FindNearNames(facts);
+        }
         return facts;
     }
     facts.opened = true;
@@ -56,6 +87,18 @@ SpoolerFacts GatherSpooler(SC_HANDLE manager) {
     return facts;
 }
 
+// Whether the Spooler's list of ports can be read: a port not found in a list that could not be
+// read says nothing of the printer (the list is the Spooler's, gone while it is stopped).
+DWORD PortListError() {
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumPortsW(nullptr, 2, nullptr, 0, &needed, &count) != 0 ||
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        return 0;
+    }
+    return GetLastError();
+}
+
 PrinterFacts GatherPrinter() {
     PrinterFacts facts;
     facts.listed = VisitPrinterCandidates(
@@ -66,6 +109,7 @@ PrinterFacts GatherPrinter() {
             if (check.identity == Identity::Printer && facts.printer < 0) {
                 facts.printer = static_cast<int>(facts.devices.size()) - 1;
                 facts.port = Utf8(FindPortForDevice(CollectUsbPorts(), path));
+                facts.portListError = facts.port.empty() ? PortListError() : 0;
                 HANDLE device = OpenPrinterDevice(path);
                 if (device != INVALID_HANDLE_VALUE) {
                     facts.open = DeviceOpen::Opened;
@@ -163,39 +207,67 @@ WideString ExecutableOf(const WCHAR* commandLine) {
     return at == std::string::npos ? line : line.substr(0, at + 10);
 }
 
-// The version resource of the service's program: GetFileVersionInfoSizeW sizes it,
-// GetFileVersionInfoW reads it, VerQueryValueW("\\") finds the fixed part with the numbers.
-void ReadVersion(const WCHAR* commandLine, ServiceFacts& facts) {
-    const WideString path = ExecutableOf(commandLine);
-    facts.executable = Utf8(path);
+// The version of the program at PATH from its version resource: GetFileVersionInfoSizeW sizes
+// it, GetFileVersionInfoW reads it, VerQueryValueW("\\") finds the fixed part with the numbers.
+// Empty, with the error in ERROR, when it cannot be read.
+std::string FileVersion(const WideString& path, DWORD& error) {
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
     if (size == 0) {
-        facts.versionError = GetLastError();
-        return;
+        error = GetLastError();
+        return "";
     }
     std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
     if (!block) {
-        facts.versionError = ERROR_NOT_ENOUGH_MEMORY;
-        return;
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return "";
     }
     LPVOID fixed = nullptr;
     UINT length = 0;
     if (GetFileVersionInfoW(path.c_str(), 0, size, block.get()) == 0 ||
         VerQueryValueW(block.get(), WSTR("\\"), &fixed, &length) == 0) {
-        facts.versionError = GetLastError();
-        return;
+        error = GetLastError();
+        return "";
     }
     if (length < sizeof(VS_FIXEDFILEINFO)) {
-        facts.versionError = ERROR_INVALID_DATA;
-        return;
+        error = ERROR_INVALID_DATA;
+        return "";
     }
     const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
-    facts.versionKnown = true;
-    facts.version = std::to_string(info->dwFileVersionMS >> 16) + "." +
-                    std::to_string(info->dwFileVersionMS & 0xFFFF) + "." +
-                    std::to_string(info->dwFileVersionLS >> 16) + "." +
-                    std::to_string(info->dwFileVersionLS & 0xFFFF);
+    return std::to_string(info->dwFileVersionMS >> 16) + "." +
+           std::to_string(info->dwFileVersionMS & 0xFFFF) + "." +
+           std::to_string(info->dwFileVersionLS >> 16) + "." +
+           std::to_string(info->dwFileVersionLS & 0xFFFF);
+}
+
+// With the service's program gone, the version installed is read from the programs the package
+// puts beside it: the repair must use that version's package, as Windows Installer refuses
+// another.
+void ReadSiblingVersion(const WideString& program, ServiceFacts& facts) {
+    const size_t slash = program.find_last_of(WSTR("\\/"));
+    if (slash == WideString::npos) {
+        return;
+    }
+    for (const WCHAR* name : {WSTR("kq5doctor.exe"), WSTR("kq5trace.exe")}) {
+        const WideString path = program.substr(0, slash + 1) + name;
+        DWORD error = 0;
+        const std::string version = FileVersion(path, error);
+        if (!version.empty()) {
+            facts.installedVersion = version;
+            facts.installedVersionFrom = Utf8(path);
+            return;
+        }
+    }
+}
+
+void ReadVersion(const WCHAR* commandLine, ServiceFacts& facts) {
+    const WideString path = ExecutableOf(commandLine);
+    facts.executable = Utf8(path);
+    facts.version = FileVersion(path, facts.versionError);
+    facts.versionKnown = !facts.version.empty();
+    if (facts.versionError == ERROR_FILE_NOT_FOUND || facts.versionError == ERROR_PATH_NOT_FOUND) {
+        ReadSiblingVersion(path, facts);
+    }
 }
 
 // A service whose program cannot be read may be kq5: noted, so that the doctor does not say kq5
@@ -347,4 +419,17 @@ bool IsKq5Path(const std::string& path) {
 
 bool PathQuoted(const std::string& path) {
     return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
+}
+
+bool NearQueueName(const std::string& name) {
+    std::string folded;
+    for (const char c : LowerAscii(name)) {
+        if (c != ' ' && c != '-' && c != '_') {
+            folded += c;
+        }
+    }
+    constexpr const char* kFolded = "korvaneq5";
+    const size_t length = std::char_traits<char>::length(kFolded);
+    return folded.compare(0, length, kFolded) == 0 &&
+           (folded.size() == length || folded[length] < '0' || folded[length] > '9');
 }

@@ -36,6 +36,20 @@ bool HasSpace(const std::string& text) {
     return text.find(' ') != std::string::npos;
 }
 
+// The sc line that registers COMMANDLINE with its program, up to kq5svc.exe, quoted: the quotes
+// inside the value are written \" for sc.
+std::string BinPathFix(const std::string& service, const std::string& commandLine) {
+    const size_t start = commandLine.find_first_not_of(' ');
+    const std::string line = start == std::string::npos ? "" : commandLine.substr(start);
+    const size_t at = LowerAscii(line).find("kq5svc.exe");
+    const size_t end = at == std::string::npos ? line.size() : at + 10;
+    std::string value = "\\\"" + line.substr(0, end) + "\\\"";
+    for (const char c : line.substr(end)) {
+        value += c == '"' ? std::string("\\\"") : std::string(1, c);
+    }
+    return "sc config " + service + " binPath= \"" + value + "\"";
+}
+
 struct Report {
     std::vector<Finding> findings;
     void Ok(const std::string& key, const std::string& text) {
@@ -63,11 +77,40 @@ bool Kq5Running(const Facts& facts) {
     return facts.service.installed && facts.service.state == SERVICE_RUNNING;
 }
 
+// The queue of a near name to rename: the first on the printer's port, else the first.
+const NearQueue* QueueToRename(const Facts& facts) {
+    const std::vector<NearQueue>& queues = facts.queue.nearNames;
+    for (const NearQueue& queue : queues) {
+        if (!facts.printer.port.empty() && EqualsFoldingAscii(queue.port, facts.printer.port)) {
+            return &queue;
+        }
+    }
+    return queues.empty() ? nullptr : &queues.front();
+}
+
+// No queue Korvane-Q5 but one of a near name: renamed, it is kq5's queue; a second queue added
+// beside it would print to the same port.
+void JudgeMisnamed(const Facts& facts, const NearQueue& queue, Report& report) {
+    const bool printers =
+        !facts.printer.port.empty() && EqualsFoldingAscii(queue.port, facts.printer.port);
+    report.Problem("queue_misnamed",
+                   "queue Korvane-Q5 does not exist, but queue \"" + queue.name + "\" prints to " +
+                       queue.port + (printers ? ", the printer's port" : ""),
+                   "rename that queue Korvane-Q5 (adding another would make two queues on one "
+                   "port): PowerShell Rename-Printer -Name \"" +
+                       queue.name +
+                       "\" -NewName \"Korvane-Q5\"; or rundll32 printui.dll,PrintUIEntry /Xs /n "
+                       "\"" +
+                       queue.name + "\" PrinterName \"Korvane-Q5\"");
+}
+
 void JudgeQueue(const Facts& facts, Report& report) {
     const QueueFacts& queue = facts.queue;
     if (!queue.opened) {
         const std::string why = ErrorWords(queue.openError);
-        if (queue.openError == kNoSuchQueue) {
+        if (queue.openError == kNoSuchQueue && QueueToRename(facts) != nullptr) {
+            JudgeMisnamed(facts, *QueueToRename(facts), report);
+        } else if (queue.openError == kNoSuchQueue) {
             report.Problem("queue_missing", "queue Korvane-Q5 does not exist (" + why + ")",
                            "add a printer named exactly Korvane-Q5 on the printer's USB port");
         } else if (queue.openError == ERROR_ACCESS_DENIED) {
@@ -97,6 +140,11 @@ void JudgeQueue(const Facts& facts, Report& report) {
                        "queue Korvane-Q5 is paused though the printer is plugged in",
                        "resume it (printer queue window: Printer > Pause Printing), or unplug "
                        "and plug in the printer while kq5 runs");
+    } else if (paused && !facts.printer.listed) {
+        report.CannotLook("queue_paused_unexplained",
+                          "queue Korvane-Q5 is paused, and whether the printer is plugged in (kq5 "
+                          "pauses it while it is not) cannot be told",
+                          "run kq5doctor again; if the printer is plugged in, resume the queue");
     } else if (paused) {
         report.Ok("queue_paused",
                   "queue Korvane-Q5 is paused: kq5 does so while the printer is "
@@ -125,8 +173,9 @@ void JudgeSpooler(const Facts& facts, Report& report) {
 }
 
 // Whether the printer's device opens, said only as far as the open shows it: kq5 running holds
-// it, so a device that opens means kq5 reads nothing from it, and a device held while another
-// service runs kq5svc.exe too may be held by that copy.
+// it, so a device that opens means kq5 reads nothing from it, a device held while another
+// service runs kq5svc.exe too may be held by that copy, and one held while kq5 is starting or
+// stopping may be held by kq5.
 void JudgeDevice(const Facts& facts, Report& report) {
     const PrinterFacts& printer = facts.printer;
     const std::string& copy = facts.service.alsoRunning;
@@ -150,6 +199,13 @@ void JudgeDevice(const Facts& facts, Report& report) {
                               "): by kq5 or another program, which cannot be told while kq5's "
                               "service cannot be looked at",
                           "run kq5doctor from an elevated console");
+    } else if (printer.open == DeviceOpen::Held && facts.service.installed &&
+               facts.service.state != SERVICE_STOPPED && !Kq5Running(facts)) {
+        report.CannotLook("printer_holder_unknown",
+                          "the printer's device is held (" + ErrorWords(printer.openError) +
+                              ") while kq5 is " + StateName(facts.service.state) +
+                              ": by kq5 or another program, which cannot be told",
+                          "run kq5doctor again once kq5 runs or has stopped");
     } else if (printer.open == DeviceOpen::Held && Kq5Running(facts)) {
         report.Ok("printer_device",
                   "the printer's device is held by kq5, as expected while it runs");
@@ -192,7 +248,15 @@ void JudgePrinter(const Facts& facts, Report& report) {
                        "port description is not the Korvane Q5");
         return;
     }
-    if (printer.port.empty()) {
+    if (printer.port.empty() && printer.portListError != 0) {
+        report.CannotLook("printer_port_unreadable",
+                          "the printer's USB port cannot be looked up: the Spooler's list of "
+                          "ports cannot be read (" +
+                              ErrorWords(printer.portListError) + ")",
+                          printer.portListError == kRpcUnavailable
+                              ? "start the Spooler (net start Spooler), then run kq5doctor again"
+                              : "run kq5doctor from an elevated console");
+    } else if (printer.port.empty()) {
         report.Problem(
             "printer_port_unknown",
             "Windows gave the printer no USB printer port (no port's Device Id is its "
@@ -222,17 +286,43 @@ void JudgePort(const Facts& facts, Report& report) {
             printer->port);
 }
 
+// The package file of a version "X.Y.Z.B" as the release names it: kq5-X.Y.Z-x64.msi.
+std::string PackageOf(const std::string& version) {
+    const size_t third = version.rfind('.');
+    return "kq5-" + version.substr(0, third == std::string::npos ? version.size() : third) +
+           "-x64.msi";
+}
+
+// The program gone: repaired with the package of the version installed (Windows Installer
+// refuses another), or, when no program beside it tells that version, by the installed product.
+std::string RepairFix(const ServiceFacts& service) {
+    if (!service.installedVersion.empty()) {
+        return "repair kq5 " + service.installedVersion + " (the version of " +
+               service.installedVersionFrom + ") with its own package: msiexec /fa " +
+               PackageOf(service.installedVersion);
+    }
+    return "repair the installed kq5 in Settings > Apps > kq5 > Modify, or with msiexec /fa "
+           "\"{PRODUCT-CODE}\" (its code from Windows' uninstall key, as the README's Removing "
+           "shows); installed by hand: copy kq5svc.exe there again";
+}
+
 void JudgeVersion(const ServiceFacts& service, const std::string& name, Report& report) {
     if (service.versionKnown) {
         return;
     }
     const std::string why = ErrorWords(service.versionError);
+    if (service.executable.empty()) {
+        report.Problem("kq5_program_missing",
+                       name + ": its command line starts no program (an empty quoted name)",
+                       BinPathFix(service.name, service.path.substr(2)));
+        return;
+    }
     if (service.versionError == ERROR_FILE_NOT_FOUND ||
         service.versionError == ERROR_PATH_NOT_FOUND) {
         report.Problem(
             "kq5_program_missing",
             name + ": its program " + service.executable + " does not exist (" + why + ")",
-            std::string("install kq5 again: msiexec /i ") + kPackage);
+            RepairFix(service));
         return;
     }
     report.CannotLook(
@@ -305,19 +395,35 @@ bool ServiceFound(const ServiceFacts& service, Report& report) {
     return true;
 }
 
-// An unquoted path with a space lets Windows start another program (C:\Program.exe).
+// An unquoted program path with a space lets Windows start another program (C:\Program.exe); a
+// space before the arguments does not.
 void JudgePath(const ServiceFacts& service, const std::string& name, Report& report) {
     if (PathQuoted(service.path)) {
         report.Ok("kq5_path", name + ": path " + service.path + " is quoted");
-    } else if (HasSpace(service.path)) {
+    } else if (HasSpace(service.executable)) {
         report.Problem("kq5_path_unquoted",
                        name + ": path " + service.path +
-                           " is not quoted and holds a space: Windows may start another program",
-                       "sc config " + service.name + " binPath= \"\\\"" + service.path + "\\\"\"");
+                           " is not quoted and its program holds a space: Windows may start "
+                           "another program",
+                       BinPathFix(service.name, service.path));
     } else {
-        report.Ok("kq5_path",
-                  name + ": path " + service.path + " is not quoted but holds no space");
+        report.Ok("kq5_path", name + ": path " + service.path +
+                                  " is not quoted but its program holds no space");
     }
+}
+
+// A stopped kq5 is started; one paused is continued; one on its way somewhere is given the time
+// to get there first (a start asked of a service that is stopping is refused).
+std::string NotRunningFix(const ServiceFacts& service) {
+    if (service.state == SERVICE_PAUSED) {
+        return "continue it: sc continue " + service.name;
+    }
+    if (service.state != SERVICE_START_PENDING && service.state != SERVICE_STOP_PENDING &&
+        service.state != SERVICE_CONTINUE_PENDING && service.state != SERVICE_PAUSE_PENDING) {
+        return "start it: sc start " + service.name;
+    }
+    return "run kq5doctor again in a minute; if kq5 is still " +
+           std::string(StateName(service.state)) + ", restart the computer";
 }
 
 void JudgeService(const Facts& facts, Report& report) {
@@ -332,7 +438,7 @@ void JudgeService(const Facts& facts, Report& report) {
         report.Ok("kq5_state", name + ": running" + version);
     } else {
         report.Problem("kq5_not_running", name + ": " + StateName(service.state) + version,
-                       "start it: sc start " + service.name);
+                       NotRunningFix(service));
     }
     JudgeVersion(service, name, report);
     if (service.startType == SERVICE_AUTO_START) {

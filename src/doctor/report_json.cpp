@@ -70,12 +70,23 @@ std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
     out += ",\"printer\":{\"found\":" + Bool(present) + ",\"path\":" +
            JsonString(present ? printer.devices[static_cast<size_t>(printer.printer)].path : "") +
            ",\"port\":" + JsonString(printer.port) +
+           ",\"port_list_error\":" + Error(printer.portListError) +
            ",\"device\":" + JsonString(OpenName(printer.open)) +
            ",\"device_error\":" + Error(printer.openError) + "}";
     const bool comparable = present && !printer.port.empty() && queue.read;
     out += ",\"port_match\":" +
            (comparable ? Bool(EqualsFoldingAscii(queue.port, printer.port)) : std::string("null"));
     return out;
+}
+
+// The queues of a near name, each with its port.
+std::string NearNamesJson(const std::vector<NearQueue>& queues) {
+    std::vector<std::string> items;
+    for (const NearQueue& queue : queues) {
+        items.push_back("{\"name\":" + JsonString(queue.name) +
+                        ",\"port\":" + JsonString(queue.port) + "}");
+    }
+    return "[" + Join(items, ",") + "]";
 }
 
 // kq5's service as the JSON member "service".
@@ -101,7 +112,10 @@ std::string ServiceJson(const ServiceFacts& service) {
            ",\"privileges_error\":" + Error(service.privilegesError) +
            ",\"program\":" + JsonString(service.executable) + ",\"version\":" +
            (service.versionKnown ? JsonString(service.version) : std::string("null")) +
-           ",\"version_error\":" + Error(service.versionError) + "}";
+           ",\"version_error\":" + Error(service.versionError) + ",\"installed_version\":" +
+           (service.installedVersion.empty() ? std::string("null")
+                                             : JsonString(service.installedVersion)) +
+           ",\"installed_version_from\":" + JsonString(service.installedVersionFrom) + "}";
 }
 
 }  // namespace
@@ -121,7 +135,9 @@ std::string RenderJson(const Facts& facts, const std::vector<Finding>& findings)
            ",\"port\":" + JsonString(queue.port) +
            ",\"paused\":" + Bool((queue.status & PRINTER_STATUS_PAUSED) != 0) +
            ",\"status\":" + std::to_string(queue.status) +
-           ",\"status_words\":" + StringList(StatusWords(queue.status)) + "}";
+           ",\"status_words\":" + StringList(StatusWords(queue.status)) +
+           ",\"near_names\":" + NearNamesJson(queue.nearNames) +
+           ",\"near_names_error\":" + Error(queue.nearNamesError) + "}";
     out += ",\"spooler\":{\"state\":" +
            (facts.spooler.known ? JsonString(StateName(facts.spooler.state)) : "null") +
            ",\"error\":" + Error(facts.spooler.error) + "}";

@@ -98,6 +98,7 @@ void InstallService(const std::string& name, const ServiceConfig& config, DWORD 
         service->name = name;
     }
     service->state = state;
+    service->transitionDoneAt = UINT64_MAX;  // a pending state given stays until a control
     service->config = config;
 }
 

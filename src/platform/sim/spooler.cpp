@@ -571,6 +571,54 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPD
     return TRUE;
 }
 
+// Level 5 of the local queues, those that exist, in the order they were added: a buffer too
+// small answers ERROR_INSUFFICIENT_BUFFER with the bytes needed (ReactOS's EnumPrinters apitest,
+// the sizing protocol of EnumPrinters), a Spooler that does not run RPC_S_SERVER_UNAVAILABLE
+// (Wine's winspool tests take that answer for a deactivated Spooler).
+BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                          LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    std::lock_guard<std::mutex> lock(MachineLock());
+    Machine& m = TheMachine();
+    if (auto error = RecordCall(m, "EnumPrintersW", [&] {
+            return Hex(Flags) + ", " + Quote(Name) + ", " + std::to_string(Level) + ", " +
+                   (pPrinterEnum ? "buffer" : "null") + ", " + std::to_string(cbBuf);
+        })) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (!SpoolerRunning(m)) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
+    if (Level != 5 || Flags != PRINTER_ENUM_LOCAL || pcbNeeded == nullptr ||
+        pcReturned == nullptr) {
+        SetLastError(Level != 5 ? ERROR_INVALID_LEVEL : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<const PrinterRecord*> queues;
+    size_t needed = 0;
+    for (const PrinterRecord& printer : m.printers) {
+        if (printer.exists) {
+            queues.push_back(&printer);
+            needed += sizeof(PRINTER_INFO_5W) + TextBytes(printer.name) + TextBytes(printer.port);
+        }
+    }
+    *pcbNeeded = static_cast<DWORD>(needed);
+    *pcReturned = 0;
+    if (pPrinterEnum == nullptr || cbBuf < needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* records = reinterpret_cast<PRINTER_INFO_5W*>(pPrinterEnum);
+    Packer pack{pPrinterEnum, sizeof(PRINTER_INFO_5W) * queues.size()};
+    for (size_t i = 0; i < queues.size(); ++i) {
+        records[i] = PRINTER_INFO_5W{pack.Put(queues[i]->name), pack.Put(queues[i]->port),
+                                     queues[i]->attributes, 15000, 45000};
+    }
+    *pcReturned = static_cast<DWORD>(queues.size());
+    return TRUE;
+}
+
 namespace sim {
 
 void AddPrinter(const Text16& name, const Text16& port) {

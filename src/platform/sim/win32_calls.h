@@ -73,6 +73,7 @@ inline constexpr Win32Call kWin32Calls[] = {
     {"QueryServiceConfig2W", true, 0, {}, kNoRole},
     {"GetFileVersionInfoSizeW", true, 0, {}, kNoRole},
     {"GetFileVersionInfoW", true, 0, {}, kNoRole},
+    {"EnumPrintersW", true, 0, {}, kNoRole},
     // cannot fail
     {"ClosePrinter", false, 0, {}, kNoRole},
     {"CloseServiceHandle", false, 0, {}, kNoRole},
