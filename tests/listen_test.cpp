@@ -116,6 +116,25 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     EXPECT_EQ(pids, (std::vector<std::uint32_t>{0, 7, 0, 9}));
 }
 
+// Five minutes without anything written: a note that kq5trace still listens, with what it knows
+// of the service, so that a reader tells silence from a stretch nobody recorded.
+TEST(ListenLoop, FiveMinutesOfSilenceAreNotedAsStillListening) {
+    FakeMachine machine;
+    machine.service = [](std::uint64_t ms) { return ms < 400000 ? 7u : 0u; };
+    machine.messages = {{100, 7, "KQ5 STATUS:32"}};
+    std::vector<std::string> written;
+    ListenSink sink{
+        [&](Entry entry) { written.push_back(entry.stamp.substr(11, 12) + " " + entry.text); },
+        [&](std::uint32_t) { return machine.clock < 720000; }};
+    ListenLoop(machine.Listener(), sink);
+    EXPECT_EQ(written,
+              (std::vector<std::string>{
+                  "10:00:00.000 service kq5 runs as process 7", "10:00:00.100 KQ5 STATUS:32",
+                  "10:05:00.100 still listening; service kq5 runs as process 7",
+                  "10:06:40.000 service kq5 is not running",
+                  "10:11:40.000 still listening; service kq5 is not running"}));
+}
+
 // The service's process and "runs as process", "is not running" are in the answers above.
 TEST(ListenLoop, TheAnswerSaysWhyTheServiceIsNotThere) {
     EXPECT_EQ(AnswerOf("Kq5Test", 0, true).note,
@@ -169,13 +188,13 @@ TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnc
     EXPECT_EQ(said, (std::vector<std::string>{
                         "another debug-output viewer holds the channel; waiting for it to close",
                         "the channel is free again; recording"}));
-    EXPECT_EQ(
-        Lines("kq5trace-2026-12-07.txt"),
-        (std::vector<std::string>{
-            "10:00:00.000 kq5trace 1.0.0: debugger lines of the service kq5",
-            "10:00:00.000 # another debug-output viewer holds the channel; waiting",
-            "10:00:09.000 # the debug-output channel is free again; recording",
-            "10:00:09.000 # service kq5 runs as process 7", "10:00:09.500 [7] KQ5 STATUS:32"}));
+    EXPECT_EQ(Lines("kq5trace-2026-12-07.txt"),
+              (std::vector<std::string>{
+                  "10:00:00.000 kq5trace 1.0.0: debugger lines of the service kq5",
+                  "10:00:00.000 # another debug-output viewer holds the channel; waiting",
+                  "10:00:09.000 # the debug-output channel is free again; recording",
+                  "10:00:09.000 # service kq5 runs as process 7", "10:00:09.500 [7] KQ5 STATUS:32",
+                  "10:00:10.000 # recording stopped: the 10 s of --for are up"}));
 }
 
 TEST_F(RecordLoopTest, AStopWhileWaitingEndsWithinATenthOfASecond) {
@@ -237,21 +256,22 @@ TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
     for (std::uint64_t ms = 50; ms < 50000; ms += 1000) {
         machine.messages.push_back({ms, 7, "KQ5 STATUS:" + std::to_string(ms)});
     }
-    plan.seconds = 50;
+    plan.seconds = 49.5;
     plan.limits.keepDays = 2;
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(Listing(),
               (std::vector<std::string>{"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}));
     // Each file reads as a trace of its own: the header, the service's process, the day's lines.
     const std::vector<std::string> last = Lines("kq5trace-2026-12-11.txt");
-    ASSERT_EQ(last.size(), 12u);
+    ASSERT_EQ(last.size(), 13u);
     EXPECT_EQ(Lines("kq5trace-2026-12-10.txt").size(), 12u);
     EXPECT_EQ(
         std::vector<std::string>(last.begin(), last.begin() + 3),
         (std::vector<std::string>{"00:07:12.000 kq5trace 1.0.0: debugger lines of the service kq5",
                                   "00:07:12.000 # service kq5 runs as process 7",
                                   "00:07:12.000 [7] KQ5 STATUS:40050"}));
-    EXPECT_EQ(last.back(), "21:43:12.000 [7] KQ5 STATUS:49050");
+    EXPECT_EQ(last[11], "21:43:12.000 [7] KQ5 STATUS:49050");
+    EXPECT_EQ(last.back(), "22:55:12.000 # recording stopped: the 49.5 s of --for are up");
 }
 
 TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
@@ -266,16 +286,31 @@ TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
         std::uint64_t endMs;               // when Record returns, after the start
         std::vector<std::uint64_t> tries;  // after the start
         std::vector<std::string> lines;    // the service's lines in the day file
+        const char* end;                   // the file's last line: why the recording stopped
     };
     const std::vector<Case> cases = {
         // Without --for it records until stopped (here at 7 s).
-        {"until-stopped", -1, {}, {{6000, 7, "late"}}, 7000, {0}, {"late"}},
+        {"until-stopped", -1, {}, {{6000, 7, "late"}}, 7000, {0}, {"late"}, "asked to stop"},
         // --for 0: over before it began; the channel is not even tried.
-        {"for-0", 0, {}, {{0, 7, "first"}}, 0, {}, {}},
-        {"for-half-a-second", 0.5, {}, {{300, 7, "a"}, {600, 7, "b"}}, 500, {0}, {"a"}},
-        {"for-2", 2, {}, {{1000, 7, "in time"}, {2050, 7, "too late"}}, 2000, {0}, {"in time"}},
+        {"for-0", 0, {}, {{0, 7, "first"}}, 0, {}, {}, "the 0 s of --for are up"},
+        {"for-half-a-second", 0.5, {}, {{300, 7, "a"}, {600, 7, "b"}}, 500, {0}, {"a"}, "0.5 s"},
+        {"for-2",
+         2,
+         {},
+         {{1000, 7, "in time"}, {2050, 7, "too late"}},
+         2000,
+         {0},
+         {"in time"},
+         "the 2 s"},
         // Waiting for a channel another viewer holds counts too.
-        {"for-4-waiting", 4, {ChannelOpen::Taken, ChannelOpen::Taken}, {}, 4000, {0, 3000}, {}},
+        {"for-4-waiting",
+         4,
+         {ChannelOpen::Taken, ChannelOpen::Taken},
+         {},
+         4000,
+         {0, 3000},
+         {},
+         "the 4 s"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,12 +332,17 @@ TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
         EXPECT_EQ(tries, c.tries);
         // The service's lines as the file holds them, after "<time> [7] ".
         std::vector<std::string> lines;
-        for (const std::string& line : Lines(std::string(c.name) + "/kq5trace-2026-12-07.txt")) {
+        const std::vector<std::string> file =
+            Lines(std::string(c.name) + "/kq5trace-2026-12-07.txt");
+        for (const std::string& line : file) {
             if (line.find(" [7] ") == 12) {
                 lines.push_back(line.substr(17));
             }
         }
         EXPECT_EQ(lines, c.lines);
+        ASSERT_FALSE(file.empty());
+        EXPECT_EQ(file.back().substr(13, 21), "# recording stopped: ");
+        EXPECT_NE(file.back().find(c.end), std::string::npos) << file.back();
     }
 }
 

@@ -306,6 +306,14 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
                 expected.push_back(
                     Shown(LineKind::Damaged, 0, 0, "not a kq5trace line (cut or damaged)"));
             }
+            // A recording started in a file that holds lines already says so there.
+            const auto started = [&](size_t i) {
+                return Shown(LineKind::Note, utc[i], 0,
+                             entries[i].stamp + " recording started: kq5trace 1.0.0: lines");
+            };
+            if (next == 0 && run % 3 != 2) {
+                expected.push_back(started(0));
+            }
             if (!known.empty() && entries[next].kind != Entry::Kind::ServiceNote) {
                 expected.push_back(
                     Shown(LineKind::Note, utc[next], 0, entries[next].stamp + " " + known));
@@ -313,6 +321,9 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
             for (; next < entries.size() && expected.size() < lines.size(); ++next) {
                 EXPECT_EQ(entries[next].date, day.first) << next;
                 known = restartBefore[next] && expected.size() > 1 ? "" : known;
+                if (restartBefore[next] && expected.size() > 1 && next > 0) {
+                    expected.push_back(started(next));
+                }
                 const Entry& e = entries[next];
                 expected.push_back(
                     e.kind == Entry::Kind::Line
@@ -395,8 +406,9 @@ TEST_F(RecorderTest, ADayFileThatCannotBeOpenedEndsTheRecording) {
                                     ": Is a directory");
 }
 
-// A day file written by an earlier recording goes on where it ended, without an empty line; a
-// folder that happens to have a day file's name is neither a part nor deleted by retention.
+// A day file written by an earlier recording goes on where it ended, without an empty line, from
+// a note that the recording started again; a folder that happens to have a day file's name is
+// neither a part nor deleted by retention.
 TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
     fs::create_directories(folder / "kq5trace-2026-11-01.txt");
     fs::create_directories(folder / "kq5trace-2026-12-07.2.txt");
@@ -409,6 +421,7 @@ TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
     EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
               "# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
               "2026-12-07 12:00:00.000 +01:00\t[7] first\n"
+              "# 2026-12-07 12:00:00.000 +01:00 recording started: kq5trace 1.0.0: lines\n"
               "2026-12-07 12:00:00.000 +01:00\t[7] second\n");
     EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-11-01.txt"));
     EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-12-07.2.txt"));

@@ -72,18 +72,22 @@ int OpenCaptureChannel(DbwinChannel& channel, bool session) {
 
 // Captures the service's lines to OUT until the capture ends (CaptureGoesOn); false when OUT
 // could not be written.
-bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& command) {
+bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& command,
+                 bool continuing) {
     const std::wstring service = PathOf(command.service).wstring();
     CaptureEnd end = CaptureEndOf(command, GetTickCount64());
-    bool written =
-        WriteLine(out, HeaderLine(HeaderTitle(KQ5_VERSION, Narrow(service)), LocalStamp().text));
+    bool written = WriteLine(
+        out, StartLine(HeaderTitle(KQ5_VERSION, Narrow(service)), LocalStamp().text, continuing));
+    std::uint32_t pid = 0;
     ListenSink sink{[&](Entry entry) { written = written && WriteLine(out, FormatEntry(entry)); },
                     [&](std::uint32_t running) {
+                        pid = running;
                         return CaptureGoesOn(end, running, GetTickCount64(), stopRequested != 0,
                                              written);
                     }};
     Listen(channel, service, sink);
-    return written;
+    const StopCause cause = CaptureStopCause(end, pid, GetTickCount64(), stopRequested != 0);
+    return written && WriteLine(out, NoteLine(LocalStamp().text, StoppedNote(cause, end.seconds)));
 }
 
 // Ends a capture whose output cannot be written: exit code 1.
@@ -123,7 +127,7 @@ int Capture(const TraceCommand& command) {
         CloseChannel(channel);
         return CannotWrite(command.out, why);
     }
-    const bool written = CaptureInto(out, channel, command);
+    const bool written = CaptureInto(out, channel, command, false);
     const files::SystemError why = files::LastError();
     CloseChannel(channel);
     if (written && (command.out.empty() || std::fclose(out) == 0)) {

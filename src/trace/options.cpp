@@ -161,3 +161,14 @@ bool CaptureGoesOn(CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs, bool
     // With --until-stop, the run that was captured is over once it stopped.
     return written && !stopRequested && !timeUp && !(end.untilStop && end.seenRunning && pid == 0);
 }
+
+StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs,
+                           bool stopRequested) {
+    if (stopRequested) {
+        return StopCause::Asked;
+    }
+    const bool timeUp =
+        end.seconds >= 0 && static_cast<double>(nowMs - end.startMs) >= end.seconds * 1000;
+    return timeUp || !(end.untilStop && end.seenRunning && pid == 0) ? StopCause::TimeUp
+                                                                     : StopCause::ServiceStopped;
+}

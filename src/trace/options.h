@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cmdline/cmdline.h"
+#include "trace/record_loop.h"
 #include "tracelog/retention.h"
 
 // The help, the options and the forms of kq5trace.
@@ -56,3 +57,8 @@ CaptureEnd CaptureEndOf(const TraceCommand& command, std::uint64_t startMs);
 // whether everything so far was written.
 bool CaptureGoesOn(CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs, bool stopRequested,
                    bool written);
+
+// Why a capture that CaptureGoesOn has just ended (and whose output was written) ended, for its
+// last note.
+StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs,
+                           bool stopRequested);

@@ -105,9 +105,13 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     if (!EndsWithNewline(path) && !WriteRaw(recorder, "\n")) {
         return false;
     }
-    if (recorder.bytes == 0 && !WriteRaw(recorder, HeaderLine(recorder.header, stamp))) {
+    // A new file starts with the header; the first file of a recording that goes on in an
+    // earlier one says there that the recording started again.
+    if ((recorder.bytes == 0 || !recorder.started) &&
+        !WriteRaw(recorder, StartLine(recorder.header, stamp, recorder.bytes != 0))) {
         return false;
     }
+    recorder.started = true;
     if (repeatServiceNote && !recorder.serviceNote.empty() &&
         !WriteRaw(recorder, NoteLine(stamp, recorder.serviceNote))) {
         return false;
