@@ -261,16 +261,23 @@ TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(Listing(),
               (std::vector<std::string>{"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}));
+    // Each deletion on standard error and in the file opened after it.
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "deleted kq5trace-2026-12-07.txt: older than --keep-days 2",
+                        "deleted kq5trace-2026-12-08.txt: older than --keep-days 2",
+                        "deleted kq5trace-2026-12-09.txt: older than --keep-days 2"}));
     // Each file reads as a trace of its own: the header, the service's process, the day's lines.
     const std::vector<std::string> last = Lines("kq5trace-2026-12-11.txt");
-    ASSERT_EQ(last.size(), 13u);
-    EXPECT_EQ(Lines("kq5trace-2026-12-10.txt").size(), 12u);
+    ASSERT_EQ(last.size(), 14u);
+    EXPECT_EQ(Lines("kq5trace-2026-12-10.txt").size(), 13u);
     EXPECT_EQ(
-        std::vector<std::string>(last.begin(), last.begin() + 3),
+        std::vector<std::string>(last.begin(), last.begin() + 4),
         (std::vector<std::string>{"00:07:12.000 kq5trace 1.0.0: debugger lines of the service kq5",
+                                  "00:07:12.000 # deleted kq5trace-2026-12-09.txt: older than "
+                                  "--keep-days 2",
                                   "00:07:12.000 # service kq5 runs as process 7",
                                   "00:07:12.000 [7] KQ5 STATUS:40050"}));
-    EXPECT_EQ(last[11], "21:43:12.000 [7] KQ5 STATUS:49050");
+    EXPECT_EQ(last[12], "21:43:12.000 [7] KQ5 STATUS:49050");
     EXPECT_EQ(last.back(), "22:55:12.000 # recording stopped: the 49.5 s of --for are up");
 }
 

@@ -191,9 +191,12 @@ TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     const RecordLimits limits{3, 8000};  // parts of 1000 bytes
     Recorder recorder;
     ASSERT_TRUE(OpenRecorder(recorder, folder, limits, kLinesHeader));
+    std::vector<std::string> told;
+    recorder.told = [&](const std::string& note) { told.push_back(note); };
     const std::string text(40, 's');  // lines of 76 bytes, a header of 62
     for (int day = 0; day < 6; ++day) {
-        // Days of 10 lines (one part), the fifth of 300 (25 parts of 12 lines).
+        // Days of 10 lines (one part), the fifth of 300 (29 parts of at most 12 lines: a part
+        // begins with the notes of the files deleted to make room for it).
         for (int i = 0; i < (day == 4 ? 300 : 10); ++i) {
             ASSERT_TRUE(RecordEntry(recorder, Line(Plus(kDay, day), "10:00:00.000", text)));
             ASSERT_TRUE(FlushRecorder(recorder));
@@ -207,17 +210,26 @@ TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     ASSERT_TRUE(CloseRecorder(recorder));
     // Deleted oldest first: the first days by age, then by size the days before the big one
     // and the big day's oldest parts. Left: the foreign files, the big day's last 7 parts (8 of
-    // 974 bytes and a part's room for the day after do not fit 8000 bytes) and the day after.
+    // them and a part's room for the day after do not fit 8000 bytes) and the day after.
     std::vector<std::string> deleted = DayNames(Plus(kDay, 3), 4);
     std::vector<std::string> left = {"kq5trace-2026-11-01.txt.bak", "kq5trace-2026-12-12.txt",
                                      "notes.txt", "r\xc3\xa9sum\xc3\xa9.txt"};
-    for (int part = 1; part <= 25; ++part) {
-        (part < 19 ? deleted : left).push_back(DayFileName(Plus(kDay, 4), part));
+    for (int part = 1; part <= 29; ++part) {
+        (part < 23 ? deleted : left).push_back(DayFileName(Plus(kDay, 4), part));
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(recorder.deleted, deleted);
     EXPECT_EQ(Listing(), left);
-    EXPECT_EQ(Read("kq5trace-2026-12-11.25.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
+    EXPECT_EQ(Read("kq5trace-2026-12-11.29.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
+    // Each deletion said, with its reason, and noted in the file opened after it.
+    ASSERT_EQ(told.size(), deleted.size());
+    for (size_t i = 0; i < told.size(); ++i) {
+        EXPECT_EQ(told[i], "deleted " + deleted[i] +
+                               (i < 2 ? ": older than --keep-days 3"
+                                      : ": the recorder's files would pass --max-mib (8000 "
+                                        "bytes)"));
+    }
+    EXPECT_NE(Read("kq5trace-2026-12-12.txt").find(" " + told.back() + "\n"), std::string::npos);
 }
 
 // A line as the trace reader reads it: its kind, time, process and text.

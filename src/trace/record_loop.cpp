@@ -1,6 +1,7 @@
 #include "trace/record_loop.h"
 
 #include <cstdio>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -23,7 +24,13 @@ struct Recording {
     std::atomic<bool> failed{false};
     const std::uint64_t startMs;  // --for counts from here
     bool waiting = false;         // another viewer held the channel at the last try
+    std::mutex sayLock;           // both threads speak to standard error
 };
+
+void Say(Recording& r, const std::string& text) {
+    std::lock_guard<std::mutex> lock(r.sayLock);
+    r.system.say(text);
+}
 
 bool TimeUp(const Recording& r) {
     return r.plan.seconds >= 0 &&
@@ -58,7 +65,7 @@ void WaitForChannel(Recording& r) {
     if (!r.waiting) {
         PushEntry(r.queue,
                   Note(r.system.stamp(), "another debug-output viewer holds the channel; waiting"));
-        r.system.say("another debug-output viewer holds the channel; waiting for it to close");
+        Say(r, "another debug-output viewer holds the channel; waiting for it to close");
         r.waiting = true;
     }
     for (std::uint64_t waited = 0; waited < kRetryMs && GoOn(r); waited += kWaitStepMs) {
@@ -81,7 +88,7 @@ bool TryChannel(Recording& r, int& code, std::string& refusal) {
                 ? "no rights for the global debug-output channel: run kq5trace as an "
                   "administrator or as SYSTEM"
                 : "the debug-output channel cannot be opened (error " + std::to_string(error) + ")";
-        r.system.say(refusal);
+        Say(r, refusal);
         code = 2;
         return false;
     }
@@ -89,7 +96,7 @@ bool TryChannel(Recording& r, int& code, std::string& refusal) {
     if (r.waiting) {
         PushEntry(r.queue,
                   Note(r.system.stamp(), "the debug-output channel is free again; recording"));
-        r.system.say("the channel is free again; recording");
+        Say(r, "the channel is free again; recording");
     }
     ListenSink sink{[&r](Entry entry) { PushEntry(r.queue, std::move(entry)); },
                     [&r](std::uint32_t) { return GoOn(r); }};
@@ -180,6 +187,7 @@ int Record(const RecordPlan& plan, const RecordSystem& system) {
         return 1;
     }
     Recording r(plan, system);
+    recorder.told = [&r](const std::string& note) { Say(r, note); };
     std::thread writer([&] { WriteEntries(r.queue, recorder, r.failed, system.stamp); });
     int code = 0;
     std::string refusal;

@@ -74,6 +74,31 @@ bool CloseFile(Recorder& recorder) {
     return true;
 }
 
+// Deletes what retention gives up to make room for CURRENT, and tells why: each name with its
+// note, for the file opened next.
+std::vector<std::string> ApplyRetention(Recorder& recorder, LocalDate day) {
+    std::vector<std::string> notes;
+    const long long oldestKept = DayNumber(day) - recorder.limits.keepDays + 1;
+    for (const std::string& name :
+         FilesToDelete(ListFolder(recorder.folder), day, recorder.limits, recorder.current)) {
+        std::error_code error;
+        if (!std::filesystem::remove(recorder.folder / name, error)) {
+            continue;
+        }
+        recorder.deleted.push_back(name);
+        LocalDate date;
+        int part = 1;
+        ParseDayFileName(name, date, part);
+        notes.push_back(
+            "deleted " + name +
+            (DayNumber(date) < oldestKept
+                 ? ": older than --keep-days " + std::to_string(recorder.limits.keepDays)
+                 : ": the recorder's files would pass --max-mib (" +
+                       std::to_string(recorder.limits.maxBytes) + " bytes)"));
+    }
+    return notes;
+}
+
 // Opens PART of DAY for appending, after making room for it; a new file starts with the header
 // and (unless a service note comes next) the service's process, so that each file reads as a
 // trace of its own.
@@ -84,13 +109,7 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     }
     recorder.current = DayFileName(day, part);
     recorder.day = day;
-    for (const std::string& name :
-         FilesToDelete(ListFolder(recorder.folder), day, recorder.limits, recorder.current)) {
-        std::error_code error;
-        if (std::filesystem::remove(recorder.folder / name, error)) {
-            recorder.deleted.push_back(name);
-        }
-    }
+    const std::vector<std::string> deletions = ApplyRetention(recorder, day);
     const std::filesystem::path path = recorder.folder / recorder.current;
     errno = 0;
     recorder.file.open(path, std::ios::binary | std::ios::app);
@@ -112,6 +131,14 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
         return false;
     }
     recorder.started = true;
+    for (const std::string& note : deletions) {
+        if (recorder.told) {
+            recorder.told(note);
+        }
+        if (!WriteRaw(recorder, NoteLine(stamp, note))) {
+            return false;
+        }
+    }
     if (repeatServiceNote && !recorder.serviceNote.empty() &&
         !WriteRaw(recorder, NoteLine(stamp, recorder.serviceNote))) {
         return false;

@@ -41,7 +41,10 @@ struct Recorder {
     std::uint64_t bytes = 0;  // the file's size
     std::string serviceNote;  // the last service note, repeated at the top of every new file
     std::vector<std::string> deleted;  // every file retention removed, in order
-    bool started = false;              // a file has been opened: the recording's start is in it
+    // Told of each deletion as the file that follows it notes it ("deleted ...": for standard
+    // error); may be empty.
+    std::function<void(const std::string& note)> told;
+    bool started = false;  // a file has been opened: the recording's start is in it
     bool failed = false;
     std::string failure;  // what failed, for the person who reads stderr
 };
