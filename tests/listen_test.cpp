@@ -250,6 +250,24 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
     EXPECT_EQ(said[0].rfind("cannot make the folder ", 0), 0u) << said[0];
 }
 
+// A second recorder on a folder in use would write its notes into the first one's files:
+// refused before it writes anything, with exit 2; the folder is free again once the first ends.
+TEST_F(RecordLoopTest, ASecondRecorderOnAFolderInUseIsRefusedBeforeItWritesAnything) {
+    Recorder first;
+    ASSERT_TRUE(OpenRecorder(first, folder, RecordLimits{}, kLinesHeader));
+    plan.seconds = 1;
+    EXPECT_EQ(Run(), 2);
+    EXPECT_TRUE(tries.empty());
+    EXPECT_EQ(said,
+              (std::vector<std::string>{"another recorder holds the folder " + folder.string() +
+                                        " (kq5trace --record runs there already); "
+                                        "nothing recorded"}));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"kq5trace.lock"}));
+    ASSERT_TRUE(CloseRecorder(first));
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"kq5trace-2026-12-07.txt"}));
+}
+
 TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
     machine.dayMs = 10000;  // a day in ten seconds of the clock
     machine.localAtZeroMs = 0;

@@ -441,7 +441,7 @@ TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
 
 // A folder kq5trace may list but not enter (read without search permission, as a wrong ACL
 // gives): the names show, no size can be read, and nothing in it can be opened or deleted. The
-// recording ends at once and names the day's file, which it would have begun; the folder stays.
+// recording ends at once, as it would hold the folder, and names it; the folder stays.
 TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
     fs::create_directories(folder);
     std::ofstream(folder / "kq5trace-2026-11-01.txt") << "a day past --keep-days";
@@ -461,8 +461,8 @@ TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
         GTEST_SKIP() << "root that cannot become another user here";
     }
     ASSERT_TRUE(run.ok);
-    EXPECT_EQ(run.said, "0|cannot open " + (folder / "kq5trace-2026-12-07.txt").string() +
-                            ": Permission denied|0");
+    EXPECT_EQ(run.said, "not opened: cannot hold the folder " + folder.string() +
+                            ": Permission denied (errno 13)");
     EXPECT_EQ(Listing(),
               (std::vector<std::string>{"kq5trace-2026-11-01.txt", "kq5trace-2026-12-07.txt"}));
     EXPECT_EQ(Read("kq5trace-2026-12-07.txt"), "today's lines");

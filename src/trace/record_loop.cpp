@@ -183,8 +183,8 @@ int Record(const RecordPlan& plan, const RecordSystem& system) {
     Recorder recorder;
     if (!OpenRecorder(recorder, plan.folder, plan.limits,
                       HeaderTitle(plan.version, plan.service))) {
-        system.say(recorder.failure);
-        return 1;
+        system.say(recorder.failure + (recorder.taken ? "; nothing recorded" : ""));
+        return recorder.taken ? 2 : 1;
     }
     Recording r(plan, system);
     recorder.told = [&r](const std::string& note) { Say(r, note); };

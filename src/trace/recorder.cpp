@@ -146,6 +146,21 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     return true;
 }
 
+// Holds the recorder's folder, or says why not.
+bool HoldRecorderFolder(Recorder& recorder) {
+    files::SystemError why;
+    const files::Hold held = files::HoldFolder(recorder.folder / kRecorderLock, recorder.lock, why);
+    if (held == files::Hold::Held) {
+        return true;
+    }
+    recorder.taken = held == files::Hold::Taken;
+    return Fail(recorder,
+                recorder.taken
+                    ? "another recorder holds the folder " + PathText(recorder.folder) +
+                          " (kq5trace --record runs there already)"
+                    : "cannot hold the folder " + PathText(recorder.folder) + ": " + why.text);
+}
+
 }  // namespace
 
 std::string FormatEntry(const Entry& entry) {
@@ -155,6 +170,7 @@ std::string FormatEntry(const Entry& entry) {
 
 bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, RecordLimits limits,
                   const std::string& header) {
+    files::ReleaseFolder(recorder.lock);
     recorder = Recorder{};
     recorder.folder = folder;
     recorder.limits = limits;
@@ -165,7 +181,7 @@ bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, Recor
         return Fail(recorder, "cannot make the folder " + PathText(folder) +
                                   (error ? ": " + error.message() : ": a file has its name"));
     }
-    return true;
+    return HoldRecorderFolder(recorder);
 }
 
 bool RecordEntry(Recorder& recorder, const Entry& entry) {
@@ -221,6 +237,7 @@ void TryNote(Recorder& recorder, const std::string& stamp, const std::string& no
 
 bool CloseRecorder(Recorder& recorder) {
     CloseFile(recorder);  // closing hands over what is buffered; every failure marks the recorder
+    files::ReleaseFolder(recorder.lock);
     return !recorder.failed;
 }
 
