@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,17 @@ std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// The start of a capture continued in OUT: on a line of its own after an earlier one that was
+// cut in the middle of a line.
+std::string ContinuedStart(const std::filesystem::path& out) {
+    std::ifstream in(out, std::ios::binary | std::ios::ate);
+    if (in.tellg() <= 0) {
+        return "";
+    }
+    in.seekg(-1, std::ios::end);
+    return in.get() == '\n' ? "" : "\n";
+}
+
 // The channel opened, or the refusal's exit code.
 int OpenCaptureChannel(DbwinChannel& channel, bool session) {
     switch (OpenChannel(channel, session ? L"" : L"Global\\")) {
@@ -76,8 +88,9 @@ bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& com
                  bool continuing) {
     const std::wstring service = PathOf(command.service).wstring();
     CaptureEnd end = CaptureEndOf(command, GetTickCount64());
-    bool written = WriteLine(
-        out, StartLine(HeaderTitle(KQ5_VERSION, Narrow(service)), LocalStamp().text, continuing));
+    bool written = WriteLine(out, (continuing ? ContinuedStart(PathOf(command.out)) : "") +
+                                      StartLine(HeaderTitle(KQ5_VERSION, Narrow(service)),
+                                                LocalStamp().text, continuing));
     std::uint32_t pid = 0;
     ListenSink sink{[&](Entry entry) { written = written && WriteLine(out, FormatEntry(entry)); },
                     [&](std::uint32_t running) {
@@ -100,13 +113,19 @@ int CannotWrite(const std::string& what, const files::SystemError& why) {
 // comes, so that the file can be read while the capture runs and a capture cut short keeps what
 // it was given.
 int Capture(const TraceCommand& command) {
+    std::vector<std::string> notices;
     if (!command.out.empty()) {
         const std::string refused =
-            cmdline::CheckOutputs({}, {{PathOf(command.out), "the capture"}});
+            cmdline::CheckOutputs({}, {{PathOf(command.out), "the capture"}},
+                                  {command.replace, command.append}, &notices);
         if (!refused.empty()) {
             return Refuse(refused);
         }
     }
+    std::error_code sizeError;
+    const bool continuing = command.append &&
+                            std::filesystem::file_size(PathOf(command.out), sizeError) > 0 &&
+                            !sizeError;
     DbwinChannel channel;
     if (const int code = OpenCaptureChannel(channel, command.session); code != 0) {
         return code;
@@ -122,12 +141,16 @@ int Capture(const TraceCommand& command) {
         return Refuse(refused);
     }
     FILE* out = stdout;
-    if (!command.out.empty() && (out = _wfopen(PathOf(command.out).c_str(), L"wb")) == nullptr) {
+    if (!command.out.empty() &&
+        (out = _wfopen(PathOf(command.out).c_str(), command.append ? L"ab" : L"wb")) == nullptr) {
         const files::SystemError why = files::LastError();
         CloseChannel(channel);
         return CannotWrite(command.out, why);
     }
-    const bool written = CaptureInto(out, channel, command, false);
+    for (const std::string& notice : notices) {
+        std::fprintf(stderr, "kq5trace: %s\n", notice.c_str());
+    }
+    const bool written = CaptureInto(out, channel, command, continuing);
     const files::SystemError why = files::LastError();
     CloseChannel(channel);
     if (written && (command.out.empty() || std::fclose(out) == 0)) {
@@ -141,6 +164,7 @@ int Read(const TraceCommand& command) {
     read.trace = PathOf(command.trace);
     read.html = PathOf(command.html);
     read.svg = PathOf(command.svg);
+    read.replace = command.replace;
     // The findings byte for byte as on any other machine: "\n", not "\r\n".
     (void)_setmode(_fileno(stdout), _O_BINARY);
     return RunTraceRead("kq5trace", read, stdout, stderr);

@@ -23,6 +23,8 @@ struct TraceCommand {
     double seconds = -1;          // --for; below 0: not by time
     bool session = false;         // this session's channel instead of the global one
     std::string out = "";         // a capture's --out; empty: standard output
+    bool append = false;          // --append: an earlier capture in `out` is continued
+    bool replace = false;         // --replace: whatever `out` (or a reading's output) holds goes
     bool wait = false;
     bool untilStop = false;
     std::string folder = "";  // a recording's
