@@ -248,6 +248,20 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
     EXPECT_TRUE(tries.empty());
     ASSERT_EQ(said.size(), 1u);
     EXPECT_EQ(said[0].rfind("cannot make the folder ", 0), 0u) << said[0];
+
+    // Another failure gets no word of a full disk: here a file grown past what the system allows.
+    plan.folder = folder / "big";
+    {
+        FullUntilFreed disk(0);
+        EXPECT_EQ(Run(), 1);
+    }
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_TRUE(said[0].ends_with(": File too large; the files written so far are kept in " +
+                                  plan.folder.string()))
+        << said[0];
+    // A read-only disk and a refusal say so.
+    EXPECT_EQ(FailureHint(EROFS), " (the disk is read only)");
+    EXPECT_EQ(FailureHint(EACCES), " (access denied: kq5trace may not write there)");
 }
 
 // A second recorder on a folder in use would write its notes into the first one's files:

@@ -198,9 +198,8 @@ int Record(const RecordPlan& plan, const RecordSystem& system) {
     writer.join();
     // Closing hands over the last bytes; after a failure it only closes, and says false again.
     if (!CloseRecorder(recorder)) {
-        system.say("recording stopped: " + recorder.failure +
-                   " (the disk may be full); the files written so far are kept in " +
-                   PathText(recorder.folder));
+        system.say("recording stopped: " + recorder.failure + FailureHint(recorder.error) +
+                   "; the files written so far are kept in " + PathText(recorder.folder));
         return 1;
     }
     return code;

@@ -21,9 +21,10 @@ bool EndsWithNewline(const std::filesystem::path& path) {
     return in.get() == '\n';
 }
 
-bool Fail(Recorder& recorder, const std::string& what) {
+bool Fail(Recorder& recorder, const std::string& what, int error = 0) {
     recorder.failed = true;
     recorder.failure = what;
+    recorder.error = error;
     return false;
 }
 
@@ -56,7 +57,8 @@ std::string CannotWrite(const Recorder& recorder, int error) {
 bool WriteRaw(Recorder& recorder, const std::string& text) {
     errno = 0;
     if (!recorder.file.write(text.data(), static_cast<std::streamsize>(text.size()))) {
-        return Fail(recorder, CannotWrite(recorder, errno));
+        const int error = errno;
+        return Fail(recorder, CannotWrite(recorder, error), error);
     }
     recorder.bytes += text.size();
     return true;
@@ -69,7 +71,8 @@ bool CloseFile(Recorder& recorder) {
     errno = 0;
     recorder.file.close();
     if (!recorder.file) {
-        return recorder.failed ? false : Fail(recorder, CannotWrite(recorder, errno));
+        const int error = errno;
+        return recorder.failed ? false : Fail(recorder, CannotWrite(recorder, error), error);
     }
     return true;
 }
@@ -114,7 +117,8 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     errno = 0;
     recorder.file.open(path, std::ios::binary | std::ios::app);
     if (!recorder.file.is_open()) {
-        return Fail(recorder, "cannot open " + PathText(path) + ": " + SystemError(errno));
+        const int error = errno;
+        return Fail(recorder, "cannot open " + PathText(path) + ": " + SystemError(error), error);
     }
     std::error_code sizeError;
     const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
@@ -162,6 +166,20 @@ bool HoldRecorderFolder(Recorder& recorder) {
 }
 
 }  // namespace
+
+std::string FailureHint(int error) {
+    switch (error) {
+        case ENOSPC:
+            return " (the disk may be full)";
+        case EROFS:
+            return " (the disk is read only)";
+        case EACCES:
+        case EPERM:
+            return " (access denied: kq5trace may not write there)";
+        default:
+            return "";
+    }
+}
 
 std::string FormatEntry(const Entry& entry) {
     return entry.kind == Entry::Kind::Line ? EntryLine(entry.stamp, entry.pid, entry.text)
@@ -219,7 +237,8 @@ bool FlushRecorder(Recorder& recorder) {
     }
     errno = 0;
     if (recorder.file.is_open() && !recorder.file.flush()) {
-        return Fail(recorder, CannotWrite(recorder, errno));
+        const int error = errno;
+        return Fail(recorder, CannotWrite(recorder, error), error);
     }
     return true;
 }

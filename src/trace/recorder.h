@@ -48,6 +48,7 @@ struct Recorder {
     bool started = false;  // a file has been opened: the recording's start is in it
     bool failed = false;
     std::string failure;     // what failed, for the person who reads stderr
+    int error = 0;           // the system's error number (errno) of the failure, if it had one
     files::FolderLock lock;  // the folder is this recorder's while it records
     bool taken = false;      // another recorder holds the folder: nothing was written
 };
@@ -68,6 +69,9 @@ bool RecordEntry(Recorder& recorder, const Entry& entry);
 bool FlushRecorder(Recorder& recorder);
 // Writes NOTE into the current file if it still can (best effort: it is for after a failure).
 void TryNote(Recorder& recorder, const std::string& stamp, const std::string& note);
+// What the person at the console may do about ERROR (errno), in brackets, for a message that
+// names the failure: "(the disk may be full)" for a full disk only; empty when there is no hint.
+std::string FailureHint(int error);
 // True when the file was closed without an error. Lets go of the folder.
 bool CloseRecorder(Recorder& recorder);
 
