@@ -7,7 +7,6 @@
 
 #include "cmdline/cmdline.h"
 #include "cmdline/outputs.h"
-#include "common/escape.h"
 #include "platform/files.h"
 #include "scenario.h"
 #include "tracereader/read_command.h"
@@ -77,7 +76,7 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile,
     const std::string name = scenarioFile.empty() ? "built-in default scenario" : scenarioFile;
     std::string why;
     if (!scenarioFile.empty() && !ReadFile(scenarioFile.c_str(), text, why)) {
-        std::fprintf(stderr, "kq5sim: %s %s\n", EscapeBytes(name).c_str(), why.c_str());
+        std::fprintf(stderr, "kq5sim: %s %s\n", cmdline::Shown(name).c_str(), why.c_str());
         return 2;
     }
     std::vector<std::string> notices;
@@ -95,11 +94,11 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile,
     std::string error;
     std::vector<std::string> warnings;
     if (!ParseScenario(text, scenario, error, &warnings)) {
-        std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
+        std::fprintf(stderr, "kq5sim: %s: %s\n", cmdline::Shown(name).c_str(), error.c_str());
         return 2;
     }
     for (const std::string& warning : warnings) {
-        std::fprintf(stderr, "kq5sim: %s: warning: %s\n", EscapeBytes(name).c_str(),
+        std::fprintf(stderr, "kq5sim: %s: warning: %s\n", cmdline::Shown(name).c_str(),
                      warning.c_str());
     }
     std::printf("kq5sim: %s\n\n", name.c_str());

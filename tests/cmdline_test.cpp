@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,41 @@ TEST(Cmdline, NumbersAreWholeAndInRangeOrRefused) {
     EXPECT_EQ(number, 0.25);
     EXPECT_TRUE(cmdline::Number("5.", 0, 1e7, number));
     EXPECT_EQ(number, 5);
+}
+
+// A path in a message shows its characters, not their bytes; what is no character, or would break
+// the line, is escaped. Random bytes: nothing a console takes as control is left, and a shown text
+// shows again as itself.
+TEST(Cmdline, PathsInMessagesShowTheirCharacters) {
+    const struct {
+        std::string given;
+        std::string shown;
+    } cases[] = {
+        {"C:\\Donn\xc3\xa9"
+         "es\\t.log",
+         "C:\\Donn\xc3\xa9"
+         "es\\t.log"},
+        {"\xe6\x97\xa5\xe5\xbf\x97 \xf0\x9f\x96\xa8", "\xe6\x97\xa5\xe5\xbf\x97 \xf0\x9f\x96\xa8"},
+        {"a\nb\x7f", "a\\nb\\x7f"},
+        {"r\xe9sum\xe9", "r\\xe9sum\\xe9"},                     // Latin-1, not UTF-8
+        {"\xc3", "\\xc3"},                                      // cut
+        {"\xc0\xaf\xe0\x80\xaf", "\\xc0\\xaf\\xe0\\x80\\xaf"},  // overlong
+        {"\xed\xa0\x80\xf4\x90\x80\x80",
+         "\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},  // surrogate, too high
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cmdline::Shown(c.given), c.shown);
+    }
+    std::mt19937 random(5);
+    for (int i = 0; i < 2000; ++i) {
+        std::string bytes(random() % 12, '\0');
+        for (char& b : bytes) {
+            b = static_cast<char>(random() % 4 == 0 ? 0xc0 + random() % 0x40 : random() % 256);
+        }
+        const std::string shown = cmdline::Shown(bytes);
+        EXPECT_EQ(shown.find_first_of(std::string("\0\x01\n\r\x1b\x7f", 6)), std::string::npos);
+        EXPECT_EQ(cmdline::Shown(shown), shown);
+    }
 }
 
 }  // namespace

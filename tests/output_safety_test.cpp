@@ -195,4 +195,19 @@ TEST_F(OutputSafety, AFileThereAlreadyIsWrittenOverOnlyWhenSaidOrKq5s) {
               "kq5test: the earlier report \"" + (dir / "own.html").string() + "\" written over\n");
 }
 
+// A folder named in French: the messages and the report's title show its name as it is.
+TEST_F(OutputSafety, ANameOutsideAsciiIsShownAsItIs) {
+    const fs::path french = dir /
+                            "Donn\xc3\xa9"
+                            "es";
+    fs::create_directories(french);
+    fs::copy_file(dir / "t.log", french / "t.log");
+    ASSERT_EQ(Read(french / "t.log", french / "r.html"), 0) << said;
+    EXPECT_TRUE(printed.starts_with("kq5test: trace " + (french / "t.log").string() + " ("))
+        << printed;
+    EXPECT_NE(printed.find("\nReport: " + (french / "r.html").string() + "\n"), std::string::npos);
+    EXPECT_NE(Text(french / "r.html").find("<title>kq5test: " + (french / "t.log").string()),
+              std::string::npos);
+}
+
 }  // namespace

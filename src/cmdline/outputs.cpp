@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "cmdline/cmdline.h"
 #include "platform/files.h"
 #include "tracelog/format.h"
 #include "tracelog/retention.h"
@@ -24,7 +25,7 @@ struct Known {
 };
 
 std::string Quoted(const std::filesystem::path& path) {
-    return "\"" + PathText(path) + "\"";
+    return "\"" + Shown(PathText(path)) + "\"";
 }
 
 // The folder a name is in ("." for a bare name).
@@ -169,7 +170,7 @@ std::string CheckOne(const NamedFile& output, const std::vector<Known>& inputs,
 }
 
 std::string Unwritten(const NamedFile& file, const files::SystemError& why) {
-    return "cannot write " + file.what + " to " + PathText(file.path) + ": " + why.text;
+    return "cannot write " + file.what + " to " + Shown(PathText(file.path)) + ": " + why.text;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -193,9 +194,25 @@ int Run(const cmdline::Parsed& parsed) {
     return RunRecord(record, stopRequested);
 }
 
+// The programs write UTF-8 ("C:\\Données" as it is); a console shows it so in its UTF-8 code
+// page, which this process takes while it runs and gives back as it was when it ends.
+UINT consoleCodePage = 0;
+
+void GiveBackConsole() {
+    SetConsoleOutputCP(consoleCodePage);
+}
+
+void ConsoleInUtf8() {
+    consoleCodePage = GetConsoleOutputCP();  // 0: no console
+    if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        std::atexit(GiveBackConsole);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    ConsoleInUtf8();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.push_back(PathText(std::filesystem::path(argv[i])));

@@ -1,5 +1,7 @@
 #include "trace/record_loop.h"
 
+#include "cmdline/cmdline.h"
+
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -199,7 +201,8 @@ int Record(const RecordPlan& plan, const RecordSystem& system) {
     // Closing hands over the last bytes; after a failure it only closes, and says false again.
     if (!CloseRecorder(recorder)) {
         system.say("recording stopped: " + recorder.failure + FailureHint(recorder.error) +
-                   "; the files written so far are kept in " + PathText(recorder.folder));
+                   "; the files written so far are kept in " +
+                   cmdline::Shown(PathText(recorder.folder)));
         return 1;
     }
     return code;

@@ -4,9 +4,15 @@
 #include <system_error>
 #include <utility>
 
+#include "cmdline/cmdline.h"
 #include "common/text.h"
 
 namespace {
+
+// A path in a message: its characters as they are, control bytes escaped.
+std::string ShownPath(const std::filesystem::path& path) {
+    return cmdline::Shown(PathText(path));
+}
 
 std::string SystemError(int error) {
     return std::generic_category().message(error);
@@ -50,7 +56,7 @@ std::vector<FolderFile> ListFolder(const std::filesystem::path& folder) {
 }
 
 std::string CannotWrite(const Recorder& recorder, int error) {
-    return "cannot write " + PathText(recorder.folder / recorder.current) + ": " +
+    return "cannot write " + ShownPath(recorder.folder / recorder.current) + ": " +
            SystemError(error);
 }
 
@@ -118,7 +124,7 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     recorder.file.open(path, std::ios::binary | std::ios::app);
     if (!recorder.file.is_open()) {
         const int error = errno;
-        return Fail(recorder, "cannot open " + PathText(path) + ": " + SystemError(error), error);
+        return Fail(recorder, "cannot open " + ShownPath(path) + ": " + SystemError(error), error);
     }
     std::error_code sizeError;
     const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
@@ -160,9 +166,9 @@ bool HoldRecorderFolder(Recorder& recorder) {
     recorder.taken = held == files::Hold::Taken;
     return Fail(recorder,
                 recorder.taken
-                    ? "another recorder holds the folder " + PathText(recorder.folder) +
+                    ? "another recorder holds the folder " + ShownPath(recorder.folder) +
                           " (kq5trace --record runs there already)"
-                    : "cannot hold the folder " + PathText(recorder.folder) + ": " + why.text);
+                    : "cannot hold the folder " + ShownPath(recorder.folder) + ": " + why.text);
 }
 
 }  // namespace
@@ -196,7 +202,7 @@ bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, Recor
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder, error)) {
-        return Fail(recorder, "cannot make the folder " + PathText(folder) +
+        return Fail(recorder, "cannot make the folder " + ShownPath(folder) +
                                   (error ? ": " + error.message() : ": a file has its name"));
     }
     return HoldRecorderFolder(recorder);
