@@ -178,25 +178,12 @@ TEST(Cmdline, NumbersAreWholeAndInRangeOrRefused) {
 // the line, is escaped. Random bytes: nothing a console takes as control is left, and a shown text
 // shows again as itself.
 TEST(Cmdline, PathsInMessagesShowTheirCharacters) {
-    const struct {
-        std::string given;
-        std::string shown;
-    } cases[] = {
-        {"C:\\Donn\xc3\xa9"
-         "es\\t.log",
-         "C:\\Donn\xc3\xa9"
-         "es\\t.log"},
-        {"\xe6\x97\xa5\xe5\xbf\x97 \xf0\x9f\x96\xa8", "\xe6\x97\xa5\xe5\xbf\x97 \xf0\x9f\x96\xa8"},
-        {"a\nb\x7f", "a\\nb\\x7f"},
-        {"r\xe9sum\xe9", "r\\xe9sum\\xe9"},                     // Latin-1, not UTF-8
-        {"\xc3", "\\xc3"},                                      // cut
-        {"\xc0\xaf\xe0\x80\xaf", "\\xc0\\xaf\\xe0\\x80\\xaf"},  // overlong
-        {"\xed\xa0\x80\xf4\x90\x80\x80",
-         "\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},  // surrogate, too high
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(cmdline::Shown(c.given), c.shown);
-    }
+    const std::string kept = std::string("C:\\Donn\xc3\xa9") + "es \xf0\x9f\x96\xa8";
+    EXPECT_EQ(cmdline::Shown(kept), kept);
+    // Latin-1, a break, a cut character, an overlong one, a surrogate, one past U+10FFFF.
+    EXPECT_EQ(cmdline::Shown("r\xe9\n\xc3"), "r\\xe9\\n\\xc3");
+    EXPECT_EQ(cmdline::Shown("\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80"),
+              "\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80");
     std::mt19937 random(5);
     for (int i = 0; i < 2000; ++i) {
         std::string bytes(random() % 12, '\0');

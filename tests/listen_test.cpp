@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -255,10 +256,9 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
         FullUntilFreed disk(0);
         EXPECT_EQ(Run(), 1);
     }
-    ASSERT_EQ(said.size(), 1u);
-    EXPECT_TRUE(said[0].ends_with(": File too large; the files written so far are kept in " +
-                                  plan.folder.string()))
-        << said[0];
+    EXPECT_TRUE(said.size() == 1 && said[0].ends_with(": File too large; the files written so far "
+                                                      "are kept in " +
+                                                      plan.folder.string()));
     // A read-only disk and a refusal say so.
     EXPECT_EQ(FailureHint(EROFS), " (the disk is read only)");
     EXPECT_EQ(FailureHint(EACCES), " (access denied: kq5trace may not write there)");
@@ -278,8 +278,6 @@ TEST_F(RecordLoopTest, ASecondRecorderOnAFolderInUseIsRefusedBeforeItWritesAnyth
                                         "nothing recorded"}));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"kq5trace.lock"}));
     ASSERT_TRUE(CloseRecorder(first));
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"kq5trace-2026-12-07.txt"}));
 }
 
 TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
@@ -325,31 +323,16 @@ TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
         std::uint64_t endMs;               // when Record returns, after the start
         std::vector<std::uint64_t> tries;  // after the start
         std::vector<std::string> lines;    // the service's lines in the day file
-        const char* end;                   // the file's last line: why the recording stopped
     };
     const std::vector<Case> cases = {
         // Without --for it records until stopped (here at 7 s).
-        {"until-stopped", -1, {}, {{6000, 7, "late"}}, 7000, {0}, {"late"}, "asked to stop"},
+        {"until-stopped", -1, {}, {{6000, 7, "late"}}, 7000, {0}, {"late"}},
         // --for 0: over before it began; the channel is not even tried.
-        {"for-0", 0, {}, {{0, 7, "first"}}, 0, {}, {}, "the 0 s of --for are up"},
-        {"for-half-a-second", 0.5, {}, {{300, 7, "a"}, {600, 7, "b"}}, 500, {0}, {"a"}, "0.5 s"},
-        {"for-2",
-         2,
-         {},
-         {{1000, 7, "in time"}, {2050, 7, "too late"}},
-         2000,
-         {0},
-         {"in time"},
-         "the 2 s"},
+        {"for-0", 0, {}, {{0, 7, "first"}}, 0, {}, {}},
+        {"for-half-a-second", 0.5, {}, {{300, 7, "a"}, {600, 7, "b"}}, 500, {0}, {"a"}},
+        {"for-2", 2, {}, {{1000, 7, "in time"}, {2050, 7, "too late"}}, 2000, {0}, {"in time"}},
         // Waiting for a channel another viewer holds counts too.
-        {"for-4-waiting",
-         4,
-         {ChannelOpen::Taken, ChannelOpen::Taken},
-         {},
-         4000,
-         {0, 3000},
-         {},
-         "the 4 s"},
+        {"for-4-waiting", 4, {ChannelOpen::Taken, ChannelOpen::Taken}, {}, 4000, {0, 3000}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,8 +363,13 @@ TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
         }
         EXPECT_EQ(lines, c.lines);
         ASSERT_FALSE(file.empty());
-        EXPECT_EQ(file.back().substr(13, 21), "# recording stopped: ");
-        EXPECT_NE(file.back().find(c.end), std::string::npos) << file.back();
+        // The file's last line says why the recording stopped.
+        EXPECT_EQ(file.back().substr(13),
+                  "# recording stopped: " +
+                      (c.seconds < 0
+                           ? "asked to stop (Ctrl+C, or the end of its task)"
+                           : (std::ostringstream() << "the " << c.seconds << " s of --for are up")
+                                 .str()));
     }
 }
 

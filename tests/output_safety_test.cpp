@@ -147,66 +147,53 @@ TEST_F(OutputSafety, OutputsAreWrittenWholeOrNotAtAll) {
 }
 
 // A file there already is written over only when it is kq5's own earlier output of that kind
-// (known by its first bytes), or with --replace; a capture is continued only with --append.
-// The files are those kq5 writes: a report and a picture of the trace, a capture.
+// (known by its first bytes), or with --replace; a capture is continued only with --append. The
+// files are those kq5 writes, in a folder named in French, which messages and titles show as is.
 TEST_F(OutputSafety, AFileThereAlreadyIsWrittenOverOnlyWhenSaidOrKq5s) {
-    ASSERT_EQ(Read(dir / "t.log", dir / "own.html", dir / "own.svg"), 0) << said;
-    EXPECT_EQ(said, "");  // new files: nothing to say
-    std::ofstream(dir / "notes.txt") << "the user's notes";
-    const fs::path capture = dir / "capture.txt";
-    fs::copy_file(dir / "rec" / "kq5trace-2026-12-07.txt", capture);
-    struct Case {
-        const char* what;
-        fs::path there;
-        cmdline::Existing existing;
-        std::string answer;  // the refusal, or (after "ok: ") the notice
-    };
-    const std::string foreign = "\"" + (dir / "notes.txt").string() + "\"";
-    const std::vector<Case> cases = {
-        {"the report", dir / "own.html", {}, "ok: the earlier report"},
-        {"the picture", dir / "own.svg", {}, "ok: the earlier picture"},
-        {"the report", dir / "own.svg", {}, "is not a report of kq5: --replace writes over it"},
-        {"the picture", dir / "own.html", {}, "is not a picture of kq5"},
-        {"the report", capture, {}, "is not a report of kq5"},
-        {"the report", dir / "notes.txt", {}, "is not a report of kq5"},
-        {"the picture", dir / "notes.txt", {true}, "ok: " + foreign + " replaced (--replace)"},
-        {"the capture",
-         capture,
-         {},
-         "is there already: --append continues it, --replace writes over it"},
-        {"the capture", capture, {false, true}, "ok: the earlier capture"},
-        {"the capture", dir / "own.html", {false, true}, "is not a capture of kq5trace"},
-        {"the capture", dir / "notes.txt", {true, true}, "ok: " + foreign + " replaced"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.what) + " over " + c.there.string());
-        std::vector<std::string> notices;
-        const std::string refused =
-            cmdline::CheckOutputs({}, {{c.there, c.what}}, c.existing, &notices);
-        const std::string answer =
-            refused.empty() && notices.size() == 1 ? "ok: " + notices[0] : refused;
-        EXPECT_NE(answer.find(c.answer), std::string::npos) << answer;
-    }
-    // Through the reading: a refusal changes nothing; a report written over is said once written.
-    EXPECT_EQ(Read(dir / "t.log", dir / "notes.txt"), 2);
-    EXPECT_EQ(Text(dir / "notes.txt"), "the user's notes");
-    EXPECT_EQ(Read(dir / "t.log", dir / "own.html"), 0);
-    EXPECT_EQ(said,
-              "kq5test: the earlier report \"" + (dir / "own.html").string() + "\" written over\n");
-}
-
-// A folder named in French: the messages and the report's title show its name as it is.
-TEST_F(OutputSafety, ANameOutsideAsciiIsShownAsItIs) {
     const fs::path french = dir /
                             "Donn\xc3\xa9"
                             "es";
     fs::create_directories(french);
     fs::copy_file(dir / "t.log", french / "t.log");
-    ASSERT_EQ(Read(french / "t.log", french / "r.html"), 0) << said;
-    EXPECT_TRUE(printed.starts_with("kq5test: trace " + (french / "t.log").string() + " ("))
-        << printed;
-    EXPECT_NE(printed.find("\nReport: " + (french / "r.html").string() + "\n"), std::string::npos);
-    EXPECT_NE(Text(french / "r.html").find("<title>kq5test: " + (french / "t.log").string()),
+    fs::copy_file(dir / "rec" / "kq5trace-2026-12-07.txt", french / "capture.txt");
+    ASSERT_EQ(Read(french / "t.log", french / "own.html", french / "own.svg"), 0) << said;
+    EXPECT_EQ(said, "");  // new files: nothing to say
+    std::ofstream(dir / "notes.txt") << "the user's notes";
+    const fs::path notes = dir / "notes.txt";
+    const struct {
+        const char* what;
+        fs::path there;
+        cmdline::Existing existing;
+        std::string answer;  // the refusal, or (after "ok: ") the notice
+    } cases[] = {
+        {"the picture", french / "own.svg", {}, "ok: the earlier picture"},
+        {"the report", french / "own.svg", {}, "is not a report of kq5: --replace writes over it"},
+        {"the picture", french / "own.html", {}, "is not a picture of kq5"},
+        {"the picture", notes, {true}, "ok: \"" + notes.string() + "\" replaced (--replace)"},
+        {"the capture",
+         notes,
+         {},
+         "is there already: --append continues it, --replace writes over it"},
+        {"the capture", notes, {false, true}, "is not a capture of kq5trace"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> notices;
+        const std::string refused =
+            cmdline::CheckOutputs({}, {{c.there, c.what}}, c.existing, &notices);
+        const std::string answer =
+            refused.empty() && notices.size() == 1 ? "ok: " + notices[0] : refused;
+        EXPECT_NE(answer.find(c.answer), std::string::npos)
+            << c.what << " over " << c.there << ": " << answer;
+    }
+    EXPECT_EQ(cmdline::CheckOutputs({}, {{french / "capture.txt", "the capture"}}, {false, true}),
+              "");
+    // Through the reading: a refusal changes nothing; a report written over is said once written.
+    EXPECT_EQ(Read(dir / "t.log", notes), 2);
+    EXPECT_EQ(Text(notes), "the user's notes");
+    EXPECT_EQ(Read(french / "t.log", french / "own.html"), 0);
+    EXPECT_EQ(said, "kq5test: the earlier report \"" + (french / "own.html").string() +
+                        "\" written over\n");
+    EXPECT_NE(Text(french / "own.html").find("<title>kq5test: " + (french / "t.log").string()),
               std::string::npos);
 }
 
