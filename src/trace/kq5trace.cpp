@@ -100,7 +100,7 @@ bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& com
                                              written);
                     }};
     Listen(channel, service, sink);
-    const StopCause cause = CaptureStopCause(end, pid, GetTickCount64(), stopRequested != 0);
+    const StopCause cause = CaptureStopCause(end, pid, stopRequested != 0);
     return written && WriteLine(out, NoteLine(LocalStamp().text, StoppedNote(cause, end.seconds)));
 }
 

@@ -193,13 +193,11 @@ bool CaptureGoesOn(CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs, bool
     return written && !stopRequested && !timeUp && !(end.untilStop && end.seenRunning && pid == 0);
 }
 
-StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs,
-                           bool stopRequested) {
+StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, bool stopRequested) {
     if (stopRequested) {
         return StopCause::Asked;
     }
-    const bool timeUp =
-        end.seconds >= 0 && static_cast<double>(nowMs - end.startMs) >= end.seconds * 1000;
-    return timeUp || !(end.untilStop && end.seenRunning && pid == 0) ? StopCause::TimeUp
-                                                                     : StopCause::ServiceStopped;
+    // Not asked, and its output written: the service it waited for stopped, or the time is up.
+    return end.untilStop && end.seenRunning && pid == 0 ? StopCause::ServiceStopped
+                                                        : StopCause::TimeUp;
 }

@@ -62,5 +62,4 @@ bool CaptureGoesOn(CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs, bool
 
 // Why a capture that CaptureGoesOn has just ended (and whose output was written) ended, for its
 // last note.
-StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs,
-                           bool stopRequested);
+StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, bool stopRequested);
