@@ -7,7 +7,6 @@
 
 #include "cmdline/cmdline.h"
 #include "cmdline/outputs.h"
-#include "common/escape.h"
 #include "platform/files.h"
 #include "scenario.h"
 #include "tracereader/read_command.h"
@@ -15,8 +14,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kq5sim [--svg FILE] [SCENARIO]\n"
-    "       kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE]\n"
+    "usage: kq5sim [--svg FILE] [--replace] [SCENARIO]\n"
+    "       kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE] [--replace]\n"
     "\n"
     "Runs the real kq5 service in a simulated Windows on SCENARIO (a scenario file; without\n"
     "one, the built-in default scenario) and prints the timeline in simulated time, then the\n"
@@ -31,6 +30,8 @@ constexpr const char* kUsage =
     "               draw them in the same lanes; as kq5trace --read does\n"
     "  --html REPORT  with --trace: also write REPORT, one HTML file with the findings, the\n"
     "               picture and the timeline\n"
+    "  --replace    write over a FILE or REPORT there already that is not kq5's own picture\n"
+    "               or report (an earlier one of kq5's is written over, and that is said)\n"
     "  --help       print this text and exit (also -h, /?)\n"
     "  --version    print the version and exit\n"
     "\n";
@@ -62,26 +63,28 @@ const cmdline::Program kProgram{
     .name = "kq5sim",
     .version = KQ5_VERSION,
     .help = std::string(kUsage) + kScenarioFormat,
-    .options = {{"--svg", "FILE"}, {"--trace", "TRACE"}, {"--html", "REPORT"}},
-    .forms = {{"kq5sim [--svg FILE] [SCENARIO]", {"--svg"}, "", 1, "SCENARIO"},
-              {"kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE]",
-               {"--trace", "--html", "--svg"},
-               "--trace"}}};
+    .options = {{"--svg", "FILE"}, {"--trace", "TRACE"}, {"--html", "REPORT"}, {"--replace"}},
+    .forms = {
+        {"kq5sim [--svg FILE] [--replace] [SCENARIO]", {"--svg", "--replace"}, "", 1, "SCENARIO"},
+        {"kq5sim --trace TRACE|FOLDER [--html REPORT] [--svg FILE] [--replace]",
+         {"--trace", "--html", "--svg", "--replace"},
+         "--trace"}}};
 
 // Runs SCENARIO_FILE (empty: the built-in one) and prints its timeline; draws it to SVG_FILE.
-int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile) {
+int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile, bool replace) {
     std::string text = DefaultScenarioText();
     const std::string name = scenarioFile.empty() ? "built-in default scenario" : scenarioFile;
     std::string why;
     if (!scenarioFile.empty() && !ReadFile(scenarioFile.c_str(), text, why)) {
-        std::fprintf(stderr, "kq5sim: %s %s\n", EscapeBytes(name).c_str(), why.c_str());
+        std::fprintf(stderr, "kq5sim: %s %s\n", cmdline::Shown(name).c_str(), why.c_str());
         return 2;
     }
+    std::vector<std::string> notices;
     if (!svgFile.empty()) {
         const std::string refused = cmdline::CheckOutputs(
             scenarioFile.empty() ? std::vector<cmdline::NamedFile>{}
                                  : std::vector<cmdline::NamedFile>{{scenarioFile, "the scenario"}},
-            {{svgFile, "the picture"}});
+            {{svgFile, "the picture"}}, {replace, false}, &notices);
         if (!refused.empty()) {
             std::fprintf(stderr, "kq5sim: %s\n", refused.c_str());
             return 2;
@@ -91,11 +94,11 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile)
     std::string error;
     std::vector<std::string> warnings;
     if (!ParseScenario(text, scenario, error, &warnings)) {
-        std::fprintf(stderr, "kq5sim: %s: %s\n", EscapeBytes(name).c_str(), error.c_str());
+        std::fprintf(stderr, "kq5sim: %s: %s\n", cmdline::Shown(name).c_str(), error.c_str());
         return 2;
     }
     for (const std::string& warning : warnings) {
-        std::fprintf(stderr, "kq5sim: %s: warning: %s\n", EscapeBytes(name).c_str(),
+        std::fprintf(stderr, "kq5sim: %s: warning: %s\n", cmdline::Shown(name).c_str(),
                      warning.c_str());
     }
     std::printf("kq5sim: %s\n\n", name.c_str());
@@ -112,6 +115,10 @@ int RunScenarioFile(const std::string& scenarioFile, const std::string& svgFile)
         return 1;
     }
     std::printf("\nPicture: %s\n", svgFile.c_str());
+    std::fflush(stdout);
+    for (const std::string& notice : notices) {
+        std::fprintf(stderr, "kq5sim: %s\n", notice.c_str());
+    }
     return 0;
 }
 
@@ -121,10 +128,11 @@ int Run(const cmdline::Parsed& parsed) {
         command.trace = parsed.Value("--trace");
         command.svg = parsed.Value("--svg");
         command.html = parsed.Value("--html");
+        command.replace = parsed.Has("--replace");
         return RunTraceRead("kq5sim", command, stdout, stderr);
     }
-    return RunScenarioFile(parsed.operands.empty() ? "" : parsed.operands[0],
-                           parsed.Value("--svg"));
+    return RunScenarioFile(parsed.operands.empty() ? "" : parsed.operands[0], parsed.Value("--svg"),
+                           parsed.Has("--replace"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,28 @@ TEST(Cmdline, NumbersAreWholeAndInRangeOrRefused) {
     EXPECT_EQ(number, 0.25);
     EXPECT_TRUE(cmdline::Number("5.", 0, 1e7, number));
     EXPECT_EQ(number, 5);
+}
+
+// A path in a message shows its characters, not their bytes; what is no character, or would break
+// the line, is escaped. Random bytes: nothing a console takes as control is left, and a shown text
+// shows again as itself.
+TEST(Cmdline, PathsInMessagesShowTheirCharacters) {
+    const std::string kept = std::string("C:\\Donn\xc3\xa9") + "es \xf0\x9f\x96\xa8";
+    EXPECT_EQ(cmdline::Shown(kept), kept);
+    // Latin-1, a break, a cut character, an overlong one, a surrogate, one past U+10FFFF.
+    EXPECT_EQ(cmdline::Shown("r\xe9\n\xc3"), "r\\xe9\\n\\xc3");
+    EXPECT_EQ(cmdline::Shown("\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80"),
+              "\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80");
+    std::mt19937 random(5);
+    for (int i = 0; i < 2000; ++i) {
+        std::string bytes(random() % 12, '\0');
+        for (char& b : bytes) {
+            b = static_cast<char>(random() % 4 == 0 ? 0xc0 + random() % 0x40 : random() % 256);
+        }
+        const std::string shown = cmdline::Shown(bytes);
+        EXPECT_EQ(shown.find_first_of(std::string("\0\x01\n\r\x1b\x7f", 6)), std::string::npos);
+        EXPECT_EQ(cmdline::Shown(shown), shown);
+    }
 }
 
 }  // namespace

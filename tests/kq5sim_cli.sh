@@ -10,7 +10,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 for help in --help -h '/?'; do
     "$sim" "$help" >"$work/help" || fail "$help exits with $?"
-    grep -q '^usage: kq5sim \[--svg FILE\] \[SCENARIO\]' "$work/help" || fail "$help shows no usage"
+    grep -q '^usage: kq5sim \[--svg FILE\] \[--replace\] \[SCENARIO\]' "$work/help" || fail "$help shows no usage"
 done
 grep -q '^  registry KEY | VALUE | TEXT' "$work/help" || fail "--help shows no scenario format"
 grep -q '^  0x04, 0x0C  *door open: paused, PRINTER_STATUS_DOOR_OPEN' "$work/help" ||
@@ -50,6 +50,17 @@ status=0
 "$sim" --svg "$work/mine.kq5" "$work/mine.kq5" >/dev/null 2>"$work/error" || status=$?
 [ "$status" -eq 2 ] && cmp -s "$work/mine.kq5" "$scenarios/default.kq5" ||
     fail "--svg over the scenario: $status, $(cat "$work/error")"
+# A file there already: kq5's own picture is written over, and that is said; another file only
+# with --replace.
+echo "my drawing" >"$work/mine.svg"
+status=0
+"$sim" --svg "$work/mine.svg" >/dev/null 2>"$work/error" || status=$?
+[ "$status" -eq 2 ] && grep -q 'is there already and is not a picture of kq5: --replace writes over it' "$work/error" &&
+    [ "$(cat "$work/mine.svg")" = "my drawing" ] || fail "--svg over a file of the user's: $status, $(cat "$work/error")"
+"$sim" --svg "$work/mine.svg" --replace >/dev/null 2>"$work/error" && grep -qx "kq5sim: \"$work/mine.svg\" replaced (--replace)" "$work/error" ||
+    fail "--svg --replace: $(cat "$work/error")"
+"$sim" --svg "$work/mine.svg" >/dev/null 2>"$work/error" && grep -qx "kq5sim: the earlier picture \"$work/mine.svg\" written over" "$work/error" ||
+    fail "--svg over kq5's own picture: $(cat "$work/error")"
 
 # The scenario language refuses what would silently do something else, with the line and the fix.
 refused() {  # WHAT-IT-SAYS SCENARIO-LINES...

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,25 @@ TEST(ListenLoop, AsksOnceASecondAndHoldsANewProcessLinesUntilTheAnswer) {
     EXPECT_EQ(pids, (std::vector<std::uint32_t>{0, 7, 0, 9}));
 }
 
+// Five minutes without anything written: a note that kq5trace still listens, with what it knows
+// of the service, so that a reader tells silence from a stretch nobody recorded.
+TEST(ListenLoop, FiveMinutesOfSilenceAreNotedAsStillListening) {
+    FakeMachine machine;
+    machine.service = [](std::uint64_t ms) { return ms < 400000 ? 7u : 0u; };
+    machine.messages = {{100, 7, "KQ5 STATUS:32"}};
+    std::vector<std::string> written;
+    ListenSink sink{
+        [&](Entry entry) { written.push_back(entry.stamp.substr(11, 12) + " " + entry.text); },
+        [&](std::uint32_t) { return machine.clock < 720000; }};
+    ListenLoop(machine.Listener(), sink);
+    EXPECT_EQ(written,
+              (std::vector<std::string>{
+                  "10:00:00.000 service kq5 runs as process 7", "10:00:00.100 KQ5 STATUS:32",
+                  "10:05:00.100 still listening; service kq5 runs as process 7",
+                  "10:06:40.000 service kq5 is not running",
+                  "10:11:40.000 still listening; service kq5 is not running"}));
+}
+
 // The service's process and "runs as process", "is not running" are in the answers above.
 TEST(ListenLoop, TheAnswerSaysWhyTheServiceIsNotThere) {
     EXPECT_EQ(AnswerOf("Kq5Test", 0, true).note,
@@ -169,13 +189,13 @@ TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnc
     EXPECT_EQ(said, (std::vector<std::string>{
                         "another debug-output viewer holds the channel; waiting for it to close",
                         "the channel is free again; recording"}));
-    EXPECT_EQ(
-        Lines("kq5trace-2026-12-07.txt"),
-        (std::vector<std::string>{
-            "10:00:00.000 kq5trace 1.0.0: debugger lines of the service kq5",
-            "10:00:00.000 # another debug-output viewer holds the channel; waiting",
-            "10:00:09.000 # the debug-output channel is free again; recording",
-            "10:00:09.000 # service kq5 runs as process 7", "10:00:09.500 [7] KQ5 STATUS:32"}));
+    EXPECT_EQ(Lines("kq5trace-2026-12-07.txt"),
+              (std::vector<std::string>{
+                  "10:00:00.000 kq5trace 1.0.0: debugger lines of the service kq5",
+                  "10:00:00.000 # another debug-output viewer holds the channel; waiting",
+                  "10:00:09.000 # the debug-output channel is free again; recording",
+                  "10:00:09.000 # service kq5 runs as process 7", "10:00:09.500 [7] KQ5 STATUS:32",
+                  "10:00:10.000 # recording stopped: the 10 s of --for are up"}));
 }
 
 TEST_F(RecordLoopTest, AStopWhileWaitingEndsWithinATenthOfASecond) {
@@ -229,6 +249,35 @@ TEST_F(RecordLoopTest, AFullDiskEndsTheRecordingWithExit1AndKeepsTheFiles) {
     EXPECT_TRUE(tries.empty());
     ASSERT_EQ(said.size(), 1u);
     EXPECT_EQ(said[0].rfind("cannot make the folder ", 0), 0u) << said[0];
+
+    // Another failure gets no word of a full disk: here a file grown past what the system allows.
+    plan.folder = folder / "big";
+    {
+        FullUntilFreed disk(0);
+        EXPECT_EQ(Run(), 1);
+    }
+    EXPECT_TRUE(said.size() == 1 && said[0].ends_with(": File too large; the files written so far "
+                                                      "are kept in " +
+                                                      plan.folder.string()));
+    // A read-only disk and a refusal say so.
+    EXPECT_EQ(FailureHint(EROFS), " (the disk is read only)");
+    EXPECT_EQ(FailureHint(EACCES), " (access denied: kq5trace may not write there)");
+}
+
+// A second recorder on a folder in use would write its notes into the first one's files:
+// refused before it writes anything, with exit 2; the folder is free again once the first ends.
+TEST_F(RecordLoopTest, ASecondRecorderOnAFolderInUseIsRefusedBeforeItWritesAnything) {
+    Recorder first;
+    ASSERT_TRUE(OpenRecorder(first, folder, RecordLimits{}, kLinesHeader));
+    plan.seconds = 1;
+    EXPECT_EQ(Run(), 2);
+    EXPECT_TRUE(tries.empty());
+    EXPECT_EQ(said,
+              (std::vector<std::string>{"another recorder holds the folder " + folder.string() +
+                                        " (kq5trace --record runs there already); "
+                                        "nothing recorded"}));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"kq5trace.lock"}));
+    ASSERT_TRUE(CloseRecorder(first));
 }
 
 TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
@@ -237,21 +286,29 @@ TEST_F(RecordLoopTest, DaysOfLinesGoToTheirDayFilesWithinKeepDays) {
     for (std::uint64_t ms = 50; ms < 50000; ms += 1000) {
         machine.messages.push_back({ms, 7, "KQ5 STATUS:" + std::to_string(ms)});
     }
-    plan.seconds = 50;
+    plan.seconds = 49.5;
     plan.limits.keepDays = 2;
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(Listing(),
               (std::vector<std::string>{"kq5trace-2026-12-10.txt", "kq5trace-2026-12-11.txt"}));
+    // Each deletion on standard error and in the file opened after it.
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "deleted kq5trace-2026-12-07.txt: older than --keep-days 2",
+                        "deleted kq5trace-2026-12-08.txt: older than --keep-days 2",
+                        "deleted kq5trace-2026-12-09.txt: older than --keep-days 2"}));
     // Each file reads as a trace of its own: the header, the service's process, the day's lines.
     const std::vector<std::string> last = Lines("kq5trace-2026-12-11.txt");
-    ASSERT_EQ(last.size(), 12u);
-    EXPECT_EQ(Lines("kq5trace-2026-12-10.txt").size(), 12u);
+    ASSERT_EQ(last.size(), 14u);
+    EXPECT_EQ(Lines("kq5trace-2026-12-10.txt").size(), 13u);
     EXPECT_EQ(
-        std::vector<std::string>(last.begin(), last.begin() + 3),
+        std::vector<std::string>(last.begin(), last.begin() + 4),
         (std::vector<std::string>{"00:07:12.000 kq5trace 1.0.0: debugger lines of the service kq5",
+                                  "00:07:12.000 # deleted kq5trace-2026-12-09.txt: older than "
+                                  "--keep-days 2",
                                   "00:07:12.000 # service kq5 runs as process 7",
                                   "00:07:12.000 [7] KQ5 STATUS:40050"}));
-    EXPECT_EQ(last.back(), "21:43:12.000 [7] KQ5 STATUS:49050");
+    EXPECT_EQ(last[12], "21:43:12.000 [7] KQ5 STATUS:49050");
+    EXPECT_EQ(last.back(), "22:55:12.000 # recording stopped: the 49.5 s of --for are up");
 }
 
 TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
@@ -297,12 +354,22 @@ TEST_F(RecordLoopTest, ForSecondsEndsTheRecordingOnTheClockFromItsStart) {
         EXPECT_EQ(tries, c.tries);
         // The service's lines as the file holds them, after "<time> [7] ".
         std::vector<std::string> lines;
-        for (const std::string& line : Lines(std::string(c.name) + "/kq5trace-2026-12-07.txt")) {
+        const std::vector<std::string> file =
+            Lines(std::string(c.name) + "/kq5trace-2026-12-07.txt");
+        for (const std::string& line : file) {
             if (line.find(" [7] ") == 12) {
                 lines.push_back(line.substr(17));
             }
         }
         EXPECT_EQ(lines, c.lines);
+        ASSERT_FALSE(file.empty());
+        // The file's last line says why the recording stopped.
+        EXPECT_EQ(file.back().substr(13),
+                  "# recording stopped: " +
+                      (c.seconds < 0
+                           ? "asked to stop (Ctrl+C, or the end of its task)"
+                           : (std::ostringstream() << "the " << c.seconds << " s of --for are up")
+                                 .str()));
     }
 }
 

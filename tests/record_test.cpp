@@ -150,9 +150,6 @@ TEST(RecordPolicy, WhichPartWhenTheNextOneAndItsSize) {
     EXPECT_EQ(PartToContinue({{DayFileName(kDay, 1), 100}}, kDay, 100), 2);  // only part 1, full
     EXPECT_FALSE(StartsNewPart(90, 10, 100));
     EXPECT_TRUE(StartsNewPart(91, 10, 100));
-    // --max-mib is counted in mebibytes.
-    EXPECT_EQ(MibToBytes(1), 1048576u);
-    EXPECT_EQ(MibToBytes(1024 * 1024), 1ull << 40);  // the largest --max-mib, a tebibyte
     EXPECT_EQ(PartBytes(RecordLimits{14, MibToBytes(256)}), 32u << 20);
 }
 
@@ -191,9 +188,12 @@ TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     const RecordLimits limits{3, 8000};  // parts of 1000 bytes
     Recorder recorder;
     ASSERT_TRUE(OpenRecorder(recorder, folder, limits, kLinesHeader));
+    std::vector<std::string> told;
+    recorder.told = [&](const std::string& note) { told.push_back(note); };
     const std::string text(40, 's');  // lines of 76 bytes, a header of 62
     for (int day = 0; day < 6; ++day) {
-        // Days of 10 lines (one part), the fifth of 300 (25 parts of 12 lines).
+        // Days of 10 lines (one part), the fifth of 300 (29 parts of at most 12 lines: a part
+        // begins with the notes of the files deleted to make room for it).
         for (int i = 0; i < (day == 4 ? 300 : 10); ++i) {
             ASSERT_TRUE(RecordEntry(recorder, Line(Plus(kDay, day), "10:00:00.000", text)));
             ASSERT_TRUE(FlushRecorder(recorder));
@@ -207,17 +207,23 @@ TEST_F(RecorderTest, DaysAndPartsStayWithinTheLimitsOldestFirst) {
     ASSERT_TRUE(CloseRecorder(recorder));
     // Deleted oldest first: the first days by age, then by size the days before the big one
     // and the big day's oldest parts. Left: the foreign files, the big day's last 7 parts (8 of
-    // 974 bytes and a part's room for the day after do not fit 8000 bytes) and the day after.
+    // them and a part's room for the day after do not fit 8000 bytes) and the day after.
     std::vector<std::string> deleted = DayNames(Plus(kDay, 3), 4);
     std::vector<std::string> left = {"kq5trace-2026-11-01.txt.bak", "kq5trace-2026-12-12.txt",
                                      "notes.txt", "r\xc3\xa9sum\xc3\xa9.txt"};
-    for (int part = 1; part <= 25; ++part) {
-        (part < 19 ? deleted : left).push_back(DayFileName(Plus(kDay, 4), part));
+    for (int part = 1; part <= 29; ++part) {
+        (part < 23 ? deleted : left).push_back(DayFileName(Plus(kDay, 4), part));
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(recorder.deleted, deleted);
     EXPECT_EQ(Listing(), left);
-    EXPECT_EQ(Read("kq5trace-2026-12-11.25.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
+    EXPECT_EQ(Read("kq5trace-2026-12-11.29.txt").rfind("# kq5trace 1.0.0: lines, from ", 0), 0u);
+    // Each deletion said, with its reason, and noted in the file opened after it.
+    ASSERT_EQ(told.size(), deleted.size());
+    EXPECT_EQ(told[1], "deleted " + deleted[1] + ": older than --keep-days 3");
+    EXPECT_EQ(told[2],
+              "deleted " + deleted[2] + ": the recorder's files would pass --max-mib (8000 bytes)");
+    EXPECT_NE(Read("kq5trace-2026-12-12.txt").find(" " + told.back() + "\n"), std::string::npos);
 }
 
 // A line as the trace reader reads it: its kind, time, process and text.
@@ -306,6 +312,14 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
                 expected.push_back(
                     Shown(LineKind::Damaged, 0, 0, "not a kq5trace line (cut or damaged)"));
             }
+            // A recording started in a file that holds lines already says so there.
+            const auto started = [&](size_t i) {
+                return Shown(LineKind::Note, utc[i], 0,
+                             entries[i].stamp + " recording started: kq5trace 1.0.0: lines");
+            };
+            if (next == 0 && run % 3 != 2) {
+                expected.push_back(started(0));
+            }
             if (!known.empty() && entries[next].kind != Entry::Kind::ServiceNote) {
                 expected.push_back(
                     Shown(LineKind::Note, utc[next], 0, entries[next].stamp + " " + known));
@@ -313,6 +327,9 @@ TEST_F(RecorderTest, RecordedDaysReadBackAsRecorded) {
             for (; next < entries.size() && expected.size() < lines.size(); ++next) {
                 EXPECT_EQ(entries[next].date, day.first) << next;
                 known = restartBefore[next] && expected.size() > 1 ? "" : known;
+                if (restartBefore[next] && expected.size() > 1 && next > 0) {
+                    expected.push_back(started(next));
+                }
                 const Entry& e = entries[next];
                 expected.push_back(
                     e.kind == Entry::Kind::Line
@@ -395,8 +412,9 @@ TEST_F(RecorderTest, ADayFileThatCannotBeOpenedEndsTheRecording) {
                                     ": Is a directory");
 }
 
-// A day file written by an earlier recording goes on where it ended, without an empty line; a
-// folder that happens to have a day file's name is neither a part nor deleted by retention.
+// A day file written by an earlier recording goes on where it ended, without an empty line, from
+// a note that the recording started again; a folder that happens to have a day file's name is
+// neither a part nor deleted by retention.
 TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
     fs::create_directories(folder / "kq5trace-2026-11-01.txt");
     fs::create_directories(folder / "kq5trace-2026-12-07.2.txt");
@@ -409,65 +427,10 @@ TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
     EXPECT_EQ(Read("kq5trace-2026-12-07.txt"),
               "# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
               "2026-12-07 12:00:00.000 +01:00\t[7] first\n"
+              "# 2026-12-07 12:00:00.000 +01:00 recording started: kq5trace 1.0.0: lines\n"
               "2026-12-07 12:00:00.000 +01:00\t[7] second\n");
     EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-11-01.txt"));
     EXPECT_TRUE(fs::is_directory(folder / "kq5trace-2026-12-07.2.txt"));
-}
-
-// A folder kq5trace may list but not enter (read without search permission, as a wrong ACL
-// gives): the names show, no size can be read, and nothing in it can be opened or deleted. The
-// recording ends at once and names the day's file, which it would have begun; the folder stays.
-TEST_F(RecorderTest, AFolderItMayListButNotEnterEndsTheRecording) {
-    fs::create_directories(folder);
-    std::ofstream(folder / "kq5trace-2026-11-01.txt") << "a day past --keep-days";
-    std::ofstream(folder / "kq5trace-2026-12-07.txt") << "today's lines";
-    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-    const ChildRun run = InChild(true, [&] {
-        Recorder recorder;
-        if (!OpenRecorder(recorder, folder, RecordLimits{14, 8000}, kLinesHeader)) {
-            return "not opened: " + recorder.failure;
-        }
-        const bool written = RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5"));
-        return std::to_string(written) + "|" + recorder.failure + "|" +
-               std::to_string(recorder.deleted.size());
-    });
-    fs::permissions(folder, fs::perms::owner_all);
-    if (run.skipped) {
-        GTEST_SKIP() << "root that cannot become another user here";
-    }
-    ASSERT_TRUE(run.ok);
-    EXPECT_EQ(run.said, "0|cannot open " + (folder / "kq5trace-2026-12-07.txt").string() +
-                            ": Permission denied|0");
-    EXPECT_EQ(Listing(),
-              (std::vector<std::string>{"kq5trace-2026-11-01.txt", "kq5trace-2026-12-07.txt"}));
-    EXPECT_EQ(Read("kq5trace-2026-12-07.txt"), "today's lines");
-}
-
-// The disk fills while lines are written, then has room again: why the recording stopped is the
-// file's last line, for the administrator who finds it there, and the lines written before the
-// failure stay.
-TEST_F(RecorderTest, WhyTheRecordingStoppedIsNotedOnceThereIsRoomAgain) {
-    Recorder recorder;
-    ASSERT_TRUE(OpenRecorder(recorder, folder, RecordLimits{}, kLinesHeader));
-    {
-        FullUntilFreed disk(2000);
-        for (int i = 0;
-             i < 100 && RecordEntry(recorder, Line(kDay, "12:00:00.000", "KQ5 STATUS:32")); ++i) {
-            FlushRecorder(recorder);
-        }
-    }
-    ASSERT_TRUE(recorder.failed) << recorder.bytes;
-    TryNote(recorder, StampText(kDay, "12:00:01.000"), "recording stopped: " + recorder.failure);
-    CloseRecorder(recorder);
-    const std::string text = Read("kq5trace-2026-12-07.txt");
-    EXPECT_TRUE(
-        text.starts_with("# kq5trace 1.0.0: lines, from 2026-12-07 12:00:00.000 +01:00\n"
-                         "2026-12-07 12:00:00.000 +01:00\t[7] KQ5 STATUS:32\n"))
-        << text;
-    EXPECT_TRUE(
-        text.ends_with("\n# 2026-12-07 12:00:01.000 +01:00 recording stopped: cannot write " +
-                       (folder / "kq5trace-2026-12-07.txt").string() + ": File too large\n"))
-        << text;
 }
 
 // ---- The service's lines ------------------------------------------------------------------------
@@ -601,14 +564,6 @@ TEST(RecordQueue, InOrderAndBoundedInMemory) {
     EXPECT_EQ(dropped, 0u);
     CloseQueue(full);
     EXPECT_FALSE(TakeEntries(full, taken, dropped));  // nothing taken twice
-
-    // Only dropped lines: the writer is woken to say so, it does not wait for a line that fits.
-    LineQueue tiny;
-    tiny.maxBytes = 10;
-    PushEntry(tiny, Line(kDay, "10:00:00.000", "too long for the queue"));
-    ASSERT_TRUE(TakeEntries(tiny, taken, dropped));
-    EXPECT_TRUE(taken.empty());
-    EXPECT_EQ(dropped, 1u);
 }
 
 }  // namespace

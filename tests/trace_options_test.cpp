@@ -14,16 +14,17 @@
 void PrintTo(const TraceCommand& c, std::ostream* os) {
     *os << "{mode " << static_cast<int>(c.mode) << ", service '" << c.service << "', seconds "
         << c.seconds << ", session " << c.session << ", out '" << c.out << "', wait " << c.wait
-        << ", untilStop " << c.untilStop << ", folder '" << c.folder << "', keepDays "
-        << c.limits.keepDays << ", maxBytes " << c.limits.maxBytes << ", trace '" << c.trace
-        << "', html '" << c.html << "', svg '" << c.svg << "'}";
+        << ", append " << c.append << ", replace " << c.replace << ", untilStop " << c.untilStop
+        << ", folder '" << c.folder << "', keepDays " << c.limits.keepDays << ", maxBytes "
+        << c.limits.maxBytes << ", trace '" << c.trace << "', html '" << c.html << "', svg '"
+        << c.svg << "'}";
 }
 
 namespace {
 
 constexpr const char* kCaptureUsage =
-    "kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
-    "                [--session]\n";
+    "kq5trace [--service NAME] [--out FILE [--append|--replace]] [--for SECONDS]\n"
+    "                [--wait] [--until-stop] [--session]\n";
 constexpr const char* kRecordUsage =
     "kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
     "                [--for SECONDS] [--session]\n";
@@ -51,7 +52,7 @@ TraceCommand Command(const std::vector<std::string>& args) {
     return command;
 }
 
-TEST(TraceCommandLine, NumbersOutOfTheirBoundsAreRefusedWithTheUsageLine) {
+TEST(TraceCommandLine, BadValuesAreRefusedWithTheUsageLine) {
     const std::string capture = std::string("usage: ") + kCaptureUsage + kMore;
     const std::string record = std::string("usage: ") + kRecordUsage + kMore;
     // The first line of each refusal, up to the words given.
@@ -79,6 +80,10 @@ TEST(TraceCommandLine, NumbersOutOfTheirBoundsAreRefusedWithTheUsageLine) {
         {{"--record", "D", "--keep-days", "-3"},
          std::string("kq5trace: --keep-days needs a value (N), not the option -3\nusage: ") +
              kRecordUsage + kMore},
+        // What becomes of a file there already: one answer, and only for a file.
+        {{"--out", "F", "--append", "--replace"},
+         "kq5trace: --append and --replace do not go together\n" + capture},
+        {{"--replace"}, "kq5trace: --replace goes with --out\n" + capture},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Refusal(c.args), c.said) << c.args.back();
@@ -88,11 +93,9 @@ TEST(TraceCommandLine, NumbersOutOfTheirBoundsAreRefusedWithTheUsageLine) {
 TEST(TraceCommandLine, NumbersWithinTheirBoundsAreTaken) {
     EXPECT_EQ(Command({"--for", "0"}).seconds, 0);
     EXPECT_EQ(Command({"--for", "10000000"}).seconds, 1e7);
-    EXPECT_EQ(Command({"--for", "0.25"}).seconds, 0.25);
     EXPECT_EQ(Command({"--record", "D", "--keep-days", "1"}).limits.keepDays, 1);
     EXPECT_EQ(Command({"--record", "D", "--keep-days", "36500"}).limits.keepDays, 36500);
     EXPECT_EQ(Command({"--record", "D", "--max-mib", "1"}).limits.maxBytes, kMib);
-    EXPECT_EQ(Command({"--record", "D", "--max-mib", "3"}).limits.maxBytes, 3 * kMib);
     EXPECT_EQ(Command({"--record", "D", "--max-mib", "1048576"}).limits.maxBytes, 1ull << 40);
     // Without them, the recorder's own defaults: 14 days, 256 MiB.
     EXPECT_EQ(Command({"--record", "D"}).limits, RecordLimits{});
@@ -109,7 +112,9 @@ TEST(TraceCommandLine, EachFormRunsItsModeWithTheValuesGiven) {
         {{"--read", "X", "--html", "Y"}, {.mode = TraceMode::Read, .trace = "X", .html = "Y"}},
         {{"--svg", "P", "--read", "X"}, {.mode = TraceMode::Read, .trace = "X", .svg = "P"}},
         {{"--out", "F", "--wait", "--until-stop"}, {.out = "F", .wait = true, .untilStop = true}},
-        {{"--until-stop"}, {.untilStop = true}},
+        {{"--append", "--out", "F"}, {.out = "F", .append = true}},
+        {{"--read", "X", "--replace", "--svg", "P"},
+         {.mode = TraceMode::Read, .replace = true, .trace = "X", .svg = "P"}},
         {{"--wait", "--out", "-"}, {.out = "-", .wait = true}},
         {{"--service", "Kq5Test", "--session", "--for", "2.5"},
          {.service = "Kq5Test", .seconds = 2.5, .session = true}},
@@ -161,6 +166,9 @@ TEST(TraceCapture, EndsWhenForSecondsAreUpOnTheClockFromItsStart) {
     EXPECT_TRUE(CaptureGoesOn(end, 7, kStartMs + 249, false, true));
     EXPECT_FALSE(CaptureGoesOn(end, 7, kStartMs + 250, false, true));
 
+    // Time up, the service seen running and gone by then: no --until-stop, so the time ended it.
+    EXPECT_EQ(CaptureStopCause(end, 0, false), StopCause::TimeUp);
+
     end = CaptureEndOf(TraceCommand{.seconds = 0}, kStartMs);
     EXPECT_FALSE(CaptureGoesOn(end, 7, kStartMs, false, true)) << "--for 0 captures nothing";
 
@@ -175,6 +183,8 @@ TEST(TraceCapture, EndsOnCtrlCAndOnAnOutputThatFailed) {
     EXPECT_FALSE(CaptureGoesOn(end, 7, kStartMs + 1, true, true));
     EXPECT_FALSE(CaptureGoesOn(end, 7, kStartMs + 1, false, false));
     EXPECT_FALSE(CaptureGoesOn(end, 0, kStartMs + 1, false, false));
+    // Its last note says why.
+    EXPECT_EQ(CaptureStopCause(end, 7, true), StopCause::Asked);
 }
 
 TEST(TraceCapture, UntilStopEndsOnlyOnceTheServiceSeenRunningHasStopped) {
@@ -185,6 +195,7 @@ TEST(TraceCapture, UntilStopEndsOnlyOnceTheServiceSeenRunningHasStopped) {
     EXPECT_TRUE(CaptureGoesOn(end, 4242, kStartMs + 31000, false, true));
     EXPECT_TRUE(CaptureGoesOn(end, 4242, kStartMs + 32000, false, true));
     EXPECT_FALSE(CaptureGoesOn(end, 0, kStartMs + 33000, false, true));
+    EXPECT_EQ(CaptureStopCause(end, 0, false), StopCause::ServiceStopped);
 
     // Without --until-stop the capture follows the service across its restarts.
     end = CaptureEndOf(TraceCommand{.wait = true}, kStartMs);

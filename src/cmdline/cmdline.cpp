@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/escape.h"
+
 namespace cmdline {
 
 namespace {
@@ -90,6 +92,22 @@ std::string CheckForm(const Program& program, const Form& form, const Parsed& pa
 }
 
 }  // namespace
+
+std::string Shown(const std::string& utf8) {
+    std::string shown;
+    for (size_t at = 0; at < utf8.size();) {
+        const size_t length =
+            static_cast<unsigned char>(utf8[at]) >= 0x80 ? Utf8Length(utf8, at) : 0;
+        if (length != 0) {
+            shown += utf8.substr(at, length);
+            at += length;
+        } else {
+            shown += EscapeBytes(utf8.data() + at, 1);
+            ++at;
+        }
+    }
+    return shown;
+}
 
 bool Parsed::Has(const std::string& option) const {
     return std::any_of(given.begin(), given.end(),

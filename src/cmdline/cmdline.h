@@ -70,6 +70,11 @@ int Answer(const Program& program, const Parsed& parsed, FILE* out, FILE* err);
 int Main(const Program& program, const std::vector<std::string>& args,
          int (*run)(const Parsed& parsed));
 
+// A word or a path (UTF-8) as a message shows it: its characters as they are, "C:\Données"
+// included; line breaks, other control bytes and bytes that are no UTF-8 escaped as a captured
+// line's bytes are ("\n", "\xNN"), so that a message stays one printable line.
+std::string Shown(const std::string& utf8);
+
 // Value checks: false (nothing changed) unless TEXT is a whole number from FROM to TO, or a
 // number from FROM to TO (no sign, no exponent, no "nan").
 bool WholeNumber(const std::string& text, long long from, long long to, long long& value);

@@ -2,8 +2,11 @@
 #include "cmdline/outputs.h"
 
 #include <algorithm>
+#include <fstream>
 
+#include "cmdline/cmdline.h"
 #include "platform/files.h"
+#include "tracelog/format.h"
 #include "tracelog/retention.h"
 
 namespace cmdline {
@@ -22,7 +25,7 @@ struct Known {
 };
 
 std::string Quoted(const std::filesystem::path& path) {
-    return "\"" + PathText(path) + "\"";
+    return "\"" + Shown(PathText(path)) + "\"";
 }
 
 // The folder a name is in ("." for a bare name).
@@ -73,8 +76,65 @@ std::string Destroys(const NamedFile& output, const files::Identity& target,
     return "";
 }
 
+// The first bytes of PATH, up to where kq5's outputs have said what they are.
+std::string Head(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(16384, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    return head;
+}
+
+// Whether HEAD begins an output of kq5 of the kind WHAT: a capture's header, the report's page
+// with its heading, the picture's drawing with a kq5 program's title.
+bool OwnOutput(const std::string& what, const std::string& head) {
+    if (what == "the capture") {
+        return head.empty() || IsHeader(head);
+    }
+    if (what == "the report") {
+        return head.starts_with("<!DOCTYPE html>\n") &&
+               head.find("<h1>kq5 trace report</h1>") != std::string::npos;
+    }
+    // The picture: its drawing as kq5's picture module begins it, its title next.
+    return what == "the picture" &&
+           head.starts_with(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"") &&
+           head.find(
+               " font-family=\"sans-serif\" font-size=\"11\">\n<rect width=\"100%\" "
+               "height=\"100%\" fill=\"#ffffff\"/>\n<text x=\"12\" y=\"24\" "
+               "font-size=\"15\" font-weight=\"bold\">") != std::string::npos;
+}
+
+// Why OUTPUT may not go over the file there already; else empty, with the notice of what happens
+// to that file.
+std::string CheckExisting(const NamedFile& output, const Existing& existing, std::string& notice) {
+    const std::string name = output.what + " " + Quoted(output.path);
+    const bool own = OwnOutput(output.what, Head(output.path));
+    if (output.what == "the capture" && !existing.replace) {
+        if (!existing.append) {
+            return name + " is there already: --append continues it, --replace writes over it";
+        }
+        if (!own) {
+            return name +
+                   " is not a capture of kq5trace, which --append would continue: "
+                   "--replace writes over it";
+        }
+        notice = "the earlier capture " + Quoted(output.path) + " continued (--append)";
+        return "";
+    }
+    const std::string kind = output.what.substr(output.what.find(' ') + 1);  // "report"
+    if (!own && !existing.replace) {
+        return name + " is there already and is not a " + kind +
+               " of kq5: --replace writes over it";
+    }
+    notice = own ? "the earlier " + kind + " " + Quoted(output.path) + " written over"
+                 : Quoted(output.path) + " replaced (--replace)";
+    return "";
+}
+
 std::string CheckOne(const NamedFile& output, const std::vector<Known>& inputs,
-                     std::vector<Placed>& earlier) {
+                     std::vector<Placed>& earlier, const Existing& existing, std::string& notice) {
     files::Identity target;
     files::Identity folder;
     files::SystemError why;
@@ -106,17 +166,18 @@ std::string CheckOne(const NamedFile& output, const std::vector<Known>& inputs,
         }
     }
     earlier.push_back(placed);
-    return "";
+    return target.exists ? CheckExisting(output, existing, notice) : "";
 }
 
 std::string Unwritten(const NamedFile& file, const files::SystemError& why) {
-    return "cannot write " + file.what + " to " + PathText(file.path) + ": " + why.text;
+    return "cannot write " + file.what + " to " + Shown(PathText(file.path)) + ": " + why.text;
 }
 
 }  // namespace
 
 std::string CheckOutputs(const std::vector<NamedFile>& inputs,
-                         const std::vector<NamedFile>& outputs) {
+                         const std::vector<NamedFile>& outputs, const Existing& existing,
+                         std::vector<std::string>* notices) {
     std::vector<Known> known;
     for (const NamedFile& input : inputs) {
         Known k{&input, {}};
@@ -128,11 +189,19 @@ std::string CheckOutputs(const std::vector<NamedFile>& inputs,
         known.push_back(k);
     }
     std::vector<Placed> earlier;
+    std::vector<std::string> said;
     for (const NamedFile& output : outputs) {
-        std::string refused = CheckOne(output, known, earlier);
+        std::string notice;
+        std::string refused = CheckOne(output, known, earlier, existing, notice);
         if (!refused.empty()) {
             return refused;
         }
+        if (!notice.empty()) {
+            said.push_back(notice);
+        }
+    }
+    if (notices != nullptr) {
+        *notices = said;
     }
     return "";
 }

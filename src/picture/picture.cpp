@@ -8,6 +8,7 @@
 #include <iterator>
 #include <optional>
 
+#include "common/escape.h"
 #include "common/status_code.h"
 #include "common/text.h"
 #include "picture/picture.h"
@@ -565,7 +566,14 @@ void DrawLegend(std::string& out, double y, bool trace) {
 std::string EscapeMarkup(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        // A character outside ASCII (a path's "é") stays itself; a byte that is none, a '?'.
+        if (const size_t length = c < 0 ? Utf8Length(text, at) : 0; length != 0) {
+            out += text.substr(at, length);
+            at += length - 1;
+            continue;
+        }
         switch (c) {
             case '&':
                 out += "&amp;";

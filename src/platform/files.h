@@ -54,6 +54,20 @@ bool FinishReplacement(Replacement& replacement, SystemError& error);
 // Closes and removes the temporary file.
 void AbandonReplacement(Replacement& replacement);
 
+// A folder one program at a time works in: the file LOCK in it held open so that no other
+// program can open it to write (on Windows without share-write, and deleted once closed; on the
+// host under flock). The system lets go of it when the process ends, however it ends.
+struct FolderLock {
+    std::intptr_t handle = -1;
+    std::filesystem::path path;
+};
+
+enum class Hold { Held, Taken, Failed };
+
+// Held, or Taken when another program holds it, or Failed with the reason.
+Hold HoldFolder(const std::filesystem::path& lock, FolderLock& held, SystemError& error);
+void ReleaseFolder(FolderLock& held);
+
 // Why PATH cannot be opened for reading (it is opened once to learn it).
 SystemError WhyNotReadable(const std::filesystem::path& path);
 

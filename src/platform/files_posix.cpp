@@ -1,5 +1,6 @@
 // Files on the host: identity by st_dev and st_ino, rename(2) over the target, strerror's words.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,30 @@ void AbandonReplacement(Replacement& replacement) {
         replacement.file = nullptr;
     }
     ::unlink(replacement.temporary.c_str());
+}
+
+Hold HoldFolder(const std::filesystem::path& lock, FolderLock& held, SystemError& error) {
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = LastError();
+        return Hold::Failed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        ::close(fd);
+        error = ErrorOf(code);
+        return code == EWOULDBLOCK ? Hold::Taken : Hold::Failed;
+    }
+    held = FolderLock{fd, lock};
+    return Hold::Held;
+}
+
+void ReleaseFolder(FolderLock& held) {
+    if (held.handle >= 0) {
+        ::unlink(held.path.c_str());  // while still held: no one else holds the name meanwhile
+        ::close(static_cast<int>(held.handle));
+    }
+    held = FolderLock{};
 }
 
 SystemError WhyNotReadable(const std::filesystem::path& path) {

@@ -136,6 +136,27 @@ void AbandonReplacement(Replacement& replacement) {
     DeleteFileW(replacement.temporary.c_str());
 }
 
+Hold HoldFolder(const std::filesystem::path& lock, FolderLock& held, SystemError& error) {
+    // No share-write: a second opener to write is refused with a sharing violation. Deleted when
+    // the last handle closes, so a recorder that was killed leaves nothing behind.
+    HANDLE handle = CreateFileW(lock.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        error = ErrorOf(code);
+        return code == ERROR_SHARING_VIOLATION ? Hold::Taken : Hold::Failed;
+    }
+    held = FolderLock{reinterpret_cast<std::intptr_t>(handle), lock};
+    return Hold::Held;
+}
+
+void ReleaseFolder(FolderLock& held) {
+    if (held.handle != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(held.handle));
+    }
+    held = FolderLock{};
+}
+
 SystemError WhyNotReadable(const std::filesystem::path& path) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

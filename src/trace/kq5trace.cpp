@@ -10,7 +10,9 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,17 @@ std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// The start of a capture continued in OUT: on a line of its own after an earlier one that was
+// cut in the middle of a line.
+std::string ContinuedStart(const std::filesystem::path& out) {
+    std::ifstream in(out, std::ios::binary | std::ios::ate);
+    if (in.tellg() <= 0) {
+        return "";
+    }
+    in.seekg(-1, std::ios::end);
+    return in.get() == '\n' ? "" : "\n";
+}
+
 // The channel opened, or the refusal's exit code.
 int OpenCaptureChannel(DbwinChannel& channel, bool session) {
     switch (OpenChannel(channel, session ? L"" : L"Global\\")) {
@@ -72,18 +85,23 @@ int OpenCaptureChannel(DbwinChannel& channel, bool session) {
 
 // Captures the service's lines to OUT until the capture ends (CaptureGoesOn); false when OUT
 // could not be written.
-bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& command) {
+bool CaptureInto(FILE* out, const DbwinChannel& channel, const TraceCommand& command,
+                 bool continuing) {
     const std::wstring service = PathOf(command.service).wstring();
     CaptureEnd end = CaptureEndOf(command, GetTickCount64());
-    bool written =
-        WriteLine(out, HeaderLine(HeaderTitle(KQ5_VERSION, Narrow(service)), LocalStamp().text));
+    bool written = WriteLine(out, (continuing ? ContinuedStart(PathOf(command.out)) : "") +
+                                      StartLine(HeaderTitle(KQ5_VERSION, Narrow(service)),
+                                                LocalStamp().text, continuing));
+    std::uint32_t pid = 0;
     ListenSink sink{[&](Entry entry) { written = written && WriteLine(out, FormatEntry(entry)); },
                     [&](std::uint32_t running) {
+                        pid = running;
                         return CaptureGoesOn(end, running, GetTickCount64(), stopRequested != 0,
                                              written);
                     }};
     Listen(channel, service, sink);
-    return written;
+    const StopCause cause = CaptureStopCause(end, pid, stopRequested != 0);
+    return written && WriteLine(out, NoteLine(LocalStamp().text, StoppedNote(cause, end.seconds)));
 }
 
 // Ends a capture whose output cannot be written: exit code 1.
@@ -96,13 +114,19 @@ int CannotWrite(const std::string& what, const files::SystemError& why) {
 // comes, so that the file can be read while the capture runs and a capture cut short keeps what
 // it was given.
 int Capture(const TraceCommand& command) {
+    std::vector<std::string> notices;
     if (!command.out.empty()) {
         const std::string refused =
-            cmdline::CheckOutputs({}, {{PathOf(command.out), "the capture"}});
+            cmdline::CheckOutputs({}, {{PathOf(command.out), "the capture"}},
+                                  {command.replace, command.append}, &notices);
         if (!refused.empty()) {
             return Refuse(refused);
         }
     }
+    std::error_code sizeError;
+    const bool continuing = command.append &&
+                            std::filesystem::file_size(PathOf(command.out), sizeError) > 0 &&
+                            !sizeError;
     DbwinChannel channel;
     if (const int code = OpenCaptureChannel(channel, command.session); code != 0) {
         return code;
@@ -118,12 +142,16 @@ int Capture(const TraceCommand& command) {
         return Refuse(refused);
     }
     FILE* out = stdout;
-    if (!command.out.empty() && (out = _wfopen(PathOf(command.out).c_str(), L"wb")) == nullptr) {
+    if (!command.out.empty() &&
+        (out = _wfopen(PathOf(command.out).c_str(), command.append ? L"ab" : L"wb")) == nullptr) {
         const files::SystemError why = files::LastError();
         CloseChannel(channel);
         return CannotWrite(command.out, why);
     }
-    const bool written = CaptureInto(out, channel, command);
+    for (const std::string& notice : notices) {
+        std::fprintf(stderr, "kq5trace: %s\n", notice.c_str());
+    }
+    const bool written = CaptureInto(out, channel, command, continuing);
     const files::SystemError why = files::LastError();
     CloseChannel(channel);
     if (written && (command.out.empty() || std::fclose(out) == 0)) {
@@ -137,6 +165,7 @@ int Read(const TraceCommand& command) {
     read.trace = PathOf(command.trace);
     read.html = PathOf(command.html);
     read.svg = PathOf(command.svg);
+    read.replace = command.replace;
     // The findings byte for byte as on any other machine: "\n", not "\r\n".
     (void)_setmode(_fileno(stdout), _O_BINARY);
     return RunTraceRead("kq5trace", read, stdout, stderr);
@@ -165,9 +194,25 @@ int Run(const cmdline::Parsed& parsed) {
     return RunRecord(record, stopRequested);
 }
 
+// The programs write UTF-8 ("C:\\Données" as it is); a console shows it so in its UTF-8 code
+// page, which this process takes while it runs and gives back as it was when it ends.
+UINT consoleCodePage = 0;
+
+void GiveBackConsole() {
+    SetConsoleOutputCP(consoleCodePage);
+}
+
+void ConsoleInUtf8() {
+    consoleCodePage = GetConsoleOutputCP();  // 0: no console
+    if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        std::atexit(GiveBackConsole);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    ConsoleInUtf8();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.push_back(PathText(std::filesystem::path(argv[i])));

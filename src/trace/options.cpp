@@ -7,11 +7,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
-    "                [--session]\n"
+    "usage: kq5trace [--service NAME] [--out FILE [--append|--replace]] [--for SECONDS]\n"
+    "                [--wait] [--until-stop] [--session]\n"
     "       kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
     "                [--for SECONDS] [--session]\n"
-    "       kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE]\n"
+    "       kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE] [--replace]\n"
     "\n"
     "Writes the debugger lines of the service NAME (default kq5) while it runs, one line each:\n"
     "the local time with milliseconds and UTC offset, a tab, [process id] and the text, its\n"
@@ -19,7 +19,10 @@ constexpr const char* kUsage =
     "Read the capture with: kq5trace --read FILE [--html REPORT] [--svg PICTURE]\n"
     "\n"
     "  --service NAME  the service whose process is captured (default kq5)\n"
-    "  --out FILE      write to FILE instead of standard output\n"
+    "  --out FILE      write to FILE instead of standard output; a FILE there already is\n"
+    "                  refused unless one of these is given:\n"
+    "  --append        continue the earlier capture in FILE\n"
+    "  --replace       write over FILE, whatever it holds\n"
     "  --for SECONDS   stop after SECONDS\n"
     "  --wait          wait for the service to run instead of exiting\n"
     "  --until-stop    end when the service has stopped (one run of it)\n"
@@ -34,7 +37,8 @@ constexpr const char* kUsage =
     "                  takes the channel when it is free.\n"
     "  --keep-days N   keep today and the N-1 days before (default 14)\n"
     "  --max-mib M     keep at most M MiB of these files in all (default 256); the oldest\n"
-    "                  file goes first. Other files in FOLDER are never touched.\n"
+    "                  file goes first. Other files in FOLDER are never touched; each\n"
+    "                  deletion is said and noted in the record. One recorder to a FOLDER.\n"
     "\n"
     "Reading, on this machine or another (kq5sim --trace reads the same):\n"
     "  --read TRACE    reads TRACE (a capture of kq5trace, or a DebugView log saved as text) or\n"
@@ -43,15 +47,19 @@ constexpr const char* kUsage =
     "  --html REPORT   also write REPORT: one HTML file to open in a browser or attach to a\n"
     "                  ticket (the findings, the most serious first; the picture; the timeline)\n"
     "  --svg PICTURE   also write the picture alone, an SVG lane chart\n"
+    "  --replace       write over a file there already that is not kq5's report or picture\n"
     "  An output is never written over what is read (the trace, a file in the folder read, a\n"
-    "  file of --record), and is written whole or not at all.\n"
+    "  file of --record), and is written whole or not at all; an earlier report or picture of\n"
+    "  kq5 is written over, and that is said.\n"
     "\n"
     "  --help, -h, /?  print this text; --version: the version\n"
     "\n"
     "Exit codes: 0 done; 1 the output cannot be written (a recording keeps the files it wrote;\n"
-    "with --read, the report or the picture); 2 bad usage, another debug-output viewer holds the\n"
-    "channel (a capture), no rights for the global channel, the service is not running (a\n"
-    "capture without --wait), or the trace cannot be read or is no trace.\n";
+    "with --read, the report or the picture); 2 bad usage, an output that is there already\n"
+    "(without --append or --replace), another debug-output viewer holds the channel (a\n"
+    "capture), another recorder holds the folder, no rights for the global channel, the\n"
+    "service is not running (a capture without --wait), or the trace cannot be read or is no\n"
+    "trace.\n";
 
 }  // namespace
 
@@ -70,16 +78,19 @@ const cmdline::Program kTraceProgram{
                 {"--max-mib", "M"},
                 {"--read", "TRACE"},
                 {"--html", "REPORT"},
-                {"--svg", "PICTURE"}},
-    .forms = {{"kq5trace [--service NAME] [--out FILE] [--for SECONDS] [--wait] [--until-stop]\n"
-               "                [--session]",
-               {"--service", "--out", "--for", "--wait", "--until-stop", "--session"}},
+                {"--svg", "PICTURE"},
+                {"--append"},
+                {"--replace"}},
+    .forms = {{"kq5trace [--service NAME] [--out FILE [--append|--replace]] [--for SECONDS]\n"
+               "                [--wait] [--until-stop] [--session]",
+               {"--service", "--out", "--append", "--replace", "--for", "--wait", "--until-stop",
+                "--session"}},
               {"kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
                "                [--for SECONDS] [--session]",
                {"--record", "--keep-days", "--max-mib", "--service", "--for", "--session"},
                "--record"},
-              {"kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE]",
-               {"--read", "--html", "--svg"},
+              {"kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE] [--replace]",
+               {"--read", "--html", "--svg", "--replace"},
                "--read"}}};
 
 namespace {
@@ -112,6 +123,22 @@ std::string ReadNumbers(const cmdline::Parsed& parsed, double& seconds, RecordLi
     return "";
 }
 
+// --append and --replace: one of them, and only with --out.
+std::string ReadExisting(const cmdline::Parsed& parsed, TraceCommand& command) {
+    command.append = parsed.Has("--append");
+    command.replace = parsed.Has("--replace");
+    if (command.append && command.replace) {
+        return cmdline::Refusal(kTraceProgram, parsed.form,
+                                "--append and --replace do not go together");
+    }
+    if ((command.append || command.replace) && command.out.empty()) {
+        return cmdline::Refusal(
+            kTraceProgram, parsed.form,
+            std::string(command.append ? "--append" : "--replace") + " goes with --out");
+    }
+    return "";
+}
+
 }  // namespace
 
 std::string ReadTraceCommand(const cmdline::Parsed& parsed, TraceCommand& command) {
@@ -120,6 +147,7 @@ std::string ReadTraceCommand(const cmdline::Parsed& parsed, TraceCommand& comman
         command.trace = parsed.Value("--read");
         command.html = parsed.Value("--html");
         command.svg = parsed.Value("--svg");
+        command.replace = parsed.Has("--replace");
         return "";
     }
     if (std::string refused = ReadNumbers(parsed, command.seconds, command.limits);
@@ -135,6 +163,9 @@ std::string ReadTraceCommand(const cmdline::Parsed& parsed, TraceCommand& comman
     }
     command.mode = TraceMode::Capture;
     command.out = parsed.Value("--out");
+    if (std::string refused = ReadExisting(parsed, command); !refused.empty()) {
+        return refused;
+    }
     command.wait = parsed.Has("--wait");
     command.untilStop = parsed.Has("--until-stop");
     return "";
@@ -160,4 +191,13 @@ bool CaptureGoesOn(CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs, bool
         end.seconds >= 0 && static_cast<double>(nowMs - end.startMs) >= end.seconds * 1000;
     // With --until-stop, the run that was captured is over once it stopped.
     return written && !stopRequested && !timeUp && !(end.untilStop && end.seenRunning && pid == 0);
+}
+
+StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, bool stopRequested) {
+    if (stopRequested) {
+        return StopCause::Asked;
+    }
+    // Not asked, and its output written: the service it waited for stopped, or the time is up.
+    return end.untilStop && end.seenRunning && pid == 0 ? StopCause::ServiceStopped
+                                                        : StopCause::TimeUp;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cmdline/cmdline.h"
+#include "trace/record_loop.h"
 #include "tracelog/retention.h"
 
 // The help, the options and the forms of kq5trace.
@@ -22,6 +23,8 @@ struct TraceCommand {
     double seconds = -1;          // --for; below 0: not by time
     bool session = false;         // this session's channel instead of the global one
     std::string out = "";         // a capture's --out; empty: standard output
+    bool append = false;          // --append: an earlier capture in `out` is continued
+    bool replace = false;         // --replace: whatever `out` (or a reading's output) holds goes
     bool wait = false;
     bool untilStop = false;
     std::string folder = "";  // a recording's
@@ -56,3 +59,7 @@ CaptureEnd CaptureEndOf(const TraceCommand& command, std::uint64_t startMs);
 // whether everything so far was written.
 bool CaptureGoesOn(CaptureEnd& end, std::uint32_t pid, std::uint64_t nowMs, bool stopRequested,
                    bool written);
+
+// Why a capture that CaptureGoesOn has just ended (and whose output was written) ended, for its
+// last note.
+StopCause CaptureStopCause(const CaptureEnd& end, std::uint32_t pid, bool stopRequested);

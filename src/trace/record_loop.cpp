@@ -1,5 +1,9 @@
 #include "trace/record_loop.h"
 
+#include "cmdline/cmdline.h"
+
+#include <cstdio>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -22,12 +26,40 @@ struct Recording {
     std::atomic<bool> failed{false};
     const std::uint64_t startMs;  // --for counts from here
     bool waiting = false;         // another viewer held the channel at the last try
+    std::mutex sayLock;           // both threads speak to standard error
 };
 
+void Say(Recording& r, const std::string& text) {
+    std::lock_guard<std::mutex> lock(r.sayLock);
+    r.system.say(text);
+}
+
+bool TimeUp(const Recording& r) {
+    return r.plan.seconds >= 0 &&
+           static_cast<double>(r.system.nowMs() - r.startMs) >= r.plan.seconds * 1000;
+}
+
 bool GoOn(const Recording& r) {
-    return !r.system.stopRequested() && !r.failed &&
-           (r.plan.seconds < 0 ||
-            static_cast<double>(r.system.nowMs() - r.startMs) < r.plan.seconds * 1000);
+    return !r.system.stopRequested() && !r.failed && !TimeUp(r);
+}
+
+// The recording's last note, unless the writing failed (the writer notes that): why it ended.
+void NoteTheEnd(Recording& r, const std::string& refusal) {
+    if (r.failed) {
+        return;
+    }
+    const std::string note = !refusal.empty() ? "recording stopped: " + refusal
+                             : TimeUp(r)      ? StoppedNote(StopCause::TimeUp, r.plan.seconds)
+                                              : StoppedNote(StopCause::Asked, 0);
+    PushEntry(r.queue, Note(r.system.stamp(), note));
+}
+
+// Silence for kStillListeningMs: the note that the listener is there, with what it knows of the
+// service ("still listening; service kq5 is not running").
+void StillListening(const ListenSystem& system, const ServiceWatch& watch, ListenSink& sink) {
+    const Stamp now = system.stamp();
+    sink.write(
+        Note(now, "still listening" + (watch.shownNote.empty() ? "" : "; " + watch.shownNote)));
 }
 
 // DebugView or a debugger may hold the channel for a while: said once, then tried again.
@@ -35,7 +67,7 @@ void WaitForChannel(Recording& r) {
     if (!r.waiting) {
         PushEntry(r.queue,
                   Note(r.system.stamp(), "another debug-output viewer holds the channel; waiting"));
-        r.system.say("another debug-output viewer holds the channel; waiting for it to close");
+        Say(r, "another debug-output viewer holds the channel; waiting for it to close");
         r.waiting = true;
     }
     for (std::uint64_t waited = 0; waited < kRetryMs && GoOn(r); waited += kWaitStepMs) {
@@ -45,7 +77,7 @@ void WaitForChannel(Recording& r) {
 
 // One try at the channel: listened on until the recording ends, or waited for. False, with the
 // exit code, when it cannot be had for a reason waiting does not cure.
-bool TryChannel(Recording& r, int& code) {
+bool TryChannel(Recording& r, int& code, std::string& refusal) {
     std::uint32_t error = 0;
     const ChannelOpen opened = r.system.open(error);
     if (opened == ChannelOpen::Taken) {
@@ -53,11 +85,12 @@ bool TryChannel(Recording& r, int& code) {
         return true;
     }
     if (opened != ChannelOpen::Ok) {
-        r.system.say(opened == ChannelOpen::NoRights
-                         ? "no rights for the global debug-output channel: run kq5trace as an "
-                           "administrator or as SYSTEM"
-                         : "the debug-output channel cannot be opened (error " +
-                               std::to_string(error) + ")");
+        refusal =
+            opened == ChannelOpen::NoRights
+                ? "no rights for the global debug-output channel: run kq5trace as an "
+                  "administrator or as SYSTEM"
+                : "the debug-output channel cannot be opened (error " + std::to_string(error) + ")";
+        Say(r, refusal);
         code = 2;
         return false;
     }
@@ -65,7 +98,7 @@ bool TryChannel(Recording& r, int& code) {
     if (r.waiting) {
         PushEntry(r.queue,
                   Note(r.system.stamp(), "the debug-output channel is free again; recording"));
-        r.system.say("the channel is free again; recording");
+        Say(r, "the channel is free again; recording");
     }
     ListenSink sink{[&r](Entry entry) { PushEntry(r.queue, std::move(entry)); },
                     [&r](std::uint32_t) { return GoOn(r); }};
@@ -77,13 +110,19 @@ bool TryChannel(Recording& r, int& code) {
 
 void ListenLoop(const ListenSystem& system, ListenSink& sink) {
     ServiceWatch watch;
-    const auto write = [&sink](std::vector<Entry> entries) {
+    std::uint64_t writtenMs = system.nowMs();  // when the sink was last given something
+    const auto write = [&](std::vector<Entry> entries) {
+        writtenMs = entries.empty() ? writtenMs : system.nowMs();
         for (Entry& entry : entries) {
             sink.write(std::move(entry));
         }
     };
     while (sink.goOn(watch.filter.pid)) {
         const std::uint64_t nowMs = system.nowMs();
+        if (nowMs - writtenMs >= kStillListeningMs) {
+            StillListening(system, watch, sink);
+            writtenMs = nowMs;
+        }
         if (TimeToAsk(watch.filter, nowMs)) {  // the local time is read only when it is needed
             const Stamp now = system.stamp();
             write(WatchStep(watch, nowMs, now.date, now.text, nullptr, system.ask));
@@ -97,6 +136,17 @@ void ListenLoop(const ListenSystem& system, ListenSink& sink) {
         const Entry line{Entry::Kind::Line, stamp.date, stamp.text, from, std::move(text)};
         write(WatchStep(watch, system.nowMs(), stamp.date, stamp.text, &line, system.ask));
     }
+}
+
+std::string StoppedNote(StopCause cause, double seconds) {
+    if (cause == StopCause::TimeUp) {
+        char text[64];
+        std::snprintf(text, sizeof text, "recording stopped: the %g s of --for are up", seconds);
+        return text;
+    }
+    return cause == StopCause::ServiceStopped
+               ? "recording stopped: the service stopped (--until-stop)"
+               : "recording stopped: asked to stop (Ctrl+C, or the end of its task)";
 }
 
 ServiceAnswer AnswerOf(const std::string& service, std::uint32_t pid, bool noSuchService) {
@@ -135,21 +185,24 @@ int Record(const RecordPlan& plan, const RecordSystem& system) {
     Recorder recorder;
     if (!OpenRecorder(recorder, plan.folder, plan.limits,
                       HeaderTitle(plan.version, plan.service))) {
-        system.say(recorder.failure);
-        return 1;
+        system.say(recorder.failure + (recorder.taken ? "; nothing recorded" : ""));
+        return recorder.taken ? 2 : 1;
     }
     Recording r(plan, system);
+    recorder.told = [&r](const std::string& note) { Say(r, note); };
     std::thread writer([&] { WriteEntries(r.queue, recorder, r.failed, system.stamp); });
     int code = 0;
-    while (GoOn(r) && TryChannel(r, code)) {
+    std::string refusal;
+    while (GoOn(r) && TryChannel(r, code, refusal)) {
     }
+    NoteTheEnd(r, refusal);
     CloseQueue(r.queue);
     writer.join();
     // Closing hands over the last bytes; after a failure it only closes, and says false again.
     if (!CloseRecorder(recorder)) {
-        system.say("recording stopped: " + recorder.failure +
-                   " (the disk may be full); the files written so far are kept in " +
-                   PathText(recorder.folder));
+        system.say("recording stopped: " + recorder.failure + FailureHint(recorder.error) +
+                   "; the files written so far are kept in " +
+                   cmdline::Shown(PathText(recorder.folder)));
         return 1;
     }
     return code;

@@ -38,10 +38,22 @@ struct ListenSystem {
 // How long ListenLoop waits for a line before it looks at the clock and the sink again.
 inline constexpr std::uint32_t kReceiveMs = 100;
 
+// After this long with nothing written, ListenLoop notes that it still listens: a reader then
+// tells a service that said nothing from a stretch nobody recorded, to within five minutes, for
+// at most 288 short lines a day.
+inline constexpr std::uint64_t kStillListeningMs = 5 * 60 * 1000;
+
 // Hands every debugger line of the service's process to the sink, with a note whenever its
 // process changes (started again, stopped). The service manager is asked at most once a second,
 // whatever other programs write; the writer of a line waits only for its copy into memory.
 void ListenLoop(const ListenSystem& system, ListenSink& sink);
+
+// Why a capture or a recording ended, for its last note.
+enum class StopCause { Asked, TimeUp, ServiceStopped };
+
+// "recording stopped: ..." with the cause (SECONDS: --for's), the note that ends a capture or a
+// recording that could go on writing; a failure's note names the failure instead.
+std::string StoppedNote(StopCause cause, double seconds);
 
 // The note of the service manager's answer: "service kq5 runs as process 4242", "service kq5 is
 // not running", "service kq5 is not running: there is no such service".

@@ -4,9 +4,15 @@
 #include <system_error>
 #include <utility>
 
+#include "cmdline/cmdline.h"
 #include "common/text.h"
 
 namespace {
+
+// A path in a message: its characters as they are, control bytes escaped.
+std::string ShownPath(const std::filesystem::path& path) {
+    return cmdline::Shown(PathText(path));
+}
 
 std::string SystemError(int error) {
     return std::generic_category().message(error);
@@ -21,9 +27,10 @@ bool EndsWithNewline(const std::filesystem::path& path) {
     return in.get() == '\n';
 }
 
-bool Fail(Recorder& recorder, const std::string& what) {
+bool Fail(Recorder& recorder, const std::string& what, int error = 0) {
     recorder.failed = true;
     recorder.failure = what;
+    recorder.error = error;
     return false;
 }
 
@@ -49,14 +56,15 @@ std::vector<FolderFile> ListFolder(const std::filesystem::path& folder) {
 }
 
 std::string CannotWrite(const Recorder& recorder, int error) {
-    return "cannot write " + PathText(recorder.folder / recorder.current) + ": " +
+    return "cannot write " + ShownPath(recorder.folder / recorder.current) + ": " +
            SystemError(error);
 }
 
 bool WriteRaw(Recorder& recorder, const std::string& text) {
     errno = 0;
     if (!recorder.file.write(text.data(), static_cast<std::streamsize>(text.size()))) {
-        return Fail(recorder, CannotWrite(recorder, errno));
+        const int error = errno;
+        return Fail(recorder, CannotWrite(recorder, error), error);
     }
     recorder.bytes += text.size();
     return true;
@@ -69,9 +77,35 @@ bool CloseFile(Recorder& recorder) {
     errno = 0;
     recorder.file.close();
     if (!recorder.file) {
-        return recorder.failed ? false : Fail(recorder, CannotWrite(recorder, errno));
+        const int error = errno;
+        return recorder.failed ? false : Fail(recorder, CannotWrite(recorder, error), error);
     }
     return true;
+}
+
+// Deletes what retention gives up to make room for CURRENT, and tells why: each name with its
+// note, for the file opened next.
+std::vector<std::string> ApplyRetention(Recorder& recorder, LocalDate day) {
+    std::vector<std::string> notes;
+    const long long oldestKept = DayNumber(day) - recorder.limits.keepDays + 1;
+    for (const std::string& name :
+         FilesToDelete(ListFolder(recorder.folder), day, recorder.limits, recorder.current)) {
+        std::error_code error;
+        if (!std::filesystem::remove(recorder.folder / name, error)) {
+            continue;
+        }
+        recorder.deleted.push_back(name);
+        LocalDate date;
+        int part = 1;
+        ParseDayFileName(name, date, part);
+        notes.push_back(
+            "deleted " + name +
+            (DayNumber(date) < oldestKept
+                 ? ": older than --keep-days " + std::to_string(recorder.limits.keepDays)
+                 : ": the recorder's files would pass --max-mib (" +
+                       std::to_string(recorder.limits.maxBytes) + " bytes)"));
+    }
+    return notes;
 }
 
 // Opens PART of DAY for appending, after making room for it; a new file starts with the header
@@ -84,18 +118,13 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     }
     recorder.current = DayFileName(day, part);
     recorder.day = day;
-    for (const std::string& name :
-         FilesToDelete(ListFolder(recorder.folder), day, recorder.limits, recorder.current)) {
-        std::error_code error;
-        if (std::filesystem::remove(recorder.folder / name, error)) {
-            recorder.deleted.push_back(name);
-        }
-    }
+    const std::vector<std::string> deletions = ApplyRetention(recorder, day);
     const std::filesystem::path path = recorder.folder / recorder.current;
     errno = 0;
     recorder.file.open(path, std::ios::binary | std::ios::app);
     if (!recorder.file.is_open()) {
-        return Fail(recorder, "cannot open " + PathText(path) + ": " + SystemError(errno));
+        const int error = errno;
+        return Fail(recorder, "cannot open " + ShownPath(path) + ": " + SystemError(error), error);
     }
     std::error_code sizeError;
     const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
@@ -105,8 +134,20 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     if (!EndsWithNewline(path) && !WriteRaw(recorder, "\n")) {
         return false;
     }
-    if (recorder.bytes == 0 && !WriteRaw(recorder, HeaderLine(recorder.header, stamp))) {
+    // A new file starts with the header; the first file of a recording that goes on in an
+    // earlier one says there that the recording started again.
+    if ((recorder.bytes == 0 || !recorder.started) &&
+        !WriteRaw(recorder, StartLine(recorder.header, stamp, recorder.bytes != 0))) {
         return false;
+    }
+    recorder.started = true;
+    for (const std::string& note : deletions) {
+        if (recorder.told) {
+            recorder.told(note);
+        }
+        if (!WriteRaw(recorder, NoteLine(stamp, note))) {
+            return false;
+        }
     }
     if (repeatServiceNote && !recorder.serviceNote.empty() &&
         !WriteRaw(recorder, NoteLine(stamp, recorder.serviceNote))) {
@@ -115,7 +156,36 @@ bool OpenFile(Recorder& recorder, LocalDate day, int part, const std::string& st
     return true;
 }
 
+// Holds the recorder's folder, or says why not.
+bool HoldRecorderFolder(Recorder& recorder) {
+    files::SystemError why;
+    const files::Hold held = files::HoldFolder(recorder.folder / kRecorderLock, recorder.lock, why);
+    if (held == files::Hold::Held) {
+        return true;
+    }
+    recorder.taken = held == files::Hold::Taken;
+    return Fail(recorder,
+                recorder.taken
+                    ? "another recorder holds the folder " + ShownPath(recorder.folder) +
+                          " (kq5trace --record runs there already)"
+                    : "cannot hold the folder " + ShownPath(recorder.folder) + ": " + why.text);
+}
+
 }  // namespace
+
+std::string FailureHint(int error) {
+    switch (error) {
+        case ENOSPC:
+            return " (the disk may be full)";
+        case EROFS:
+            return " (the disk is read only)";
+        case EACCES:
+        case EPERM:
+            return " (access denied: kq5trace may not write there)";
+        default:
+            return "";
+    }
+}
 
 std::string FormatEntry(const Entry& entry) {
     return entry.kind == Entry::Kind::Line ? EntryLine(entry.stamp, entry.pid, entry.text)
@@ -124,6 +194,7 @@ std::string FormatEntry(const Entry& entry) {
 
 bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, RecordLimits limits,
                   const std::string& header) {
+    files::ReleaseFolder(recorder.lock);
     recorder = Recorder{};
     recorder.folder = folder;
     recorder.limits = limits;
@@ -131,10 +202,10 @@ bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, Recor
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder, error)) {
-        return Fail(recorder, "cannot make the folder " + PathText(folder) +
+        return Fail(recorder, "cannot make the folder " + ShownPath(folder) +
                                   (error ? ": " + error.message() : ": a file has its name"));
     }
-    return true;
+    return HoldRecorderFolder(recorder);
 }
 
 bool RecordEntry(Recorder& recorder, const Entry& entry) {
@@ -172,7 +243,8 @@ bool FlushRecorder(Recorder& recorder) {
     }
     errno = 0;
     if (recorder.file.is_open() && !recorder.file.flush()) {
-        return Fail(recorder, CannotWrite(recorder, errno));
+        const int error = errno;
+        return Fail(recorder, CannotWrite(recorder, error), error);
     }
     return true;
 }
@@ -190,6 +262,7 @@ void TryNote(Recorder& recorder, const std::string& stamp, const std::string& no
 
 bool CloseRecorder(Recorder& recorder) {
     CloseFile(recorder);  // closing hands over what is buffered; every failure marks the recorder
+    files::ReleaseFolder(recorder.lock);
     return !recorder.failed;
 }
 

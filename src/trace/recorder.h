@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tracelog/retention.h"
 
 // One thing to write: a captured line, or a note (their lines in tracelog/format.h).
@@ -41,11 +42,23 @@ struct Recorder {
     std::uint64_t bytes = 0;  // the file's size
     std::string serviceNote;  // the last service note, repeated at the top of every new file
     std::vector<std::string> deleted;  // every file retention removed, in order
+    // Told of each deletion as the file that follows it notes it ("deleted ...": for standard
+    // error); may be empty.
+    std::function<void(const std::string& note)> told;
+    bool started = false;  // a file has been opened: the recording's start is in it
     bool failed = false;
-    std::string failure;  // what failed, for the person who reads stderr
+    std::string failure;     // what failed, for the person who reads stderr
+    int error = 0;           // the system's error number (errno) of the failure, if it had one
+    files::FolderLock lock;  // the folder is this recorder's while it records
+    bool taken = false;      // another recorder holds the folder: nothing was written
 };
 
-// Makes the folder if needed. False, with `failure` set, when it cannot be made.
+// The file in the folder that a recorder holds while it records: a second recorder there would
+// write its notes into the first one's files and delete them by its own limits.
+inline constexpr const char* kRecorderLock = "kq5trace.lock";
+
+// Makes the folder if needed and holds it. False, with `failure` set, when it cannot be made or
+// another recorder holds it (`taken`).
 bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, RecordLimits limits,
                   const std::string& header);
 // Writes the entry to its day's file, opening the next file at a new local date or when the part
@@ -56,7 +69,10 @@ bool RecordEntry(Recorder& recorder, const Entry& entry);
 bool FlushRecorder(Recorder& recorder);
 // Writes NOTE into the current file if it still can (best effort: it is for after a failure).
 void TryNote(Recorder& recorder, const std::string& stamp, const std::string& note);
-// True when the file was closed without an error.
+// What the person at the console may do about ERROR (errno), in brackets, for a message that
+// names the failure: "(the disk may be full)" for a full disk only; empty when there is no hint.
+std::string FailureHint(int error);
+// True when the file was closed without an error. Lets go of the folder.
 bool CloseRecorder(Recorder& recorder);
 
 // ---- Between the listening thread and the writing thread ----------------------------------------

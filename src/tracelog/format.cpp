@@ -126,6 +126,13 @@ std::string NoteLine(const std::string& stamp, const std::string& text) {
     return "# " + stamp + " " + text + "\n";
 }
 
+std::string StartLine(const std::string& title, const std::string& stamp, bool continuing) {
+    if (!continuing) {
+        return HeaderLine(title, stamp);
+    }
+    return NoteLine(stamp, kStartedNote + title.substr(title.starts_with("# ") ? 2 : 0));
+}
+
 bool IsHeader(const std::string& line) {
     return line.starts_with(kHeaderStart);
 }

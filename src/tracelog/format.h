@@ -42,6 +42,11 @@ std::string HeaderTitle(const std::string& version, const std::string& service);
 std::string HeaderLine(const std::string& title, const std::string& stamp);
 std::string EntryLine(const std::string& stamp, std::uint32_t pid, const std::string& bytes);
 std::string NoteLine(const std::string& stamp, const std::string& text);
+// How a capture or a recording begins: the header atop a new file; in a file it goes on in, a
+// note "recording started: kq5trace VERSION: ..." (a header there would read as a stray line),
+// so that a restart is seen where it happened. The trace reader takes either as a start.
+std::string StartLine(const std::string& title, const std::string& stamp, bool continuing);
+inline constexpr const char* kStartedNote = "recording started: ";
 
 // One line of the format, read back (without its line end).
 struct LogLine {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/status_code.h"
+#include "tracelog/format.h"
 
 namespace {
 
@@ -216,9 +217,10 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
         line.text.find(" is not running") != std::string::npos) {
         serviceNote_ = line.text;
     }
-    // Whether kq5trace was recording: a header starts a recording; a stop, or another viewer on
-    // the channel, ends one; any other note was written while it listened.
-    if (line.kind == LineKind::Header) {
+    // Whether kq5trace was recording: a header, or the note of a recording started again in its
+    // file, starts a recording; a stop, or another viewer on the channel, ends one; any other
+    // note was written while it listened.
+    if (line.kind == LineKind::Header || line.text.find(kStartedNote) != std::string::npos) {
         pending_.started = true;  // the latest start: it listened from then on
         pending_.startedMs = atMs;
     } else if (line.text.find("recording stopped") != std::string::npos ||

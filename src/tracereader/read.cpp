@@ -5,7 +5,7 @@
 #include <fstream>
 #include <tuple>
 
-#include "common/escape.h"
+#include "cmdline/cmdline.h"
 #include "common/text.h"
 #include "platform/files.h"
 #include "tracelog/retention.h"
@@ -232,7 +232,7 @@ TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayF
 }
 
 std::string EscapedPath(const std::filesystem::path& path) {
-    return EscapeBytes(PathText(path));
+    return cmdline::Shown(PathText(path));
 }
 
 TraceReport ReadTrace(std::istream& trace, const std::string& name) {

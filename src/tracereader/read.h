@@ -36,5 +36,6 @@ using OpenDayFile = std::function<std::unique_ptr<std::istream>(const std::files
 // Reads the record folder at FOLDER, its day files opened by OPEN.
 TraceReport ReadRecordFolder(const std::filesystem::path& folder, const OpenDayFile& open);
 
-// PATH's bytes for a message: UTF-8, escaped.
+// PATH for a message: its characters as they are, control bytes and bytes that are no UTF-8
+// escaped.
 std::string EscapedPath(const std::filesystem::path& path);

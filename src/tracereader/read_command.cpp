@@ -17,7 +17,9 @@ int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FIL
     if (!command.html.empty()) {
         outputs.push_back({command.html, "the report"});
     }
-    const std::string refused = cmdline::CheckOutputs({{command.trace, "the trace"}}, outputs);
+    std::vector<std::string> notices;
+    const std::string refused = cmdline::CheckOutputs({{command.trace, "the trace"}}, outputs,
+                                                      {command.replace, false}, &notices);
     if (!refused.empty()) {
         std::fprintf(err, "%s: %s\n", program, refused.c_str());
         return 2;
@@ -50,5 +52,8 @@ int RunTraceRead(const char* program, const ReadCommand& command, FILE* out, FIL
                      EscapedPath(file.path).c_str());
     }
     std::fflush(out);
+    for (const std::string& notice : notices) {
+        std::fprintf(err, "%s: %s\n", program, notice.c_str());
+    }
     return 0;
 }

@@ -9,6 +9,7 @@ struct ReadCommand {
     std::filesystem::path trace;
     std::filesystem::path svg;   // empty: none
     std::filesystem::path html;  // empty: none
+    bool replace = false;        // --replace: a file there already is written over, kq5's or not
 };
 
 // Prints the trace's timeline and findings to OUT, writes the picture and the report; messages
