@@ -53,10 +53,6 @@ struct Recorder {
     bool taken = false;      // another recorder holds the folder: nothing was written
 };
 
-// The file in the folder that a recorder holds while it records: a second recorder there would
-// write its notes into the first one's files and delete them by its own limits.
-inline constexpr const char* kRecorderLock = "kq5trace.lock";
-
 // Makes the folder if needed and holds it. False, with `failure` set, when it cannot be made or
 // another recorder holds it (`taken`).
 bool OpenRecorder(Recorder& recorder, const std::filesystem::path& folder, RecordLimits limits,

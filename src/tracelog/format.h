@@ -69,6 +69,11 @@ LogLine ReadHeader(const std::string& line);
 // A line after the first: a note (any "# " line), an entry, or Damaged.
 LogLine ReadLogLine(const std::string& line);
 
+// The file in a record folder that a recorder holds while it records: a second recorder there
+// would write its notes into the first one's files and delete them by its own limits. A reader
+// passes over it.
+inline constexpr const char* kRecorderLock = "kq5trace.lock";
+
 // The name of PART of DATE's file: part 1 unnumbered.
 std::string DayFileName(LocalDate date, int part);
 // True, with the date and part, only for a name DayFileName gives: a real date, part 1 unnumbered,

@@ -140,6 +140,9 @@ FolderListing ListDayFiles(const std::filesystem::path& folder) {
         LocalDate date;
         int part = 0;
         std::error_code kind;
+        if (it->path().filename() == kRecorderLock) {
+            continue;  // the recorder's hold on the folder while it records, not a day of it
+        }
         if (!it->is_regular_file(kind)) {
             listing.skipped.push_back(name + " (not a file)");
         } else if (!ParseDayFileName(name, date, part)) {
