@@ -242,6 +242,15 @@ void TraceAnalysis::Known(uint64_t atMs) {
     }
 }
 
+// A stretch after a process's end is drawn with the service stopped, unless kq5trace's notes say
+// it did not listen throughout: a new process may have come and gone unheard.
 Picture TraceAnalysis::Draw(const std::string& layoutName) const {
-    return drawing_.Draw(layoutName, time_.lastRelMs, clock_, coverage_.uncovered);
+    std::vector<Uncovered> drawn = coverage_.uncovered;
+    for (size_t i = 0; i < drawn.size() && i < stretchNotes_.size(); ++i) {
+        const StretchNotes& notes = stretchNotes_[i];
+        const bool unheard =
+            !notes.unrecorded.empty() || (notes.started && notes.startedMs > drawn[i].fromMs);
+        drawn[i].afterEnd = drawn[i].afterEnd && !unheard;
+    }
+    return drawing_.Draw(layoutName, time_.lastRelMs, clock_, drawn);
 }

@@ -81,19 +81,15 @@ std::vector<Unheard> DrawUnheard(DayRandom& r, uint64_t endMs) {
     return unheard;
 }
 
-// The stretches' notes: a recorder that stops starts again with a new header, a recorder that
-// waited for the channel says when it has it again; the trace may end inside one.
+// The stretches' notes: a recorder that waited for the channel says when it has it again; one
+// that stopped, started again, continues the day's file with the service manager's answer
+// (NoteProcesses); the trace may end inside either.
 void NoteUnheard(Writer& w, const std::vector<Unheard>& unheard, uint64_t endMs) {
     for (const Unheard& u : unheard) {
         w.Note(u.fromMs, u.viewer ? "another debug-output viewer holds the channel; waiting"
                                   : "recording stopped: the disk is full");
-        if (u.toMs >= endMs) {
-            continue;
-        }
-        if (u.viewer) {
+        if (u.viewer && u.toMs < endMs) {
             w.Note(u.toMs, "the debug-output channel is free again; recording");
-        } else {
-            w.Header(u.toMs);
         }
     }
 }
