@@ -108,7 +108,10 @@ Truth Changes(const std::vector<TimelineEvent>& timeline, int initial,
 
 int SpoolerValue(const TimelineEvent& e) {
     const auto* s = As<ServiceStepEvent>(e);
-    if (s == nullptr || s->service != "Spooler" || s->step == ServiceStep::StopRefused) {
+    // A start request changes nothing until the Spooler runs (a refused one leaves it as it was);
+    // a refused stop leaves it running.
+    if (s == nullptr || s->service != "Spooler" || s->step == ServiceStep::StopRefused ||
+        s->step == ServiceStep::StartRequested) {
         return -1;
     }
     return s->step == ServiceStep::Running ? 1 : 0;
@@ -253,7 +256,12 @@ DayTrace RecordDay(uint64_t seed, int minutes) {
     Scenario scenario = GenerateScenario(seed, minutes);
     std::erase_if(scenario.events,
                   [](const ScenarioEvent& e) { return e.kind == EventKind::ReadReturns; });
-    const ScenarioResult result = RunScenario(scenario);
+    ScenarioResult result = RunScenario(scenario);
+    sim::WaitUntil(scenario.endMs);
+    // The Spooler's stop or start is recorded, at its time, once someone looks at it: a last
+    // look brings the timeline up to date.
+    sim::SpoolerState();
+    result.timeline = sim::Timeline();
     DayTrace trace;
     DayTruth& day = trace.truth;
     day.endMs = scenario.endMs;
