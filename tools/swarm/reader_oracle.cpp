@@ -103,7 +103,7 @@ std::string LaneClaim(const DayTruth& day, const std::string& lane, const std::s
     const auto same = [&](const TruthChange& c) { return (c.value != 0) == on; };
     if (lane == "spooler") {
         // An open error 0x6ba that an injected fault made says the Spooler is down while it runs.
-        return HeldWithin(day.spooler, from, atMs, same) || FaultWithin(day, from, atMs)
+        return HeldWithin(day.spooler, from, atMs, same) || (!on && FaultWithin(day, from, atMs))
                    ? ""
                    : "the Spooler was not";
     }
