@@ -32,21 +32,21 @@ struct DayClock {
     long long baseUtcMs = 0;
     uint64_t changeMs = UINT64_MAX;
     int offsetBefore = 120, offsetAfter = 60;
-    std::string Stamp(uint64_t atMs) const {
+    LocalTime Local(uint64_t atMs) const {
         const int offset = atMs < changeMs ? offsetBefore : offsetAfter;
         const long long local = baseUtcMs + static_cast<long long>(atMs) + offset * kMinuteMs;
         const long long ms = local % 86400000;
         long long y = 0, m = 0, d = 0;
         CivilFromDays(local / 86400000, y, m, d);
         const LocalDate date{static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)};
-        LocalTime t{date,
-                    static_cast<int>(ms / 3600000),
-                    static_cast<int>(ms / 60000 % 60),
-                    static_cast<int>(ms / 1000 % 60),
-                    static_cast<int>(ms % 1000),
-                    offset};
-        return StampText(t);
+        return LocalTime{date,
+                         static_cast<int>(ms / 3600000),
+                         static_cast<int>(ms / 60000 % 60),
+                         static_cast<int>(ms / 1000 % 60),
+                         static_cast<int>(ms % 1000),
+                         offset};
     }
+    std::string Stamp(uint64_t atMs) const { return StampText(Local(atMs)); }
 };
 
 // A line of the trace at its time; lines at one time keep the order they were made in.
@@ -239,6 +239,23 @@ std::string WriteLines(Writer& w, DayTruth& day, const ScenarioResult& result,
                            : "the machine recorded more debugger lines than its timeline shows";
 }
 
+// The trace as a record folder holds it: a file for each local day, each begun with a header
+// when its first line came (the day's first header, at the trace's start, is the first file's).
+std::vector<DayFile> DayFiles(const DayClock& clock, const std::vector<Written>& lines) {
+    std::vector<DayFile> files;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const LocalDate date = clock.Local(lines[i].atMs).date;
+        const std::string name = DayFileName(date, 1);
+        if (files.empty() || files.back().name != name) {
+            const uint64_t startMs = files.empty() ? 0 : lines[i].atMs;
+            files.push_back(
+                DayFile{name, HeaderLine(HeaderTitle("1.0.0", "kq5"), clock.Stamp(startMs))});
+        }
+        files.back().text += lines[i].line;
+    }
+    return files;
+}
+
 void MachineTruth(DayTruth& day, const ScenarioResult& result) {
     for (const PrinterChange& c : result.printer) {
         day.printer.push_back(TruthChange{c.atMs, c.code, c.present});
@@ -268,10 +285,17 @@ DayTrace RecordDay(uint64_t seed, int minutes) {
     MachineTruth(day, result);
     DayRandom r{seed * 0x2545f4914f6cdd1dULL + 1};
     DayClock clock;
-    // Around local midnight, so that the day's date changes in some days.
+    // From 23:30 to 00:30 local time at +01:00: a day of files may cross midnight into two.
     clock.baseUtcMs =
-        (DaysFromCivil(2026, 10, 24) * 1440 + 21 * 60 + 30 + (long long)r.Below(60)) * kMinuteMs;
+        (DaysFromCivil(2026, 10, 24) * 1440 + 22 * 60 + 30 + static_cast<long long>(r.Below(60))) *
+        kMinuteMs;
     clock.changeMs = r.Below(2) == 0 ? r.Below(day.endMs) : UINT64_MAX;
+    // A day of files has its clock put forward, if at all: put back across midnight, it would go
+    // on in the day before's file, which a folder read in date order reads first.
+    const bool files = r.Below(2) == 0;
+    if (files || r.Below(2) == 0) {
+        std::swap(clock.offsetBefore, clock.offsetAfter);
+    }
     day.unheard = DrawUnheard(r, day.endMs);
     Writer w{clock, {}};
     w.Header(0);
@@ -284,6 +308,9 @@ DayTrace RecordDay(uint64_t seed, int minutes) {
     });
     for (const Written& line : w.lines) {
         trace.text += line.line;
+    }
+    if (files) {
+        trace.files = DayFiles(clock, w.lines);
     }
     return trace;
 }

@@ -41,8 +41,16 @@ const TruthChange& StateAt(const Truth& truth, uint64_t atMs);
 // Whether kq5trace listened at ATMS.
 bool Heard(const DayTruth& day, uint64_t atMs);
 
+// A day file of a record folder: its name and its text.
+struct DayFile {
+    std::string name, text;
+};
+
 struct DayTrace {
     std::string text;  // the trace, in kq5trace's own format
+    // In half the days, the same lines as a record folder holds them, a file each local day:
+    // the day is read as that folder.
+    std::vector<DayFile> files;
     DayTruth truth;
     std::string error;  // the simulation's record could not be read; empty: none
 };
@@ -50,5 +58,6 @@ struct DayTrace {
 // The day of SEED (a swarm scenario of MINUTES, without the scripted frames a read returns once,
 // which the machine's record of the printer does not hold), run in the simulated Windows and
 // recorded with damage drawn from the seed: stretches in which the recorder stopped or another
-// viewer held the channel, and the clock's offset from UTC changing in the middle.
+// viewer held the channel, the clock's offset from UTC changing in the middle, and in half the
+// days a file for each local day.
 DayTrace RecordDay(uint64_t seed, int minutes);

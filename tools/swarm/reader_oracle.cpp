@@ -222,12 +222,48 @@ void JudgeNoGap(const DayTruth& day, std::vector<std::string>& problems) {
 
 }  // namespace
 
-std::vector<std::string> JudgeReader(const DayTrace& day) {
+namespace {
+
+// Writes DAY's trace at PATH: its file, or its record folder (PATH without ".txt"); false, and
+// the path in PATH, when it cannot be written.
+bool WriteTrace(const DayTrace& day, std::string& path) {
+    std::error_code ignored;  // a folder that cannot be made fails the write below
+    if (day.files.empty()) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        return static_cast<bool>(std::ofstream(path, std::ios::binary) << day.text);
+    }
+    path = path.substr(0, path.size() - 4);
+    std::filesystem::remove_all(path, ignored);
+    std::filesystem::create_directories(path, ignored);
+    return std::all_of(day.files.begin(), day.files.end(), [&](const DayFile& f) {
+        return static_cast<bool>(std::ofstream(path + "/" + f.name, std::ios::binary) << f.text);
+    });
+}
+
+TraceReport ReadDay(const DayTrace& day, const std::string& path) {
+    if (day.files.empty()) {
+        std::istringstream in(day.text);
+        return ReadTrace(in, "the day's trace");
+    }
+    std::string folder = path;
+    if (!WriteTrace(day, folder)) {
+        TraceReport refused;
+        refused.error = folder + " cannot be written";
+        return refused;
+    }
+    TraceReport report = ReadTracePath(folder);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return report;
+}
+
+}  // namespace
+
+std::vector<std::string> JudgeReader(const DayTrace& day, const std::string& path) {
     if (!day.error.empty()) {
         return {day.error};
     }
-    std::istringstream in(day.text);
-    const TraceReport report = ReadTrace(in, "the day's trace");
+    const TraceReport report = ReadDay(day, path);
     if (!report.ok) {
         return {"the reader refused the trace: " + report.error};
     }
@@ -244,25 +280,17 @@ std::vector<std::string> JudgeReader(const DayTrace& day) {
     return problems;
 }
 
-std::vector<std::string> JudgeDay(uint64_t seed, int minutes, std::string& trace) {
-    const DayTrace day = RecordDay(seed, minutes);
-    trace = day.text;
-    return JudgeReader(day);
-}
-
 int JudgeSeeds(const std::vector<uint64_t>& seeds, int minutes, const std::string& out) {
     int failed = 0;
     for (const uint64_t seed : seeds) {
-        std::string trace;
-        const std::vector<std::string> problems = JudgeDay(seed, minutes, trace);
+        const DayTrace day = RecordDay(seed, minutes);
+        std::string path = out + "/reader-" + std::to_string(seed) + ".txt";
+        const std::vector<std::string> problems = JudgeReader(day, path);
         if (problems.empty()) {
             continue;
         }
         ++failed;
-        const std::string path = out + "/reader-" + std::to_string(seed) + ".txt";
-        std::error_code ignored;  // a folder that cannot be made fails the write, said below
-        std::filesystem::create_directories(out, ignored);
-        const bool written = static_cast<bool>(std::ofstream(path, std::ios::binary) << trace);
+        const bool written = WriteTrace(day, path);
         for (const std::string& p : problems) {
             std::printf("seed %llu: %s\n", static_cast<unsigned long long>(seed), p.c_str());
         }

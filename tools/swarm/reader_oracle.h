@@ -9,13 +9,11 @@
 
 #include "day_trace.h"
 
-// What the reader claimed that the day belies; empty when every claim holds.
-std::vector<std::string> JudgeReader(const DayTrace& day);
-
-// The day of SEED recorded and judged; TRACE gets the trace, for a failure to be replayed with
-// kq5trace --read.
-std::vector<std::string> JudgeDay(uint64_t seed, int minutes, std::string& trace);
+// What the reader claimed that the day belies; empty when every claim holds. A day of files is
+// written as a record folder at PATH without its ".txt" to be read, and removed after.
+std::vector<std::string> JudgeReader(const DayTrace& day, const std::string& path);
 
 // Judges the days of SEEDS, printing each claim a day belies with its seed and writing its trace
-// to OUT/reader-SEED.txt; 0 when every day's claims hold, else 1.
+// to OUT/reader-SEED.txt (a day of files: the folder OUT/reader-SEED); 0 when every day's claims
+// hold, else 1.
 int JudgeSeeds(const std::vector<uint64_t>& seeds, int minutes, const std::string& out);
