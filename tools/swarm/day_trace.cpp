@@ -13,6 +13,7 @@
 namespace {
 
 constexpr uint64_t kMinuteMs = 60000;
+constexpr long long kClockMinuteMs = 60000;  // the same, for the clock's signed arithmetic
 constexpr uint32_t kFirstPid = 2000;
 
 // The day's own random numbers: the same seed, the same damage.
@@ -34,7 +35,7 @@ struct DayClock {
     int offsetBefore = 120, offsetAfter = 60;
     LocalTime Local(uint64_t atMs) const {
         const int offset = atMs < changeMs ? offsetBefore : offsetAfter;
-        const long long local = baseUtcMs + static_cast<long long>(atMs) + offset * kMinuteMs;
+        const long long local = baseUtcMs + static_cast<long long>(atMs) + offset * kClockMinuteMs;
         const long long ms = local % 86400000;
         long long y = 0, m = 0, d = 0;
         CivilFromDays(local / 86400000, y, m, d);
@@ -286,9 +287,9 @@ DayTrace RecordDay(uint64_t seed, int minutes) {
     DayRandom r{seed * 0x2545f4914f6cdd1dULL + 1};
     DayClock clock;
     // From 23:30 to 00:30 local time at +01:00: a day of files may cross midnight into two.
-    clock.baseUtcMs =
-        (DaysFromCivil(2026, 10, 24) * 1440 + 22 * 60 + 30 + static_cast<long long>(r.Below(60))) *
-        kMinuteMs;
+    clock.baseUtcMs = (DaysFromCivil(2026, 10, 24) * 1440 + 22LL * 60 + 30 +
+                       static_cast<long long>(r.Below(60))) *
+                      kClockMinuteMs;
     clock.changeMs = r.Below(2) == 0 ? r.Below(day.endMs) : UINT64_MAX;
     // A day of files has its clock put forward, if at all: put back across midnight, it would go
     // on in the day before's file, which a folder read in date order reads first.

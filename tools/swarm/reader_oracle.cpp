@@ -6,6 +6,7 @@
 #include "reader_oracle.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -55,8 +56,8 @@ Lanes ParseLanes(const std::string& text) {
             continue;  // a port, a mark or a tick
         }
         const double seconds = std::strtod(line.c_str() + at, nullptr);
-        lanes[lane].push_back(
-            Span{static_cast<uint64_t>(seconds * 1000 + 0.5), line.substr(s + 3, fill - s - 3)});
+        lanes[lane].push_back(Span{static_cast<uint64_t>(std::llround(seconds * 1000)),
+                                   line.substr(s + 3, fill - s - 3)});
     }
     return lanes;
 }
