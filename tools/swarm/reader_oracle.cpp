@@ -139,10 +139,6 @@ void JudgeLanes(const DayTruth& day, const Lanes& lanes, uint64_t endMs,
     }
 }
 
-}  // namespace
-
-namespace {
-
 // A length as DurationText writes it ("12.3 s", "4 min 5 s", "2 h 10 min"), at its least: the
 // seconds rounded to a tenth, the rest cut.
 uint64_t LeastMs(const std::string& text) {
