@@ -62,15 +62,15 @@ Lanes ParseLanes(const std::string& text) {
     return lanes;
 }
 
-std::string LabelAt(const std::vector<Span>& spans, uint64_t atMs) {
-    std::string label = "unknown";
+Span SpanAt(const std::vector<Span>& spans, uint64_t atMs) {
+    Span at{0, "unknown"};
     for (const Span& s : spans) {
         if (s.fromMs > atMs) {
             break;
         }
-        label = s.label;
+        at = s;
     }
-    return label;
+    return at;
 }
 
 // Whether the machine held a state that WANTED accepts at some moment of [FROMMS, TOMS].
@@ -89,10 +89,13 @@ bool FaultWithin(const DayTruth& day, uint64_t fromMs, uint64_t toMs) {
                        [&](uint64_t at) { return at >= fromMs && at <= toMs; });
 }
 
-// What the lane's LABEL claims of the machine at ATMS, checked; empty when true.
+// What the lane's state (LABEL, drawn since SINCEMS) claims of the machine at ATMS, checked;
+// empty when true. A state an injected fault made (an open error, a failed command) holds until a
+// line tells otherwise: a fault since the state was drawn excuses it.
 std::string LaneClaim(const DayTruth& day, const std::string& lane, const std::string& label,
-                      uint64_t atMs) {
+                      uint64_t sinceMs, uint64_t atMs) {
     const uint64_t from = atMs > kBehindMs ? atMs - kBehindMs : 0;
+    const uint64_t faultsFrom = std::min(from, sinceMs);
     if (lane == "printer") {
         const long code = std::strtol(label.c_str(), nullptr, 16);
         return HeldWithin(day.printer, from, atMs,
@@ -104,7 +107,8 @@ std::string LaneClaim(const DayTruth& day, const std::string& lane, const std::s
     const auto same = [&](const TruthChange& c) { return (c.value != 0) == on; };
     if (lane == "spooler") {
         // An open error 0x6ba that an injected fault made says the Spooler is down while it runs.
-        return HeldWithin(day.spooler, from, atMs, same) || (!on && FaultWithin(day, from, atMs))
+        return HeldWithin(day.spooler, from, atMs, same) ||
+                       (!on && FaultWithin(day, faultsFrom, atMs))
                    ? ""
                    : "the Spooler was not";
     }
@@ -113,7 +117,7 @@ std::string LaneClaim(const DayTruth& day, const std::string& lane, const std::s
         const auto down = [](const TruthChange& c) { return c.value == 0; };
         return HeldWithin(day.queue, from, atMs + kAheadMs, same) ||
                        HeldWithin(day.spooler, from, atMs, down) ||
-                       FaultWithin(day, from, atMs + kAheadMs)
+                       FaultWithin(day, faultsFrom, atMs + kAheadMs)
                    ? ""
                    : "the queue was not";
     }
@@ -125,10 +129,12 @@ void JudgeLanes(const DayTruth& day, const Lanes& lanes, uint64_t endMs,
                 std::vector<std::string>& problems) {
     for (const auto& [lane, spans] : lanes) {
         for (uint64_t t = 0; t <= endMs; t += kStepMs) {
-            const std::string label = LabelAt(spans, t);
+            const Span span = SpanAt(spans, t);
+            const std::string& label = span.label;
             std::string wrong;
             if (label != "unknown") {
-                wrong = !Heard(day, t) ? "nobody recorded then" : LaneClaim(day, lane, label, t);
+                wrong = !Heard(day, t) ? "nobody recorded then"
+                                       : LaneClaim(day, lane, label, span.fromMs, t);
             }
             if (!wrong.empty()) {
                 problems.push_back("the " + lane + " lane draws \"" + label + "\" at " +
