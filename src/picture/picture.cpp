@@ -122,6 +122,29 @@ void Unknowns(Track& track, const Picture& result, size_t& next, uint64_t before
     }
 }
 
+// A trace's lane up to BEFOREMS: the stretches no line covers (Unknowns, from NEXT on) and the
+// states a line unsays (Picture::unsaid, from UNSAID on), in time order, each drawn unknown until
+// a state at the same moment or later supersedes it.
+void Untold(Track& track, const Picture& result, const std::string& lane, size_t& next,
+            size_t& unsaid, uint64_t beforeMs) {
+    for (;;) {
+        const uint64_t stretchMs =
+            next < result.uncovered.size() ? result.uncovered[next].fromMs : UINT64_MAX;
+        const uint64_t unsaidMs =
+            unsaid < result.unsaid.size() ? result.unsaid[unsaid].atMs : UINT64_MAX;
+        if (stretchMs < beforeMs && stretchMs <= unsaidMs) {
+            Unknowns(track, result, next, stretchMs + 1);
+        } else if (unsaidMs <= beforeMs && unsaidMs != UINT64_MAX) {
+            const LaneMark& m = result.unsaid[unsaid++];
+            if (m.lane == lane && !track.empty() && track.back().fill != kUnknown) {
+                Set(track, m.atMs, "unknown", kUnknown, m.text);
+            }
+        } else {
+            return;
+        }
+    }
+}
+
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
@@ -135,9 +158,9 @@ Lane PrinterLane(const Picture& result) {
     if (result.fromTrace) {
         StartUnknown(lane.bar, "the printer");
     }
-    size_t next = 0;
+    size_t next = 0, unsaid = 0;
     for (const PrinterChange& c : result.printer) {
-        Unknowns(lane.bar, result, next, c.atMs);
+        Untold(lane.bar, result, lane.id, next, unsaid, c.atMs);
         char code[8];
         std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c.code) & 0xFFu);
         const QueueCommand command = QueueCommandFor(c.code);
@@ -157,7 +180,7 @@ Lane PrinterLane(const Picture& result) {
             Set(lane.bar, c.atMs, "absent", kGrey, "printer absent");
         }
     }
-    Unknowns(lane.bar, result, next, UINT64_MAX);
+    Untold(lane.bar, result, lane.id, next, unsaid, UINT64_MAX);
     for (const LaneMark& a : result.actions) {
         if (a.lane == "printer") {
             lane.marks.push_back(Mark{a.atMs, kRed, a.text, false});
@@ -204,9 +227,9 @@ Lane QueueLane(const Picture& result) {
     if (result.fromTrace) {
         StartUnknown(lane.bar, "the queue");
     }
-    size_t next = 0;
+    size_t next = 0, unsaid = 0;
     for (const TimelineEvent& e : result.timeline) {
-        Unknowns(lane.bar, result, next, e.timeMs);
+        Untold(lane.bar, result, lane.id, next, unsaid, e.timeMs);
         if (const auto* p = As<QueuePausedEvent>(e)) {
             paused = p->paused;
         } else if (const auto* s = As<QueueStatusEvent>(e)) {
@@ -218,7 +241,7 @@ Lane QueueLane(const Picture& result) {
         }
         show(e.timeMs);
     }
-    Unknowns(lane.bar, result, next, UINT64_MAX);
+    Untold(lane.bar, result, lane.id, next, unsaid, UINT64_MAX);
     return lane;
 }
 
@@ -238,9 +261,9 @@ Lane SpoolerLane(const Picture& result) {
         Set(lane.bar, 0, "running", kGreen, "Spooler running");
     }
     Span beforeRequest = lane.bar.back();  // what a refused start request leaves
-    size_t next = 0;
+    size_t next = 0, unsaid = 0;
     for (const TimelineEvent& e : result.timeline) {
-        Unknowns(lane.bar, result, next, e.timeMs);
+        Untold(lane.bar, result, lane.id, next, unsaid, e.timeMs);
         const auto* step = As<ServiceStepEvent>(e);
         const auto* refused = As<StartRefusedEvent>(e);
         if (step == nullptr && refused == nullptr) {
@@ -264,7 +287,7 @@ Lane SpoolerLane(const Picture& result) {
             Set(lane.bar, e.timeMs, beforeRequest.label, beforeRequest.fill, beforeRequest.title);
         }
     }
-    Unknowns(lane.bar, result, next, UINT64_MAX);
+    Untold(lane.bar, result, lane.id, next, unsaid, UINT64_MAX);
     return lane;
 }
 

@@ -50,6 +50,9 @@ struct Picture {
     bool fromTrace = false;
     TraceClock clock;
     std::vector<Uncovered> uncovered;
+    // A trace's: from a moment on, what it had drawn of lane "printer", "queue" or "spooler" no
+    // longer holds (the text says why), unknown until the lane's next state; in time order.
+    std::vector<LaneMark> unsaid;
 };
 
 // Where the picture's time axis ends: the next whole second after the last event, so that the

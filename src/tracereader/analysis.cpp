@@ -72,8 +72,8 @@ void TraceAnalysis::Status(uint64_t atMs, int code) {
         stretchNotes_[i].inStatusGap = true;
     }
     const bool changed = status_.Add(atMs, code, coverage_.current, coverage_.silentMs);
-    if (changed || !drawing_.printerKnown) {
-        // A new code, or the first after a stretch without lines.
+    if (changed || !drawing_.printerKnown || !drawing_.queueKnown) {
+        // A new code, or the first after a stretch without lines or a queue read.
         drawing_.Commanded(atMs, code);
     }
     drawing_.printerKnown = true;
@@ -89,6 +89,7 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
     }
     // kq5trace keeps the line end; DebugView shows the line without it.
     const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
+    StatusLinesStopped(atMs);
     Known(atMs);
     const size_t processes = coverage_.processes.size();
     const size_t stretches = coverage_.uncovered.size();
@@ -140,6 +141,7 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
             break;
         case LineSays::MainError:
             errors_.mainErrorText = line.text;
+            drawing_.ProcessEnded(atMs);
             drawing_.picture.timeline.push_back(TimelineEvent{
                 atMs, ProcessEndedEvent{line.text, coverage_.processes[coverage_.current].pid}});
             break;
@@ -147,6 +149,8 @@ void TraceAnalysis::Said(uint64_t atMs, const OutputEvent& line) {
             errors_.ReadFailure(atMs);
             break;
         case LineSays::GetPrinterHandle:
+            drawing_.QueueRead(atMs);
+            break;
         case LineSays::Other:
             break;
     }
@@ -235,15 +239,37 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     Event(atMs, NoteEvent{"trace", line.text});
 }
 
+// Before a line of the service at ATMS that comes within two cycles of the line before, but more
+// than two cycles after the last status line: the printer was not read since (removed, its reads
+// failing), so its status, the queue's command (a removal pauses the queue without a line) and
+// the Spooler no longer hold from the cycle after that status line.
+void TraceAnalysis::StatusLinesStopped(uint64_t atMs) {
+    if (drawing_.printerKnown && coverage_.haveLine &&
+        atMs - coverage_.lastLineMs <= coverage_.silentMs &&
+        atMs - status_.lastMs > coverage_.silentMs) {
+        drawing_.StatusesStopped(status_.lastMs + kCycleMs);
+    }
+}
+
 // Before a line of the service at ATMS: after a stretch without any, nothing drawn before it
 // holds until a line says it again.
 void TraceAnalysis::Known(uint64_t atMs) {
     if (coverage_.haveLine && atMs - coverage_.lastLineMs > coverage_.silentMs) {
         drawing_.printerKnown = false;
         drawing_.spoolerKnown = false;
+        drawing_.queueKnown = false;
     }
 }
 
+// A stretch after a process's end is drawn with the service stopped, unless kq5trace's notes say
+// it did not listen throughout: a new process may have come and gone unheard.
 Picture TraceAnalysis::Draw(const std::string& layoutName) const {
-    return drawing_.Draw(layoutName, time_.lastRelMs, clock_, coverage_.uncovered);
+    std::vector<Uncovered> drawn = coverage_.uncovered;
+    for (size_t i = 0; i < drawn.size() && i < stretchNotes_.size(); ++i) {
+        const StretchNotes& notes = stretchNotes_[i];
+        const bool unheard =
+            !notes.unrecorded.empty() || (notes.started && notes.startedMs > drawn[i].fromMs);
+        drawn[i].afterEnd = drawn[i].afterEnd && !unheard;
+    }
+    return drawing_.Draw(layoutName, time_.lastRelMs, clock_, drawn);
 }

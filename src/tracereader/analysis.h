@@ -70,6 +70,7 @@ private:
     void OpenError(uint64_t atMs, unsigned long code);
     uint64_t Relative(long long writtenMs, size_t number);
     void Note(const TraceLine& line, size_t number);
+    void StatusLinesStopped(uint64_t atMs);
     void Known(uint64_t atMs);
     void ReadFindings(std::vector<TraceFinding>& out) const;
     void ProcessFindings(std::vector<TraceFinding>& out) const;

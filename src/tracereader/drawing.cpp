@@ -40,12 +40,25 @@ void Buckets::Add(uint64_t atMs, const std::string& line) {
 // start (WHOLECYCLE) and without an open error since, is a command that went through. A status
 // line alone says nothing of the Spooler: its command may have failed before the capture began.
 void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code, bool wholeCycle) {
-    if ((spoolerDown || !spoolerKnown) && wholeCycle && !openFailedThisCycle &&
-        QueueCommandFor(code).action != QueueAction::None) {
-        spoolerDown = false;
-        spoolerKnown = true;
-        picture.timeline.push_back(
-            TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
+    const bool commands = QueueCommandFor(code).action != QueueAction::None;
+    told[kPrinter] = atMs;
+    if (commands) {
+        told[kQueue] = atMs;
+    }
+    if (!commands && spoolerKnown) {
+        // This cycle asked nothing of the Spooler: it may have stopped or started since the
+        // line that told of it (a port move restarts it, a late start is paid, without a line).
+        spoolerKnown = false;
+        Unsay(atMs, kSpooler, "unknown: the status code commands nothing, so no line tells of it");
+    }
+    if (wholeCycle && !openFailedThisCycle && commands) {
+        told[kSpooler] = atMs;
+        if (spoolerDown || !spoolerKnown) {
+            spoolerDown = false;
+            spoolerKnown = true;
+            picture.timeline.push_back(
+                TimelineEvent{atMs, ServiceStepEvent{"Spooler", ServiceStep::Running}});
+        }
     }
     openFailedThisCycle = false;
 }
@@ -53,7 +66,11 @@ void TraceDrawing::SpoolerAnswered(uint64_t atMs, int code, bool wholeCycle) {
 // The queue could not be opened with CODE; the RPC server unavailable is the Spooler down.
 void TraceDrawing::OpenFailed(uint64_t atMs, unsigned long code) {
     openFailedThisCycle = true;
-    if (code == kErrorRpcServerUnavailable && (!spoolerDown || !spoolerKnown)) {
+    if (code != kErrorRpcServerUnavailable) {
+        return;
+    }
+    told[kSpooler] = atMs;
+    if (!spoolerDown || !spoolerKnown) {
         spoolerDown = true;
         spoolerKnown = true;
         picture.timeline.push_back(
@@ -61,14 +78,49 @@ void TraceDrawing::OpenFailed(uint64_t atMs, unsigned long code) {
     }
 }
 
+// LANE's state no longer holds from ATMS, or from just after the last line that told it, when
+// that line came at the same moment: it held at that line.
+void TraceDrawing::Unsay(uint64_t atMs, Told lane, const std::string& why) {
+    static const char* const kLanes[] = {"printer", "queue", "spooler"};
+    picture.unsaid.push_back(LaneMark{std::max(atMs, told[lane] + 1), kLanes[lane], why});
+}
+
 // The picture: the printer's new code, and the queue as the service commanded it.
 void TraceDrawing::Commanded(uint64_t atMs, int code) {
     picture.printer.push_back(PrinterChange{atMs, true, code});
     const QueueCommand command = QueueCommandFor(code);
     if (command.action != QueueAction::None) {
+        queueKnown = true;
         picture.timeline.push_back(TimelineEvent{atMs, QueuePausedEvent{command.pause}});
         picture.timeline.push_back(TimelineEvent{atMs, QueueStatusEvent{command.status, true}});
     }
+}
+
+void TraceDrawing::QueueRead(uint64_t atMs) {
+    if (queueKnown) {
+        queueKnown = false;
+        Unsay(atMs, kQueue,
+              "unknown: an arrival read the queue's port; a port move resumes the queue without a "
+              "line");
+    }
+}
+
+void TraceDrawing::StatusesStopped(uint64_t atMs) {
+    const std::string why = "unknown: no status line came from the cycle after the last one";
+    for (const Told lane : {kPrinter, kQueue, kSpooler}) {
+        Unsay(atMs, lane, why);
+    }
+    printerKnown = queueKnown = spoolerKnown = false;
+}
+
+// The process ended: nothing reads the printer or asks the Spooler until the next one (whose stop
+// may have started the Spooler without a line).
+void TraceDrawing::ProcessEnded(uint64_t atMs) {
+    const std::string why = "unknown: the service's process ended";
+    for (const Told lane : {kPrinter, kSpooler}) {
+        Unsay(atMs, lane, why);
+    }
+    printerKnown = spoolerKnown = false;
 }
 
 Picture TraceDrawing::Draw(const std::string& layoutName, uint64_t endMs, const TraceClock& clock,
@@ -82,6 +134,9 @@ Picture TraceDrawing::Draw(const std::string& layoutName, uint64_t endMs, const 
                                   " from here:\n" + tick.second}});
     }
     p.timeline.push_back(TimelineEvent{endMs, TraceEndEvent{}});
+    // What a gap in the status lines unsays is known only after it, at a later line.
+    std::stable_sort(p.unsaid.begin(), p.unsaid.end(),
+                     [](const LaneMark& a, const LaneMark& b) { return a.atMs < b.atMs; });
     std::stable_sort(
         p.timeline.begin(), p.timeline.end(),
         [](const TimelineEvent& a, const TimelineEvent& b) { return a.timeMs < b.timeMs; });

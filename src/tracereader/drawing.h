@@ -27,7 +27,11 @@ struct TraceDrawing {
     bool spoolerKnown = false;  // a line has said whether the Spooler answers since the last
                                 // stretch without lines
     bool printerKnown = false;  // as for the Spooler: a status line has drawn the printer
+    bool queueKnown = false;    // a command drawn since the last stretch or queue read
     bool openFailedThisCycle = false;
+    // When a line last told of each lane: a later line unsays it no earlier than just after.
+    enum Told { kPrinter, kQueue, kSpooler };
+    uint64_t told[3] = {0, 0, 0};
     bool spoolerDown = false;
     // The printer's new CODE, and the queue as the service commanded it.
     void Commanded(uint64_t atMs, int code);
@@ -35,6 +39,14 @@ struct TraceDrawing {
     // reach, so no open error of this cycle can have gone unseen.
     void SpoolerAnswered(uint64_t atMs, int code, bool wholeCycle);
     void OpenFailed(uint64_t atMs, unsigned long code);
+    // An arrival read the queue ("GetPrinterHandle"): a port move may follow and resume the queue
+    // without a line, so the command drawn no longer holds.
+    void QueueRead(uint64_t atMs);
+    // From ATMS the printer was not read: nothing drawn of it, the queue or the Spooler holds.
+    void StatusesStopped(uint64_t atMs);
+    // The service's process ended at ATMS (" MainError:"): the printer and the Spooler are unknown.
+    void ProcessEnded(uint64_t atMs);
+    void Unsay(uint64_t atMs, Told lane, const std::string& why);
     // The picture of a trace read as LAYOUTNAME, ending at ENDMS, with its CLOCK and the
     // stretches no line of the service covers.
     Picture Draw(const std::string& layoutName, uint64_t endMs, const TraceClock& clock,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cmdline/cmdline.h"
+#include "reader_oracle.h"
 #include "swarm.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
        kq5swarm --check FILE
        kq5swarm --explore FILE|DIR [--bound B] [--budget N] [--out DIR]
        kq5swarm --invariants
+       kq5swarm --reader --seeds A,B,... [--minutes M] [--out DIR]
 
   --seeds A,B,...     run these seeds (decimal)
   --commit ID         also run seeds derived from this commit id (git rev-parse HEAD) ...
@@ -43,6 +45,8 @@ constexpr const char* kUsage =
                       preemptions (default 2), up to N runs each (default 2000); a schedule that
                       breaks an invariant is printed as the header line that replays it
   --invariants        the invariants, why each matters and when it is not promised (a table)
+  --reader            record each seed's day as kq5trace would, with stretches nobody heard,
+                      read it back and check the findings and the lanes against the machine
 A seed reproduces its run exactly: kq5swarm --print SEED > f.kq5; kq5swarm --check f.kq5;
 ./run.sh f.kq5 shows its timeline and picture.
   --help, -h, /?      print this text; --version: the version
@@ -66,7 +70,8 @@ const cmdline::Program kProgram{
                 {"--explore", "FILE|DIR"},
                 {"--bound", "B"},
                 {"--budget", "N"},
-                {"--invariants"}},
+                {"--invariants"},
+                {"--reader"}},
     .forms = {{"kq5swarm [--seeds A,B,...] [--commit ID [--commit-seeds N]] [--days D] "
                "[--minutes M] [--out DIR] [--pct D]",
                {"--seeds", "--commit", "--commit-seeds", "--days", "--minutes", "--out", "--pct"}},
@@ -75,7 +80,10 @@ const cmdline::Program kProgram{
               {"kq5swarm --explore FILE|DIR [--bound B] [--budget N] [--out DIR]",
                {"--explore", "--bound", "--budget", "--out"},
                "--explore"},
-              {"kq5swarm --invariants", {"--invariants"}, "--invariants"}}};
+              {"kq5swarm --invariants", {"--invariants"}, "--invariants"},
+              {"kq5swarm --reader --seeds A,B,... [--minutes M] [--out DIR]",
+               {"--reader", "--seeds", "--minutes", "--out"},
+               "--reader"}}};
 
 // False, with the C library's reason, when PATH cannot be read.
 bool ReadFile(const std::string& path, std::string& text) {
@@ -344,6 +352,9 @@ int Run(const cmdline::Parsed& parsed) {
     }
     if (parsed.Has("--explore")) {
         return ExploreFiles(options, parsed.Value("--explore"));
+    }
+    if (parsed.Has("--reader")) {
+        return JudgeSeeds(options.seeds, static_cast<int>(options.minutes), options.out);
     }
     if (parsed.Has("--invariants")) {
         std::fputs(InvariantsTable().c_str(), stdout);
