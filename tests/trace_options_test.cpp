@@ -26,7 +26,7 @@ constexpr const char* kCaptureUsage =
     "                [--session]\n";
 constexpr const char* kRecordUsage =
     "kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
-    "                [--for SECONDS] [--session]\n";
+    "                [--for SECONDS] [--session] [--alert-after KIND=SECONDS ...]\n";
 constexpr const char* kMore = "(kq5trace --help tells more)\n";
 constexpr std::uint64_t kMib = 1048576;
 
@@ -72,6 +72,10 @@ TEST(TraceCommandLine, NumbersOutOfTheirBoundsAreRefusedWithTheUsageLine) {
         {{"--record", "D", "--max-mib", "0"}, mib + "0'\n" + record},
         {{"--record", "D", "--max-mib", "1048577"}, mib + "1048577'\n" + record},
         {{"--record", "D", "--max-mib", "lots"}, mib + "lots'\n" + record},
+        {{"--record", "D", "--alert-after", "noise=3"},
+         "kq5trace: --alert-after knows away, door, paper, spooler, stalled (in cycles of 0.8 s), "
+         "not-running and not-listening, not 'noise'\n" +
+             record},
         // A negative number reads as an option where a value belongs: every form that takes it.
         {{"--for", "-1"},
          std::string("kq5trace: --for needs a value (SECONDS), not the option -1\nusage: ") +
@@ -119,6 +123,10 @@ TEST(TraceCommandLine, EachFormRunsItsModeWithTheValuesGiven) {
           .session = true,
           .folder = "C:\\t",
           .limits = {7, 3 * kMib}}},
+        {{"--record", "F", "--alert-after", "away=60", "--alert-after", "stalled=3"},
+         {.mode = TraceMode::Record,
+          .folder = "F",
+          .thresholds = {.awayMs = 60000, .stalledCycles = 3}}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Command(c.args), c.runs) << (c.args.empty() ? "(none)" : c.args.front());

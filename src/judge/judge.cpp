@@ -76,8 +76,8 @@ uint64_t ThresholdOf(const Judge& j, Condition c) {
 }
 
 // The status in the events' words: the code and what the service commands the queue for it.
-std::string StatusWords(long long code) {
-    if (code < 0) {
+std::string StatusWords(bool have, long long code) {
+    if (!have) {
         return "unknown (no status line yet)";
     }
     const char* words = QueueCommandFor(static_cast<int>(code)).words;
@@ -104,7 +104,7 @@ JudgedEvent MakeEvent(const Judge& j, Condition c, bool begins, uint64_t atMs) {
     e.id = begins ? events.begin : events.end;
     e.type = begins ? events.beginType : EventType::Information;
     e.atMs = atMs;
-    e.strings = {j.queue, j.port, StatusWords(j.code), LengthWords(atMs - h.sinceMs),
+    e.strings = {j.queue, j.port, StatusWords(j.haveCode, j.code), LengthWords(atMs - h.sinceMs),
                  WhereText(h.where)};
     return e;
 }
@@ -136,7 +136,7 @@ void Once(Judge& j, Condition c, const JudgeInput& in, uint64_t sinceMs,
 // The status lines' silence counts only while someone could have seen them: the recorder listens
 // and writes, and the service runs and has not ended. Else it is not the printer's silence.
 bool SilenceCounts(const Judge& j) {
-    return j.listening && j.writing && j.running && !j.ended && j.code >= 0;
+    return j.listening && j.writing && j.running && !j.ended && j.haveCode;
 }
 
 // The silence conditions that did not pass their threshold are forgotten when the silence stops
@@ -196,6 +196,7 @@ void ServiceLine(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) 
 
 void Status(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     j.code = in.code;
+    j.haveCode = true;
     Stop(j, Condition::Stalled, in.atMs, out);
     Stop(j, Condition::PrinterAway, in.atMs, out);
     QuietFrom(j, in.atMs);

@@ -48,6 +48,7 @@ struct Thresholds {
     uint64_t stalledCycles = 10;  // of the poller's 800 ms
     uint64_t notRunningMs = 60 * 1000;
     uint64_t notListeningMs = 30 * 1000;
+    bool operator==(const Thresholds&) const = default;
 };
 
 // KIND=SECONDS of --alert-after into THRESHOLDS (KIND: away, door, paper, spooler, stalled (in
@@ -107,13 +108,14 @@ struct Judge {
     };
     std::array<Held, kConditions> held{};
     std::string port = "unknown";
-    long long code = -1;  // the last status code; -1: none yet
+    long long code = 0;  // the last status code (a signed byte, as the service writes it)
+    bool haveCode = false;
     bool listening = true;
     bool writing = true;
     bool running = true;
     bool ended = false;             // a " MainError:" since the last line of a process
     bool openErrorInCycle = false;  // a 0x6ba since the last status line
-    uint64_t quietFromMs = 0;  // the status lines' silence counts from here
+    uint64_t quietFromMs = 0;       // the status lines' silence counts from here
     // A line of the service other than a status line came in the silence, the first at
     // `liveFromMs`: the service is alive and its poller should write again.
     bool otherLineInSilence = false;
