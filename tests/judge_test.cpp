@@ -10,6 +10,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include "eventlog/event_log.h"
 #include "platform/sim/sim.h"
@@ -107,8 +108,7 @@ TEST(JudgeProperty, BeginsAndEndsAlternateAndNothingIsJudgedUnheard) {
             }
             in.atMs = now;
             for (const JudgedEvent& e : JudgeStep(judge, in)) {
-                ASSERT_GE(e.atMs, lastMs) << seed;
-                lastMs = e.atMs;
+                ASSERT_GE(e.atMs, std::exchange(lastMs, e.atMs)) << seed;
                 const bool silence =
                     e.condition == Condition::PrinterAway || e.condition == Condition::Stalled;
                 EXPECT_FALSE(e.begins && silence && !listening) << seed << " " << EventLine(e, 1);
