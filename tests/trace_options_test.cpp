@@ -72,10 +72,6 @@ TEST(TraceCommandLine, NumbersOutOfTheirBoundsAreRefusedWithTheUsageLine) {
         {{"--record", "D", "--max-mib", "0"}, mib + "0'\n" + record},
         {{"--record", "D", "--max-mib", "1048577"}, mib + "1048577'\n" + record},
         {{"--record", "D", "--max-mib", "lots"}, mib + "lots'\n" + record},
-        {{"--record", "D", "--alert-after", "noise=3"},
-         "kq5trace: --alert-after knows away, door, paper, spooler, stalled (in cycles of 0.8 s), "
-         "not-running and not-listening, not 'noise'\n" +
-             record},
         // A negative number reads as an option where a value belongs: every form that takes it.
         {{"--for", "-1"},
          std::string("kq5trace: --for needs a value (SECONDS), not the option -1\nusage: ") +

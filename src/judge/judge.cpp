@@ -85,9 +85,6 @@ std::string StatusWords(bool have, long long code) {
 }
 
 std::string WhereText(const LineRef& where) {
-    if (where.written.empty() && where.number == 0) {
-        return "no line yet";
-    }
     std::string text = where.file;
     if (where.number != 0) {
         text += (text.empty() ? "line " : ":") + std::to_string(where.number);

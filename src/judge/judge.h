@@ -35,11 +35,11 @@ enum class EventType { Error, Warning, Information };
 // that hangs. The service manager restarts a failed service within a minute when it is set to;
 // a viewer such as DebugView holding the channel for half a minute is someone looking, not a loss.
 // The service writes a status line only for a frame it read: an unplugged or switched-off printer
-// leaves the status lines silent, and nothing else comes (the poller's reads fail quietly). A
-// silence of every line is the printer away. A poller that hangs is silent too; it is told apart
-// only where the service shows it lives: another of its lines (a discovery, "GetPrinterHandle" of
-// an arrival) and no status line for the stalled threshold after it. A poller that hangs while
-// nothing else happens shows as the printer away, after its longer threshold.
+// leaves the status lines silent, and nothing else comes (the poller's reads fail quietly): a
+// long silence of the status lines is the printer away. A poller that hangs is silent too; it is
+// told apart, sooner, only where the service shows it lives: another of its lines (a discovery,
+// "GetPrinterHandle" of an arrival) and no status line for the stalled threshold after it. A
+// poller that hangs while nothing else happens shows as the printer away.
 struct Thresholds {
     uint64_t awayMs = 5 * 60 * 1000;
     uint64_t doorMs = 10 * 60 * 1000;

@@ -59,7 +59,9 @@ RecordSystem JudgedSystem(const RecordSystem& system, RecordJudge& rj) {
     // recording says at the console, it also says to the judge.
     judged.say = [system, &rj](const std::string& text) {
         system.say(text);
-        Raise(system, rj, NoteInput(text, false, system.nowMs()));
+        JudgeInput said = NoteInput(text, false, system.nowMs());
+        said.where.written = system.stamp().text;
+        Raise(system, rj, said);
     };
     return judged;
 }
