@@ -43,10 +43,8 @@ JudgeInput StreamInput(const std::string& line, size_t number) {
     const auto atMs = static_cast<uint64_t>(seconds * 1000 + 0.5);
     JudgeInput in =
         kind == "line" ? LineInput(rest, true, atMs) : NoteInput(rest, kind == "header", atMs);
-    if (kind == "port") {
-        in.kind = Kind::PortMoved;
-        in.text = rest;
-    }
+    in.kind = kind == "port" ? Kind::PortMoved : in.kind;
+    in.text = rest;  // the port's name
     in.where = LineRef{"stream", number, line.substr(0, line.find(' '))};
     return in;
 }
@@ -134,25 +132,31 @@ std::string RecordedEvents(const fs::path& log) {
         lines.push_back(lines.empty() ? ReadHeader(line) : ReadLogLine(line));
     }
     uint64_t now = 0;
+    const long long base =
+        std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.timed; })->utcMs;
     std::string raised;
     RecordSystem system;
     system.nowMs = [&now] { return now; };
-    system.stamp = [] { return Stamp{}; };
-    system.say = [](const std::string&) {};
-    system.raise = [&raised](const JudgedEvent& e) { return raised += EventLine(e, false), ""; };
+    system.raise = [&](const JudgedEvent& e) {
+        EXPECT_LT(now, e.atMs + 1000) << e.id;  // raised by the first tick past its threshold
+        return raised += EventLine(e, false), "";
+    };
     system.listen = [&](ListenSink& sink) {
         for (const LogLine& line : lines) {
             if (line.kind == LogLine::Kind::Damaged || line.kind == LogLine::Kind::Header) {
                 continue;
             }
-            now = static_cast<uint64_t>(line.utcMs - lines.front().utcMs);
+            const auto at = static_cast<uint64_t>(line.utcMs - base);
+            while (now + 1000 < at && at < (1ull << 40)) {  // not a clock set back
+                now += 1000;
+                sink.goOn(0);  // the clock's ticks while no line comes
+            }
+            now = at;
             sink.goOn(0);
-            const bool entry = line.kind == LogLine::Kind::Entry;
-            sink.write(Entry{entry ? Entry::Kind::Line : Entry::Kind::Note,
-                             {},
-                             "",
-                             static_cast<std::uint32_t>(line.pid),
-                             line.text});  // escaped text escapes as itself
+            const auto kind =
+                line.kind == LogLine::Kind::Entry ? Entry::Kind::Line : Entry::Kind::Note;
+            // Escaped text escapes as itself.
+            sink.write(Entry{kind, {}, "", static_cast<std::uint32_t>(line.pid), line.text});
         }
         sink.goOn(0);
     };
@@ -181,8 +185,7 @@ TEST(JudgeCorpus, TheReportTellsTheEventsTheRecordingRaised) {
         ++traces;
         events += static_cast<size_t>(std::count(reported.begin(), reported.end(), '\n'));
     }
-    EXPECT_GE(traces, 40u);
-    EXPECT_GE(events, 20u);
+    EXPECT_TRUE(traces >= 40 && events >= 20) << traces << " " << events;
 }
 
 // Raising through the simulated event log: a source that cannot be registered (access denied,
