@@ -41,13 +41,13 @@ enum class EventType { Error, Warning, Information };
 // "GetPrinterHandle" of an arrival) and no status line for the stalled threshold after it. A
 // poller that hangs while nothing else happens shows as the printer away.
 struct Thresholds {
-    uint64_t awayMs = 5 * 60 * 1000;
-    uint64_t doorMs = 10 * 60 * 1000;
-    uint64_t paperMs = 10 * 60 * 1000;
-    uint64_t spoolerMs = 2 * 60 * 1000;
+    uint64_t awayMs = uint64_t{5} * 60 * 1000;
+    uint64_t doorMs = uint64_t{10} * 60 * 1000;
+    uint64_t paperMs = uint64_t{10} * 60 * 1000;
+    uint64_t spoolerMs = uint64_t{2} * 60 * 1000;
     uint64_t stalledCycles = 10;  // of the poller's 800 ms
-    uint64_t notRunningMs = 60 * 1000;
-    uint64_t notListeningMs = 30 * 1000;
+    uint64_t notRunningMs = uint64_t{60} * 1000;
+    uint64_t notListeningMs = uint64_t{30} * 1000;
     bool operator==(const Thresholds&) const = default;
 };
 
