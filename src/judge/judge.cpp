@@ -159,9 +159,8 @@ void Pending(Judge& j, uint64_t nowMs, std::vector<JudgedEvent>& out) {
         QuietFrom(j, nowMs);  // nobody could see the status lines: no silence of theirs
     }
     std::vector<std::pair<uint64_t, Condition>> due;
-    for (size_t i = 0; i < kConditions; ++i) {
-        const auto c = static_cast<Condition>(i);
-        const Judge::Held& h = j.held[i];
+    for (size_t i = 0; const Judge::Held& h : j.held) {
+        const auto c = static_cast<Condition>(i++);
         const uint64_t at = h.sinceMs + ThresholdOf(j, c);
         if (h.on && !h.raised && at <= nowMs && ThresholdOf(j, c) > 0) {
             due.emplace_back(at, c);
