@@ -48,23 +48,22 @@ bool Report(HANDLE source, const PendingEvent& event) {
                         strings.data(), nullptr) != FALSE;
 }
 
-// Reports what waits, oldest first; false at the first failure, the rest left waiting.
-bool Flush(EventLog& log) {
+// Reports what waits, oldest first, up to the first failure; the rest is left waiting.
+void Flush(EventLog& log) {
     while (!log.pending.empty()) {
         if (log.source == nullptr) {
             log.source = RegisterEventSourceW(nullptr, WSTR("kq5"));
             if (log.source == nullptr) {
-                return false;
+                return;
             }
         }
         if (!Report(log.source, log.pending.front())) {
             DeregisterEventSource(log.source);
             log.source = nullptr;
-            return false;
+            return;
         }
         log.pending.pop_front();
     }
-    return true;
 }
 
 }  // namespace
@@ -82,7 +81,8 @@ std::string RaiseEvent(EventLog& log, PendingEvent event) {
         log.pending.pop_front();
         ++log.dropped;
     }
-    if (Flush(log)) {
+    Flush(log);
+    if (log.pending.empty()) {
         return "";
     }
     const DWORD error = GetLastError();
@@ -96,7 +96,7 @@ std::string RaiseEvent(EventLog& log, PendingEvent event) {
 }
 
 std::string EndEventLog(EventLog& log) {
-    (void)Flush(log);  // what it leaves waiting is counted below
+    Flush(log);  // what it leaves waiting is counted below
     if (log.source != nullptr) {
         DeregisterEventSource(log.source);
         log.source = nullptr;
