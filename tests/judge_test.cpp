@@ -38,8 +38,8 @@ JudgeInput StreamInput(const std::string& line, size_t number) {
     std::istringstream words(line);
     double seconds = 0;
     std::string kind, rest;
-    words >> seconds >> kind;
-    std::getline(words.ignore(1), rest);  // the service's own leading space kept
+    // One space after the kind: the service's own leading space is kept.
+    std::getline((words >> seconds >> kind).ignore(1), rest);
     const auto atMs = static_cast<uint64_t>(seconds * 1000 + 0.5);
     JudgeInput in =
         kind == "line" ? LineInput(rest, true, atMs) : NoteInput(rest, kind == "header", atMs);
