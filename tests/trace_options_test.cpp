@@ -27,7 +27,7 @@ constexpr const char* kCaptureUsage =
     "                [--wait] [--until-stop] [--session]\n";
 constexpr const char* kRecordUsage =
     "kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
-    "                [--for SECONDS] [--session]\n";
+    "                [--for SECONDS] [--session] [--alert-after KIND=SECONDS ...]\n";
 constexpr const char* kMore = "(kq5trace --help tells more)\n";
 constexpr std::uint64_t kMib = 1048576;
 
@@ -124,6 +124,10 @@ TEST(TraceCommandLine, EachFormRunsItsModeWithTheValuesGiven) {
           .session = true,
           .folder = "C:\\t",
           .limits = {7, 3 * kMib}}},
+        {{"--record", "F", "--alert-after", "away=60", "--alert-after", "stalled=3"},
+         {.mode = TraceMode::Record,
+          .folder = "F",
+          .thresholds = {.awayMs = 60000, .stalledCycles = 3}}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Command(c.args), c.runs) << (c.args.empty() ? "(none)" : c.args.front());

@@ -191,6 +191,7 @@ int Run(const cmdline::Parsed& parsed) {
     record.seconds = command.seconds;
     record.session = command.session;
     record.version = KQ5_VERSION;
+    record.thresholds = command.thresholds;
     return RunRecord(record, stopRequested);
 }
 

@@ -10,7 +10,7 @@ constexpr const char* kUsage =
     "usage: kq5trace [--service NAME] [--out FILE [--append|--replace]] [--for SECONDS]\n"
     "                [--wait] [--until-stop] [--session]\n"
     "       kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
-    "                [--for SECONDS] [--session]\n"
+    "                [--for SECONDS] [--session] [--alert-after KIND=SECONDS ...]\n"
     "       kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE] [--replace]\n"
     "\n"
     "Writes the debugger lines of the service NAME (default kq5) while it runs, one line each:\n"
@@ -39,6 +39,14 @@ constexpr const char* kUsage =
     "  --max-mib M     keep at most M MiB of these files in all (default 256); the oldest\n"
     "                  file goes first. Other files in FOLDER are never touched; each\n"
     "                  deletion is said and noted in the record. One recorder to a FOLDER.\n"
+    "  --alert-after KIND=SECONDS\n"
+    "                  the recording raises Windows events (source kq5, the Application log)\n"
+    "                  when a condition has lasted its time: away (no status line of the\n"
+    "                  printer; default 300), door (open; 600), paper (out; 600), spooler (the\n"
+    "                  queue cannot be opened, 0x6ba; 120), stalled (status lines stopped while\n"
+    "                  the service writes others; in cycles of 0.8 s, 10), not-running (the\n"
+    "                  service; 60), not-listening (another viewer holds the channel; 30).\n"
+    "                  Given again for each KIND changed; each condition's end is raised too.\n"
     "\n"
     "Reading, on this machine or another (kq5sim --trace reads the same):\n"
     "  --read TRACE    reads TRACE (a capture of kq5trace, or a DebugView log saved as text) or\n"
@@ -76,6 +84,7 @@ const cmdline::Program kTraceProgram{
                 {"--record", "FOLDER"},
                 {"--keep-days", "N"},
                 {"--max-mib", "M"},
+                {"--alert-after", "KIND=SECONDS", true},
                 {"--read", "TRACE"},
                 {"--html", "REPORT"},
                 {"--svg", "PICTURE"},
@@ -86,8 +95,9 @@ const cmdline::Program kTraceProgram{
                {"--service", "--out", "--append", "--replace", "--for", "--wait", "--until-stop",
                 "--session"}},
               {"kq5trace --record FOLDER [--keep-days N] [--max-mib M] [--service NAME]\n"
-               "                [--for SECONDS] [--session]",
-               {"--record", "--keep-days", "--max-mib", "--service", "--for", "--session"},
+               "                [--for SECONDS] [--session] [--alert-after KIND=SECONDS ...]",
+               {"--record", "--keep-days", "--max-mib", "--service", "--for", "--session",
+                "--alert-after"},
                "--record"},
               {"kq5trace --read TRACE|FOLDER [--html REPORT] [--svg PICTURE] [--replace]",
                {"--read", "--html", "--svg", "--replace"},
@@ -139,6 +149,16 @@ std::string ReadExisting(const cmdline::Parsed& parsed, TraceCommand& command) {
     return "";
 }
 
+// Each --alert-after into THRESHOLDS; the refusal of the first bad one, or empty.
+std::string ReadThresholds(const cmdline::Parsed& parsed, Thresholds& thresholds) {
+    for (const std::string& setting : parsed.Values("--alert-after")) {
+        if (const std::string refused = SetThreshold(thresholds, setting); !refused.empty()) {
+            return cmdline::Refusal(kTraceProgram, parsed.form, refused);
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 std::string ReadTraceCommand(const cmdline::Parsed& parsed, TraceCommand& command) {
@@ -159,7 +179,7 @@ std::string ReadTraceCommand(const cmdline::Parsed& parsed, TraceCommand& comman
     if (parsed.Has("--record")) {
         command.mode = TraceMode::Record;
         command.folder = parsed.Value("--record");
-        return "";
+        return ReadThresholds(parsed, command.thresholds);
     }
     command.mode = TraceMode::Capture;
     command.out = parsed.Value("--out");

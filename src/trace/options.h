@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cmdline/cmdline.h"
+#include "judge/judge.h"
 #include "trace/record_loop.h"
 #include "tracelog/retention.h"
 
@@ -29,7 +30,8 @@ struct TraceCommand {
     bool untilStop = false;
     std::string folder = "";  // a recording's
     RecordLimits limits = {};
-    std::string trace = "";  // a reading's --read, --html and --svg (empty: none)
+    Thresholds thresholds = {};  // a recording's --alert-after
+    std::string trace = "";      // a reading's --read, --html and --svg (empty: none)
     std::string html = "";
     std::string svg = "";
     bool operator==(const TraceCommand&) const = default;

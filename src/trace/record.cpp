@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "eventlog/event_log.h"
 #include "trace/listen.h"
+#include "trace/record_events.h"
 #include "trace/record_loop.h"
 
 int RunRecord(const RecordOptions& options, const volatile LONG& stop) {
@@ -31,5 +33,16 @@ int RunRecord(const RecordOptions& options, const volatile LONG& stop) {
     system.say = [](const std::string& text) {
         std::fprintf(stderr, "kq5trace: %s\n", text.c_str());
     };
-    return Record(plan, system);
+    // The judge's events go to the Windows event log as the recording hears what they rest on.
+    EventLog events;
+    system.raise = [&events](const JudgedEvent& event) {
+        return RaiseEvent(events, PendingOf(event));
+    };
+    RecordJudge judge;
+    judge.judge.thresholds = options.thresholds;
+    const int code = Record(plan, JudgedSystem(system, judge));
+    if (const std::string left = EndEventLog(events); !left.empty()) {
+        system.say(left);
+    }
+    return code;
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "judge/judge.h"
 #include "tracelog/retention.h"
 
 struct RecordOptions {
@@ -16,6 +17,7 @@ struct RecordOptions {
     double seconds = -1;   // stop after this long; below 0: until Ctrl+C or the end of the task
     bool session = false;  // this session's channel instead of the global one
     const char* version = "0";
+    Thresholds thresholds;  // --alert-after: when a condition is worth a Windows event
 };
 
 // Records until STOP is set or the time is up. Exit codes: 0 done; 1 the files cannot be written

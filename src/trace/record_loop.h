@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "judge/judge.h"
 #include "trace/recorder.h"
 
 struct Stamp {
@@ -77,6 +78,9 @@ struct RecordSystem {
     std::function<bool()> stopRequested;  // Ctrl+C, or the end of the task
     // A message for the person at the console (standard error), without "kq5trace: ".
     std::function<void(const std::string& text)> say;
+    // Raises a Windows event of the judge (record_events.h); the words for the record when
+    // raising failed for the first time, else empty. None: no events.
+    std::function<std::string(const JudgedEvent& event)> raise;
 };
 
 struct RecordPlan {

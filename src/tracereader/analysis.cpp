@@ -37,7 +37,8 @@ void TraceAnalysis::Finish() {
     const unsigned long lastPid =
         coverage_.haveLine ? coverage_.processes[coverage_.current].pid : 0;
     coverage_.Finish(time_.lastRelMs);
-    Stretches(before, lastPid, lastPid);  // no line after it: told apart by its toEnd
+    Judge(NoteInput("", false, time_.lastRelMs), 0);  // the clock alone, to the trace's end
+    Stretches(before, lastPid, lastPid);              // no line after it: told apart by its toEnd
     folder_.Finish();
 }
 
@@ -91,6 +92,7 @@ void TraceAnalysis::ServiceLine(uint64_t atMs, unsigned long pid, const std::str
     const OutputEvent line = ReadServiceLine(Channel::Debug, text, layout_ == Layout::Kq5trace);
     StatusLinesStopped(atMs);
     Known(atMs);
+    Judge(LineInput(text, layout_ == Layout::Kq5trace, atMs), number);
     const size_t processes = coverage_.processes.size();
     const size_t stretches = coverage_.uncovered.size();
     const unsigned long lastPid =
@@ -237,6 +239,18 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
         pending_.listened = line.text;
     }
     Event(atMs, NoteEvent{"trace", line.text});
+    Judge(NoteInput(line.text, line.kind == LineKind::Header, atMs), number);
+}
+
+// The judge that kq5trace --record runs as it records, given the same lines, resting its events
+// on the log's lines.
+void TraceAnalysis::Judge(JudgeInput input, size_t number) {
+    if (number != 0) {
+        input.where = LineRef{file_, number, DatedTimes(clock_).At(input.atMs)};
+    }
+    for (JudgedEvent& e : JudgeStep(judge_, input)) {
+        judged_.push_back(std::move(e));
+    }
 }
 
 // Before a line of the service at ATMS that comes within two cycles of the line before, but more

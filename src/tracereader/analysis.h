@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "judge/judge.h"
 #include "picture/picture.h"
 #include "picture/timeline.h"
 #include "tracereader/clock.h"
@@ -58,6 +59,8 @@ struct TraceAnalysis {
     void Finish();                       // the end of the trace: the timeline's last folds
     std::vector<TraceFinding> Findings();
     Picture Draw(const std::string& layoutName) const;
+    // The events kq5trace --record raises for this trace, by the same judge, in time order.
+    const std::vector<JudgedEvent>& Judged() const { return judged_; }
 
     std::vector<std::string> timeline;  // folded, line by line as it is decided
 
@@ -80,6 +83,8 @@ private:
     void EndFindings(std::vector<TraceFinding>& out) const;
     void Stretches(size_t before, unsigned long fromPid, unsigned long toPid);
     TraceFinding NoServiceLine() const;
+    void Judge(JudgeInput input, size_t number);
+    void JudgedFinding(std::vector<TraceFinding>& out) const;
 
     TimelineFolder folder_;
     std::string file_;
@@ -97,4 +102,6 @@ private:
     StatusStats status_{clock_};
     ErrorTallies errors_;
     TraceDrawing drawing_;
+    ::Judge judge_;
+    std::vector<JudgedEvent> judged_;
 };

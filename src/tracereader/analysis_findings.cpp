@@ -248,6 +248,28 @@ void TraceAnalysis::EndFindings(std::vector<TraceFinding>& out) const {
         Severity::NoPrinter));
 }
 
+// The Windows events kq5trace --record raises for what this trace holds, as it records it.
+void TraceAnalysis::JudgedFinding(std::vector<TraceFinding>& out) const {
+    if (judged_.empty()) {
+        return;
+    }
+    TraceFinding f = MakeFinding(FindingKind::Events, judged_.front().atMs,
+                                 "the Windows events kq5trace --record raises for this trace "
+                                 "(source kq5, the Application log):");
+    DatedTimes times(clock_);
+    for (size_t i = 0; i < judged_.size() && i < kListed; ++i) {
+        const JudgedEvent& e = judged_[i];
+        f.detail.push_back(times.At(e.atMs) + " " + std::to_string(e.id) + " " +
+                           ConditionName(e.condition) + (e.begins ? " begins (" : " ends (") +
+                           TypeName(e.type) + "), after " + e.strings[3] + "; status " +
+                           e.strings[2] + "; from " + e.strings[4]);
+    }
+    if (judged_.size() > kListed) {
+        f.more = "... and " + std::to_string(judged_.size() - kListed) + " more";
+    }
+    out.push_back(f);
+}
+
 std::vector<TraceFinding> TraceAnalysis::Findings() {
     std::vector<TraceFinding> out;
     if (read_.serviceLines == 0) {
@@ -270,5 +292,6 @@ std::vector<TraceFinding> TraceAnalysis::Findings() {
     EndFindings(out);
     errors_.Findings(out, clock_);
     ProcessFindings(out);
+    JudgedFinding(out);
     return out;
 }

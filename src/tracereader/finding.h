@@ -37,6 +37,7 @@ enum class FindingKind {
     Restart,
     ServiceEnded,
     NoEnd,
+    Events,
 };
 
 // How serious a finding is: the most serious come first in a report, the rest in time order.

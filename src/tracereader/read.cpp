@@ -111,6 +111,7 @@ void Finalise(TraceReport& report, TraceAnalysis& analysis, const std::string& l
     report.layout = layout;
     report.timeline = analysis.timeline;
     report.findings = analysis.Findings();
+    report.events = analysis.Judged();
     report.picture = analysis.Draw(layout);
     report.ok = true;
 }

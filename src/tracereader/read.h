@@ -21,6 +21,7 @@ struct TraceReport {
     std::vector<std::string> timeline;  // folded, line by line
     std::vector<TraceFinding> findings;
     Picture picture;
+    std::vector<JudgedEvent> events;  // what kq5trace --record raises for it, in time order
 };
 
 // Reads TRACE (one file) from start to end, holding only what the picture and the findings need.

@@ -156,6 +156,9 @@ struct Machine {
 
     std::vector<ProgramFile> programFiles;
 
+    bool eventLogRunning = true;  // the EventLog service
+    std::vector<ReportedEvent> reportedEvents;
+
     std::map<std::string, uint64_t> callDurations;  // by function: how long its calls take
 };
 

@@ -291,6 +291,18 @@ std::vector<BYTE> DeviceInterfaceRecord(const Text16& path);
 // wValueLength 0), as a hand-made resource may.
 void AddProgramFile(const std::string& path, const std::string& version, bool fixedPart = true);
 
+struct ReportedEvent {
+    std::string source;
+    WORD type = 0;
+    DWORD id = 0;
+    std::vector<Text16> strings;
+};
+// The events written to the event log (ReportEventW), in order: the source registered, the type,
+// the ID and the insertion strings.
+std::vector<ReportedEvent> ReportedEvents();
+// Stops or starts the EventLog service: while stopped, registering a source and reporting fail.
+void SetEventLogRunning(bool running);
+
 // Narrow text for logs and messages (ASCII kept, other code units as '?').
 std::string Narrow(const Text16& text);
 Text16 Widen(const std::string& text);

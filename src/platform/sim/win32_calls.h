@@ -74,11 +74,15 @@ inline constexpr Win32Call kWin32Calls[] = {
     {"GetFileVersionInfoSizeW", true, 0, {}, kNoRole},
     {"GetFileVersionInfoW", true, 0, {}, kNoRole},
     {"EnumPrintersW", true, 0, {}, kNoRole},
+    // kq5trace's Windows events
+    {"RegisterEventSourceW", true, 0, {}, kNoRole},
+    {"ReportEventW", true, 0, {}, kNoRole},
     // cannot fail
     {"ClosePrinter", false, 0, {}, kNoRole},
     {"CloseServiceHandle", false, 0, {}, kNoRole},
     {"RegCloseKey", false, 0, {}, kNoRole},
     {"SetupDiDestroyDeviceInfoList", false, 0, {}, kNoRole},
+    {"DeregisterEventSource", false, 0, {}, kNoRole},
     {"CloseHandle", false, 0, {}, kNoRole},
     {"GlobalFree", false, 0, {}, kNoRole},
     {"Sleep", false, 0, {}, kNoRole},
