@@ -131,6 +131,7 @@ std::string RecordedEvents(const fs::path& log) {
     const long long base =
         std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.timed; })->utcMs;
     std::string raised;
+    RecordJudge judge;
     RecordSystem system;
     system.nowMs = [&now] { return now; };
     system.raise = [&](const JudgedEvent& e) {
@@ -143,7 +144,12 @@ std::string RecordedEvents(const fs::path& log) {
                 continue;
             }
             const auto at = static_cast<uint64_t>(line.utcMs - base);
-            while (now + 1000 < at && at < (1ull << 40)) {  // not a clock set back
+            // A recording started again: a new recorder, which heard nothing of the time before.
+            const bool restart = line.text.find(kStartedNote) != std::string::npos;
+            if (restart) {
+                judge = RecordJudge{};
+            }
+            while (!restart && now + 1000 < at && at < (1ull << 40)) {  // not a clock set back
                 now += 1000;
                 sink.goOn(0);  // the clock's ticks while no line comes
             }
@@ -156,7 +162,6 @@ std::string RecordedEvents(const fs::path& log) {
         }
         sink.goOn(0);
     };
-    RecordJudge judge;
     ListenSink quiet{[](Entry) {}, [](std::uint32_t) { return true; }};
     JudgedSystem(system, judge).listen(quiet);
     return raised;

@@ -7,6 +7,7 @@
 #include "common/status_code.h"
 #include "eventlog/kq5_events.h"
 #include "events/events.h"
+#include "tracelog/format.h"
 
 namespace {
 
@@ -228,6 +229,14 @@ void Listening(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     j.listening = j.writing = true;
 }
 
+// The recording ends: the recorder that starts next is a new process that knows nothing of this
+// one, so everything held is forgotten (the status lines after the start tell anew), and nothing
+// is judged until then.
+void StopListening(Judge& j) {
+    j.held.fill(Judge::Held{});
+    j.listening = false;
+}
+
 void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     switch (in.kind) {
         case Kind::Status:
@@ -281,6 +290,15 @@ void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
             Once(j, Condition::CannotWrite, in, in.atMs, out);
             j.held[Index(Condition::CannotWrite)] = Judge::Held{true, true, in.atMs, in.where};
             break;
+        case Kind::Stopped:
+            // Said before the recorder goes: a collector then knows that what it last heard of
+            // kq5 is no longer watched. Its end is the next recorder's first event.
+            Once(j, Condition::NotListening, in, in.atMs, out);
+            StopListening(j);
+            break;
+        case Kind::Unheard:
+            StopListening(j);  // nothing raised: no recorder ran to raise it
+            break;
         case Kind::Tick:
             break;
     }
@@ -303,12 +321,14 @@ JudgeInput NoteInput(const std::string& note, bool header, uint64_t atMs) {
     JudgeInput in;
     in.atMs = atMs;
     in.text = note;
-    if (header || Contains(note, "channel is free again")) {
+    if (header || Contains(note, "channel is free again") || Contains(note, kStartedNote)) {
         in.kind = Kind::Listening;
     } else if (Contains(note, "holds the channel")) {
         in.kind = Kind::NotListening;
-    } else if (Contains(note, "recording stopped")) {
+    } else if (Contains(note, "recording stopped: cannot ")) {
         in.kind = Kind::CannotWrite;
+    } else if (Contains(note, "recording stopped")) {
+        in.kind = Kind::Stopped;  // asked to, its time up, the service stopped
     } else if (Contains(note, " lines dropped")) {
         in.kind = Kind::LinesLost;
     } else if (Contains(note, " is not running")) {

@@ -76,6 +76,8 @@ struct JudgeInput {
         NotListening,       // another viewer holds the channel, or the recording stopped
         LinesLost,          // the recorder dropped lines
         CannotWrite,        // the recorder cannot write its files
+        Stopped,            // the recording ended and said so: it listens no more
+        Unheard,            // (a reader's finding) the recording had ended unsaid before a new start
         Tick,               // no line: the clock alone
     };
     Kind kind = Kind::Tick;

@@ -39,11 +39,6 @@ struct ListenSystem {
 // How long ListenLoop waits for a line before it looks at the clock and the sink again.
 inline constexpr std::uint32_t kReceiveMs = 100;
 
-// After this long with nothing written, ListenLoop notes that it still listens: a reader then
-// tells a service that said nothing from a stretch nobody recorded, to within five minutes, for
-// at most 288 short lines a day.
-inline constexpr std::uint64_t kStillListeningMs = 5 * 60 * 1000;
-
 // Hands every debugger line of the service's process to the sink, with a note whenever its
 // process changes (started again, stopped). The service manager is asked at most once a second,
 // whatever other programs write; the writer of a line waits only for its copy into memory.

@@ -47,6 +47,10 @@ std::string NoteLine(const std::string& stamp, const std::string& text);
 // so that a restart is seen where it happened. The trace reader takes either as a start.
 std::string StartLine(const std::string& title, const std::string& stamp, bool continuing);
 inline constexpr const char* kStartedNote = "recording started: ";
+// After this long with nothing written, a recorder or capture notes that it still listens: a
+// reader then tells a service that said nothing from a stretch nobody recorded, to within five
+// minutes, for at most 288 short lines a day.
+inline constexpr std::uint64_t kStillListeningMs = 5 * 60 * 1000;
 
 // One line of the format, read back (without its line end).
 struct LogLine {

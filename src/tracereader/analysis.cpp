@@ -212,11 +212,13 @@ void TraceAnalysis::Stretches(size_t before, unsigned long fromPid, unsigned lon
 
 // A kq5trace header or note, at its own time where it has one.
 void TraceAnalysis::Note(const TraceLine& line, size_t number) {
+    const uint64_t beforeMs = time_.lastRelMs;
     uint64_t atMs = time_.lastRelMs;
     if (line.timed) {
         atMs = Relative(line.writtenMs, number);
         clock_.Note(atMs, line.localMs);
     }
+    StartAfterUnheard(line, beforeMs, atMs);
     // The recorder's and the capture's word on the service ("service kq5 runs as process 428",
     // "... is not running"), for a trace that holds none of its lines.
     if (line.text.find(" runs as process ") != std::string::npos ||
@@ -240,6 +242,21 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     }
     Event(atMs, NoteEvent{"trace", line.text});
     Judge(NoteInput(line.text, line.kind == LineKind::Header, atMs), number);
+}
+
+// A recording's start (a header later in the trace, or the note of one started again in its file)
+// after a stretch in which a listening recorder would have written its "still listening" note:
+// the recording before had ended unsaid (killed, the machine off). The judge learns it at the
+// last line before, so it raises nothing for the stretch: no recorder ran to raise it.
+void TraceAnalysis::StartAfterUnheard(const TraceLine& line, uint64_t beforeMs, uint64_t atMs) {
+    const bool restart = line.text.find(kStartedNote) != std::string::npos;
+    if (read_.lines > 1 && judge_.listening && (line.kind == LineKind::Header || restart) &&
+        (restart || atMs > beforeMs + kStillListeningMs + 2 * kCycleMs)) {
+        JudgeInput unheard;
+        unheard.kind = JudgeInput::Kind::Unheard;
+        unheard.atMs = beforeMs;
+        Judge(unheard, 0);
+    }
 }
 
 // The judge that kq5trace --record runs as it records, given the same lines, resting its events
