@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "eventlog/kq5_events.h"
 #include "record_folder.h"
+#include "trace/record_events.h"
 #include "trace/record_loop.h"
 
 namespace {
@@ -156,6 +158,7 @@ protected:
     int Run() {
         tries.clear();
         said.clear();
+        raised.clear();
         RecordSystem system;
         system.nowMs = [this] { return machine.clock.load(); };
         system.stamp = [this] { return machine.StampAt(machine.clock); };
@@ -169,7 +172,9 @@ protected:
         system.sleep = [this](std::uint32_t ms) { machine.clock += ms; };
         system.stopRequested = [this] { return machine.clock >= stopAtMs; };
         system.say = [this](const std::string& text) { said.push_back(text); };
-        return Record(plan, system);
+        system.raise = [this](const JudgedEvent& e) { return raised.push_back(e.id), ""; };
+        RecordJudge judge;
+        return Record(plan, JudgedSystem(system, judge));
     }
 
     RecordPlan plan;
@@ -178,6 +183,7 @@ protected:
     std::vector<std::uint64_t> tries;  // when the channel was tried
     std::uint64_t stopAtMs = UINT64_MAX;
     std::vector<std::string> said;
+    std::vector<unsigned long> raised;  // the Windows events' IDs
 };
 
 TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnce) {
@@ -196,6 +202,8 @@ TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnc
                   "10:00:09.000 # the debug-output channel is free again; recording",
                   "10:00:09.000 # service kq5 runs as process 7", "10:00:09.500 [7] KQ5 STATUS:32",
                   "10:00:10.000 # recording stopped: the 10 s of --for are up"}));
+    // Held 9 s, the channel was not worth an event; the stop is, before the recorder goes.
+    EXPECT_EQ(raised, std::vector<unsigned long>{KQ5_MSG_NOT_LISTENING});
 }
 
 TEST_F(RecordLoopTest, AStopWhileWaitingEndsWithinATenthOfASecond) {

@@ -63,5 +63,11 @@ RecordSystem JudgedSystem(const RecordSystem& system, RecordJudge& rj) {
         said.where.written = system.stamp().text;
         Raise(system, rj, said);
     };
+    // Its stop: the recorder says it no longer listens before it goes.
+    judged.ending = [system, &rj](const std::string& note) {
+        JudgeInput stop = NoteInput(note, false, system.nowMs());
+        stop.where.written = system.stamp().text;
+        Raise(system, rj, stop);
+    };
     return judged;
 }

@@ -51,6 +51,9 @@ void NoteTheEnd(Recording& r, const std::string& refusal) {
     const std::string note = !refusal.empty() ? "recording stopped: " + refusal
                              : TimeUp(r)      ? StoppedNote(StopCause::TimeUp, r.plan.seconds)
                                               : StoppedNote(StopCause::Asked, 0);
+    if (r.system.ending) {
+        r.system.ending(note);
+    }
     PushEntry(r.queue, Note(r.system.stamp(), note));
 }
 

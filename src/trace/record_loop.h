@@ -76,6 +76,8 @@ struct RecordSystem {
     // Raises a Windows event of the judge (record_events.h); the words for the record when
     // raising failed for the first time, else empty. None: no events.
     std::function<std::string(const JudgedEvent& event)> raise;
+    // The recording's last note (why it stopped), told before it goes. None: not told.
+    std::function<void(const std::string& note)> ending;
 };
 
 struct RecordPlan {
