@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 #include "common/status_code.h"
 #include "eventlog/kq5_events.h"
@@ -299,6 +300,13 @@ void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
         case Kind::Unheard:
             StopListening(j);  // nothing raised: no recorder ran to raise it
             break;
+        case Kind::Thresholds: {
+            std::istringstream settings(in.text);
+            for (std::string setting; settings >> setting;) {
+                (void)SetThreshold(j.thresholds, setting);  // one the judge does not know: kept
+            }
+            break;
+        }
         case Kind::Tick:
             break;
     }
@@ -321,7 +329,10 @@ JudgeInput NoteInput(const std::string& note, bool header, uint64_t atMs) {
     JudgeInput in;
     in.atMs = atMs;
     in.text = note;
-    if (header || Contains(note, "channel is free again") || Contains(note, kStartedNote)) {
+    if (const size_t at = note.find(kThresholdsNote); at != std::string::npos) {
+        in.kind = Kind::Thresholds;  // after the note's stamp, where the reader keeps it
+        in.text = note.substr(at + std::string(kThresholdsNote).size());
+    } else if (header || Contains(note, "channel is free again") || Contains(note, kStartedNote)) {
         in.kind = Kind::Listening;
     } else if (Contains(note, "holds the channel")) {
         in.kind = Kind::NotListening;
@@ -379,6 +390,29 @@ std::string LengthWords(uint64_t ms) {
                       static_cast<unsigned long long>(s / 60 % 60));
     }
     return text;
+}
+
+std::string ThresholdsNote(const Thresholds& t) {
+    const Thresholds defaults;
+    const std::pair<const char*, uint64_t> kinds[] = {{"away", t.awayMs / 1000},
+                                                      {"door", t.doorMs / 1000},
+                                                      {"paper", t.paperMs / 1000},
+                                                      {"spooler", t.spoolerMs / 1000},
+                                                      {"stalled", t.stalledCycles},
+                                                      {"not-running", t.notRunningMs / 1000},
+                                                      {"not-listening", t.notListeningMs / 1000}};
+    const uint64_t byDefault[] = {defaults.awayMs / 1000,        defaults.doorMs / 1000,
+                                  defaults.paperMs / 1000,       defaults.spoolerMs / 1000,
+                                  defaults.stalledCycles,        defaults.notRunningMs / 1000,
+                                  defaults.notListeningMs / 1000};
+    std::string note;
+    for (size_t i = 0; i < std::size(kinds); ++i) {
+        if (kinds[i].second != byDefault[i]) {
+            note += (note.empty() ? "" : " ") + std::string(kinds[i].first) + "=" +
+                    std::to_string(kinds[i].second);
+        }
+    }
+    return note.empty() ? note : kThresholdsNote + note;
 }
 
 std::string SetThreshold(Thresholds& t, const std::string& setting) {

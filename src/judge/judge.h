@@ -55,6 +55,12 @@ struct Thresholds {
 // cycles), not-running, not-listening); the refusal's words, or empty.
 std::string SetThreshold(Thresholds& thresholds, const std::string& setting);
 
+// The recorder's note of the thresholds it judges by, where they are not the defaults, so that
+// a reader of its record judges by the same ("events after: away=2 door=60"); empty when all
+// are the defaults. The judge takes the note back from the record.
+inline constexpr const char* kThresholdsNote = "events after: ";
+std::string ThresholdsNote(const Thresholds& thresholds);
+
 // The line of the record a condition rests on: its file, line number (0: not known) and the
 // log's own time as written.
 struct LineRef {
@@ -77,8 +83,9 @@ struct JudgeInput {
         LinesLost,          // the recorder dropped lines
         CannotWrite,        // the recorder cannot write its files
         Stopped,            // the recording ended and said so: it listens no more
-        Unheard,            // (a reader's finding) the recording had ended unsaid before a new start
-        Tick,               // no line: the clock alone
+        Unheard,     // (a reader's finding) the recording had ended unsaid before a new start
+        Thresholds,  // the recorder's thresholds: `text`, KIND=SECONDS ... as --alert-after
+        Tick,        // no line: the clock alone
     };
     Kind kind = Kind::Tick;
     uint64_t atMs = 0;

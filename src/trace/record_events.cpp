@@ -40,6 +40,13 @@ void WriteOwed(const RecordSystem& system, RecordJudge& rj, ListenSink& sink) {
 RecordSystem JudgedSystem(const RecordSystem& system, RecordJudge& rj) {
     RecordSystem judged = system;
     judged.listen = [system, &rj](ListenSink& sink) {
+        // Thresholds of its own go into the record first, so that its reader judges by them.
+        if (const std::string note = ThresholdsNote(rj.judge.thresholds);
+            !rj.thresholdsNoted && !note.empty()) {
+            const Stamp now = system.stamp();
+            sink.write(Entry{Entry::Kind::Note, now.date, now.text, 0, note});
+        }
+        rj.thresholdsNoted = true;
         ListenSink heard{[&](Entry entry) {
                              const JudgeInput input = InputOf(entry, system.nowMs());
                              sink.write(std::move(entry));

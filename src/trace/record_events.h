@@ -11,7 +11,8 @@
 
 struct RecordJudge {
     Judge judge;
-    std::string owedNote;  // a failure to raise, for the record at the next entry written
+    std::string owedNote;          // a failure to raise, for the record at the next entry written
+    bool thresholdsNoted = false;  // the thresholds' note is in the record
 };
 
 // SYSTEM with the judge between the recording and the system: Record(plan, JudgedSystem(...)).

@@ -580,6 +580,74 @@ trace)
     same_findings recording 'C:\record' "$drive/record"
     echo "record: kq5trace.exe --read reads the folder back with both processes, the same findings as kq5sim --trace"
 
+    # kq5trace.exe --record raises kq5's Windows events as it records: the printer unplugged for
+    # longer than its threshold (2 s here) raises "printer away" (1000, a warning), and its return
+    # the end (1001, information), each with its five strings, which Wine's ReportEventW writes to
+    # its eventlog channel; each reads back through kq5trace.exe's message table, and the reader's
+    # report of the same folder lists the same two events. Wine delivers no device events, so the
+    # printer is found again by a new process of the service.
+    rm -rf "$drive/events"
+    w net start kq5check >/dev/null
+    wait_for_state kq5check 4
+    WINEDEBUG=-all,+eventlog,fixme+advapi timeout 200 wine 'C:\kq5trace.exe' --record 'C:\events' \
+        --session --service kq5check --alert-after away=2 </dev/null >"$work/events-record.log" \
+        2>"$work/events-record.err" &
+    recorder=$!
+    echo "$recorder" >>"$pids"
+    day="$drive/events/kq5trace-$(date +%Y-%m-%d).txt"
+    raised() { # ID in hex: wait until the recorder has reported it
+        for _ in $(seq 300); do
+            grep -q "ReportEventW (.*,$1," "$work/events-record.err" && return 0
+            sleep 0.05
+        done
+        fail "kq5trace --record never reported event $1: $(grep -a ReportEventW "$work/events-record.err" | head) $(cat "$day" 2>/dev/null | tail -5)"
+    }
+    record_has 'KQ5 STATUS:32' 2
+    touch "$vusb/A1B2C3/unplugged"
+    raised 0x000003e8
+    rm "$vusb/A1B2C3/unplugged"
+    w net stop kq5check >/dev/null
+    wait_for_state kq5check 1
+    w net start kq5check >/dev/null
+    wait_for_state kq5check 4
+    raised 0x000003e9
+    kill "$recorder" 2>/dev/null || true
+    wait "$recorder" 2>/dev/null || true
+    w net stop kq5check >/dev/null
+    wait_for_state kq5check 1
+    tr -d '\r' <"$work/events-record.err" | grep -aE '^[0-9a-f]+:[a-z]+:(advapi|eventlog):ReportEventW' |
+        sed -E 's/^[0-9a-f]+://' >"$work/events-raised.txt"
+    python3 - "$work/events-raised.txt" >"$work/events-args.txt" <<'PY' || fail "the events raised: $(cat "$work/events-raised.txt")"
+import re, sys
+lines = open(sys.argv[1], encoding="utf-8", errors="replace").read().splitlines()
+events = []
+for i, line in enumerate(lines):
+    m = re.match(r"fixme:advapi:ReportEventW \(([^,]*),(0x[0-9a-f]+),0x0000,(0x[0-9a-f]+),[^,]*,0x0005,", line)
+    if m:
+        strings = [re.fullmatch(r'[a-z]+:eventlog:ReportEventW L"(.*)"', s).group(1) for s in lines[i + 1:i + 6]]
+        events.append((int(m[3], 16), int(m[2], 16), strings))
+ids = [(e[0], e[1]) for e in events if e[0] in (1000, 1001)]
+assert ids == [(1000, 2), (1001, 4)], "events 1000 (warning) then 1001 (information), got %s" % [(e[0], e[1]) for e in events]
+for number, kind, strings in events:
+    if number in (1000, 1001):
+        assert strings[0] == "Korvane-Q5" and strings[2].startswith("32 ") and strings[4].startswith("kq5trace-"), strings
+        print(number, *strings, sep="\t")
+PY
+    while IFS=$'\t' read -r id s1 s2 s3 s4 s5; do
+        text=$(w 'C:\message_table.exe' 'C:\kq5trace.exe' "$id" "$s1" "$s2" "$s3" "$s4" "$s5" | tr -d '\r')
+        case "$id" in
+        1000) want="1000	The printer of the print queue Korvane-Q5 has been away (unplugged or switched off) for $s4;" ;;
+        1001) want="1001	The printer of the print queue Korvane-Q5 is back after $s4 away." ;;
+        esac
+        [[ "$text" == "$want"* ]] || fail "event $id through the message table: $text"
+    done <"$work/events-args.txt"
+    w 'C:\kq5trace.exe' --read 'C:\events' >"$work/events-read.out" 2>&1 ||
+        fail "kq5trace.exe --read of the events' recording: $(cat "$work/events-read.out")"
+    grep -q '1000 PRINTER_AWAY begins (warning)' "$work/events-read.out" &&
+        grep -q '1001 PRINTER_AWAY ends (information)' "$work/events-read.out" ||
+        fail "the reader's report does not list the events raised: $(cat "$work/events-read.out")"
+    echo "events: kq5trace.exe --record raised 1000 (printer away, after $(sed -n '1s/^[^\t]*\t[^\t]*\t[^\t]*\t[^\t]*\t\([^\t]*\).*/\1/p' "$work/events-args.txt")) and 1001 (back), read back through its message table; the reader's report lists both"
+
     stop_printer
     w sc delete kq5check >/dev/null
     w reg delete "$printer_key" /f >/dev/null

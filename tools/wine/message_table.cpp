@@ -6,10 +6,14 @@
 //                            "<status>", "<duration>" and "<record>": "ID<TAB>text" a line
 //   message_table --report   reports three events as source "kq5" (1050 error, 1000 warning,
 //                            1001 information), each with those five strings
+//   message_table EXE ID S1 S2 S3 S4 S5
+//                            prints event ID of EXE formatted with the five strings given (an
+//                            event as a reader of the log shows it, its strings as raised)
 // Prints "error=N ..." and exits 1 when a call fails.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "eventlog/kq5_events.h"
@@ -32,10 +36,10 @@ std::string Utf8(const wchar_t* text, int length) {
 }
 
 // One event's text, its line break at the end dropped (a break inside stays, and shows).
-int PrintMessage(HMODULE module, DWORD id) {
+int PrintMessage(HMODULE module, DWORD id, const wchar_t* const* strings = kStrings) {
     wchar_t text[4096];
     DWORD_PTR arguments[5];
-    for (int i = 0; i < 5; ++i) arguments[i] = reinterpret_cast<DWORD_PTR>(kStrings[i]);
+    for (int i = 0; i < 5; ++i) arguments[i] = reinterpret_cast<DWORD_PTR>(strings[i]);
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                   module, id, 0, text, 4096, reinterpret_cast<va_list*>(arguments));
     if (length == 0)
@@ -51,6 +55,16 @@ int PrintTable(const wchar_t* exe) {
         return PrintError("LoadLibraryExW");
     int failed = 0;
     for (DWORD id : kKq5EventIds) failed |= PrintMessage(module, id);
+    FreeLibrary(module);
+    return failed;
+}
+
+int PrintOne(const wchar_t* exe, const wchar_t* id, const wchar_t* const* strings) {
+    HMODULE module = LoadLibraryExW(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return PrintError("LoadLibraryExW");
+    const int failed =
+        PrintMessage(module, static_cast<DWORD>(std::wcstoul(id, nullptr, 10)), strings);
     FreeLibrary(module);
     return failed;
 }
@@ -82,6 +96,8 @@ int wmain(int argc, wchar_t** argv) {
         return ReportEvents();
     if (argc == 2)
         return PrintTable(argv[1]);
-    std::printf("usage: message_table EXE | message_table --report\n");
+    if (argc == 8)
+        return PrintOne(argv[1], argv[2], argv + 3);
+    std::printf("usage: message_table EXE [ID S1 S2 S3 S4 S5] | message_table --report\n");
     return 2;
 }
