@@ -241,9 +241,10 @@ TEST_F(PortTest, AnyEventsEndWithTheSpoolerRunningAndTheQueueOnThePrintersPort) 
     SetUp();  // the seeds' events decide which calls come, the injected failures' included
 }
 
-// A new port move counts its refusals afresh: one refusal of its own is followed by a quick
-// retry on the next cycle, whatever the move before it left behind (there, the slow pace, and
-// meanwhile the spooler started by someone else).
+// A new port move counts its refusals and its pace afresh, whatever the move before it left
+// behind (there, the slow pace, and meanwhile the spooler started by someone else): its start,
+// owed as the spooler stopped too slowly, is asked for on the next cycle, and its one refusal is
+// followed by a quick retry.
 TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     sim::FailCall("StartServiceA", 1, ERROR_SERVICE_REQUEST_TIMEOUT, 4);
     sim::FailCall("StartServiceA", 6, ERROR_SERVICE_REQUEST_TIMEOUT, 1);
@@ -257,11 +258,36 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     ASSERT_NE(StartServiceA(service, 0, nullptr), 0);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    SetQueuePort(u"USB001");  // its own start refused once
-    ASSERT_EQ(sim::CallCount("StartServiceA"), 6);
-    RunOwedStartCycles(1);
+    sim::SetSpoolerTimes(11000, 0);
+    SetQueuePort(u"USB001");
+    ASSERT_EQ(sim::CallCount("StartServiceA"), 5);
+    RunOwedStartCycles(3);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 7);
     EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
+}
+
+// A refusal for good that the poller meets while kq5's stop waits between its own looks is the
+// stop's answer.
+TEST_F(PortTest, RefusalForGoodMetByThePollerIsTheStopsAnswer) {
+    sim::SetSpoolerTimes(0, 0);
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED, 2);
+    sim::FailCall("StartServiceA", 3, ERROR_SERVICE_DISABLED);
+    SetQueuePort(u"USB002");
+    static DWORD answer = NO_ERROR;
+    sim::RunProcess(
+        [] {
+            auto poller = [](LPVOID) -> DWORD {
+                Sleep(500);  // between the stop's first look and its second
+                StartOwedSpooler();
+                return 0;
+            };
+            CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
+            answer = PaySpoolerDebtBeforeExit();
+            return 0;
+        },
+        nullptr, UINT64_MAX);
+    EXPECT_EQ(answer, DWORD{ERROR_SERVICE_DISABLED});
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 3);
 }
 
 // The debt's other parties while the poller's start request is blocked (the spooler's process
