@@ -82,6 +82,7 @@ TEST_F(DeviceEventsTest, PrinterOnItsQueuesPortOrOnNoKnownPortLeavesTheQueue) {
         EXPECT_EQ(sim::CallCount("SetPrinterW") + sim::CallCount("StartServiceA"), 0);
         EXPECT_TRUE(sim::Printer(u"Korvane-Q5").paused);
         EXPECT_EQ(CurrentPort(), u"usb001");
+        EXPECT_FALSE(SpoolerDebtOwed());  // nor a move owed for later
         Flags(0, 1);
     }
 }
