@@ -104,15 +104,15 @@ TEST_F(PortTest, WritesAreRetriedAndOnlyAnAcceptedOneRestarts) {
 // Each half of the restart opens the service manager itself: a half that cannot is skipped with
 // its pauses. A start that cannot be made now is owed to the poller, which makes it once; one
 // refused for good (whichever lasting refusal: disabled, no logon, a missing binary, ...) is not
-// asked for again, while one that can clear is asked again
-// on each of three poller cycles; a stop refused because running services depend on the spooler
-// leaves it running, with no start request. No start request while the spooler is still
-// stopping (it would be refused): the handler looks every 100 ms for 10 s at most, then leaves
-// the start to the poller; when the spooler's state cannot be read the request is made, and its
-// "already running" is taken for what it is. Each case: the time the spooler takes to stop; the
-// call that fails ("Fax": a dependent runs), which one, its error, how many times; then the
-// pauses taken, the stop requests, whether a start is owed, the start requests (the poller's
-// included) and the spooler's state.
+// asked for again, while one that can clear is asked again on each of three poller cycles; a stop
+// refused because running services depend on the spooler leaves it running, with no start
+// request. No start request while the spooler is still stopping (it would be refused): the
+// handler looks every 100 ms for 10 s at most, then leaves the start to the poller; when the
+// spooler's state cannot be read the request is made, and its "already running" is taken for
+// what it is. Each case: the time the spooler takes to stop; the call that fails ("Fax": a
+// dependent runs), which one, its error, how many times; then the pauses taken, the stop
+// requests, whether a start is owed, the start requests (the poller's included) and the
+// spooler's state.
 TEST_F(PortTest, ServiceManagerFailuresAndRefusals) {
     constexpr int all = sim::kEveryLaterCall;
     const std::string r = "300 300 1000";  // the restart's pauses
@@ -282,8 +282,8 @@ TEST_F(PortTest, RefusalForGoodMetByThePollerIsTheStopsAnswer) {
     EXPECT_EQ(answer, DWORD{ERROR_SERVICE_DISABLED});
 }
 
-// An arrival that owes a move or answers while the poller's look finishes an earlier one: the
-// look changes nothing of what is owed and does not resume the queue.
+// An arrival that owes a move or answers while the poller's look finishes an earlier one: that
+// arrival decides, so the look neither ends the move nor resumes the queue.
 TEST_F(PortTest, ArrivalDuringAFinishingLookKeepsWhatIsOwed) {
     for (const DebtEvent arrival : {DebtEvent::ArrivalUnanswered, DebtEvent::ArrivalAnswered}) {
         SetUp();
