@@ -356,8 +356,21 @@ TEST_F(BlockedStartTest, StopsWaitKeepsItsCeiling) {
         return 0;
     });
     EXPECT_EQ(answer, DWORD{ERROR_SERVICE_REQUEST_TIMEOUT});
-    EXPECT_LE(took, 20000u);
+    EXPECT_EQ(took, 20000u);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's
+}
+
+// A look begun before the handler's latest restart does not decide what that restart owes: the
+// restart could not reach the service manager, so its start stays owed though the poller's older
+// request came through.
+TEST_F(BlockedStartTest, OlderLookDoesNotSettleALaterRestart) {
+    sim::FailCall("OpenSCManagerA", 4, RPC_S_SERVER_UNAVAILABLE, 2);  // the restart's two halves
+    WhileThePollersStartIsBlocked(2000, [] {
+        RestartSpooler();
+        Sleep(3000);
+        return 0;
+    });
+    EXPECT_TRUE(StartOwedLocked());
 }
 
 }  // namespace

@@ -67,16 +67,6 @@ TEST_F(QueueTest, FailedOpenIsReportedThenNothingElseHappens) {
     }
 }
 
-TEST_F(QueueTest, QueryQueuePortAnnouncesItselfAndReadsThePort) {
-    AddQueue(u"USB003");
-    EXPECT_EQ(QueryQueuePort(), u"USB003");
-    sim::SetPrinterNullPort(u"Korvane-Q5");
-    EXPECT_EQ(QueryQueuePort(), u"");
-    EXPECT_EQ(sim::DebugLines(),
-              (std::vector<std::string>{"GetPrinterHandle", "GetPrinterHandle"}));
-    EXPECT_TRUE(sim::OpenHandles().empty());
-}
-
 // A record that grows between the size query and the read fails the read: message 3 alone (no
 // error code, nothing on standard output), no second attempt, the queue closed and untouched.
 TEST_F(QueueTest, FailedReadIsReportedAndLeavesTheQueueUntouched) {
