@@ -82,6 +82,7 @@ TEST_F(DeviceEventsTest, PrinterOnItsQueuesPortOrOnNoKnownPortLeavesTheQueue) {
         EXPECT_EQ(sim::CallCount("SetPrinterW") + sim::CallCount("StartServiceA"), 0);
         EXPECT_TRUE(sim::Printer(u"Korvane-Q5").paused);
         EXPECT_EQ(CurrentPort(), u"usb001");
+        EXPECT_FALSE(SpoolerDebtOwed());  // nor a move owed for later
         Flags(0, 1);
     }
 }
@@ -98,18 +99,20 @@ TEST_F(DeviceEventsTest, PrinterRemovalMarksTheQueueOfflineThenSetsTheFlag) {
     Flags(1, 1);
 }
 
-// The path is read from the record no further than dbcc_size allows; no record, or one too
-// short to hold a name, is no event.
-TEST_F(DeviceEventsTest, NameIsNeverReadPastTheRecordSize) {
+// The path ends at its first NUL and is read no further than dbcc_size allows; no record, or
+// one too short to hold a name, is no event.
+TEST_F(DeviceEventsTest, NameEndsAtItsNulAndIsNeverReadPastTheRecordSize) {
     OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
-    std::vector<BYTE> record = sim::DeviceInterfaceRecord(PrinterPath("NEW"));
-    for (const DWORD size : {28u, 28u + 2 * 28u}) {  // no name; "\\?\usb#vid_0483&pid_5741#NE"
+    Event(DBT_DEVICEREMOVECOMPLETE, std::u16string(u"\0#", 2));  // an empty name
+    std::vector<BYTE> record = sim::DeviceInterfaceRecord(PrinterPath("NEW") + u'\0' + u"#X");
+    // no name; "\"; "\\?\usb#vid_0483&pid_5741#NEW", a unit short of the printer's; the whole
+    for (const DWORD size : {28u, 30u, 28u + 2 * 29u, static_cast<DWORD>(record.size())}) {
         std::memcpy(record.data(), &size, sizeof size);
         OnDeviceEvent(DBT_DEVICEREMOVECOMPLETE, record.data());
     }
-    EXPECT_EQ(sim::CallCount("RegOpenKeyExA"), 1);  // the cut name is not the printer's
-    EXPECT_EQ(sim::CallCount("SetPrinterW"), 0);
-    Flags(0, 0);
+    EXPECT_EQ(sim::CallCount("RegOpenKeyExA"), 3);
+    EXPECT_EQ(sim::CallCount("SetPrinterW"), 2);  // the whole record's printer only
+    Flags(1, 0);
 }
 
 }  // namespace

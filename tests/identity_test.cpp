@@ -7,20 +7,6 @@ namespace {
 
 class IdentityTest : public SimTest {};
 
-TEST_F(IdentityTest, WorkedExampleKeyIsLookedUp) {
-    PlugPrinter("A1B2C3");
-    EXPECT_TRUE(IsTargetPrinter(PrinterPath("A1B2C3")));
-    EXPECT_EQ(
-        sim::CallsOf({"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"}),
-        (std::vector<std::string>{
-            "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"SYSTEM\\ControlSet001\\Control\\DeviceClasses\\"
-            "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#usb#vid_0483&pid_5741#A1B2C3#"
-            "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters\", 0, 0x20019)",
-            "RegQueryValueExA(key#1, \"Port Description\", null, type, buffer, 200)",
-            "RegCloseKey(key#1)"}));
-    EXPECT_TRUE(sim::DebugLines().empty());
-}
-
 // The stored description, compared whole, folding only ASCII letters; a value that cannot be
 // read is reported with the query's own status, a missing key silently.
 TEST_F(IdentityTest, DescriptionDecides) {

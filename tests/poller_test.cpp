@@ -34,6 +34,7 @@ protected:
 // logged as signed numbers after the action, and nothing else happens.
 TEST_F(PollerTest, EachCodeIsMirroredThenLoggedSigned) {
     const std::string pause = " 0, 0x0, 1)", resume = " 0, 0x0, 2)";
+    const std::vector<std::string> kNone;
     const std::string door = " 0, 0x400000, 4)", paper = " 0, 0x10, 4)", ready = " 0, 0x0, 4)";
     const std::map<int, std::vector<std::string>> acting = {
         {0x04, {pause, door}},   {0x0C, {pause, door}},  {0x00, {pause, paper}},
@@ -43,10 +44,7 @@ TEST_F(PollerTest, EachCodeIsMirroredThenLoggedSigned) {
         sim::ClearCalls();
         SetCode(static_cast<BYTE>(code));
         RunPollCycle();
-        std::vector<std::string> expected;
-        if (acting.count(code) != 0) {
-            expected = acting.at(code);
-        }
+        std::vector<std::string> expected = acting.count(code) != 0 ? acting.at(code) : kNone;
         expected.push_back("\"KQ5 STATUS:" + std::to_string(static_cast<std::int8_t>(code)) +
                            "\\r\\n\")");
         EXPECT_EQ(Trace(), expected) << code;
