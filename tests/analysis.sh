@@ -4,7 +4,7 @@
 # a build compiles there is covered. Fails on any finding.
 #   clang-tidy  the checks named in .clang-tidy, every file in parallel
 #   cppcheck    warning, performance and portability checks; a false alarm is suppressed where it
-#               stands with `// cppcheck-suppress ID  reason`
+#               stands with `// cppcheck-suppress ID ; reason`
 # Usage: analysis.sh clang-tidy|cppcheck BUILD-DIR [JOBS]   (e.g. tests/analysis.sh cppcheck build/host)
 set -euo pipefail
 tool=$1

@@ -14,6 +14,7 @@
 
 #include "eventlog/event_log.h"
 #include "platform/sim/sim.h"
+#include "recorded_events.h"
 #include "trace/record_events.h"
 #include "tracelog/format.h"
 #include "tracereader/read.h"
@@ -22,15 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Kind = JudgeInput::Kind;
-
-std::string EventLine(const JudgedEvent& e, bool withWhere) {
-    std::string line = std::to_string(e.id) + " " + ConditionName(e.condition) +
-                       (e.begins ? " begins " : " ends ") + TypeName(e.type);
-    for (size_t i = 0; i < (withWhere ? 5u : 4u); ++i) {
-        line += " | " + e.strings[i];
-    }
-    return line + "\n";
-}
 
 // "T KIND [TEXT]": line TEXT (the service's, escaped), note TEXT (kq5trace's), header, port P,
 // tick (the clock alone).
@@ -120,50 +112,15 @@ TEST(JudgeProperty, BeginsAndEndsAlternateAndNothingIsJudgedUnheard) {
     }
 }
 
-// What kq5trace --record raises while it records LOG's lines as they come, its clock at each.
-std::string RecordedEvents(const fs::path& log) {
+// What kq5trace --record raises while it records LOG's lines as they come, each event raised by
+// the first tick past its threshold.
+std::string RecordedEventLines(const fs::path& log) {
     std::ifstream in(log, std::ios::binary);
-    std::vector<LogLine> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(lines.empty() ? ReadHeader(line) : ReadLogLine(line));
-    }
-    uint64_t now = 0;
-    const long long base =
-        std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.timed; })->utcMs;
     std::string raised;
-    RecordJudge judge;
-    RecordSystem system;
-    system.nowMs = [&now] { return now; };
-    system.raise = [&](const JudgedEvent& e) {
-        EXPECT_LT(now, e.atMs + 1000) << e.id;  // raised by the first tick past its threshold
-        return raised += EventLine(e, false), "";
-    };
-    system.listen = [&](ListenSink& sink) {
-        for (const LogLine& line : lines) {
-            if (line.kind == LogLine::Kind::Damaged || line.kind == LogLine::Kind::Header) {
-                continue;
-            }
-            const auto at = static_cast<uint64_t>(line.utcMs - base);
-            // A recording started again: a new recorder, which heard nothing of the time before.
-            const bool restart = line.text.find(kStartedNote) != std::string::npos;
-            if (restart) {
-                judge = RecordJudge{};
-            }
-            while (!restart && now + 1000 < at && at < (1ull << 40)) {  // not a clock set back
-                now += 1000;
-                sink.goOn(0);  // the clock's ticks while no line comes
-            }
-            now = at;
-            sink.goOn(0);
-            const auto kind =
-                line.kind == LogLine::Kind::Entry ? Entry::Kind::Line : Entry::Kind::Note;
-            // Escaped text escapes as itself.
-            sink.write(Entry{kind, {}, "", static_cast<std::uint32_t>(line.pid), line.text});
-        }
-        sink.goOn(0);
-    };
-    ListenSink quiet{[](Entry) {}, [](std::uint32_t) { return true; }};
-    JudgedSystem(system, judge).listen(quiet);
+    for (const auto& [now, e] : RecordedEvents(in)) {
+        EXPECT_LT(now, e.atMs + 1000) << e.id;
+        raised += EventLine(e, false);
+    }
     return raised;
 }
 
@@ -182,7 +139,7 @@ TEST(JudgeCorpus, TheReportTellsTheEventsTheRecordingRaised) {
         for (const JudgedEvent& e : ReadTracePath(entry.path()).events) {
             reported += EventLine(e, false);
         }
-        EXPECT_EQ(RecordedEvents(entry.path()), reported) << entry.path().filename();
+        EXPECT_EQ(RecordedEventLines(entry.path()), reported) << entry.path().filename();
         events += static_cast<size_t>(std::count(reported.begin(), reported.end(), '\n'));
     }
     EXPECT_GE(events, 20u);  // and the traces read

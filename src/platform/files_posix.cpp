@@ -116,6 +116,7 @@ Hold HoldFolder(const std::filesystem::path& lock, FolderLock& held, SystemError
         return code == EWOULDBLOCK ? Hold::Taken : Hold::Failed;
     }
     held = FolderLock{fd, lock};
+    // cppcheck-suppress resourceLeak ; the descriptor is HELD's now: ReleaseFolder closes it
     return Hold::Held;
 }
 

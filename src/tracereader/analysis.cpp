@@ -218,7 +218,7 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
         atMs = Relative(line.writtenMs, number);
         clock_.Note(atMs, line.localMs);
     }
-    StartAfterUnheard(line, beforeMs, atMs);
+    StartAfterUnheard(line, number, beforeMs, atMs);
     // The recorder's and the capture's word on the service ("service kq5 runs as process 428",
     // "... is not running"), for a trace that holds none of its lines.
     if (line.text.find(" runs as process ") != std::string::npos ||
@@ -240,23 +240,37 @@ void TraceAnalysis::Note(const TraceLine& line, size_t number) {
     } else if (pending_.listened.empty()) {
         pending_.listened = line.text;
     }
+    if (line.text.find("recording stopped") != std::string::npos) {
+        recordingStopped_ = true;
+    }
     Event(atMs, NoteEvent{"trace", line.text});
     Judge(NoteInput(line.text, line.kind == LineKind::Header, atMs), number);
 }
 
-// A recording's start (a header later in the trace, or the note of one started again in its file)
-// after a stretch in which a listening recorder would have written its "still listening" note:
-// the recording before had ended unsaid (killed, the machine off). The judge learns it at the
-// last line before, so it raises nothing for the stretch: no recorder ran to raise it.
-void TraceAnalysis::StartAfterUnheard(const TraceLine& line, uint64_t beforeMs, uint64_t atMs) {
+// A new recording's start: the note of one started again in its file, a header later in a file,
+// or a day file's header after a stopped recording or after a stretch in which a listening
+// recorder would have written its "still listening" note (else it is the same recorder's next
+// day). The recording before ended there (unsaid, if it did not say so: killed, the machine
+// off), and the new recorder knows nothing of it: the judge raises what was due by the last line
+// before, and starts again.
+void TraceAnalysis::StartAfterUnheard(const TraceLine& line, size_t number, uint64_t beforeMs,
+                                      uint64_t atMs) {
     const bool restart = line.text.find(kStartedNote) != std::string::npos;
-    if (read_.lines > 1 && judge_.listening && (line.kind == LineKind::Header || restart) &&
-        (restart || atMs > beforeMs + kStillListeningMs + 2 * kCycleMs)) {
+    if (read_.lines <= 1 || (!restart && line.kind != LineKind::Header)) {
+        return;
+    }
+    if (!restart && number == 1 && !recordingStopped_ &&
+        (!judge_.listening || atMs <= beforeMs + kStillListeningMs + 2 * kCycleMs)) {
+        return;  // the recorder's next day file (while it listens, or waits for the channel)
+    }
+    recordingStopped_ = false;
+    if (judge_.listening) {
         JudgeInput unheard;
         unheard.kind = JudgeInput::Kind::Unheard;
         unheard.atMs = beforeMs;
         Judge(unheard, 0);
     }
+    judge_ = ::Judge{};
 }
 
 // The judge that kq5trace --record runs as it records, given the same lines, resting its events

@@ -73,7 +73,7 @@ private:
     void OpenError(uint64_t atMs, unsigned long code);
     uint64_t Relative(long long writtenMs, size_t number);
     void Note(const TraceLine& line, size_t number);
-    void StartAfterUnheard(const TraceLine& line, uint64_t beforeMs, uint64_t atMs);
+    void StartAfterUnheard(const TraceLine& line, size_t number, uint64_t beforeMs, uint64_t atMs);
     void StatusLinesStopped(uint64_t atMs);
     void Known(uint64_t atMs);
     void ReadFindings(std::vector<TraceFinding>& out) const;
@@ -104,5 +104,6 @@ private:
     ErrorTallies errors_;
     TraceDrawing drawing_;
     ::Judge judge_;
+    bool recordingStopped_ = false;  // its note read, and no recording started since
     std::vector<JudgedEvent> judged_;
 };

@@ -175,7 +175,8 @@ std::string Ms(uint64_t ms) {
 }
 
 // The control event `i` sent, if it sent one (its successor, or `f`, tells).
-const sim::ControlRecord* RecordOf(const Run& run, size_t i, size_t happened, const MachineView& f) {
+const sim::ControlRecord* RecordOf(const Run& run, size_t i, size_t happened,
+                                   const MachineView& f) {
     const size_t before = run.events[i].controlsBefore;
     const size_t after = i + 1 < happened ? run.events[i + 1].controlsBefore : f.controls.size();
     return before != SIZE_MAX && after > before && before < f.controls.size() ? &f.controls[before]

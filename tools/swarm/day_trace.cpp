@@ -63,6 +63,10 @@ struct Writer {
     void Note(uint64_t atMs, const std::string& text) {
         lines.push_back(Written{atMs, lines.size(), NoteLine(clock.Stamp(atMs), text)});
     }
+    void Started(uint64_t atMs) {
+        lines.push_back(Written{atMs, lines.size(),
+                                StartLine(HeaderTitle("1.0.0", "kq5"), clock.Stamp(atMs), true)});
+    }
     void Header(uint64_t atMs) {
         lines.push_back(Written{atMs, lines.size(),
                                 HeaderLine(HeaderTitle("1.0.0", "kq5"), clock.Stamp(atMs))});
@@ -91,6 +95,8 @@ void NoteUnheard(Writer& w, const std::vector<Unheard>& unheard, uint64_t endMs)
                                   : "recording stopped: the disk is full");
         if (u.viewer && u.toMs < endMs) {
             w.Note(u.toMs, "the debug-output channel is free again; recording");
+        } else if (u.toMs < endMs) {
+            w.Started(u.toMs);  // a new recorder, in the same file
         }
     }
 }
@@ -240,6 +246,28 @@ std::string WriteLines(Writer& w, DayTruth& day, const ScenarioResult& result,
                            : "the machine recorded more debugger lines than its timeline shows";
 }
 
+// A listening recorder notes that it still listens after each kStillListeningMs in which it
+// wrote nothing, with the service manager's answer; LINES in time order.
+void StillListening(Writer& w, const DayTruth& day, const std::vector<Process>& processes) {
+    const std::vector<Written> lines = w.lines;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const uint64_t nextMs = i + 1 < lines.size() ? lines[i + 1].atMs : day.endMs;
+        for (uint64_t at = lines[i].atMs + kStillListeningMs; at < nextMs;
+             at += kStillListeningMs) {
+            if (!Heard(day, at)) {
+                break;  // the recorder stopped, or waits for the channel: no note
+            }
+            const auto running = std::find_if(processes.begin(), processes.end(), [&](auto& p) {
+                return p.fromMs <= at && at < p.toMs;
+            });
+            w.Note(at, running == processes.end()
+                           ? std::string("still listening; service kq5 is not running")
+                           : "still listening; service kq5 runs as process " +
+                                 std::to_string(running->pid));
+        }
+    }
+}
+
 // The trace as a record folder holds it: a file for each local day, each begun with a header
 // when its first line came (the day's first header, at the trace's start, is the first file's).
 std::vector<DayFile> DayFiles(const DayClock& clock, const std::vector<Written>& lines) {
@@ -304,9 +332,12 @@ DayTrace RecordDay(uint64_t seed, int minutes) {
     const std::vector<Process> processes = Processes(scenario, result);
     NoteProcesses(w, day, processes);
     trace.error = WriteLines(w, day, result, processes);
-    std::stable_sort(w.lines.begin(), w.lines.end(), [](const Written& a, const Written& b) {
+    const auto inTimeOrder = [](const Written& a, const Written& b) {
         return a.atMs != b.atMs ? a.atMs < b.atMs : a.order < b.order;
-    });
+    };
+    std::stable_sort(w.lines.begin(), w.lines.end(), inTimeOrder);
+    StillListening(w, day, processes);
+    std::stable_sort(w.lines.begin(), w.lines.end(), inTimeOrder);
     for (const Written& line : w.lines) {
         trace.text += line.line;
     }

@@ -5,6 +5,8 @@
 // a trace without a stretch of more than two cycles between its lines.
 #include "reader_oracle.h"
 
+#include "recorded_events.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -260,6 +262,23 @@ TraceReport ReadDay(const DayTrace& day, const std::string& path) {
     return report;
 }
 
+// One judge: the events kq5trace --record raised as it recorded the day are the events the
+// report of the day's trace lists, the same in the same order.
+void JudgeEvents(const DayTrace& day, const TraceReport& report,
+                 std::vector<std::string>& problems) {
+    std::istringstream in(day.text);
+    std::string raised, reported;
+    for (const auto& [now, e] : RecordedEvents(in)) {
+        raised += EventLine(e, false);
+    }
+    for (const JudgedEvent& e : report.events) {
+        reported += EventLine(e, false);
+    }
+    if (raised != reported) {
+        problems.push_back("the recording raised\n" + raised + "the report lists\n" + reported);
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> JudgeReader(const DayTrace& day, const std::string& path) {
@@ -280,6 +299,7 @@ std::vector<std::string> JudgeReader(const DayTrace& day, const std::string& pat
             JudgeNoGap(day.truth, problems);
         }
     }
+    JudgeEvents(day, report, problems);
     return problems;
 }
 
