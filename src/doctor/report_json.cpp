@@ -82,6 +82,7 @@ std::string PrinterJson(const PrinterFacts& printer, const QueueFacts& queue) {
 // The queues of a near name, each with its port.
 std::string NearNamesJson(const std::vector<NearQueue>& queues) {
     std::vector<std::string> items;
+    items.reserve(queues.size());
     for (const NearQueue& queue : queues) {
         items.push_back("{\"name\":" + JsonString(queue.name) +
                         ",\"port\":" + JsonString(queue.port) + "}");

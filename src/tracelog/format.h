@@ -50,7 +50,7 @@ inline constexpr const char* kStartedNote = "recording started: ";
 // After this long with nothing written, a recorder or capture notes that it still listens: a
 // reader then tells a service that said nothing from a stretch nobody recorded, to within five
 // minutes, for at most 288 short lines a day.
-inline constexpr std::uint64_t kStillListeningMs = 5 * 60 * 1000;
+inline constexpr std::uint64_t kStillListeningMs = std::uint64_t{5} * 60 * 1000;
 
 // One line of the format, read back (without its line end).
 struct LogLine {
