@@ -155,7 +155,9 @@ check_fortified() {
         fail "$program: fortify, $routine defined by '${definer:-nothing}', not libssp"
     elif ! awk -v o="$mapped" '$NF == o { found = 1 } END { exit !found }' "$map"; then
         fail "$program: fortify, $mapped is not linked"
-    elif ! "$nm" "$windir/$object" | grep -qE "^ +U $routine\$"; then
+    # All of nm's output is read (grep -c, not -q): under pipefail, grep -q leaving early makes nm
+    # die of SIGPIPE and the pipeline fail, at random.
+    elif ! "$nm" "$windir/$object" | grep -cE "^ +U $routine\$" >/dev/null; then
         fail "$program: fortify, $mapped does not call $routine"
     else
         echo "ok $program: fortify, $routine from libssp, called by $mapped"
