@@ -40,6 +40,14 @@ protected:
         }
         return pauses + " 300 1000";
     }
+    // The printers P1, P2, P3, each known by the USB port of the same number.
+    static void NamePortsAfterPrinters() {
+        sim::AddPort(u"USB003");
+        for (const std::string n : {"1", "2", "3"}) {
+            sim::SetRegistryString(PortKey("USB00" + n), "Device Id",
+                                   "USB\\VID_0483&PID_5741\\P" + n);
+        }
+    }
     // The pauses taken, e.g. "300 300 1000".
     static std::string Pauses() {
         std::string pauses;
@@ -188,11 +196,7 @@ TEST_F(PortTest, AnyEventsEndWithTheSpoolerRunningAndTheQueueOnThePrintersPort) 
         SCOPED_TRACE(seed);
         SetUp();
         random.seed(seed);
-        sim::AddPort(u"USB003");
-        for (const std::string n : {"1", "2", "3"}) {  // the printer P1 on USB001, ...
-            sim::SetRegistryString(PortKey("USB00" + n), "Device Id",
-                                   "USB\\VID_0483&PID_5741\\P" + n);
-        }
+        NamePortsAfterPrinters();
         sim::SetSpoolerTimes(roll(3) * 10000u, roll(2) * 3000u);
         if (roll(3) == 0) {
             sim::FailCall("StartServiceA", 1 + roll(3), ERROR_SERVICE_DATABASE_LOCKED, 1 + roll(5));
@@ -252,12 +256,137 @@ TEST_F(PortTest, NewPortMoveDoesNotInheritTheRefusalCount) {
     EXPECT_EQ(sim::CallCount("StartServiceA"), 7);  // refused once, then made
 }
 
+// The printer moved again while the spooler was down from the move before (its start refused so
+// often that the poller had slowed to its minute pace): once the spooler runs, the poller writes
+// the printer's port and stops the spooler so that it takes the write; that restart is a new one,
+// whose refused start is asked again on the next cycle, and the queue ends on the printer's port,
+// resumed. Every write of the port that the spooler accepts is followed by a stop request.
+TEST_F(PortTest, PollerWritesThePortOfAMoveTheSpoolerWasDownForAndRestartsIt) {
+    NamePortsAfterPrinters();
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED, 4);
+    sim::FailCall("StartServiceA", 6, ERROR_SERVICE_DATABASE_LOCKED, 1);
+    static int cyclesAfterTheWrite = 0;
+    sim::RunProcess(
+        [] {
+            ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
+            SetQueuePort(u"USB002");
+            for (int cycle = 0; cycle < 3; ++cycle) {  // the quick retries, all refused
+                StartOwedSpooler();
+                Sleep(800);
+            }
+            PortMoveOnArrival(PrinterPath("P3"));  // nothing answers: the spooler is down
+            while (sim::Printer(u"Korvane-Q5").port != u"USB003" && sim::NowMs() < 200000) {
+                StartOwedSpooler();
+                Sleep(800);
+            }
+            for (cyclesAfterTheWrite = 0; SpoolerDebtOwed() && cyclesAfterTheWrite < 10;
+                 ++cyclesAfterTheWrite) {
+                StartOwedSpooler();
+                Sleep(800);
+            }
+            return 0;
+        },
+        nullptr, UINT64_MAX);
+    const std::vector<std::string> calls = sim::CallsOf({"SetPrinterW", "ControlService"});
+    int portWrites = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].find("{port ") != std::string::npos) {
+            ++portWrites;
+            EXPECT_TRUE(i + 1 < calls.size() && Names({calls[i + 1]})[0] == "ControlService") << i;
+        }
+    }
+    EXPECT_EQ(portWrites, 2);
+    EXPECT_LE(cyclesAfterTheWrite, 4);
+    EXPECT_FALSE(SpoolerDebtOwed());
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB003");
+    EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
+}
+
+// While a restart still owes the spooler's start, an arrival's write may not reach the spooler:
+// the whole move is owed, and made once it runs. Here the arrival's writes are all refused; the
+// start is owed from a restart before, or from the poller's own rewrite of the port, whose stop
+// a running dependent refused.
+TEST_F(PortTest, ArrivalWhileAStartIsOwedOwesTheWholeMove) {
+    for (const bool afterThePollersRewrite : {false, true}) {
+        SCOPED_TRACE(afterThePollersRewrite);
+        SetUp();
+        NamePortsAfterPrinters();
+        if (afterThePollersRewrite) {
+            sim::AddSpoolerDependent("Fax");
+            {
+                const std::lock_guard<std::mutex> guard(PortMoveRecord().lock);
+                ApplyLocked(DebtEvent::ArrivalUnanswered, PrinterPath("P2"));
+            }
+            RunOwedStartCycles(1);
+            ASSERT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB002");
+        } else {
+            PortMoveRecord().state = DebtState::StartOwed;
+        }
+        sim::FailCall("SetPrinterW", static_cast<int>(sim::CallTotals()["SetPrinterW"]) + 1,
+                      ERROR_ACCESS_DENIED, 21);
+        PortMoveOnArrival(PrinterPath("P3"));
+        ASSERT_NE(sim::Printer(u"Korvane-Q5").port, u"USB003");
+        RunOwedStartCycles(3);
+        EXPECT_EQ(sim::Printer(u"Korvane-Q5").port, u"USB003");
+        EXPECT_FALSE(SpoolerDebtOwed());
+        TearDown();
+    }
+}
+
+// The poller's look when it cannot do its part: with no thread to be had it looks on its own
+// (the start made all the same); a service manager refused for good ends the debt (not opened
+// again every cycle); and while its look is under way, later cycles start no second thread.
+TEST_F(PortTest, PollerLooksWithoutAThreadAndEndsOnALastingRefusal) {
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
+    SetQueuePort(u"USB002");
+    sim::FailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY, sim::kEveryLaterCall);
+    RunOwedStartCycles(2);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 2);
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
+    EXPECT_FALSE(SpoolerDebtOwed());
+
+    SetUp();
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DATABASE_LOCKED);
+    SetQueuePort(u"USB002");
+    sim::FailCall("OpenSCManagerA", 3, ERROR_ACCESS_DENIED, sim::kEveryLaterCall);
+    RunOwedStartCycles(4);
+    EXPECT_EQ(sim::CallCount("OpenSCManagerA"), 3);  // the restart's two halves, the poller once
+    EXPECT_FALSE(SpoolerDebtOwed());
+}
+
 // A service manager that cannot be opened for a reason that can clear is tried again each
 // second by kq5's stop, within its ceiling.
 TEST_F(PortTest, StopRetriesTheServiceManagerWithinItsCeiling) {
     sim::FailCall("OpenSCManagerA", 1, RPC_S_SERVER_UNAVAILABLE, sim::kEveryLaterCall);
     EXPECT_EQ(PaySpoolerDebtBeforeExit(), DWORD{RPC_S_SERVER_UNAVAILABLE});
     EXPECT_EQ(sim::NowMs(), 20000u);
+}
+
+// kq5's stop gives up on a spooler that hangs as it stops once its own looks have seen no
+// progress for the wait hint; the seconds in which the poller had the spooler in hand (here its
+// service manager slow to open) are not held against the spooler.
+TEST_F(PortTest, StopCountsALookInAnotherThreadsHandAsProgress) {
+    AddQueue();
+    sim::SetSpoolerStopHangs(true);
+    StopSpooler();
+    PortMoveRecord().state = DebtState::StartOwed;
+    static DWORD answer = NO_ERROR;
+    sim::RunProcess(
+        [] {
+            auto poller = [](LPVOID) -> DWORD {
+                Sleep(1500);
+                sim::SetCallDuration("OpenSCManagerA", 3000);  // in hand until 4.5 s
+                StartOwedSpooler();
+                return 0;
+            };
+            CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
+            answer = PaySpoolerDebtBeforeExit();
+            return 0;
+        },
+        nullptr, UINT64_MAX);
+    EXPECT_EQ(answer, DWORD{ERROR_SERVICE_REQUEST_TIMEOUT});
+    EXPECT_GT(sim::NowMs(), 4500u + 2000u);
 }
 
 // A refusal for good that the poller meets while kq5's stop waits between its own looks is the
@@ -298,6 +427,44 @@ TEST_F(PortTest, ArrivalDuringAFinishingLookKeepsWhatIsOwed) {
         EXPECT_TRUE(sim::Printer(u"Korvane-Q5").paused);
         TearDown();
     }
+}
+
+// An arrival on the port the queue already has, while the follow-up of an earlier move is owed:
+// nothing to move, and the follow-up still resumes the queue once the spooler runs.
+TEST_F(PortTest, ArrivalOnTheQueuesOwnPortKeepsTheOwedResume) {
+    NamePortsAfterPrinters();
+    ApplyQueueState(PRINTER_CONTROL_PAUSE, PRINTER_STATUS_OFFLINE);
+    {
+        const std::lock_guard<std::mutex> guard(PortMoveRecord().lock);
+        ApplyLocked(DebtEvent::MovedSilent);
+    }
+    PortMoveOnArrival(PrinterPath("P1"));
+    RunOwedStartCycles(1);
+    EXPECT_FALSE(SpoolerDebtOwed());
+    EXPECT_FALSE(sim::Printer(u"Korvane-Q5").paused);
+}
+
+// The poller's start, made while the handler waits for the spooler to stop, is refused for good:
+// the handler asks for no start of its own, and a later restart still has the spooler to itself.
+TEST_F(PortTest, HandlerAfterThePollersLastingRefusalLeavesTheSpoolerToTheNextRestart) {
+    PortMoveRecord().state = DebtState::StartOwed;  // from a restart before; started since
+    sim::SetSpoolerTimes(950, 0);
+    sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DISABLED);
+    sim::RunProcess(
+        [] {
+            auto poller = [](LPVOID) -> DWORD {
+                Sleep(960);  // the spooler stopped; the handler looks again at 1000 ms
+                StartOwedSpooler();
+                return 0;
+            };
+            CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
+            RestartSpooler();
+            RestartSpooler();
+            return 0;
+        },
+        nullptr, 120000);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 2);  // the poller's, refused; the next restart's
+    EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
 }
 
 // The debt's other parties while the poller's start request is blocked (the spooler's process
@@ -358,6 +525,19 @@ TEST_F(BlockedStartTest, StopsWaitKeepsItsCeiling) {
     EXPECT_EQ(answer, DWORD{ERROR_SERVICE_REQUEST_TIMEOUT});
     EXPECT_EQ(took, 20000u);
     EXPECT_EQ(sim::CallCount("StartServiceA"), 1);  // the poller's
+}
+
+// While the poller's look waits on its start request, its later cycles start no second thread.
+TEST_F(BlockedStartTest, OneLookAtATime) {
+    WhileThePollersStartIsBlocked(5000, [] {
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            StartOwedSpooler();
+            Sleep(800);
+        }
+        return 0;
+    });
+    EXPECT_EQ(sim::CallCount("CreateThread"), 1);
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 1);
 }
 
 // A look begun before the handler's latest restart does not decide what that restart owes: the

@@ -64,10 +64,8 @@ struct InHand {
     unsigned moves = 0;
 };
 
-struct PortMove {
-    // Guards every field below. Held only to read or change them, never across a call into
-    // Windows, so that taking it never waits for long.
-    std::mutex lock;
+// The record's values, apart from its lock, so that a fresh record is one assignment.
+struct PortMoveValues {
     DebtState state = DebtState::Settled;
     // MoveOwed, StartAndMoveOwed: the printer's device path whose port the whole move looks up.
     WideString owedPrinterPath;
@@ -96,6 +94,12 @@ struct PortMove {
     // one. A look that began before holds news that is stale by its end: it notes nothing.
     unsigned restarts = 0;
     unsigned moves = 0;
+};
+
+struct PortMove : PortMoveValues {
+    // Guards every field. Held only to read or change them, never across a call into Windows, so
+    // that taking it never waits for long.
+    std::mutex lock;
 };
 
 // The process's one record.

@@ -28,9 +28,9 @@ constexpr ULONGLONG kExitWaitCeilingMs = 20000;
 // Following the spooler as Windows' service control sample does (DoStopSvc, DoStartSvc on
 // learn.microsoft.com, "Stopping a Service"): give up once its checkpoint has not moved for its
 // wait hint. The sample looks a tenth of the hint apart, but never more often than once a
-// second; with a ceiling of 20 s, once a second it is. A hint under 2 s is taken as 2 s.
-constexpr DWORD kLeastSpoolerWaitHintMs = 2000;
+// second; with a ceiling of 20 s, once a second it is. A hint under two looks is taken as two.
 constexpr DWORD kLookIntervalMs = 1000;
+constexpr DWORD kLeastSpoolerWaitHintMs = 2 * kLookIntervalMs;
 
 using Guard = std::lock_guard<std::mutex>;
 
@@ -231,18 +231,7 @@ void OweFollowUpIfUnfinished(const WideString& printerPath) {
 void ResetPortMove() {
     PortMove& m = State();
     const Guard guard(m.lock);
-    m.state = DebtState::Settled;
-    m.owedPrinterPath.clear();
-    m.resumes = false;
-    m.startRefusals = 0;
-    m.cyclesToWait = 0;
-    m.refusedForGood = 0;
-    m.currentPort.clear();
-    m.lookInFlight = false;
-    m.inHand = false;
-    m.restartUnderWay = false;
-    m.restarts = 0;
-    m.moves = 0;
+    static_cast<PortMoveValues&>(m) = PortMoveValues{};
 }
 
 void PortMoveOnArrival(WideString printerPath) {
