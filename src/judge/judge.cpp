@@ -238,44 +238,26 @@ void StopListening(Judge& j) {
     j.listening = false;
 }
 
-void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
+// A line of the service's own.
+void ServiceInput(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
+    ServiceLine(j, in, out);
+    if (in.kind == Kind::Status) {
+        Status(j, in, out);
+    } else if (in.kind == Kind::MainError) {
+        Ended(j, in, out);
+    } else if (in.kind == Kind::OpenError && in.code == kSpoolerDown) {
+        Start(j, Condition::SpoolerDown, in.atMs, in.where);
+        j.openErrorInCycle = true;
+    } else if (in.kind == Kind::OtherLine && !j.otherLineInSilence) {
+        j.otherLineInSilence = true;
+        j.liveFromMs = in.atMs;
+        j.liveWhere = in.where;
+    }
+}
+
+// What the recorder notes of itself: whether it listens and writes, and the thresholds it uses.
+void RecorderInput(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     switch (in.kind) {
-        case Kind::Status:
-            ServiceLine(j, in, out);
-            Status(j, in, out);
-            break;
-        case Kind::OpenError:
-            ServiceLine(j, in, out);
-            if (in.code == kSpoolerDown) {
-                Start(j, Condition::SpoolerDown, in.atMs, in.where);
-                j.openErrorInCycle = true;
-            }
-            break;
-        case Kind::MainError:
-            ServiceLine(j, in, out);
-            Ended(j, in, out);
-            break;
-        case Kind::OtherLine:
-            ServiceLine(j, in, out);
-            if (!j.otherLineInSilence) {
-                j.otherLineInSilence = true;
-                j.liveFromMs = in.atMs;
-                j.liveWhere = in.where;
-            }
-            break;
-        case Kind::PortMoved:
-            j.port = in.text;
-            Once(j, Condition::QueueMoved, in, in.atMs, out);
-            break;
-        case Kind::ServiceRunning:
-            if (!j.running) {
-                ServiceLine(j, in, out);
-            }
-            break;
-        case Kind::ServiceNotRunning:
-            j.running = false;
-            Start(j, Condition::NotRunning, in.atMs, in.where);
-            break;
         case Kind::Listening:
             Listening(j, in, out);
             break;
@@ -307,7 +289,36 @@ void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
             }
             break;
         }
+        default:
+            break;
+    }
+}
+
+void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
+    switch (in.kind) {
+        case Kind::Status:
+        case Kind::OpenError:
+        case Kind::MainError:
+        case Kind::OtherLine:
+            ServiceInput(j, in, out);
+            break;
+        case Kind::PortMoved:
+            j.port = in.text;
+            Once(j, Condition::QueueMoved, in, in.atMs, out);
+            break;
+        case Kind::ServiceRunning:
+            if (!j.running) {
+                ServiceLine(j, in, out);
+            }
+            break;
+        case Kind::ServiceNotRunning:
+            j.running = false;
+            Start(j, Condition::NotRunning, in.atMs, in.where);
+            break;
         case Kind::Tick:
+            break;
+        default:
+            RecorderInput(j, in, out);
             break;
     }
 }
