@@ -12,7 +12,7 @@ sim=${1:-build/bench/kq5sim}
 exe=${2:-build/win/kq5trace.exe}
 work=$PWD/build/trace-bench
 mkdir -p "$work"
-bash bench/week_trace.sh >"$work/week.txt"
+bash bench/week_trace.sh "$(dirname "$sim")" >"$work/week.txt"
 echo "trace: $(wc -l <"$work/week.txt") lines, $(($(stat -c %s "$work/week.txt") / 1048576)) MiB"
 if [ -x "$sim" ]; then
     /usr/bin/time -f "wall %e s, peak RSS %M KiB" "$sim" --trace "$work/week.txt" --svg "$work/week.svg" \
