@@ -5,7 +5,8 @@
 # the picture's and the report's sizes. The Wine prefix is made first and not measured.
 #   bench/trace_bench.sh [KQ5SIM [KQ5TRACE-EXE]]
 #   (defaults build/bench/kq5sim, a Release build, and build/win/kq5trace.exe; a missing program
-#   is skipped)
+#   is skipped; the week is written by kq5weektrace from KQ5SIM's build folder, built there when
+#   missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=${1:-build/bench/kq5sim}
