@@ -5,14 +5,15 @@
 # the picture's and the report's sizes. The Wine prefix is made first and not measured.
 #   bench/trace_bench.sh [KQ5SIM [KQ5TRACE-EXE]]
 #   (defaults build/bench/kq5sim, a Release build, and build/win/kq5trace.exe; a missing program
-#   is skipped)
+#   is skipped; the week is written by kq5weektrace from KQ5SIM's build folder, built there when
+#   missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=${1:-build/bench/kq5sim}
 exe=${2:-build/win/kq5trace.exe}
 work=$PWD/build/trace-bench
 mkdir -p "$work"
-bash bench/week_trace.sh >"$work/week.txt"
+bash bench/week_trace.sh "$(dirname "$sim")" >"$work/week.txt"
 echo "trace: $(wc -l <"$work/week.txt") lines, $(($(stat -c %s "$work/week.txt") / 1048576)) MiB"
 if [ -x "$sim" ]; then
     /usr/bin/time -f "wall %e s, peak RSS %M KiB" "$sim" --trace "$work/week.txt" --svg "$work/week.svg" \

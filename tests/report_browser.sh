@@ -119,7 +119,7 @@ check() {
 
 "$sim" --trace "$source/docs/trace-wine.txt" --html "$work/capture.html" >/dev/null ||
     fail "kq5sim --trace --html on the Wine capture failed"
-bash "$source/bench/week_trace.sh" >"$work/week.txt"
+bash "$source/bench/week_trace.sh" "$(dirname "$sim")" >"$work/week.txt"
 "$sim" --trace "$work/week.txt" --html "$work/week.html" >/dev/null ||
     fail "kq5sim --trace --html on the week failed"
 size=$(stat -c %s "$work/week.html")

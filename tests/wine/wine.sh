@@ -673,7 +673,7 @@ read)
         same_findings "$(basename "$sample")" "$(windows_path "$sample")" "$sample"
         count=$((count + 1))
     done
-    bash "$source/bench/week_trace.sh" >"$work/week.txt"
+    bash "$source/bench/week_trace.sh" "$(dirname "$kq5sim")" >"$work/week.txt"
     WINE_TIMEOUT=120 same_findings week "$(windows_path "$work/week.txt")" "$work/week.txt"
     # A folder of record files, and one that is no trace: the same answers too.
     mkdir -p "$work/record"
