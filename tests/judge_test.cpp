@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using Kind = JudgeInput::Kind;
 
 // "T KIND [TEXT]": line TEXT (the service's, escaped), note TEXT (kq5trace's), header, port P,
-// tick (the clock alone).
+// unheard (the reader's finding of a recording that ended unsaid), tick (the clock alone).
 JudgeInput StreamInput(const std::string& line, size_t number) {
     std::istringstream words(line);
     double seconds = 0;
@@ -35,7 +35,7 @@ JudgeInput StreamInput(const std::string& line, size_t number) {
     const auto atMs = static_cast<uint64_t>(seconds * 1000 + 0.5);
     JudgeInput in =
         kind == "line" ? LineInput(rest, true, atMs) : NoteInput(rest, kind == "header", atMs);
-    in.kind = kind == "port" ? Kind::PortMoved : in.kind;
+    in.kind = kind == "port" ? Kind::PortMoved : kind == "unheard" ? Kind::Unheard : in.kind;
     in.text = rest;  // the port's name
     in.where = LineRef{"stream", number, line.substr(0, line.find(' '))};
     return in;
@@ -109,6 +109,24 @@ TEST(JudgeProperty, BeginsAndEndsAlternateAndNothingIsJudgedUnheard) {
             }
             listening = pick == 3 || (listening && pick != 2);
         }
+    }
+}
+
+// The thresholds a recorder notes in its record are those its reader then judges by.
+TEST(JudgeProperty, ThresholdsReadBackFromTheirNote) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        Judge recorder, reader;
+        for (const std::string kind :
+             {"away", "door", "paper", "spooler", "stalled", "not-running", "not-listening"}) {
+            if (random() % 2 == 0) {
+                const std::string seconds = std::to_string(1 + random() % 10000000);
+                ASSERT_EQ(SetThreshold(recorder.thresholds, kind + "=" + seconds), "");
+            }
+        }
+        const std::string note = ThresholdsNote(recorder.thresholds);
+        JudgeStep(reader, NoteInput(note, false, 0));
+        EXPECT_EQ(reader.thresholds, recorder.thresholds) << note;
     }
 }
 

@@ -17,6 +17,24 @@ constexpr long long kSpoolerDown = 0x6ba;  // RPC_S_SERVER_UNAVAILABLE: the Spoo
 
 using Kind = JudgeInput::Kind;
 
+// The thresholds --alert-after sets, by name, and the unit of each in milliseconds (a threshold
+// of 0 would raise its condition at the very moment it begins, after every status line).
+struct ThresholdKind {
+    const char* name;
+    uint64_t Thresholds::*slot;
+    uint64_t unitMs;
+};
+constexpr uint64_t kSecondMs = 1000;
+constexpr ThresholdKind kThresholdKinds[] = {
+    {"away", &Thresholds::awayMs, kSecondMs},
+    {"door", &Thresholds::doorMs, kSecondMs},
+    {"paper", &Thresholds::paperMs, kSecondMs},
+    {"spooler", &Thresholds::spoolerMs, kSecondMs},
+    {"stalled", &Thresholds::stalledCycles, 1},
+    {"not-running", &Thresholds::notRunningMs, kSecondMs},
+    {"not-listening", &Thresholds::notListeningMs, kSecondMs}};
+constexpr unsigned long long kLongestThreshold = 10000000;  // in its unit: 115 days in seconds
+
 size_t Index(Condition c) {
     return static_cast<size_t>(c);
 }
@@ -94,8 +112,9 @@ std::string WhereText(const LineRef& where) {
     return text + (text.empty() ? "" : ", ") + where.written;
 }
 
-JudgedEvent MakeEvent(const Judge& j, Condition c, bool begins, uint64_t atMs) {
-    const Judge::Held& h = j.held[Index(c)];
+// The event of condition C, present since SINCEMS and resting on WHERE.
+JudgedEvent MakeEvent(const Judge& j, Condition c, bool begins, uint64_t atMs, uint64_t sinceMs,
+                      const LineRef& where) {
     const Events events = EventsOf(c);
     JudgedEvent e;
     e.condition = c;
@@ -103,9 +122,14 @@ JudgedEvent MakeEvent(const Judge& j, Condition c, bool begins, uint64_t atMs) {
     e.id = begins ? events.begin : events.end;
     e.type = begins ? events.beginType : EventType::Information;
     e.atMs = atMs;
-    e.strings = {j.queue, j.port, StatusWords(j.haveCode, j.code), LengthWords(atMs - h.sinceMs),
-                 WhereText(h.where)};
+    e.strings = {j.queue, j.port, StatusWords(j.haveCode, j.code), LengthWords(atMs - sinceMs),
+                 WhereText(where)};
     return e;
+}
+
+JudgedEvent HeldEvent(const Judge& j, Condition c, bool begins, uint64_t atMs) {
+    const Judge::Held& h = j.held[Index(c)];
+    return MakeEvent(j, c, begins, atMs, h.sinceMs, h.where);
 }
 
 void Start(Judge& j, Condition c, uint64_t atMs, const LineRef& where) {
@@ -115,21 +139,21 @@ void Start(Judge& j, Condition c, uint64_t atMs, const LineRef& where) {
     }
 }
 
-// The condition is over: its end is raised when its begin was.
+// The condition is over: its end is raised when its begin was (only conditions with an end are
+// held).
 void Stop(Judge& j, Condition c, uint64_t atMs, std::vector<JudgedEvent>& out) {
     Judge::Held& h = j.held[Index(c)];
-    if (h.on && h.raised && EventsOf(c).end != 0) {
-        out.push_back(MakeEvent(j, c, false, atMs));
+    if (h.on && h.raised) {
+        out.push_back(HeldEvent(j, c, false, atMs));
     }
     h = Judge::Held{};
 }
 
-// Raised at once, with no end.
-void Once(Judge& j, Condition c, const JudgeInput& in, uint64_t sinceMs,
+// Raised at once, and not held: it has no end, or (not listening, as the recording stops) the
+// next recorder ends it.
+void Once(const Judge& j, Condition c, const JudgeInput& in, uint64_t sinceMs,
           std::vector<JudgedEvent>& out) {
-    j.held[Index(c)] = Judge::Held{true, true, sinceMs, in.where};
-    out.push_back(MakeEvent(j, c, true, in.atMs));
-    j.held[Index(c)] = Judge::Held{};
+    out.push_back(MakeEvent(j, c, true, in.atMs, sinceMs, in.where));
 }
 
 // The status lines' silence counts only while someone could have seen them: the recorder listens
@@ -164,7 +188,7 @@ void Pending(Judge& j, uint64_t nowMs, std::vector<JudgedEvent>& out) {
     for (size_t i = 0; const Judge::Held& h : j.held) {
         const auto c = static_cast<Condition>(i++);
         const uint64_t at = h.sinceMs + ThresholdOf(j, c);
-        if (h.on && !h.raised && at <= nowMs && ThresholdOf(j, c) > 0) {
+        if (h.on && !h.raised && at <= nowMs) {
             due.emplace_back(at, c);
         }
     }
@@ -176,18 +200,18 @@ void Pending(Judge& j, uint64_t nowMs, std::vector<JudgedEvent>& out) {
             continue;
         }
         j.held[Index(c)].raised = true;
-        out.push_back(MakeEvent(j, c, true, at));
+        out.push_back(HeldEvent(j, c, true, at));
     }
 }
 
-// A line of the service: it runs, and a process that ended has been followed by another.
+// A line of the service: it runs, and a process that ended has been followed by another. (The
+// silence of its status lines starts here: Pending began it afresh, as it did not count.)
 void ServiceLine(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     if (j.ended || !j.running) {
         Stop(j, Condition::ServiceEnded, in.atMs, out);
         Stop(j, Condition::NotRunning, in.atMs, out);
         j.ended = false;
         j.running = true;
-        QuietFrom(j, in.atMs);
     }
     j.lastWhere = in.where;
 }
@@ -217,16 +241,15 @@ void Ended(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     j.ended = true;
     if (in.code != 0) {
         j.held[Index(Condition::ServiceEnded)] = Judge::Held{true, true, in.atMs, in.where};
-        out.push_back(MakeEvent(j, Condition::ServiceEnded, true, in.atMs));
+        out.push_back(HeldEvent(j, Condition::ServiceEnded, true, in.atMs));
     }
 }
 
+// Listening and writing again: the silence of the status lines starts here (Pending began it
+// afresh, as it did not count).
 void Listening(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
     Stop(j, Condition::NotListening, in.atMs, out);
     Stop(j, Condition::CannotWrite, in.atMs, out);
-    if (!j.listening || !j.writing) {
-        QuietFrom(j, in.atMs);
-    }
     j.listening = j.writing = true;
 }
 
@@ -257,69 +280,49 @@ void ServiceInput(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out)
 
 // What the recorder notes of itself: whether it listens and writes, and the thresholds it uses.
 void RecorderInput(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
-    switch (in.kind) {
-        case Kind::Listening:
-            Listening(j, in, out);
-            break;
-        case Kind::NotListening:
-            j.listening = false;
-            Start(j, Condition::NotListening, in.atMs, in.where);
-            break;
-        case Kind::LinesLost:
-            Once(j, Condition::LinesLost, in, j.quietFromMs, out);
-            break;
-        case Kind::CannotWrite:
-            j.writing = false;
-            Once(j, Condition::CannotWrite, in, in.atMs, out);
-            j.held[Index(Condition::CannotWrite)] = Judge::Held{true, true, in.atMs, in.where};
-            break;
-        case Kind::Stopped:
-            // Said before the recorder goes: a collector then knows that what it last heard of
-            // kq5 is no longer watched. Its end is the next recorder's first event.
-            Once(j, Condition::NotListening, in, in.atMs, out);
-            StopListening(j);
-            break;
-        case Kind::Unheard:
-            StopListening(j);  // nothing raised: no recorder ran to raise it
-            break;
-        case Kind::Thresholds: {
-            std::istringstream settings(in.text);
-            for (std::string setting; settings >> setting;) {
-                (void)SetThreshold(j.thresholds, setting);  // one the judge does not know: kept
-            }
-            break;
+    if (in.kind == Kind::Listening) {
+        Listening(j, in, out);
+    } else if (in.kind == Kind::NotListening) {
+        j.listening = false;
+        Start(j, Condition::NotListening, in.atMs, in.where);
+    } else if (in.kind == Kind::LinesLost) {
+        Once(j, Condition::LinesLost, in, j.quietFromMs, out);
+    } else if (in.kind == Kind::CannotWrite) {
+        j.writing = false;
+        Once(j, Condition::CannotWrite, in, in.atMs, out);
+        j.held[Index(Condition::CannotWrite)] = Judge::Held{true, true, in.atMs, in.where};
+    } else if (in.kind == Kind::Stopped) {
+        // Said before the recorder goes: a collector then knows that what it last heard of kq5
+        // is no longer watched. Its end is the next recorder's first event.
+        Once(j, Condition::NotListening, in, in.atMs, out);
+        StopListening(j);
+    } else if (in.kind == Kind::Unheard) {
+        StopListening(j);  // nothing raised: no recorder ran to raise it
+    } else if (in.kind == Kind::Thresholds) {
+        // The note's words that set no threshold (its own "events after:") are passed over.
+        std::istringstream settings(in.text);
+        for (std::string setting; settings >> setting;) {
+            (void)SetThreshold(j.thresholds, setting);
         }
-        default:
-            break;
     }
 }
 
 void Apply(Judge& j, const JudgeInput& in, std::vector<JudgedEvent>& out) {
-    switch (in.kind) {
-        case Kind::Status:
-        case Kind::OpenError:
-        case Kind::MainError:
-        case Kind::OtherLine:
-            ServiceInput(j, in, out);
-            break;
-        case Kind::PortMoved:
-            j.port = in.text;
-            Once(j, Condition::QueueMoved, in, in.atMs, out);
-            break;
-        case Kind::ServiceRunning:
-            if (!j.running) {
-                ServiceLine(j, in, out);
-            }
-            break;
-        case Kind::ServiceNotRunning:
-            j.running = false;
-            Start(j, Condition::NotRunning, in.atMs, in.where);
-            break;
-        case Kind::Tick:
-            break;
-        default:
-            RecorderInput(j, in, out);
-            break;
+    if (in.kind == Kind::Status || in.kind == Kind::OpenError || in.kind == Kind::MainError ||
+        in.kind == Kind::OtherLine) {
+        ServiceInput(j, in, out);
+    } else if (in.kind == Kind::PortMoved) {
+        j.port = in.text;
+        Once(j, Condition::QueueMoved, in, in.atMs, out);
+    } else if (in.kind == Kind::ServiceRunning) {
+        if (!j.running) {
+            ServiceLine(j, in, out);
+        }
+    } else if (in.kind == Kind::ServiceNotRunning) {
+        j.running = false;
+        Start(j, Condition::NotRunning, in.atMs, in.where);
+    } else {
+        RecorderInput(j, in, out);  // a tick tells nothing of its own
     }
 }
 
@@ -340,9 +343,8 @@ JudgeInput NoteInput(const std::string& note, bool header, uint64_t atMs) {
     JudgeInput in;
     in.atMs = atMs;
     in.text = note;
-    if (const size_t at = note.find(kThresholdsNote); at != std::string::npos) {
+    if (Contains(note, kThresholdsNote)) {
         in.kind = Kind::Thresholds;  // after the note's stamp, where the reader keeps it
-        in.text = note.substr(at + std::string(kThresholdsNote).size());
     } else if (header || Contains(note, "channel is free again") || Contains(note, kStartedNote)) {
         in.kind = Kind::Listening;
     } else if (Contains(note, "holds the channel")) {
@@ -389,38 +391,22 @@ const char* TypeName(EventType type) {
 
 std::string LengthWords(uint64_t ms) {
     const uint64_t s = ms / 1000;
-    char text[48];
     if (s < 60) {
-        std::snprintf(text, sizeof text, "%llu s", static_cast<unsigned long long>(s));
-    } else if (s < 3600) {
-        std::snprintf(text, sizeof text, "%llu min %llu s", static_cast<unsigned long long>(s / 60),
-                      static_cast<unsigned long long>(s % 60));
-    } else {
-        std::snprintf(text, sizeof text, "%llu h %llu min",
-                      static_cast<unsigned long long>(s / 3600),
-                      static_cast<unsigned long long>(s / 60 % 60));
+        return std::to_string(s) + " s";
     }
-    return text;
+    if (s < 3600) {
+        return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+    }
+    return std::to_string(s / 3600) + " h " + std::to_string(s / 60 % 60) + " min";
 }
 
 std::string ThresholdsNote(const Thresholds& t) {
     const Thresholds defaults;
-    const std::pair<const char*, uint64_t> kinds[] = {{"away", t.awayMs / 1000},
-                                                      {"door", t.doorMs / 1000},
-                                                      {"paper", t.paperMs / 1000},
-                                                      {"spooler", t.spoolerMs / 1000},
-                                                      {"stalled", t.stalledCycles},
-                                                      {"not-running", t.notRunningMs / 1000},
-                                                      {"not-listening", t.notListeningMs / 1000}};
-    const uint64_t byDefault[] = {defaults.awayMs / 1000,        defaults.doorMs / 1000,
-                                  defaults.paperMs / 1000,       defaults.spoolerMs / 1000,
-                                  defaults.stalledCycles,        defaults.notRunningMs / 1000,
-                                  defaults.notListeningMs / 1000};
     std::string note;
-    for (size_t i = 0; i < std::size(kinds); ++i) {
-        if (kinds[i].second != byDefault[i]) {
-            note += (note.empty() ? "" : " ") + std::string(kinds[i].first) + "=" +
-                    std::to_string(kinds[i].second);
+    for (const ThresholdKind& k : kThresholdKinds) {
+        if (t.*k.slot != defaults.*k.slot) {
+            note += (note.empty() ? "" : " ") + std::string(k.name) + "=" +
+                    std::to_string(t.*k.slot / k.unitMs);
         }
     }
     return note.empty() ? note : kThresholdsNote + note;
@@ -431,18 +417,15 @@ std::string SetThreshold(Thresholds& t, const std::string& setting) {
     const std::string kind = setting.substr(0, eq);
     char* end = nullptr;
     const std::string number = eq == std::string::npos ? "" : setting.substr(eq + 1);
+    // strtoull takes "-1" as the largest number: refused as too large.
     const unsigned long long value = std::strtoull(number.c_str(), &end, 10);
-    if (number.empty() || *end != '\0' || value > 10000000 || number[0] == '-') {
-        return "--alert-after takes KIND=SECONDS (a whole number up to 10000000), not '" + setting +
-               "'";
+    if (number.empty() || *end != '\0' || value < 1 || value > kLongestThreshold) {
+        return "--alert-after takes KIND=SECONDS (a whole number from 1 to 10000000), not '" +
+               setting + "'";
     }
-    uint64_t* const slots[] = {&t.awayMs,        &t.doorMs,       &t.paperMs,       &t.spoolerMs,
-                               &t.stalledCycles, &t.notRunningMs, &t.notListeningMs};
-    const char* const names[] = {"away",    "door",        "paper",        "spooler",
-                                 "stalled", "not-running", "not-listening"};
-    for (size_t i = 0; i < std::size(names); ++i) {
-        if (kind == names[i]) {
-            *slots[i] = kind == "stalled" ? value : value * 1000;
+    for (const ThresholdKind& k : kThresholdKinds) {
+        if (kind == k.name) {
+            t.*k.slot = value * k.unitMs;
             return "";
         }
     }
