@@ -40,6 +40,30 @@ protected:
         }
         return pauses + " 300 1000";
     }
+    // In one process: `handler` runs while the poller's cycle comes `pollerAtMs` in, on a
+    // thread of its own (after `beforeCycle`); ends within 2 minutes.
+    static void PollerCycleDuring(
+        DWORD pollerAtMs, void (*handler)(), void (*beforeCycle)() = [] {}) {
+        static DWORD at = 0;
+        static void (*run)() = nullptr;
+        static void (*before)() = nullptr;
+        at = pollerAtMs;
+        run = handler;
+        before = beforeCycle;
+        sim::RunProcess(
+            [] {
+                auto poller = [](LPVOID) -> DWORD {
+                    Sleep(at);
+                    before();
+                    StartOwedSpooler();
+                    return 0;
+                };
+                CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
+                run();
+                return 0;
+            },
+            nullptr, 120000);
+    }
     // The printers P1, P2, P3, each known by the USB port of the same number.
     static void NamePortsAfterPrinters() {
         sim::AddPort(u"USB003");
@@ -372,19 +396,9 @@ TEST_F(PortTest, StopCountsALookInAnotherThreadsHandAsProgress) {
     StopSpooler();
     PortMoveRecord().state = DebtState::StartOwed;
     static DWORD answer = NO_ERROR;
-    sim::RunProcess(
-        [] {
-            auto poller = [](LPVOID) -> DWORD {
-                Sleep(1500);
-                sim::SetCallDuration("OpenSCManagerA", 3000);  // in hand until 4.5 s
-                StartOwedSpooler();
-                return 0;
-            };
-            CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
-            answer = PaySpoolerDebtBeforeExit();
-            return 0;
-        },
-        nullptr, UINT64_MAX);
+    PollerCycleDuring(
+        1500, [] { answer = PaySpoolerDebtBeforeExit(); },
+        [] { sim::SetCallDuration("OpenSCManagerA", 3000); });  // in hand until 4.5 s
     EXPECT_EQ(answer, DWORD{ERROR_SERVICE_REQUEST_TIMEOUT});
     EXPECT_GT(sim::NowMs(), 4500u + 2000u);
 }
@@ -396,18 +410,8 @@ TEST_F(PortTest, RefusalForGoodMetByThePollerIsTheStopsAnswer) {
     sim::FailCall("StartServiceA", 3, ERROR_SERVICE_DISABLED);
     SetQueuePort(u"USB002");
     static DWORD answer = NO_ERROR;
-    sim::RunProcess(
-        [] {
-            auto poller = [](LPVOID) -> DWORD {
-                Sleep(500);  // between the stop's first look and its second
-                StartOwedSpooler();
-                return 0;
-            };
-            CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
-            answer = PaySpoolerDebtBeforeExit();
-            return 0;
-        },
-        nullptr, UINT64_MAX);
+    // The poller's cycle between the stop's first look and its second.
+    PollerCycleDuring(500, [] { answer = PaySpoolerDebtBeforeExit(); });
     EXPECT_EQ(answer, DWORD{ERROR_SERVICE_DISABLED});
 }
 
@@ -450,19 +454,11 @@ TEST_F(PortTest, HandlerAfterThePollersLastingRefusalLeavesTheSpoolerToTheNextRe
     PortMoveRecord().state = DebtState::StartOwed;  // from a restart before; started since
     sim::SetSpoolerTimes(950, 0);
     sim::FailCall("StartServiceA", 1, ERROR_SERVICE_DISABLED);
-    sim::RunProcess(
-        [] {
-            auto poller = [](LPVOID) -> DWORD {
-                Sleep(960);  // the spooler stopped; the handler looks again at 1000 ms
-                StartOwedSpooler();
-                return 0;
-            };
-            CloseHandle(CreateThread(nullptr, 0, poller, nullptr, 0, nullptr));
-            RestartSpooler();
-            RestartSpooler();
-            return 0;
-        },
-        nullptr, 120000);
+    // The spooler stopped at 950 ms; the handler looks again at 1000 ms.
+    PollerCycleDuring(960, [] {
+        RestartSpooler();
+        RestartSpooler();
+    });
     EXPECT_EQ(sim::CallCount("StartServiceA"), 2);  // the poller's, refused; the next restart's
     EXPECT_EQ(sim::SpoolerState(), DWORD{SERVICE_RUNNING});
 }
