@@ -175,7 +175,7 @@ TEST(EventLogRaise, FailuresWaitAreSaidOnceAndRetriedInOrder) {
         return RaiseEvent(log,
                           PendingEvent{id,
                                        EVENTLOG_ERROR_TYPE,
-                                       {"Korvane-Q5", "USB001", "32 (ready)", "5 min 0 s",
+                                       {"Korvane-Q5", "USB001", "32 (ready)", "\xf0\x90\x80\x80",
                                         "k\xc3\xa9 \xd1\x88 \xea\xb0\x80 \xf0\x9f\x96\xa8\x80"}});
     };
     EXPECT_NE(raise(1000), "");
@@ -190,17 +190,29 @@ TEST(EventLogRaise, FailuresWaitAreSaidOnceAndRetriedInOrder) {
     for (const sim::ReportedEvent& e : sim::ReportedEvents()) {
         ids.push_back(e.id);
         EXPECT_TRUE(e.source == "kq5" && e.type == EVENTLOG_ERROR_TYPE && e.strings.size() == 5);
+        EXPECT_EQ(e.strings[3], u"\U00010000");
         EXPECT_EQ(e.strings.back(), u"k\u00e9 \u0448 \uac00 \U0001F5A8\uFFFD");
     }
     EXPECT_EQ(ids, (std::vector<DWORD>{1000, 1001, 1010, 1011}));
     EXPECT_EQ(sim::CallCount("RegisterEventSourceW"), 4);
     EXPECT_EQ(sim::OpenHandleCount("event source"), 0);
-    // The EventLog service stopped for good: past 64 waiting, the oldest are given up, all told.
+    // The EventLog service stopped for a while: past 64 waiting, the oldest are given up, and
+    // told at the end.
     sim::SetEventLogRunning(false);
     for (int i = 0; i < 70; ++i) {
         raise(1070);
     }
-    EXPECT_EQ(EndEventLog(log), "70 Windows events of kq5 were never written to the event log");
+    sim::SetEventLogRunning(true);
+    EXPECT_EQ(EndEventLog(log), "6 Windows events of kq5 were never written to the event log");
+    EXPECT_EQ(sim::ReportedEvents().size(), 4u + 64u);
+    // Each severity as the event log's type of the same name.
+    for (const auto& [type, word] : {std::pair{EventType::Error, EVENTLOG_ERROR_TYPE},
+                                     {EventType::Warning, EVENTLOG_WARNING_TYPE},
+                                     {EventType::Information, EVENTLOG_INFORMATION_TYPE}}) {
+        JudgedEvent event;
+        event.type = type;
+        EXPECT_EQ(PendingOf(event).type, word);
+    }
 }
 
 }  // namespace
