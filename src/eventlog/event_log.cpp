@@ -38,13 +38,14 @@ std::basic_string<WCHAR> Utf16(const std::string& text) {
 }
 
 bool Report(HANDLE source, const PendingEvent& event) {
-    std::array<std::basic_string<WCHAR>, 5> wide;
-    std::array<LPCWSTR, 5> strings{};
-    for (size_t i = 0; i < wide.size(); ++i) {
+    constexpr size_t count = std::tuple_size_v<decltype(event.strings)>;
+    std::array<std::basic_string<WCHAR>, count> wide;
+    std::array<LPCWSTR, count> strings{};
+    for (size_t i = 0; i < count; ++i) {
         wide[i] = Utf16(event.strings[i]);
         strings[i] = wide[i].c_str();
     }
-    return ReportEventW(source, event.type, 0, static_cast<DWORD>(event.id), nullptr, 5, 0,
+    return ReportEventW(source, event.type, 0, static_cast<DWORD>(event.id), nullptr, count, 0,
                         strings.data(), nullptr) != FALSE;
 }
 
