@@ -318,6 +318,8 @@ Log RandomLog(std::mt19937& engine, Layout layout, bool whole) {
         const unsigned long pid = below(5) ? service : 50;
         const LocalTime at = TimeAt(t, offset);
         const std::string stamp = StampText(at);
+        // UTC is "+00:00": RFC 3339 keeps "-00:00" for an offset that is not known.
+        EXPECT_EQ(stamp.substr(24, 1), offset < 0 ? "-" : "+") << stamp;
         // The text: in a log saved as text, printable ASCII, tabs, a character of no code page
         // (UTF-8 either way) and the service's code page 936 message (its bytes come back); in
         // one saved as bytes, any byte but a line end as well; in kq5trace's, any byte.

@@ -101,7 +101,7 @@ LogLine Comment(const std::string& text, LogLine::Kind kind, size_t at) {
 }  // namespace
 
 std::string StampText(const LocalTime& time) {
-    const int offset = time.offsetMinutes < 0 ? -time.offsetMinutes : time.offsetMinutes;
+    const int offset = std::abs(time.offsetMinutes);
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02d:%02d",
                   time.date.year, time.date.month, time.date.day, time.hour, time.minute,
@@ -140,8 +140,8 @@ bool IsHeader(const std::string& line) {
 bool OpensLog(const std::string& line) {
     LogLine read;
     return IsHeader(line) || ReadEntry(line, read) ||
-           (line.starts_with("# ") && line.size() > kStampLength + 2 &&
-            line[kStampLength + 2] == ' ' && Comment(line, LogLine::Kind::Note, 2).timed);
+           (line.starts_with("# ") && line.find(' ', kStampLength + 2) == kStampLength + 2 &&
+            Comment(line, LogLine::Kind::Note, 2).timed);
 }
 
 LogLine ReadHeader(const std::string& line) {
