@@ -172,11 +172,11 @@ TEST(EventLogRaise, FailuresWaitAreSaidOnceAndRetriedInOrder) {
     sim::FailCall("RegisterEventSourceW", 1, ERROR_ACCESS_DENIED);
     EventLog log;
     const auto raise = [&log](unsigned long id) {
-        return RaiseEvent(log,
-                          PendingEvent{id,
-                                       EVENTLOG_ERROR_TYPE,
-                                       {"Korvane-Q5", "USB001", "32 (ready)", "\xf0\x90\x80\x80",
-                                        "k\xc3\xa9 \xd1\x88 \xea\xb0\x80 \xf0\x9f\x96\xa8\x80"}});
+        return RaiseEvent(
+            log, PendingEvent{id,
+                              EVENTLOG_ERROR_TYPE,
+                              {"Korvane-Q5", "USB001", "32 (ready)", "\xf0\x90\x80\x80",
+                               "k\xc3\xa9 \xd1\x88 \xea\xb0\x80 \xc3( \xf0\x9f\x96\xa8\x80"}});
     };
     EXPECT_NE(raise(1000), "");
     sim::SetEventLogRunning(false);
@@ -189,9 +189,12 @@ TEST(EventLogRaise, FailuresWaitAreSaidOnceAndRetriedInOrder) {
     std::vector<DWORD> ids;
     for (const sim::ReportedEvent& e : sim::ReportedEvents()) {
         ids.push_back(e.id);
-        EXPECT_TRUE(e.source == "kq5" && e.type == EVENTLOG_ERROR_TYPE && e.strings.size() == 5);
-        EXPECT_EQ(e.strings[3], u"\U00010000");
-        EXPECT_EQ(e.strings.back(), u"k\u00e9 \u0448 \uac00 \U0001F5A8\uFFFD");
+        // No category and no raw data: the message file defines neither.
+        EXPECT_TRUE(e.source == "kq5" && e.type == EVENTLOG_ERROR_TYPE && e.category == 0 &&
+                    e.rawDataSize == 0);
+        EXPECT_EQ(e.strings, (std::vector<std::u16string>{
+                                 u"Korvane-Q5", u"USB001", u"32 (ready)", u"\U00010000",
+                                 u"k\u00e9 \u0448 \uac00 \uFFFD( \U0001F5A8\uFFFD"}));
     }
     EXPECT_EQ(ids, (std::vector<DWORD>{1000, 1001, 1010, 1011}));
     EXPECT_EQ(sim::CallCount("RegisterEventSourceW"), 4);

@@ -87,7 +87,6 @@ std::string RaiseEvent(EventLog& log, PendingEvent event) {
         return "";
     }
     const DWORD error = GetLastError();
-    ++log.failures;
     if (log.told) {
         return "";
     }

@@ -21,7 +21,6 @@ struct PendingEvent {
 struct EventLog {
     HANDLE source = nullptr;
     std::deque<PendingEvent> pending;  // not reported yet, oldest first
-    uint64_t failures = 0;             // registrations and reports that failed
     uint64_t dropped = 0;              // events given up: more than kPendingEvents waited
     bool told = false;                 // the first failure was said
 };

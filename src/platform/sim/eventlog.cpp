@@ -8,7 +8,8 @@
 // - The calls reach the EventLog service by RPC: while it does not run they fail with
 //   RPC_S_SERVER_UNAVAILABLE (Wine's tests skip the event log on exactly that answer, or on
 //   ERROR_ACCESS_DENIED, which the fault injection gives).
-// - ReportEventW needs a valid pointer for the strings when it has any; its failures are
+// - ReportEventW needs a valid pointer for the strings when it has any, and for the raw data
+//   when its size is not 0 (the buffer goes by RPC with that size); its failures are
 //   ERROR_INVALID_PARAMETER, ERROR_NOT_ENOUGH_MEMORY, RPC_S_INVALID_BOUND, RPC_X_BAD_STUB_DATA
 //   (Microsoft's page); a handle that is no event source's is ERROR_INVALID_HANDLE (Wine's
 //   test_open_close for the log's handles).
@@ -71,8 +72,8 @@ HANDLE WINAPI RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName
     return NewHandle(m, entry);
 }
 
-BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD, DWORD dwEventID, PSID,
-                         WORD wNumStrings, DWORD, LPCWSTR* lpStrings, LPVOID) {
+BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID,
+                         WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData) {
     std::lock_guard<std::mutex> lock(MachineLock());
     Machine& m = TheMachine();
     const auto args = [&] {
@@ -88,11 +89,11 @@ BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD, DWORD dwEventID, PS
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return FALSE;
     }
-    if (wNumStrings != 0 && lpStrings == nullptr) {
+    if ((wNumStrings != 0 && lpStrings == nullptr) || (dwDataSize != 0 && lpRawData == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    ReportedEvent event{source->service, wType, dwEventID, {}};
+    ReportedEvent event{source->service, wType, wCategory, dwEventID, {}, dwDataSize};
     for (WORD i = 0; i < wNumStrings; ++i) {
         event.strings.push_back(lpStrings[i] != nullptr ? Text16(lpStrings[i]) : Text16());
     }

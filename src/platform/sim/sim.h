@@ -294,11 +294,13 @@ void AddProgramFile(const std::string& path, const std::string& version, bool fi
 struct ReportedEvent {
     std::string source;
     WORD type = 0;
+    WORD category = 0;
     DWORD id = 0;
     std::vector<Text16> strings;
+    DWORD rawDataSize = 0;
 };
 // The events written to the event log (ReportEventW), in order: the source registered, the type,
-// the ID and the insertion strings.
+// the category, the ID, the insertion strings and the size of the raw data.
 std::vector<ReportedEvent> ReportedEvents();
 // Stops or starts the EventLog service: while stopped, registering a source and reporting fail.
 void SetEventLogRunning(bool running);
