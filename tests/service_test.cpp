@@ -49,17 +49,6 @@ TEST_F(ServiceTest, OutsideTheServiceManagerMainWritesOneLineAndTouchesNothing) 
 TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
     AddQueue(u"USB003");
     Start();
-    EXPECT_EQ(Order({"OpenPrinterW", "ClosePrinter", "OutputDebugStringA",
-                     "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
-                     "SetServiceStatus", "CreateThread"}),
-              (std::vector<std::string>{
-                  "OpenPrinterW", "ClosePrinter", "OutputDebugStringA", "OpenPrinterW",
-                  "ClosePrinter", "RegisterServiceCtrlHandlerExW", "RegisterDeviceNotificationW",
-                  "SetServiceStatus", "CreateThread"}));
-    EXPECT_EQ(
-        sim::CallsOf({"RegisterServiceCtrlHandlerExW", "CreateThread"}),
-        (std::vector<std::string>{"RegisterServiceCtrlHandlerExW(\"testservice\", handler, null)",
-                                  "CreateThread(null, 0, null, 0, null)"}));
     ExpectReports({SERVICE_RUNNING});
     EXPECT_EQ(CurrentPort(), u"USB003");
     EXPECT_TRUE(sim::OpenHandles().empty());
@@ -70,22 +59,6 @@ TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
               (std::vector<BYTE>{32,   0,    0,    0,    5,    0,    0,    0,    0,    0,    0,
                                  0,    0x10, 0xBF, 0xDC, 0xA5, 0x30, 0x65, 0xD2, 0x11, 0x90, 0x1F,
                                  0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED, 0,    0,    0,    0}));
-}
-
-// Without the queue, start-up says so and goes on; a service has no console, so the code page
-// 936 message is written to a standard output that is not there.
-TEST_F(ServiceTest, MissingQueueStillStartsTheService) {
-    Start();
-    EXPECT_EQ(sim::DebugLines(),
-              (std::vector<std::string>{kNoQueueLine, "GetPrinterHandle", kNoQueueLine}));
-    EXPECT_EQ(sim::StandardOutput(), "");
-    EXPECT_EQ(Count(sim::CallsOf({"WriteFile"}),
-                    "WriteFile(null, \"\\xb4\\xf2\\xbf\\xaa\\xb4\\xf2\\xd3"
-                    "\\xa1\\xbb\\xfa\\xca\\xa7\\xb0\\xdc!\", 15)"),
-              2);
-    EXPECT_EQ(CurrentPort(), u"");
-    ExpectReports({SERVICE_RUNNING});
-    EXPECT_EQ(sim::CallCount("CreateThread"), 1);
 }
 
 // Every control ends with a report and NO_ERROR; stop and shutdown report STOPPED (exit code 0,
