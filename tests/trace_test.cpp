@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "drain.h"
 #include "child_process.h"
 #include "picture/timeline.h"
 #include "record_folder.h"
@@ -22,13 +23,6 @@
 #include "tracereader/report.h"
 
 namespace {
-
-std::string FileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Lines longer than 64 KiB, too big for the corpus: each counted as read and skipped; up to five
 // before the first log line (with titles) are skipped, a sixth makes the file no trace.
