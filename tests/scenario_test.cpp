@@ -235,33 +235,6 @@ TEST(Scenario, StatusMirroringKeepsItsPaceWhileAStartIsOwed) {
     }
 }
 
-// While kq5 stops, the service manager passes no stop or interrogate on (it answers 1061 for a
-// service that is stopping), so a second `net stop` neither waits nor starts a second wait; the
-// stop under way ends as it would have.
-TEST(Scenario, ControlsForAStoppingServiceAreRefusedByTheServiceManager) {
-    const ScenarioResult r = RunText(Moved() +
-                                     "spooler-stop-time 45000\nat 30 stop\nat 31.5 stop\n"
-                                     "at 32 interrogate\nend 60\n");
-    std::vector<sim::ControlRecord> stops = sim::ControlsSent();
-    std::erase_if(stops, [](const auto& a) { return a.control == SERVICE_CONTROL_DEVICEEVENT; });
-    ASSERT_EQ(stops.size(), 3u);
-    EXPECT_TRUE(stops[0].handled);
-    EXPECT_EQ(stops[0].answer, DWORD{NO_ERROR});
-    for (size_t i = 1; i < stops.size(); ++i) {
-        EXPECT_TRUE(stops[i].refused);
-        EXPECT_FALSE(stops[i].handled);
-        EXPECT_EQ(stops[i].answer, DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL});
-    }
-    EXPECT_NE(Find(r, Of<ControlRefusedEvent>([](const auto& c) {
-                       return c.control == SERVICE_CONTROL_STOP &&
-                              c.error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
-                              c.reportedState == SERVICE_STOP_PENDING;
-                   })),
-              std::string::npos);
-    EXPECT_EQ(TimesOf(r, Reported(SERVICE_STOPPED)), std::vector<uint64_t>{48000});
-    EXPECT_EQ(r.spoolerState, DWORD{SERVICE_RUNNING});
-}
-
 // Each scenario line reaches the simulated machine: the service meets what the line describes.
 // Each case: the scenario after `start`, the event it leads to, not before when, or that no such
 // event comes. (The registry lines' cases are registry-faults.kq5's golden.)
