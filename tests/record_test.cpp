@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <map>
 #include <optional>
@@ -433,6 +434,43 @@ TEST_F(RecorderTest, AnEarlierRecordingsDayFileGoesOnAndFoldersAreLeftAlone) {
 }
 
 // ---- The service's lines ------------------------------------------------------------------------
+
+// Asking once a second whatever other programs write, and a new process's lines held until the
+// answer that names it: ListenLoop's tests, through WatchStep.
+TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
+    ServiceWatch watch;
+    watch.filter.heldLimit = 3;
+    std::uint32_t service = 0;  // not running yet
+    const std::function<ServiceAnswer()> ask = [&] {
+        return ServiceAnswer{service, "service kq5 runs as process " + std::to_string(service)};
+    };
+    const LocalDate next = Plus(kDay, 1);
+    EXPECT_EQ(WatchStep(watch, 0, kDay, StampText(kDay, "23:59:59.000"), nullptr, ask).size(), 1u);
+    // Four lines of process 1 before the next question: only the newest three are held.
+    const Entry lines[] = {Line(kDay, "23:59:59.100", "a", 1), Line(kDay, "23:59:59.200", "b", 1),
+                           Line(next, "00:00:00.100", "c", 1), Line(next, "00:00:00.200", "d", 1)};
+    for (const Entry& line : lines) {
+        EXPECT_TRUE(WatchStep(watch, 500, kDay, line.stamp, &line, ask).empty());
+    }
+    service = 1;
+    const std::vector<Entry> out =
+        WatchStep(watch, 1000, next, StampText(next, "00:00:00.300"), nullptr, ask);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0].kind, Entry::Kind::ServiceNote);
+    EXPECT_EQ(out[0].stamp, lines[1].stamp);  // the first line it covers: times never go back
+    EXPECT_TRUE(out[0].date == kDay);
+    EXPECT_EQ(out[1].text, "b");
+    EXPECT_EQ(out[3].text, "d");
+    EXPECT_TRUE(watch.filter.held.empty());  // nothing held twice
+    // Process 1 is the service now: its next line is written at once.
+    const Entry more = Line(next, "00:00:00.400", "e", 1);
+    EXPECT_EQ(WatchStep(watch, 1100, next, more.stamp, &more, ask).size(), 1u);
+    // A line of another process a second after the last question: asked at once, it is the
+    // service's again and written after the note.
+    service = 2;
+    const Entry other = Line(next, "00:00:01.500", "f", 2);
+    EXPECT_EQ(WatchStep(watch, 2500, next, other.stamp, &other, ask).size(), 2u);
+}
 
 // Whether thread TID sleeps in the kernel waiting on a futex inside OBJECT: a thread blocked in a
 // condition variable's wait, as the kernel sees it (no timing involved). False where /proc does
