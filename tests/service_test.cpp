@@ -33,17 +33,6 @@ protected:
     }
 };
 
-TEST_F(ServiceTest, OutsideTheServiceManagerMainWritesOneLineAndTouchesNothing) {
-    EXPECT_EQ(ServiceProgramMain(), 0);
-    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{" MainError:1063\n"});
-    EXPECT_EQ(sim::StandardOutput(), "");
-    EXPECT_EQ(
-        sim::CallsOf({"StartServiceCtrlDispatcherW"}),
-        std::vector<std::string>{
-            "StartServiceCtrlDispatcherW({\"testserviceZ47M55\", ServiceMain}, {null, null})"});
-    EXPECT_EQ(sim::CallCount("OpenPrinterW") + sim::CallCount("SetupDiGetClassDevsW"), 0);
-}
-
 // The queue probed and its port read, the handler and the USB notification registered, one
 // RUNNING report, and only then the poller; nothing left open.
 TEST_F(ServiceTest, StartUpMakesItsCallsInOrderAndReportsRunningOnce) {
