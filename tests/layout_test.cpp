@@ -139,31 +139,6 @@ TEST(TraceLayout, DamagesEveryBrokenField) {
     }
 }
 
-TEST(TraceLayout, UpToFiveLinesBeforeTheLog) {
-    // Up to five lines before the first log line are named, cut to 80 bytes and escaped; the
-    // sixth makes the file no trace.
-    const std::string title = "T\x01" + std::string(100, 'a');
-    const std::string shown = "T\\x01" + std::string(78, 'a');
-    LayoutReader reader;
-    EXPECT_EQ(Describe(reader.Read(title + "\r")),
-              Describe(TraceLine{LineKind::Before, 0, 0, shown}));
-    for (int i = 2; i <= 5; ++i) {
-        EXPECT_EQ(reader.Read("b").kind, LineKind::Before);
-    }
-    EXPECT_EQ(Describe(reader.Read("b")), Describe(TraceLine{LineKind::NotATrace, 0, 0, "b"}));
-    EXPECT_EQ(reader.firstLine, shown);
-    EXPECT_EQ(reader.before, 6U);
-    EXPECT_EQ(reader.layout, Layout::Unknown);
-}
-
-// The names of the layouts and their clocks are in lines.txt; an encoding is named after them.
-TEST(TraceLayout, NamesTheEncoding) {
-    EXPECT_EQ(LayoutName(Layout::DebugViewPlusPlus, Encoding::Utf8, false),
-              "DebugView++ log, UTF-8");
-    EXPECT_EQ(LayoutName(Layout::DebugViewElapsed, Encoding::Utf16Le, false),
-              "DebugView log, elapsed time, UTF-16LE");
-}
-
 std::string Printed(const char* format, auto... values) {
     char text[128];
     std::snprintf(text, sizeof text, format, values...);

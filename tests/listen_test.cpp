@@ -138,12 +138,6 @@ TEST(ListenLoop, FiveMinutesOfSilenceAreNotedAsStillListening) {
                   "10:11:40.000 still listening; service kq5 is not running"}));
 }
 
-// The service's process and "runs as process", "is not running" are in the answers above.
-TEST(ListenLoop, TheAnswerSaysWhyTheServiceIsNotThere) {
-    EXPECT_EQ(AnswerOf("Kq5Test", 0, true).note,
-              "service Kq5Test is not running: there is no such service");
-}
-
 // ---- The recording ------------------------------------------------------------------------------
 
 class RecordLoopTest : public RecordFolderTest {
@@ -204,14 +198,6 @@ TEST_F(RecordLoopTest, AChannelHeldByAnotherViewerIsTriedEvery3SecondsAndSaidOnc
                   "10:00:10.000 # recording stopped: the 10 s of --for are up"}));
     // Held 9 s, the channel was not worth an event; the stop is, before the recorder goes.
     EXPECT_EQ(raised, std::vector<unsigned long>{KQ5_MSG_NOT_LISTENING});
-}
-
-TEST_F(RecordLoopTest, AStopWhileWaitingEndsWithinATenthOfASecond) {
-    opens = {ChannelOpen::Taken, ChannelOpen::Taken};
-    stopAtMs = 4050;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(tries, (std::vector<std::uint64_t>{0, 3000}));
-    EXPECT_LE(machine.clock, stopAtMs + 100);
 }
 
 TEST_F(RecordLoopTest, NoRightsOrAFailedChannelEndsAtOnceWithExit2) {

@@ -19,13 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class OutputSafety : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -37,8 +30,8 @@ protected:
         // A capture of kq5trace, as the recorder writes them.
         fs::copy_file(fs::path(KQ5_TRACE_SAMPLES) / ".." / ".." / "docs" / "trace-wine.txt",
                       dir / "rec" / "kq5trace-2026-12-07.txt");
-        day = Text(dir / "rec" / "kq5trace-2026-12-07.txt");
-        trace = Text(dir / "t.log");
+        day = FileText(dir / "rec" / "kq5trace-2026-12-07.txt");
+        trace = FileText(dir / "t.log");
         previous = fs::current_path();
         fs::current_path(dir / "sub");
     }
@@ -80,10 +73,10 @@ TEST_F(OutputSafety, TheTraceItselfIsRefusedByAnyName) {
         EXPECT_NE(said.find("is the trace"), std::string::npos) << said;
         EXPECT_NE(said.find("nothing is written over what is read"), std::string::npos) << said;
         EXPECT_EQ(printed, "") << "the trace was read before the refusal";
-        EXPECT_EQ(Text(dir / "t.log"), trace);
+        EXPECT_EQ(FileText(dir / "t.log"), trace);
         // As the picture too.
         EXPECT_EQ(Read(fs::path("../t.log"), dir / "sub" / "report.html", report), 2);
-        EXPECT_EQ(Text(dir / "t.log"), trace);
+        EXPECT_EQ(FileText(dir / "t.log"), trace);
         EXPECT_FALSE(fs::exists(dir / "sub" / "report.html"));
     }
 }
@@ -97,11 +90,11 @@ TEST_F(OutputSafety, NothingInTheFolderBeingReadIsWritten) {
         SCOPED_TRACE(report.string());
         EXPECT_EQ(Read(dir / "rec", report), 2);
         EXPECT_NE(said.find("is in the folder being read"), std::string::npos) << said;
-        EXPECT_EQ(Text(dayFile), day);
+        EXPECT_EQ(FileText(dayFile), day);
     }
     EXPECT_EQ(fs::directory_iterator(dir / "rec")->path().filename(), "kq5trace-2026-12-07.txt");
     EXPECT_EQ(Read(dir / "rec", dir / "report.html"), 0) << said;
-    EXPECT_NE(Text(dir / "report.html").find("</html>"), std::string::npos);
+    EXPECT_NE(FileText(dir / "report.html").find("</html>"), std::string::npos);
 }
 
 TEST_F(OutputSafety, AFileOfTheRecorderIsRefusedWherever) {
@@ -128,7 +121,7 @@ TEST_F(OutputSafety, OutputsAreWrittenWholeOrNotAtAll) {
                         ": No such file or directory (errno 2)"),
               std::string::npos)
         << said;
-    EXPECT_EQ(Text(dir / "old.svg"), "old picture");
+    EXPECT_EQ(FileText(dir / "old.svg"), "old picture");
     EXPECT_NE(printed.find("Findings:"), std::string::npos);
     EXPECT_EQ(printed.find("Picture:"), std::string::npos);
     size_t files = 0;
@@ -138,7 +131,7 @@ TEST_F(OutputSafety, OutputsAreWrittenWholeOrNotAtAll) {
     EXPECT_EQ(files, 2u) << "t.log and old.svg only";
 
     EXPECT_EQ(Read(dir / "t.log", dir / "r.html", dir / "old.svg", true), 0) << said;
-    EXPECT_NE(Text(dir / "old.svg").find("</svg>"), std::string::npos);
+    EXPECT_NE(FileText(dir / "old.svg").find("</svg>"), std::string::npos);
     EXPECT_NE(printed.find("\nPicture: " + (dir / "old.svg").string() + "\n"), std::string::npos);
 
     // A folder where the report belongs is refused by name, before the trace is read.
@@ -189,11 +182,11 @@ TEST_F(OutputSafety, AFileThereAlreadyIsWrittenOverOnlyWhenSaidOrKq5s) {
               "");
     // Through the reading: a refusal changes nothing; a report written over is said once written.
     EXPECT_EQ(Read(dir / "t.log", notes), 2);
-    EXPECT_EQ(Text(notes), "the user's notes");
+    EXPECT_EQ(FileText(notes), "the user's notes");
     EXPECT_EQ(Read(french / "t.log", french / "own.html"), 0);
     EXPECT_EQ(said, "kq5test: the earlier report \"" + (french / "own.html").string() +
                         "\" written over\n");
-    EXPECT_NE(Text(french / "own.html").find("<title>kq5test: " + (french / "t.log").string()),
+    EXPECT_NE(FileText(french / "own.html").find("<title>kq5test: " + (french / "t.log").string()),
               std::string::npos);
 }
 

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "drain.h"
 #include "picture/picture.h"
 #include "tracereader/read.h"
 #include "tracereader/report.h"
@@ -180,13 +181,6 @@ TEST(TracePicture, EveryTextIsEscaped) {
     }
     EXPECT_NE(svg.find("&lt;b&gt;USB&lt;/b&gt;"), std::string::npos);
     EXPECT_NE(svg.find("&quot;quoted&quot; &lt;i&gt;"), std::string::npos);
-}
-
-std::string FileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // TEXT as the golden file NAME under tests/traces/pictures/ holds it, or written there.

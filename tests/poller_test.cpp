@@ -1,6 +1,7 @@
 // The status poller, driven one cycle at a time.
 #include "monitor/status_poller.h"
 
+#include <algorithm>
 #include <map>
 
 #include "device/device.h"
@@ -60,7 +61,8 @@ TEST_F(PollerTest, SameCodeIsReappliedOnEveryCycleAndNotWhileRemoved) {
     serviceState.deviceRemoved = 1;
     RunPollCycle();
     EXPECT_EQ(sim::CallCount("SetPrinterW"), 20);
-    EXPECT_EQ(Count(sim::DebugLines(), "KQ5 STATUS:4\r\n"), 11);
+    const std::vector<std::string> lines = sim::DebugLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "KQ5 STATUS:4\r\n"), 11);
 }
 
 // The device is looked for again only when the handler asks; the request is taken before the

@@ -465,6 +465,11 @@ TEST(RecordFilter, HoldsTheNewestLinesAndDatesTheNoteWithTheFirstOneKept) {
     // Process 1 is the service now: its next line is written at once.
     const Entry more = Line(next, "00:00:00.400", "e", 1);
     EXPECT_EQ(WatchStep(watch, 1100, next, more.stamp, &more, ask).size(), 1u);
+    // A line of another process a second after the last question: asked at once, it is the
+    // service's again and written after the note.
+    service = 2;
+    const Entry other = Line(next, "00:00:01.500", "f", 2);
+    EXPECT_EQ(WatchStep(watch, 2500, next, other.stamp, &other, ask).size(), 2u);
 }
 
 // Whether thread TID sleeps in the kernel waiting on a futex inside OBJECT: a thread blocked in a

@@ -42,14 +42,6 @@ inline std::vector<std::string> Order(const std::vector<std::string>& functions)
     return Names(sim::CallsOf(functions));
 }
 
-inline int Count(const std::vector<std::string>& calls, const std::string& exact) {
-    int n = 0;
-    for (const std::string& call : calls) {
-        n += call == exact ? 1 : 0;
-    }
-    return n;
-}
-
 // The two code page 936 messages, spelled here independently of the product (common/diagnostics.h)
 // so that a change to the service's bytes fails the tests instead of passing through both sides.
 inline const std::string kOpenFailedGbk =

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "drain.h"
 #include "picture/picture.h"
 #include "picture/timeline.h"
 #include "tracereader/read.h"
@@ -15,13 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string FileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // What the reader makes of LOG, as the expected file holds it.
 std::string Answer(const fs::path& log) {

@@ -84,6 +84,10 @@ TEST(TraceCommandLine, BadValuesAreRefusedWithTheUsageLine) {
         {{"--out", "F", "--append", "--replace"},
          "kq5trace: --append and --replace do not go together\n" + capture},
         {{"--replace"}, "kq5trace: --replace goes with --out\n" + capture},
+        {{"--record", "D", "--alert-after", "away=5x"},
+         "kq5trace: --alert-after takes KIND=SECONDS (a whole number up to 10000000), not "
+         "'away=5x'\n" +
+             record},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Refusal(c.args), c.said) << c.args.back();
