@@ -85,7 +85,7 @@ TEST(TraceCommandLine, BadValuesAreRefusedWithTheUsageLine) {
          "kq5trace: --append and --replace do not go together\n" + capture},
         {{"--replace"}, "kq5trace: --replace goes with --out\n" + capture},
         {{"--record", "D", "--alert-after", "away=5x"},
-         "kq5trace: --alert-after takes KIND=SECONDS (a whole number up to 10000000), not "
+         "kq5trace: --alert-after takes KIND=SECONDS (a whole number from 1 to 10000000), not "
          "'away=5x'\n" +
              record},
     };
