@@ -256,6 +256,10 @@ TEST_F(DoctorGolden, EachStatesReports) {
           {"no queue, the list of queues refused",
            Both([] { sim::RemovePrinter(u"Korvane-Q5"); },
                 Fail("EnumPrintersW", 1, ERROR_ACCESS_DENIED))},
+          // A queue added between the list's sizing and its reading.
+          {"no queue, the list of queues grown since it was sized",
+           Both([] { sim::RemovePrinter(u"Korvane-Q5"); },
+                Fail("EnumPrintersW", 2, ERROR_INSUFFICIENT_BUFFER))},
           {"the queue may not be opened", Fail("OpenPrinterW", 1, ERROR_ACCESS_DENIED)},
           {"the queue cannot be opened", Fail("OpenPrinterW", 1, ERROR_INVALID_PARAMETER)},
           {"the queue's settings cannot be read", Fail("GetPrinterW", 1, ERROR_ACCESS_DENIED)},
