@@ -243,9 +243,10 @@ TEST_F(DoctorGolden, EachStatesReports) {
           {"a near name on the printer's port",
            [] {
                sim::RemovePrinter(u"Korvane-Q5");
-               sim::AddPrinter(u"Korvane Q50", u"USB005");
-               sim::AddPrinter(u"KORVANE_Q5 (Copy 1)", u"LPT1:");
                sim::AddPrinter(u"korvane q5 Series", u"USB005");
+               sim::AddPrinter(u"Korvane Q50", u"USB005");
+               sim::AddPrinter(u"Korvane Q59", u"USB005");
+               sim::AddPrinter(u"KORVANE_Q5 (Copy 1)", u"LPT1:");
            }},
           {"a near name on another port",
            [] {
@@ -368,6 +369,11 @@ TEST_F(DoctorGolden, EachStatesReports) {
           // A program named without its folder has no programs beside it to tell.
           {"the program gone, named without its folder",
            Kq5At("kq5svc.exe", "kq5doctor.exe", "9.9.9.0")},
+          // Only a program that is not there is replaced by the one beside it: one that cannot be
+          // read is no missing program.
+          {"the program unreadable, 1.0.1 beside it",
+           Both(Kq5At("\"C:\\kq5\\kq5svc.exe\"", "C:\\kq5\\kq5doctor.exe", "1.0.1.0"),
+                Fail("GetFileVersionInfoSizeW", 1, ERROR_ACCESS_DENIED))},
           {"the program gone, only kq5trace.exe beside it",
            Kq5At("C:\\kq5\\kq5svc.exe", "C:\\kq5\\kq5trace.exe", "2.3.4.0")},
           {"its folder gone", Fail("GetFileVersionInfoSizeW", 1, ERROR_PATH_NOT_FOUND)},
@@ -441,6 +447,20 @@ TEST_F(DoctorGolden, MemoryRunningOutAtEachBuffer) {
     }
     nothrowAllocationsBeforeFailure = 0;
     Compare("memory", all);
+    // Without the queue, the list of queues of a near name: its buffer refused is said as such,
+    // never taken for a list without one.
+    bool said = false;
+    for (int nth = 1; nth < 20 && !said; ++nth) {
+        said = Doctor(
+                   [nth] {
+                       sim::RemovePrinter(u"Korvane-Q5");
+                       nothrowAllocationsBeforeFailure = nth;
+                   },
+                   "--json", true)
+                   .find("\"near_names_error\":8}") != std::string::npos;
+    }
+    nothrowAllocationsBeforeFailure = 0;
+    EXPECT_TRUE(said);
 }
 
 // The doctor at random moments of swarm days: each verdict true of the simulated machine.

@@ -418,7 +418,7 @@ bool IsKq5Path(const std::string& path) {
 }
 
 bool PathQuoted(const std::string& path) {
-    return path.size() >= 2 && path.front() == '"' && path.find('"', 1) != std::string::npos;
+    return path.starts_with('"') && path.find('"', 1) != std::string::npos;
 }
 
 bool NearQueueName(const std::string& name) {

@@ -539,6 +539,10 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPD
     if (pcReturned != nullptr) {
         *pcReturned = 0;
     }
+    if (pPort == nullptr && cbBuf != 0) {
+        SetLastError(RPC_X_NULL_REF_POINTER);  // Wine's winspool tests, test_EnumPorts
+        return FALSE;
+    }
     if (!SpoolerRunning(m)) {
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return FALSE;
@@ -584,6 +588,12 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
                    (pPrinterEnum ? "buffer" : "null") + ", " + std::to_string(cbBuf);
         })) {
         SetLastError(*error);
+        return FALSE;
+    }
+    if (pPrinterEnum == nullptr && cbBuf != 0) {
+        // No buffer for the bytes said: the RPC stub refuses it, as Wine's winspool tests show
+        // for EnumPorts (test_EnumPorts); EnumPrinters goes through the same kind of stub.
+        SetLastError(RPC_X_NULL_REF_POINTER);
         return FALSE;
     }
     if (!SpoolerRunning(m)) {
